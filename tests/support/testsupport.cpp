@@ -1,0 +1,129 @@
+// Shared helpers for the tests: throwaway directories and answering modal dialogs.
+#include "support/testsupport.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <memory>
+
+namespace lw::test {
+
+namespace {
+
+void record(QWidget* w, DialogRecord* rec) {
+    if (!rec)
+        return;
+    rec->seen = true;
+    rec->className = QString::fromLatin1(w->metaObject()->className());
+    rec->objectName = w->objectName();
+    rec->title = w->windowTitle();
+    if (auto* box = qobject_cast<QMessageBox*>(w))
+        rec->text = box->text();
+    else if (auto* label = w->findChild<QLabel*>(QStringLiteral("Label1")))
+        rec->text = label->text();
+}
+
+} // namespace
+
+void answerNextModal(std::function<void(QWidget*)> action, DialogRecord* rec, int timeoutMs) {
+    auto timer = std::make_shared<QTimer>();
+    auto deadline = QDeadlineTimer(timeoutMs);
+    auto done = std::make_shared<bool>(false);
+    timer->setInterval(10);
+    QObject::connect(timer.get(), &QTimer::timeout, [timer, deadline, done, action, rec]() {
+        if (*done)
+            return;
+        QWidget* w = QApplication::activeModalWidget();
+        if (w && w->isVisible()) {
+            *done = true;
+            timer->stop();
+            record(w, rec);
+            action(w);
+            return;
+        }
+        if (deadline.hasExpired()) {
+            *done = true;
+            timer->stop();
+        }
+    });
+    timer->start();
+}
+
+void answerNextMessageDialog(Answer answer, DialogRecord* rec, int timeoutMs) {
+    answerNextModal(
+        [answer](QWidget* w) {
+            const QString name = answer == Answer::Ok ? QStringLiteral("OKBtn") : QStringLiteral("CancelBtn");
+            if (answer != Answer::Close) {
+                if (auto* b = w->findChild<QAbstractButton*>(name)) {
+                    b->click();
+                    return;
+                }
+            }
+            w->close();
+        },
+        rec, timeoutMs);
+}
+
+void answerNextErrorBox(DialogRecord* rec, int timeoutMs) {
+    answerNextModal(
+        [](QWidget* w) {
+            if (auto* box = qobject_cast<QMessageBox*>(w))
+                box->accept();
+            else
+                w->close();
+        },
+        rec, timeoutMs);
+}
+
+void answerNextFileDialog(const QString& fileName, DialogRecord* rec, int timeoutMs) {
+    answerNextModal(
+        [fileName](QWidget* w) {
+            auto* dlg = qobject_cast<QFileDialog*>(w);
+            if (!dlg) {
+                w->close();
+                return;
+            }
+            if (fileName.isEmpty()) {
+                dlg->reject();
+                return;
+            }
+            dlg->selectFile(fileName);
+            static_cast<QDialog*>(dlg)->accept(); // QFileDialog::accept checks the name
+        },
+        rec, timeoutMs);
+}
+
+bool waitFor(const std::function<bool()>& cond, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!cond()) {
+        if (deadline.hasExpired())
+            return cond();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return f.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+} // namespace lw::test

@@ -1,0 +1,28 @@
+// TFlatButton: a flat push button drawn on its parent's surface.
+// (Minimal first version: a caption and a click. The full control replaces it.)
+#pragma once
+
+#include <QWidget>
+
+namespace lw {
+
+class TFlatButton : public QWidget {
+    Q_OBJECT
+public:
+    explicit TFlatButton(QWidget* parent = nullptr);
+
+    QString caption() const { return m_caption; }
+    void setCaption(const QString& caption);
+
+signals:
+    void clicked();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    QString m_caption;
+};
+
+} // namespace lw
