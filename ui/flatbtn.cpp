@@ -26,4 +26,11 @@ void TFlatButton::mouseReleaseEvent(QMouseEvent* event) {
         emit clicked();
 }
 
+void setupProgramButton(TFlatButton* button, const QString& caption) {
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(11);
+    button->setFont(font);
+    button->setCaption(caption);
+}
+
 } // namespace lw

@@ -25,4 +25,9 @@ private:
     QString m_caption;
 };
 
+// Gives one of the program's two buttons (the main window's Exit, the editor window's Close)
+// their common look: glyph left of the caption, grey glyph at rest, bevel on hover, the small
+// sans-serif font, and our own glyphs.
+void setupProgramButton(TFlatButton* button, const QString& caption);
+
 } // namespace lw
