@@ -10,10 +10,35 @@
 #include <QRadioButton>
 #include <QWidget>
 
+class QCloseEvent;
+class QKeyEvent;
+class QMdiSubWindow;
+
 namespace lw {
 
 class ReportFrame;
 class TFlatButton;
+
+// A panel of the editor window: a raised frame that may draw a caption of its own, left-aligned
+// and vertically centred, and reports its size changes.
+class CaptionPanel : public QFrame {
+    Q_OBJECT
+public:
+    explicit CaptionPanel(QWidget* parent = nullptr);
+
+    QString caption() const { return m_caption; }
+    void setCaption(const QString& caption);
+
+signals:
+    void resized();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    QString m_caption;
+};
 
 class TForm1 : public QWidget {
     Q_OBJECT
@@ -37,35 +62,104 @@ public:
     // Alias mode: the "DataBase Name (Alias) " radio button is checked.
     bool aliasMode() const { return RB6->isChecked(); }
 
-    // Controls, each with the objectName() of its member name. (The editor-window code completes
-    // this list with the panels and row captions.)
-    QLineEdit* Edit1 = nullptr;     // report name
-    QRadioButton* RB1 = nullptr;    // "Form Report"
-    QRadioButton* RB2 = nullptr;    // "Columnar Report"
-    QRadioButton* RB3 = nullptr;    // "Single"
-    QRadioButton* RB4 = nullptr;    // "Several"
-    QRadioButton* RB5 = nullptr;    // "Path": directory mode
-    QRadioButton* RB6 = nullptr;    // "DataBase Name (Alias) ": alias mode
-    QLabel* Label2 = nullptr;       // directory label
-    QComboBox* ComboBox1 = nullptr; // alias combo box
-    QLineEdit* Edit2 = nullptr;     // table file edit
-    QPushButton* Button2 = nullptr; // browse button
-    QComboBox* ComboBox2 = nullptr; // table combo box
-    QLabel* Label3 = nullptr;       // workbook label
-    QLineEdit* Edit3 = nullptr;     // record from
-    QLineEdit* Edit4 = nullptr;     // record to
-    QCheckBox* CheckBox1 = nullptr; // query switch
-    QLabel* Label13 = nullptr;      // query label
-    QLineEdit* Edit5 = nullptr;     // query condition
+    // The three labels that size themselves to their text: set them through these.
+    void setDirectoryLabel(const QString& text); // Label2
+    void setWorkbookLabel(const QString& text);  // Label3
+    void setQueryLabel(const QString& text);     // Label13
+    // Moves the query condition edit to 5 pixels right of the query label.
+    void placeConditionEdit();
+    // Sets a record edit's text; a stored number longer than the edit's four digits is kept whole.
+    void setRecordText(QLineEdit* edit, const QString& text);
+
+    // Closes the window as its close button does, through the sub-window that hosts it.
+    // Returns false when the close was refused (the Save-as dialog cancelled, or the save failed).
+    bool closeWindow();
+
+    // Event handlers. Each is an entry point of its own and runs its body guarded.
+    void Edit1Change();
+    void Edit2Change(QObject* sender);
+    void RB1Click();
+    void RB2Click();
+    void RB3Click();
+    void RB5Click();
+    void RB6Click();
+    void ComboBox1Change();
+    // Key handlers: a character set to Escape (27) is refused.
+    void ComboBox1KeyPress(QChar& key);
+    void Edit2KeyPress(QChar& key);
+    void Edit3KeyPress(QChar& key);
+    void Edit3Change();
+    void CheckBox1Click();
+    void Panel6Resize();
+    void Button2Click();
+    void FlatButton1Click();
+    // The close handling: the save question and the report commands. Returns whether the window
+    // may close; a failed save throws (the caller's guard shows it) and so keeps the window too.
+    bool FormClose();
+
+    // Panels, in their designed order.
+    CaptionPanel* Panel1 = nullptr; // report name; close button
+    CaptionPanel* Panel2 = nullptr; // report type
+    CaptionPanel* Panel3 = nullptr; // number of sheets (own caption)
+    CaptionPanel* Panel4 = nullptr; // data-source mode (own caption)
+    CaptionPanel* Panel7 = nullptr; // database and table
+    CaptionPanel* Panel5 = nullptr; // workbook file
+    CaptionPanel* Panel6 = nullptr; // record range and query
+    QFrame* Panel8 = nullptr;       // right edge of Panel1, holds the close button
+
+    // Row captions.
+    QLabel* Label8 = nullptr;  // " Report name"
+    QLabel* Label1 = nullptr;  // " Report type"
+    QLabel* Label4 = nullptr;  // " Number of sheets"
+    QLabel* Label5 = nullptr;  // " Open Table by ..."
+    QLabel* Label7 = nullptr;  // " DataBase Name (Alias)"
+    QLabel* Label6 = nullptr;  // " Table Name"
+    QLabel* Label9 = nullptr;  // " MS Excel file Name"
+    QLabel* Label10 = nullptr; // " Record from"
+    QLabel* Label12 = nullptr; // " to  "
+    QLabel* Label11 = nullptr; // " SQL"
+
+    // Controls, each with the objectName() of its member name.
+    QLineEdit* Edit1 = nullptr;         // report name
+    QRadioButton* RB1 = nullptr;        // "Form Report"
+    QRadioButton* RB2 = nullptr;        // "Columnar Report"
+    QRadioButton* RB3 = nullptr;        // "Single"
+    QRadioButton* RB4 = nullptr;        // "Several"
+    QRadioButton* RB5 = nullptr;        // "Path": directory mode
+    QRadioButton* RB6 = nullptr;        // "DataBase Name (Alias) ": alias mode
+    QLabel* Label2 = nullptr;           // directory label
+    QComboBox* ComboBox1 = nullptr;     // alias combo box
+    QLineEdit* Edit2 = nullptr;         // table file edit
+    QPushButton* Button2 = nullptr;     // browse button
+    QComboBox* ComboBox2 = nullptr;     // table combo box
+    QLabel* Label3 = nullptr;           // workbook label
+    QLineEdit* Edit3 = nullptr;         // record from
+    QLineEdit* Edit4 = nullptr;         // record to
+    QCheckBox* CheckBox1 = nullptr;     // query switch
+    QLabel* Label13 = nullptr;          // query label
+    QLineEdit* Edit5 = nullptr;         // query condition
     TFlatButton* FlatButton1 = nullptr; // close button
 
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    void createControls();
+    void connectHandlers();
+    void markEdited(int code);
+    QMdiSubWindow* hostSubWindow() const;
+
     ReportFrame& m_frame;
     int m_modificationState = 0;
     QString m_definitionPath;
     QString m_workbookPath;
     bool m_workbookForm = false;
     bool m_tableWarningShown = false;
+
+    bool m_closeAccepted = false; // the close handling has run and agreed
+    bool m_hostClosing = false;   // the hosting sub-window is delivering its close to us
 };
 
 } // namespace lw
