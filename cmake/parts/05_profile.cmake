@@ -1,6 +1,11 @@
 # The profile store: section/key=value files shared with the sibling tools, and its tests.
 list(APPEND LW_CORE_SOURCES
   platform/profile.cpp platform/profile.h)
-if(EXISTS ${CMAKE_SOURCE_DIR}/tests/platform/tst_profile.cpp)
-  lw_add_test(tst_profile tests/platform/tst_profile.cpp)
-endif()
+
+# A second process for the tests: writes keys into a shared file, or holds its lock.
+add_executable(profile_writer tests/platform/profile_writer.cpp)
+target_link_libraries(profile_writer PRIVATE ledgerwick_core)
+
+lw_add_test(tst_profile tests/platform/tst_profile.cpp)
+add_dependencies(tst_profile profile_writer)
+target_compile_definitions(tst_profile PRIVATE LW_PROFILE_WRITER="$<TARGET_FILE:profile_writer>")
