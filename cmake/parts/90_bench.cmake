@@ -1,0 +1,12 @@
+# Benchmarks (Google Benchmark); built with the program, run by scripts/bench, never by the tests.
+find_package(benchmark QUIET)
+if(benchmark_FOUND)
+  add_library(lw_bench_ratio STATIC bench/ratio.cpp bench/ratio.h)
+  target_link_libraries(lw_bench_ratio PUBLIC benchmark::benchmark)
+  foreach(b profile catalogue)
+    add_executable(bench_${b} bench/bench_${b}.cpp)
+    target_link_libraries(bench_${b} PRIVATE lw_bench_ratio ledgerwick_core)
+  endforeach()
+else()
+  message(STATUS "Google Benchmark not found: benchmarks are not built")
+endif()
