@@ -1,21 +1,20 @@
 // The profile store: finds sections and keys in the raw bytes of a profile file and rewrites one
 // value in place, under a lock shared by our processes, through a temporary file and a rename.
 #include "platform/profile.h"
+#include "platform/profile_lock.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QStandardPaths>
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,9 +23,6 @@ namespace lw {
 namespace {
 
 std::atomic<int> g_lockTimeoutMs{10000};
-
-// A lock older than this is taken as left behind even when its owner cannot be checked.
-constexpr int kStaleLockMs = 30000;
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
@@ -44,6 +40,16 @@ QString trimBlanks(const QString& s) {
     while (e > b && isBlank(s.at(e - 1)))
         --e;
     return s.mid(b, e - b);
+}
+
+// Names compare with ASCII letters folded and every other character as it is.
+QString foldAscii(const QString& s) {
+    QString out = s;
+    for (QChar& c : out) {
+        if (c.unicode() >= 'A' && c.unicode() <= 'Z')
+            c = QChar(c.unicode() + ('a' - 'A'));
+    }
+    return out;
 }
 
 char lowerAscii(char c) {
@@ -222,6 +228,32 @@ public:
         return true;
     }
 
+    // Skips to the next section header and reads it. Only "[" characters are looked at on the way,
+    // so the lines of other sections cost next to nothing.
+    bool nextSection(Line& line) {
+        while (m_pos < m_size) {
+            qsizetype at = -1;
+            if (const void* hit = std::memchr(m_d + m_pos, '[', size_t(m_size - m_pos)))
+                at = static_cast<const char*>(hit) - m_d;
+            if (at < 0) {
+                m_pos = m_size;
+                return false;
+            }
+            qsizetype b = at;
+            while (b > 0 && m_d[b - 1] != '\n' && isBlank(m_d[b - 1]))
+                --b;
+            const bool afterBom = b == 3 && std::memcmp(m_d, "\xEF\xBB\xBF", 3) == 0;
+            if (b == 0 || afterBom || m_d[b - 1] == '\n') {
+                m_pos = afterBom ? 0 : b;
+                if (next(line) && line.kind == Kind::Section)
+                    return true;
+            } else {
+                m_pos = at + 1;
+            }
+        }
+        return false;
+    }
+
     bool terminated(const Line& line) const { return line.end > 0 && m_d[line.end - 1] == '\n'; }
 
 private:
@@ -244,15 +276,17 @@ Location locate(const QByteArray& data, const Name& section, const Name& key) {
     LineReader reader(data);
     Line line;
     const char* d = data.constData();
-    while (reader.next(line)) {
-        if (!loc.section) {
-            if (line.kind == Kind::Section && section.matches(d + line.name.begin, line.name.size())) {
-                loc.section = true;
-                loc.insertAt = line.end;
-                loc.insertTerminated = reader.terminated(line);
-            }
-            continue;
+    while (reader.nextSection(line)) {
+        if (section.matches(d + line.name.begin, line.name.size())) {
+            loc.section = true;
+            loc.insertAt = line.end;
+            loc.insertTerminated = reader.terminated(line);
+            break;
         }
+    }
+    if (!loc.section)
+        return loc;
+    while (reader.next(line)) {
         if (line.kind == Kind::Section)
             break;
         if (line.kind != Kind::Key)
@@ -367,14 +401,37 @@ void applyEntry(QByteArray& data, const ProfileEntry& entry) {
     data += add;
 }
 
+// Reads the whole file once. Anything but a regular file (a directory, a pipe, a device) counts as
+// unreadable, so a stray path can never block the caller.
 QByteArray readAllBytes(const QString& path, bool* ok) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        *ok = false;
+    *ok = false;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return {};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
         return {};
     }
-    QByteArray data = f.readAll();
-    *ok = f.error() == QFileDevice::NoError;
+    QByteArray data(qsizetype(st.st_size) + 1, Qt::Uninitialized);
+    qsizetype got = 0;
+    for (;;) {
+        if (got == data.size())
+            data.resize(data.size() * 2);
+        const ssize_t n = ::read(fd, data.data() + got, size_t(data.size() - got));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ::close(fd);
+            return {};
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    ::close(fd);
+    data.truncate(got);
+    *ok = true;
     return data;
 }
 
@@ -410,36 +467,6 @@ bool writeAll(int fd, const QByteArray& bytes, off_t offset) {
     return true;
 }
 
-// The lock our processes share while they read and rewrite one file: a lock file beside it, or,
-// when its directory takes no new files, one in the per-user runtime directory named after it.
-class WriteLock {
-public:
-    bool acquire(const QString& target) {
-        m_lock = std::make_unique<QLockFile>(target + QStringLiteral(".lock"));
-        m_lock->setStaleLockTime(kStaleLockMs);
-        if (m_lock->tryLock(g_lockTimeoutMs.load()))
-            return true;
-        if (m_lock->error() == QLockFile::LockFailedError)
-            return false;
-        QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-        if (dir.isEmpty() || !QFileInfo(dir).isDir())
-            dir = QDir::tempPath();
-        const QFileInfo fi(target);
-        const QString canonicalDir = QFileInfo(fi.absolutePath()).canonicalFilePath();
-        const QByteArray id = (canonicalDir + QLatin1Char('/') + fi.fileName()).toUtf8();
-        const QString name =
-            QStringLiteral("ledgerwick-profile-") +
-            QString::fromLatin1(QCryptographicHash::hash(id, QCryptographicHash::Sha1).toHex()) +
-            QStringLiteral(".lock");
-        m_lock = std::make_unique<QLockFile>(dir + QLatin1Char('/') + name);
-        m_lock->setStaleLockTime(kStaleLockMs);
-        return m_lock->tryLock(g_lockTimeoutMs.load());
-    }
-
-private:
-    std::unique_ptr<QLockFile> m_lock;
-};
-
 // Replaces the file's contents with bytes: a temporary file in the same directory, flushed to disk
 // and renamed over the old one with its permissions; in place when only the file is writable.
 // Returns false with the old file as it was and no temporary file left behind.
@@ -472,17 +499,12 @@ bool replaceContents(const QString& target, const QByteArray& bytes, bool exists
             if (::geteuid() == 0)
                 (void)!::fchown(fd, st.st_uid, st.st_gid);
         }
-        ok = ok && ::fsync(fd) == 0;
+        ok = ok && ::fdatasync(fd) == 0;
         ok = (::close(fd) == 0) && ok;
         ok = ok && ::rename(tmp.constData(), path.constData()) == 0;
         if (!ok) {
             ::unlink(tmp.constData());
             return false;
-        }
-        const int dfd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dfd >= 0) {
-            ::fsync(dfd);
-            ::close(dfd);
         }
         return true;
     }
@@ -643,8 +665,8 @@ void Profile::writeEntries(const QList<ProfileEntry>& entries) {
     if (target.isEmpty())
         throw refused;
 
-    WriteLock lock;
-    if (!lock.acquire(target))
+    ProfileLock lock;
+    if (!lock.acquire(target, g_lockTimeoutMs.load()))
         throw refused;
 
     const QFileInfo info(target);
@@ -670,21 +692,15 @@ QStringList Profile::sections() const {
     bool ok = false;
     const QString path = filePath();
     const QByteArray data = path.isEmpty() ? QByteArray() : readAllBytes(path, &ok);
+    QSet<QString> seen;
     LineReader reader(data);
     Line line;
-    while (reader.next(line)) {
-        if (line.kind != Kind::Section)
-            continue;
+    while (reader.nextSection(line)) {
         const QString name = decode(data.constData() + line.name.begin, line.name.size());
-        bool seen = false;
-        for (const QString& s : out) {
-            if (Name(s).matches(data.constData() + line.name.begin, line.name.size())) {
-                seen = true;
-                break;
-            }
-        }
-        if (!seen)
+        if (!seen.contains(foldAscii(name))) {
+            seen.insert(foldAscii(name));
             out << name;
+        }
     }
     return out;
 }
@@ -698,29 +714,20 @@ QStringList Profile::keys(const QString& section) const {
     const char* d = data.constData();
     LineReader reader(data);
     Line line;
-    bool inside = false;
-    QList<Name> seen;
-    while (reader.next(line)) {
-        if (line.kind == Kind::Section) {
-            if (inside)
-                break;
-            inside = wanted.matches(d + line.name.begin, line.name.size());
-            continue;
-        }
-        if (!inside || line.kind != Kind::Key)
-            continue;
-        bool dup = false;
-        for (const Name& n : seen) {
-            if (n.matches(d + line.name.begin, line.name.size())) {
-                dup = true;
-                break;
-            }
-        }
-        if (dup)
+    bool found = false;
+    while (!found && reader.nextSection(line))
+        found = wanted.matches(d + line.name.begin, line.name.size());
+    if (!found)
+        return out;
+    QSet<QString> seen;
+    while (reader.next(line) && line.kind != Kind::Section) {
+        if (line.kind != Kind::Key)
             continue;
         const QString name = decode(d + line.name.begin, line.name.size());
-        seen.append(Name(name));
-        out << name;
+        if (!seen.contains(foldAscii(name))) {
+            seen.insert(foldAscii(name));
+            out << name;
+        }
     }
     return out;
 }

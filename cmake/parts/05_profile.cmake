@@ -1,6 +1,7 @@
 # The profile store: section/key=value files shared with the sibling tools, and its tests.
 list(APPEND LW_CORE_SOURCES
-  platform/profile.cpp platform/profile.h)
+  platform/profile.cpp platform/profile.h
+  platform/profile_lock.cpp platform/profile_lock.h)
 
 # A second process for the tests: writes keys into a shared file, or holds its lock.
 add_executable(profile_writer tests/platform/profile_writer.cpp)

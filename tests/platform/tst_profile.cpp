@@ -560,6 +560,23 @@ private slots:
         QCOMPARE(leftovers(m_dir.path(), {QStringLiteral("t.ini")}), QStringList());
     }
 
+    // A write that runs out of space (here: past the process's file-size limit) leaves the old file.
+    void fullDisk() {
+        const QString file = path();
+        const QByteArray old = "[M]\r\nK=" + QByteArray(100, 'o') + "\r\n";
+        QVERIFY(writeBytes(file, old));
+        QProcess writer;
+        writer.start(QStringLiteral(LW_PROFILE_WRITER),
+                     {QStringLiteral("limited"), file, QStringLiteral("1000"), QStringLiteral("M"),
+                      QStringLiteral("K"), QStringLiteral("5000")});
+        QVERIFY(writer.waitForFinished(30000));
+        QCOMPARE(writer.exitCode(), 3);
+        QCOMPARE(writer.readAllStandardOutput().trimmed(),
+                 (QStringLiteral("Unable to write to ") + file).toUtf8());
+        QCOMPARE(readBytes(file), old);
+        QCOMPARE(leftovers(m_dir.path(), {QStringLiteral("t.ini")}), QStringList());
+    }
+
     // A lock left by a process that died is taken over; a live one is waited for, but not forever.
     void locks() {
         const QString file = path();
