@@ -1,0 +1,150 @@
+// Starting a sibling program with one argument, never through a shell, and noticing when it ends.
+#include "platform/launcher.h"
+
+#include "platform/paths.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSocketNotifier>
+#include <QStringList>
+#include <QTimer>
+
+#include <cerrno>
+#include <climits>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace lw {
+
+namespace {
+
+// How often a process is looked at when the kernel cannot tell us about its end.
+constexpr int PollIntervalMs = 200;
+
+} // namespace
+
+QString blankBuilderProgram(const QString& startDirectory) {
+    return startDirectory + QStringLiteral("/zarmek.exe");
+}
+
+QString reportGeneratorProgram(const QString& startDirectory) {
+    return startDirectory + QStringLiteral("/VORTAL1");
+}
+
+QString resolveProgramFile(const QString& programFile) {
+    if (programFile.isEmpty())
+        return {};
+    QStringList candidates{programFile};
+    if (!fileNamePart(programFile).contains(QLatin1Char('.'))) {
+        candidates.append(programFile + QStringLiteral(".exe"));
+        candidates.append(programFile + QStringLiteral(".EXE"));
+    }
+    for (const QString& candidate : candidates) {
+        const QFileInfo info(candidate);
+        if (info.exists() && !info.isDir())
+            return candidate;
+    }
+    return {};
+}
+
+LaunchResult launchProgram(const QString& programFile, const QString& argument,
+                           const QProcessEnvironment& environment) {
+    LaunchResult result;
+    result.programFile = resolveProgramFile(programFile);
+    if (result.programFile.isEmpty()) {
+        result.programFile = programFile;
+        result.error = QStringLiteral("%1 does not exist").arg(programFile);
+        return result;
+    }
+    const QFileInfo info(result.programFile);
+    if (!info.isFile() || !info.isExecutable()) {
+        result.error = QStringLiteral("%1 cannot be executed").arg(result.programFile);
+        return result;
+    }
+
+    QProcess process;
+    // A name without a directory would be looked up in PATH; ours always means this very file.
+    QString program = result.programFile;
+    if (!program.contains(QLatin1Char('/')))
+        program.prepend(QStringLiteral("./"));
+    process.setProgram(program);
+    process.setArguments({argument}); // one argv element: blanks, quotes and all arrive whole
+    process.setProcessEnvironment(environment);
+    qint64 pid = 0;
+    if (!process.startDetached(&pid)) {
+        result.error = QStringLiteral("%1 could not be started: %2").arg(result.programFile, process.errorString());
+        return result;
+    }
+    result.started = true;
+    result.pid = pid;
+    return result;
+}
+
+ProcessWatch::ProcessWatch(qint64 pid, QObject* parent) : QObject(parent), m_pid(pid) {
+    if (pid <= 0 || pid > INT_MAX) {
+        QTimer::singleShot(0, this, &ProcessWatch::finish);
+        return;
+    }
+#ifdef SYS_pidfd_open
+    m_pidfd = static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0));
+    if (m_pidfd >= 0) {
+        // The descriptor becomes readable when the process has terminated.
+        m_notifier = new QSocketNotifier(m_pidfd, QSocketNotifier::Read, this);
+        connect(m_notifier, &QSocketNotifier::activated, this, &ProcessWatch::finish);
+        return;
+    }
+    if (errno == ESRCH) {
+        QTimer::singleShot(0, this, &ProcessWatch::finish);
+        return;
+    }
+#endif
+    // No process descriptors on this kernel: look now and then.
+    m_timer = new QTimer(this);
+    m_timer->setInterval(PollIntervalMs);
+    connect(m_timer, &QTimer::timeout, this, &ProcessWatch::poll);
+    m_timer->start();
+}
+
+ProcessWatch::~ProcessWatch() {
+    if (m_pidfd >= 0)
+        ::close(m_pidfd);
+}
+
+bool ProcessWatch::isRunning(qint64 pid) {
+    if (pid <= 0 || pid > INT_MAX)
+        return false;
+    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM)
+        return false;
+    // A process that has exited but not yet been reaped still answers kill(); its state says "Z".
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (stat.open(QIODevice::ReadOnly)) {
+        const QByteArray line = stat.readAll();
+        const qsizetype close = line.lastIndexOf(')');
+        if (close >= 0 && close + 2 < line.size()) {
+            const char state = line[close + 2];
+            if (state == 'Z' || state == 'X')
+                return false;
+        }
+    }
+    return true;
+}
+
+void ProcessWatch::poll() {
+    if (!isRunning(m_pid))
+        finish();
+}
+
+void ProcessWatch::finish() {
+    if (m_ended)
+        return;
+    m_ended = true;
+    if (m_notifier)
+        m_notifier->setEnabled(false);
+    if (m_timer)
+        m_timer->stop();
+    emit ended();
+}
+
+} // namespace lw
