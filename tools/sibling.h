@@ -2,10 +2,12 @@
 #pragma once
 
 #include <QObject>
+#include <QProcessEnvironment>
 #include <QString>
 
 namespace lw {
 
+class ProcessWatch;
 class ReportFrame;
 
 // Owned by the main window: listens on the main window's message port for completion
@@ -28,7 +30,17 @@ public:
     // Handles one completion message; numbers other than 1025 and 1029 are ignored.
     void handleMessage(int number);
 
+    // The environment started tools get: ours, with LEDGERWICK_WINDOW naming our port.
+    QProcessEnvironment toolEnvironment() const;
+
+    // Whether the main window is disabled waiting for a started blank builder.
+    bool isWaitingForBlankBuilder() const;
+
 private:
+    void blankBuilderEnded(ProcessWatch* watch);
+    void stopWaiting();
+    void restoreFrame();
+
     struct Private;
     Private* d;
 };

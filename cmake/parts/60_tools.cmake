@@ -2,6 +2,8 @@
 list(APPEND LW_CORE_SOURCES
   platform/launcher.cpp platform/launcher.h
   platform/messageport.cpp platform/messageport.h)
+list(APPEND LW_GUI_SOURCES
+  tools/sibling.cpp tools/sibling.h)
 
 add_executable(ledgerwick-post platform/post/main.cpp)
 target_link_libraries(ledgerwick-post PRIVATE ledgerwick_core)

@@ -1,0 +1,192 @@
+// Starting the blank builder and the report generator, and their completion messages.
+#include "tools/sibling.h"
+
+#include "platform/errorbox.h"
+#include "platform/launcher.h"
+#include "platform/messageport.h"
+#include "platform/profile.h"
+#include "report/catalogue.h"
+#include "report/frame.h"
+#include "report/mdi1.h"
+#include "ui/messages.h"
+#include "ui/mydialog.h"
+
+#include <QPointer>
+#include <QProcessEnvironment>
+#include <QWidget>
+#include <QtDebug>
+
+namespace lw {
+
+namespace {
+
+// Message catalogue entries the two commands show.
+constexpr int MsgSaveTheReport = 3;
+constexpr int MsgAttention = 5;
+constexpr int MsgError = 6;
+constexpr int MsgEnterDatabasePath = 7;
+constexpr int MsgDatabaseNotDefined = 8;
+
+const QString WindowVariable = QStringLiteral("LEDGERWICK_WINDOW");
+
+// Every notice of the two commands: one button (OK), no help.
+void notice(const QString& caption, const QString& text) {
+    MyFormDialog(caption, text, 1, 0);
+}
+
+} // namespace
+
+struct SiblingTools::Private {
+    explicit Private(ReportFrame& f) : frame(f) {}
+
+    ReportFrame& frame;
+    MessagePort port;
+    // The blank builder the main window waits for, while it waits.
+    QPointer<ProcessWatch> builder;
+    bool waiting = false;
+};
+
+SiblingTools::SiblingTools(ReportFrame& frame, QObject* parent) : QObject(parent), d(new Private(frame)) {
+    connect(&d->port, &MessagePort::messageReceived, this, &SiblingTools::handleMessage);
+    // Without a port the tools cannot report back; the blank builder's end still restores the window.
+    if (!d->port.listen())
+        qWarning("Ledgerwick: %s", qPrintable(d->port.errorString()));
+}
+
+SiblingTools::~SiblingTools() {
+    delete d;
+}
+
+QString SiblingTools::portAddress() const {
+    return d->port.address();
+}
+
+QProcessEnvironment SiblingTools::toolEnvironment() const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // A window address inherited from whoever started us is not ours: never pass it on.
+    const QString address = portAddress();
+    if (address.isEmpty())
+        env.remove(WindowVariable);
+    else
+        env.insert(WindowVariable, address);
+    return env;
+}
+
+bool SiblingTools::isWaitingForBlankBuilder() const {
+    return d->waiting;
+}
+
+void SiblingTools::blankBuilder() {
+    guarded([&] {
+        TForm1* window = d->frame.activeEditorWindow();
+        if (!window)
+            return;
+        if (window->definitionPath().contains(QStringLiteral("No Name "))) {
+            notice(messageText(MsgAttention), messageText(MsgSaveTheReport));
+            return;
+        }
+        const QString source = window->aliasMode() ? window->ComboBox1->currentText() : window->Label2->text();
+        if (source.isEmpty() || source.contains(QStringLiteral("FALSE"))) {
+            notice(messageText(MsgError), messageText(MsgEnterDatabasePath));
+            return;
+        }
+        const QString table =
+            window->aliasMode() ? window->ComboBox2->currentText() : trimBlanks(window->Edit2->text());
+        if (table.isEmpty()) {
+            notice(messageText(MsgError), messageText(MsgDatabaseNotDefined));
+            return;
+        }
+        if (window->workbookPath().isEmpty()) {
+            notice(messageText(MsgError), QString());
+            return;
+        }
+
+        // The blank builder finds the main window by the class name stored here.
+        Profile(window->definitionPath()).writeString(QStringLiteral("ZARMEK"), QStringLiteral("TForm"),
+                                                      QStringLiteral("TMainForm"));
+
+        QWidget* main = d->frame.frameWidget();
+        main->showMinimized();
+        const LaunchResult launch = launchProgram(blankBuilderProgram(d->frame.startDirectory()),
+                                                  window->definitionPath(), toolEnvironment());
+        if (!launch.started) {
+            qWarning("Ledgerwick: %s", qPrintable(launch.error));
+            main->showNormal();
+            return;
+        }
+        main->setEnabled(false);
+        stopWaiting();
+        d->waiting = true;
+        d->builder = new ProcessWatch(launch.pid, this);
+        ProcessWatch* watch = d->builder;
+        connect(watch, &ProcessWatch::ended, this, [this, watch]() { blankBuilderEnded(watch); });
+    });
+}
+
+void SiblingTools::generateReport() {
+    guarded([&] {
+        TForm1* window = d->frame.activeEditorWindow();
+        if (!window)
+            return;
+        if (window->modificationState() != TForm1::StateSaved) {
+            notice(messageText(MsgSaveTheReport), window->Edit1->text());
+            return;
+        }
+        // The generator runs on its own; a failed start is not reported to the user.
+        const LaunchResult launch = launchProgram(reportGeneratorProgram(d->frame.startDirectory()),
+                                                  window->definitionPath(), toolEnvironment());
+        if (!launch.started)
+            qWarning("Ledgerwick: %s", qPrintable(launch.error));
+    });
+}
+
+void SiblingTools::handleMessage(int number) {
+    if (number != WmUserRestore && number != WmUserDone)
+        return;
+    guarded([&] {
+        stopWaiting();
+        if (number == WmUserDone) {
+            // Re-read the workbook path the blank builder wrote; a failure here must not keep
+            // the main window disabled, so it is shown and the window restored all the same.
+            guarded([&] {
+                if (TForm1* window = d->frame.activeEditorWindow()) {
+                    const QString workbook = Profile(window->definitionPath())
+                                                 .readString(QStringLiteral("REPORT"), QStringLiteral("Excel"),
+                                                             QString());
+                    window->setWorkbookPath(workbook);
+                    window->setWorkbookLabel(workbook);
+                }
+            });
+        }
+        restoreFrame();
+    });
+}
+
+void SiblingTools::blankBuilderEnded(ProcessWatch* watch) {
+    guarded([&] {
+        if (watch != d->builder)
+            return;
+        const bool stillWaiting = d->waiting;
+        stopWaiting();
+        // The blank builder has gone without a word: give the user the main window back.
+        if (stillWaiting)
+            restoreFrame();
+    });
+}
+
+void SiblingTools::stopWaiting() {
+    d->waiting = false;
+    if (d->builder) {
+        d->builder->disconnect(this);
+        d->builder->deleteLater();
+        d->builder = nullptr;
+    }
+}
+
+void SiblingTools::restoreFrame() {
+    QWidget* main = d->frame.frameWidget();
+    main->setEnabled(true);
+    main->showNormal();
+}
+
+} // namespace lw
