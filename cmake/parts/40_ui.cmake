@@ -5,3 +5,4 @@ list(APPEND LW_GUI_SOURCES
   ui/flatbtn.cpp ui/flatbtn.h
   ui/flatbtn_draw.cpp ui/flatbtn_draw.h
   ui/flatbtn_glyphs.cpp ui/flatbtn_glyphs.h)
+lw_add_test(tst_flatbtn_rules tests/ui/tst_flatbtn_rules.cpp)
