@@ -1,0 +1,659 @@
+// TMainForm: the main window's components, its creation and close, the Windows menu and the
+// arrangement commands, the tiled background; and the program's start-up sequence.
+#include "app/mainform.h"
+
+#include "app/aboutbox.h"
+#include "app/menuitem.h"
+#include "platform/errorbox.h"
+#include "platform/help.h"
+#include "platform/paths.h"
+#include "report/catalogue.h"
+#include "report/documents.h"
+#include "report/mdi1.h"
+#include "tools/sibling.h"
+#include "ui/flatbtn.h"
+#include "ui/mydialog.h"
+
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QScreen>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+// The pictures live in a static library, so their resource is registered by hand.
+static void registerMainFormPictures() {
+    Q_INIT_RESOURCE(mainform);
+}
+
+namespace lw {
+
+QPointer<TMainForm> MainForm;
+
+namespace {
+
+// Designed inner area: inside the frame and below the menu bar.
+constexpr int kDesignedInnerWidth = 551;
+constexpr int kDesignedInnerHeight = 343;
+constexpr int kToolBarHeight = 27;
+const char* const kActivatedProperty = "lwActivated";
+
+// Hands every event of the client area's viewport to the main window's ClientAreaProc.
+class ClientAreaHook : public QObject {
+public:
+    ClientAreaHook(TMainForm& form, QWidget* viewport) : QObject(&form), m_form(form), m_viewport(viewport) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != m_viewport)
+            return false;
+        return m_form.ClientAreaProc(event);
+    }
+
+private:
+    TMainForm& m_form;
+    QWidget* m_viewport;
+};
+
+QIcon glyph(const QString& name) {
+    QIcon icon;
+    icon.addPixmap(QPixmap(QStringLiteral(":/mainform/%1.png").arg(name)), QIcon::Normal);
+    icon.addPixmap(QPixmap(QStringLiteral(":/mainform/%1_disabled.png").arg(name)), QIcon::Disabled);
+    return icon;
+}
+
+// Runs a handler whose failures are swallowed without a message.
+template <typename F> void swallowing(F&& body) {
+    try {
+        std::forward<F>(body)();
+    } catch (...) {
+    }
+}
+
+} // namespace
+
+TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_settings(*this) {
+    registerMainFormPictures();
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QStringLiteral("Ledgerwick Builder 2.5"));
+    QFont font(QStringLiteral("System"));
+    font.setPixelSize(13);
+    setFont(font);
+
+    buildMenus();
+
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("InnerArea"));
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    setCentralWidget(central);
+    buildToolBar();
+    column->addWidget(Panel1);
+
+    // The client area: its own background is the window's grey, seen only without the tile hook.
+    m_clientArea = new QMdiArea(central);
+    m_clientArea->setObjectName(QStringLiteral("ClientArea"));
+    m_clientArea->setBackground(QColor(128, 128, 128));
+    m_clientArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_clientArea->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_clientArea->setFrameShape(QFrame::NoFrame);
+    // When the active editor window goes, the one active before it takes over.
+    m_clientArea->setActivationOrder(QMdiArea::ActivationHistoryOrder);
+    column->addWidget(m_clientArea, 1);
+    connect(m_clientArea, &QMdiArea::subWindowActivated, this, [](QMdiSubWindow* sub) {
+        // Windows never activated follow the others in creation order (childWindows()).
+        if (sub)
+            sub->setProperty(kActivatedProperty, true);
+    });
+
+    buildDialogs();
+
+    m_tile = QPixmap(QStringLiteral(":/mainform/tile.png"));
+    img = new QLabel(this);
+    img->setObjectName(QStringLiteral("img"));
+    img->setPixmap(m_tile);
+    img->setGeometry(0, 0, m_tile.width(), m_tile.height());
+    img->hide(); // only its picture is used, by ClientAreaProc
+    m_components.append(img);
+
+    resize(kDesignedInnerWidth, kDesignedInnerHeight + MainMenu1->sizeHint().height());
+    move(137, 146);
+
+    // The completion messages of the blank builder arrive through the sibling tools' port.
+    guarded([this] { m_tools = new SiblingTools(*this, this); });
+
+    MainForm = this;
+    FormCreate();
+}
+
+TMainForm::~TMainForm() {
+    // The editor windows go first, while this object is still a complete ReportFrame.
+    const QList<QMdiSubWindow*> subs = m_clientArea->subWindowList();
+    for (QMdiSubWindow* sub : subs)
+        delete sub;
+}
+
+QMenu* TMainForm::addMenu(QMenu*& member, const char* name, const QString& caption) {
+    member = MainMenu1->addMenu(caption);
+    member->setObjectName(QString::fromLatin1(name));
+    m_components.append(member);
+    return member;
+}
+
+TMenuItem* TMainForm::addItem(QMenu* menu, TMenuItem*& member, const char* name, const QString& caption,
+                              int tag, int groupIndex) {
+    member = new TMenuItem(QString::fromLatin1(name), caption, this);
+    member->setTag(tag);
+    member->setGroupIndex(groupIndex);
+    if (caption == QLatin1String("-"))
+        member->setSeparator(true);
+    menu->addAction(member);
+    m_components.append(member);
+    return member;
+}
+
+void TMainForm::buildMenus() {
+    MainMenu1 = new QMenuBar(this);
+    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    MainMenu1->setNativeMenuBar(false);
+    setMenuBar(MainMenu1);
+    m_components.append(MainMenu1);
+
+    addMenu(N1, "N1", QStringLiteral("File"));
+    addItem(N1, N2, "N2", QStringLiteral("New"));
+    addItem(N1, N3, "N3", QStringLiteral("Open ..."));
+    addItem(N1, N4, "N4", QStringLiteral("Close"));
+    addItem(N1, N5, "N5", QStringLiteral("-"));
+    addItem(N1, N6, "N6", QStringLiteral("Save"));
+    addItem(N1, N7, "N7", QStringLiteral("Save as ..."));
+    addItem(N1, N10, "N10", QStringLiteral("-"));
+    addItem(N1, N11, "N11", QStringLiteral("1"), 1, 1);
+    addItem(N1, N21, "N21", QStringLiteral("2"), 2, 1);
+    addItem(N1, N31, "N31", QStringLiteral("3"), 3, 1);
+    addItem(N1, N41, "N41", QStringLiteral("4"), 4, 1);
+    addItem(N1, NLine, "NLine", QStringLiteral("-"), 0, 1);
+    addItem(N1, N13, "N13", QStringLiteral("Exit"), 0, 1);
+    for (TMenuItem* item : {N11, N21, N31, N41, NLine})
+        item->setVisible(false);
+
+    addMenu(EXCEL1, "EXCEL1", QStringLiteral("Report"));
+    addItem(EXCEL1, N12, "N12", QStringLiteral("Blank Builder"));
+    addItem(EXCEL1, N16, "N16", QStringLiteral("Generate Report"));
+    N12->setEnabled(false);
+    N16->setEnabled(false);
+
+    addMenu(N17, "N17", QStringLiteral("Options"));
+    addItem(N17, Show, "Show", QStringLiteral("Show prepared report"));
+    Show->setCheckable(true);
+    Show->setChecked(true);
+
+    addMenu(N14, "N14", QStringLiteral("Windows"));
+    addItem(N14, Cascade1, "Cascade1", QStringLiteral("Cascade"));
+    addItem(N14, TileHorisontal, "TileHorisontal", QStringLiteral("TileHorisontal"));
+    addItem(N14, TileVertical, "TileVertical", QStringLiteral("TileVertical"));
+    addItem(N14, Arrange, "Arrange", QStringLiteral("Arrange"));
+    addItem(N14, N18, "N18", QStringLiteral("-"));
+    addItem(N14, N15, "N15", QStringLiteral("1"), 0, 2);
+    addItem(N14, N22, "N22", QStringLiteral("2"), 0, 2);
+    addItem(N14, N32, "N32", QStringLiteral("3"), 0, 2);
+    addItem(N14, N42, "N42", QStringLiteral("4"), 0, 2);
+    addItem(N14, N51, "N51", QStringLiteral("5"), 0, 2);
+    addItem(N14, N61, "N61", QStringLiteral("6"), 0, 2);
+    addItem(N14, N71, "N71", QStringLiteral("7"), 0, 2);
+    addItem(N14, N81, "N81", QStringLiteral("8"), 0, 2);
+    addItem(N14, N91, "N91", QStringLiteral("9"), 0, 2);
+    for (TMenuItem* item : {N15, N22, N32, N42, N51, N61, N71, N81, N91}) {
+        item->setVisible(false);
+        connect(item, &QAction::triggered, this, [this, item] { N51Click(item); });
+    }
+
+    addMenu(N8, "N8", QStringLiteral("?"));
+    addItem(N8, About1, "About1", QStringLiteral("About"));
+
+    connect(N1, &QMenu::aboutToShow, this, &TMainForm::N1Click);
+    connect(EXCEL1, &QMenu::aboutToShow, this, &TMainForm::N1Click);
+    connect(N14, &QMenu::aboutToShow, this, &TMainForm::N14Click);
+    connect(N2, &QAction::triggered, this, &TMainForm::N2Click);
+    connect(N3, &QAction::triggered, this, &TMainForm::N3Click);
+    connect(N4, &QAction::triggered, this, &TMainForm::N4Click);
+    connect(N6, &QAction::triggered, this, &TMainForm::N6Click);
+    connect(N7, &QAction::triggered, this, &TMainForm::N7Click);
+    for (TMenuItem* item : {N11, N21, N31, N41})
+        connect(item, &QAction::triggered, this, [this, item] { N11Click(item); });
+    connect(N13, &QAction::triggered, this, &TMainForm::N13Click);
+    connect(N12, &QAction::triggered, this, &TMainForm::N12Click);
+    connect(N16, &QAction::triggered, this, &TMainForm::N16Click);
+    connect(Show, &QAction::triggered, this, &TMainForm::ShowClick);
+    connect(Cascade1, &QAction::triggered, this, &TMainForm::Cascade1Click);
+    connect(TileHorisontal, &QAction::triggered, this, &TMainForm::TileHorisontalClick);
+    connect(TileVertical, &QAction::triggered, this, &TMainForm::TileVerticalClick);
+    connect(Arrange, &QAction::triggered, this, &TMainForm::ArrangeClick);
+    connect(About1, &QAction::triggered, this, &TMainForm::About1Click);
+}
+
+void TMainForm::buildToolBar() {
+    Panel1 = new QFrame(centralWidget());
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    Panel1->setLineWidth(1);
+    Panel1->setFixedHeight(kToolBarHeight);
+    m_components.append(Panel1);
+
+    struct Button {
+        QToolButton*& member;
+        const char* name;
+        int left;
+        const char* hint;
+        const char* picture;
+        bool enabled;
+        void (TMainForm::*handler)();
+    };
+    const Button buttons[] = {
+        {SB2, "SB2", 3, "New", "new", true, &TMainForm::N2Click},
+        {SB3, "SB3", 23, "Open", "open", true, &TMainForm::N3Click},
+        {SB6, "SB6", 44, "Save", "save", false, &TMainForm::N6Click},
+        {SB12, "SB12", 79, "Blank Build", "blank", false, &TMainForm::N12Click},
+        {SB16, "SB16", 99, "Generate report", "generate", false, &TMainForm::N16Click},
+    };
+    for (const Button& b : buttons) {
+        auto* button = new QToolButton(Panel1);
+        button->setObjectName(QString::fromLatin1(b.name));
+        button->setGeometry(b.left, 4, 20, 20);
+        button->setIcon(glyph(QString::fromLatin1(b.picture)));
+        button->setIconSize(QSize(16, 16));
+        button->setToolTip(QString::fromLatin1(b.hint));
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setEnabled(b.enabled);
+        connect(button, &QToolButton::clicked, this, b.handler);
+        b.member = button;
+        m_components.append(button);
+    }
+
+    // Panel2 stands at the right end of the tool bar, inside its one-pixel bevel (the frame's).
+    auto* row = new QHBoxLayout(Panel1);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    row->addStretch(1);
+    Panel2 = new QFrame(Panel1);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    Panel2->setFrameShape(QFrame::NoFrame);
+    Panel2->setFixedWidth(70);
+    row->addWidget(Panel2);
+    m_components.append(Panel2);
+
+    FlatButton1 = new TFlatButton(Panel2);
+    FlatButton1->setObjectName(QStringLiteral("FlatButton1"));
+    setupProgramButton(FlatButton1, QStringLiteral("  Exit"));
+    FlatButton1->setGeometry(10, 2, 58, 25);
+    connect(FlatButton1, &TFlatButton::clicked, this, &TMainForm::FlatButton1Click);
+    m_components.append(FlatButton1);
+}
+
+void TMainForm::buildDialogs() {
+    OpenDialog1 = new QFileDialog(this);
+    OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
+    OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+    OpenDialog1->setFileMode(QFileDialog::ExistingFile);
+    m_components.append(OpenDialog1);
+
+    SaveDialog1 = new QFileDialog(this);
+    SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
+    SaveDialog1->setWindowTitle(QStringLiteral("Save Report"));
+    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+    SaveDialog1->setFileMode(QFileDialog::AnyFile);
+    SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite);
+    m_components.append(SaveDialog1);
+}
+
+TMenuItem* TMainForm::findMenuItem(int groupIndex, int tag) const {
+    for (QObject* component : m_components) {
+        auto* item = qobject_cast<TMenuItem*>(component);
+        if (item && item->groupIndex() == groupIndex && item->tag() == tag)
+            return item;
+    }
+    return nullptr;
+}
+
+// ---- Creation, activation, first show and close ----
+
+void TMainForm::FormCreate() {
+    // A failure skips the remaining steps; the window is created and shown all the same.
+    guarded([this] {
+        listAliases(m_aliasList);
+        setHelpFile(QStringLiteral("Ledgwk.hlp"));
+
+        QWidget* viewport = m_clientArea->viewport();
+        SavedClientProc = viewport;
+        ClientProcInstance = new ClientAreaHook(*this, viewport);
+        viewport->installEventFilter(ClientProcInstance);
+        viewport->update();
+
+        m_settings.load();
+        m_startDirectory = currentDirectory();
+    });
+}
+
+bool TMainForm::event(QEvent* e) {
+    if (e->type() == QEvent::WindowActivate)
+        FormActivate();
+    return QMainWindow::event(e);
+}
+
+void TMainForm::FormActivate() {
+    swallowing([] { destroyAboutBox(); });
+}
+
+void TMainForm::showEvent(QShowEvent* e) {
+    if (!m_firstShown && !e->spontaneous()) {
+        m_firstShown = true;
+        // Centred with the size the window has now; the stored left and top give way.
+        const QScreen* where = screen();
+        if (where) {
+            const QRect screenRect = where->geometry();
+            move(screenRect.topLeft() + centredPosition(screenRect.size(), frameGeometry().size()));
+        }
+    }
+    QMainWindow::showEvent(e);
+}
+
+void TMainForm::closeEvent(QCloseEvent* e) {
+    FormClose(e);
+}
+
+void TMainForm::FormClose(QCloseEvent* e) {
+    bool closed = false;
+    guarded([this, &closed] {
+        // The window goes when the close is accepted; being the program's last window, its
+        // going ends the message loop, and the start-up code then frees it.
+        if (m_settings.loaded())
+            m_settings.save();
+
+        // The least recently active editor window first, the active one last. A window whose
+        // own close handling refuses (its save failed or was cancelled) stops the close here.
+        const QList<QMdiSubWindow*> order = childWindows();
+        QList<QPointer<QMdiSubWindow>> pending(order.crbegin(), order.crend());
+        for (const QPointer<QMdiSubWindow>& sub : pending) {
+            if (sub && !sub->isHidden() && !sub->close())
+                return;
+        }
+        m_aliasList.clear();
+        closed = true;
+    });
+    e->setAccepted(closed);
+}
+
+// ---- The File and Report menus ----
+
+void TMainForm::N1Click() {
+    guarded([this] {
+        const bool any = !editorWindows().isEmpty();
+        N4->setEnabled(any);
+        N6->setEnabled(any);
+        N7->setEnabled(any);
+    });
+}
+
+void TMainForm::N2Click() {
+    guarded([this] { newDocument(*this); });
+}
+
+void TMainForm::N3Click() {
+    guarded([this] { openDocument(*this); });
+}
+
+void TMainForm::N4Click() {
+    guarded([this] { closeDocument(*this); });
+}
+
+void TMainForm::N6Click() {
+    guarded([this] {
+        if (TForm1* window = activeEditorWindow())
+            saveDocument(*this, window);
+    });
+}
+
+void TMainForm::N7Click() {
+    guarded([this] {
+        if (TForm1* window = activeEditorWindow())
+            saveDocumentAs(*this, window);
+    });
+}
+
+void TMainForm::N11Click(TMenuItem* item) {
+    guarded([this, item] { m_settings.openRecentFile(item->tag()); });
+}
+
+void TMainForm::N12Click() {
+    guarded([this] {
+        if (m_tools)
+            m_tools->blankBuilder();
+    });
+}
+
+void TMainForm::N16Click() {
+    guarded([this] {
+        if (m_tools)
+            m_tools->generateReport();
+    });
+}
+
+void TMainForm::N13Click() {
+    guarded([this] { close(); });
+}
+
+void TMainForm::FlatButton1Click() {
+    guarded([this] { close(); });
+}
+
+void TMainForm::setReportCommandsEnabled(bool enabled) {
+    for (QToolButton* button : {SB6, SB12, SB16})
+        button->setEnabled(enabled);
+    N12->setEnabled(enabled);
+    N16->setEnabled(enabled);
+}
+
+// ---- Options and About ----
+
+void TMainForm::ShowClick() {
+    // The item is checkable, so the check mark is already inverted when this runs.
+    guarded([this] { storeShowOption(Show->isChecked()); });
+}
+
+void TMainForm::About1Click() {
+    swallowing([] { showNewAboutBox(); });
+}
+
+// ---- Editor windows and the Windows menu ----
+
+TForm1* TMainForm::createEditorWindow() {
+    auto* form = new TForm1(*this);
+    QMdiSubWindow* sub = m_clientArea->addSubWindow(form);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    sub->showMaximized();
+    return form;
+}
+
+QList<QMdiSubWindow*> TMainForm::childWindows() const {
+    QList<QMdiSubWindow*> result;
+    if (!m_clientArea)
+        return result;
+    auto counts = [](QMdiSubWindow* sub) { return !sub->isHidden() && qobject_cast<TForm1*>(sub->widget()); };
+    // Qt lists the most recently activated window last.
+    const QList<QMdiSubWindow*> history = m_clientArea->subWindowList(QMdiArea::ActivationHistoryOrder);
+    for (auto it = history.crbegin(); it != history.crend(); ++it) {
+        if (counts(*it) && (*it)->property(kActivatedProperty).toBool())
+            result.append(*it);
+    }
+    for (QMdiSubWindow* sub : m_clientArea->subWindowList(QMdiArea::CreationOrder)) {
+        if (counts(sub) && !sub->property(kActivatedProperty).toBool())
+            result.append(sub);
+    }
+    return result;
+}
+
+QList<TForm1*> TMainForm::editorWindows() const {
+    QList<TForm1*> result;
+    for (QMdiSubWindow* sub : childWindows())
+        result.append(static_cast<TForm1*>(sub->widget()));
+    return result;
+}
+
+TForm1* TMainForm::activeEditorWindow() const {
+    const QList<TForm1*> windows = editorWindows();
+    return windows.isEmpty() ? nullptr : windows.first();
+}
+
+void TMainForm::setLastDialogDirectory(const QString& directory) {
+    m_settings.setLastDialogDirectory(directory);
+}
+
+void TMainForm::addToRecentFiles(const QString& path) {
+    m_settings.addToRecentFiles(path);
+}
+
+void TMainForm::N14Click() {
+    guarded([this] { MakeWin(); });
+}
+
+void TMainForm::MakeWin() {
+    for (QObject* component : m_components) {
+        auto* item = qobject_cast<TMenuItem*>(component);
+        if (item && item->groupIndex() == 2)
+            item->setVisible(false);
+    }
+    const QList<TForm1*> windows = editorWindows();
+    for (int i = 0; i < windows.size() && i < 9; ++i) {
+        TMenuItem* slot = nullptr;
+        for (QObject* component : m_components) {
+            auto* item = qobject_cast<TMenuItem*>(component);
+            if (item && item->groupIndex() == 2 && !item->isVisible()) {
+                slot = item;
+                break;
+            }
+        }
+        if (!slot)
+            break;
+        slot->setVisible(true);
+        slot->setTag(i);
+        slot->setCaption(fileNamePart(windows[i]->definitionPath()));
+    }
+}
+
+void TMainForm::N51Click(TMenuItem* item) {
+    guarded([this, item] {
+        const QList<QMdiSubWindow*> order = childWindows();
+        const int i = item->tag();
+        if (i < 0 || i >= order.size())
+            return;
+        QMdiSubWindow* sub = order[i];
+        sub->show();
+        sub->raise();
+        m_clientArea->setActiveSubWindow(sub);
+    });
+}
+
+void TMainForm::Cascade1Click() {
+    guarded([this] { m_clientArea->cascadeSubWindows(); });
+}
+
+void TMainForm::TileHorisontalClick() {
+    guarded([this] {
+        m_tileMode = TileMode::Horizontal;
+        tileEditorWindows();
+    });
+}
+
+void TMainForm::TileVerticalClick() {
+    guarded([this] {
+        m_tileMode = TileMode::Vertical;
+        tileEditorWindows();
+    });
+}
+
+namespace {
+
+QSize iconSizeOf(const QList<QMdiSubWindow*>& minimised) {
+    QSize size(0, 0);
+    for (QMdiSubWindow* sub : minimised)
+        size = size.expandedTo(sub->size());
+    return size;
+}
+
+void placeIcons(const QRect& area, const QList<QMdiSubWindow*>& minimised) {
+    const QList<QRect> places = arrangeIconRects(area, iconSizeOf(minimised), int(minimised.size()));
+    for (int i = 0; i < minimised.size(); ++i)
+        minimised[i]->move(places[i].topLeft());
+}
+
+} // namespace
+
+void TMainForm::tileEditorWindows() {
+    QList<QMdiSubWindow*> open;
+    QList<QMdiSubWindow*> minimised;
+    for (QMdiSubWindow* sub : childWindows())
+        (sub->isMinimized() ? minimised : open).append(sub);
+
+    QRect area = m_clientArea->viewport()->rect();
+    if (!minimised.isEmpty()) {
+        // The icons keep their rows along the bottom; the windows share what is above them.
+        placeIcons(area, minimised);
+        area = areaAboveIcons(area, iconSizeOf(minimised), int(minimised.size()));
+    }
+    const QList<QRect> places = tileRects(area, int(open.size()), m_tileMode);
+    for (int i = 0; i < open.size() && i < places.size(); ++i) {
+        if (open[i]->isMaximized())
+            open[i]->showNormal();
+        open[i]->setGeometry(places[i]);
+    }
+}
+
+void TMainForm::ArrangeClick() {
+    guarded([this] {
+        QList<QMdiSubWindow*> minimised;
+        for (QMdiSubWindow* sub : childWindows()) {
+            if (sub->isMinimized())
+                minimised.append(sub);
+        }
+        placeIcons(m_clientArea->viewport()->rect(), minimised);
+    });
+}
+
+// ---- The tiled background ----
+
+bool TMainForm::ClientAreaProc(QEvent* e) {
+    if (e->type() != QEvent::Paint || !SavedClientProc)
+        return false;
+    // Rows and columns come from the whole inner area (tool bar strip included), so the tiles,
+    // anchored at the client area's top-left corner, always cover it.
+    QPainter painter(SavedClientProc);
+    const TileCounts counts = backgroundTileCounts(centralWidget()->size(), m_tile.size());
+    for (int r = 0; r < counts.rows; ++r) {
+        for (int c = 0; c < counts.columns; ++c)
+            painter.drawPixmap(c * m_tile.width(), r * m_tile.height(), m_tile);
+    }
+    return true;
+}
+
+// ---- Start-up ----
+
+TMainForm* startProgram() {
+    setApplicationTitle(QStringLiteral("Ledgerwick"));
+    setHelpFile(QStringLiteral("ledgwick.hlp"));
+    auto* form = new TMainForm;
+    createFormDlg();
+    if (TAboutBox* box = createAboutBox())
+        box->exec();
+    return form;
+}
+
+} // namespace lw

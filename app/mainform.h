@@ -1,0 +1,186 @@
+// TMainForm: the multiple-document main window with its menus, tool bar, window list, tiled
+// background and the frame services the editor windows use; and the program's start-up sequence.
+#pragma once
+
+#include "app/mdigeometry.h"
+#include "app/settings.h"
+#include "report/frame.h"
+
+#include <QMainWindow>
+#include <QPixmap>
+#include <QPointer>
+#include <QStringList>
+
+class QFileDialog;
+class QFrame;
+class QLabel;
+class QMdiArea;
+class QMdiSubWindow;
+class QMenu;
+class QMenuBar;
+class QToolButton;
+
+namespace lw {
+
+class SiblingTools;
+class TFlatButton;
+class TMenuItem;
+
+// Constructing a TMainForm builds its components and runs FormCreate; it shows nothing, neither
+// itself nor an about box, so tests build it directly. The program's start-up is startProgram().
+class TMainForm : public QMainWindow, public ReportFrame {
+    Q_OBJECT
+public:
+    explicit TMainForm(QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // Components, in design order; each has the objectName() of its member name.
+    QMenuBar* MainMenu1 = nullptr;
+    QMenu* N1 = nullptr; // "File"
+    TMenuItem* N2 = nullptr;
+    TMenuItem* N3 = nullptr;
+    TMenuItem* N4 = nullptr;
+    TMenuItem* N5 = nullptr;
+    TMenuItem* N6 = nullptr;
+    TMenuItem* N7 = nullptr;
+    TMenuItem* N10 = nullptr;
+    TMenuItem* N11 = nullptr;
+    TMenuItem* N21 = nullptr;
+    TMenuItem* N31 = nullptr;
+    TMenuItem* N41 = nullptr;
+    TMenuItem* NLine = nullptr;
+    TMenuItem* N13 = nullptr;
+    QMenu* EXCEL1 = nullptr; // "Report"
+    TMenuItem* N12 = nullptr;
+    TMenuItem* N16 = nullptr;
+    QMenu* N17 = nullptr; // "Options"
+    TMenuItem* Show = nullptr;
+    QMenu* N14 = nullptr; // "Windows"
+    TMenuItem* Cascade1 = nullptr;
+    TMenuItem* TileHorisontal = nullptr;
+    TMenuItem* TileVertical = nullptr;
+    TMenuItem* Arrange = nullptr;
+    TMenuItem* N18 = nullptr;
+    TMenuItem* N15 = nullptr;
+    TMenuItem* N22 = nullptr;
+    TMenuItem* N32 = nullptr;
+    TMenuItem* N42 = nullptr;
+    TMenuItem* N51 = nullptr;
+    TMenuItem* N61 = nullptr;
+    TMenuItem* N71 = nullptr;
+    TMenuItem* N81 = nullptr;
+    TMenuItem* N91 = nullptr;
+    QMenu* N8 = nullptr; // "?"
+    TMenuItem* About1 = nullptr;
+    QFrame* Panel1 = nullptr; // tool bar
+    QToolButton* SB2 = nullptr;
+    QToolButton* SB3 = nullptr;
+    QToolButton* SB6 = nullptr;
+    QToolButton* SB12 = nullptr;
+    QToolButton* SB16 = nullptr;
+    QFrame* Panel2 = nullptr;
+    TFlatButton* FlatButton1 = nullptr; // Exit
+    QFileDialog* OpenDialog1 = nullptr;
+    QFileDialog* SaveDialog1 = nullptr;
+    QLabel* img = nullptr; // background tile
+
+    // The components above in design order: the walk that finds menu items by group and tag.
+    const QList<QObject*>& components() const { return m_components; }
+    // The first menu item with this group index and tag, in design order, or nullptr.
+    TMenuItem* findMenuItem(int groupIndex, int tag) const;
+
+    // The multiple-document client area that holds the editor windows.
+    QMdiArea* clientArea() const { return m_clientArea; }
+    // The editor windows' frames in the order of child windows (the active one first).
+    QList<QMdiSubWindow*> childWindows() const;
+
+    TileMode tileMode() const { return m_tileMode; }
+    const QPixmap& backgroundTile() const { return m_tile; }
+    Settings& settings() { return m_settings; }
+    SiblingTools* siblingTools() const { return m_tools; }
+
+    // ReportFrame
+    QWidget* frameWidget() override { return this; }
+    void setReportCommandsEnabled(bool enabled) override;
+    TForm1* createEditorWindow() override;
+    QList<TForm1*> editorWindows() const override;
+    TForm1* activeEditorWindow() const override;
+    QStringList aliasList() const override { return m_aliasList; }
+    QFileDialog* openDialog() override { return OpenDialog1; }
+    QFileDialog* saveDialog() override { return SaveDialog1; }
+    QString lastDialogDirectory() const override { return m_settings.lastDialogDirectory(); }
+    void setLastDialogDirectory(const QString& directory) override;
+    void addToRecentFiles(const QString& path) override;
+    QString startDirectory() const override { return m_startDirectory; }
+
+    // Handlers, bound as designed. Each runs its body through the handler guard.
+    void FormCreate();
+    void FormActivate();
+    void FormClose(QCloseEvent* event);
+    void N1Click();                 // File or Report menu opens: Close, Save, Save as
+    void N2Click();                 // New
+    void N3Click();                 // Open
+    void N4Click();                 // Close
+    void N6Click();                 // Save
+    void N7Click();                 // Save as
+    void N11Click(TMenuItem* item); // a recent-files item
+    void N12Click();                // Blank Builder
+    void N13Click();                // Exit
+    void N16Click();                // Generate Report
+    void N14Click();                // Windows menu opens
+    void MakeWin();
+    void N51Click(TMenuItem* item); // a window-list item
+    void Cascade1Click();
+    void TileHorisontalClick();
+    void TileVerticalClick();
+    void ArrangeClick();
+    void ShowClick();
+    void About1Click();
+    void FlatButton1Click();
+
+    // The client area's event hook: paints the background tiles for every paint of the client
+    // area and returns true; every other event goes on to the client area's own handling (false).
+    bool ClientAreaProc(QEvent* event);
+    // Whether the hook is installed (FormCreate step 3); a creation that failed earlier leaves
+    // the plain grey background.
+    bool clientAreaHooked() const { return ClientProcInstance != nullptr; }
+
+protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildMenus();
+    void buildToolBar();
+    void buildDialogs();
+    TMenuItem* addItem(QMenu* menu, TMenuItem*& member, const char* name, const QString& caption, int tag = 0,
+                       int groupIndex = 0);
+    QMenu* addMenu(QMenu*& member, const char* name, const QString& caption);
+    void tileEditorWindows();
+
+    // The event filter installed on the client area's viewport, bound to this window.
+    QObject* ClientProcInstance = nullptr;
+    // The widget whose own event handling receives every event the hook passes on.
+    QPointer<QWidget> SavedClientProc;
+
+    QList<QObject*> m_components;
+    QMdiArea* m_clientArea = nullptr;
+    QPixmap m_tile;
+    Settings m_settings;
+    SiblingTools* m_tools = nullptr;
+    QStringList m_aliasList;
+    QString m_startDirectory;
+    TileMode m_tileMode = TileMode::Horizontal;
+    bool m_firstShown = false;
+};
+
+// The application-wide reference to the main window (the one created last that still exists).
+extern QPointer<TMainForm> MainForm;
+
+// Start-up steps 2 to 6: the application title and help file, the main window (FormCreate runs),
+// the message dialog, then the about box shown modally. The caller then shows the window and
+// runs the message loop, and owns the returned window.
+TMainForm* startProgram();
+
+} // namespace lw

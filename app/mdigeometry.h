@@ -1,0 +1,41 @@
+// Pure geometry of the main window: the background tile counts, the first-show centring, and the
+// tiling and icon arrangement of the editor windows inside the client area.
+#pragma once
+
+#include <QList>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+
+namespace lw {
+
+// How many whole tiles the background painter copies: rows = height div tile height + 1 and
+// columns = width div tile width + 1, so the tiles always reach past the right and bottom edges.
+struct TileCounts {
+    int rows = 0;
+    int columns = 0;
+};
+TileCounts backgroundTileCounts(const QSize& innerArea, const QSize& tile);
+
+// The top-left point that centres a window of the given size on a screen of the given size:
+// each coordinate (screen - window) / 2, truncated toward zero, 0 when negative.
+QPoint centredPosition(const QSize& screen, const QSize& window);
+
+// Horizontal tiling stacks the windows one above another; vertical tiling sets them side by side.
+// With four or more windows both make a grid: about the square root of the count in one direction,
+// filled column by column, the last column taking the windows left over.
+enum class TileMode { Horizontal, Vertical };
+
+// Rectangles for count windows tiled over area, in the order the windows are given (the first
+// at the top-left). They cover the whole area without overlapping.
+QList<QRect> tileRects(const QRect& area, int count, TileMode mode);
+
+// Places for count minimised windows of iconSize: a row along the bottom edge of area from left
+// to right, further rows above it when one row is full.
+QList<QRect> arrangeIconRects(const QRect& area, const QSize& iconSize, int count);
+
+// The part of area that tiling uses when count minimised windows keep their rows at the bottom:
+// area less those rows, or the whole area when too little would be left above them.
+QRect areaAboveIcons(const QRect& area, const QSize& iconSize, int count);
+
+} // namespace lw

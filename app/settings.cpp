@@ -1,0 +1,110 @@
+// The settings file "l_wick.ini" and the recent-files list with its four File-menu items.
+#include "app/settings.h"
+
+#include "app/mainform.h"
+#include "app/menuitem.h"
+#include "platform/paths.h"
+#include "platform/profile.h"
+#include "report/documents.h"
+
+namespace lw {
+
+namespace {
+const QString kMainForm = QStringLiteral("MainForm");
+const QString kDialog = QStringLiteral("DIALOG");
+const QString kMenu = QStringLiteral("MENU");
+const QString kExcel = QStringLiteral("EXCEL");
+} // namespace
+
+QString settingsFileName() {
+    return QStringLiteral("l_wick.ini");
+}
+
+void storeShowOption(bool on) {
+    Profile profile(settingsFileName());
+    profile.writeBool(kExcel, QStringLiteral("Show"), on);
+}
+
+Settings::Settings(TMainForm& form) : m_form(form) {}
+
+void Settings::load() {
+    const Profile profile(settingsFileName());
+
+    // Each value is applied before the next is read, so each default is the window's value then.
+    // What save() writes is exactly what is applied here, so the size is the same from run to run.
+    m_form.resize(profile.readInteger(kMainForm, QStringLiteral("Width"), m_form.width()), m_form.height());
+    m_form.resize(m_form.width(), profile.readInteger(kMainForm, QStringLiteral("Height"), m_form.height()));
+    m_form.move(profile.readInteger(kMainForm, QStringLiteral("Left"), m_form.x()), m_form.y());
+    m_form.move(m_form.x(), profile.readInteger(kMainForm, QStringLiteral("Top"), m_form.y()));
+
+    // An absent key leaves the option unchecked, although the item is designed checked.
+    m_form.Show->setChecked(profile.readBool(kExcel, QStringLiteral("Show"), false));
+
+    for (int k = 1; k <= RecentCount; ++k) {
+        const QString path = profile.readString(kMenu, QString::number(k), QString());
+        m_recentFiles[k - 1] = path;
+        if (path.isEmpty())
+            continue;
+        if (TMenuItem* item = m_form.findMenuItem(1, k)) {
+            item->setCaption(fileNamePart(path));
+            item->setVisible(true);
+        }
+        m_form.NLine->setVisible(true);
+    }
+
+    const QString directory = profile.readString(kDialog, QStringLiteral("Open"), QString());
+    if (!directory.isEmpty())
+        m_lastDialogDirectory = directory;
+    m_loaded = true;
+}
+
+void Settings::save() {
+    // One batch: a refused write leaves the whole file as it was rather than half written.
+    QList<ProfileEntry> entries{
+        {kMainForm, QStringLiteral("Width"), QString::number(m_form.width())},
+        {kMainForm, QStringLiteral("Height"), QString::number(m_form.height())},
+        {kMainForm, QStringLiteral("Left"), QString::number(m_form.x())},
+        {kMainForm, QStringLiteral("Top"), QString::number(m_form.y())},
+        {kDialog, QStringLiteral("Open"), m_lastDialogDirectory},
+    };
+    for (int k = 1; k <= RecentCount; ++k)
+        entries.append({kMenu, QString::number(k), m_recentFiles[k - 1]});
+    Profile(settingsFileName()).writeEntries(entries);
+}
+
+void Settings::addToRecentFiles(const QString& path) {
+    for (const QString& entry : m_recentFiles) {
+        if (entry == path)
+            return;
+    }
+    for (int i = RecentCount - 1; i > 0; --i)
+        m_recentFiles[i] = m_recentFiles[i - 1];
+
+    // The items move with their entries, from the bottom up.
+    for (int k = RecentCount; k >= 2; --k) {
+        TMenuItem* item = m_form.findMenuItem(1, k);
+        const TMenuItem* above = m_form.findMenuItem(1, k - 1);
+        if (item && above) {
+            item->setCaption(above->caption());
+            item->setVisible(above->isVisible());
+        }
+    }
+    if (TMenuItem* first = m_form.findMenuItem(1, 1)) {
+        first->setCaption(fileNamePart(path));
+        first->setVisible(true);
+    }
+    m_form.NLine->setVisible(true);
+    m_recentFiles[0] = path;
+}
+
+void Settings::openRecentFile(int tag) {
+    if (tag < 1 || tag > RecentCount)
+        return;
+    const QString path = m_recentFiles[tag - 1];
+    // A hidden item cannot be chosen; an empty entry is never loaded all the same.
+    if (path.isEmpty())
+        return;
+    loadDocument(m_form, path);
+}
+
+} // namespace lw
