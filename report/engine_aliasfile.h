@@ -1,0 +1,41 @@
+// The database engine the program uses: aliases from an alias configuration file (one section
+// per alias, key "TYPE" and the type's parameters) answered by directories and SQL databases.
+#pragma once
+
+#include "report/catalogue.h"
+
+namespace lw {
+
+class AliasFileEngine : public DataEngine {
+public:
+    // An empty file name, or one that names no file, means a configuration without aliases.
+    explicit AliasFileEngine(const QString& configurationFile);
+
+    // Where the program's alias configuration is: LEDGERWICK_ALIASES when set; else "aliases.ini"
+    // in the per-user configuration directory when it exists; else the demo configuration
+    // shipped with the program (installed, or in the build tree). Empty when there is none.
+    static QString locateConfiguration();
+
+    QString configurationFile() const { return m_file; }
+
+    QStringList aliasNames() override;
+    QStringList tableNames(const QString& alias) override;
+    QStringList aliasParameters(const QString& alias) override;
+
+private:
+    struct Alias {
+        QString name; // the section name as the file spells it
+        QString type; // the TYPE value in capitals
+    };
+
+    // Whether the configuration exists; throws when it exists but cannot be read.
+    bool configurationReadable() const;
+    Alias findAlias(const QString& alias) const;
+    QString value(const Alias& alias, const QString& key) const;
+    QString absolutePath(const QString& path) const;
+    QString directoryOf(const Alias& alias) const;
+
+    QString m_file;
+};
+
+} // namespace lw
