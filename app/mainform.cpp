@@ -350,7 +350,10 @@ bool TMainForm::event(QEvent* e) {
 }
 
 void TMainForm::FormActivate() {
-    swallowing([] { destroyAboutBox(); });
+    // The box is destroyed once the activation has been delivered: Qt may still be sending the
+    // box (the window active before) its own deactivation events while this runs.
+    QMetaObject::invokeMethod(
+        this, [] { swallowing([] { destroyAboutBox(); }); }, Qt::QueuedConnection);
 }
 
 void TMainForm::showEvent(QShowEvent* e) {

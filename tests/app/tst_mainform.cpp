@@ -11,6 +11,7 @@
 #include "report/mdi1.h"
 #include "support/testsupport.h"
 #include "ui/flatbtn.h"
+#include "ui/mydialog.h"
 
 #include <QAbstractButton>
 #include <QDir>
@@ -93,6 +94,7 @@ private slots:
     void toolBar_data();
     void toolBar();
     void windowAndDialogs();
+    void startUpSequence();
     void creationSteps();
     void creationWithoutEngine();
     void backgroundTiles();
@@ -291,6 +293,37 @@ void TestMainForm::windowAndDialogs() {
     QVERIFY(components.indexOf(form->About1) < components.indexOf(form->Panel1));
     QCOMPARE(form->findMenuItem(1, 3), form->N31);
     QCOMPARE(form->findMenuItem(1, 0), form->NLine);
+}
+
+// Title and help file, the main window, the message dialog, the about box shown modally; the
+// about box goes when the main window is first active.
+void TestMainForm::startUpSequence() {
+    setApplicationTitle(QStringLiteral("changed"));
+    setHelpFile(QStringLiteral("changed.hlp"));
+    QString helpWhileAbout;
+    bool windowHiddenWhileAbout = false;
+    bool dialogExistedWhileAbout = false;
+    DialogRecord about;
+    test::answerNextModal(
+        [&](QWidget* w) {
+            helpWhileAbout = helpFile();
+            windowHiddenWhileAbout = MainForm && !MainForm->isVisible();
+            dialogExistedWhileAbout = !FormDlg.isNull();
+            w->close();
+        },
+        &about);
+    std::unique_ptr<TMainForm> form(startProgram());
+    QVERIFY(about.seen);
+    QCOMPARE(about.objectName, QStringLiteral("AboutBox"));
+    QCOMPARE(applicationTitle(), QStringLiteral("Ledgerwick"));
+    QCOMPARE(helpWhileAbout, QStringLiteral("Ledgwk.hlp"));
+    QVERIFY(windowHiddenWhileAbout);
+    QVERIFY(dialogExistedWhileAbout);
+    QCOMPARE(MainForm.data(), form.get());
+    QVERIFY(!AboutBox.isNull());
+    form->show();
+    QApplication::setActiveWindow(form.get());
+    QVERIFY(test::waitFor([] { return AboutBox.isNull(); }));
 }
 
 void TestMainForm::creationSteps() {
