@@ -70,31 +70,25 @@ private slots:
         QTest::addColumn<int>("expected");
         const int def = -77;
         QTest::newRow("0x1F") << QByteArray("0x1F") << 31;
-        QTest::newRow("0X1f") << QByteArray("0X1f") << 31;
         QTest::newRow("$1F") << QByteArray("$1F") << 31;
         QTest::newRow("0xFFFFFFFF") << QByteArray("0xFFFFFFFF") << -1;
-        QTest::newRow("$80000000") << QByteArray("$80000000") << int(0x80000000u);
         QTest::newRow("nine hex digits") << QByteArray("$123456789") << def;
         QTest::newRow("+7") << QByteArray("+7") << 7;
-        QTest::newRow("-12") << QByteArray("-12") << -12;
         QTest::newRow("leading zeros") << QByteArray("007") << 7;
         QTest::newRow("int max") << QByteArray("2147483647") << 2147483647;
         QTest::newRow("int min") << QByteArray("-2147483648") << int(-2147483647 - 1);
         QTest::newRow("above int max") << QByteArray("2147483648") << def;
         QTest::newRow("below int min") << QByteArray("-2147483649") << def;
-        QTest::newRow("huge") << QByteArray("99999999999999999999") << def;
         QTest::newRow("0x alone") << QByteArray("0x") << def;
         QTest::newRow("$ alone") << QByteArray("$") << def;
         QTest::newRow("-0x10") << QByteArray("-0x10") << def;
         QTest::newRow("12abc") << QByteArray("12abc") << def;
         QTest::newRow("12 and a blank, quoted") << QByteArray("\"12 \"") << def;
         QTest::newRow("blanks before, quoted") << QByteArray("\"  12\"") << 12;
-        QTest::newRow("blanks around, bare") << QByteArray("  12  ") << 12;
         QTest::newRow("sign alone") << QByteArray("-") << def;
-        QTest::newRow("sign and blank") << QByteArray("- 1") << def;
         QTest::newRow("empty") << QByteArray("") << def;
-        QTest::newRow("words") << QByteArray("ten") << def;
         QTest::newRow("decimal point") << QByteArray("1.5") << def;
+        QTest::newRow("non-ASCII digit") << QByteArray("\xD9\xA3") << def;
     }
     void integerForms() {
         QFETCH(QByteArray, stored);
@@ -108,11 +102,8 @@ private slots:
         QTest::addColumn<bool>("def");
         QTest::addColumn<bool>("expected");
         QTest::newRow("2 is true") << QByteArray("[M]\nB=2\n") << false << true;
-        QTest::newRow("-1 is true") << QByteArray("[M]\nB=-1\n") << false << true;
         QTest::newRow("0 is false") << QByteArray("[M]\nB=0\n") << true << false;
-        QTest::newRow("1 is true") << QByteArray("[M]\nB=1\n") << false << true;
         QTest::newRow("text gives default true") << QByteArray("[M]\nB=yes\n") << true << true;
-        QTest::newRow("text gives default false") << QByteArray("[M]\nB=yes\n") << false << false;
         QTest::newRow("missing gives default") << QByteArray("[M]\n") << true << true;
     }
     void booleans() {
@@ -153,9 +144,6 @@ private slots:
         QTest::newRow("unpaired quote kept") << QByteArray("[M]\nK=\"x\n") << "M"
                                              << "K"
                                              << "\"x";
-        QTest::newRow("mixed quotes kept") << QByteArray("[M]\nK=\"x'\n") << "M"
-                                           << "K"
-                                           << "\"x'";
         QTest::newRow("equals in value") << QByteArray("[M]\nK=a=b\n") << "M"
                                          << "K"
                                          << "a=b";
@@ -188,9 +176,6 @@ private slots:
         QTest::newRow("CRLF") << QByteArray("[M]\r\nK=abc\r\n") << "M"
                               << "K"
                               << "abc";
-        QTest::newRow("no final line ending") << QByteArray("[M]\nK=abc") << "M"
-                                              << "K"
-                                              << "abc";
         QTest::newRow("UTF-8") << QByteArray("[M]\nK=\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82\n") << "M"
                                << "K" << QString::fromUtf8("\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82");
         QTest::newRow("Latin-1") << QByteArray("[M]\nK=caf\xE9\n") << "M"
@@ -307,14 +292,11 @@ private slots:
         QTest::newRow("plain") << "SALES";
         QTest::newRow("empty") << "";
         QTest::newRow("leading blank") << " x";
-        QTest::newRow("trailing tab") << "x\t";
         QTest::newRow("double-quoted") << "\"NAME\"";
         QTest::newRow("SQL with single quotes") << "'a' = 'b'";
-        QTest::newRow("lone quote") << "\"";
         QTest::newRow("two quotes") << "\"\"";
         QTest::newRow("semicolon and equals") << "; a=b";
         QTest::newRow("Cyrillic") << QString::fromUtf8("\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82");
-        QTest::newRow("Latin-1 range") << QString::fromUtf8("caf\xC3\xA9");
         QTest::newRow("5,000 characters") << QString(5000, QLatin1Char('q')) + QStringLiteral("END");
     }
     void roundTrip() {
@@ -352,8 +334,6 @@ private slots:
                                       << "K";
         QTest::newRow("line break in section") << "a\nb"
                                                << "K";
-        QTest::newRow("carriage return in section") << "a\rb"
-                                                    << "K";
         QTest::newRow("empty section") << "  "
                                        << "K";
         QTest::newRow("= in key") << "M"
@@ -601,11 +581,6 @@ private slots:
         Profile(file).writeString(QStringLiteral("M"), QStringLiteral("K"), QStringLiteral("3"));
         QCOMPARE(readBytes(file), QByteArray("[M]\nK=3\n"));
         QVERIFY(!QFileInfo::exists(file + QStringLiteral(".lock")));
-    }
-
-    void profileIntegerRejectsNonAsciiDigits() {
-        QCOMPARE(profileInteger(QString::fromUtf8("\xD9\xA3")), std::nullopt); // Arabic-Indic three
-        QCOMPARE(profileInteger(QStringLiteral("$fF")), std::optional<int>(255));
     }
 };
 
