@@ -13,6 +13,8 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
+#include <algorithm>
+
 namespace lw {
 
 QPointer<TFormDlg> FormDlg;
@@ -72,7 +74,7 @@ void TMsgButton::paintEvent(QPaintEvent*) {
     glyph.paint(&painter, glyphArea, Qt::AlignCenter, isEnabled() ? QIcon::Normal : QIcon::Disabled);
 
     const QRect captionArea =
-        QRect(QPoint(glyphArea.right() + 1, 0), QPoint(width() - 1, height() - 1)).translated(0, shift.y());
+        QRect(QPoint(glyphRect().right() + 1, 0), QPoint(width() - 1, height() - 1)).translated(shift);
     painter.drawItemText(captionArea, Qt::AlignCenter, palette(), isEnabled(), caption, QPalette::ButtonText);
 }
 
@@ -210,7 +212,10 @@ void TFormDlg::showEvent(QShowEvent* event) {
 }
 
 void TFormDlg::hideEvent(QHideEvent* event) {
-    m_laidOut = false;
+    // The next showing lays the dialog out again; a window-system hide (minimising) does not
+    // count, since the layout has already rewritten the request it started from.
+    if (!event->spontaneous())
+        m_laidOut = false;
     QDialog::hideEvent(event);
 }
 
