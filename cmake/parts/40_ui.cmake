@@ -6,3 +6,4 @@ list(APPEND LW_GUI_SOURCES
   ui/flatbtn_draw.cpp ui/flatbtn_draw.h
   ui/flatbtn_glyphs.cpp ui/flatbtn_glyphs.h)
 lw_add_test(tst_flatbtn_rules tests/ui/tst_flatbtn_rules.cpp)
+lw_add_test(tst_flatbtn_paint tests/ui/tst_flatbtn_paint.cpp)
