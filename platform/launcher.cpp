@@ -74,7 +74,8 @@ LaunchResult launchProgram(const QString& programFile, const QString& argument,
     process.setProcessEnvironment(environment);
     qint64 pid = 0;
     if (!process.startDetached(&pid)) {
-        result.error = QStringLiteral("%1 could not be started: %2").arg(result.programFile, process.errorString());
+        result.error =
+            QStringLiteral("%1 could not be started: %2").arg(result.programFile, process.errorString());
         return result;
     }
     result.started = true;

@@ -21,9 +21,9 @@ QString resolveProgramFile(const QString& programFile);
 
 struct LaunchResult {
     bool started = false;
-    qint64 pid = 0;       // of the started program, when started
-    QString programFile;  // the file actually started (or tried)
-    QString error;        // why it did not start
+    qint64 pid = 0;      // of the started program, when started
+    QString programFile; // the file actually started (or tried)
+    QString error;       // why it did not start
 };
 
 // Starts the program file (resolved as above) with argument as its one and only argument vector

@@ -165,7 +165,8 @@ bool MessagePort::listen(const QString& dir) {
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     m_server->setMaxPendingConnections(MaxConnections);
     if (!m_server->listen(path)) {
-        m_errorString = QStringLiteral("Cannot open the message port %1: %2").arg(path, m_server->errorString());
+        m_errorString =
+            QStringLiteral("Cannot open the message port %1: %2").arg(path, m_server->errorString());
         delete m_server;
         m_server = nullptr;
         return false;
@@ -300,12 +301,14 @@ bool MessagePort::post(const QString& address, int number, QString* error, int t
     QLocalSocket socket;
     socket.connectToServer(address);
     if (!socket.waitForConnected(timeoutMs))
-        return fail(QStringLiteral("cannot reach the main window at %1: %2").arg(address, socket.errorString()));
+        return fail(
+            QStringLiteral("cannot reach the main window at %1: %2").arg(address, socket.errorString()));
     if (reached)
         *reached = true;
     socket.write(QByteArray::number(number) + '\n');
     if (!socket.waitForBytesWritten(static_cast<int>(deadline.remainingTime())))
-        return fail(QStringLiteral("cannot send to the main window at %1: %2").arg(address, socket.errorString()));
+        return fail(
+            QStringLiteral("cannot send to the main window at %1: %2").arg(address, socket.errorString()));
 
     QByteArray reply;
     while (!reply.contains('\n')) {

@@ -85,7 +85,8 @@ void SiblingTools::blankBuilder() {
             notice(messageText(MsgAttention), messageText(MsgSaveTheReport));
             return;
         }
-        const QString source = window->aliasMode() ? window->ComboBox1->currentText() : window->Label2->text();
+        const QString source =
+            window->aliasMode() ? window->ComboBox1->currentText() : window->Label2->text();
         if (source.isEmpty() || source.contains(QStringLiteral("FALSE"))) {
             notice(messageText(MsgError), messageText(MsgEnterDatabasePath));
             return;
@@ -102,8 +103,8 @@ void SiblingTools::blankBuilder() {
         }
 
         // The blank builder finds the main window by the class name stored here.
-        Profile(window->definitionPath()).writeString(QStringLiteral("ZARMEK"), QStringLiteral("TForm"),
-                                                      QStringLiteral("TMainForm"));
+        Profile(window->definitionPath())
+            .writeString(QStringLiteral("ZARMEK"), QStringLiteral("TForm"), QStringLiteral("TMainForm"));
 
         QWidget* main = d->frame.frameWidget();
         main->showMinimized();
@@ -150,9 +151,9 @@ void SiblingTools::handleMessage(int number) {
             // the main window disabled, so it is shown and the window restored all the same.
             guarded([&] {
                 if (TForm1* window = d->frame.activeEditorWindow()) {
-                    const QString workbook = Profile(window->definitionPath())
-                                                 .readString(QStringLiteral("REPORT"), QStringLiteral("Excel"),
-                                                             QString());
+                    const QString workbook =
+                        Profile(window->definitionPath())
+                            .readString(QStringLiteral("REPORT"), QStringLiteral("Excel"), QString());
                     window->setWorkbookPath(workbook);
                     window->setWorkbookLabel(workbook);
                 }

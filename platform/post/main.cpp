@@ -15,10 +15,11 @@ constexpr int ExitDelivered = 0;
 constexpr int ExitNotDelivered = 1;
 constexpr int ExitUsage = 2;
 
-const char* const Usage = "Usage: ledgerwick-post [--window ADDRESS] NUMBER\n"
-                          "Sends the message NUMBER (1025: restore, 1029: workbook written) to a running\n"
-                          "Ledgerwick main window: the one at ADDRESS, else the one named by the environment\n"
-                          "variable LEDGERWICK_WINDOW, else the most recently started one of this user.\n";
+const char* const Usage =
+    "Usage: ledgerwick-post [--window ADDRESS] NUMBER\n"
+    "Sends the message NUMBER (1025: restore, 1029: workbook written) to a running\n"
+    "Ledgerwick main window: the one at ADDRESS, else the one named by the environment\n"
+    "variable LEDGERWICK_WINDOW, else the most recently started one of this user.\n";
 
 int complain(const QString& text, int code) {
     QTextStream(stderr) << "ledgerwick-post: " << text << '\n';
@@ -44,7 +45,8 @@ int main(int argc, char* argv[]) {
         }
         if (arg == QLatin1String("--window")) {
             if (i + 1 >= args.size())
-                return complain(QStringLiteral("--window needs an address\n") + QLatin1String(Usage), ExitUsage);
+                return complain(QStringLiteral("--window needs an address\n") + QLatin1String(Usage),
+                                ExitUsage);
             window = args[++i];
             windowGiven = true;
         } else if (arg.startsWith(QLatin1String("--window="))) {
@@ -68,7 +70,8 @@ int main(int argc, char* argv[]) {
 
     QString error;
     if (windowGiven)
-        return lw::MessagePort::post(window, *number, &error) ? ExitDelivered : complain(error, ExitNotDelivered);
+        return lw::MessagePort::post(window, *number, &error) ? ExitDelivered
+                                                              : complain(error, ExitNotDelivered);
 
     const QString fromEnvironment = qEnvironmentVariable("LEDGERWICK_WINDOW");
     if (!fromEnvironment.isEmpty())
