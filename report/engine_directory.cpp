@@ -9,7 +9,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -19,25 +22,57 @@ namespace lw {
 
 namespace {
 
-char lowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+unsigned char lowerAscii(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
 }
 
 // The same test as isTableFileName on the raw bytes of a name, before it is decoded.
-bool isTableFileBytes(const char* name) {
-    const std::size_t length = std::strlen(name);
-    const char* dot = std::strrchr(name, '.');
-    if (dot == nullptr || dot == name) {
+bool isTableFileBytes(const char* name, std::size_t length) {
+    // The shortest table name is "x.db"; the extension is the text after the last ".".
+    if (length < 4) {
         return false;
     }
-    const std::size_t extLength = length - std::size_t(dot + 1 - name);
-    if (extLength != 2 && extLength != 3) {
-        return false;
+    const auto* end = reinterpret_cast<const unsigned char*>(name + length);
+    if (lowerAscii(end[-1]) == 'f') {
+        return length >= 5 && end[-4] == '.' && lowerAscii(end[-3]) == 'd' && lowerAscii(end[-2]) == 'b';
     }
-    if (lowerAscii(dot[1]) != 'd' || lowerAscii(dot[2]) != 'b') {
-        return false;
+    return end[-3] == '.' && lowerAscii(end[-2]) == 'd' && lowerAscii(end[-1]) == 'b';
+}
+
+struct NameSpan {
+    std::size_t offset;
+    std::size_t length;
+    std::uint64_t head; // the first eight bytes in name order, so most comparisons are one
+};
+
+std::uint64_t orderHead(const char* name, std::size_t length) {
+    std::uint64_t head = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+        head = (head << 8) | (i < length ? lowerAscii(static_cast<unsigned char>(name[i])) : 0u);
     }
-    return extLength == 2 || lowerAscii(dot[3]) == 'f';
+    return head;
+}
+
+// Name order: letters A to Z equal to their lower case, everything else by byte value (for UTF-8
+// names that is code point order); names equal in that order go by their exact bytes.
+bool nameLess(const char* base, const NameSpan& a, const NameSpan& b) {
+    if (a.head != b.head) {
+        return a.head < b.head;
+    }
+    const auto* p = reinterpret_cast<const unsigned char*>(base + a.offset);
+    const auto* q = reinterpret_cast<const unsigned char*>(base + b.offset);
+    const std::size_t common = std::min(a.length, b.length);
+    for (std::size_t i = 8; i < common; ++i) {
+        const unsigned char x = lowerAscii(p[i]);
+        const unsigned char y = lowerAscii(q[i]);
+        if (x != y) {
+            return x < y;
+        }
+    }
+    if (a.length != b.length) {
+        return a.length < b.length;
+    }
+    return std::memcmp(p, q, common) < 0;
 }
 
 // Closes the directory stream however the listing ends.
@@ -57,7 +92,8 @@ QString reasonText(int error) {
 } // namespace
 
 bool isTableFileName(const QString& fileName) {
-    return isTableFileBytes(QFile::encodeName(fileName).constData());
+    const QByteArray bytes = QFile::encodeName(fileName);
+    return isTableFileBytes(bytes.constData(), std::size_t(bytes.size()));
 }
 
 QStringList listTableFiles(const QString& directory, const QString& alias) {
@@ -78,7 +114,10 @@ QStringList listTableFiles(const QString& directory, const QString& alias) {
     }
     const int dirFd = dirfd(stream.dir);
 
-    QStringList names;
+    // The names are gathered as bytes in one buffer, ordered there and decoded at the end: one
+    // allocation per table instead of several.
+    std::string buffer;
+    std::vector<NameSpan> spans;
     for (;;) {
         errno = 0;
         const dirent* entry = readdir(stream.dir);
@@ -90,24 +129,31 @@ QStringList listTableFiles(const QString& directory, const QString& alias) {
             }
             break;
         }
-        if (!isTableFileBytes(entry->d_name)) {
+        const char* name = entry->d_name;
+        const std::size_t length = std::strlen(name);
+        if (!isTableFileBytes(name, length)) {
             continue;
         }
         bool regular = entry->d_type == DT_REG;
         if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
             // A link counts as the file it points to.
             struct stat info;
-            regular = fstatat(dirFd, entry->d_name, &info, 0) == 0 && S_ISREG(info.st_mode);
+            regular = fstatat(dirFd, name, &info, 0) == 0 && S_ISREG(info.st_mode);
         }
         if (regular) {
-            names.append(QFile::decodeName(entry->d_name));
+            spans.push_back({buffer.size(), length, orderHead(name, length)});
+            buffer.append(name, length);
         }
     }
 
-    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
-        const int c = QString::compare(a, b, Qt::CaseInsensitive);
-        return c != 0 ? c < 0 : a < b;
-    });
+    const char* base = buffer.data();
+    std::sort(spans.begin(), spans.end(),
+              [base](const NameSpan& a, const NameSpan& b) { return nameLess(base, a, b); });
+    QStringList names;
+    names.reserve(qsizetype(spans.size()));
+    for (const NameSpan& span : spans) {
+        names.append(QFile::decodeName(QByteArray::fromRawData(base + span.offset, qsizetype(span.length))));
+    }
     return names;
 }
 

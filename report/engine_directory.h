@@ -8,8 +8,9 @@
 namespace lw {
 
 // The table files of a directory, named as on disk with their extension, in name order
-// (case-insensitive, ties in code order). Throws EngineError when the directory cannot be read;
-// the text names the directory, the alias it belongs to (when one is given) and the reason.
+// (letters A to Z ignoring case, other characters in code order; ties in exact order). Throws EngineError
+// when the directory cannot be read; the text names the directory, the alias it belongs to (when one is
+// given) and the reason.
 QStringList listTableFiles(const QString& directory, const QString& alias = QString());
 
 // Whether a file name has the extension DB or DBF in any case and a name before it.
