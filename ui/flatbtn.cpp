@@ -401,9 +401,9 @@ void TFlatButton::mouseMoveEvent(QMouseEvent* event) {
         if (event->buttons() == Qt::NoButton)
             return;
         const bool inside = isInside(event->position());
-        if (inside && !m_pointerOver)
+        if (inside && !m_hover)
             pointerEnters();
-        else if (!inside && m_pointerOver)
+        else if (!inside && (m_hover || m_pointerOver))
             pointerLeaves();
     });
 }

@@ -7,3 +7,4 @@ list(APPEND LW_GUI_SOURCES
   ui/flatbtn_glyphs.cpp ui/flatbtn_glyphs.h)
 lw_add_test(tst_flatbtn_rules tests/ui/tst_flatbtn_rules.cpp)
 lw_add_test(tst_flatbtn_paint tests/ui/tst_flatbtn_paint.cpp)
+lw_add_test(tst_flatbtn tests/ui/tst_flatbtn.cpp)
