@@ -93,7 +93,8 @@ void drawCaption(QPainter& painter, const QRect& r, const QString& workingCopy, 
 
 void drawEmbossedCaption(QPainter& painter, const QRect& r, const QString& workingCopy, TAlignment alignment,
                          bool wordWrap, bool ellipsis) {
-    drawCaption(painter, r.translated(1, 1), workingCopy, alignment, wordWrap, ellipsis, clBtnHighlight.resolve());
+    drawCaption(painter, r.translated(1, 1), workingCopy, alignment, wordWrap, ellipsis,
+                clBtnHighlight.resolve());
     drawCaption(painter, r, workingCopy, alignment, wordWrap, ellipsis, clBtnShadow.resolve());
 }
 
@@ -179,8 +180,8 @@ QImage deriveGreyImage(const QImage& source, TFlatButtonShadingType shading) {
     if (source.isNull())
         return QImage();
     QImage target = source.copy();
-    const bool indexed = target.format() == QImage::Format_Indexed8 || target.format() == QImage::Format_Mono ||
-                         target.format() == QImage::Format_MonoLSB;
+    const bool indexed = target.format() == QImage::Format_Indexed8 ||
+                         target.format() == QImage::Format_Mono || target.format() == QImage::Format_MonoLSB;
     if (indexed && target.colorCount() == 0)
         target = source.convertToFormat(QImage::Format_ARGB32);
     const QList<QRgb> table = target.colorTable();

@@ -16,6 +16,7 @@ struct PaletteEntry {
     char letter;
     QRgb colour;
 };
+// clang-format off
 constexpr std::array<PaletteEntry, 16> palette{{
     {'k', 0x000000}, {'m', 0x800000}, {'g', 0x008000}, {'o', 0x808000},
     {'n', 0x000080}, {'p', 0x800080}, {'.', 0x008080}, {'d', 0x808080},
@@ -51,6 +52,7 @@ constexpr std::array<const char*, 25> doorMap{{
     "....................",
     "....................",
 }};
+// clang-format on
 
 // The same picture at rest: the arrow black, doorway and leaf in greys; one row shorter.
 char restingLetter(char letter) {

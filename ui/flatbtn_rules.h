@@ -64,7 +64,9 @@ public:
     constexpr quint8 toByte() const { return m_bits; }
 
     constexpr bool contains(TFlatButtonOption option) const { return (m_bits & bit(option)) != 0; }
-    constexpr TFlatButtonOptions with(TFlatButtonOption option) const { return fromByte(m_bits | bit(option)); }
+    constexpr TFlatButtonOptions with(TFlatButtonOption option) const {
+        return fromByte(m_bits | bit(option));
+    }
     constexpr TFlatButtonOptions without(TFlatButtonOption option) const {
         return fromByte(m_bits & ~bit(option));
     }
@@ -79,7 +81,9 @@ private:
 inline constexpr TFlatButtonOptions defaultFlatButtonOptions{boMonoDisplay, boPopupMark, boShowBevel};
 
 // Half of v, truncated toward zero (half(7) = 3, half(-5) = -2).
-constexpr int half(int v) { return v / 2; }
+constexpr int half(int v) {
+    return v / 2;
+}
 
 // What the layout needs to know of a button about to be painted.
 struct FlatButtonLayoutInput {

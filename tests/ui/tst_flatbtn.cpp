@@ -142,38 +142,37 @@ void TestFlatButton::repaintRules_data() {
     QTest::addColumn<Action>("action");
     QTest::addColumn<bool>("repaints");
     const Action none = [](TFlatButton&) {};
-    QTest::newRow("Alignment unchanged") << none << Action([](TFlatButton& b) {
-        b.setProperty("Alignment", QVariant::fromValue(taCenter));
-    }) << true;
-    QTest::newRow("BevelStyle unchanged") << none << Action([](TFlatButton& b) {
-        b.setProperty("BevelStyle", QVariant::fromValue(bsRaised));
-    }) << true;
-    QTest::newRow("Layout unchanged") << none << Action([](TFlatButton& b) {
-        b.setProperty("Layout", QVariant::fromValue(blBitmapTop));
-    }) << false;
+    QTest::newRow("Alignment unchanged")
+        << none << Action([](TFlatButton& b) { b.setProperty("Alignment", QVariant::fromValue(taCenter)); })
+        << true;
+    QTest::newRow("BevelStyle unchanged")
+        << none << Action([](TFlatButton& b) { b.setProperty("BevelStyle", QVariant::fromValue(bsRaised)); })
+        << true;
+    QTest::newRow("Layout unchanged")
+        << none << Action([](TFlatButton& b) { b.setProperty("Layout", QVariant::fromValue(blBitmapTop)); })
+        << false;
     QTest::newRow("Layout changed") << none << Action([](TFlatButton& b) {
         b.setProperty("Layout", QVariant::fromValue(blBitmapLeft));
     }) << true;
-    QTest::newRow("ShowDownPattern unchanged") << none << Action([](TFlatButton& b) {
-        b.setProperty("ShowDownPattern", true);
-    }) << false;
-    QTest::newRow("ShowDownPattern changed") << none << Action([](TFlatButton& b) {
-        b.setProperty("ShowDownPattern", false);
-    }) << true;
+    QTest::newRow("ShowDownPattern unchanged")
+        << none << Action([](TFlatButton& b) { b.setProperty("ShowDownPattern", true); }) << false;
+    QTest::newRow("ShowDownPattern changed")
+        << none << Action([](TFlatButton& b) { b.setProperty("ShowDownPattern", false); }) << true;
     QTest::newRow("UnselectedFontColor unchanged") << none << Action([](TFlatButton& b) {
         b.setProperty("UnselectedFontColor", QVariant::fromValue(clWindowText));
     }) << false;
     QTest::newRow("UnselectedFontColor changed") << none << Action([](TFlatButton& b) {
         b.setProperty("UnselectedFontColor", QVariant::fromValue(TColor(QColor(Qt::red))));
     }) << true;
-    QTest::newRow("WordWrap changed") << none << Action([](TFlatButton& b) { b.setProperty("WordWrap", true); })
-                                      << true;
+    QTest::newRow("WordWrap changed")
+        << none << Action([](TFlatButton& b) { b.setProperty("WordWrap", true); }) << true;
     QTest::newRow("AllowAllUp") << none << Action([](TFlatButton& b) { b.setProperty("AllowAllUp", true); })
                                 << false;
-    QTest::newRow("Caption") << none << Action([](TFlatButton& b) { b.setProperty("Caption", "Go"); }) << true;
-    QTest::newRow("Caption with boIconOnly") << Action([](TFlatButton& b) {
-        b.setOptions(defaultFlatButtonOptions.with(boIconOnly));
-    }) << Action([](TFlatButton& b) { b.setProperty("Caption", "Go"); }) << false;
+    QTest::newRow("Caption") << none << Action([](TFlatButton& b) { b.setProperty("Caption", "Go"); })
+                             << true;
+    QTest::newRow("Caption with boIconOnly")
+        << Action([](TFlatButton& b) { b.setOptions(defaultFlatButtonOptions.with(boIconOnly)); })
+        << Action([](TFlatButton& b) { b.setProperty("Caption", "Go"); }) << false;
     QTest::newRow("Bitmap") << none << Action([](TFlatButton& b) {
         b.setProperty("Bitmap", QImage(4, 4, QImage::Format_RGB32));
     }) << true;
@@ -183,31 +182,33 @@ void TestFlatButton::repaintRules_data() {
     QTest::newRow("DisabledBitmap, enabled") << none << Action([](TFlatButton& b) {
         b.setProperty("DisabledBitmap", QImage(4, 4, QImage::Format_RGB32));
     }) << false;
-    QTest::newRow("DisabledBitmap, disabled") << Action([](TFlatButton& b) { b.setButtonEnabled(false); })
-                                              << Action([](TFlatButton& b) {
-                                                     b.setProperty("DisabledBitmap", QImage(4, 4, QImage::Format_RGB32));
-                                                 })
-                                              << true;
+    QTest::newRow("DisabledBitmap, disabled")
+        << Action([](TFlatButton& b) { b.setButtonEnabled(false); })
+        << Action([](TFlatButton& b) { b.setProperty("DisabledBitmap", QImage(4, 4, QImage::Format_RGB32)); })
+        << true;
     QTest::newRow("DropDownMenu with boPopupMark") << none << Action([](TFlatButton& b) {
         b.setProperty("DropDownMenu", QVariant::fromValue(b.findChild<QMenu*>()));
     }) << true;
     QTest::newRow("DropDownMenu without boPopupMark")
         << Action([](TFlatButton& b) { b.setOptions({boShowBevel}); }) << Action([](TFlatButton& b) {
                b.setProperty("DropDownMenu", QVariant::fromValue(b.findChild<QMenu*>()));
-           }) << false;
-    QTest::newRow("Down without a group") << none << Action([](TFlatButton& b) { b.setProperty("Down", true); })
-                                          << false;
+           })
+        << false;
+    QTest::newRow("Down without a group")
+        << none << Action([](TFlatButton& b) { b.setProperty("Down", true); }) << false;
     QTest::newRow("Down in a group") << Action([](TFlatButton& b) { b.setGroupIndex(3); })
                                      << Action([](TFlatButton& b) { b.setProperty("Down", true); }) << true;
-    QTest::newRow("GroupIndex changed") << none << Action([](TFlatButton& b) { b.setProperty("GroupIndex", 2); })
-                                        << false;
+    QTest::newRow("GroupIndex changed")
+        << none << Action([](TFlatButton& b) { b.setProperty("GroupIndex", 2); }) << false;
     QTest::newRow("GroupIndex to 0 while down") << Action([](TFlatButton& b) {
         b.setGroupIndex(3);
         b.setDown(true);
-    }) << Action([](TFlatButton& b) { b.setProperty("GroupIndex", 0); }) << true;
-    QTest::newRow("Enabled unchanged") << none << Action([](TFlatButton& b) { b.setProperty("Enabled", true); })
-                                       << false;
-    QTest::newRow("Enabled changed") << none << Action([](TFlatButton& b) { b.setProperty("Enabled", false); })
+    }) << Action([](TFlatButton& b) { b.setProperty("GroupIndex", 0); })
+                                                << true;
+    QTest::newRow("Enabled unchanged")
+        << none << Action([](TFlatButton& b) { b.setProperty("Enabled", true); }) << false;
+    QTest::newRow("Enabled changed") << none
+                                     << Action([](TFlatButton& b) { b.setProperty("Enabled", false); })
                                      << true;
     QTest::newRow("Options") << none << Action([](TFlatButton& b) {
         b.setProperty("Options", QVariant::fromValue(defaultFlatButtonOptions));
@@ -218,7 +219,8 @@ void TestFlatButton::repaintRules_data() {
     QTest::newRow("ShadingType in the designer") << Action([](TFlatButton& b) {
         b.setDesigning(true);
         b.setBitmap(QImage(4, 4, QImage::Format_RGB32));
-    }) << Action([](TFlatButton& b) { b.setProperty("ShadingType", QVariant::fromValue(stDark)); }) << true;
+    }) << Action([](TFlatButton& b) { b.setProperty("ShadingType", QVariant::fromValue(stDark)); })
+                                                 << true;
 }
 
 void TestFlatButton::repaintRules() {
@@ -309,7 +311,8 @@ void TestFlatButton::pressMoveRelease_data() {
     QTest::newRow("out and released outside") << QList<QPoint>{QPoint(80, 5)} << QPoint(80, 5) << 0 << 1;
     QTest::newRow("onto the left column") << QList<QPoint>{QPoint(0, 5)} << QPoint(0, 5) << 0 << 1;
     QTest::newRow("onto the top row") << QList<QPoint>{QPoint(5, 0)} << QPoint(5, 0) << 0 << 1;
-    QTest::newRow("out and back in") << QList<QPoint>{QPoint(80, 5), QPoint(10, 10)} << QPoint(10, 10) << 1 << 1;
+    QTest::newRow("out and back in") << QList<QPoint>{QPoint(80, 5), QPoint(10, 10)} << QPoint(10, 10) << 1
+                                     << 1;
 }
 
 void TestFlatButton::pressMoveRelease() {
@@ -479,8 +482,10 @@ void TestFlatButton::pressBringsFormToFront() {
 void TestFlatButton::iconOnlyHint_data() {
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QString>("hint");
-    QTest::newRow("doubled and single marks") << "Save && E&xit" << "Save & Exit";
-    QTest::newRow("mark at the end") << "Exit&" << "Exit&";
+    QTest::newRow("doubled and single marks") << "Save && E&xit"
+                                              << "Save & Exit";
+    QTest::newRow("mark at the end") << "Exit&"
+                                     << "Exit&";
 }
 
 void TestFlatButton::iconOnlyHint() {
@@ -648,7 +653,8 @@ void TestFlatButton::storedProperties() {
     names.clear();
     for (const auto& property : source.storedProperties())
         names << property.first;
-    QCOMPARE(names, (QList<QByteArray>{"Bitmap", "Caption", "GroupIndex", "Down", "Layout", "Options", "IBitmap"}));
+    QCOMPARE(names,
+             (QList<QByteArray>{"Bitmap", "Caption", "GroupIndex", "Down", "Layout", "Options", "IBitmap"}));
 
     TFlatButton copy(m_window.get(), true, true);
     copy.readStoredProperties(source.storedProperties());

@@ -80,9 +80,9 @@ int countOf(const QImage& image, QRgb colour) {
 }
 
 QSize measured(const TFlatButton* button, const QString& caption) {
-    const QRect r = QFontMetrics(button->font())
-                        .boundingRect(QRect(0, 0, button->width() - 4, 0), Qt::AlignLeft | Qt::TextShowMnemonic,
-                                      caption);
+    const QRect r =
+        QFontMetrics(button->font())
+            .boundingRect(QRect(0, 0, button->width() - 4, 0), Qt::AlignLeft | Qt::TextShowMnemonic, caption);
     return r.size();
 }
 
@@ -410,7 +410,8 @@ void TestFlatButtonPaint::embossedCaption() {
             if (c == kDark) {
                 ++shadows;
                 const QRgb below = at(image, x + 1, y + 1);
-                QVERIFY2(below == kDark || below == kLight, qPrintable(QStringLiteral("at %1,%2").arg(x).arg(y)));
+                QVERIFY2(below == kDark || below == kLight,
+                         qPrintable(QStringLiteral("at %1,%2").arg(x).arg(y)));
             }
             if (at(image, x + 1, y + 1) == kLight)
                 QCOMPARE(c, kDark);
@@ -634,8 +635,8 @@ void TestFlatButtonPaint::programButtons() {
     QCOMPARE(at(resting, g.glyphX + 1, 12), qRgb(0, 0, 0));
     QCOMPARE(countOf(resting, qRgb(255, 0, 0)), 0);
     // The caption (in the program's own font, smoothed) right of the glyph, inside R.
-    const QRect captionBox = boxOfOthers(resting.copy(g.glyphX + 20, 0, size.width() - g.glyphX - 20, size.height()),
-                                      {kBackground});
+    const QRect captionBox = boxOfOthers(
+        resting.copy(g.glyphX + 20, 0, size.width() - g.glyphX - 20, size.height()), {kBackground});
     QVERIFY(!captionBox.isEmpty());
     QVERIFY(captionBox.left() + g.glyphX + 20 >= g.textX);
     QVERIFY(captionBox.right() + g.glyphX + 20 < g.textX + g.tw);

@@ -174,7 +174,9 @@ void TestFlatButtonRules::greyTones_data() {
         const char* name;
         TFlatButtonShadingType shading;
         int t1, t2, t3;
-    } rows[] = {{"light", stLight, 205, 127, 68}, {"medium", stMedium, 553, 231, 57}, {"dark", stDark, 335, 274, 175}};
+    } rows[] = {{"light", stLight, 205, 127, 68},
+                {"medium", stMedium, 553, 231, 57},
+                {"dark", stDark, 335, 274, 175}};
     for (const auto& row : rows) {
         // Each threshold itself falls to the darker tone; one above it to the lighter.
         QTest::addRow("%s T1", row.name) << row.shading << row.t1 << GreyTone::Highlight;
@@ -218,13 +220,20 @@ void TestFlatButtonRules::greyPixelKeepsBackground() {
 void TestFlatButtonRules::hint_data() {
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QString>("hint");
-    QTest::newRow("doubled and single marks") << "Save && E&xit" << "Save & Exit";
-    QTest::newRow("mark at the end stays") << "Exit&" << "Exit&";
-    QTest::newRow("triple mark") << "&&&x" << "&x";
-    QTest::newRow("doubled at the end") << "a&&" << "a&";
-    QTest::newRow("mark alone") << "&" << "&";
-    QTest::newRow("no marks") << "  Exit" << "  Exit";
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("doubled and single marks") << "Save && E&xit"
+                                              << "Save & Exit";
+    QTest::newRow("mark at the end stays") << "Exit&"
+                                           << "Exit&";
+    QTest::newRow("triple mark") << "&&&x"
+                                 << "&x";
+    QTest::newRow("doubled at the end") << "a&&"
+                                        << "a&";
+    QTest::newRow("mark alone") << "&"
+                                << "&";
+    QTest::newRow("no marks") << "  Exit"
+                              << "  Exit";
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
 void TestFlatButtonRules::hint() {
