@@ -118,6 +118,8 @@ QStringList listTableFiles(const QString& directory, const QString& alias) {
     // allocation per table instead of several.
     std::string buffer;
     std::vector<NameSpan> spans;
+    buffer.reserve(16384);
+    spans.reserve(1024);
     for (;;) {
         errno = 0;
         const dirent* entry = readdir(stream.dir);
@@ -152,7 +154,8 @@ QStringList listTableFiles(const QString& directory, const QString& alias) {
     QStringList names;
     names.reserve(qsizetype(spans.size()));
     for (const NameSpan& span : spans) {
-        names.append(QFile::decodeName(QByteArray::fromRawData(base + span.offset, qsizetype(span.length))));
+        // File names are UTF-8 to Qt on this platform (QFile::decodeName does the same).
+        names.append(QString::fromUtf8(base + span.offset, qsizetype(span.length)));
     }
     return names;
 }
