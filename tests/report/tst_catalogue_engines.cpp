@@ -243,9 +243,14 @@ private slots:
             QVERIFY(killer.open());
             QSqlQuery q(killer);
             QVERIFY(q.exec(QStringLiteral("SELECT pg_terminate_backend(%1)").arg(first)));
+            const bool gone = test::waitFor([&] {
+                return q.exec(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE pid = %1")
+                                  .arg(first)) &&
+                       q.next() && q.value(0).toInt() == 0;
+            });
+            QVERIFY(gone);
         }
         QSqlDatabase::removeDatabase(QStringLiteral("killer"));
-        QTest::qWait(200);
         QCOMPARE(tablesOf(QStringLiteral("Server")).size(), 6);
         const int second = backend();
         QVERIFY(second != 0);
