@@ -293,41 +293,6 @@ void TFlatButton::loaded() {
         rebuildGreyImage();
 }
 
-QList<QPair<QByteArray, QVariant>> TFlatButton::storedProperties() const {
-    QList<QPair<QByteArray, QVariant>> stored;
-    auto store = [&](const char* name, bool differs, const QVariant& value) {
-        if (differs)
-            stored.append({QByteArray(name), value});
-    };
-    store("Alignment", m_alignment != taCenter, QVariant::fromValue(m_alignment));
-    store("AllowAllUp", m_allowAllUp, QVariant(m_allowAllUp));
-    store("BevelStyle", m_bevelStyle != bsRaised, QVariant::fromValue(m_bevelStyle));
-    store("NoFocusBitmap", !m_noFocusBitmap.isNull(), QVariant(m_noFocusBitmap));
-    store("Bitmap", !m_bitmap.isNull(), QVariant(m_bitmap));
-    store("Caption", !m_caption.isEmpty(), QVariant(m_caption));
-    store("GroupIndex", m_groupIndex != 0, QVariant(m_groupIndex));
-    store("DisabledBitmap", !m_disabledBitmap.isNull(), QVariant(m_disabledBitmap));
-    store("Down", m_down, QVariant(m_down));
-    store("DropDownMenu", m_dropDownMenu != nullptr, QVariant::fromValue<QMenu*>(m_dropDownMenu.data()));
-    store("Enabled", !m_enabled, QVariant(m_enabled));
-    store("Layout", m_layout != blBitmapTop, QVariant::fromValue(m_layout));
-    store("Options", true, QVariant::fromValue(m_options));
-    store("ShadingType", m_shadingType != stMedium, QVariant::fromValue(m_shadingType));
-    store("ShowDownPattern", !m_showDownPattern, QVariant(m_showDownPattern));
-    store("UnselectedFontColor", !(m_unselectedFontColor == clWindowText),
-          QVariant::fromValue(m_unselectedFontColor));
-    store("WordWrap", m_wordWrap, QVariant(m_wordWrap));
-    store("IBitmap", true, QVariant(IBitmap()));
-    return stored;
-}
-
-void TFlatButton::readStoredProperties(const QList<QPair<QByteArray, QVariant>>& properties) {
-    m_loading = true;
-    for (const auto& [name, value] : properties)
-        setProperty(name.constData(), value);
-    loaded();
-}
-
 // ---- Groups and siblings ----
 
 QList<TFlatButton*> TFlatButton::siblingButtons() const {

@@ -9,9 +9,7 @@
 #include <QImage>
 #include <QList>
 #include <QMenu>
-#include <QPair>
 #include <QPointer>
-#include <QVariant>
 #include <QWidget>
 
 namespace lw {
@@ -115,12 +113,6 @@ public:
     void setLoading(bool loading) { m_loading = loading; }
     // The end of reading a stored design: the grey image is rebuilt where the designer needs it.
     void loaded();
-
-    // The stored form of the button: the published properties that differ from their defaults
-    // (Options always), in their stored order, then "IBitmap". Reading one back sets the
-    // properties in that order while loading, then finishes with loaded().
-    QList<QPair<QByteArray, QVariant>> storedProperties() const;
-    void readStoredProperties(const QList<QPair<QByteArray, QVariant>>& properties);
 
     // Transient state: the left button went down here and was not yet released or cancelled;
     // the pointer is over the button.

@@ -1,7 +1,6 @@
 // Tests of the flat button's pure rules: glyph and caption placement, grey tones, hint text.
 #include "ui/flatbtn_rules.h"
 
-#include <QMetaEnum>
 #include <QTest>
 
 #include <algorithm>
@@ -13,7 +12,6 @@ class TestFlatButtonRules : public QObject {
 private slots:
     void layout_data();
     void layout();
-    void halfTruncatesTowardZero();
     void greyTones_data();
     void greyTones();
     void greyPixelKeepsBackground();
@@ -25,145 +23,76 @@ private slots:
 Q_DECLARE_METATYPE(lw::FlatButtonLayoutInput)
 Q_DECLARE_METATYPE(lw::GreyTone)
 
+namespace {
+
+// A button W x H with a glyph bw x bh (0 x 0: none) and a caption measured tw x th (0 x 0: none).
+FlatButtonLayoutInput button(int W, int H, int bw, int bh, int tw, int th,
+                             TFlatButtonLayout layout = blBitmapTop, TAlignment alignment = taCenter,
+                             bool mark = false, bool wrap = false) {
+    FlatButtonLayoutInput in;
+    in.width = W;
+    in.height = H;
+    in.hasBitmap = bw > 0;
+    in.bitmapWidth = bw;
+    in.bitmapHeight = bh;
+    in.captionShown = tw > 0;
+    in.measuredWidth = tw;
+    in.measuredHeight = th;
+    in.layout = layout;
+    in.alignment = alignment;
+    in.popupMarkShown = mark;
+    in.wordWrap = wrap;
+    return in;
+}
+
+} // namespace
+
 void TestFlatButtonRules::layout_data() {
     QTest::addColumn<FlatButtonLayoutInput>("in");
-    QTest::addColumn<int>("gx");
-    QTest::addColumn<int>("gy");
-    QTest::addColumn<int>("tx");
-    QTest::addColumn<int>("ty");
-    QTest::addColumn<int>("tw");
-    QTest::addColumn<int>("th");
-
-    // The program's Exit button: 58 x 25, glyph 20 x 25 left of a caption 30 x 13.
-    FlatButtonLayoutInput exit;
-    exit.width = 58;
-    exit.height = 25;
-    exit.hasBitmap = true;
-    exit.bitmapWidth = 20;
-    exit.bitmapHeight = 25;
-    exit.captionShown = true;
-    exit.measuredWidth = 30;
-    exit.measuredHeight = 13;
-    exit.layout = blBitmapLeft;
-    exit.alignment = taCenter;
-    QTest::newRow("exit button") << exit << 3 << 0 << 25 << 6 << 30 << 13;
-
+    QTest::addColumn<QList<int>>("expected"); // GX, GY, TX, TY, tw, th
+    using L = QList<int>;
+    // The Exit button: 58 x 25, glyph 20 x 25 left of a caption 30 x 13.
+    QTest::newRow("exit button") << button(58, 25, 20, 25, 30, 13, blBitmapLeft) << L{3, 0, 25, 6, 30, 13};
     // 20 + 40 + 2 exceeds 54: the caption gives way, cut to 32.
-    FlatButtonLayoutInput wide = exit;
-    wide.measuredWidth = 40;
-    QTest::newRow("caption shortened beside glyph") << wide << 2 << 0 << 24 << 6 << 32 << 13;
-
-    FlatButtonLayoutInput leftJustified = exit;
-    leftJustified.alignment = taLeftJustify;
-    QTest::newRow("bitmap left, left justified") << leftJustified << 3 << 0 << 25 << 6 << 30 << 13;
-
-    FlatButtonLayoutInput rightJustified = exit;
-    rightJustified.alignment = taRightJustify;
-    QTest::newRow("bitmap left, right justified") << rightJustified << 3 << 0 << 25 << 6 << 30 << 13;
-
-    FlatButtonLayoutInput right = exit;
-    right.layout = blBitmapRight;
-    QTest::newRow("bitmap right, centred") << right << 35 << 0 << 3 << 6 << 30 << 13;
-    right.alignment = taRightJustify;
-    QTest::newRow("bitmap right, right justified") << right << 35 << 0 << 3 << 6 << 30 << 13;
-    right.alignment = taLeftJustify;
-    QTest::newRow("bitmap right, left justified") << right << 35 << 0 << 3 << 6 << 30 << 13;
-
-    // The editor's Close button is one pixel lower than its glyph: half(-1) is 0, not -1.
-    FlatButtonLayoutInput close = exit;
-    close.width = 57;
-    close.height = 24;
-    QTest::newRow("close button, glyph taller than button") << close << 2 << 0 << 24 << 5 << 30 << 13;
-
-    // Glyph above or below a caption in a 50 x 40 button.
-    FlatButtonLayoutInput top;
-    top.width = 50;
-    top.height = 40;
-    top.hasBitmap = true;
-    top.bitmapWidth = 16;
-    top.bitmapHeight = 16;
-    top.captionShown = true;
-    top.measuredWidth = 20;
-    top.measuredHeight = 13;
-    QTest::newRow("bitmap top, centred") << top << 17 << 4 << 15 << 22 << 20 << 13;
-    FlatButtonLayoutInput bottom = top;
-    bottom.layout = blBitmapBottom;
-    QTest::newRow("bitmap bottom, centred") << bottom << 17 << 19 << 15 << 4 << 20 << 13;
-    bottom.alignment = taRightJustify;
-    QTest::newRow("bitmap bottom, right justified") << bottom << 31 << 19 << 27 << 4 << 20 << 13;
-    bottom.alignment = taLeftJustify;
-    QTest::newRow("bitmap bottom, left justified") << bottom << 3 << 19 << 3 << 4 << 20 << 13;
-
-    // No caption shown (boIconOnly or empty): sp is 0 and the glyph is centred vertically.
-    FlatButtonLayoutInput iconOnly = top;
-    iconOnly.captionShown = false;
-    QTest::newRow("no caption, bitmap top") << iconOnly << 17 << 12 << 25 << 28 << 0 << 0;
-
+    QTest::newRow("caption shortened")
+        << button(58, 25, 20, 25, 40, 13, blBitmapLeft) << L{2, 0, 24, 6, 32, 13};
+    QTest::newRow("bitmap left, right justified")
+        << button(58, 25, 20, 25, 30, 13, blBitmapLeft, taRightJustify) << L{3, 0, 25, 6, 30, 13};
+    QTest::newRow("bitmap right, left justified")
+        << button(58, 25, 20, 25, 30, 13, blBitmapRight, taLeftJustify) << L{35, 0, 3, 6, 30, 13};
+    // The Close button is one pixel lower than its glyph: half(-1) is 0, not -1.
+    QTest::newRow("close button") << button(57, 24, 20, 25, 30, 13, blBitmapLeft) << L{2, 0, 24, 5, 30, 13};
+    QTest::newRow("bitmap top") << button(50, 40, 16, 16, 20, 13) << L{17, 4, 15, 22, 20, 13};
+    QTest::newRow("bitmap bottom, right justified")
+        << button(50, 40, 16, 16, 20, 13, blBitmapBottom, taRightJustify) << L{31, 19, 27, 4, 20, 13};
+    // No caption (boIconOnly or empty): sp is 0 and the glyph is centred vertically.
+    QTest::newRow("no caption") << button(50, 40, 16, 16, 0, 0) << L{17, 12, 25, 28, 0, 0};
     // The popup mark widens the glyph box by 10.
-    FlatButtonLayoutInput marked = top;
-    marked.popupMarkShown = true;
-    QTest::newRow("bitmap top with popup mark") << marked << 12 << 4 << 15 << 22 << 20 << 13;
-
-    // No glyph: the caption is centred together with a 10-pixel strip for the mark.
-    FlatButtonLayoutInput textOnly;
-    textOnly.width = 60;
-    textOnly.height = 20;
-    textOnly.captionShown = true;
-    textOnly.measuredWidth = 30;
-    textOnly.measuredHeight = 13;
-    QTest::newRow("caption only") << textOnly << 0 << 0 << 15 << 3 << 30 << 13;
-    FlatButtonLayoutInput textMark = textOnly;
-    textMark.popupMarkShown = true;
-    QTest::newRow("caption with popup mark") << textMark << 0 << 0 << 10 << 3 << 30 << 13;
-    textMark.alignment = taRightJustify;
-    QTest::newRow("caption with popup mark, right") << textMark << 0 << 0 << 17 << 3 << 30 << 13;
-    textMark.alignment = taLeftJustify;
-    QTest::newRow("caption with popup mark, left") << textMark << 0 << 0 << 3 << 3 << 30 << 13;
-    // The mark needs 14 pixels: a long caption is cut to W - 14.
-    FlatButtonLayoutInput longMark = textMark;
-    longMark.alignment = taCenter;
-    longMark.measuredWidth = 200;
-    QTest::newRow("long caption with popup mark") << longMark << 0 << 0 << -3 << 3 << 46 << 13;
-
+    QTest::newRow("bitmap top, popup mark")
+        << button(50, 40, 16, 16, 20, 13, blBitmapTop, taCenter, true) << L{12, 4, 15, 22, 20, 13};
+    // No glyph: the caption is centred together with a 10-pixel strip for the mark, and a long
+    // one leaves the mark 14 pixels.
+    QTest::newRow("caption only") << button(60, 20, 0, 0, 30, 13) << L{0, 0, 15, 3, 30, 13};
+    QTest::newRow("caption, popup mark")
+        << button(60, 20, 0, 0, 30, 13, blBitmapTop, taCenter, true) << L{0, 0, 10, 3, 30, 13};
+    QTest::newRow("caption, popup mark, right")
+        << button(60, 20, 0, 0, 30, 13, blBitmapTop, taRightJustify, true) << L{0, 0, 17, 3, 30, 13};
+    QTest::newRow("long caption, popup mark")
+        << button(60, 20, 0, 0, 200, 13, blBitmapTop, taCenter, true) << L{0, 0, -3, 3, 46, 13};
     // Wider than the button, centred, no glyph: cut to W - 4 and starting at 2.
-    FlatButtonLayoutInput tooWide = textOnly;
-    tooWide.measuredWidth = 300;
-    QTest::newRow("caption wider than button") << tooWide << 0 << 0 << 2 << 3 << 56 << 13;
-
-    // A wrapped caption stays 5 pixels clear of the right edge.
-    FlatButtonLayoutInput wrapped = tooWide;
-    wrapped.wordWrap = true;
-    wrapped.measuredWidth = 56;
-    wrapped.measuredHeight = 39;
-    QTest::newRow("word wrap limit") << wrapped << 0 << 0 << 2 << -9 << 53 << 39;
-    FlatButtonLayoutInput wrappedFits = wrapped;
-    wrappedFits.alignment = taLeftJustify;
-    QTest::newRow("word wrap limit, left") << wrappedFits << 0 << 0 << 3 << -9 << 52 << 39;
+    QTest::newRow("caption wider than button") << button(60, 20, 0, 0, 300, 13) << L{0, 0, 2, 3, 56, 13};
+    // A wrapped caption keeps 5 pixels clear of the right edge.
+    QTest::newRow("word wrap") << button(60, 20, 0, 0, 56, 39, blBitmapTop, taLeftJustify, false, true)
+                               << L{0, 0, 3, -9, 52, 39};
 }
 
 void TestFlatButtonRules::layout() {
     QFETCH(FlatButtonLayoutInput, in);
-    QFETCH(int, gx);
-    QFETCH(int, gy);
-    QFETCH(int, tx);
-    QFETCH(int, ty);
-    QFETCH(int, tw);
-    QFETCH(int, th);
+    QFETCH(QList<int>, expected);
     const FlatButtonGeometry g = layOutFlatButton(in);
-    QCOMPARE(g.glyphX, gx);
-    QCOMPARE(g.glyphY, gy);
-    QCOMPARE(g.textX, tx);
-    QCOMPARE(g.textY, ty);
-    QCOMPARE(g.tw, tw);
-    QCOMPARE(g.th, th);
+    QCOMPARE((QList<int>{g.glyphX, g.glyphY, g.textX, g.textY, g.tw, g.th}), expected);
     QCOMPARE(g.sp, in.captionShown ? 2 : 0);
-    QCOMPARE(g.captionRect, QRect(tx, ty, tw, th));
-}
-
-void TestFlatButtonRules::halfTruncatesTowardZero() {
-    QCOMPARE(half(7), 3);
-    QCOMPARE(half(-5), -2);
-    QCOMPARE(half(-1), 0);
+    QCOMPARE(g.captionRect, QRect(g.textX, g.textY, g.tw, g.th));
 }
 
 void TestFlatButtonRules::greyTones_data() {
@@ -243,20 +172,10 @@ void TestFlatButtonRules::hint() {
 }
 
 void TestFlatButtonRules::optionsByte() {
+    // Bit n for the option of ordinal n: the default set is 13.
     QCOMPARE(defaultFlatButtonOptions.toByte(), quint8(13));
-    QVERIFY(defaultFlatButtonOptions.contains(boMonoDisplay));
-    QVERIFY(!defaultFlatButtonOptions.contains(boIconOnly));
-    const TFlatButtonOptions iconOnly = defaultFlatButtonOptions.with(boIconOnly);
-    QCOMPARE(iconOnly.toByte(), quint8(15));
-    QCOMPARE(iconOnly.without(boMonoDisplay).toByte(), quint8(14));
-    QCOMPARE(TFlatButtonOptions::fromByte(0xF8).toByte(), quint8(8)); // only the four option bits
-    // The stored ordinals follow the member order.
-    const QMetaEnum layouts = QMetaEnum::fromType<TFlatButtonLayout>();
-    QCOMPARE(layouts.keyCount(), 4);
-    QCOMPARE(QByteArray(layouts.valueToKey(2)), QByteArray("blBitmapLeft"));
-    QCOMPARE(int(taCenter), 2);
-    QCOMPARE(int(bsRaised), 1);
-    QCOMPARE(int(stDark), 2);
+    QCOMPARE(defaultFlatButtonOptions.with(boIconOnly).without(boMonoDisplay).toByte(), quint8(14));
+    QCOMPARE(TFlatButtonOptions::fromByte(0xF8).toByte(), quint8(8));
 }
 
 QTEST_GUILESS_MAIN(TestFlatButtonRules)
