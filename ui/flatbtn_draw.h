@@ -39,8 +39,8 @@ inline constexpr TColor clBtnHighlight = TColor::system(QPalette::Light);
 inline constexpr TColor clBtnShadow = TColor::system(QPalette::Dark);
 inline constexpr TColor clWindowText = TColor::system(QPalette::WindowText);
 
-// The longest caption the text rule works on, in characters; the terminator of the original
-// fixed buffer is counted, so 259 characters remain, the appended blank included.
+// The caption's working buffer holds 260 characters with one kept for a terminator, so the
+// text rule works on at most 259 characters, the appended blank included; longer captions are cut.
 inline constexpr int captionBufferSize = 260;
 
 // The caption as measured and drawn: cut to fit the working buffer, with one blank appended
