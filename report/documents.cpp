@@ -51,7 +51,6 @@ QString chooseFile(QFileDialog* dialog, const QString& directory) {
     dialog->setNameFilters({kReportFilter});
     if (!directory.isEmpty())
         dialog->setDirectory(directory);
-    dialog->selectFile(QString());
     if (dialog->exec() != QDialog::Accepted)
         return {};
     return dialog->selectedFiles().value(0);
