@@ -9,4 +9,4 @@ list(APPEND LW_GUI_SOURCES
   resources/mainform.qrc)
 lw_add_test(tst_mdigeometry tests/app/tst_mdigeometry.cpp)
 lw_add_test(tst_mainform tests/app/tst_mainform.cpp)
-#lw_add_test(tst_settings tests/app/tst_settings.cpp)
+lw_add_test(tst_settings tests/app/tst_settings.cpp)

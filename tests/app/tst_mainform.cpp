@@ -9,6 +9,7 @@
 #include "platform/profile.h"
 #include "report/catalogue.h"
 #include "report/mdi1.h"
+#include "support/fakeframe.h"
 #include "support/testsupport.h"
 #include "ui/flatbtn.h"
 #include "ui/mydialog.h"
@@ -24,6 +25,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTest>
 #include <QToolButton>
 
@@ -86,6 +88,7 @@ void openMenu(QMenu* menu) {
 class TestMainForm : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -116,6 +119,11 @@ private slots:
 private:
     std::unique_ptr<TMainForm> makeForm(bool show = true);
 };
+
+void TestMainForm::initTestCase() {
+    // Settings go to a throwaway directory even when the program is run outside CTest.
+    QStandardPaths::setTestModeEnabled(true);
+}
 
 void TestMainForm::init() {
     QFile::remove(settingsPath());
@@ -618,8 +626,14 @@ void TestMainForm::closeStopsWhenEditorRefuses() {
     auto form = makeForm();
     form->N2->trigger();
     DialogRecord question, dialog;
-    test::answerNextMessageDialog(Answer::Ok, &question);
-    test::answerNextFileDialog(QString(), &dialog); // the Save-as dialog is cancelled
+    test::answerNextModal(
+        [&dialog](QWidget* w) {
+            // "OK" to the question, then the Save-as dialog that follows is cancelled.
+            test::answerNextFileChoice(QString(), &dialog);
+            if (auto* ok = w->findChild<QAbstractButton*>(QStringLiteral("OKBtn")))
+                ok->click();
+        },
+        &question);
     QVERIFY(!form->close());
     QVERIFY(question.seen && dialog.seen);
     QVERIFY(form->isVisible());
