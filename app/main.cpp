@@ -1,13 +1,37 @@
 // Program entry: the start-up sequence of Ledgerwick Builder (the steps themselves are in
 // startProgram(), app/mainform.cpp), then the message loop until the main window has closed.
 #include "app/mainform.h"
+#include "platform/errorbox.h"
 
 #include <QApplication>
 
+#include <exception>
 #include <memory>
 
+namespace {
+
+// Every handler guards its own body; this only catches what would otherwise end the program
+// from inside Qt's event delivery, and shows it in the standard error box like any failure.
+class Application : public QApplication {
+public:
+    using QApplication::QApplication;
+
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& e) {
+            lw::showErrorBox(QString::fromUtf8(e.what()));
+        } catch (...) {
+            lw::showErrorBox(QStringLiteral("Unknown failure"));
+        }
+        return false;
+    }
+};
+
+} // namespace
+
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
+    Application app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ledgerwick"));
 
     // Title and help file, the main window, the message dialog, the about box shown modally.
