@@ -3,7 +3,9 @@
 #include "app/mainform.h"
 #include "platform/errorbox.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QWindow>
 
 #include <exception>
 #include <memory>
@@ -33,6 +35,20 @@ public:
 int main(int argc, char* argv[]) {
     Application app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ledgerwick"));
+
+    // LEDGERWICK_QUIT_WHEN_IDLE, for timing the start-up: whenever the event loop runs out of work,
+    // a modal window (the start-up about box) is closed at once, and once the main window is on
+    // screen the program ends.
+    if (qEnvironmentVariableIsSet("LEDGERWICK_QUIT_WHEN_IDLE")) {
+        QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &app,
+                         [] {
+                             if (QWidget* modal = QApplication::activeModalWidget())
+                                 modal->close();
+                             else if (lw::MainForm && lw::MainForm->windowHandle() &&
+                                      lw::MainForm->windowHandle()->isExposed())
+                                 QCoreApplication::quit();
+                         });
+    }
 
     // Title and help file, the main window, the message dialog, the about box shown modally.
     const std::unique_ptr<lw::TMainForm> form(lw::startProgram());
