@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -95,8 +96,13 @@ void answerNextFileDialog(const QString& fileName, DialogRecord* rec, int timeou
                 dlg->reject();
                 return;
             }
-            dlg->selectFile(fileName);
-            static_cast<QDialog*>(dlg)->accept(); // QFileDialog::accept checks the name
+            // Type the name as a user would: selectFile alone does not reach the name edit
+            // of the widget dialog before accept() reads it.
+            if (auto* edit = dlg->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                edit->setText(fileName);
+            else
+                dlg->selectFile(fileName);
+            static_cast<QDialog*>(dlg)->accept(); // QFileDialog::accept, with its checks
         },
         rec, timeoutMs);
 }
