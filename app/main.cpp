@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QWindow>
 
+#include <cstdio>
 #include <exception>
 #include <memory>
 
@@ -38,15 +39,18 @@ int main(int argc, char* argv[]) {
 
     // LEDGERWICK_QUIT_WHEN_IDLE, for timing the start-up: whenever the event loop runs out of work,
     // a modal window (the start-up about box) is closed at once, and once the main window is on
-    // screen the program ends.
+    // screen the program prints "idle" and ends, without closing its windows.
     if (qEnvironmentVariableIsSet("LEDGERWICK_QUIT_WHEN_IDLE")) {
         QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &app,
                          [] {
                              if (QWidget* modal = QApplication::activeModalWidget())
                                  modal->close();
                              else if (lw::MainForm && lw::MainForm->windowHandle() &&
-                                      lw::MainForm->windowHandle()->isExposed())
-                                 QCoreApplication::quit();
+                                      lw::MainForm->windowHandle()->isExposed()) {
+                                 std::fputs("idle\n", stdout);
+                                 std::fflush(stdout);
+                                 QCoreApplication::exit(0);
+                             }
                          });
     }
 

@@ -48,7 +48,8 @@ int main(int argc, char** argv) {
     for (int size : sizes) {
         const QString sub = dir.filePath(QStringLiteral("tables%1").arg(size));
         makeFiles(sub, size);
-        config += "[BIG" + QByteArray::number(size) + "]\nTYPE=STANDARD\nPATH=" + QFile::encodeName(sub) + "\n";
+        config +=
+            "[BIG" + QByteArray::number(size) + "]\nTYPE=STANDARD\nPATH=" + QFile::encodeName(sub) + "\n";
     }
     const QString aliases = dir.filePath(QStringLiteral("aliases.ini"));
     QFile f(aliases);

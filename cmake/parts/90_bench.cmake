@@ -1,12 +1,31 @@
 # Benchmarks (Google Benchmark); built with the program, run by scripts/bench, never by the tests.
 find_package(benchmark QUIET)
 if(benchmark_FOUND)
-  add_library(lw_bench_ratio STATIC bench/ratio.cpp bench/ratio.h)
-  target_link_libraries(lw_bench_ratio PUBLIC benchmark::benchmark)
+  # The ratio runner, the floors and the shared set-up of the benchmarks that build windows.
+  add_library(lw_bench_support STATIC
+    bench/ratio.cpp bench/ratio.h
+    bench/floor.cpp bench/floor.h
+    bench/desktop.cpp bench/desktop.h)
+  target_link_libraries(lw_bench_support PUBLIC benchmark::benchmark Qt6::Core)
+
   foreach(b profile catalogue)
     add_executable(bench_${b} bench/bench_${b}.cpp)
-    target_link_libraries(bench_${b} PRIVATE lw_bench_ratio ledgerwick_core)
+    target_link_libraries(bench_${b} PRIVATE lw_bench_support ledgerwick_core)
   endforeach()
+  foreach(b windows save)
+    add_executable(bench_${b} bench/bench_${b}.cpp)
+    target_link_libraries(bench_${b} PRIVATE lw_bench_support ledgerwick_gui)
+  endforeach()
+
+  # Start-up: the program itself against a bare main window, each started as a process of its own.
+  add_executable(bench_bare_mainwindow bench/bare_mainwindow.cpp)
+  target_link_libraries(bench_bare_mainwindow PRIVATE Qt6::Widgets)
+  add_executable(bench_startup bench/bench_startup.cpp)
+  target_link_libraries(bench_startup PRIVATE lw_bench_support)
+  target_compile_definitions(bench_startup PRIVATE
+    LW_BENCH_PROGRAM="$<TARGET_FILE:ledgerwick>"
+    LW_BENCH_BARE="$<TARGET_FILE:bench_bare_mainwindow>")
+  add_dependencies(bench_startup ledgerwick bench_bare_mainwindow)
 else()
   message(STATUS "Google Benchmark not found: benchmarks are not built")
 endif()
