@@ -27,8 +27,6 @@ void TestMdiGeometry::tileCounts_data() {
     // The tile is 47 x 26.
     QTest::newRow("exactly one tile wide and high") << QSize(47, 26) << 2 << 2;
     QTest::newRow("narrower than a tile") << QSize(46, 25) << 1 << 1;
-    QTest::newRow("designed inner area") << QSize(551, 343) << 14 << 12;
-    QTest::newRow("empty") << QSize(0, 0) << 1 << 1;
     QTest::newRow("not laid out yet") << QSize(-1, -1) << 1 << 1;
 }
 
@@ -48,7 +46,6 @@ void TestMdiGeometry::centring_data() {
     QTest::newRow("fits") << QSize(800, 800) << QSize(400, 300) << QPoint(200, 250);
     QTest::newRow("odd remainder truncated") << QSize(801, 799) << QSize(400, 300) << QPoint(200, 249);
     QTest::newRow("wider than the screen") << QSize(800, 600) << QSize(1000, 700) << QPoint(0, 0);
-    QTest::newRow("one pixel too wide") << QSize(800, 600) << QSize(801, 600) << QPoint(0, 0);
 }
 
 void TestMdiGeometry::centring() {
@@ -62,7 +59,7 @@ void TestMdiGeometry::tiling_data() {
     QTest::addColumn<int>("count");
     QTest::addColumn<TileMode>("mode");
     QTest::addColumn<QRect>("area");
-    for (int n : {1, 2, 3, 4, 5, 7, 9, 10, 13}) {
+    for (int n : {1, 2, 3, 5, 10, 13}) {
         QTest::addRow("%d horizontal", n) << n << TileMode::Horizontal << QRect(0, 0, 551, 316);
         QTest::addRow("%d vertical", n) << n << TileMode::Vertical << QRect(0, 0, 551, 316);
     }
@@ -92,15 +89,10 @@ void TestMdiGeometry::tilingShapes_data() {
     QTest::addColumn<int>("count");
     QTest::addColumn<TileMode>("mode");
     QTest::addColumn<QList<QRect>>("expected");
-    const QRect a(0, 0, 600, 300);
-    QTest::newRow("one fills the area") << 1 << TileMode::Horizontal << QList<QRect>{a};
     QTest::newRow("two horizontal: one above the other")
         << 2 << TileMode::Horizontal << QList<QRect>{{0, 0, 600, 150}, {0, 150, 600, 150}};
     QTest::newRow("two vertical: side by side")
         << 2 << TileMode::Vertical << QList<QRect>{{0, 0, 300, 300}, {300, 0, 300, 300}};
-    QTest::newRow("three horizontal")
-        << 3 << TileMode::Horizontal
-        << QList<QRect>{{0, 0, 600, 100}, {0, 100, 600, 100}, {0, 200, 600, 100}};
     QTest::newRow("four: a two by two grid, column by column")
         << 4 << TileMode::Vertical
         << QList<QRect>{{0, 0, 300, 150}, {0, 150, 300, 150}, {300, 0, 300, 150}, {300, 150, 300, 150}};
@@ -110,14 +102,6 @@ void TestMdiGeometry::tilingShapes_data() {
                                                                        {300, 0, 300, 100},
                                                                        {300, 100, 300, 100},
                                                                        {300, 200, 300, 100}};
-    QTest::newRow("six horizontal: two columns of three")
-        << 6 << TileMode::Horizontal
-        << QList<QRect>{{0, 0, 300, 100},   {0, 100, 300, 100},   {0, 200, 300, 100},
-                        {300, 0, 300, 100}, {300, 100, 300, 100}, {300, 200, 300, 100}};
-    QTest::newRow("six vertical: three columns of two")
-        << 6 << TileMode::Vertical
-        << QList<QRect>{{0, 0, 200, 150},     {0, 150, 200, 150}, {200, 0, 200, 150},
-                        {200, 150, 200, 150}, {400, 0, 200, 150}, {400, 150, 200, 150}};
 }
 
 void TestMdiGeometry::tilingShapes() {

@@ -2,6 +2,7 @@
 // and recording what the windows and document commands asked of the frame.
 #pragma once
 
+#include "report/catalogue.h"
 #include "report/frame.h"
 #include "report/mdi1.h"
 #include "support/testsupport.h"
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 namespace lw::test {
 
@@ -130,6 +132,26 @@ private:
     QMdiArea* m_area = nullptr;
     QPointer<QFileDialog> m_openDialog;
     QPointer<QFileDialog> m_saveDialog;
+};
+
+// A database engine stand-in: the given aliases and no tables, or, given a failure text, an
+// EngineError with that text from every call (a start without a working engine).
+class StubEngine : public DataEngine {
+public:
+    explicit StubEngine(QStringList aliases, QString failure = {})
+        : m_aliases(std::move(aliases)), m_failure(std::move(failure)) {}
+    QStringList aliasNames() override { return check(m_aliases); }
+    QStringList tableNames(const QString&) override { return check({}); }
+    QStringList aliasParameters(const QString&) override { return check({}); }
+
+private:
+    QStringList check(const QStringList& result) const {
+        if (!m_failure.isEmpty())
+            throw EngineError(m_failure.toStdString());
+        return result;
+    }
+    QStringList m_aliases;
+    QString m_failure;
 };
 
 // Answers the next file dialog as a user would: types the path into its file-name edit and

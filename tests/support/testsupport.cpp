@@ -1,9 +1,12 @@
 // Shared helpers for the tests: throwaway directories and answering modal dialogs.
 #include "support/testsupport.h"
 
+#include "platform/help.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -130,6 +133,22 @@ QByteArray readFile(const QString& path) {
     if (!f.open(QIODevice::ReadOnly))
         return {};
     return f.readAll();
+}
+
+HelpCatcher::HelpCatcher() : m_oldDir(QDir::currentPath()) {
+    QDir::setCurrent(m_dir.path());
+    writeFile(helpPath(), "help");
+    setHelpFile(QStringLiteral("Ledgwk.hlp"));
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl");
+}
+
+HelpCatcher::~HelpCatcher() {
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    QDir::setCurrent(m_oldDir);
+}
+
+QString HelpCatcher::helpPath() const {
+    return QDir(m_dir.path()).absoluteFilePath(QStringLiteral("Ledgwk.hlp"));
 }
 
 } // namespace lw::test

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <QWidget>
 
 #include <functional>
@@ -43,5 +44,23 @@ bool waitFor(const std::function<bool()>& cond, int timeoutMs = 5000);
 // Writes bytes to a file, creating directories; returns success.
 bool writeFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path);
+
+// While it lives: a throwaway current directory holding the help file "Ledgwk.hlp", which is the
+// help file in use, and the desktop's opening of file URLs recorded in urls instead of done.
+class HelpCatcher : public QObject {
+    Q_OBJECT
+public:
+    HelpCatcher();
+    ~HelpCatcher() override;
+    QString helpPath() const;
+    QList<QUrl> urls;
+
+public slots:
+    void openUrl(const QUrl& url) { urls << url; }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_oldDir;
+};
 
 } // namespace lw::test
