@@ -82,6 +82,18 @@ bool equalNoCase(const char* p, qsizetype n, const QByteArray& b) {
     return true;
 }
 
+bool startsNoCase(const char* p, qsizetype avail, const QByteArray& b) {
+    const qsizetype n = b.size();
+    if (avail < n)
+        return false;
+    const char* q = b.constData();
+    for (qsizetype i = 0; i < n; ++i) {
+        if (p[i] != q[i] && lowerAscii(p[i]) != lowerAscii(q[i]))
+            return false;
+    }
+    return true;
+}
+
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool isValidUtf8(const char* s, qsizetype n) {
     const auto* p = reinterpret_cast<const unsigned char*>(s);
@@ -151,6 +163,11 @@ public:
         if (equalNoCase(p, n, m_utf8))
             return true;
         return m_hasLatin1 && equalNoCase(p, n, m_latin1) && !isValidUtf8(p, n);
+    }
+    // Whether a name found at p (with avail bytes to the end of the file) can be this one: false
+    // only when it certainly is not, so that its line need not be taken apart.
+    bool mayStartAt(const char* p, qsizetype avail) const {
+        return startsNoCase(p, avail, m_utf8) || (m_hasLatin1 && startsNoCase(p, avail, m_latin1));
     }
     const QString& text() const { return m_text; }
 
@@ -229,8 +246,9 @@ public:
     }
 
     // Skips to the next section header and reads it. Only "[" characters are looked at on the way,
-    // so the lines of other sections cost next to nothing.
-    bool nextSection(Line& line) {
+    // so the lines of other sections cost next to nothing. With a wanted name, headers whose name
+    // cannot be that one are passed over without being read.
+    bool nextSection(Line& line, const Name* wanted = nullptr) {
         while (m_pos < m_size) {
             qsizetype at = -1;
             if (const void* hit = std::memchr(m_d + m_pos, '[', size_t(m_size - m_pos)))
@@ -244,6 +262,11 @@ public:
                 --b;
             const bool afterBom = b == 3 && std::memcmp(m_d, "\xEF\xBB\xBF", 3) == 0;
             if (b == 0 || afterBom || m_d[b - 1] == '\n') {
+                const qsizetype name = wanted ? firstNonBlank(at + 1) : 0;
+                if (wanted && !wanted->mayStartAt(m_d + name, m_size - name)) {
+                    m_pos = at + 1;
+                    continue;
+                }
                 m_pos = afterBom ? 0 : b;
                 if (next(line) && line.kind == Kind::Section)
                     return true;
@@ -254,9 +277,30 @@ public:
         return false;
     }
 
+    // Reads the next line that may be the key wanted or a section header, passing over blank
+    // lines, comments and lines whose name cannot be the key. For reading only: the lines passed
+    // over are not reported.
+    bool nextKeyLine(const Name& key, Line& line) {
+        while (m_pos < m_size) {
+            const qsizetype s = firstNonBlank(m_pos);
+            const char c = s < m_size ? m_d[s] : '\n';
+            if (m_pos == 0 || c == '[' || (c != '\n' && c != ';' && key.mayStartAt(m_d + s, m_size - s)))
+                return next(line);
+            const void* nl = s < m_size ? std::memchr(m_d + s, '\n', size_t(m_size - s)) : nullptr;
+            m_pos = nl ? static_cast<const char*>(nl) - m_d + 1 : m_size;
+        }
+        return false;
+    }
+
     bool terminated(const Line& line) const { return line.end > 0 && m_d[line.end - 1] == '\n'; }
 
 private:
+    qsizetype firstNonBlank(qsizetype from) const {
+        while (from < m_size && isBlank(m_d[from]))
+            ++from;
+        return from;
+    }
+
     const char* m_d;
     qsizetype m_size;
     qsizetype m_pos = 0;
@@ -276,7 +320,7 @@ Location locate(const QByteArray& data, const Name& section, const Name& key) {
     LineReader reader(data);
     Line line;
     const char* d = data.constData();
-    while (reader.nextSection(line)) {
+    while (reader.nextSection(line, &section)) {
         if (section.matches(d + line.name.begin, line.name.size())) {
             loc.section = true;
             loc.insertAt = line.end;
@@ -300,6 +344,26 @@ Location locate(const QByteArray& data, const Name& section, const Name& key) {
         loc.insertTerminated = reader.terminated(line);
     }
     return loc;
+}
+
+// The raw value of the key in the first matching section, for reading: the same key that locate()
+// finds, without the bookkeeping that a write needs.
+std::optional<Span> findValue(const QByteArray& data, const Name& section, const Name& key) {
+    LineReader reader(data);
+    Line line;
+    const char* d = data.constData();
+    bool found = false;
+    while (!found && reader.nextSection(line, &section))
+        found = section.matches(d + line.name.begin, line.name.size());
+    if (!found)
+        return std::nullopt;
+    while (reader.nextKeyLine(key, line)) {
+        if (line.kind == Kind::Section)
+            return std::nullopt;
+        if (line.kind == Kind::Key && key.matches(d + line.name.begin, line.name.size()))
+            return line.value;
+    }
+    return std::nullopt;
 }
 
 // The value as callers see it: surrounding blanks and one pair of enclosing quotes removed.
@@ -428,6 +492,10 @@ QByteArray readAllBytes(const QString& path, bool* ok) {
         if (n == 0)
             break;
         got += n;
+        // All the bytes its size promised and no more: the file is at its end, and one more call
+        // to learn that is saved. A read that stops short of the size goes on to the real end.
+        if (got == qsizetype(st.st_size) && got < data.size())
+            break;
     }
     ::close(fd);
     data.truncate(got);
@@ -626,10 +694,10 @@ QString Profile::readString(const QString& section, const QString& key, const QS
     const QByteArray data = readAllBytes(path, &ok);
     if (!ok)
         return def;
-    const Location loc = locate(data, Name(section), Name(key));
-    if (!loc.key)
+    const std::optional<Span> value = findValue(data, Name(section), Name(key));
+    if (!value)
         return def;
-    return valueText(data, loc.value);
+    return valueText(data, *value);
 }
 
 int Profile::readInteger(const QString& section, const QString& key, int def) const {
@@ -715,7 +783,7 @@ QStringList Profile::keys(const QString& section) const {
     LineReader reader(data);
     Line line;
     bool found = false;
-    while (!found && reader.nextSection(line))
+    while (!found && reader.nextSection(line, &wanted))
         found = wanted.matches(d + line.name.begin, line.name.size());
     if (!found)
         return out;

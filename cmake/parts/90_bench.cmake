@@ -29,3 +29,6 @@ if(benchmark_FOUND)
 else()
   message(STATUS "Google Benchmark not found: benchmarks are not built")
 endif()
+
+# The fast lookups the benchmarks led to, checked against the plain reading rules.
+lw_add_test(tst_profile_reads tests/bench/tst_profile_reads.cpp)
