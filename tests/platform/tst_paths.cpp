@@ -13,10 +13,13 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("dir");
         QTest::addColumn<QString>("name");
-        QTest::newRow("full") << "/home/a/SALES.pr" << "/home/a/" << "SALES.pr";
-        QTest::newRow("root") << "/x.pr" << "/" << "x.pr";
-        QTest::newRow("bare") << "No Name 1" << "" << "No Name 1";
-        QTest::newRow("trailing") << "/data/" << "/data/" << "";
+        auto row = [](const char* path, const char* dir, const char* name) {
+            QTest::newRow(path) << QString(path) << QString(dir) << QString(name);
+        };
+        row("/home/a/SALES.pr", "/home/a/", "SALES.pr");
+        row("/x.pr", "/", "x.pr");
+        row("No Name 1", "", "No Name 1");
+        row("/data/", "/data/", "");
     }
     void split() {
         QFETCH(QString, path);
@@ -25,19 +28,14 @@ private slots:
         QCOMPARE(directoryPart(path), dir);
         QCOMPARE(fileNamePart(path), name);
     }
-    void errorText_data() {
-        QTest::addColumn<QString>("in");
-        QTest::addColumn<QString>("out");
-        QTest::newRow("letter") << "Unable to write to x.ini" << "Unable to write to x.ini.";
-        QTest::newRow("dot") << "Done." << "Done.";
-        QTest::newRow("bang") << "Oops!" << "Oops!";      // '!' is below '.'
-        QTest::newRow("slash") << "/tmp/" << "/tmp/.";   // '/' is above '.'
-        QTest::newRow("empty") << "" << "";
-    }
+
+    // A full stop is added when the last character's code is above that of ".".
     void errorText() {
-        QFETCH(QString, in);
-        QFETCH(QString, out);
-        QCOMPARE(errorBoxText(in), out);
+        QCOMPARE(errorBoxText("Unable to write to x.ini"), QStringLiteral("Unable to write to x.ini."));
+        QCOMPARE(errorBoxText("Done."), QStringLiteral("Done."));
+        QCOMPARE(errorBoxText("Oops!"), QStringLiteral("Oops!"));
+        QCOMPARE(errorBoxText("/tmp/"), QStringLiteral("/tmp/."));
+        QCOMPARE(errorBoxText(""), QString());
     }
 };
 

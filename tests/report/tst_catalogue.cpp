@@ -1,57 +1,42 @@
 // The catalogue's operations over a stand-in engine, and the alias configuration engine with
 // directories of table files: listing rules, path normalisation, failures.
-#include "platform/profile.h"
 #include "report/catalogue.h"
 #include "report/engine_aliasfile.h"
 #include "report/engine_directory.h"
 #include "support/testsupport.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QMap>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <unistd.h>
-
 using namespace lw;
 
 namespace {
 
-// An engine that answers from tables set by the test and records what it was asked.
+// An engine that answers from tables set by the test; an unknown alias or a failing engine throws.
 class StandInEngine : public DataEngine {
 public:
     QStringList aliases;
     QMap<QString, QStringList> tables;
     QMap<QString, QStringList> parameters;
     bool failing = false;
-    QStringList asked;
 
-    QStringList aliasNames() override {
-        check();
-        return aliases;
-    }
-    QStringList tableNames(const QString& alias) override {
-        check();
-        if (!tables.contains(alias)) {
-            throw EngineError("no such alias");
-        }
-        return tables.value(alias);
-    }
-    QStringList aliasParameters(const QString& alias) override {
-        asked << alias;
-        check();
-        if (!parameters.contains(alias)) {
-            throw EngineError("no such alias");
-        }
-        return parameters.value(alias);
-    }
+    QStringList aliasNames() override { return answer(aliases); }
+    QStringList tableNames(const QString& alias) override { return answer(tables, alias); }
+    QStringList aliasParameters(const QString& alias) override { return answer(parameters, alias); }
 
 private:
-    void check() const {
-        if (failing) {
+    QStringList answer(const QStringList& list) const {
+        if (failing)
             throw EngineError("the engine is down");
-        }
+        return list;
+    }
+    QStringList answer(const QMap<QString, QStringList>& map, const QString& alias) const {
+        const QStringList list = answer(map.value(alias));
+        if (!map.contains(alias))
+            throw EngineError("no such alias");
+        return list;
     }
 };
 
@@ -69,282 +54,182 @@ QString engineErrorOf(const std::function<void()>& call) {
 class TstCatalogue : public QObject {
     Q_OBJECT
 
-    StandInEngine* m_standIn = nullptr;
     QTemporaryDir m_dir;
 
     StandInEngine& useStandIn() {
         auto engine = std::make_unique<StandInEngine>();
-        m_standIn = engine.get();
+        StandInEngine& standIn = *engine;
         setEngine(std::move(engine));
-        return *m_standIn;
+        return standIn;
     }
 
-    QString writeConfiguration(const QByteArray& text) {
-        const QString file = m_dir.filePath(QStringLiteral("aliases.ini"));
-        if (!test::writeFile(file, text)) {
-            qFatal("cannot write the alias configuration");
-        }
-        setEngine(std::make_unique<AliasFileEngine>(file));
-        return file;
+    void useConfiguration(const QByteArray& text) {
+        QVERIFY(test::writeFile(m_dir.filePath("aliases.ini"), text));
+        setEngine(std::make_unique<AliasFileEngine>(m_dir.filePath("aliases.ini")));
     }
-
-    void touch(const QString& path) { QVERIFY2(test::writeFile(path, QByteArray()), qPrintable(path)); }
 
 private slots:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
     void cleanup() { setEngine(nullptr); }
 
-    void listAliases_data() {
-        QTest::addColumn<QStringList>("delivered");
-        QTest::addColumn<QStringList>("listed");
-        QTest::newRow("case-insensitive order")
-            << QStringList{"zeta", "Alpha", "beta", "Gamma"} << QStringList{"Alpha", "beta", "Gamma", "zeta"};
-        QTest::newRow("names differing in case: first delivered stays")
-            << QStringList{"sales", "DEMO", "Sales", "demo", "Demo"} << QStringList{"DEMO", "sales"};
-        QTest::newRow("none") << QStringList{} << QStringList{};
-    }
-    void listAliases() {
-        QFETCH(QStringList, delivered);
-        QFETCH(QStringList, listed);
-        useStandIn().aliases = delivered;
-        QStringList dest{"old"};
-        lw::listAliases(dest);
-        QCOMPARE(dest, listed);
-    }
-
-    void failuresReachTheCaller() {
+    // Aliases sorted without regard to case, each once (the first delivered stays); tables in the
+    // engine's order. A failure leaves the alias list alone and the table list empty.
+    void listingsAndFailures() {
         StandInEngine& engine = useStandIn();
-        engine.tables[QStringLiteral("A")] = QStringList{"T1.DB"};
-        engine.failing = true;
-
-        QStringList aliases{"kept"};
-        QCOMPARE(engineErrorOf([&] { lw::listAliases(aliases); }), QStringLiteral("the engine is down"));
-        QCOMPARE(aliases, QStringList{"kept"});
-
+        engine.aliases = QStringList{"zeta", "sales", "Alpha", "DEMO", "Sales", "demo", "beta"};
+        QStringList aliases{"old"};
+        lw::listAliases(aliases);
+        QCOMPARE(aliases, (QStringList{"Alpha", "beta", "DEMO", "sales", "zeta"}));
+        engine.tables["A"] = QStringList{"ZED.DB", "alpha.dbf", "Mid"};
         QStringList tables{"stale"};
-        QVERIFY(!engineErrorOf([&] { lw::listTables(QStringLiteral("A"), tables); }).isEmpty());
-        QVERIFY(tables.isEmpty());
-
-        engine.failing = false;
-        QVERIFY(!engineErrorOf([&] { lw::listTables(QStringLiteral("B"), tables); }).isEmpty());
-        QVERIFY(tables.isEmpty());
-    }
-
-    void listTablesKeepsTheEngineOrder() {
-        useStandIn().tables[QStringLiteral("A")] = QStringList{"ZED.DB", "alpha.dbf", "Mid"};
-        QStringList tables{"stale"};
-        lw::listTables(QStringLiteral("A"), tables);
+        lw::listTables("A", tables);
         QCOMPARE(tables, (QStringList{"ZED.DB", "alpha.dbf", "Mid"}));
+        QVERIFY(!engineErrorOf([&] { lw::listTables("B", tables); }).isEmpty());
+        QVERIFY(tables.isEmpty());
+
+        engine.failing = true;
+        QCOMPARE(engineErrorOf([&] { lw::listAliases(aliases); }), QStringLiteral("the engine is down"));
+        QCOMPARE(aliases, (QStringList{"Alpha", "beta", "DEMO", "sales", "zeta"}));
+        tables = QStringList{"stale"};
+        QVERIFY(!engineErrorOf([&] { lw::listTables("A", tables); }).isEmpty());
+        QVERIFY(tables.isEmpty());
     }
 
     void normalisePath_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("result");
-        QTest::newRow("absolute path unchanged") << "/srv/data"
-                                                 << "/srv/data";
-        QTest::newRow("two slashes are a path") << "//server/share"
-                                                << "//server/share";
-        QTest::newRow("drive path unchanged") << "C:\\DATA"
-                                              << "C:\\DATA";
-        QTest::newRow("drive alone unchanged") << "D:"
-                                               << "D:";
-        QTest::newRow("alias") << "data"
-                               << "/srv/data/";
-        QTest::newRow("alias in capitals looked up in lower case") << "DATA"
-                                                                   << "/srv/data/";
-        QTest::newRow("only A to Z are lowered") << QStringLiteral("ÄRZTE") << "/med/";
-        QTest::newRow("directory ending in / gets a second") << "trail"
-                                                             << "/srv/trail//";
-        QTest::newRow("one character is an alias") << "d"
-                                                   << "/one/";
-        QTest::newRow("unknown alias gives the fallback") << "nosuch"
-                                                          << "//";
-        QTest::newRow("backslash network path is an alias") << "\\\\server\\share"
-                                                            << "//";
-        QTest::newRow("server alias: first line from its 6th character") << "server"
-                                                                         << "R NAME=db.example/";
-        QTest::newRow("empty parameter list") << "empty"
-                                              << "//";
-        QTest::newRow("first line shorter than the key") << "short"
-                                                         << "/";
-        QTest::newRow("engine failure") << "down"
-                                        << "//";
+        auto row = [](const char* name, const QString& text, const QString& result) {
+            QTest::newRow(name) << text << result;
+        };
+        row("absolute path unchanged", "/srv/data", "/srv/data");
+        row("drive path unchanged", "C:\\DATA", "C:\\DATA");
+        row("drive alone unchanged", "D:", "D:");
+        row("alias", "data", "/srv/data/");
+        row("alias in capitals looked up in lower case", "DATA", "/srv/data/");
+        row("only A to Z are lowered", QStringLiteral("ÄRZTE"), "/med/");
+        row("directory ending in / gets a second", "trail", "/srv/trail//");
+        row("one character is an alias", "d", "/one/");
+        row("unknown alias gives the fallback", "nosuch", "//");
+        row("backslash network path is an alias", "\\\\server\\share", "//");
+        row("server alias: first line from its 6th character", "server", "R NAME=db.example/");
+        row("empty parameter list", "empty", "//");
+        row("first line shorter than the key", "short", "/");
+        row("engine failure", "down", "//");
     }
     void normalisePath() {
         QFETCH(QString, text);
         QFETCH(QString, result);
         StandInEngine& engine = useStandIn();
-        engine.parameters[QStringLiteral("data")] = QStringList{"PATH=/srv/data", "LANGDRIVER=x"};
-        engine.parameters[QStringLiteral("trail")] = QStringList{"PATH=/srv/trail/"};
-        engine.parameters[QStringLiteral("d")] = QStringList{"PATH=/one"};
+        engine.parameters["data"] = QStringList{"PATH=/srv/data", "LANGDRIVER=x"};
+        engine.parameters["trail"] = QStringList{"PATH=/srv/trail/"};
+        engine.parameters["d"] = QStringList{"PATH=/one"};
         engine.parameters[QStringLiteral("Ärzte")] = QStringList{"PATH=/med"};
-        engine.parameters[QStringLiteral("server")] = QStringList{"SERVER NAME=db.example", "PORT=5432"};
-        engine.parameters[QStringLiteral("empty")] = QStringList{};
-        engine.parameters[QStringLiteral("short")] = QStringList{"P=x"};
-        if (text == QLatin1String("down")) {
-            engine.failing = true;
-        }
+        engine.parameters["server"] = QStringList{"SERVER NAME=db.example", "PORT=5432"};
+        engine.parameters["empty"] = QStringList{};
+        engine.parameters["short"] = QStringList{"P=x"};
+        engine.failing = text == QLatin1String("down");
         QCOMPARE(lw::normalisePath(text), result);
     }
 
-    void trimBlanks_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("result");
-        QTest::newRow("both ends") << "  A B  "
-                                   << "A B";
-        QTest::newRow("blanks only") << "   "
-                                     << "";
-        QTest::newRow("empty") << ""
-                               << "";
-        QTest::newRow("leading tab stays") << "\tA "
-                                           << "\tA";
-        QTest::newRow("trailing tab stays") << " A\t"
-                                            << "A\t";
-        QTest::newRow("no-break space stays") << QStringLiteral("\u00A0A ") << QStringLiteral("\u00A0A");
-    }
+    // Only blanks go; tabs and no-break spaces stay.
     void trimBlanks() {
-        QFETCH(QString, text);
-        QFETCH(QString, result);
-        QCOMPARE(lw::trimBlanks(text), result);
+        QCOMPARE(lw::trimBlanks("  A B  "), QStringLiteral("A B"));
+        QCOMPARE(lw::trimBlanks("   "), QString());
+        QCOMPARE(lw::trimBlanks("\tA "), QStringLiteral("\tA"));
+        QCOMPARE(lw::trimBlanks(QStringLiteral("\u00A0A\t ")), QStringLiteral("\u00A0A\t"));
     }
 
     // A directory with tables, other files, subdirectories and links.
     void standardDirectory() {
-        const QString tables = m_dir.filePath(QStringLiteral("std/tables"));
+        const QString tables = m_dir.filePath("std/tables");
         QVERIFY(QDir().mkpath(tables + QStringLiteral("/SUB.DBF")));
-        QVERIFY(QDir().mkpath(tables + QStringLiteral("/inner")));
         for (const char* name : {"ORDERS.DB", "clients.DBF", "Mixed.Dbf", "b.db", "notes.txt", "old.dbf.bak",
-                                 "x.dbfx", "noext", ".dbf", "inner/DEEP.DBF"}) {
-            touch(tables + QLatin1Char('/') + QLatin1String(name));
-        }
+                                 "x.dbfx", "noext", ".dbf", "inner/DEEP.DBF"})
+            QVERIFY(test::writeFile(tables + QLatin1Char('/') + QLatin1String(name), QByteArray()));
         QVERIFY(QFile::link(tables + QStringLiteral("/clients.DBF"), tables + QStringLiteral("/link.dbf")));
         QVERIFY(QFile::link(tables + QStringLiteral("/gone.dbf"), tables + QStringLiteral("/dangling.DB")));
 
         const QStringList expected{"b.db", "clients.DBF", "link.dbf", "Mixed.Dbf", "ORDERS.DB"};
         QCOMPARE(listTableFiles(tables), expected);
-
-        writeConfiguration(
-            "[Files]\nTYPE=STANDARD\nPATH=std/tables\n[files]\nTYPE=STANDARD\nPATH=/nowhere\n");
+        useConfiguration("[Files]\nTYPE=STANDARD\nPATH=std/tables\n[files]\nTYPE=STANDARD\nPATH=/nowhere\n");
         QStringList dest;
-        lw::listTables(QStringLiteral("FILES"), dest);
+        lw::listTables("FILES", dest);
         QCOMPARE(dest, expected);
         lw::listAliases(dest);
         QCOMPARE(dest, QStringList{"Files"});
-        QCOMPARE(lw::normalisePath(QStringLiteral("Files")), tables + QLatin1Char('/'));
+        QCOMPARE(lw::normalisePath("Files"), tables + QLatin1Char('/'));
     }
 
     void aliasParameters() {
-        writeConfiguration("; demo\n[Files]\nFOO = 1\nTYPE=STANDARD\nPATH=./std/../std/tables/\nBAR=a=b\n"
-                           "[Db]\nType=SQLITE\nDATABASE NAME=x.sqlite\n[Root]\nTYPE=STANDARD\nPATH=/\n");
-        const QString tables = QDir::cleanPath(m_dir.filePath(QStringLiteral("std/tables")));
-        QCOMPARE(engine().aliasParameters(QStringLiteral("files")),
-                 (QStringList{"PATH=" + tables, "FOO=1", "BAR=a=b"}));
-        QCOMPARE(engine().aliasParameters(QStringLiteral("Db")), QStringList{"DATABASE NAME=x.sqlite"});
-        QCOMPARE(lw::aliasDirectory(QStringLiteral("FILES")), tables);
-        QCOMPARE(lw::normalisePath(QStringLiteral("Root")), QStringLiteral("//"));
-        QCOMPARE(lw::normalisePath(QStringLiteral("Db")), QStringLiteral("ASE NAME=x.sqlite/"));
+        useConfiguration("; demo\n[Files]\nFOO = 1\nTYPE=STANDARD\nPATH=./std/../std/tables/\nBAR=a=b\n"
+                         "[Db]\nType=SQLITE\nDATABASE NAME=x.sqlite\n[Root]\nTYPE=STANDARD\nPATH=/\n");
+        const QString tables = QDir::cleanPath(m_dir.filePath("std/tables"));
+        QCOMPARE(engine().aliasParameters("files"), (QStringList{"PATH=" + tables, "FOO=1", "BAR=a=b"}));
+        QCOMPARE(engine().aliasParameters("Db"), QStringList{"DATABASE NAME=x.sqlite"});
+        QCOMPARE(lw::aliasDirectory("FILES"), tables);
+        QCOMPARE(lw::normalisePath("Root"), QStringLiteral("//"));
+        QCOMPARE(lw::normalisePath("Db"), QStringLiteral("ASE NAME=x.sqlite/"));
     }
 
     void engineErrors_data() {
         QTest::addColumn<QByteArray>("section");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("unknown alias")
-            << QByteArray("[other]\nTYPE=STANDARD\nPATH=/\n") << "The alias \"a\" does not exist";
-        QTest::newRow("unknown type")
-            << QByteArray("[A]\nTYPE=PARADOX\n") << "The alias \"A\" has the unknown type \"PARADOX\"";
-        QTest::newRow("no type") << QByteArray("[A]\nPATH=/tmp\n")
-                                 << "The alias \"A\" has no type (key TYPE)";
-        QTest::newRow("missing directory")
-            << QByteArray("[A]\nTYPE=STANDARD\nPATH=no/such/dir\n") << "of alias \"A\" does not exist";
-        QTest::newRow("file instead of directory")
-            << QByteArray("[A]\nTYPE=STANDARD\nPATH=aliases.ini\n") << "is not a directory";
-        QTest::newRow("no directory")
-            << QByteArray("[A]\nTYPE=STANDARD\n") << "names no directory (key PATH)";
-        QTest::newRow("missing database file") << QByteArray("[A]\nTYPE=SQLITE\nDATABASE NAME=none.sqlite\n")
-                                               << "none.sqlite\" of alias \"A\" does not exist";
-        QTest::newRow("bad port") << QByteArray("[A]\nTYPE=POSTGRESQL\nPORT=54x\n")
-                                  << "The alias \"A\" has the invalid port \"54x\"";
-        QTest::newRow("data source name as connection string")
-            << QByteArray("[A]\nTYPE=ODBC\nODBC DSN=x;DRIVER=/tmp/evil.so\n")
-            << "invalid ODBC data source name";
+        auto row = [](const char* name, const QByteArray& section, const QString& expected) {
+            QTest::newRow(name) << section << expected;
+        };
+        row("unknown alias", "[other]\nTYPE=STANDARD\nPATH=/\n", "The alias \"a\" does not exist");
+        row("unknown type", "[A]\nTYPE=PARADOX\n", "The alias \"A\" has the unknown type \"PARADOX\"");
+        row("no type", "[A]\nPATH=/tmp\n", "The alias \"A\" has no type (key TYPE)");
+        row("missing directory", "[A]\nTYPE=STANDARD\nPATH=no/such/dir\n", "of alias \"A\" does not exist");
+        row("file instead of directory", "[A]\nTYPE=STANDARD\nPATH=aliases.ini\n", "is not a directory");
+        row("no directory", "[A]\nTYPE=STANDARD\n", "names no directory (key PATH)");
+        row("missing database file", "[A]\nTYPE=SQLITE\nDATABASE NAME=none.sqlite\n",
+            "none.sqlite\" of alias \"A\" does not exist");
+        row("bad port", "[A]\nTYPE=POSTGRESQL\nPORT=54x\n", "The alias \"A\" has the invalid port \"54x\"");
+        row("data source name as connection string", "[A]\nTYPE=ODBC\nODBC DSN=x;DRIVER=/tmp/evil.so\n",
+            "invalid ODBC data source name");
     }
     void engineErrors() {
         QFETCH(QByteArray, section);
         QFETCH(QString, expected);
-        writeConfiguration(section);
+        useConfiguration(section);
         QStringList dest{"stale"};
-        const QString text = engineErrorOf([&] { lw::listTables(QStringLiteral("a"), dest); });
+        const QString text = engineErrorOf([&] { lw::listTables("a", dest); });
         QVERIFY2(text.contains(expected), qPrintable(text));
         QVERIFY(dest.isEmpty());
-        QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("none.sqlite"))));
+        QVERIFY(!QFile::exists(m_dir.filePath("none.sqlite")));
     }
 
-    void noConfigurationMeansNoAliases() {
-        setEngine(std::make_unique<AliasFileEngine>(m_dir.filePath(QStringLiteral("absent.ini"))));
-        QStringList dest{"old"};
-        lw::listAliases(dest);
-        QVERIFY(dest.isEmpty());
-        QCOMPARE(lw::normalisePath(QStringLiteral("any")), QStringLiteral("//"));
+    // No configuration is no aliases; one that exists but cannot be read stops the engine, naming the file.
+    void configurationMissingOrUnreadable_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("absent") << "absent";
+        QTest::newRow("a directory") << "directory";
+        QTest::newRow("no read permission") << "locked";
     }
-
-    // A configuration that exists but cannot be read stops the engine: the text names the file.
-    void unreadableConfiguration_data() {
-        QTest::addColumn<bool>("directory");
-        QTest::newRow("a directory") << true;
-        QTest::newRow("no read permission") << false;
-    }
-    void unreadableConfiguration() {
-        QFETCH(bool, directory);
-        const QString file =
-            m_dir.filePath(directory ? QStringLiteral("dir.ini") : QStringLiteral("locked.ini"));
-        if (directory) {
+    void configurationMissingOrUnreadable() {
+        QFETCH(QString, kind);
+        const QString file = m_dir.filePath(kind + QStringLiteral(".ini"));
+        if (kind == QLatin1String("directory")) {
             QVERIFY(QDir().mkpath(file));
-        } else {
+        } else if (kind == QLatin1String("locked")) {
             QVERIFY(test::writeFile(file, "[A]\nTYPE=STANDARD\nPATH=/\n"));
             QVERIFY(QFile::setPermissions(file, QFileDevice::WriteOwner));
-            QFile probe(file);
-            if (probe.open(QIODevice::ReadOnly)) {
+            if (QFile probe(file); probe.open(QIODevice::ReadOnly))
                 QSKIP("this user reads files without read permission (root)");
-            }
         }
         setEngine(std::make_unique<AliasFileEngine>(file));
         QStringList dest{"kept"};
         const QString text = engineErrorOf([&] { lw::listAliases(dest); });
-        QVERIFY2(text.startsWith(QStringLiteral("Cannot read the alias configuration \"%1\": ").arg(file)),
-                 qPrintable(text));
-        QCOMPARE(dest, QStringList{"kept"});
-        QCOMPARE(lw::normalisePath(QStringLiteral("A")), QStringLiteral("//"));
-    }
-
-    // Names only: no file metadata is read per entry.
-    void hugeDirectoryListsQuickly() {
-        const QString dir = m_dir.filePath(QStringLiteral("huge"));
-        QVERIFY(QDir().mkpath(dir));
-        const int count = 100000;
-        // Hard links of a few empty files make the entries quickly; each is a regular file.
-        // (A file system allows some tens of thousands of links to one file.)
-        QList<QByteArray> sources;
-        for (int k = 0; k < 4; ++k) {
-            const QString source = m_dir.filePath(QStringLiteral("empty%1").arg(k));
-            touch(source);
-            sources << QFile::encodeName(source);
+        if (kind == QLatin1String("absent")) {
+            QCOMPARE(text, QString());
+            QVERIFY(dest.isEmpty());
+        } else {
+            QVERIFY2(
+                text.startsWith(QStringLiteral("Cannot read the alias configuration \"%1\": ").arg(file)),
+                qPrintable(text));
+            QCOMPARE(dest, QStringList{"kept"});
         }
-        for (int i = 0; i < count; ++i) {
-            const QByteArray name =
-                QFile::encodeName(dir) + "/T" + QByteArray::number(count - i) + (i % 2 ? ".DBF" : ".txt");
-            QVERIFY(::link(sources.at(i % 4).constData(), name.constData()) == 0);
-        }
-        QElapsedTimer timer;
-        timer.start();
-        const QStringList names = listTableFiles(dir);
-        const qint64 elapsed = timer.elapsed();
-        qInfo("%d table files of %d listed in %lld ms", int(names.size()), count, elapsed);
-        QCOMPARE(names.size(), count / 2);
-        QVERIFY(std::is_sorted(names.begin(), names.end(), [](const QString& a, const QString& b) {
-            return QString::compare(a, b, Qt::CaseInsensitive) < 0;
-        }));
-        QVERIFY2(elapsed < 1000, qPrintable(QStringLiteral("%1 ms").arg(elapsed)));
-        QDir(dir).removeRecursively();
+        QCOMPARE(lw::normalisePath("A"), QStringLiteral("//"));
     }
 };
 

@@ -19,17 +19,17 @@ private slots:
         QTest::addColumn<QStringList>("files");
         QTest::addColumn<QString>("resolved");
         QTest::addColumn<bool>("started");
-        QTest::newRow("as given") << "VORTAL1" << QStringList{"VORTAL1*", "VORTAL1.exe*"} << "VORTAL1"
-                                  << true;
-        QTest::newRow(".exe first") << "VORTAL1" << QStringList{"VORTAL1.exe*", "VORTAL1.EXE*"}
-                                    << "VORTAL1.exe" << true;
-        QTest::newRow(".EXE past a directory")
-            << "VORTAL1" << QStringList{"VORTAL1/", "VORTAL1.EXE*"} << "VORTAL1.EXE" << true;
-        QTest::newRow("case differs") << "VORTAL1" << QStringList{"vortal1.exe*"} << "" << false;
-        QTest::newRow("no extension added") << "zarmek.exe" << QStringList{"zarmek.exe.exe*"} << "" << false;
-        QTest::newRow("not executable") << "zarmek.exe" << QStringList{"zarmek.exe"} << "zarmek.exe" << false;
-        QTest::newRow("bad interpreter")
-            << "zarmek.exe" << QStringList{"zarmek.exe!"} << "zarmek.exe" << false;
+        auto row = [](const char* name, const char* program, const QStringList& files, const char* resolved,
+                      bool started) {
+            QTest::newRow(name) << QString(program) << files << QString(resolved) << started;
+        };
+        row("as given", "VORTAL1", {"VORTAL1*", "VORTAL1.exe*"}, "VORTAL1", true);
+        row(".exe first", "VORTAL1", {"VORTAL1.exe*", "VORTAL1.EXE*"}, "VORTAL1.exe", true);
+        row(".EXE past a directory", "VORTAL1", {"VORTAL1/", "VORTAL1.EXE*"}, "VORTAL1.EXE", true);
+        row("case differs", "VORTAL1", {"vortal1.exe*"}, "", false);
+        row("no extension added", "zarmek.exe", {"zarmek.exe.exe*"}, "", false);
+        row("not executable", "zarmek.exe", {"zarmek.exe"}, "zarmek.exe", false);
+        row("bad interpreter", "zarmek.exe", {"zarmek.exe!"}, "zarmek.exe", false);
     }
     void resolveAndLaunch() {
         QFETCH(QString, name);
@@ -60,7 +60,7 @@ private slots:
     // The generator outlives us: it is not our child. Its end is noticed all the same.
     void detachedAndWatched() {
         QTemporaryDir tmp;
-        const QString go = tmp.filePath(QStringLiteral("go"));
+        const QString go = tmp.filePath("go");
         const QString program = reportGeneratorProgram(tmp.path()) + QStringLiteral(".EXE");
         QVERIFY(test::writeFile(program, "#!/bin/sh\nwhile [ ! -e \"$1\" ]; do sleep 0.05; done\n"));
         QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner));

@@ -27,31 +27,32 @@ private slots:
     // dead processes go, live ones stay, the newest first.
     void portFiles() {
         QTemporaryDir tmp;
-        const QString dir = tmp.filePath(QStringLiteral("ports"));
+        const QString dir = tmp.filePath("ports");
         QProcess ended;
         ended.start(QStringLiteral("/bin/true"), {});
         QVERIFY(ended.waitForStarted());
-        const QString deadPort = dir + QStringLiteral("/TMainForm-") + QString::number(ended.processId());
+        const QString deadPort = dir + "/TMainForm-" + QString::number(ended.processId());
         QVERIFY(ended.waitForFinished());
-        const QString parentPort = dir + QStringLiteral("/TMainForm-") + QString::number(getppid());
+        const QString parentPort = dir + "/TMainForm-" + QString::number(getppid());
         QVERIFY(test::writeFile(deadPort, "") && test::writeFile(parentPort, ""));
         QFile parent(parentPort);
-        QVERIFY(parent.open(QIODevice::ReadWrite));
         QVERIFY(
+            parent.open(QIODevice::ReadWrite) &&
             parent.setFileTime(QDateTime::currentDateTime().addSecs(-60), QFileDevice::FileModificationTime));
         parent.close();
 
         MessagePort port;
         QVERIFY2(port.listen(dir), qPrintable(port.errorString()));
-        QCOMPARE(port.address(), dir + QStringLiteral("/TMainForm-") + QString::number(getpid()));
+        const QString address = dir + "/TMainForm-" + QString::number(getpid());
+        QCOMPARE(port.address(), address);
         const auto others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther |
                             QFile::WriteOther | QFile::ExeOther;
         QCOMPARE(QFileInfo(dir).permissions() & others, QFile::Permissions());
-        QCOMPARE(QFileInfo(port.address()).permissions() & others, QFile::Permissions());
+        QCOMPARE(QFileInfo(address).permissions() & others, QFile::Permissions());
         QVERIFY(!QFileInfo::exists(deadPort));
-        QCOMPARE(MessagePort::livePorts(dir), QStringList({port.address(), parentPort}));
+        QCOMPARE(MessagePort::livePorts(dir), QStringList({address, parentPort}));
         port.close();
-        QVERIFY(!QFileInfo::exists(dir + QStringLiteral("/TMainForm-") + QString::number(getpid())));
+        QVERIFY(!QFileInfo::exists(address));
     }
 
     // Whatever a client sends, only a well-formed first line counts, and the port keeps serving.
@@ -59,20 +60,22 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("closeAfter");
         QTest::addColumn<int>("number"); // -1: nothing delivered
-        QTest::newRow("word") << QByteArray("hello\n") << false << -1;
-        QTest::newRow("empty line") << QByteArray("\r\n") << false << -1;
-        QTest::newRow("signed") << QByteArray("-1029\n") << false << -1;
-        QTest::newRow("beyond int") << QByteArray("2147483648\n") << false << -1;
-        QTest::newRow("inner blank") << QByteArray("10 25\n") << false << -1;
-        QTest::newRow("binary") << QByteArray("\x00\xff\x01\n", 4) << false << -1;
-        QTest::newRow("over-long, terminated") << QByteArray(60, '1') + '\n' << false << -1;
-        QTest::newRow("flood, never terminated") << QByteArray(100000, '7') << false << -1;
-        QTest::newRow("junk, closed") << QByteArray("abc") << true << -1;
-        QTest::newRow("nothing, closed") << QByteArray() << true << -1;
-        QTest::newRow("CRLF") << QByteArray("1029\r\n") << false << 1029;
-        QTest::newRow("blanks around") << QByteArray(" 1025\t\n") << false << 1025;
-        QTest::newRow("two lines: the first counts") << QByteArray("1025\n1029\n") << false << 1025;
-        QTest::newRow("unterminated, closed") << QByteArray("1029") << true << 1029;
+        auto row = [](const char* name, const QByteArray& bytes, bool closeAfter, int number) {
+            QTest::newRow(name) << bytes << closeAfter << number;
+        };
+        row("word", "hello\n", false, -1);
+        row("signed", "-1029\n", false, -1);
+        row("beyond int", "2147483648\n", false, -1);
+        row("inner blank", "10 25\n", false, -1);
+        row("binary", QByteArray("\x00\xff\x01\n", 4), false, -1);
+        row("over-long, terminated", QByteArray(60, '1') + '\n', false, -1);
+        row("flood, never terminated", QByteArray(100000, '7'), false, -1);
+        row("junk, closed", "abc", true, -1);
+        row("nothing, closed", "", true, -1);
+        row("CRLF", "1029\r\n", false, 1029);
+        row("blanks around", " 1025\t\n", false, 1025);
+        row("two lines: the first counts", "1025\n1029\n", false, 1025);
+        row("unterminated, closed", "1029", true, 1029);
     }
     void clientBytes() {
         QFETCH(QByteArray, bytes);
@@ -118,25 +121,24 @@ private slots:
                         MessagePort::IdleTimeoutMs + 3000));
     }
 
+    // ledgerwick-post finds the port by --window, by LEDGERWICK_WINDOW or as the newest of the user's,
+    // and exits 0 only when the message was delivered.
     void postProgram_data() {
         QTest::addColumn<QString>("how");
         QTest::addColumn<QString>("number");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("stderrHas"); // empty: no complaint at all
-        QTest::newRow("--window") << "window"
-                                  << "1029" << 0 << "";
-        QTest::newRow("environment") << "env"
-                                     << "1025" << 0 << "";
-        QTest::newRow("--window beats environment") << "window+badenv"
-                                                    << "1029" << 0 << "";
-        QTest::newRow("most recent main window") << "recent"
-                                                 << "1029" << 0 << "";
-        QTest::newRow("unreachable") << "badenv"
-                                     << "1025" << 1 << "cannot reach";
-        QTest::newRow("no main window running") << "none"
-                                                << "1025" << 1 << "no running";
-        QTest::newRow("not a number") << "window"
-                                      << "WM_USER+5" << 2 << "not a decimal";
+        auto row = [](const char* name, const char* how, const char* number, int exitCode,
+                      const char* stderrHas) {
+            QTest::newRow(name) << QString(how) << QString(number) << exitCode << QString(stderrHas);
+        };
+        row("--window", "window", "1029", 0, "");
+        row("environment", "env", "1025", 0, "");
+        row("--window beats environment", "window+badenv", "1029", 0, "");
+        row("most recent main window", "recent", "1029", 0, "");
+        row("unreachable", "badenv", "1025", 1, "cannot reach");
+        row("no main window running", "none", "1025", 1, "no running");
+        row("not a number", "window", "WM_USER+5", 2, "not a decimal");
     }
     void postProgram() {
         QFETCH(QString, how);
@@ -156,14 +158,13 @@ private slots:
         if (how == QLatin1String("env"))
             env.insert(QStringLiteral("LEDGERWICK_WINDOW"), port.address());
         if (how.endsWith(QLatin1String("badenv")))
-            env.insert(QStringLiteral("LEDGERWICK_WINDOW"), tmp.filePath(QStringLiteral("TMainForm-9")));
+            env.insert(QStringLiteral("LEDGERWICK_WINDOW"), tmp.filePath("TMainForm-9"));
         if (how == QLatin1String("none"))
             env.insert(QStringLiteral("XDG_RUNTIME_DIR"), tmp.path());
 
         QProcess post;
         post.setProcessEnvironment(env);
-        post.start(qEnvironmentVariable("LEDGERWICK_TEST_BINARY_DIR") + QStringLiteral("/ledgerwick-post"),
-                   args << number);
+        post.start(qEnvironmentVariable("LEDGERWICK_TEST_BINARY_DIR") + "/ledgerwick-post", args << number);
         QVERIFY(post.waitForStarted());
         QVERIFY(waitFor([&]() { return post.state() == QProcess::NotRunning; }, 15000));
         const QByteArray err = post.readAllStandardError();

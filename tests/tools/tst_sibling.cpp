@@ -1,9 +1,8 @@
 // The Blank Builder and Generate Report commands with stand-in tools started for real, and the
 // main window's answer to the completion messages they post through ledgerwick-post.
-#include "platform/messageport.h"
-#include "report/catalogue.h"
 #include "report/documents.h"
 #include "report/mdi1.h"
+#include "support/fakeengine.h"
 #include "support/fakeframe.h"
 #include "support/testsupport.h"
 #include "tools/sibling.h"
@@ -12,7 +11,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocalSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -20,19 +18,9 @@
 #include <memory>
 
 using namespace lw;
-using lw::test::Answer;
-using lw::test::DialogRecord;
-using lw::test::waitFor;
+using namespace lw::test;
 
 namespace {
-
-// A catalogue of our own, so that loading a definition never depends on the machine.
-class FixedEngine : public DataEngine {
-public:
-    QStringList aliasNames() override { return {QStringLiteral("DEMO")}; }
-    QStringList tableNames(const QString&) override { return {QStringLiteral("ORDERS.DB")}; }
-    QStringList aliasParameters(const QString&) override { return {QStringLiteral("PATH=/data")}; }
-};
 
 // Closes any modal dialog that shows up while it lives, and remembers that one did.
 class NoDialogExpected {
@@ -55,7 +43,7 @@ private:
 
 // The frame as the main window behaves: the active editor window is the most recently activated
 // one even while the frame itself is minimised and inactive (the fake's own answer is then none).
-class ToolFrame : public test::FakeFrame {
+class ToolFrame : public FakeFrame {
 public:
     TForm1* activeEditorWindow() const override {
         const QList<TForm1*> windows = editorWindows();
@@ -77,34 +65,33 @@ class TstSibling : public QObject {
     std::unique_ptr<ToolFrame> m_frame;
     std::unique_ptr<SiblingTools> m_tools;
 
-    QString startDir() const { return m_tmp->filePath(QStringLiteral("start")); }
-    QString outFile() const { return m_tmp->filePath(QStringLiteral("out")); }
-    QString goFile() const { return m_tmp->filePath(QStringLiteral("go")); }
+    QString startDir() const { return m_tmp->filePath("start"); }
+    QString outFile() const { return m_tmp->filePath("out"); }
+    QString goFile() const { return m_tmp->filePath("go"); }
     QWidget* mainWindow() const { return m_frame->frameWidget(); }
+    bool toolStarted() const {
+        return waitFor([&]() { return QFileInfo::exists(outFile()); }, 10000);
+    }
+    bool mainWindowNormal() const {
+        return mainWindow()->isEnabled() && mainWindow()->windowState() == Qt::WindowNoState;
+    }
 
     // Puts the stand-in tool into the start directory under a tool's name.
     bool installTool(const QString& name) {
         const QString target = startDir() + QLatin1Char('/') + name;
-        return QFile::copy(qEnvironmentVariable("LEDGERWICK_SOURCE_DIR") +
-                               QStringLiteral("/tests/tools/standin-tool.sh"),
+        return QFile::copy(qEnvironmentVariable("LEDGERWICK_SOURCE_DIR") + "/tests/tools/standin-tool.sh",
                            target) &&
                QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
     // Writes a definition file and opens it in an editor window (state 0).
     TForm1* openDefinition(const QString& file, const QByteArray& content) {
-        if (!test::writeFile(file, content))
-            return nullptr;
-        return loadDocument(*m_frame, file);
-    }
-
-    bool mainWindowNormal() const {
-        return mainWindow()->isEnabled() && mainWindow()->windowState() == Qt::WindowNoState;
+        return writeFile(file, content) ? loadDocument(*m_frame, file) : nullptr;
     }
 
 private slots:
     void initTestCase() {
-        setEngine(std::make_unique<FixedEngine>());
+        setEngine(std::make_unique<FakeEngine>());
         QFile::setPermissions(qEnvironmentVariable("XDG_RUNTIME_DIR"),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         qputenv("LW_STANDIN_POST", qgetenv("LEDGERWICK_TEST_BINARY_DIR") + "/ledgerwick-post");
@@ -120,13 +107,12 @@ private slots:
         m_tools = std::make_unique<SiblingTools>(*m_frame);
         QVERIFY(!m_tools->portAddress().isEmpty());
         qputenv("LW_STANDIN_OUT", outFile().toUtf8());
-        qunsetenv("LW_STANDIN_GO");
-        qunsetenv("LW_STANDIN_MODE");
-        qunsetenv("LW_STANDIN_EXCEL");
+        for (const char* name : {"LW_STANDIN_GO", "LW_STANDIN_MODE", "LW_STANDIN_EXCEL"})
+            qunsetenv(name);
     }
 
     void cleanup() {
-        test::writeFile(goFile(), ""); // releases a stand-in that still waits
+        writeFile(goFile(), ""); // releases a stand-in that still waits
         m_tools.reset();
         m_frame.reset();
         m_tmp.reset();
@@ -139,46 +125,44 @@ private slots:
         QTest::addColumn<QString>("typedTable"); // null: as loaded
         QTest::addColumn<QString>("caption");    // null: accepted
         QTest::addColumn<QString>("text");
+        auto row = [](const char* name, const QByteArray& content, const QString& typedTable,
+                      const QString& caption, const QString& text) {
+            QTest::newRow(name) << content << typedTable << caption << text;
+        };
+        const QString none;
         const QString error = QStringLiteral(" ERROR ");
         const QString path = QStringLiteral(" Enter the database path ");
         const QString table = QStringLiteral(" Database does not defined");
-        QTest::newRow("never saved") << QByteArray() << QString() << " ATTENTION  "
-                                     << " Save the report ";
-        QTest::newRow("no directory")
-            << definition("/r/a.xls", false, "", "T.DB") << QString() << error << path;
-        QTest::newRow("directory FALSE")
-            << definition("/r/a.xls", false, "FALSE", "T.DB") << QString() << error << path;
-        QTest::newRow("directory holding FALSE")
-            << definition("/r/a.xls", false, "/x/FALSE/", "T.DB") << QString() << error << path;
-        QTest::newRow("no alias") << definition("/r/a.xls", true, "", "T") << QString() << error << path;
-        QTest::newRow("table of blanks")
-            << definition("/r/a.xls", false, "/data/", "T.DB") << "   " << error << table;
-        QTest::newRow("no alias table")
-            << definition("/r/a.xls", true, "DEMO", "") << QString() << error << table;
-        QTest::newRow("no workbook") << definition("", false, "/data/", "T.DB") << QString() << error << "";
-        QTest::newRow("table with blanks around")
-            << definition("/r/a.xls", false, "/data/", "T.DB") << "  T.DB " << QString() << QString();
-        QTest::newRow("alias table a blank, as typed")
-            << definition("/r/a.xls", true, "DEMO", "T") << " " << QString() << QString();
+        row("never saved", QByteArray(), none, " ATTENTION  ", " Save the report ");
+        row("no directory", definition("/r/a.xls", false, "", "T.DB"), none, error, path);
+        row("directory FALSE", definition("/r/a.xls", false, "FALSE", "T.DB"), none, error, path);
+        row("directory holding FALSE", definition("/r/a.xls", false, "/x/FALSE/", "T.DB"), none, error, path);
+        row("no alias", definition("/r/a.xls", true, "", "T"), none, error, path);
+        row("table of blanks", definition("/r/a.xls", false, "/data/", "T.DB"), "   ", error, table);
+        row("no alias table", definition("/r/a.xls", true, "DEMO", ""), none, error, table);
+        row("no workbook", definition("", false, "/data/", "T.DB"), none, error, "");
+        row("table with blanks around", definition("/r/a.xls", false, "/data/", "T.DB"), "  T.DB ", none,
+            none);
+        row("alias table a blank, as typed", definition("/r/a.xls", true, "DEMO", "T"), " ", none, none);
     }
     void blankBuilderChecks() {
         QFETCH(QByteArray, content);
         QFETCH(QString, typedTable);
         QFETCH(QString, caption);
         QFETCH(QString, text);
-        QVERIFY(installTool(QStringLiteral("zarmek.exe")));
-        const QString file = m_tmp->filePath(QStringLiteral("a.pr"));
+        QVERIFY(installTool("zarmek.exe"));
+        const QString file = m_tmp->filePath("a.pr");
         TForm1* w = content.isEmpty() ? newDocument(*m_frame) : openDefinition(file, content);
         QVERIFY(w);
         if (!typedTable.isNull())
             w->aliasMode() ? w->ComboBox2->setEditText(typedTable) : w->Edit2->setText(typedTable);
 
         DialogRecord rec;
-        test::answerNextMessageDialog(Answer::Ok, &rec, caption.isNull() ? 500 : 10000);
+        answerNextMessageDialog(Answer::Ok, &rec, caption.isNull() ? 500 : 10000);
         m_tools->blankBuilder();
         if (caption.isNull()) {
-            QVERIFY(waitFor([&]() { return QFileInfo::exists(outFile()); }, 10000));
-            QCOMPARE(test::readFile(outFile()), "1\n" + file.toUtf8());
+            QVERIFY(toolStarted());
+            QCOMPARE(readFile(outFile()), "1\n" + file.toUtf8());
             QVERIFY(waitFor([&]() { return mainWindowNormal(); }, 10000)); // the stand-in posts nothing
             QVERIFY(!rec.seen);
             return;
@@ -190,7 +174,7 @@ private slots:
         QVERIFY(!QFileInfo::exists(outFile()));
         QVERIFY(mainWindowNormal());
         if (!content.isEmpty())
-            QCOMPARE(test::readFile(file), content);
+            QCOMPARE(readFile(file), content);
     }
 
     // Generate Report refuses a definition with unsaved changes (a new one has state 3), showing
@@ -204,15 +188,15 @@ private slots:
     void generateRefusals() {
         QFETCH(bool, isNew);
         QFETCH(QString, name);
-        QVERIFY(installTool(QStringLiteral("VORTAL1")));
-        const QString file = m_tmp->filePath(QStringLiteral("a.pr"));
+        QVERIFY(installTool("VORTAL1") && installTool("zarmek.exe"));
+        const QString file = m_tmp->filePath("a.pr");
         TForm1* w =
             isNew ? newDocument(*m_frame) : openDefinition(file, definition("/r/a.xls", false, "/d/", "T"));
         QVERIFY(w);
         if (!isNew)
             w->Edit1->setText(name);
         DialogRecord rec;
-        test::answerNextMessageDialog(Answer::Ok, &rec);
+        answerNextMessageDialog(Answer::Ok, &rec);
         m_tools->generateReport();
         QCOMPARE(rec.title, QStringLiteral(" Save the report "));
         QCOMPARE(rec.text, name);
@@ -220,10 +204,9 @@ private slots:
         QVERIFY(!QFileInfo::exists(outFile()));
         if (isNew)
             return;
-        QVERIFY(installTool(QStringLiteral("zarmek.exe")));
         NoDialogExpected guard;
         m_tools->blankBuilder();
-        QVERIFY(waitFor([&]() { return QFileInfo::exists(outFile()); }, 10000));
+        QVERIFY(toolStarted());
         QVERIFY(!guard.seen());
     }
 
@@ -232,26 +215,22 @@ private slots:
     void blankBuilderRun_data() {
         QTest::addColumn<QString>("mode"); // missing, plain: no tool that can start
         QTest::addColumn<QString>("workbookAfter");
-        QTest::newRow("posts 1029") << "done"
-                                    << "/new place/Sales «final».xls";
-        QTest::newRow("posts 1025") << "restore"
-                                    << "/r/a.xls";
-        QTest::newRow("ends without posting") << "silent"
-                                              << "/r/a.xls";
-        QTest::newRow("missing") << "missing"
-                                 << "/r/a.xls";
-        QTest::newRow("not executable") << "plain"
-                                        << "/r/a.xls";
+        const QString unchanged = QStringLiteral("/r/a.xls");
+        QTest::newRow("posts 1029") << "done" << QStringLiteral("/new place/Sales «final».xls");
+        QTest::newRow("posts 1025") << "restore" << unchanged;
+        QTest::newRow("ends without posting") << "silent" << unchanged;
+        QTest::newRow("missing") << "missing" << unchanged;
+        QTest::newRow("not executable") << "plain" << unchanged;
     }
     void blankBuilderRun() {
         QFETCH(QString, mode);
         QFETCH(QString, workbookAfter);
         const bool startable = mode != QLatin1String("missing") && mode != QLatin1String("plain");
         if (startable)
-            QVERIFY(installTool(QStringLiteral("zarmek.exe")));
+            QVERIFY(installTool("zarmek.exe"));
         if (mode == QLatin1String("plain"))
-            QVERIFY(test::writeFile(startDir() + QStringLiteral("/zarmek.exe"), "#!/bin/sh\n"));
-        const QString file = m_tmp->filePath(QStringLiteral("a.pr"));
+            QVERIFY(writeFile(startDir() + QStringLiteral("/zarmek.exe"), "#!/bin/sh\n"));
+        const QString file = m_tmp->filePath("a.pr");
         TForm1* w = openDefinition(file, definition("/r/a.xls", false, "/data/", "ORDERS.DB"));
         QVERIFY(w);
         mainWindow()->showMaximized();
@@ -261,7 +240,7 @@ private slots:
 
         NoDialogExpected guard;
         m_tools->blankBuilder();
-        const QByteArray written = test::readFile(file);
+        const QByteArray written = readFile(file);
         QVERIFY2(written.contains("[ZARMEK]\nTForm=TMainForm"), written.constData());
         QVERIFY(written.contains("Excel=/r/a.xls\n")); // the other keys are left as they were
         if (!startable) {                              // back at once, nothing said
@@ -272,21 +251,21 @@ private slots:
         }
         QVERIFY(mainWindow()->isMinimized());
         QVERIFY(!mainWindow()->isEnabled());
-        QVERIFY(waitFor([&]() { return QFileInfo::exists(outFile()); }, 10000));
-        QCOMPARE(test::readFile(outFile() + QStringLiteral(".window")), m_tools->portAddress().toUtf8());
+        QVERIFY(toolStarted());
+        QCOMPARE(readFile(outFile() + QStringLiteral(".window")), m_tools->portAddress().toUtf8());
         QTest::qWait(100);
         QVERIFY(!mainWindow()->isEnabled()); // still waiting for the tool
 
-        QVERIFY(test::writeFile(goFile(), ""));
+        QVERIFY(writeFile(goFile(), ""));
         QVERIFY(waitFor([&]() { return mainWindow()->isEnabled(); }, 10000));
         QCOMPARE(mainWindow()->windowState(), Qt::WindowNoState);
         QCOMPARE(w->workbookPath(), workbookAfter);
         QCOMPARE(w->Label3->text(), workbookAfter);
         QVERIFY(!guard.seen());
         if (mode == QLatin1String("done")) { // a later Save derives the workbook path again
-            w->Edit1->setText(QStringLiteral("Sales 2"));
+            w->Edit1->setText("Sales 2");
             QVERIFY(saveDocument(*m_frame, w));
-            QCOMPARE(w->Label3->text(), m_tmp->filePath(QStringLiteral("a.xls")));
+            QCOMPARE(w->Label3->text(), m_tmp->filePath("a.xls"));
         }
     }
 
@@ -304,31 +283,22 @@ private slots:
         QVERIFY(openDefinition(file, definition("/r/a.xls", false, "/data/", "ORDERS.DB")));
         NoDialogExpected guard;
         generator ? m_tools->generateReport() : m_tools->blankBuilder();
-        QVERIFY(waitFor([&]() { return QFileInfo::exists(outFile()); }, 10000));
-        QCOMPARE(test::readFile(outFile()), "1\n" + file.toUtf8());
+        QVERIFY(toolStarted());
+        QCOMPARE(readFile(outFile()), "1\n" + file.toUtf8());
         QVERIFY(!QFileInfo::exists(QStringLiteral("X")));
         QVERIFY(!guard.seen());
         if (generator) // the generator leaves the main window as it is
             QVERIFY(mainWindowNormal());
     }
 
-    // With no editor window 1029 only restores; other numbers and junk on the port change nothing.
+    // With no editor window 1029 only restores; other numbers change nothing.
     void messagesWithoutEditorWindow() {
         mainWindow()->setEnabled(false);
         mainWindow()->showMinimized();
         m_tools->handleMessage(1026);
-        for (const QByteArray& line : {QByteArray("WM_USER+5\n"), QByteArray("1029")}) {
-            QLocalSocket client;
-            client.connectToServer(m_tools->portAddress());
-            QVERIFY(client.waitForConnected(2000));
-            client.write(line);
-            client.flush();
-            if (!line.endsWith('\n'))
-                client.disconnectFromServer();
-            QVERIFY(waitFor([&]() { return client.state() == QLocalSocket::UnconnectedState; }));
-            QTest::qWait(20);
-            QCOMPARE(mainWindowNormal(), line == "1029");
-        }
+        QVERIFY(!mainWindow()->isEnabled() && mainWindow()->isMinimized());
+        m_tools->handleMessage(1029);
+        QVERIFY(mainWindowNormal());
     }
 };
 
