@@ -148,7 +148,6 @@ private slots:
         QTest::addColumn<QString>("caption");
         const QString notFound = QStringLiteral(" File was not found ");
         QTest::newRow("missing") << "missing" << notFound;
-        QTest::newRow("directory") << "directory" << notFound;
         QTest::newRow("read-only") << "readonly" << notFound;
         QTest::newRow("already open") << "open" << QStringLiteral(" File already open ");
     }
@@ -156,9 +155,7 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(QString, caption);
         const QString file = path(kind + QStringLiteral(".pr"));
-        if (kind == QLatin1String("directory")) {
-            QVERIFY(QDir().mkpath(file));
-        } else if (kind == QLatin1String("readonly")) {
+        if (kind == QLatin1String("readonly")) {
             QVERIFY(writeFile(file, "[REPORT]\n"));
             QVERIFY(QFile::setPermissions(file, QFile::ReadOwner));
             if (QFile probe(file); probe.open(QIODevice::ReadWrite))
