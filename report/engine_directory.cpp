@@ -75,6 +75,56 @@ bool nameLess(const char* base, const NameSpan& a, const NameSpan& b) {
     return std::memcmp(p, q, common) < 0;
 }
 
+// Puts the names in name order: a radix sort on the first eight bytes (a pass for each byte
+// position where the names differ), then names that agree in those by the rest of the name. Big
+// directories are mostly told apart by their first bytes, and a comparison sort costs far more.
+void sortNames(const char* base, std::vector<NameSpan>& spans) {
+    const auto less = [base](const NameSpan& a, const NameSpan& b) { return nameLess(base, a, b); };
+    const std::size_t n = spans.size();
+    if (n < 64) {
+        std::sort(spans.begin(), spans.end(), less);
+        return;
+    }
+    std::vector<NameSpan> scratch(n);
+    for (int shift = 0; shift < 64; shift += 8) {
+        std::size_t start[256] = {};
+        for (const NameSpan& span : spans) {
+            ++start[(span.head >> shift) & 0xFF];
+        }
+        if (start[(spans.front().head >> shift) & 0xFF] == n) {
+            continue; // every name has the same byte here
+        }
+        std::size_t at = 0;
+        for (std::size_t& slot : start) {
+            const std::size_t count = slot;
+            slot = at;
+            at += count;
+        }
+        for (const NameSpan& span : spans) {
+            scratch[start[(span.head >> shift) & 0xFF]++] = span;
+        }
+        spans.swap(scratch);
+    }
+    for (std::size_t i = 0; i < n;) {
+        std::size_t j = i + 1;
+        while (j < n && spans[j].head == spans[i].head) {
+            ++j;
+        }
+        if (j - i > 1) {
+            std::sort(spans.begin() + std::ptrdiff_t(i), spans.begin() + std::ptrdiff_t(j), less);
+        }
+        i = j;
+    }
+}
+
+bool isAscii(const char* text, std::size_t length) {
+    unsigned char all = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        all |= static_cast<unsigned char>(text[i]);
+    }
+    return all < 0x80;
+}
+
 // Closes the directory stream however the listing ends.
 struct DirCloser {
     DIR* dir;
@@ -149,13 +199,16 @@ QStringList listTableFiles(const QString& directory, const QString& alias) {
     }
 
     const char* base = buffer.data();
-    std::sort(spans.begin(), spans.end(),
-              [base](const NameSpan& a, const NameSpan& b) { return nameLess(base, a, b); });
+    sortNames(base, spans);
     QStringList names;
     names.reserve(qsizetype(spans.size()));
     for (const NameSpan& span : spans) {
-        // File names are UTF-8 to Qt on this platform (QFile::decodeName does the same).
-        names.append(QString::fromUtf8(base + span.offset, qsizetype(span.length)));
+        // File names are UTF-8 to Qt on this platform (QFile::decodeName does the same); the
+        // common plain-ASCII name takes the cheaper conversion, which gives the same text.
+        const char* name = base + span.offset;
+        const auto length = qsizetype(span.length);
+        names.append(isAscii(name, span.length) ? QString::fromLatin1(name, length)
+                                                : QString::fromUtf8(name, length));
     }
     return names;
 }

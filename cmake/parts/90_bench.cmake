@@ -32,3 +32,4 @@ endif()
 
 # The fast lookups the benchmarks led to, checked against the plain reading rules.
 lw_add_test(tst_profile_reads tests/bench/tst_profile_reads.cpp)
+lw_add_test(tst_table_order tests/bench/tst_table_order.cpp)

@@ -1,0 +1,90 @@
+// Checks the order of big directory listings (the fast sort that the benchmarks led to) against a
+// plain comparison sort of the same names.
+#include "report/engine_directory.h"
+
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace lw;
+
+namespace {
+
+// Name order as the listing promises it: letters A to Z as their lower case, other bytes by value,
+// a name before the longer names it begins; names equal so far by their exact bytes.
+bool referenceLess(const QByteArray& a, const QByteArray& b) {
+    auto fold = [](QByteArray s) {
+        for (char& c : s) {
+            if (c >= 'A' && c <= 'Z')
+                c = char(c + 32);
+        }
+        return s;
+    };
+    const QByteArray fa = fold(a);
+    const QByteArray fb = fold(b);
+    auto bytesLess = [](const QByteArray& x, const QByteArray& y) {
+        return std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end(), [](char p, char q) {
+            return static_cast<unsigned char>(p) < static_cast<unsigned char>(q);
+        });
+    };
+    if (fa != fb)
+        return bytesLess(fa, fb);
+    return bytesLess(a, b);
+}
+
+bool createFile(const QByteArray& path) {
+    const int fd = ::open(path.constData(), O_CREAT | O_WRONLY, 0644);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+} // namespace
+
+class TestTableOrder : public QObject {
+    Q_OBJECT
+private slots:
+    void bigListingsInNameOrder_data() {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("prefixes");
+        // Few names take the comparison sort; many take the radix sort, with names that differ
+        // early, and with names that agree in far more than the eight bytes the radix passes see.
+        QTest::newRow("40 names") << 40 << 0;
+        QTest::newRow("3,000 names, varied") << 3000 << 0;
+        QTest::newRow("3,000 names, long shared beginnings") << 3000 << 3;
+    }
+    void bigListingsInNameOrder() {
+        QFETCH(int, count);
+        QFETCH(int, prefixes);
+        QTemporaryDir dir;
+        QRandomGenerator r(7 + count + prefixes);
+        static const QList<QByteArray> shared = {"CUSTOMERS_2023_", "customers_2023_", "Customers_2024"};
+        static const QList<QByteArray> exts = {".DB", ".db", ".DBF", ".dbf", ".Dbf"};
+        static const QByteArray letters = "aAbBzZ09_-.~ \xC3\xA9\xE9[]`{";
+        QList<QByteArray> names;
+        while (names.size() < count) {
+            QByteArray stem = prefixes ? shared.at(r.bounded(prefixes)) : QByteArray();
+            const int length = r.bounded(1, 12);
+            for (int i = 0; i < length; ++i)
+                stem += letters.at(r.bounded(letters.size()));
+            const QByteArray name = stem + exts.at(r.bounded(exts.size()));
+            if (names.contains(name))
+                continue;
+            QVERIFY(createFile(QFile::encodeName(dir.path()) + '/' + name));
+            names << name;
+        }
+        std::sort(names.begin(), names.end(), referenceLess);
+        QStringList expected;
+        for (const QByteArray& name : names)
+            expected << QString::fromUtf8(name);
+        QCOMPARE(listTableFiles(dir.path()), expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTableOrder)
+#include "tst_table_order.moc"
