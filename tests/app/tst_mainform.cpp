@@ -5,7 +5,6 @@
 #include "app/menuitem.h"
 #include "platform/errorbox.h"
 #include "platform/help.h"
-#include "platform/paths.h"
 #include "platform/profile.h"
 #include "report/mdi1.h"
 #include "support/fakeframe.h"
@@ -19,12 +18,12 @@
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
-#include <QMenu>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTest>
 #include <QToolButton>
 
+#include <algorithm>
 #include <memory>
 
 using namespace lw;
@@ -76,31 +75,6 @@ bool closeEditorWindow(TMainForm* form, int left) {
 
 class TestMainForm : public QObject {
     Q_OBJECT
-private slots:
-    void initTestCase();
-    void init();
-
-    void designed_data();
-    void designed();
-    void startUpSequence();
-    void creationSteps();
-    void creationWithoutEngine();
-    void backgroundTiles();
-    void centredOnFirstShowOnly();
-    void fileMenuFollowsEditorWindows();
-    void reportCommands();
-    void windowsMenuTenWindows();
-    void windowsMenuChoice();
-    void tilingAndArranging();
-    void showOptionWritesAtOnce();
-    void aboutTwice();
-    void exitCommands_data();
-    void exitCommands();
-    void closeAsksLeastRecentFirst();
-    void closeStopsWhenEditorRefuses();
-    void closeStopsWhenSettingsCannotBeWritten();
-
-private:
     std::unique_ptr<TMainForm> makeForm(bool show = true) {
         auto form = std::make_unique<TMainForm>();
         if (show) {
@@ -110,352 +84,292 @@ private:
         }
         return form;
     }
-};
 
-void TestMainForm::initTestCase() {
-    // Settings go to a throwaway directory even when the program is run outside CTest.
-    QStandardPaths::setTestModeEnabled(true);
-}
-
-void TestMainForm::init() {
-    QFile::remove(settingsPath());
-    setEngine(std::make_unique<test::StubEngine>(QStringList{"beta", "Alpha"}));
-    setHelpFile(QStringLiteral("ledgwick.hlp"));
-}
-
-void TestMainForm::designed_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("hint");
-    QTest::addColumn<bool>("enabled");
-    QTest::newRow("SB2") << "SB2"
-                         << "New" << true;
-    QTest::newRow("SB16") << "SB16"
-                          << "Generate report" << false;
-}
-
-// The menus at start, and two tool bar buttons with their hints and their two pictures each.
-void TestMainForm::designed() {
-    QFETCH(QString, name);
-    auto form = makeForm();
-    QCOMPARE(visibleCaptions(form->N1),
-             (QStringList{"New", "Open ...", "Close", "-", "Save", "Save as ...", "-", "Exit"}));
-    QCOMPARE(visibleCaptions(form->N14),
-             (QStringList{"Cascade", "TileHorisontal", "TileVertical", "Arrange", "-"}));
-    const QList<TMenuItem*> recent{form->N11, form->N21, form->N31, form->N41};
-    for (int k = 1; k <= 4; ++k)
-        QCOMPARE(form->findMenuItem(1, k), recent[k - 1]);
-
-    auto* button = form->findChild<QToolButton*>(name);
-    QVERIFY(button);
-    QTEST(button->toolTip(), "hint");
-    QTEST(button->isEnabled(), "enabled");
-    const QImage normal = button->icon().pixmap(16, 16, QIcon::Normal).toImage();
-    const QImage disabled = button->icon().pixmap(16, 16, QIcon::Disabled).toImage();
-    QCOMPARE(normal.size(), QSize(16, 16));
-    QVERIFY(normal != disabled);
-}
-
-// Title and help file, the main window, the message dialog, the about box shown modally; the
-// about box goes when the main window is first active.
-void TestMainForm::startUpSequence() {
-    setApplicationTitle(QStringLiteral("changed"));
-    setHelpFile(QStringLiteral("changed.hlp"));
-    QString helpWhileAbout;
-    bool windowHiddenWhileAbout = false, dialogExistedWhileAbout = false;
-    DialogRecord about;
-    test::answerNextModal(
-        [&](QWidget* w) {
-            helpWhileAbout = helpFile();
-            windowHiddenWhileAbout = MainForm && !MainForm->isVisible();
-            dialogExistedWhileAbout = !FormDlg.isNull();
-            w->close();
-        },
-        &about);
-    std::unique_ptr<TMainForm> form(startProgram());
-    QCOMPARE(about.objectName, QStringLiteral("AboutBox"));
-    QCOMPARE(applicationTitle(), QStringLiteral("Ledgerwick"));
-    QCOMPARE(helpWhileAbout, QStringLiteral("Ledgwk.hlp"));
-    QVERIFY(windowHiddenWhileAbout && dialogExistedWhileAbout);
-    QCOMPARE(MainForm.data(), form.get());
-    QVERIFY(!AboutBox.isNull());
-    form->show();
-    QApplication::setActiveWindow(form.get());
-    QVERIFY(test::waitFor([] { return AboutBox.isNull(); }));
-}
-
-void TestMainForm::creationSteps() {
-    auto form = makeForm(false);
-    QCOMPARE(form->aliasList(), (QStringList{"Alpha", "beta"}));
-    QCOMPARE(helpFile(), QStringLiteral("Ledgwk.hlp"));
-    QVERIFY(form->clientAreaHooked());
-    QVERIFY(form->settings().loaded());
-    QCOMPARE(form->startDirectory(), currentDirectory());
-}
-
-// Filling the alias list fails: the error box, the remaining steps skipped, the window usable
-// with its designed size and check mark and a plain grey client area.
-void TestMainForm::creationWithoutEngine() {
-    setEngine(std::make_unique<test::StubEngine>(QStringList(), "The database engine could not start"));
-    QVERIFY(test::writeFile(settingsPath(), "[MainForm]\nWidth=400\nHeight=300\n[EXCEL]\nShow=0\n"));
-    DialogRecord box;
-    test::answerNextErrorBox(&box);
-    auto form = makeForm();
-    QCOMPARE(box.title, QStringLiteral("Ledgerwick"));
-    QCOMPARE(box.text, QStringLiteral("The database engine could not start."));
-    QVERIFY(form->aliasList().isEmpty());
-    QCOMPARE(helpFile(), QStringLiteral("ledgwick.hlp"));
-    QVERIFY(!form->clientAreaHooked());
-    QVERIFY(!form->settings().loaded());
-    QVERIFY(form->startDirectory().isEmpty());
-    QCOMPARE(form->centralWidget()->size(), QSize(551, 343));
-    QVERIFY(form->Show->isChecked());
-    const QImage shot = form->clientArea()->viewport()->grab().toImage();
-    QCOMPARE(QColor(shot.pixel(5, 5)), QColor(128, 128, 128));
-    QCOMPARE(QColor(shot.pixel(200, 100)), QColor(128, 128, 128));
-}
-
-// The tile anchored at the top-left corner and repeated unchanged in both directions.
-void TestMainForm::backgroundTiles() {
-    auto form = makeForm();
-    const QImage tile = form->backgroundTile().toImage();
-    QCOMPARE(tile.size(), QSize(47, 26));
-    const QImage shot = form->clientArea()->viewport()->grab().toImage();
-    for (const QPoint& p : {QPoint(0, 0), QPoint(46, 25), QPoint(13, 7)}) {
-        QCOMPARE(shot.pixel(p), tile.pixel(p));
-        QCOMPARE(shot.pixel(p + QPoint(tile.width(), 0)), tile.pixel(p));
-        QCOMPARE(shot.pixel(p + QPoint(3 * tile.width(), 2 * tile.height())), tile.pixel(p));
+private slots:
+    void initTestCase() {
+        // Settings go to a throwaway directory even when the program is run outside CTest.
+        QStandardPaths::setTestModeEnabled(true);
     }
-    const int right = shot.width() - 1, bottom = shot.height() - 1;
-    QCOMPARE(shot.pixel(right, bottom), tile.pixel(right % tile.width(), bottom % tile.height()));
-}
 
-// Whatever left and top are stored, the window opens centred with the stored size; later showings
-// keep wherever the window is.
-void TestMainForm::centredOnFirstShowOnly() {
-    QVERIFY(test::writeFile(settingsPath(), "[MainForm]\nWidth=400\nHeight=300\nLeft=5\nTop=-70\n"));
-    auto form = makeForm();
-    const QRect screen = form->screen()->geometry();
-    const QSize size = form->frameGeometry().size();
-    QCOMPARE(form->size(), QSize(400, 300));
-    QCOMPARE(form->pos(), screen.topLeft() + QPoint((screen.width() - size.width()) / 2,
-                                                    (screen.height() - size.height()) / 2));
-    form->move(10, 20);
-    form->hide();
-    form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-    QCOMPARE(form->pos(), QPoint(10, 20));
-}
-
-void TestMainForm::fileMenuFollowsEditorWindows() {
-    auto form = makeForm();
-    auto fileCommandsOn = [&] {
-        return form->N4->isEnabled() && form->N6->isEnabled() && form->N7->isEnabled();
-    };
-    emit form->N1->aboutToShow();
-    QVERIFY(!form->N4->isEnabled() && !form->N6->isEnabled() && !form->N7->isEnabled());
-    form->N2->trigger();
-    // Nothing changes until a menu opens again; the Report menu opening does the same.
-    QVERIFY(!form->N4->isEnabled());
-    emit form->EXCEL1->aboutToShow();
-    QVERIFY(fileCommandsOn());
-    QVERIFY(closeEditorWindow(form.get(), 0));
-    emit form->N1->aboutToShow();
-    QVERIFY(!form->N4->isEnabled() && !form->N6->isEnabled() && !form->N7->isEnabled());
-}
-
-void TestMainForm::reportCommands() {
-    auto form = makeForm();
-    const QList<QObject*> commands{form->SB6, form->SB12, form->SB16, form->N12, form->N16};
-    auto enabledCount = [&] {
-        return std::count_if(commands.begin(), commands.end(),
-                             [](QObject* c) { return c->property("enabled").toBool(); });
-    };
-    QCOMPARE(enabledCount(), 0);
-    form->SB2->click();
-    form->N2->trigger();
-    QCOMPARE(enabledCount(), 5);
-    // Opening a menu leaves the report commands alone.
-    form->setReportCommandsEnabled(false);
-    emit form->N1->aboutToShow();
-    emit form->EXCEL1->aboutToShow();
-    QCOMPARE(enabledCount(), 0);
-    form->setReportCommandsEnabled(true);
-
-    QVERIFY(closeEditorWindow(form.get(), 1));
-    QCOMPARE(enabledCount(), 5);
-    QVERIFY(closeEditorWindow(form.get(), 0));
-    QCOMPARE(enabledCount(), 0);
-}
-
-// Ten windows: nine listed, the active one first, the least recently active one missing; with
-// fewer windows again the surplus items are hidden.
-void TestMainForm::windowsMenuTenWindows() {
-    auto form = makeForm();
-    form->N22->setVisible(true); // left visible by an earlier opening
-    QCOMPARE(windowList(form.get()), QStringList());
-    form->N2->trigger();
-    QCOMPARE(windowList(form.get()), QStringList{"No Name 1"});
-    for (int i = 2; i <= 10; ++i)
-        form->N2->trigger();
-    QStringList expected;
-    for (int i = 10; i >= 2; --i)
-        expected << QStringLiteral("No Name %1").arg(i);
-    QCOMPARE(windowList(form.get()), expected);
-    const QList<QMdiSubWindow*> subs = form->childWindows();
-    for (int i = 0; i < 8; ++i) {
-        test::answerNextMessageDialog(Answer::No);
-        subs[i]->close();
+    void init() {
+        QFile::remove(settingsPath());
+        setEngine(std::make_unique<test::StubEngine>(QStringList{"beta", "Alpha"}));
+        setHelpFile(QStringLiteral("ledgwick.hlp"));
     }
-    QVERIFY(test::waitFor([&] { return form->editorWindows().size() == 2; }));
-    QCOMPARE(windowList(form.get()), (QStringList{"No Name 2", "No Name 1"}));
-}
 
-void TestMainForm::windowsMenuChoice() {
-    auto form = makeForm();
-    for (int i = 0; i < 3; ++i)
-        form->N2->trigger();
-    QCOMPARE(windowList(form.get()), (QStringList{"No Name 3", "No Name 2", "No Name 1"}));
-    form->N22->trigger();
-    QCOMPARE(form->activeEditorWindow()->definitionPath(), QStringLiteral("No Name 2"));
-    QCOMPARE(form->clientArea()->activeSubWindow(), form->childWindows().first());
-    QCOMPARE(windowList(form.get()), (QStringList{"No Name 2", "No Name 3", "No Name 1"}));
-    form->N32->trigger();
-    QCOMPARE(windowList(form.get()), (QStringList{"No Name 1", "No Name 2", "No Name 3"}));
-}
-
-void TestMainForm::tilingAndArranging() {
-    auto form = makeForm();
-    form->resize(700, 500);
-    for (int i = 0; i < 3; ++i)
-        form->N2->trigger();
-    const QRect area = form->clientArea()->viewport()->rect();
-    const QList<QMdiSubWindow*> subs = form->childWindows();
-    for (TileMode mode : {TileMode::Horizontal, TileMode::Vertical}) {
-        (mode == TileMode::Horizontal ? form->TileHorisontal : form->TileVertical)->trigger();
-        QCOMPARE(form->tileMode(), mode);
-        for (int i = 0; i < 3; ++i) {
-            QVERIFY(!subs[i]->isMaximized());
-            QCOMPARE(subs[i]->geometry(), lw::tileRects(area, 3, mode)[i]);
-        }
-    }
-    // A minimised window keeps its place in the row along the bottom; the others tile above it.
-    subs[2]->showMinimized();
-    form->TileVertical->trigger();
-    const QRect icon = subs[2]->geometry();
-    QCOMPARE(icon.bottomLeft(), area.bottomLeft());
-    for (int i = 0; i < 2; ++i) {
-        QVERIFY(!subs[i]->geometry().intersects(icon));
-        QCOMPARE(subs[i]->geometry().top(), area.top());
-    }
-    subs[2]->move(300, 40);
-    form->Arrange->trigger();
-    QCOMPARE(subs[2]->geometry().bottomLeft(), area.bottomLeft());
-    form->Cascade1->trigger();
-    QVERIFY(subs[0]->geometry() != subs[1]->geometry());
-}
-
-// Toggling twice leaves the option as it was and writes the file each time, nothing else.
-void TestMainForm::showOptionWritesAtOnce() {
-    auto form = makeForm(false);
-    QVERIFY(!form->Show->isChecked());
-    form->Show->trigger();
-    QVERIFY(form->Show->isChecked());
-    QCOMPARE(test::readFile(settingsPath()), QByteArray("[EXCEL]\nShow=1\n"));
-    QVERIFY(QFile::remove(settingsPath()));
-    form->Show->trigger();
-    QVERIFY(!form->Show->isChecked());
-    QCOMPARE(test::readFile(settingsPath()), QByteArray("[EXCEL]\nShow=0\n"));
-}
-
-// Each About shows a new box; the one before is gone once the main window is active again.
-void TestMainForm::aboutTwice() {
-    auto form = makeForm();
-    QList<QPointer<QWidget>> boxes;
-    bool earlierGone = true;
-    for (int i = 0; i < 2; ++i) {
-        test::answerNextModal([&boxes, &earlierGone](QWidget* w) {
-            for (const QPointer<QWidget>& earlier : boxes)
-                earlierGone = earlierGone && earlier.isNull();
-            boxes.append(w);
-            w->close();
-        });
-        form->About1->trigger();
+    // Title and help file, the main window, the message dialog, the about box shown modally; the
+    // about box goes when the main window is first active.
+    void startUpSequence() {
+        setApplicationTitle(QStringLiteral("changed"));
+        setHelpFile(QStringLiteral("changed.hlp"));
+        QString helpWhileAbout;
+        bool windowHiddenWhileAbout = false, dialogExistedWhileAbout = false;
+        DialogRecord about;
+        test::answerNextModal(
+            [&](QWidget* w) {
+                helpWhileAbout = helpFile();
+                windowHiddenWhileAbout = MainForm && !MainForm->isVisible();
+                dialogExistedWhileAbout = !FormDlg.isNull();
+                w->close();
+            },
+            &about);
+        std::unique_ptr<TMainForm> form(startProgram());
+        QCOMPARE(about.objectName, QStringLiteral("AboutBox"));
+        QCOMPARE(applicationTitle(), QStringLiteral("Ledgerwick"));
+        QCOMPARE(helpWhileAbout, QStringLiteral("Ledgwk.hlp"));
+        QVERIFY(windowHiddenWhileAbout && dialogExistedWhileAbout);
+        QCOMPARE(MainForm.data(), form.get());
+        QVERIFY(!AboutBox.isNull());
+        form->show();
         QApplication::setActiveWindow(form.get());
         QVERIFY(test::waitFor([] { return AboutBox.isNull(); }));
     }
-    QCOMPARE(boxes.size(), 2);
-    QVERIFY(earlierGone);
-    QVERIFY(test::waitFor([&] { return boxes[1].isNull(); }));
-}
 
-void TestMainForm::exitCommands_data() {
-    QTest::addColumn<bool>("button");
-    QTest::newRow("menu item") << false;
-    QTest::newRow("flat button") << true;
-}
+    // Filling the alias list fails: the error box, the remaining steps skipped, the window usable
+    // with its designed size and check mark and a plain grey client area.
+    void creationWithoutEngine() {
+        setEngine(std::make_unique<test::StubEngine>(QStringList(), "The database engine could not start"));
+        QVERIFY(test::writeFile(settingsPath(), "[MainForm]\nWidth=400\nHeight=300\n[EXCEL]\nShow=0\n"));
+        DialogRecord box;
+        test::answerNextErrorBox(&box);
+        auto form = makeForm();
+        QCOMPARE(box.title, QStringLiteral("Ledgerwick"));
+        QCOMPARE(box.text, QStringLiteral("The database engine could not start."));
+        QVERIFY(form->aliasList().isEmpty());
+        QCOMPARE(helpFile(), QStringLiteral("ledgwick.hlp"));
+        QVERIFY(!form->clientAreaHooked());
+        QVERIFY(!form->settings().loaded());
+        QVERIFY(form->startDirectory().isEmpty());
+        QCOMPARE(form->centralWidget()->size(), QSize(551, 343));
+        QVERIFY(form->Show->isChecked());
+        const QImage shot = form->clientArea()->viewport()->grab().toImage();
+        QCOMPARE(QColor(shot.pixel(5, 5)), QColor(128, 128, 128));
+        QCOMPARE(QColor(shot.pixel(200, 100)), QColor(128, 128, 128));
+    }
 
-void TestMainForm::exitCommands() {
-    QFETCH(bool, button);
-    auto form = makeForm();
-    if (button)
-        QTest::mouseClick(form->FlatButton1, Qt::LeftButton, {}, QPoint(20, 12));
-    else
-        form->N13->trigger();
-    QVERIFY(!form->isVisible());
-    QVERIFY(QFile::exists(settingsPath()));
-}
+    // The tile anchored at the top-left corner and repeated unchanged in both directions.
+    void backgroundTiles() {
+        auto form = makeForm();
+        const QImage tile = form->backgroundTile().toImage();
+        QCOMPARE(tile.size(), QSize(47, 26));
+        const QImage shot = form->clientArea()->viewport()->grab().toImage();
+        for (const QPoint& p : {QPoint(0, 0), QPoint(46, 25), QPoint(13, 7)}) {
+            QCOMPARE(shot.pixel(p), tile.pixel(p));
+            QCOMPARE(shot.pixel(p + QPoint(tile.width(), 0)), tile.pixel(p));
+            QCOMPARE(shot.pixel(p + QPoint(3 * tile.width(), 2 * tile.height())), tile.pixel(p));
+        }
+        const int right = shot.width() - 1, bottom = shot.height() - 1;
+        QCOMPARE(shot.pixel(right, bottom), tile.pixel(right % tile.width(), bottom % tile.height()));
+    }
 
-// The less recently active window is asked first, the active one last.
-void TestMainForm::closeAsksLeastRecentFirst() {
-    auto form = makeForm();
-    for (int i = 0; i < 3; ++i)
+    // Whatever left and top are stored, the window opens centred with the stored size; later showings
+    // keep wherever the window is.
+    void centredOnFirstShowOnly() {
+        QVERIFY(test::writeFile(settingsPath(), "[MainForm]\nWidth=400\nHeight=300\nLeft=5\nTop=-70\n"));
+        auto form = makeForm();
+        const QRect screen = form->screen()->geometry();
+        const QSize size = form->frameGeometry().size();
+        QCOMPARE(form->size(), QSize(400, 300));
+        QCOMPARE(form->pos(), screen.topLeft() + QPoint((screen.width() - size.width()) / 2,
+                                                        (screen.height() - size.height()) / 2));
+        form->move(10, 20);
+        form->hide();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        QCOMPARE(form->pos(), QPoint(10, 20));
+    }
+
+    // Close, Save and Save as follow the editor windows when the File or Report menu opens; the five
+    // report commands are on exactly while an editor window exists, whatever menu opens.
+    void commandsFollowEditorWindows() {
+        auto form = makeForm();
+        const QList<QObject*> file{form->N4, form->N6, form->N7};
+        const QList<QObject*> report{form->SB6, form->SB12, form->SB16, form->N12, form->N16};
+        auto on = [](const QList<QObject*>& commands) {
+            return std::count_if(commands.begin(), commands.end(),
+                                 [](QObject* c) { return c->property("enabled").toBool(); });
+        };
+        emit form->N1->aboutToShow();
+        QCOMPARE(on(file) + on(report), 0);
+        form->SB2->click();
         form->N2->trigger();
-    emit form->N14->aboutToShow();
-    form->N32->trigger(); // "No Name 1" becomes the active window
-    QStringList asked;
-    answerQuestions(3, &asked);
-    QVERIFY(form->close());
-    QCOMPARE(asked, (QStringList{"<< No Name 2 >>", "<< No Name 3 >>", "<< No Name 1 >>"}));
-    QVERIFY(form->aliasList().isEmpty());
-}
+        QVERIFY(!form->N4->isEnabled()); // until a menu opens again
+        QCOMPARE(on(report), 5);
+        emit form->EXCEL1->aboutToShow();
+        QCOMPARE(on(file), 3);
+        form->setReportCommandsEnabled(false);
+        emit form->N1->aboutToShow();
+        emit form->EXCEL1->aboutToShow();
+        QCOMPARE(on(report), 0);
+        form->setReportCommandsEnabled(true);
+        QVERIFY(closeEditorWindow(form.get(), 1));
+        QCOMPARE(on(report), 5);
+        QVERIFY(closeEditorWindow(form.get(), 0));
+        emit form->N1->aboutToShow();
+        QCOMPARE(on(file) + on(report), 0);
+    }
 
-// "OK" to the save question, then the Save-as dialog cancelled: the close stops, nothing lost.
-void TestMainForm::closeStopsWhenEditorRefuses() {
-    auto form = makeForm();
-    form->N2->trigger();
-    DialogRecord question, dialog;
-    test::answerNextModal(
-        [&dialog](QWidget* w) {
-            test::answerNextFileChoice(QString(), &dialog);
-            if (auto* ok = w->findChild<QAbstractButton*>(QStringLiteral("OKBtn")))
-                ok->click();
-        },
-        &question);
-    QVERIFY(!form->close());
-    QVERIFY(question.seen && dialog.seen);
-    QVERIFY(form->isVisible());
-    QCOMPARE(form->editorWindows().size(), 1);
-    QCOMPARE(form->aliasList(), (QStringList{"Alpha", "beta"}));
-}
+    // Ten windows: nine listed, the active one first, the least recently active one missing; with
+    // fewer windows the surplus items are hidden. Choosing the second item brings that window to
+    // the front, and the list then shows it first.
+    void windowsMenu() {
+        auto form = makeForm();
+        form->N22->setVisible(true); // left visible by an earlier opening
+        QCOMPARE(windowList(form.get()), QStringList());
+        form->N2->trigger();
+        QCOMPARE(windowList(form.get()), QStringList{"No Name 1"});
+        for (int i = 2; i <= 10; ++i)
+            form->N2->trigger();
+        QStringList expected;
+        for (int i = 10; i >= 2; --i)
+            expected << QStringLiteral("No Name %1").arg(i);
+        QCOMPARE(windowList(form.get()), expected);
+        const QList<QMdiSubWindow*> subs = form->childWindows();
+        for (int i = 0; i < 8; ++i) {
+            test::answerNextMessageDialog(Answer::No);
+            subs[i]->close();
+        }
+        QVERIFY(test::waitFor([&] { return form->editorWindows().size() == 2; }));
+        QCOMPARE(windowList(form.get()), (QStringList{"No Name 2", "No Name 1"}));
+        form->N22->trigger();
+        QCOMPARE(form->activeEditorWindow()->definitionPath(), QStringLiteral("No Name 1"));
+        QCOMPARE(form->clientArea()->activeSubWindow(), form->childWindows().first());
+        QCOMPARE(windowList(form.get()), (QStringList{"No Name 1", "No Name 2"}));
+    }
 
-// A directory where the settings file should be: the store cannot write it, the close stops
-// before the editor windows are asked.
-void TestMainForm::closeStopsWhenSettingsCannotBeWritten() {
-    auto form = makeForm();
-    form->N2->trigger();
-    QVERIFY(QDir().mkpath(settingsPath()));
-    DialogRecord box;
-    test::answerNextErrorBox(&box);
-    const bool closed = form->close();
-    QDir(settingsPath()).removeRecursively();
-    QVERIFY(!closed);
-    QVERIFY(box.text.startsWith(QStringLiteral("Unable to write to")));
-    QVERIFY(form->isVisible());
-    QCOMPARE(form->editorWindows().size(), 1);
-    QCOMPARE(form->aliasList().size(), 2);
-    test::answerNextMessageDialog(Answer::No);
-    QVERIFY(form->close());
-}
+    void tilingAndArranging() {
+        auto form = makeForm();
+        form->resize(700, 500);
+        for (int i = 0; i < 3; ++i)
+            form->N2->trigger();
+        const QRect area = form->clientArea()->viewport()->rect();
+        const QList<QMdiSubWindow*> subs = form->childWindows();
+        for (TileMode mode : {TileMode::Horizontal, TileMode::Vertical}) {
+            (mode == TileMode::Horizontal ? form->TileHorisontal : form->TileVertical)->trigger();
+            QCOMPARE(form->tileMode(), mode);
+            for (int i = 0; i < 3; ++i) {
+                QVERIFY(!subs[i]->isMaximized());
+                QCOMPARE(subs[i]->geometry(), lw::tileRects(area, 3, mode)[i]);
+            }
+        }
+        // A minimised window keeps its place in the row along the bottom; the others tile above it.
+        subs[2]->showMinimized();
+        form->TileVertical->trigger();
+        const QRect icon = subs[2]->geometry();
+        QCOMPARE(icon.bottomLeft(), area.bottomLeft());
+        for (int i = 0; i < 2; ++i) {
+            QVERIFY(!subs[i]->geometry().intersects(icon));
+            QCOMPARE(subs[i]->geometry().top(), area.top());
+        }
+        subs[2]->move(300, 40);
+        form->Arrange->trigger();
+        QCOMPARE(subs[2]->geometry().bottomLeft(), area.bottomLeft());
+        form->Cascade1->trigger();
+        QVERIFY(subs[0]->geometry() != subs[1]->geometry());
+    }
+
+    // Toggling twice leaves the option as it was and writes the file each time, nothing else.
+    void showOptionWritesAtOnce() {
+        auto form = makeForm(false);
+        QVERIFY(!form->Show->isChecked());
+        form->Show->trigger();
+        QVERIFY(form->Show->isChecked());
+        QCOMPARE(test::readFile(settingsPath()), QByteArray("[EXCEL]\nShow=1\n"));
+        QVERIFY(QFile::remove(settingsPath()));
+        form->Show->trigger();
+        QVERIFY(!form->Show->isChecked());
+        QCOMPARE(test::readFile(settingsPath()), QByteArray("[EXCEL]\nShow=0\n"));
+    }
+
+    // Each About shows a new box; the one before is gone once the main window is active again.
+    void aboutTwice() {
+        auto form = makeForm();
+        QList<QPointer<QWidget>> boxes;
+        bool earlierGone = true;
+        for (int i = 0; i < 2; ++i) {
+            test::answerNextModal([&boxes, &earlierGone](QWidget* w) {
+                for (const QPointer<QWidget>& earlier : boxes)
+                    earlierGone = earlierGone && earlier.isNull();
+                boxes.append(w);
+                w->close();
+            });
+            form->About1->trigger();
+            QApplication::setActiveWindow(form.get());
+            QVERIFY(test::waitFor([] { return AboutBox.isNull(); }));
+        }
+        QCOMPARE(boxes.size(), 2);
+        QVERIFY(earlierGone);
+        QVERIFY(test::waitFor([&] { return boxes[1].isNull(); }));
+    }
+
+    void exitCommands_data() {
+        QTest::addColumn<bool>("button");
+        QTest::newRow("menu item") << false;
+        QTest::newRow("flat button") << true;
+    }
+    void exitCommands() {
+        QFETCH(bool, button);
+        auto form = makeForm();
+        if (button)
+            QTest::mouseClick(form->FlatButton1, Qt::LeftButton, {}, QPoint(20, 12));
+        else
+            form->N13->trigger();
+        QVERIFY(!form->isVisible());
+        QVERIFY(QFile::exists(settingsPath()));
+    }
+
+    // The less recently active window is asked first, the active one last.
+    void closeAsksLeastRecentFirst() {
+        auto form = makeForm();
+        for (int i = 0; i < 3; ++i)
+            form->N2->trigger();
+        emit form->N14->aboutToShow();
+        form->N32->trigger(); // "No Name 1" becomes the active window
+        QStringList asked;
+        answerQuestions(3, &asked);
+        QVERIFY(form->close());
+        QCOMPARE(asked, (QStringList{"<< No Name 2 >>", "<< No Name 3 >>", "<< No Name 1 >>"}));
+        QVERIFY(form->aliasList().isEmpty());
+    }
+
+    // "OK" to the save question, then the Save-as dialog cancelled: the close stops, nothing lost.
+    void closeStopsWhenEditorRefuses() {
+        auto form = makeForm();
+        form->N2->trigger();
+        DialogRecord question, dialog;
+        test::answerNextModal(
+            [&dialog](QWidget* w) {
+                test::answerNextFileChoice(QString(), &dialog);
+                if (auto* ok = w->findChild<QAbstractButton*>(QStringLiteral("OKBtn")))
+                    ok->click();
+            },
+            &question);
+        QVERIFY(!form->close());
+        QVERIFY(question.seen && dialog.seen);
+        QVERIFY(form->isVisible());
+        QCOMPARE(form->editorWindows().size(), 1);
+        QCOMPARE(form->aliasList(), (QStringList{"Alpha", "beta"}));
+    }
+
+    // A directory where the settings file should be: the store cannot write it, the close stops
+    // before the editor windows are asked.
+    void closeStopsWhenSettingsCannotBeWritten() {
+        auto form = makeForm();
+        form->N2->trigger();
+        QVERIFY(QDir().mkpath(settingsPath()));
+        DialogRecord box;
+        test::answerNextErrorBox(&box);
+        const bool closed = form->close();
+        QDir(settingsPath()).removeRecursively();
+        QVERIFY(!closed);
+        QVERIFY(box.text.startsWith(QStringLiteral("Unable to write to")));
+        QVERIFY(form->isVisible());
+        QCOMPARE(form->editorWindows().size(), 1);
+        QCOMPARE(form->aliasList().size(), 2);
+        test::answerNextMessageDialog(Answer::No);
+        QVERIFY(form->close());
+    }
+};
 
 QTEST_MAIN(TestMainForm)
 #include "tst_mainform.moc"

@@ -48,26 +48,6 @@ QStringList shownItems(const TMainForm& form) {
 
 class TestSettings : public QObject {
     Q_OBJECT
-private slots:
-    void initTestCase();
-    void init();
-
-    void noSettingsFile();
-    void storedList_data();
-    void storedList();
-    void addToRecentFiles_data();
-    void addToRecentFiles();
-    void closeWritesKeysInOrder();
-    void otherProgramsKeysStay();
-    void sameSizeAfterTenStarts_data();
-    void sameSizeAfterTenStarts();
-    void startWithoutEngineWritesNothing();
-    void staleEntryReportsNotFound();
-    void openingThroughListKeepsOrder();
-    void openAndSaveAsShareTheDirectory();
-    void saveAsWhileClosingIsNotStored();
-
-private:
     std::unique_ptr<TMainForm> start(bool show = true) {
         auto form = std::make_unique<TMainForm>();
         if (show) {
@@ -84,227 +64,223 @@ private:
         return path;
     }
     QTemporaryDir m_dir;
-};
 
-void TestSettings::initTestCase() {
-    // Settings go to a throwaway directory even when the program is run outside CTest.
-    QStandardPaths::setTestModeEnabled(true);
-}
-
-void TestSettings::init() {
-    QFile::remove(settingsPath());
-    setEngine(std::make_unique<test::StubEngine>(QStringList{"DEMO"}));
-    QVERIFY(m_dir.isValid());
-}
-
-void TestSettings::noSettingsFile() {
-    auto form = start();
-    QCOMPARE(form->centralWidget()->size(), QSize(551, 343));
-    QVERIFY(!form->Show->isChecked());
-    QCOMPARE(shownItems(*form), QStringList(4, QString()));
-    QVERIFY(!form->NLine->isVisible());
-    QVERIFY(form->lastDialogDirectory().isEmpty());
-}
-
-void TestSettings::storedList_data() {
-    QTest::addColumn<QByteArray>("stored");
-    QTest::addColumn<QStringList>("shown");
-    QTest::addColumn<bool>("separator");
-    QTest::newRow("gap: key 1 empty, key 2 set")
-        << menuSection({"", "/r/b.pr"}) << QStringList{"", "b.pr", "", ""} << true;
-    QTest::newRow("all four") << menuSection({"/r/a.pr", "/s/b.pr", "c.pr", "/r/d d.pr"})
-                              << QStringList{"a.pr", "b.pr", "c.pr", "d d.pr"} << true;
-    QTest::newRow("all empty") << menuSection({"", "", "", ""}) << QStringList(4, QString()) << false;
-    QTest::newRow("an ampersand shows as itself")
-        << menuSection({"/r/Sales & costs.pr"}) << QStringList{"Sales & costs.pr", "", "", ""} << true;
-}
-
-void TestSettings::storedList() {
-    QFETCH(QByteArray, stored);
-    QVERIFY(test::writeFile(settingsPath(), "[DIALOG]\nOpen=/r/\n[EXCEL]\nShow=1\n" + stored));
-    auto form = start(false);
-    QTEST(shownItems(*form), "shown");
-    QTEST(form->NLine->isVisible(), "separator");
-    QCOMPARE(form->lastDialogDirectory(), QStringLiteral("/r/"));
-    QVERIFY(form->Show->isChecked());
-}
-
-void TestSettings::addToRecentFiles_data() {
-    QTest::addColumn<QStringList>("stored");
-    QTest::addColumn<QStringList>("added");
-    QTest::addColumn<QStringList>("expected");
-    QTest::addColumn<QStringList>("shown");
-    QTest::newRow("five files in turn")
-        << QStringList{} << QStringList{"/a/1.pr", "/a/2.pr", "/b/3.pr", "/a/4.pr", "/c/5.pr"}
-        << QStringList{"/c/5.pr", "/a/4.pr", "/b/3.pr", "/a/2.pr"}
-        << QStringList{"5.pr", "4.pr", "3.pr", "2.pr"};
-    QTest::newRow("already third: not moved")
-        << QStringList{"/a/1.pr", "/a/2.pr", "/a/3.pr"} << QStringList{"/a/3.pr"}
-        << QStringList{"/a/1.pr", "/a/2.pr", "/a/3.pr", ""} << QStringList{"1.pr", "2.pr", "3.pr", ""};
-    QTest::newRow("compared exactly, case included")
-        << QStringList{"/a/Report.pr"} << QStringList{"/a/report.pr", "/a/Report.pr"}
-        << QStringList{"/a/report.pr", "/a/Report.pr", "", ""}
-        << QStringList{"report.pr", "Report.pr", "", ""};
-    QTest::newRow("gaps move down with the entries")
-        << QStringList{"", "/a/2.pr"} << QStringList{"/a/new.pr"}
-        << QStringList{"/a/new.pr", "", "/a/2.pr", ""} << QStringList{"new.pr", "", "2.pr", ""};
-}
-
-void TestSettings::addToRecentFiles() {
-    QFETCH(QStringList, stored);
-    QFETCH(QStringList, added);
-    QVERIFY(test::writeFile(settingsPath(), menuSection(stored)));
-    auto form = start(false);
-    for (const QString& path : added)
-        form->addToRecentFiles(path);
-    QTEST(recentList(*form), "expected");
-    QTEST(shownItems(*form), "shown");
-    QVERIFY(form->NLine->isVisible());
-}
-
-// The close writes bounds, the directory and the list, empty entries included, not the option;
-// the next start finds all of it again.
-void TestSettings::closeWritesKeysInOrder() {
-    auto form = start();
-    form->resize(600, 420);
-    form->move(30, 40);
-    form->setLastDialogDirectory(QStringLiteral("/home/u/reports/"));
-    form->addToRecentFiles(QStringLiteral("/home/u/reports/b.pr"));
-    QVERIFY(form->close());
-    QCOMPARE(test::readFile(settingsPath()), QByteArray("[MainForm]\nWidth=600\nHeight=420\nLeft=30\nTop=40\n"
-                                                        "[DIALOG]\nOpen=/home/u/reports/\n"
-                                                        "[MENU]\n1=/home/u/reports/b.pr\n2=\n3=\n4=\n"));
-    auto next = start(false);
-    QCOMPARE(next->size(), QSize(600, 420));
-    QCOMPARE(next->lastDialogDirectory(), QStringLiteral("/home/u/reports/"));
-    QCOMPARE(recentList(*next), (QStringList{"/home/u/reports/b.pr", "", "", ""}));
-}
-
-void TestSettings::otherProgramsKeysStay() {
-    const QByteArray foreign = "; written by another program\n[Other]\nKey=value with  blanks\n";
-    QVERIFY(test::writeFile(settingsPath(), foreign + "[MENU]\n1=/a/1.pr\nExtra=kept\n"));
-    auto form = start();
-    QVERIFY(form->close());
-    const QByteArray after = test::readFile(settingsPath());
-    QVERIFY2(after.startsWith(foreign), after.constData());
-    const Profile stored(settingsFileName());
-    QCOMPARE(stored.readString("MENU", "Extra", "-"), QStringLiteral("kept"));
-    QCOMPARE(stored.readString("MENU", "1", "-"), QStringLiteral("/a/1.pr"));
-}
-
-void TestSettings::sameSizeAfterTenStarts_data() {
-    QTest::addColumn<QByteArray>("stored");
-    QTest::newRow("no settings file") << QByteArray();
-    QTest::newRow("stored size") << QByteArray("[MainForm]\nWidth=613\nHeight=377\nLeft=9\nTop=9\n");
-}
-
-// What is written is what is applied: the window neither grows nor shrinks from run to run.
-void TestSettings::sameSizeAfterTenStarts() {
-    QFETCH(QByteArray, stored);
-    if (!stored.isEmpty())
-        QVERIFY(test::writeFile(settingsPath(), stored));
-    QSize first;
-    for (int run = 0; run < 10; ++run) {
-        auto form = start();
-        if (run == 0)
-            first = form->size();
-        QCOMPARE(form->size(), first);
-        QVERIFY(form->close());
-        const Profile written(settingsFileName());
-        QCOMPARE(
-            QSize(written.readInteger("MainForm", "Width", 0), written.readInteger("MainForm", "Height", 0)),
-            first);
+private slots:
+    void initTestCase() {
+        // Settings go to a throwaway directory even when the program is run outside CTest.
+        QStandardPaths::setTestModeEnabled(true);
     }
-}
 
-// A start whose creation failed before the settings were read leaves the stored ones alone.
-void TestSettings::startWithoutEngineWritesNothing() {
-    setEngine(std::make_unique<test::StubEngine>(QStringList(), "no engine"));
-    const QByteArray stored = "[MainForm]\nWidth=700\nHeight=500\n[MENU]\n1=/a/1.pr\n[DIALOG]\nOpen=/a/\n";
-    QVERIFY(test::writeFile(settingsPath(), stored));
-    DialogRecord box;
-    test::answerNextErrorBox(&box);
-    auto form = start();
-    QVERIFY(box.seen);
-    QCOMPARE(recentList(*form), QStringList(4, QString()));
-    QVERIFY(!form->N11->isVisible());
-    QVERIFY(form->close());
-    QCOMPARE(test::readFile(settingsPath()), stored);
-}
+    void init() {
+        QFile::remove(settingsPath());
+        setEngine(std::make_unique<test::StubEngine>(QStringList{"DEMO"}));
+        QVERIFY(m_dir.isValid());
+    }
 
-void TestSettings::staleEntryReportsNotFound() {
-    const QString gone = m_dir.filePath(QStringLiteral("gone.pr"));
-    const QString there = writeDefinition(QStringLiteral("there.pr"));
-    QVERIFY(test::writeFile(settingsPath(), menuSection({gone, there})));
-    auto form = start();
-    DialogRecord message;
-    test::answerNextMessageDialog(test::Answer::Ok, &message);
-    form->N11->trigger();
-    QCOMPARE(message.title, QStringLiteral(" File was not found "));
-    QCOMPARE(message.text, gone);
-    QVERIFY(form->editorWindows().isEmpty());
-    QCOMPARE(recentList(*form), (QStringList{gone, there, "", ""}));
-}
+    void storedList_data() {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<bool>("separator");
+        QTest::newRow("no settings file") << QByteArray() << QStringList(4, QString()) << false;
+        QTest::newRow("gap: key 1 empty, key 2 set")
+            << menuSection({"", "/r/b.pr"}) << QStringList{"", "b.pr", "", ""} << true;
+        QTest::newRow("all four") << menuSection({"/r/a.pr", "/s/b.pr", "c.pr", "/r/d d.pr"})
+                                  << QStringList{"a.pr", "b.pr", "c.pr", "d d.pr"} << true;
+        QTest::newRow("all empty") << menuSection({"", "", "", ""}) << QStringList(4, QString()) << false;
+        QTest::newRow("an ampersand shows as itself")
+            << menuSection({"/r/Sales & costs.pr"}) << QStringList{"Sales & costs.pr", "", "", ""} << true;
+    }
+    // What a start reads: the list with its separator, the directory and the option; without a
+    // settings file the designed size, the option unchecked.
+    void storedList() {
+        QFETCH(QByteArray, stored);
+        const bool none = stored.isEmpty();
+        QVERIFY(none || test::writeFile(settingsPath(), "[DIALOG]\nOpen=/r/\n[EXCEL]\nShow=1\n" + stored));
+        auto form = start();
+        QTEST(shownItems(*form), "shown");
+        QTEST(form->NLine->isVisible(), "separator");
+        QCOMPARE(form->lastDialogDirectory(), none ? QString() : QStringLiteral("/r/"));
+        QCOMPARE(form->Show->isChecked(), !none);
+        QVERIFY(!none || form->centralWidget()->size() == QSize(551, 343));
+    }
 
-void TestSettings::openingThroughListKeepsOrder() {
-    const QString a = writeDefinition(QStringLiteral("a.pr"));
-    const QString b = writeDefinition(QStringLiteral("b.pr"));
-    const QString c = writeDefinition(QStringLiteral("c.pr"));
-    QVERIFY(test::writeFile(settingsPath(), menuSection({a, b, c})));
-    auto form = start();
-    form->N31->trigger();
-    QCOMPARE(form->editorWindows().size(), 1);
-    QCOMPARE(form->activeEditorWindow()->definitionPath(), c);
-    QCOMPARE(recentList(*form), (QStringList{a, b, c, ""}));
-    QVERIFY(form->N12->isEnabled() && form->N16->isEnabled()); // as after any load
-}
+    void addToRecentFiles_data() {
+        QTest::addColumn<QStringList>("stored");
+        QTest::addColumn<QStringList>("added");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QStringList>("shown");
+        QTest::newRow("five files in turn")
+            << QStringList{} << QStringList{"/a/1.pr", "/a/2.pr", "/b/3.pr", "/a/4.pr", "/c/5.pr"}
+            << QStringList{"/c/5.pr", "/a/4.pr", "/b/3.pr", "/a/2.pr"}
+            << QStringList{"5.pr", "4.pr", "3.pr", "2.pr"};
+        QTest::newRow("already third: not moved")
+            << QStringList{"/a/1.pr", "/a/2.pr", "/a/3.pr"} << QStringList{"/a/3.pr"}
+            << QStringList{"/a/1.pr", "/a/2.pr", "/a/3.pr", ""} << QStringList{"1.pr", "2.pr", "3.pr", ""};
+        QTest::newRow("compared exactly, case included")
+            << QStringList{"/a/Report.pr"} << QStringList{"/a/report.pr", "/a/Report.pr"}
+            << QStringList{"/a/report.pr", "/a/Report.pr", "", ""}
+            << QStringList{"report.pr", "Report.pr", "", ""};
+        QTest::newRow("gaps move down with the entries")
+            << QStringList{"", "/a/2.pr"} << QStringList{"/a/new.pr"}
+            << QStringList{"/a/new.pr", "", "/a/2.pr", ""} << QStringList{"new.pr", "", "2.pr", ""};
+    }
+    void addToRecentFiles() {
+        QFETCH(QStringList, stored);
+        QFETCH(QStringList, added);
+        QVERIFY(test::writeFile(settingsPath(), menuSection(stored)));
+        auto form = start(false);
+        for (const QString& path : added)
+            form->addToRecentFiles(path);
+        QTEST(recentList(*form), "expected");
+        QTEST(shownItems(*form), "shown");
+        QVERIFY(form->NLine->isVisible());
+    }
 
-// Open starts in the last dialog directory and leaves its own choice there for Save as, which
-// adds the file it writes to the list.
-void TestSettings::openAndSaveAsShareTheDirectory() {
-    QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("out")));
-    const QString report = writeDefinition(QStringLiteral("in/r.pr"));
-    QVERIFY(test::writeFile(settingsPath(), "[DIALOG]\nOpen=" + m_dir.filePath("in/").toUtf8() + "\n"));
-    auto form = start();
-    test::answerNextFileChoice(report);
-    form->N3->trigger();
-    QCOMPARE(QDir(form->OpenDialog1->directory()).absolutePath(), m_dir.filePath(QStringLiteral("in")));
-    QCOMPARE(recentList(*form).first(), report);
-    QCOMPARE(form->editorWindows().size(), 1);
+    // The close writes bounds, the directory and the list, empty entries included, not the option;
+    // the next start finds all of it again.
+    void closeWritesKeysInOrder() {
+        auto form = start();
+        form->resize(600, 420);
+        form->move(30, 40);
+        form->setLastDialogDirectory(QStringLiteral("/home/u/reports/"));
+        form->addToRecentFiles(QStringLiteral("/home/u/reports/b.pr"));
+        QVERIFY(form->close());
+        QCOMPARE(test::readFile(settingsPath()),
+                 QByteArray("[MainForm]\nWidth=600\nHeight=420\nLeft=30\nTop=40\n"
+                            "[DIALOG]\nOpen=/home/u/reports/\n"
+                            "[MENU]\n1=/home/u/reports/b.pr\n2=\n3=\n4=\n"));
+        auto next = start(false);
+        QCOMPARE(next->size(), QSize(600, 420));
+        QCOMPARE(next->lastDialogDirectory(), QStringLiteral("/home/u/reports/"));
+        QCOMPARE(recentList(*next), (QStringList{"/home/u/reports/b.pr", "", "", ""}));
+    }
 
-    test::answerNextFileChoice(m_dir.filePath(QStringLiteral("out/copy")));
-    form->N7->trigger();
-    const QString copy = m_dir.filePath(QStringLiteral("out/copy.pr"));
-    QVERIFY(QFile::exists(copy));
-    // It started where Open left off; the name typed took it elsewhere.
-    QCOMPARE(QDir(form->SaveDialog1->directory()).absolutePath(), m_dir.filePath(QStringLiteral("in")));
-    QCOMPARE(form->lastDialogDirectory(), m_dir.filePath(QStringLiteral("out/")));
-    QCOMPARE(recentList(*form), (QStringList{copy, report, "", ""}));
-    QCOMPARE(shownItems(*form), (QStringList{"copy.pr", "r.pr", "", ""}));
-}
+    void otherProgramsKeysStay() {
+        const QByteArray foreign = "; written by another program\n[Other]\nKey=value with  blanks\n";
+        QVERIFY(test::writeFile(settingsPath(), foreign + "[MENU]\n1=/a/1.pr\nExtra=kept\n"));
+        auto form = start();
+        QVERIFY(form->close());
+        const QByteArray after = test::readFile(settingsPath());
+        QVERIFY2(after.startsWith(foreign), after.constData());
+        const Profile stored(settingsFileName());
+        QCOMPARE(stored.readString("MENU", "Extra", "-"), QStringLiteral("kept"));
+        QCOMPARE(stored.readString("MENU", "1", "-"), QStringLiteral("/a/1.pr"));
+    }
 
-// The settings are written before the editor windows are asked: a Save as made in answer to the
-// question is in the file it wrote, but not in the stored list.
-void TestSettings::saveAsWhileClosingIsNotStored() {
-    auto form = start();
-    form->N2->trigger();
-    const QString chosen = m_dir.filePath(QStringLiteral("late.pr"));
-    DialogRecord question;
-    test::answerNextModal(
-        [chosen](QWidget* w) {
-            test::answerNextFileChoice(chosen);
-            if (auto* ok = w->findChild<QAbstractButton*>(QStringLiteral("OKBtn")))
-                ok->click();
-        },
-        &question);
-    QVERIFY(form->close());
-    QCOMPARE(question.text, QStringLiteral("<< No Name 1 >>"));
-    QVERIFY(QFile::exists(chosen));
-    form.reset();
-    auto next = start(false);
-    QCOMPARE(recentList(*next), QStringList(4, QString()));
-    QVERIFY(next->lastDialogDirectory().isEmpty());
-}
+    void sameSizeAfterTenStarts_data() {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::newRow("no settings file") << QByteArray();
+        QTest::newRow("stored size") << QByteArray("[MainForm]\nWidth=613\nHeight=377\nLeft=9\nTop=9\n");
+    }
+    // What is written is what is applied: the window neither grows nor shrinks from run to run.
+    void sameSizeAfterTenStarts() {
+        QFETCH(QByteArray, stored);
+        if (!stored.isEmpty())
+            QVERIFY(test::writeFile(settingsPath(), stored));
+        QSize first;
+        for (int run = 0; run < 10; ++run) {
+            auto form = start();
+            if (run == 0)
+                first = form->size();
+            QCOMPARE(form->size(), first);
+            QVERIFY(form->close());
+            const Profile written(settingsFileName());
+            QCOMPARE(QSize(written.readInteger("MainForm", "Width", 0),
+                           written.readInteger("MainForm", "Height", 0)),
+                     first);
+        }
+    }
+
+    // A start whose creation failed before the settings were read leaves the stored ones alone.
+    void startWithoutEngineWritesNothing() {
+        setEngine(std::make_unique<test::StubEngine>(QStringList(), "no engine"));
+        const QByteArray stored =
+            "[MainForm]\nWidth=700\nHeight=500\n[MENU]\n1=/a/1.pr\n[DIALOG]\nOpen=/a/\n";
+        QVERIFY(test::writeFile(settingsPath(), stored));
+        DialogRecord box;
+        test::answerNextErrorBox(&box);
+        auto form = start();
+        QVERIFY(box.seen);
+        QCOMPARE(recentList(*form), QStringList(4, QString()));
+        QVERIFY(!form->N11->isVisible());
+        QVERIFY(form->close());
+        QCOMPARE(test::readFile(settingsPath()), stored);
+    }
+
+    void staleEntryReportsNotFound() {
+        const QString gone = m_dir.filePath(QStringLiteral("gone.pr"));
+        const QString there = writeDefinition(QStringLiteral("there.pr"));
+        QVERIFY(test::writeFile(settingsPath(), menuSection({gone, there})));
+        auto form = start();
+        DialogRecord message;
+        test::answerNextMessageDialog(test::Answer::Ok, &message);
+        form->N11->trigger();
+        QCOMPARE(message.title, QStringLiteral(" File was not found "));
+        QCOMPARE(message.text, gone);
+        QVERIFY(form->editorWindows().isEmpty());
+        QCOMPARE(recentList(*form), (QStringList{gone, there, "", ""}));
+    }
+
+    void openingThroughListKeepsOrder() {
+        const QString a = writeDefinition(QStringLiteral("a.pr"));
+        const QString b = writeDefinition(QStringLiteral("b.pr"));
+        const QString c = writeDefinition(QStringLiteral("c.pr"));
+        QVERIFY(test::writeFile(settingsPath(), menuSection({a, b, c})));
+        auto form = start();
+        form->N31->trigger();
+        QCOMPARE(form->editorWindows().size(), 1);
+        QCOMPARE(form->activeEditorWindow()->definitionPath(), c);
+        QCOMPARE(recentList(*form), (QStringList{a, b, c, ""}));
+        QVERIFY(form->N12->isEnabled() && form->N16->isEnabled()); // as after any load
+    }
+
+    // Open starts in the last dialog directory and leaves its own choice there for Save as, which
+    // adds the file it writes to the list.
+    void openAndSaveAsShareTheDirectory() {
+        QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("out")));
+        const QString report = writeDefinition(QStringLiteral("in/r.pr"));
+        QVERIFY(test::writeFile(settingsPath(), "[DIALOG]\nOpen=" + m_dir.filePath("in/").toUtf8() + "\n"));
+        auto form = start();
+        test::answerNextFileChoice(report);
+        form->N3->trigger();
+        QCOMPARE(QDir(form->OpenDialog1->directory()).absolutePath(), m_dir.filePath(QStringLiteral("in")));
+        QCOMPARE(recentList(*form).first(), report);
+        QCOMPARE(form->editorWindows().size(), 1);
+
+        test::answerNextFileChoice(m_dir.filePath(QStringLiteral("out/copy")));
+        form->N7->trigger();
+        const QString copy = m_dir.filePath(QStringLiteral("out/copy.pr"));
+        QVERIFY(QFile::exists(copy));
+        // It started where Open left off; the name typed took it elsewhere.
+        QCOMPARE(QDir(form->SaveDialog1->directory()).absolutePath(), m_dir.filePath(QStringLiteral("in")));
+        QCOMPARE(form->lastDialogDirectory(), m_dir.filePath(QStringLiteral("out/")));
+        QCOMPARE(recentList(*form), (QStringList{copy, report, "", ""}));
+        QCOMPARE(shownItems(*form), (QStringList{"copy.pr", "r.pr", "", ""}));
+    }
+
+    // The settings are written before the editor windows are asked: a Save as made in answer to the
+    // question is in the file it wrote, but not in the stored list.
+    void saveAsWhileClosingIsNotStored() {
+        auto form = start();
+        form->N2->trigger();
+        const QString chosen = m_dir.filePath(QStringLiteral("late.pr"));
+        DialogRecord question;
+        test::answerNextModal(
+            [chosen](QWidget* w) {
+                test::answerNextFileChoice(chosen);
+                if (auto* ok = w->findChild<QAbstractButton*>(QStringLiteral("OKBtn")))
+                    ok->click();
+            },
+            &question);
+        QVERIFY(form->close());
+        QCOMPARE(question.text, QStringLiteral("<< No Name 1 >>"));
+        QVERIFY(QFile::exists(chosen));
+        form.reset();
+        auto next = start(false);
+        QCOMPARE(recentList(*next), QStringList(4, QString()));
+        QVERIFY(next->lastDialogDirectory().isEmpty());
+    }
+};
 
 QTEST_MAIN(TestSettings)
 #include "tst_settings.moc"

@@ -7,15 +7,6 @@
 
 using namespace lw;
 
-class TestFlatButtonRules : public QObject {
-    Q_OBJECT
-private slots:
-    void layout_data();
-    void layout();
-    void greyTones_data();
-    void greyTones();
-};
-
 Q_DECLARE_METATYPE(lw::FlatButtonLayoutInput)
 Q_DECLARE_METATYPE(lw::GreyTone)
 
@@ -25,99 +16,87 @@ namespace {
 FlatButtonLayoutInput button(int W, int H, int bw, int bh, int tw, int th,
                              TFlatButtonLayout layout = blBitmapTop, TAlignment alignment = taCenter,
                              bool mark = false, bool wrap = false) {
-    FlatButtonLayoutInput in;
-    in.width = W;
-    in.height = H;
-    in.hasBitmap = bw > 0;
-    in.bitmapWidth = bw;
-    in.bitmapHeight = bh;
-    in.captionShown = tw > 0;
-    in.measuredWidth = tw;
-    in.measuredHeight = th;
-    in.layout = layout;
-    in.alignment = alignment;
-    in.popupMarkShown = mark;
-    in.wordWrap = wrap;
-    return in;
+    return {W, H, bw > 0, bw, bh, tw > 0, tw, th, mark, layout, alignment, wrap};
 }
 
 } // namespace
 
-void TestFlatButtonRules::layout_data() {
-    QTest::addColumn<FlatButtonLayoutInput>("in");
-    QTest::addColumn<QList<int>>("expected"); // GX, GY, TX, TY, tw, th
-    using L = QList<int>;
-    QTest::newRow("exit button") << button(58, 25, 20, 25, 30, 13, blBitmapLeft) << L{3, 0, 25, 6, 30, 13};
-    // 20 + 40 + 2 exceeds 54: the caption gives way, cut to 32.
-    QTest::newRow("caption shortened")
-        << button(58, 25, 20, 25, 40, 13, blBitmapLeft) << L{2, 0, 24, 6, 32, 13};
-    // The Close button is one pixel lower than its glyph: half(-1) is 0, not -1.
-    QTest::newRow("close button") << button(57, 24, 20, 25, 30, 13, blBitmapLeft) << L{2, 0, 24, 5, 30, 13};
-    QTest::newRow("bitmap right, left justified")
-        << button(58, 25, 20, 25, 30, 13, blBitmapRight, taLeftJustify) << L{35, 0, 3, 6, 30, 13};
-    QTest::newRow("bitmap bottom, right justified")
-        << button(50, 40, 16, 16, 20, 13, blBitmapBottom, taRightJustify) << L{31, 19, 27, 4, 20, 13};
-    // No caption: sp is 0 and the glyph is centred vertically.
-    QTest::newRow("no caption") << button(50, 40, 16, 16, 0, 0) << L{17, 12, 25, 28, 0, 0};
-    QTest::newRow("bitmap top, popup mark")
-        << button(50, 40, 16, 16, 20, 13, blBitmapTop, taCenter, true) << L{12, 4, 15, 22, 20, 13};
-    // No glyph: the caption is centred together with a 10-pixel strip for the mark.
-    QTest::newRow("caption only") << button(60, 20, 0, 0, 30, 13) << L{0, 0, 15, 3, 30, 13};
-    QTest::newRow("caption, popup mark")
-        << button(60, 20, 0, 0, 30, 13, blBitmapTop, taCenter, true) << L{0, 0, 10, 3, 30, 13};
-    QTest::newRow("long caption, popup mark")
-        << button(60, 20, 0, 0, 200, 13, blBitmapTop, taCenter, true) << L{0, 0, -3, 3, 46, 13};
-    QTest::newRow("caption wider than button") << button(60, 20, 0, 0, 300, 13) << L{0, 0, 2, 3, 56, 13};
-    QTest::newRow("word wrap") << button(60, 20, 0, 0, 56, 39, blBitmapTop, taLeftJustify, false, true)
-                               << L{0, 0, 3, -9, 52, 39};
-}
-
-void TestFlatButtonRules::layout() {
-    QFETCH(FlatButtonLayoutInput, in);
-    QFETCH(QList<int>, expected);
-    const FlatButtonGeometry g = layOutFlatButton(in);
-    QCOMPARE((QList<int>{g.glyphX, g.glyphY, g.textX, g.textY, g.tw, g.th}), expected);
-    QCOMPARE(g.captionRect, QRect(g.textX, g.textY, g.tw, g.th));
-}
-
-void TestFlatButtonRules::greyTones_data() {
-    QTest::addColumn<TFlatButtonShadingType>("shading");
-    QTest::addColumn<int>("sum");
-    QTest::addColumn<GreyTone>("tone");
-    const struct {
-        const char* name;
-        TFlatButtonShadingType shading;
-        int t1, t2, t3;
-    } rows[] = {{"light", stLight, 205, 127, 68},
-                {"medium", stMedium, 553, 231, 57},
-                {"dark", stDark, 335, 274, 175}};
-    for (const auto& row : rows) {
-        // Each threshold itself falls to the darker tone; one above it to the lighter.
-        QTest::addRow("%s T1", row.name) << row.shading << row.t1 << GreyTone::Highlight;
-        QTest::addRow("%s T1+1", row.name) << row.shading << row.t1 + 1 << GreyTone::White;
-        QTest::addRow("%s T2", row.name) << row.shading << row.t2 << GreyTone::Shadow;
-        QTest::addRow("%s T2+1", row.name) << row.shading << row.t2 + 1 << GreyTone::Highlight;
-        QTest::addRow("%s T3", row.name) << row.shading << row.t3 << GreyTone::Black;
-        QTest::addRow("%s T3+1", row.name) << row.shading << row.t3 + 1 << GreyTone::Shadow;
+class TestFlatButtonRules : public QObject {
+    Q_OBJECT
+private slots:
+    void layout_data() {
+        QTest::addColumn<FlatButtonLayoutInput>("in");
+        QTest::addColumn<QList<int>>("expected"); // GX, GY, TX, TY, tw, th
+        using L = QList<int>;
+        QTest::newRow("exit button") << button(58, 25, 20, 25, 30, 13, blBitmapLeft)
+                                     << L{3, 0, 25, 6, 30, 13};
+        // 20 + 40 + 2 exceeds 54: the caption gives way, cut to 32.
+        QTest::newRow("caption shortened")
+            << button(58, 25, 20, 25, 40, 13, blBitmapLeft) << L{2, 0, 24, 6, 32, 13};
+        // The Close button is one pixel lower than its glyph: half(-1) is 0, not -1.
+        QTest::newRow("close button")
+            << button(57, 24, 20, 25, 30, 13, blBitmapLeft) << L{2, 0, 24, 5, 30, 13};
+        QTest::newRow("bitmap right, left justified")
+            << button(58, 25, 20, 25, 30, 13, blBitmapRight, taLeftJustify) << L{35, 0, 3, 6, 30, 13};
+        QTest::newRow("bitmap bottom, right justified")
+            << button(50, 40, 16, 16, 20, 13, blBitmapBottom, taRightJustify) << L{31, 19, 27, 4, 20, 13};
+        // No caption: sp is 0 and the glyph is centred vertically.
+        QTest::newRow("no caption") << button(50, 40, 16, 16, 0, 0) << L{17, 12, 25, 28, 0, 0};
+        QTest::newRow("bitmap top, popup mark")
+            << button(50, 40, 16, 16, 20, 13, blBitmapTop, taCenter, true) << L{12, 4, 15, 22, 20, 13};
+        // No glyph: the caption is centred together with a 10-pixel strip for the mark.
+        QTest::newRow("caption only") << button(60, 20, 0, 0, 30, 13) << L{0, 0, 15, 3, 30, 13};
+        QTest::newRow("caption, popup mark")
+            << button(60, 20, 0, 0, 30, 13, blBitmapTop, taCenter, true) << L{0, 0, 10, 3, 30, 13};
+        QTest::newRow("long caption, popup mark")
+            << button(60, 20, 0, 0, 200, 13, blBitmapTop, taCenter, true) << L{0, 0, -3, 3, 46, 13};
+        QTest::newRow("caption wider than button") << button(60, 20, 0, 0, 300, 13) << L{0, 0, 2, 3, 56, 13};
+        QTest::newRow("word wrap") << button(60, 20, 0, 0, 56, 39, blBitmapTop, taLeftJustify, false, true)
+                                   << L{0, 0, 3, -9, 52, 39};
     }
-}
+    void layout() {
+        QFETCH(FlatButtonLayoutInput, in);
+        const FlatButtonGeometry g = layOutFlatButton(in);
+        QTEST((QList<int>{g.glyphX, g.glyphY, g.textX, g.textY, g.tw, g.th}), "expected");
+        QCOMPARE(g.captionRect, QRect(g.textX, g.textY, g.tw, g.th));
+    }
 
-void TestFlatButtonRules::greyTones() {
-    QFETCH(TFlatButtonShadingType, shading);
-    QFETCH(int, sum);
-    QFETCH(GreyTone, tone);
-    QCOMPARE(greyToneForSum(sum, shading), tone);
-
-    // The same through a whole pixel whose channels add up to sum.
-    const int r = std::min(255, sum), g = std::min(255, sum - r), b = sum - r - g;
-    const quint32 highlight = 0xE0E0E1, shadow = 0x606061;
-    const quint32 tones[] = {0xFFFFFF, highlight, shadow, 0x000000}; // in the order of GreyTone
-    QCOMPARE(greyPixel(quint32(r << 16 | g << 8 | b), 0x123456, shading, highlight, shadow),
-             tones[int(tone)]);
-    // The background colour stays whatever its sum, the alpha byte ignored; one unit off is shaded.
-    QCOMPARE(greyPixel(0xFF008080, 0x00008080, stMedium, highlight, shadow), quint32(0x008080));
-    QCOMPARE(greyPixel(0x008081, 0x008080, stMedium, highlight, shadow), highlight);
-}
+    void greyTones_data() {
+        QTest::addColumn<TFlatButtonShadingType>("shading");
+        QTest::addColumn<int>("sum");
+        QTest::addColumn<GreyTone>("tone");
+        const struct {
+            const char* name;
+            TFlatButtonShadingType shading;
+            int t1, t2, t3;
+        } rows[] = {{"light", stLight, 205, 127, 68},
+                    {"medium", stMedium, 553, 231, 57},
+                    {"dark", stDark, 335, 274, 175}};
+        for (const auto& row : rows) {
+            // Each threshold itself falls to the darker tone; one above it to the lighter.
+            QTest::addRow("%s T1", row.name) << row.shading << row.t1 << GreyTone::Highlight;
+            QTest::addRow("%s T1+1", row.name) << row.shading << row.t1 + 1 << GreyTone::White;
+            QTest::addRow("%s T2", row.name) << row.shading << row.t2 << GreyTone::Shadow;
+            QTest::addRow("%s T2+1", row.name) << row.shading << row.t2 + 1 << GreyTone::Highlight;
+            QTest::addRow("%s T3", row.name) << row.shading << row.t3 << GreyTone::Black;
+            QTest::addRow("%s T3+1", row.name) << row.shading << row.t3 + 1 << GreyTone::Shadow;
+        }
+    }
+    // The tone for a sum, and the same through a whole pixel whose channels add up to it; the
+    // background colour stays whatever its sum, the alpha byte ignored.
+    void greyTones() {
+        QFETCH(TFlatButtonShadingType, shading);
+        QFETCH(int, sum);
+        QFETCH(GreyTone, tone);
+        QCOMPARE(greyToneForSum(sum, shading), tone);
+        const int r = std::min(255, sum), g = std::min(255, sum - r), b = sum - r - g;
+        const quint32 highlight = 0xE0E0E1, shadow = 0x606061;
+        const quint32 tones[] = {0xFFFFFF, highlight, shadow, 0x000000}; // in the order of GreyTone
+        QCOMPARE(greyPixel(quint32(r << 16 | g << 8 | b), 0x123456, shading, highlight, shadow),
+                 tones[int(tone)]);
+        QCOMPARE(greyPixel(0xFF008080, 0x00008080, shading, highlight, shadow), quint32(0x008080));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestFlatButtonRules)
 #include "tst_flatbtn_rules.moc"
