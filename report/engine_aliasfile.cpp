@@ -68,6 +68,10 @@ bool AliasFileEngine::configurationReadable() const {
     if (info.isDir()) {
         fail(QStringLiteral("Cannot read the alias configuration \"%1\": it is a directory").arg(m_file));
     }
+    // Opening a named pipe waits for a writer, and a device may never end: only plain files are read.
+    if (!info.isFile()) {
+        fail(QStringLiteral("Cannot read the alias configuration \"%1\": it is not a plain file").arg(m_file));
+    }
     QFile file(m_file);
     if (!file.open(QIODevice::ReadOnly)) {
         fail(
