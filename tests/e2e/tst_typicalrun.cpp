@@ -2,6 +2,7 @@
 // real catalogue, stand-in sibling tools started for real, the settings file, and a second start.
 #include "app/mainform.h"
 #include "app/menuitem.h"
+#include "e2e/e2esupport.h"
 #include "platform/profile.h"
 #include "report/catalogue.h"
 #include "report/mdi1.h"
@@ -9,7 +10,6 @@
 #include "ui/flatbtn.h"
 
 #include <QAbstractButton>
-#include <QAbstractItemView>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -23,7 +23,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QToolButton>
 
 #include <memory>
@@ -33,31 +32,6 @@ using lw::test::DialogRecord;
 using lw::test::waitFor;
 
 namespace {
-
-using IniKeys = QMap<QString, QMap<QString, QString>>;
-
-// The keys of a profile file as any reader of its text sees them: the first value of each key of
-// the first section of each name. Written independently of the program's own profile store.
-IniKeys iniKeys(const QString& path) {
-    IniKeys keys;
-    QString section;
-    const QList<QByteArray> lines = test::readFile(path).split('\n');
-    for (QByteArray line : lines) {
-        if (line.endsWith('\r'))
-            line.chop(1);
-        if (line.startsWith('[') && line.endsWith(']')) {
-            section = QString::fromUtf8(line.mid(1, line.size() - 2));
-            continue;
-        }
-        const qsizetype eq = line.indexOf('=');
-        if (eq <= 0 || line.startsWith(';'))
-            continue;
-        const QString key = QString::fromUtf8(line.left(eq));
-        if (!keys[section].contains(key))
-            keys[section].insert(key, QString::fromUtf8(line.mid(eq + 1)));
-    }
-    return keys;
-}
 
 // Closes the about box of the start-up sequence through its close area, as the user does.
 void answerAboutBox(DialogRecord* record) {
@@ -71,47 +45,11 @@ void answerAboutBox(DialogRecord* record) {
         record);
 }
 
-// Picks an entry of a combo box's list as the user does: opens the list and clicks the entry.
-bool pickFromList(QComboBox* box, const QString& text) {
-    const int row = box->findText(text, Qt::MatchExactly);
-    if (row < 0)
-        return false;
-    box->showPopup();
-    QAbstractItemView* view = box->view();
-    if (!waitFor([view] { return view->isVisible(); }))
-        return false;
-    // The list ignores a button release that comes too soon after it opened.
-    QTest::qWait(QApplication::doubleClickInterval() + 100);
-    const QPoint at = view->visualRect(view->model()->index(row, box->modelColumn())).center();
-    QTest::mouseMove(view->viewport(), at);
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
-    return waitFor([view] { return !view->isVisible(); });
-}
-
 // Replaces a field's text by typing, as the user does after selecting what is there.
 void retype(QLineEdit* edit, const QString& text) {
     edit->selectAll();
     QTest::keyClicks(edit, text);
 }
-
-// Closes, and remembers, any modal dialog that shows up while it lives.
-class NoDialogExpected {
-public:
-    NoDialogExpected() {
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            if (QWidget* w = QApplication::activeModalWidget()) {
-                m_seen.append(w->windowTitle());
-                w->close();
-            }
-        });
-        m_timer.start(20);
-    }
-    QStringList seen() const { return m_seen; }
-
-private:
-    QTimer m_timer;
-    QStringList m_seen;
-};
 
 bool reportCommandsEnabled(const TMainForm& form) {
     return form.SB6->isEnabled() && form.SB12->isEnabled() && form.SB16->isEnabled() &&
@@ -206,7 +144,7 @@ void TstTypicalRun::initTestCase() {
 void TstTypicalRun::cleanupTestCase() {
     test::writeFile(path(QStringLiteral("zarmek.go")), ""); // releases a stand-in still waiting
     if (m_form) {
-        NoDialogExpected quiet;
+        e2e::ModalRecorder quiet;
         m_form->close();
         m_form.reset();
     }
@@ -249,14 +187,12 @@ void TstTypicalRun::newDefinitionFilledIn() {
 
     // The aliases come from the start-up list; the tables from the SQLite database, system tables left out.
     QCOMPARE(w->ComboBox1->count(), 2);
-    QVERIFY(pickFromList(w->ComboBox1, QStringLiteral("LEDGER")));
+    QVERIFY(e2e::pickFromList(w->ComboBox1, QStringLiteral("LEDGER")));
     QCOMPARE(w->ComboBox1->currentText(), QStringLiteral("LEDGER"));
-    QStringList tables;
-    for (int i = 0; i < w->ComboBox2->count(); ++i)
-        tables.append(w->ComboBox2->itemText(i));
-    QCOMPARE(tables, (QStringList{QStringLiteral("CUSTOMERS"), QStringLiteral("INVOICES"),
-                                  QStringLiteral("PAYMENTS")}));
-    QVERIFY(pickFromList(w->ComboBox2, QStringLiteral("INVOICES")));
+    QCOMPARE(
+        e2e::listItems(w->ComboBox2),
+        (QStringList{QStringLiteral("CUSTOMERS"), QStringLiteral("INVOICES"), QStringLiteral("PAYMENTS")}));
+    QVERIFY(e2e::pickFromList(w->ComboBox2, QStringLiteral("INVOICES")));
     QCOMPARE(w->ComboBox2->currentText(), QStringLiteral("INVOICES"));
     QCOMPARE(w->Label13->text(), QStringLiteral("Select * from INVOICES"));
     QVERIFY(w->CheckBox1->isEnabled());
@@ -291,7 +227,7 @@ void TstTypicalRun::saveTurnsIntoSaveAs() {
     QCOMPARE(w->workbookPath(), book);
     QCOMPARE(w->Label3->text(), book);
 
-    const IniKeys keys = iniKeys(definitionFile());
+    const e2e::IniKeys keys = e2e::iniKeys(definitionFile());
     const QMap<QString, QString> expected{{QStringLiteral("Excel"), book},
                                           {QStringLiteral("Name"), QStringLiteral("Monthly ledger")},
                                           {QStringLiteral("Alias"), QStringLiteral("1")},
@@ -327,7 +263,7 @@ void TstTypicalRun::blankBuilder() {
     QCOMPARE(test::readFile(record), "1\n" + definitionFile().toUtf8() + "\n");
     QVERIFY(!m_form->isEnabled());
     QVERIFY(m_form->windowState() & Qt::WindowMinimized);
-    QCOMPARE(iniKeys(definitionFile()).value(QStringLiteral("ZARMEK")).value(QStringLiteral("TForm")),
+    QCOMPARE(e2e::iniKeys(definitionFile()).value(QStringLiteral("ZARMEK")).value(QStringLiteral("TForm")),
              QStringLiteral("TMainForm"));
 
     QVERIFY(test::writeFile(qEnvironmentVariable("LW_E2E_GO"), ""));
@@ -336,7 +272,7 @@ void TstTypicalRun::blankBuilder() {
     QCOMPARE(w->workbookPath(), blankBook());
     QCOMPARE(w->Label3->text(), blankBook());
     QCOMPARE(w->modificationState(), int(TForm1::StateSaved));
-    QCOMPARE(iniKeys(definitionFile()).value(QStringLiteral("REPORT")).value(QStringLiteral("Name")),
+    QCOMPARE(e2e::iniKeys(definitionFile()).value(QStringLiteral("REPORT")).value(QStringLiteral("Name")),
              QStringLiteral("Monthly ledger"));
 }
 
@@ -344,7 +280,7 @@ void TstTypicalRun::blankBuilder() {
 void TstTypicalRun::generateReport() {
     QVERIFY(m_form);
     const QString record = qEnvironmentVariable("LW_E2E_REPORT");
-    NoDialogExpected quiet;
+    e2e::ModalRecorder quiet;
     QTest::mouseClick(m_form->SB16, Qt::LeftButton);
     QVERIFY(waitFor([&] { return QFileInfo::exists(record); }, 10000));
     QCOMPARE(test::readFile(record), "1\n" + definitionFile().toUtf8() + "\n");
@@ -358,13 +294,13 @@ void TstTypicalRun::closeWritesSettings() {
     QVERIFY(m_form);
     m_form->resize(700, 520);
     const QPoint where = m_form->pos(); // the frame's corner, as the settings store it
-    NoDialogExpected quiet;
+    e2e::ModalRecorder quiet;
     QTest::mouseClick(m_form->FlatButton1, Qt::LeftButton);
     QVERIFY(waitFor([&] { return !m_form->isVisible(); }));
     QCOMPARE(quiet.seen(), QStringList());
     m_form.reset();
 
-    const IniKeys keys = iniKeys(settingsFile());
+    const e2e::IniKeys keys = e2e::iniKeys(settingsFile());
     const QMap<QString, QString> bound{{QStringLiteral("Width"), QStringLiteral("700")},
                                        {QStringLiteral("Height"), QStringLiteral("520")},
                                        {QStringLiteral("Left"), QString::number(where.x())},
@@ -436,7 +372,7 @@ void TstTypicalRun::secondStart() {
     // Opening through the list keeps the list; the definition's keys are where they were.
     QCOMPARE(m_form->settings().recentFiles()[0], definitionFile());
     QVERIFY(m_form->settings().recentFiles()[1].isEmpty());
-    NoDialogExpected quiet;
+    e2e::ModalRecorder quiet;
     m_form->close();
     QVERIFY(waitFor([&] { return !m_form->isVisible(); }));
     QCOMPARE(quiet.seen(), QStringList());

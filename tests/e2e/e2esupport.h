@@ -1,0 +1,100 @@
+// Helpers of the end-to-end tests: acting on lists as the user does, noticing unexpected dialogs,
+// and reading profile files the way any other reader of their text would.
+#pragma once
+
+#include "support/testsupport.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QMap>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+
+namespace lw::e2e {
+
+// Picks an entry of a combo box's list as the user does: opens the list and clicks the entry.
+inline bool pickFromList(QComboBox* box, const QString& text) {
+    const int row = box->findText(text, Qt::MatchExactly);
+    if (row < 0)
+        return false;
+    box->showPopup();
+    QAbstractItemView* view = box->view();
+    if (!test::waitFor([view] { return view->isVisible(); }))
+        return false;
+    // The list ignores a button release that comes too soon after it opened.
+    QTest::qWait(QApplication::doubleClickInterval() + 100);
+    const QModelIndex index = view->model()->index(row, box->modelColumn());
+    view->scrollTo(index);
+    const QPoint at = view->visualRect(index).center();
+    QTest::mouseMove(view->viewport(), at);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+    return test::waitFor([view] { return !view->isVisible(); });
+}
+
+// The items of a combo box's list.
+inline QStringList listItems(const QComboBox* box) {
+    QStringList items;
+    for (int i = 0; i < box->count(); ++i)
+        items.append(box->itemText(i));
+    return items;
+}
+
+// While it lives, closes every modal dialog that shows up and remembers each as
+// "title|text" (the text of a message box, or of a message dialog's Label1). File dialogs are
+// left to the test's own answers.
+class ModalRecorder {
+public:
+    ModalRecorder() {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            QWidget* w = QApplication::activeModalWidget();
+            if (!w || !w->isVisible() || w->inherits("QFileDialog"))
+                return;
+            QString text;
+            if (const auto* box = qobject_cast<QMessageBox*>(w))
+                text = box->text();
+            else if (const auto* label = w->findChild<QLabel*>(QStringLiteral("Label1")))
+                text = label->text();
+            m_seen.append(w->windowTitle() + QLatin1Char('|') + text);
+            w->close();
+        });
+        m_timer.start(20);
+    }
+    QStringList seen() const { return m_seen; }
+
+private:
+    QTimer m_timer;
+    QStringList m_seen;
+};
+
+using IniKeys = QMap<QString, QMap<QString, QString>>;
+
+// The keys of a profile file as any reader of its text sees them: the first value of each key of
+// the first section of each name. Written independently of the program's own profile store.
+inline IniKeys iniKeys(const QString& path) {
+    IniKeys keys;
+    QString section;
+    QByteArray text = test::readFile(path);
+    if (text.startsWith("\xEF\xBB\xBF"))
+        text.remove(0, 3);
+    const QList<QByteArray> lines = text.split('\n');
+    for (QByteArray line : lines) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.startsWith('[') && line.endsWith(']')) {
+            section = QString::fromUtf8(line.mid(1, line.size() - 2));
+            continue;
+        }
+        const qsizetype eq = line.indexOf('=');
+        if (eq <= 0 || line.startsWith(';'))
+            continue;
+        const QString key = QString::fromUtf8(line.left(eq));
+        if (!keys[section].contains(key))
+            keys[section].insert(key, QString::fromUtf8(line.mid(eq + 1)));
+    }
+    return keys;
+}
+
+} // namespace lw::e2e
