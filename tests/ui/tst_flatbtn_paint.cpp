@@ -51,7 +51,7 @@ void press(TFlatButton* button) {
     QTest::mousePress(button, Qt::LeftButton, {}, QPoint(5, 5));
 }
 
-// The bounding box of the pixels that match, and their count.
+// The bounding box of the pixels that match; the count of a colour.
 QRect boxOf(const QImage& image, const std::function<bool(QRgb)>& match) {
     QRect box;
     for (int y = 0; y < image.height(); ++y)
@@ -72,22 +72,13 @@ int countOf(const QImage& image, QRgb colour) {
 }
 
 // Where the paint should put glyph and caption, from the button's state and measured caption.
-FlatButtonGeometry geometryOf(const TFlatButton& button) {
-    FlatButtonLayoutInput in;
-    in.width = button.width();
-    in.height = button.height();
-    in.hasBitmap = !button.bitmap().isNull();
-    in.bitmapWidth = button.bitmap().width();
-    in.bitmapHeight = button.bitmap().height();
-    in.captionShown = !button.caption().isEmpty();
-    const QRect text = QFontMetrics(button.font())
-                           .boundingRect(QRect(0, 0, button.width() - 4, 0),
-                                         Qt::AlignLeft | Qt::TextShowMnemonic, button.caption());
-    in.measuredWidth = text.width();
-    in.measuredHeight = text.height();
-    in.layout = button.buttonLayout();
-    in.alignment = button.alignment();
-    return layOutFlatButton(in);
+FlatButtonGeometry geometryOf(const TFlatButton& b) {
+    const QImage& glyph = b.bitmap();
+    const QRect text = QFontMetrics(b.font()).boundingRect(QRect(0, 0, b.width() - 4, 0),
+                                                           Qt::AlignLeft | Qt::TextShowMnemonic, b.caption());
+    return layOutFlatButton({b.width(), b.height(), !glyph.isNull(), glyph.width(), glyph.height(),
+                             !b.caption().isEmpty(), text.width(), text.height(), false, b.buttonLayout(),
+                             b.alignment()});
 }
 
 } // namespace

@@ -62,7 +62,7 @@ int showMessage(Shown* shown, const QString& caption, const QString& message, in
     return MyFormDialog(caption, message, buttons, help);
 }
 
-enum class How { OkButton, NoButton, Close, Enter, Esc, EnterOnNo };
+enum class How { OkButton, NoButton, HelpButton, Close, Esc, Enter, EnterOnNo, F1 };
 
 } // namespace
 
@@ -125,37 +125,50 @@ private slots:
 
     void results_data() {
         QTest::addColumn<int>("buttons");
+        QTest::addColumn<int>("help");
         QTest::addColumn<How>("how");
         QTest::addColumn<int>("result");
         QTest::addColumn<bool>("stillOpen"); // then OK closes it
-        QTest::newRow("OK of two") << 2 << How::OkButton << 1 << false;
-        QTest::newRow("NO of two") << 2 << How::NoButton << 2 << false;
-        QTest::newRow("closed, two") << 2 << How::Close << 2 << false;
-        QTest::newRow("Esc, two") << 2 << How::Esc << 2 << false;
-        QTest::newRow("Enter with NO focused") << 2 << How::EnterOnNo << 2 << false;
-        QTest::newRow("Enter, one") << 1 << How::Enter << 1 << false;
-        QTest::newRow("closed, one") << 1 << How::Close << 2 << false;
-        QTest::newRow("Esc, one: nothing") << 1 << How::Esc << 1 << true;
+        QTest::addColumn<int>("helpOpened");
+        QTest::newRow("OK of two") << 2 << 0 << How::OkButton << 1 << false << 0;
+        QTest::newRow("NO of two") << 2 << 0 << How::NoButton << 2 << false << 0;
+        QTest::newRow("closed, two") << 2 << 0 << How::Close << 2 << false << 0;
+        QTest::newRow("Esc, two") << 2 << 0 << How::Esc << 2 << false << 0;
+        QTest::newRow("Enter with NO focused") << 2 << 0 << How::EnterOnNo << 2 << false << 0;
+        QTest::newRow("Enter, one") << 1 << 0 << How::Enter << 1 << false << 0;
+        QTest::newRow("closed, one") << 1 << 0 << How::Close << 2 << false << 0;
+        QTest::newRow("Esc, one: nothing") << 1 << 0 << How::Esc << 1 << true << 0;
+        QTest::newRow("HELP opens the help file") << 2 << 44 << How::HelpButton << 1 << true << 1;
+        QTest::newRow("the help key too") << 2 << 44 << How::F1 << 1 << true << 1;
+        QTest::newRow("the help key, help context 0") << 2 << 0 << How::F1 << 1 << true << 0;
     }
     void results() {
         QFETCH(int, buttons);
+        QFETCH(int, help);
         QFETCH(How, how);
+        test::HelpCatcher catcher;
         bool stillOpen = false;
         Shown shown;
-        const int result = showMessage(&shown, messageText(5), "message", buttons, 0, [&](TFormDlg* d) {
-            if (how == How::OkButton || how == How::NoButton)
-                (how == How::OkButton ? d->OKBtn : d->CancelBtn)->click();
+        const int result = showMessage(&shown, messageText(5), "message", buttons, help, [&](TFormDlg* d) {
+            if (how == How::OkButton || how == How::NoButton || how == How::HelpButton)
+                (how == How::OkButton ? d->OKBtn : how == How::NoButton ? d->CancelBtn : d->HelpBtn)->click();
             else if (how == How::Close)
                 d->close();
             else if (how == How::EnterOnNo)
                 d->CancelBtn->setFocus();
-            if (how == How::Enter || how == How::EnterOnNo || how == How::Esc)
-                QTest::keyClick(d->windowHandle(), how == How::Esc ? Qt::Key_Escape : Qt::Key_Return);
+            const QMap<How, Qt::Key> keys{{How::Esc, Qt::Key_Escape},
+                                          {How::Enter, Qt::Key_Return},
+                                          {How::EnterOnNo, Qt::Key_Return},
+                                          {How::F1, Qt::Key_F1}};
+            if (keys.contains(how))
+                QTest::keyClick(d->windowHandle(), keys[how]);
             stillOpen = d->isVisible();
         });
         QVERIFY(shown.seen);
         QTEST(stillOpen, "stillOpen");
         QTEST(result, "result");
+        QTEST(int(catcher.urls.size()), "helpOpened");
+        QVERIFY(catcher.urls.isEmpty() || catcher.urls.first().toLocalFile() == catcher.helpPath());
     }
 
     void appliedLayout_data() {
@@ -193,32 +206,6 @@ private slots:
         QCOMPARE(s.pos, QPoint(280, 201));
         QVERIFY(s.okFocusedAndDefault);
         QCOMPARE(s.helpContexts, (QList<int>{help, help, 0, help}));
-    }
-
-    // HELP and the help key open the help file and leave the dialog open; with help context 0 there
-    // is no HELP and the help key asks for nothing.
-    void help() {
-        test::HelpCatcher catcher;
-        bool openAfterHelp = false, openAfterF1 = false;
-        qsizetype afterButton = -1;
-        Shown s;
-        showMessage(&s, messageText(6), messageText(7), 2, 44, [&](TFormDlg* d) {
-            d->HelpBtn->click();
-            afterButton = catcher.urls.size();
-            openAfterHelp = d->isVisible();
-            QTest::keyClick(d->windowHandle(), Qt::Key_F1);
-            openAfterF1 = d->isVisible();
-        });
-        QCOMPARE(afterButton, 1);
-        QCOMPARE(catcher.urls.size(), 2);
-        QCOMPARE(catcher.urls.first().toLocalFile(), catcher.helpPath());
-        QVERIFY(openAfterHelp && openAfterF1);
-
-        catcher.urls.clear();
-        showMessage(&s, messageText(6), messageText(7), 2, 0,
-                    [](TFormDlg* d) { QTest::keyClick(d->windowHandle(), Qt::Key_F1); });
-        QCOMPARE(s.applied[2], 0); // no HELP
-        QVERIFY(catcher.urls.isEmpty());
     }
 
     // The start-up instance serves the first message and is destroyed after it; the next call
