@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <fstream>
 #include <map>
 #include <thread>
@@ -129,12 +128,6 @@ bool hasFlag(int argc, char** argv, const char* flag) {
 
 } // namespace
 
-double processCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
-
 benchmark::internal::Benchmark* addCase(const std::string& name, const std::string& reference, double target,
                                         std::function<void(benchmark::State&)> body) {
     entries()[name] = Entry{reference, target, 0};
@@ -158,7 +151,6 @@ benchmark::internal::Benchmark* addLimit(const std::string& name, double limitSe
     entries()[name] = Entry{std::string(), 0, limitSeconds};
     order().push_back(name);
     return benchmark::RegisterBenchmark(name.c_str(), [body](benchmark::State& st) { body(st); })
-        ->MeasureProcessCPUTime()
         ->Unit(benchmark::kMillisecond);
 }
 
@@ -232,8 +224,8 @@ int run(int argc, char** argv) {
         if (e.limit <= 0 || !reporter.median(name, &t))
             continue;
         if (!header) {
-            std::printf("\n%-52s %11s %11s %8s %10s %7s\n", "case (processor time, median)", "time", "limit",
-                        "", "", "spread");
+            std::printf("\n%-52s %11s %11s %8s %10s %7s\n", "case (thread processor time, median)", "time",
+                        "limit", "", "", "spread");
             header = true;
         }
         if (t > e.limit)

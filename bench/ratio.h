@@ -20,7 +20,8 @@ benchmark::internal::Benchmark* addManualCase(const std::string& name, const std
                                               double target, std::function<void(benchmark::State&)> body);
 
 // Registers a case whose time per iteration should stay under limitSeconds, timed as the
-// process's own processor time (work done by others on a shared machine does not count).
+// processor time of the thread that runs it (the user-interface thread, for window cases), so
+// that work done by others on a shared machine does not count.
 benchmark::internal::Benchmark* addLimit(const std::string& name, double limitSeconds,
                                          std::function<void(benchmark::State&)> body);
 
@@ -32,8 +33,5 @@ void note(const std::string& name, double value, const std::string& unit);
 // otherwise, each case runs 5 repetitions of at least 0.2 s, interleaved at random with the other
 // cases, and its median is used. Google Benchmark flags are accepted.
 int run(int argc, char** argv);
-
-// Seconds of processor time this process has used so far (all its threads).
-double processCpuSeconds();
 
 } // namespace lwbench
