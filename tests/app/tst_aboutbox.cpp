@@ -3,7 +3,6 @@
 #include "app/aboutbox.h"
 #include "support/testsupport.h"
 
-#include <QAbstractButton>
 #include <QLabel>
 #include <QtTest>
 

@@ -9,7 +9,6 @@
 #include "report/mdi1.h"
 #include "support/fakeframe.h"
 #include "support/testsupport.h"
-#include "ui/flatbtn.h"
 #include "ui/mydialog.h"
 
 #include <QAbstractButton>
@@ -18,6 +17,7 @@
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -32,10 +32,6 @@ using lw::test::Answer;
 using lw::test::DialogRecord;
 
 namespace {
-
-QString settingsPath() {
-    return Profile(settingsFileName()).filePath();
-}
 
 // The window list of the Windows menu (the items after its four commands and the separator) as it
 // shows when the menu opens.
@@ -73,15 +69,6 @@ bool closeEditorWindow(TMainForm* form, int left) {
 
 class TestMainForm : public QObject {
     Q_OBJECT
-    std::unique_ptr<TMainForm> makeForm(bool show = true) {
-        auto form = std::make_unique<TMainForm>();
-        if (show) {
-            form->show();
-            QApplication::setActiveWindow(form.get());
-            (void)QTest::qWaitForWindowExposed(form.get()); // offscreen windows are exposed at once
-        }
-        return form;
-    }
 
 private slots:
     void initTestCase() {
@@ -90,7 +77,7 @@ private slots:
     }
 
     void init() {
-        QFile::remove(settingsPath());
+        QFile::remove(test::settingsFilePath());
         setEngine(std::make_unique<test::StubEngine>(QStringList{"beta", "Alpha"}));
         setHelpFile(QStringLiteral("ledgwick.hlp"));
     }
@@ -127,10 +114,11 @@ private slots:
     // with its designed size and check mark and a plain grey client area.
     void creationWithoutEngine() {
         setEngine(std::make_unique<test::StubEngine>(QStringList(), "The database engine could not start"));
-        QVERIFY(test::writeFile(settingsPath(), "[MainForm]\nWidth=400\nHeight=300\n[EXCEL]\nShow=0\n"));
+        QVERIFY(test::writeFile(test::settingsFilePath(),
+                                "[MainForm]\nWidth=400\nHeight=300\n[EXCEL]\nShow=0\n"));
         DialogRecord box;
         test::answerNextErrorBox(&box);
-        auto form = makeForm();
+        auto form = test::makeMainForm();
         QCOMPARE(box.title, QStringLiteral("Ledgerwick"));
         QCOMPARE(box.text, QStringLiteral("The database engine could not start."));
         QVERIFY(form->aliasList().isEmpty());
@@ -147,7 +135,7 @@ private slots:
 
     // The tile anchored at the top-left corner and repeated unchanged in both directions.
     void backgroundTiles() {
-        auto form = makeForm();
+        auto form = test::makeMainForm();
         const QImage tile = form->backgroundTile().toImage();
         QCOMPARE(tile.size(), QSize(47, 26));
         const QImage shot = form->clientArea()->viewport()->grab().toImage();
@@ -163,8 +151,9 @@ private slots:
     // Whatever left and top are stored, the window opens centred with the stored size; later showings
     // keep wherever the window is.
     void centredOnFirstShowOnly() {
-        QVERIFY(test::writeFile(settingsPath(), "[MainForm]\nWidth=400\nHeight=300\nLeft=5\nTop=-70\n"));
-        auto form = makeForm();
+        QVERIFY(test::writeFile(test::settingsFilePath(),
+                                "[MainForm]\nWidth=400\nHeight=300\nLeft=5\nTop=-70\n"));
+        auto form = test::makeMainForm();
         const QRect screen = form->screen()->geometry();
         const QSize size = form->frameGeometry().size();
         QCOMPARE(form->size(), QSize(400, 300));
@@ -180,7 +169,7 @@ private slots:
     // Close, Save and Save as follow the editor windows when the File or Report menu opens; the five
     // report commands are on exactly while an editor window exists, whatever menu opens.
     void commandsFollowEditorWindows() {
-        auto form = makeForm();
+        auto form = test::makeMainForm();
         const QList<QObject*> file{form->N4, form->N6, form->N7};
         const QList<QObject*> report{form->SB6, form->SB12, form->SB16, form->N12, form->N16};
         auto on = [](const QList<QObject*>& commands) {
@@ -211,7 +200,7 @@ private slots:
     // fewer windows the surplus items are hidden. Choosing the second item brings that window to
     // the front, and the list then shows it first.
     void windowsMenu() {
-        auto form = makeForm();
+        auto form = test::makeMainForm();
         form->N22->setVisible(true); // left visible by an earlier opening
         QCOMPARE(windowList(form.get()), QStringList());
         form->N2->trigger();
@@ -236,7 +225,7 @@ private slots:
     }
 
     void tilingAndArranging() {
-        auto form = makeForm();
+        auto form = test::makeMainForm();
         form->resize(700, 500);
         for (int i = 0; i < 3; ++i)
             form->N2->trigger();
@@ -268,20 +257,20 @@ private slots:
 
     // Toggling twice leaves the option as it was and writes the file each time, nothing else.
     void showOptionWritesAtOnce() {
-        auto form = makeForm(false);
+        auto form = test::makeMainForm(false);
         QVERIFY(!form->Show->isChecked());
         form->Show->trigger();
         QVERIFY(form->Show->isChecked());
-        QCOMPARE(test::readFile(settingsPath()), QByteArray("[EXCEL]\nShow=1\n"));
-        QVERIFY(QFile::remove(settingsPath()));
+        QCOMPARE(test::readFile(test::settingsFilePath()), QByteArray("[EXCEL]\nShow=1\n"));
+        QVERIFY(QFile::remove(test::settingsFilePath()));
         form->Show->trigger();
         QVERIFY(!form->Show->isChecked());
-        QCOMPARE(test::readFile(settingsPath()), QByteArray("[EXCEL]\nShow=0\n"));
+        QCOMPARE(test::readFile(test::settingsFilePath()), QByteArray("[EXCEL]\nShow=0\n"));
     }
 
     // Each About shows a new box; the one before is gone once the main window is active again.
     void aboutTwice() {
-        auto form = makeForm();
+        auto form = test::makeMainForm();
         QList<QPointer<QWidget>> boxes;
         bool earlierGone = true;
         for (int i = 0; i < 2; ++i) {
@@ -302,7 +291,7 @@ private slots:
 
     // Exit from the menu: the less recently active window is asked first, the active one last.
     void closeAsksLeastRecentFirst() {
-        auto form = makeForm();
+        auto form = test::makeMainForm();
         for (int i = 0; i < 3; ++i)
             form->N2->trigger();
         emit form->N14->aboutToShow();
@@ -326,7 +315,7 @@ private slots:
         QFETCH(bool, saved);
         QTemporaryDir dir;
         const QString chosen = saved ? dir.filePath(QStringLiteral("late.pr")) : QString();
-        auto form = makeForm();
+        auto form = test::makeMainForm();
         form->N2->trigger();
         DialogRecord question, dialog;
         test::answerNextModal(
@@ -347,7 +336,7 @@ private slots:
         }
         QVERIFY(QFile::exists(chosen));
         form.reset();
-        auto next = makeForm(false);
+        auto next = test::makeMainForm(false);
         QCOMPARE(next->settings().recentFiles()[0], QString());
         QVERIFY(next->lastDialogDirectory().isEmpty());
     }
@@ -355,13 +344,13 @@ private slots:
     // A directory where the settings file should be: the store cannot write it, the close stops
     // before the editor windows are asked.
     void closeStopsWhenSettingsCannotBeWritten() {
-        auto form = makeForm();
+        auto form = test::makeMainForm();
         form->N2->trigger();
-        QVERIFY(QDir().mkpath(settingsPath()));
+        QVERIFY(QDir().mkpath(test::settingsFilePath()));
         DialogRecord box;
         test::answerNextErrorBox(&box);
         const bool closed = form->close();
-        QDir(settingsPath()).removeRecursively();
+        QDir(test::settingsFilePath()).removeRecursively();
         QVERIFY(!closed);
         QVERIFY(box.text.startsWith(QStringLiteral("Unable to write to")));
         QVERIFY(form->isVisible());

@@ -19,10 +19,6 @@ using lw::test::DialogRecord;
 
 namespace {
 
-QString settingsPath() {
-    return Profile(settingsFileName()).filePath();
-}
-
 QByteArray menuSection(const QStringList& entries) {
     QByteArray text = "[MENU]\n";
     for (int k = 0; k < entries.size(); ++k)
@@ -47,15 +43,6 @@ QStringList shownItems(const TMainForm& form) {
 
 class TestSettings : public QObject {
     Q_OBJECT
-    std::unique_ptr<TMainForm> start(bool show = true) {
-        auto form = std::make_unique<TMainForm>();
-        if (show) {
-            form->show();
-            QApplication::setActiveWindow(form.get());
-            (void)QTest::qWaitForWindowExposed(form.get());
-        }
-        return form;
-    }
     // A definition file the load step accepts.
     QString writeDefinition(const QString& name) {
         const QString path = m_dir.filePath(name);
@@ -71,7 +58,7 @@ private slots:
     }
 
     void init() {
-        QFile::remove(settingsPath());
+        QFile::remove(test::settingsFilePath());
         setEngine(std::make_unique<test::StubEngine>(QStringList{"DEMO"}));
         QVERIFY(m_dir.isValid());
     }
@@ -94,8 +81,9 @@ private slots:
     void storedList() {
         QFETCH(QByteArray, stored);
         const bool none = stored.isEmpty();
-        QVERIFY(none || test::writeFile(settingsPath(), "[DIALOG]\nOpen=/r/\n[EXCEL]\nShow=1\n" + stored));
-        auto form = start();
+        QVERIFY(none ||
+                test::writeFile(test::settingsFilePath(), "[DIALOG]\nOpen=/r/\n[EXCEL]\nShow=1\n" + stored));
+        auto form = test::makeMainForm();
         QTEST(shownItems(*form), "shown");
         QTEST(form->NLine->isVisible(), "separator");
         QCOMPARE(form->lastDialogDirectory(), none ? QString() : QStringLiteral("/r/"));
@@ -126,8 +114,8 @@ private slots:
     void addToRecentFiles() {
         QFETCH(QStringList, stored);
         QFETCH(QStringList, added);
-        QVERIFY(test::writeFile(settingsPath(), menuSection(stored)));
-        auto form = start(false);
+        QVERIFY(test::writeFile(test::settingsFilePath(), menuSection(stored)));
+        auto form = test::makeMainForm(false);
         for (const QString& path : added)
             form->addToRecentFiles(path);
         QTEST(recentList(*form), "expected");
@@ -137,13 +125,13 @@ private slots:
 
     // The close writes bounds, the directory and the list, empty entries included, not the option.
     void closeWritesKeysInOrder() {
-        auto form = start();
+        auto form = test::makeMainForm();
         form->resize(600, 420);
         form->move(30, 40);
         form->setLastDialogDirectory(QStringLiteral("/home/u/reports/"));
         form->addToRecentFiles(QStringLiteral("/home/u/reports/b.pr"));
         QVERIFY(form->close());
-        QCOMPARE(test::readFile(settingsPath()),
+        QCOMPARE(test::readFile(test::settingsFilePath()),
                  QByteArray("[MainForm]\nWidth=600\nHeight=420\nLeft=30\nTop=40\n"
                             "[DIALOG]\nOpen=/home/u/reports/\n"
                             "[MENU]\n1=/home/u/reports/b.pr\n2=\n3=\n4=\n"));
@@ -151,10 +139,10 @@ private slots:
 
     void otherProgramsKeysStay() {
         const QByteArray foreign = "; written by another program\n[Other]\nKey=value with  blanks\n";
-        QVERIFY(test::writeFile(settingsPath(), foreign + "[MENU]\n1=/a/1.pr\nExtra=kept\n"));
-        auto form = start();
+        QVERIFY(test::writeFile(test::settingsFilePath(), foreign + "[MENU]\n1=/a/1.pr\nExtra=kept\n"));
+        auto form = test::makeMainForm();
         QVERIFY(form->close());
-        const QByteArray after = test::readFile(settingsPath());
+        const QByteArray after = test::readFile(test::settingsFilePath());
         QVERIFY2(after.startsWith(foreign), after.constData());
         const Profile stored(settingsFileName());
         QCOMPARE(stored.readString("MENU", "Extra", "-"), QStringLiteral("kept"));
@@ -170,10 +158,10 @@ private slots:
     void sameSizeAfterTenStarts() {
         QFETCH(QByteArray, stored);
         if (!stored.isEmpty())
-            QVERIFY(test::writeFile(settingsPath(), stored));
+            QVERIFY(test::writeFile(test::settingsFilePath(), stored));
         QSize first;
         for (int run = 0; run < 10; ++run) {
-            auto form = start();
+            auto form = test::makeMainForm();
             if (run == 0)
                 first = form->size();
             QCOMPARE(form->size(), first);
@@ -190,13 +178,13 @@ private slots:
         setEngine(std::make_unique<test::StubEngine>(QStringList(), "no engine"));
         const QByteArray stored =
             "[MainForm]\nWidth=700\nHeight=500\n[MENU]\n1=/a/1.pr\n[DIALOG]\nOpen=/a/\n";
-        QVERIFY(test::writeFile(settingsPath(), stored));
+        QVERIFY(test::writeFile(test::settingsFilePath(), stored));
         DialogRecord box;
         test::answerNextErrorBox(&box);
-        auto form = start();
+        auto form = test::makeMainForm();
         QVERIFY(box.seen);
         QVERIFY(form->close());
-        QCOMPARE(test::readFile(settingsPath()), stored);
+        QCOMPARE(test::readFile(test::settingsFilePath()), stored);
     }
 
     // Opening through the list loads the file and leaves the list as it was; an entry whose file
@@ -205,8 +193,8 @@ private slots:
         const QString a = writeDefinition(QStringLiteral("a.pr"));
         const QString gone = m_dir.filePath(QStringLiteral("gone.pr"));
         const QString c = writeDefinition(QStringLiteral("c.pr"));
-        QVERIFY(test::writeFile(settingsPath(), menuSection({a, gone, c})));
-        auto form = start();
+        QVERIFY(test::writeFile(test::settingsFilePath(), menuSection({a, gone, c})));
+        auto form = test::makeMainForm();
         DialogRecord message;
         test::answerNextMessageDialog(test::Answer::Ok, &message);
         form->N21->trigger();
@@ -225,8 +213,9 @@ private slots:
     void openAndSaveAsShareTheDirectory() {
         QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("out")));
         const QString report = writeDefinition(QStringLiteral("in/r.pr"));
-        QVERIFY(test::writeFile(settingsPath(), "[DIALOG]\nOpen=" + m_dir.filePath("in/").toUtf8() + "\n"));
-        auto form = start();
+        QVERIFY(test::writeFile(test::settingsFilePath(),
+                                "[DIALOG]\nOpen=" + m_dir.filePath("in/").toUtf8() + "\n"));
+        auto form = test::makeMainForm();
         test::answerNextFileChoice(report);
         form->N3->trigger();
         QCOMPARE(QDir(form->OpenDialog1->directory()).absolutePath(), m_dir.filePath(QStringLiteral("in")));

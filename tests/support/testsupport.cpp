@@ -1,7 +1,10 @@
 // Shared helpers for the tests: throwaway directories and answering modal dialogs.
 #include "support/testsupport.h"
 
+#include "app/mainform.h"
+#include "app/settings.h"
 #include "platform/help.h"
+#include "platform/profile.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -14,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QTest>
 #include <QTimer>
 
 #include <memory>
@@ -133,6 +137,20 @@ QByteArray readFile(const QString& path) {
     if (!f.open(QIODevice::ReadOnly))
         return {};
     return f.readAll();
+}
+
+QString settingsFilePath() {
+    return Profile(settingsFileName()).filePath();
+}
+
+std::unique_ptr<TMainForm> makeMainForm(bool show) {
+    auto form = std::make_unique<TMainForm>();
+    if (show) {
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        (void)QTest::qWaitForWindowExposed(form.get()); // offscreen windows are exposed at once
+    }
+    return form;
 }
 
 HelpCatcher::HelpCatcher() : m_oldDir(QDir::currentPath()) {

@@ -9,6 +9,11 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
+
+namespace lw {
+class TMainForm;
+}
 
 namespace lw::test {
 
@@ -44,6 +49,12 @@ bool waitFor(const std::function<bool()>& cond, int timeoutMs = 5000);
 // Writes bytes to a file, creating directories; returns success.
 bool writeFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path);
+
+// The program's settings file "l_wick.ini" where the profile store keeps it.
+QString settingsFilePath();
+
+// A new main window, shown and made the active window unless show is false.
+std::unique_ptr<TMainForm> makeMainForm(bool show = true);
 
 // While it lives: a throwaway current directory holding the help file "Ledgwk.hlp", which is the
 // help file in use, and the desktop's opening of file URLs recorded in urls instead of done.
