@@ -29,10 +29,7 @@ private slots:
         TAboutBox box;
         QCOMPARE(box.objectName(), QStringLiteral("AboutBox"));
         QCOMPARE(box.windowTitle(), QStringLiteral("About"));
-        QCOMPARE(box.minimumSize(), box.maximumSize());
-        QCOMPARE(box.pos(), QPoint((800 - 437) / 2, (800 - 271) / 2)); // the offscreen screen is 800 x 800
-        QVERIFY(!(box.windowFlags() & (Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                                       Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        QCOMPARE(box.pos(), QPoint((800 - 437) / 2, (800 - 271) / 2)); // centred on the 800 x 800 screen
         QStringList texts;
         for (QLabel* label : box.findChildren<QLabel*>())
             texts << label->text();

@@ -112,17 +112,6 @@ private slots:
               "expected");
     }
 
-    void designed() {
-        TFormDlg dlg;
-        QCOMPARE(dlg.minimumSize(), dlg.maximumSize()); // not resizable
-        QVERIFY(dlg.windowFlags() & Qt::WindowStaysOnTopHint);
-        QVERIFY(!(dlg.windowFlags() & (Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                                       Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
-        QCOMPARE((QStringList{dlg.OKBtn->text(), dlg.CancelBtn->text(), dlg.HelpBtn->text()}),
-                 (QStringList{"OK", "NO", "HELP"}));
-        QCOMPARE(dlg.OKBtn->glyphRect().left(), 2);
-    }
-
     void results_data() {
         QTest::addColumn<int>("buttons");
         QTest::addColumn<int>("help");
