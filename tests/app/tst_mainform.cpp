@@ -5,7 +5,6 @@
 #include "app/menuitem.h"
 #include "platform/errorbox.h"
 #include "platform/help.h"
-#include "platform/profile.h"
 #include "report/mdi1.h"
 #include "support/fakeframe.h"
 #include "support/testsupport.h"
