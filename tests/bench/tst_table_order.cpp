@@ -51,24 +51,26 @@ class TestTableOrder : public QObject {
 private slots:
     void bigListingsInNameOrder_data() {
         QTest::addColumn<int>("count");
-        QTest::addColumn<int>("prefixes");
+        QTest::addColumn<QList<QByteArray>>("prefixes");
         // Few names take the comparison sort; many take the radix sort, with names that differ
-        // early, and with names that agree in far more than the eight bytes the radix passes see.
-        QTest::newRow("40 names") << 40 << 0;
-        QTest::newRow("3,000 names, varied") << 3000 << 0;
-        QTest::newRow("3,000 names, long shared beginnings") << 3000 << 3;
+        // early, names that first differ in the eighth byte (the last one the radix passes see),
+        // and names that agree in far more than eight bytes.
+        QTest::newRow("40 names") << 40 << QList<QByteArray>{""};
+        QTest::newRow("800 names, varied") << 800 << QList<QByteArray>{""};
+        QTest::newRow("800 names, seven bytes shared") << 800 << QList<QByteArray>{"REPORT_", "report_"};
+        QTest::newRow("800 names, long shared beginnings")
+            << 800 << QList<QByteArray>{"CUSTOMERS_2023_", "customers_2023_", "Customers_2024"};
     }
     void bigListingsInNameOrder() {
         QFETCH(int, count);
-        QFETCH(int, prefixes);
+        QFETCH(QList<QByteArray>, prefixes);
         QTemporaryDir dir;
-        QRandomGenerator r(7 + count + prefixes);
-        static const QList<QByteArray> shared = {"CUSTOMERS_2023_", "customers_2023_", "Customers_2024"};
+        QRandomGenerator r(7 + count + quint32(prefixes.size()));
         static const QList<QByteArray> exts = {".DB", ".db", ".DBF", ".dbf", ".Dbf"};
         static const QByteArray letters = "aAbBzZ09_-.~ \xC3\xA9\xE9[]`{";
         QList<QByteArray> names;
         while (names.size() < count) {
-            QByteArray stem = prefixes ? shared.at(r.bounded(prefixes)) : QByteArray();
+            QByteArray stem = prefixes.at(r.bounded(prefixes.size()));
             const int length = r.bounded(1, 12);
             for (int i = 0; i < length; ++i)
                 stem += letters.at(r.bounded(letters.size()));
