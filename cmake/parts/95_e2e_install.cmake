@@ -19,3 +19,8 @@ target_compile_definitions(tst_install PRIVATE
   LW_CMAKE_COMMAND="${CMAKE_COMMAND}"
   LW_E2E_BINDIR="${CMAKE_INSTALL_BINDIR}"
   LW_E2E_DATADIR="${CMAKE_INSTALL_DATADIR}")
+
+# The screenshot driver run by scripts/screenshots on a virtual X server; never installed.
+add_executable(lw_shotdriver tests/e2e/shotdriver.cpp)
+target_link_libraries(lw_shotdriver PRIVATE ledgerwick_gui lw_testsupport Qt6::Test)
+add_dependencies(lw_shotdriver lw_demo)
