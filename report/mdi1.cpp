@@ -115,6 +115,17 @@ void CaptionPanel::paintEvent(QPaintEvent* event) {
         return;
     QPainter painter(this);
     painter.setPen(palette().color(QPalette::WindowText));
+    QRect area = contentsRect();
+    // The caption lies under the opaque row caption label at the panel's left edge. A font wider
+    // than the designed one must not let its end show past that label, between it and the controls.
+    const QPoint start(area.left() + 5, area.center().y()); // within the caption's leading blank
+    for (const QLabel* label : findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
+        if (label->isVisible() && label->geometry().contains(start)) {
+            area.setRight(label->geometry().right());
+            break;
+        }
+    }
+    painter.setClipRect(area);
     painter.drawText(contentsRect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, m_caption);
 }
 
