@@ -193,7 +193,6 @@ int main(int argc, char* argv[]) {
     if (!QTest::qWaitForWindowExposed(form))
         complain(QStringLiteral("the main window was not shown"));
     settle();
-    shoot(QStringLiteral("main-window-empty"), {form});
 
     TForm1* sales = salesReport(*form, reports);
     TForm1* clients = clientsReport(*form, reports);
