@@ -11,6 +11,7 @@ endforeach()
 lw_add_test(tst_typicalrun tests/e2e/tst_typicalrun.cpp)
 add_dependencies(tst_typicalrun ledgerwick-post)
 lw_add_test(tst_badfiles tests/e2e/tst_badfiles.cpp)
+lw_add_test(tst_editorlook tests/e2e/tst_editorlook.cpp)
 
 # Installs the build into a throwaway prefix and starts the installed program from there.
 lw_add_test(tst_install tests/e2e/tst_install.cpp)
@@ -24,4 +25,3 @@ target_compile_definitions(tst_install PRIVATE
 add_executable(lw_shotdriver tests/e2e/shotdriver.cpp)
 target_link_libraries(lw_shotdriver PRIVATE ledgerwick_gui lw_testsupport Qt6::Test)
 add_dependencies(lw_shotdriver lw_demo)
-lw_add_test(tst_editorlook tests/e2e/tst_editorlook.cpp)

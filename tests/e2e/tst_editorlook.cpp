@@ -49,9 +49,15 @@ private slots:
         QTest::addColumn<QString>("label");
         QTest::addColumn<QString>("next"); // the first control right of the label
         QTest::addColumn<int>("pixelSize");
-        QTest::newRow("number of sheets, 11 px") << "Panel3" << "Label4" << "RB3" << 11;
-        QTest::newRow("number of sheets, 28 px") << "Panel3" << "Label4" << "RB3" << 28;
-        QTest::newRow("path kind, 36 px") << "Panel4" << "Label5" << "RB5" << 36;
+        QTest::newRow("number of sheets, 11 px") << "Panel3"
+                                                 << "Label4"
+                                                 << "RB3" << 11;
+        QTest::newRow("number of sheets, 28 px") << "Panel3"
+                                                 << "Label4"
+                                                 << "RB3" << 28;
+        QTest::newRow("path kind, 36 px") << "Panel4"
+                                          << "Label5"
+                                          << "RB5" << 36;
     }
 
     void panelCaptionStaysUnderItsLabel() {

@@ -104,8 +104,7 @@ void TstInstall::installedFiles_data() {
     QTest::addColumn<bool>("executable");
     QTest::newRow("program") << QStringLiteral(LW_E2E_BINDIR "/ledgerwick") << true;
     QTest::newRow("message sender") << QStringLiteral(LW_E2E_BINDIR "/ledgerwick-post") << true;
-    QTest::newRow("demo aliases") << QStringLiteral(LW_E2E_DATADIR "/ledgerwick/demo/aliases.ini")
-                                  << false;
+    QTest::newRow("demo aliases") << QStringLiteral(LW_E2E_DATADIR "/ledgerwick/demo/aliases.ini") << false;
     QTest::newRow("demo SQLite database")
         << QStringLiteral(LW_E2E_DATADIR "/ledgerwick/demo/demo.sqlite") << false;
     QTest::newRow("demo tables") << QStringLiteral(LW_E2E_DATADIR "/ledgerwick/demo/tables/ORDERS.DBF")
