@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
         const int last = s.keys - 1;
 
         lwbench::addCase(floorRead, "", 0, [native, bytes](benchmark::State& st) {
-            lwbench::plainWrite(native, bytes);
+            lwbench::resetFile(native, bytes);
             for (auto _ : st)
                 benchmark::DoNotOptimize(lwbench::floorReadWholeFile(native));
         });
@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
 
         auto read = [native, bytes, path](QString section, QString key) {
             return [native, bytes, path, section, key](benchmark::State& st) {
-                lwbench::plainWrite(native, bytes);
+                lwbench::resetFile(native, bytes);
                 const lw::Profile profile(path);
                 for (auto _ : st)
                     benchmark::DoNotOptimize(profile.readString(section, key, QString()));
@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
 
         auto qsettingsRead = [native, bytes, path](QString section, QString key) {
             return [native, bytes, path, section, key](benchmark::State& st) {
-                lwbench::plainWrite(native, bytes);
+                lwbench::resetFile(native, bytes);
                 long stamp = 1000000000;
                 for (auto _ : st) {
                     st.PauseTiming();
@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
         const int middle = s.keys / 2;
         lwbench::addCase(
             p + "overwrite_key", floorWrite, 2.0, [native, bytes, path, middle](benchmark::State& st) {
-                lwbench::plainWrite(native, bytes);
+                lwbench::resetFile(native, bytes);
                 lw::Profile profile(path);
                 int n = 0;
                 for (auto _ : st)
@@ -123,14 +123,14 @@ int main(int argc, char** argv) {
             for (auto _ : st) {
                 // Every round adds the same key to the same file, so the file does not grow.
                 st.PauseTiming();
-                lwbench::plainWrite(native, bytes);
+                lwbench::resetFile(native, bytes);
                 st.ResumeTiming();
                 profile.writeString(QStringLiteral("Added"), QStringLiteral("NewKey"), QStringLiteral("x"));
             }
         });
         lwbench::addCase(p + "qsettings_overwrite_key", floorWrite, 0,
                          [native, bytes, path, middle](benchmark::State& st) {
-                             lwbench::plainWrite(native, bytes);
+                             lwbench::resetFile(native, bytes);
                              long stamp = 1000000000;
                              int n = 0;
                              for (auto _ : st) {

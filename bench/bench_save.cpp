@@ -24,8 +24,8 @@ lw::TForm1* filledWindow(lw::TMainForm& form, const QString& path) {
     w->RB2->setChecked(true);
     w->setDirectoryLabel(QStringLiteral("/srv/data/sales/"));
     w->Edit2->setText(QStringLiteral("SALES.DBF"));
-    w->setRecordText(w->Edit3, QStringLiteral("1"));
-    w->setRecordText(w->Edit4, QStringLiteral("2500"));
+    w->Edit3->setText(QStringLiteral("1"));
+    w->Edit4->setText(QStringLiteral("2500"));
     w->CheckBox1->setEnabled(true);
     w->CheckBox1->setChecked(true);
     w->Edit5->setText(QStringLiteral("REGION = 'NORTH' AND AMOUNT > 1000"));
@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
     // The bytes one Save leaves in a new file, and in a file the sibling tools have written to.
     lw::saveDocument(*frame, window);
     const QByteArray fresh = lwbench::floorReadWholeFile(native);
-    lwbench::plainWrite(native, kSiblingKeys);
+    lwbench::resetFile(native, kSiblingKeys);
     lw::saveDocument(*frame, window);
     const QByteArray saved = lwbench::floorReadWholeFile(native);
     if (!fresh.contains("Monthly sales by region") || !saved.startsWith(kSiblingKeys) ||
@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
     // A new file is measured against writing a new file, a replaced one against replacing one.
     auto floor = [floorPath](QByteArray bytes, bool fresh) {
         return [floorPath, bytes, fresh](benchmark::State& st) {
-            lwbench::plainWrite(floorPath, bytes);
+            lwbench::resetFile(floorPath, bytes);
             for (auto _ : st) {
                 if (fresh) {
                     st.PauseTiming();
@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
     lwbench::addCase("save/floor_atomic_write_new_file", "", 0, floor(fresh, true));
     lwbench::addCase("save/save_again", "save/floor_atomic_write_whole_file", 3.0,
                      [frame, window, native, saved](benchmark::State& st) {
-                         lwbench::plainWrite(native, saved);
+                         lwbench::resetFile(native, saved);
                          for (auto _ : st) {
                              window->setModificationState(lw::TForm1::StateEdited);
                              lw::saveDocument(*frame, window);

@@ -192,14 +192,14 @@ int main(int argc, char** argv) {
     const std::string bare = "startup/floor_bare_mainwindow_";
     for (const char* which : {"to_idle", "whole_process"}) {
         const bool toIdle = std::string(which) == "to_idle";
-        lwbench::addManualCase(bare + which, "", 0, timing(LW_BENCH_BARE, nullptr, toIdle))->MinTime(1.0);
+        lwbench::addManualCase(bare + which, "", 0, timing(LW_BENCH_BARE, nullptr, toIdle))->MinTime(0.5);
         lwbench::addManualCase(std::string("startup/ledgerwick_") + which, bare + which, toIdle ? 1.2 : 0,
                                timing(LW_BENCH_PROGRAM, nullptr, toIdle))
-            ->MinTime(1.0);
+            ->MinTime(0.5);
     }
     // What any main window with text pays over the bare one: the same window with a menu bar.
     lwbench::addManualCase("startup/bare_mainwindow_with_menus_to_idle", bare + "to_idle", 0,
                            timing(LW_BENCH_BARE, "--menus", true))
-        ->MinTime(1.0);
+        ->MinTime(0.5);
     return lwbench::run(argc, argv);
 }

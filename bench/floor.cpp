@@ -69,11 +69,12 @@ bool floorAtomicWrite(const QByteArray& path, const QByteArray& bytes) {
     return ok;
 }
 
-void plainWrite(const QByteArray& path, const QByteArray& bytes) {
+void resetFile(const QByteArray& path, const QByteArray& bytes) {
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return;
-    writeAll(fd, bytes);
+    if (writeAll(fd, bytes))
+        ::fdatasync(fd);
     ::close(fd);
 }
 

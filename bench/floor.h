@@ -13,7 +13,8 @@ QByteArray floorReadWholeFile(const QByteArray& path);
 // old one. Returns false when any step fails.
 bool floorAtomicWrite(const QByteArray& path, const QByteArray& bytes);
 
-// Writes a file in place without flushing it: for resetting test files between timed runs.
-void plainWrite(const QByteArray& path, const QByteArray& bytes);
+// Writes a file in place and flushes it to disk: for putting test files back before timed runs,
+// so that no unwritten data of theirs is left to slow a timed write.
+void resetFile(const QByteArray& path, const QByteArray& bytes);
 
 } // namespace lwbench

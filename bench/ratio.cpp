@@ -168,9 +168,9 @@ int run(int argc, char** argv) {
     // Defaults first, so that the same flags given on the command line win.
     std::vector<std::string> storage;
     if (!hasFlag(argc, argv, "--benchmark_repetitions"))
-        storage.push_back("--benchmark_repetitions=5");
+        storage.push_back("--benchmark_repetitions=15");
     if (!hasFlag(argc, argv, "--benchmark_min_time"))
-        storage.push_back("--benchmark_min_time=0.2");
+        storage.push_back("--benchmark_min_time=0.05");
     if (!hasFlag(argc, argv, "--benchmark_enable_random_interleaving"))
         storage.push_back("--benchmark_enable_random_interleaving=true");
     std::vector<char*> args;

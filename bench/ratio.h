@@ -30,8 +30,9 @@ benchmark::internal::Benchmark* addLimit(const std::string& name, double limitSe
 void note(const std::string& name, double value, const std::string& unit);
 
 // Runs the registered cases and prints the summary tables. Unless the command line says
-// otherwise, each case runs 5 repetitions of at least 0.2 s, interleaved at random with the other
-// cases, and its median is used. Google Benchmark flags are accepted.
+// otherwise, each case runs 15 short repetitions (at least 0.05 s each), interleaved at random
+// with the other cases' repetitions so that a busy moment of a shared machine falls on all of
+// them alike, and its median is used. Google Benchmark flags are accepted.
 int run(int argc, char** argv);
 
 } // namespace lwbench
