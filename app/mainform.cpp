@@ -14,6 +14,7 @@
 #include "ui/flatbtn.h"
 #include "ui/mydialog.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFrame>
@@ -651,6 +652,9 @@ bool TMainForm::ClientAreaProc(QEvent* e) {
 
 TMainForm* startProgram() {
     setApplicationTitle(QStringLiteral("Ledgerwick"));
+    // The program's own icon for every window (the editor windows' title bars included).
+    registerMainFormPictures();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/mainform/ledgerwick.png")));
     setHelpFile(QStringLiteral("ledgwick.hlp"));
     auto* form = new TMainForm;
     createFormDlg();

@@ -7,6 +7,9 @@
 #include "platform/profile.h"
 #include "report/documents.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+
 namespace lw {
 
 namespace {
@@ -14,6 +17,20 @@ const QString kMainForm = QStringLiteral("MainForm");
 const QString kDialog = QStringLiteral("DIALOG");
 const QString kMenu = QStringLiteral("MENU");
 const QString kExcel = QStringLiteral("EXCEL");
+// The available area of the primary screen (empty without a screen).
+QSize screenSize() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableVirtualGeometry().size() : QSize();
+}
+
+// A stored width or height as applied: a damaged file's size that is not positive keeps the
+// current one, and one larger than the screen is brought down to the screen's.
+int storedExtent(int stored, int current, int screen) {
+    if (stored <= 0)
+        return current;
+    return screen > 0 ? qMin(stored, screen) : stored;
+}
+
 } // namespace
 
 QString settingsFileName() {
@@ -32,8 +49,12 @@ void Settings::load() {
 
     // Each value is applied before the next is read, so each default is the window's value then.
     // What save() writes is exactly what is applied here, so the size is the same from run to run.
-    m_form.resize(profile.readInteger(kMainForm, QStringLiteral("Width"), m_form.width()), m_form.height());
-    m_form.resize(m_form.width(), profile.readInteger(kMainForm, QStringLiteral("Height"), m_form.height()));
+    m_form.resize(storedExtent(profile.readInteger(kMainForm, QStringLiteral("Width"), m_form.width()),
+                               m_form.width(), screenSize().width()),
+                  m_form.height());
+    m_form.resize(m_form.width(),
+                  storedExtent(profile.readInteger(kMainForm, QStringLiteral("Height"), m_form.height()),
+                               m_form.height(), screenSize().height()));
     m_form.move(profile.readInteger(kMainForm, QStringLiteral("Left"), m_form.x()), m_form.y());
     m_form.move(m_form.x(), profile.readInteger(kMainForm, QStringLiteral("Top"), m_form.y()));
 

@@ -73,8 +73,8 @@ TForm1* newDocument(ReportFrame& frame) {
     fillList(w->ComboBox1, frame.aliasList());
     w->ComboBox2->setEditText(QString());
     w->Edit5->clear();
-    w->setRecordText(w->Edit3, QStringLiteral("1"));
-    w->setRecordText(w->Edit4, QStringLiteral("10"));
+    w->setTextWhole(w->Edit3, QStringLiteral("1"), TForm1::kRecordLength);
+    w->setTextWhole(w->Edit4, QStringLiteral("10"), TForm1::kRecordLength);
     w->CheckBox1->setEnabled(false);
     w->Label13->setEnabled(false);
     w->Edit5->setEnabled(false);
@@ -120,7 +120,7 @@ TForm1* loadDocument(ReportFrame& frame, const QString& path) {
     // 6 to 10.
     w->setWorkbookPath(d.excel);
     w->setWorkbookLabel(d.excel);
-    w->Edit1->setText(d.name);
+    w->setTextWhole(w->Edit1, d.name, TForm1::kNameLength);
     w->RB6->setChecked(d.alias);
     if (d.alias) {
         w->Edit2->clear();
@@ -148,8 +148,8 @@ TForm1* loadDocument(ReportFrame& frame, const QString& path) {
         w->RB4->setChecked(true);
     // 12, 13.
     w->setWorkbookForm(d.excelForm);
-    w->setRecordText(w->Edit3, QString::number(d.from));
-    w->setRecordText(w->Edit4, QString::number(d.to));
+    w->setTextWhole(w->Edit3, QString::number(d.from), TForm1::kRecordLength);
+    w->setTextWhole(w->Edit4, QString::number(d.to), TForm1::kRecordLength);
     // 14. A loaded window always offers the query switch.
     w->CheckBox1->setChecked(d.sqlOnOff);
     w->CheckBox1->setEnabled(true);

@@ -89,6 +89,8 @@ QComboBox* comboBox(QWidget* panel, const char* name, const QRect& geometry) {
     box->setObjectName(QLatin1String(name));
     box->setEditable(true);
     box->setInsertPolicy(QComboBox::NoInsert);
+    // An alias or table name from a file is shown whole, however long.
+    box->lineEdit()->setMaxLength(TForm1::kNoLengthLimit);
     box->setEditText(QLatin1String(name));
     box->setGeometry(geometry);
     return box;
@@ -177,7 +179,7 @@ void TForm1::createControls() {
     // Row 1: report name and the close button on a panel at the right edge.
     Label8 = rowCaption(Panel1, "Label8", QStringLiteral(" Report name"), 5, 7);
     Edit1 = flatEdit(Panel1, "Edit1", QRect(152, 7, 273, 19));
-    Edit1->setMaxLength(225);
+    Edit1->setMaxLength(kNameLength);
     auto* right = new QHBoxLayout(Panel1);
     right->setContentsMargins(0, 0, 0, 0);
     right->setSpacing(0);
@@ -222,7 +224,7 @@ void TForm1::createControls() {
     ComboBox1->lineEdit()->setReadOnly(true);
     ComboBox1->hide();
     Edit2 = flatEdit(Panel7, "Edit2", QRect(149, 34, 240, 19));
-    Edit2->setMaxLength(32767);
+    Edit2->setMaxLength(kNoLengthLimit);
     Button2 = new QPushButton(QStringLiteral("..."), Panel7);
     Button2->setObjectName(QStringLiteral("Button2"));
     Button2->setGeometry(393, 34, 24, 19);
@@ -240,7 +242,7 @@ void TForm1::createControls() {
     Edit4 = flatEdit(Panel6, "Edit4", QRect(215, 6, 35, 19));
     // Pasted or dropped text must be digits too, as typing allows nothing else.
     for (QLineEdit* edit : {Edit3, Edit4}) {
-        edit->setMaxLength(4);
+        edit->setMaxLength(kRecordLength);
         edit->setValidator(
             new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
     }
@@ -252,7 +254,7 @@ void TForm1::createControls() {
     Label13 = textLabel(Panel6, "Label13", 177, 35);
     Label13->setEnabled(false);
     Edit5 = flatEdit(Panel6, "Edit5", QRect(229, 30, 271, 19));
-    Edit5->setMaxLength(32767);
+    Edit5->setMaxLength(kNoLengthLimit);
     Edit5->setEnabled(false);
 
     // Keyboard order: the panels 1 to 6, then the database row; within each, the designed order.
@@ -322,9 +324,10 @@ void TForm1::placeConditionEdit() {
     Edit5->move(Label13->x() + Label13->width() + 5, Edit5->y());
 }
 
-void TForm1::setRecordText(QLineEdit* edit, const QString& text) {
-    // A line edit would cut a longer text to its length limit; a stored number stays whole.
-    edit->setMaxLength(qMax<int>(4, int(text.size())));
+void TForm1::setTextWhole(QLineEdit* edit, const QString& text, int designedLimit) {
+    // The length limit stops typing only: a line edit would cut a longer text given to it, and the
+    // next Save would write the cut text back. A stored value stays whole.
+    edit->setMaxLength(qMax<int>(designedLimit, int(text.size())));
     edit->setText(text);
 }
 

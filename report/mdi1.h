@@ -10,6 +10,8 @@
 #include <QRadioButton>
 #include <QWidget>
 
+#include <limits>
+
 class QCloseEvent;
 class QKeyEvent;
 class QMdiSubWindow;
@@ -69,7 +71,11 @@ public:
     // Moves the query condition edit to 5 pixels right of the query label.
     void placeConditionEdit();
     // Sets a record edit's text; a stored number longer than the edit's four digits is kept whole.
-    void setRecordText(QLineEdit* edit, const QString& text);
+    // Puts a text into an edit without cutting it to the edit's designed length limit.
+    void setTextWhole(QLineEdit* edit, const QString& text, int designedLimit);
+    static constexpr int kNameLength = 225;
+    static constexpr int kRecordLength = 4;
+    static constexpr int kNoLengthLimit = std::numeric_limits<int>::max();
 
     // Closes the window as its close button does, through the sub-window that hosts it.
     // Returns false when the close was refused (the Save-as dialog cancelled, or the save failed).
