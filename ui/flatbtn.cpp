@@ -20,6 +20,16 @@
 namespace lw {
 
 namespace {
+// Stores a property's new value; true when it differed, so the writer repaints only then.
+template <typename T, typename V> bool changeValue(T& field, const V& value) {
+    if (field == value)
+        return false;
+    field = value;
+    return true;
+}
+} // namespace
+
+namespace {
 
 // One checkerboard for all buttons; see downPatternExists().
 QImage* s_downPattern = nullptr;
@@ -160,10 +170,8 @@ void TFlatButton::setButtonEnabled(bool enabled) {
 }
 
 void TFlatButton::setButtonLayout(TFlatButtonLayout layout) {
-    if (layout == m_layout)
-        return;
-    m_layout = layout;
-    repaint();
+    if (changeValue(m_layout, layout))
+        repaint();
 }
 
 void TFlatButton::setOptions(TFlatButtonOptions options) {
@@ -196,31 +204,23 @@ void TFlatButton::setShadingType(TFlatButtonShadingType shading) {
 }
 
 void TFlatButton::setShowDownPattern(bool show) {
-    if (show == m_showDownPattern)
-        return;
-    m_showDownPattern = show;
-    repaint();
+    if (changeValue(m_showDownPattern, show))
+        repaint();
 }
 
 void TFlatButton::setUnselectedFontColor(const TColor& colour) {
-    if (colour == m_unselectedFontColor)
-        return;
-    m_unselectedFontColor = colour;
-    repaint();
+    if (changeValue(m_unselectedFontColor, colour))
+        repaint();
 }
 
 void TFlatButton::setWordWrap(bool wordWrap) {
-    if (wordWrap == m_wordWrap)
-        return;
-    m_wordWrap = wordWrap;
-    repaint();
+    if (changeValue(m_wordWrap, wordWrap))
+        repaint();
 }
 
 void TFlatButton::setFontColor(const TColor& colour) {
-    if (colour == m_fontColor)
-        return;
-    m_fontColor = colour;
-    repaint();
+    if (changeValue(m_fontColor, colour))
+        repaint();
 }
 
 bool TFlatButton::parentFont() const {
