@@ -117,7 +117,6 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_settings(*this) {
             sub->setProperty(kActivatedProperty, true);
     });
 
-    buildDialogs();
 
     m_tile = QPixmap(QStringLiteral(":/mainform/tile.png"));
     img = new QLabel(this);
@@ -300,20 +299,30 @@ void TMainForm::buildToolBar() {
     m_components.append(FlatButton1);
 }
 
-void TMainForm::buildDialogs() {
-    OpenDialog1 = new QFileDialog(this);
-    OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
-    OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
-    OpenDialog1->setFileMode(QFileDialog::ExistingFile);
-    m_components.append(OpenDialog1);
+// The file dialogs are made on first use: building them (icons, a scan of the current directory)
+// is the largest part of the window's creation, and many runs never open a file.
+QFileDialog* TMainForm::openDialog() {
+    if (!OpenDialog1) {
+        OpenDialog1 = new QFileDialog(this);
+        OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
+        OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+        OpenDialog1->setFileMode(QFileDialog::ExistingFile);
+        m_components.append(OpenDialog1);
+    }
+    return OpenDialog1;
+}
 
-    SaveDialog1 = new QFileDialog(this);
-    SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
-    SaveDialog1->setWindowTitle(QStringLiteral("Save Report"));
-    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
-    SaveDialog1->setFileMode(QFileDialog::AnyFile);
-    SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite);
-    m_components.append(SaveDialog1);
+QFileDialog* TMainForm::saveDialog() {
+    if (!SaveDialog1) {
+        SaveDialog1 = new QFileDialog(this);
+        SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
+        SaveDialog1->setWindowTitle(QStringLiteral("Save Report"));
+        SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+        SaveDialog1->setFileMode(QFileDialog::AnyFile);
+        SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite);
+        m_components.append(SaveDialog1);
+    }
+    return SaveDialog1;
 }
 
 TMenuItem* TMainForm::findMenuItem(int groupIndex, int tag) const {

@@ -80,8 +80,8 @@ public:
     QToolButton* SB16 = nullptr;
     QFrame* Panel2 = nullptr;
     TFlatButton* FlatButton1 = nullptr; // Exit
-    QFileDialog* OpenDialog1 = nullptr;
-    QFileDialog* SaveDialog1 = nullptr;
+    QFileDialog* OpenDialog1 = nullptr; // made on first use: openDialog()
+    QFileDialog* SaveDialog1 = nullptr; // made on first use: saveDialog()
     QLabel* img = nullptr; // background tile
 
     // The components above in design order: the walk that finds menu items by group and tag.
@@ -106,8 +106,8 @@ public:
     QList<TForm1*> editorWindows() const override;
     TForm1* activeEditorWindow() const override;
     QStringList aliasList() const override { return m_aliasList; }
-    QFileDialog* openDialog() override { return OpenDialog1; }
-    QFileDialog* saveDialog() override { return SaveDialog1; }
+    QFileDialog* openDialog() override;
+    QFileDialog* saveDialog() override;
     QString lastDialogDirectory() const override { return m_settings.lastDialogDirectory(); }
     void setLastDialogDirectory(const QString& directory) override;
     void addToRecentFiles(const QString& path) override;
@@ -153,7 +153,6 @@ protected:
 private:
     void buildMenus();
     void buildToolBar();
-    void buildDialogs();
     TMenuItem* addItem(QMenu* menu, TMenuItem*& member, const char* name, const QString& caption, int tag = 0,
                        int groupIndex = 0);
     QMenu* addMenu(QMenu*& member, const char* name, const QString& caption);
