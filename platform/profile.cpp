@@ -71,17 +71,6 @@ Span trimmed(const char* d, Span s) {
     return s;
 }
 
-bool equalNoCase(const char* p, qsizetype n, const QByteArray& b) {
-    if (n != b.size())
-        return false;
-    const char* q = b.constData();
-    for (qsizetype i = 0; i < n; ++i) {
-        if (p[i] != q[i] && lowerAscii(p[i]) != lowerAscii(q[i]))
-            return false;
-    }
-    return true;
-}
-
 bool startsNoCase(const char* p, qsizetype avail, const QByteArray& b) {
     const qsizetype n = b.size();
     if (avail < n)
@@ -92,6 +81,10 @@ bool startsNoCase(const char* p, qsizetype avail, const QByteArray& b) {
             return false;
     }
     return true;
+}
+
+bool equalNoCase(const char* p, qsizetype n, const QByteArray& b) {
+    return n == b.size() && startsNoCase(p, n, b);
 }
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.

@@ -319,7 +319,7 @@ private slots:
         DialogRecord question, dialog;
         test::answerNextModal(
             [&](QWidget* w) {
-                test::answerNextFileChoice(chosen, &dialog);
+                test::answerNextFileDialog(chosen, &dialog);
                 if (auto* ok = w->findChild<QAbstractButton*>(QStringLiteral("OKBtn")))
                     ok->click();
             },

@@ -216,13 +216,13 @@ private slots:
         QVERIFY(test::writeFile(test::settingsFilePath(),
                                 "[DIALOG]\nOpen=" + m_dir.filePath("in/").toUtf8() + "\n"));
         auto form = test::makeMainForm();
-        test::answerNextFileChoice(report);
+        test::answerNextFileDialog(report);
         form->N3->trigger();
         QCOMPARE(QDir(form->OpenDialog1->directory()).absolutePath(), m_dir.filePath(QStringLiteral("in")));
         QCOMPARE(recentList(*form).first(), report);
         QCOMPARE(form->editorWindows().size(), 1);
 
-        test::answerNextFileChoice(m_dir.filePath(QStringLiteral("out/copy")));
+        test::answerNextFileDialog(m_dir.filePath(QStringLiteral("out/copy")));
         form->N7->trigger();
         const QString copy = m_dir.filePath(QStringLiteral("out/copy.pr"));
         QVERIFY(QFile::exists(copy));

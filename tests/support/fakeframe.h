@@ -154,27 +154,4 @@ private:
     QString m_failure;
 };
 
-// Answers the next file dialog as a user would: types the path into its file-name edit and
-// presses the accept button (so the dialog's own checks run); an empty path cancels it.
-// (QFileDialog::selectFile leaves the file-name edit alone while it has the focus, so a
-// dialog that became active before the answer would otherwise keep its old name.)
-inline void answerNextFileChoice(const QString& path, DialogRecord* record = nullptr, int timeoutMs = 10000) {
-    answerNextModal(
-        [path](QWidget* w) {
-            auto* dialog = qobject_cast<QFileDialog*>(w);
-            if (!dialog) {
-                w->close();
-                return;
-            }
-            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-            if (path.isEmpty() || !name) {
-                dialog->reject();
-                return;
-            }
-            name->setText(path);
-            static_cast<QDialog*>(dialog)->accept(); // QFileDialog::accept, with its checks
-        },
-        record, timeoutMs);
-}
-
 } // namespace lw::test
