@@ -55,12 +55,12 @@ void putLe32(QByteArray& out, int at, quint32 value) {
     }
 }
 
-Field parseField(const QString& spec, const QString& source) {
+Field parseField(const QString& description, const QString& source) {
     static const QRegularExpression pattern(
         QStringLiteral("^([A-Z][A-Z0-9_]{0,9}):([CNDL])(?::(\\d+))?(?::(\\d+))?$"));
-    const QRegularExpressionMatch m = pattern.match(spec.trimmed());
+    const QRegularExpressionMatch m = pattern.match(description.trimmed());
     if (!m.hasMatch()) {
-        fail(QStringLiteral("%1: bad field description \"%2\"").arg(source, spec));
+        fail(QStringLiteral("%1: bad field description \"%2\"").arg(source, description));
     }
     Field f;
     f.name = m.captured(1).toLatin1();
@@ -73,7 +73,7 @@ Field parseField(const QString& spec, const QString& source) {
         f.length = 1;
     }
     if (f.length < 1 || f.length > 254 || (f.type == 'N' && (f.length > 19 || f.decimals >= f.length))) {
-        fail(QStringLiteral("%1: bad length in \"%2\"").arg(source, spec));
+        fail(QStringLiteral("%1: bad length in \"%2\"").arg(source, description));
     }
     return f;
 }
@@ -134,8 +134,8 @@ QByteArray makeTable(const QString& source) {
         fail(QStringLiteral("%1: no field descriptions").arg(source));
     }
     QList<Field> fields;
-    for (const QString& spec : lines.takeFirst().split(QLatin1Char(','))) {
-        fields.append(parseField(spec, source));
+    for (const QString& description : lines.takeFirst().split(QLatin1Char(','))) {
+        fields.append(parseField(description, source));
     }
     if (fields.size() > 128) {
         fail(QStringLiteral("%1: more than 128 fields").arg(source));
