@@ -1,6 +1,7 @@
 // Checks the profile store's fast lookups (lines that cannot match are passed over unread) against
 // a plain line-by-line reading of the same rules, on many generated files.
 #include "platform/profile.h"
+#include "support/testsupport.h"
 
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -11,20 +12,6 @@
 using namespace lw;
 
 namespace {
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
-QByteArray trimmed(QByteArray s) {
-    qsizetype b = 0;
-    qsizetype e = s.size();
-    while (b < e && isBlank(s.at(b)))
-        ++b;
-    while (e > b && isBlank(s.at(e - 1)))
-        --e;
-    return s.mid(b, e - b);
-}
 
 QString decode(const QByteArray& bytes) {
     QString text = QString::fromUtf8(bytes);
@@ -40,32 +27,31 @@ QString foldAscii(QString s) {
 }
 
 bool sameName(const QByteArray& raw, const QString& wanted) {
-    return foldAscii(decode(raw)) == foldAscii(decode(trimmed(wanted.toUtf8())));
+    return foldAscii(decode(raw)) == foldAscii(decode(wanted.toUtf8().trimmed()));
 }
 
 // The rules, one line after the other: the first section of that name, its first key of that name.
 std::optional<QString> referenceRead(QByteArray file, const QString& section, const QString& key) {
     if (file.startsWith("\xEF\xBB\xBF"))
         file.remove(0, 3);
-    bool inSection = false;
-    bool sectionSeen = false;
+    bool inSection = false, sectionSeen = false;
     for (QByteArray line : file.split('\n')) {
         if (line.endsWith('\r'))
             line.chop(1);
-        const QByteArray t = trimmed(line);
+        const QByteArray t = line.trimmed();
         if (t.isEmpty() || t.startsWith(';'))
             continue;
         if (t.startsWith('[') && t.lastIndexOf(']') > 0) {
             if (inSection)
                 return std::nullopt;
-            inSection = !sectionSeen && sameName(trimmed(t.mid(1, t.lastIndexOf(']') - 1)), section);
+            inSection = !sectionSeen && sameName(t.mid(1, t.lastIndexOf(']') - 1).trimmed(), section);
             sectionSeen = sectionSeen || inSection;
             continue;
         }
         const qsizetype eq = t.indexOf('=');
-        if (!inSection || eq < 0 || !sameName(trimmed(t.left(eq)), key))
+        if (!inSection || eq < 0 || !sameName(t.left(eq).trimmed(), key))
             continue;
-        QByteArray value = trimmed(line.mid(line.indexOf('=') + 1));
+        QByteArray value = line.mid(line.indexOf('=') + 1).trimmed();
         if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
             value.back() == value.front())
             value = value.mid(1, value.size() - 2);
@@ -119,16 +105,6 @@ QByteArray randomFile(QRandomGenerator& r) {
     return file;
 }
 
-bool writeBytes(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readBytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 } // namespace
 
 class TestProfileReads : public QObject {
@@ -137,23 +113,20 @@ private slots:
     // Every read gives what the rules give, and a write lands where a later read finds it.
     void fastLookupsFollowTheRules() {
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("p.ini"));
-        const QString missing = QStringLiteral("<missing>");
+        const QString path = dir.filePath("p.ini");
+        const QString missing = "<missing>";
         QRandomGenerator r(20240301);
-        int checked = 0;
         for (int round = 0; round < 1500; ++round) {
             const QByteArray file = randomFile(r);
-            QVERIFY(writeBytes(path, file));
+            QVERIFY(test::writeFile(path, file));
             const Profile profile(path);
             for (const QString& section : kWanted) {
                 for (const QString& key : kWanted) {
                     const QString expected = referenceRead(file, section, key).value_or(missing);
                     const QString got = profile.readString(section, key, missing);
-                    if (got != expected)
-                        QFAIL(qPrintable(QStringLiteral("[%1] %2 in %3: %4 instead of %5")
-                                             .arg(section, key, QString::fromLatin1(file.toPercentEncoding()),
-                                                  got, expected)));
-                    ++checked;
+                    QVERIFY2(got == expected,
+                             qPrintable(QString("[%1] %2 in %3: %4 instead of %5")
+                                            .arg(section, key, file.toPercentEncoding(), got, expected)));
                 }
             }
             // Every fifth file also takes a write (each write waits for the disk).
@@ -161,11 +134,9 @@ private slots:
                 continue;
             const QString section = kWanted.at(r.bounded(kWanted.size())).trimmed();
             const QString key = kWanted.at(r.bounded(kWanted.size())).trimmed();
-            Profile(path).writeString(section, key, QStringLiteral("written"));
-            QCOMPARE(referenceRead(readBytes(path), section, key).value_or(missing),
-                     QStringLiteral("written"));
+            Profile(path).writeString(section, key, "written");
+            QCOMPARE(referenceRead(test::readFile(path), section, key).value_or(missing), "written");
         }
-        QCOMPARE(checked, 1500 * int(kWanted.size() * kWanted.size()));
     }
 };
 

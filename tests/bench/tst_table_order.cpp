@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include <algorithm>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -17,23 +18,9 @@ namespace {
 // Name order as the listing promises it: letters A to Z as their lower case, other bytes by value,
 // a name before the longer names it begins; names equal so far by their exact bytes.
 bool referenceLess(const QByteArray& a, const QByteArray& b) {
-    auto fold = [](QByteArray s) {
-        for (char& c : s) {
-            if (c >= 'A' && c <= 'Z')
-                c = char(c + 32);
-        }
-        return s;
-    };
-    const QByteArray fa = fold(a);
-    const QByteArray fb = fold(b);
-    auto bytesLess = [](const QByteArray& x, const QByteArray& y) {
-        return std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end(), [](char p, char q) {
-            return static_cast<unsigned char>(p) < static_cast<unsigned char>(q);
-        });
-    };
-    if (fa != fb)
-        return bytesLess(fa, fb);
-    return bytesLess(a, b);
+    const QByteArray fa = a.toLower(); // ASCII letters only
+    const QByteArray fb = b.toLower();
+    return fa != fb ? fa < fb : a < b;
 }
 
 bool createFile(const QByteArray& path) {

@@ -34,7 +34,6 @@ inline bool pickFromList(QComboBox* box, const QString& text) {
     return test::waitFor([view] { return !view->isVisible(); });
 }
 
-// The items of a combo box's list.
 inline QStringList listItems(const QComboBox* box) {
     QStringList items;
     for (int i = 0; i < box->count(); ++i)
@@ -42,9 +41,8 @@ inline QStringList listItems(const QComboBox* box) {
     return items;
 }
 
-// While it lives, closes every modal dialog that shows up and remembers each as
-// "title|text" (the text of a message box, or of a message dialog's Label1). File dialogs are
-// left to the test's own answers.
+// While it lives, closes every modal dialog but file dialogs and remembers each as "title|text"
+// (the text of a message box, or of a message dialog's Label1).
 class ModalRecorder {
 public:
     ModalRecorder() {
@@ -71,8 +69,8 @@ private:
 
 using IniKeys = QMap<QString, QMap<QString, QString>>;
 
-// The keys of a profile file as any reader of its text sees them: the first value of each key of
-// the first section of each name. Written independently of the program's own profile store.
+// The keys of a profile file as any reader of its text sees them (first section and key of each name),
+// read independently of the program's own profile store.
 inline IniKeys iniKeys(const QString& path) {
     IniKeys keys;
     QString section;
@@ -94,6 +92,14 @@ inline IniKeys iniKeys(const QString& path) {
         if (!keys[section].contains(key))
             keys[section].insert(key, QString::fromUtf8(line.mid(eq + 1)));
     }
+    return keys;
+}
+
+// A section's expected keys, from "key=value" entries.
+inline QMap<QString, QString> keyMap(const QStringList& entries) {
+    QMap<QString, QString> keys;
+    for (const QString& entry : entries)
+        keys.insert(entry.section('=', 0, 0), entry.section('=', 1));
     return keys;
 }
 
