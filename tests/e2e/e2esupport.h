@@ -53,9 +53,9 @@ public:
             QString text;
             if (const auto* box = qobject_cast<QMessageBox*>(w))
                 text = box->text();
-            else if (const auto* label = w->findChild<QLabel*>(QStringLiteral("Label1")))
+            else if (const auto* label = w->findChild<QLabel*>("Label1"))
                 text = label->text();
-            m_seen.append(w->windowTitle() + QLatin1Char('|') + text);
+            m_seen.append(w->windowTitle() + '|' + text);
             w->close();
         });
         m_timer.start(20);
@@ -77,20 +77,14 @@ inline IniKeys iniKeys(const QString& path) {
     QByteArray text = test::readFile(path);
     if (text.startsWith("\xEF\xBB\xBF"))
         text.remove(0, 3);
-    const QList<QByteArray> lines = text.split('\n');
-    for (QByteArray line : lines) {
+    for (QByteArray line : text.split('\n')) {
         if (line.endsWith('\r'))
             line.chop(1);
-        if (line.startsWith('[') && line.endsWith(']')) {
-            section = QString::fromUtf8(line.mid(1, line.size() - 2));
-            continue;
-        }
         const qsizetype eq = line.indexOf('=');
-        if (eq <= 0 || line.startsWith(';'))
-            continue;
-        const QString key = QString::fromUtf8(line.left(eq));
-        if (!keys[section].contains(key))
-            keys[section].insert(key, QString::fromUtf8(line.mid(eq + 1)));
+        if (line.startsWith('[') && line.endsWith(']'))
+            section = QString::fromUtf8(line.mid(1, line.size() - 2));
+        else if (eq > 0 && !line.startsWith(';') && !keys[section].contains(QString::fromUtf8(line.left(eq))))
+            keys[section].insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
     }
     return keys;
 }
