@@ -25,10 +25,7 @@ bool referenceLess(const QByteArray& a, const QByteArray& b) {
 
 bool createFile(const QByteArray& path) {
     const int fd = ::open(path.constData(), O_CREAT | O_WRONLY, 0644);
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    return true;
+    return fd >= 0 && ::close(fd) == 0;
 }
 
 } // namespace
@@ -37,26 +34,22 @@ class TestTableOrder : public QObject {
     Q_OBJECT
 private slots:
     void bigListingsInNameOrder_data() {
-        QTest::addColumn<int>("count");
         QTest::addColumn<QList<QByteArray>>("prefixes");
-        // Few names take the comparison sort; many take the radix sort, with names that differ
-        // early, names that first differ in the eighth byte (the last one the radix passes see),
-        // and names that agree in far more than eight bytes.
-        QTest::newRow("40 names") << 40 << QList<QByteArray>{""};
-        QTest::newRow("800 names, varied") << 800 << QList<QByteArray>{""};
-        QTest::newRow("800 names, seven bytes shared") << 800 << QList<QByteArray>{"REPORT_", "report_"};
-        QTest::newRow("800 names, long shared beginnings")
-            << 800 << QList<QByteArray>{"CUSTOMERS_2023_", "customers_2023_", "Customers_2024"};
+        // 800 names take the radix sort (few, the comparison sort the catalogue's tests see): names that
+        // differ early, first differ in the eighth byte (the last one the radix passes see), or agree longer.
+        QTest::newRow("varied") << QList<QByteArray>{""};
+        QTest::newRow("seven bytes shared") << QList<QByteArray>{"REPORT_", "report_"};
+        QTest::newRow("long shared beginnings")
+            << QList<QByteArray>{"CUSTOMERS_2023_", "customers_2023_", "Customers_2024"};
     }
     void bigListingsInNameOrder() {
-        QFETCH(int, count);
         QFETCH(QList<QByteArray>, prefixes);
         QTemporaryDir dir;
-        QRandomGenerator r(7 + count + quint32(prefixes.size()));
+        QRandomGenerator r(807 + quint32(prefixes.size()));
         static const QList<QByteArray> exts = {".DB", ".db", ".DBF", ".dbf", ".Dbf"};
         static const QByteArray letters = "aAbBzZ09_-.~ \xC3\xA9\xE9[]`{";
         QList<QByteArray> names;
-        while (names.size() < count) {
+        while (names.size() < 800) {
             QByteArray stem = prefixes.at(r.bounded(prefixes.size()));
             const int length = r.bounded(1, 12);
             for (int i = 0; i < length; ++i)

@@ -1,5 +1,5 @@
 // Helpers of the end-to-end tests: acting on lists as the user does, noticing unexpected dialogs,
-// and reading profile files the way any other reader of their text would.
+// making SQLite databases, and reading profile files the way any other reader of their text would.
 #pragma once
 
 #include "support/testsupport.h"
@@ -10,6 +10,9 @@
 #include <QLabel>
 #include <QMap>
 #include <QMessageBox>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTest>
 #include <QTimer>
 
@@ -18,14 +21,12 @@ namespace lw::e2e {
 // Picks an entry of a combo box's list as the user does: opens the list and clicks the entry.
 inline bool pickFromList(QComboBox* box, const QString& text) {
     const int row = box->findText(text, Qt::MatchExactly);
-    if (row < 0)
-        return false;
-    box->showPopup();
     QAbstractItemView* view = box->view();
-    if (!test::waitFor([view] { return view->isVisible(); }))
+    if (row >= 0)
+        box->showPopup();
+    if (row < 0 || !test::waitFor([view] { return view->isVisible(); }))
         return false;
-    // The list ignores a button release that comes too soon after it opened.
-    QTest::qWait(QApplication::doubleClickInterval() + 100);
+    QTest::qWait(QApplication::doubleClickInterval() + 100); // a release too soon after opening is ignored
     const QModelIndex index = view->model()->index(row, box->modelColumn());
     view->scrollTo(index);
     const QPoint at = view->visualRect(index).center();
@@ -41,6 +42,21 @@ inline QStringList listItems(const QComboBox* box) {
     return items;
 }
 
+// Creates an SQLite database file by running the statements; the first failure, or an empty string.
+inline QString makeSqlite(const QString& file, const QStringList& statements) {
+    QString error;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "e2e-setup");
+        db.setDatabaseName(file);
+        error = db.open() ? QString() : db.lastError().text();
+        QSqlQuery q(db);
+        for (int i = 0; error.isEmpty() && i < statements.size(); ++i)
+            error = q.exec(statements[i]) ? QString() : q.lastError().text();
+    }
+    QSqlDatabase::removeDatabase("e2e-setup");
+    return error;
+}
+
 // While it lives, closes every modal dialog but file dialogs and remembers each as "title|text"
 // (the text of a message box, or of a message dialog's Label1).
 class ModalRecorder {
@@ -50,12 +66,9 @@ public:
             QWidget* w = QApplication::activeModalWidget();
             if (!w || !w->isVisible() || w->inherits("QFileDialog"))
                 return;
-            QString text;
-            if (const auto* box = qobject_cast<QMessageBox*>(w))
-                text = box->text();
-            else if (const auto* label = w->findChild<QLabel*>("Label1"))
-                text = label->text();
-            m_seen.append(w->windowTitle() + '|' + text);
+            const auto* box = qobject_cast<QMessageBox*>(w);
+            const auto* label = w->findChild<QLabel*>("Label1");
+            m_seen.append(w->windowTitle() + '|' + (box ? box->text() : label ? label->text() : QString()));
             w->close();
         });
         m_timer.start(20);
@@ -74,17 +87,16 @@ using IniKeys = QMap<QString, QMap<QString, QString>>;
 inline IniKeys iniKeys(const QString& path) {
     IniKeys keys;
     QString section;
-    QByteArray text = test::readFile(path);
-    if (text.startsWith("\xEF\xBB\xBF"))
-        text.remove(0, 3);
-    for (QByteArray line : text.split('\n')) {
+    for (QByteArray line : test::readFile(path).split('\n')) {
+        if (line.startsWith("\xEF\xBB\xBF"))
+            line.remove(0, 3);
         if (line.endsWith('\r'))
             line.chop(1);
-        const qsizetype eq = line.indexOf('=');
-        if (line.startsWith('[') && line.endsWith(']'))
-            section = QString::fromUtf8(line.mid(1, line.size() - 2));
-        else if (eq > 0 && !line.startsWith(';') && !keys[section].contains(QString::fromUtf8(line.left(eq))))
-            keys[section].insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
+        const QString text = QString::fromUtf8(line), key = text.section('=', 0, 0);
+        if (text.startsWith('[') && text.endsWith(']'))
+            section = text.mid(1, text.size() - 2);
+        else if (text.indexOf('=') > 0 && !text.startsWith(';') && !keys[section].contains(key))
+            keys[section].insert(key, text.section('=', 1));
     }
     return keys;
 }
