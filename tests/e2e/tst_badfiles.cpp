@@ -122,6 +122,10 @@ private slots:
     void definitionFiles_data() {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("shown");
+        const QString defaults = "|directory|||rows|one|1|1|no query|";
+        QTest::newRow("empty") << QByteArray() << defaults;
+        QTest::newRow("one line without any newline") << QByteArray(4 * 1024 * 1024, 'x') << defaults;
+        QTest::newRow("only section headers") << QByteArray("[REPORT]\n[SQL]\n[ZARMEK]\n[]\n[") << defaults;
         QTest::newRow("binary, then keys") << junk(256 * 1024, true) + "\n[REPORT]\nName=After junk\nFrom=7\n"
                                            << "After junk|directory|||rows|one|7|1|no query|";
         QTest::newRow("full of NUL bytes, also inside the section")
