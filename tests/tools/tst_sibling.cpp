@@ -1,5 +1,5 @@
 // The Blank Builder and Generate Report commands with stand-in tools started for real, and the
-// main window's answer to the completion messages they post through ledgerwick-post.
+// main window given back when the blank builder ends or fails, and its answer to the completion messages.
 #include "report/documents.h"
 #include "report/mdi1.h"
 #include "support/fakeengine.h"
