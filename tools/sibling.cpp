@@ -41,9 +41,8 @@ struct SiblingTools::Private {
 
     ReportFrame& frame;
     MessagePort port;
-    // The blank builder the main window waits for, while it waits.
+    // The blank builder the main window waits for, while it waits; null otherwise.
     QPointer<ProcessWatch> builder;
-    bool waiting = false;
 };
 
 SiblingTools::SiblingTools(ReportFrame& frame, QObject* parent) : QObject(parent), d(new Private(frame)) {
@@ -73,7 +72,7 @@ QProcessEnvironment SiblingTools::toolEnvironment() const {
 }
 
 bool SiblingTools::isWaitingForBlankBuilder() const {
-    return d->waiting;
+    return !d->builder.isNull();
 }
 
 void SiblingTools::blankBuilder() {
@@ -117,7 +116,6 @@ void SiblingTools::blankBuilder() {
         }
         main->setEnabled(false);
         stopWaiting();
-        d->waiting = true;
         d->builder = new ProcessWatch(launch.pid, this);
         ProcessWatch* watch = d->builder;
         connect(watch, &ProcessWatch::ended, this, [this, watch]() { blankBuilderEnded(watch); });
@@ -165,18 +163,16 @@ void SiblingTools::handleMessage(int number) {
 
 void SiblingTools::blankBuilderEnded(ProcessWatch* watch) {
     guarded([&] {
-        if (watch != d->builder)
+        // Only the blank builder still waited for counts; a completion message already ended the wait.
+        if (watch == nullptr || watch != d->builder)
             return;
-        const bool stillWaiting = d->waiting;
         stopWaiting();
         // The blank builder has gone without a word: give the user the main window back.
-        if (stillWaiting)
-            restoreFrame();
+        restoreFrame();
     });
 }
 
 void SiblingTools::stopWaiting() {
-    d->waiting = false;
     if (d->builder) {
         d->builder->disconnect(this);
         d->builder->deleteLater();
