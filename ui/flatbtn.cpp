@@ -27,9 +27,6 @@ template <typename T, typename V> bool changeValue(T& field, const V& value) {
     field = value;
     return true;
 }
-} // namespace
-
-namespace {
 
 // One checkerboard for all buttons; see downPatternExists().
 QImage* s_downPattern = nullptr;
@@ -197,7 +194,7 @@ void TFlatButton::setShadingType(TFlatButtonShadingType shading) {
     if (shading == m_shadingType)
         return;
     m_shadingType = shading;
-    if (m_designing && !m_loading && !m_bitmap.isNull() && m_noFocusBitmap.isNull()) {
+    if (greyImageWanted() && !m_loading) {
         rebuildGreyImage();
         repaint();
     }
@@ -250,13 +247,13 @@ void TFlatButton::setPopupMenu(QMenu* menu) {
 // ---- Owned images ----
 
 void TFlatButton::bitmapChanged() {
-    if (!m_bitmap.isNull() && m_noFocusBitmap.isNull() && m_designing && !m_loading)
+    if (greyImageWanted() && !m_loading)
         rebuildGreyImage();
     repaint();
 }
 
 void TFlatButton::noFocusBitmapChanged() {
-    if (!m_bitmap.isNull() && m_noFocusBitmap.isNull() && m_designing)
+    if (greyImageWanted())
         rebuildGreyImage();
     repaint();
 }
@@ -264,6 +261,12 @@ void TFlatButton::noFocusBitmapChanged() {
 void TFlatButton::disabledBitmapChanged() {
     if (!m_enabled)
         repaint();
+}
+
+bool TFlatButton::greyImageWanted() const {
+    // Only the designer derives the grey image, and only for a glyph without a resting image
+    // of its own; a running program gets it from the stored design.
+    return m_designing && !m_bitmap.isNull() && m_noFocusBitmap.isNull();
 }
 
 void TFlatButton::rebuildGreyImage() {
@@ -289,7 +292,7 @@ void TFlatButton::setIBitmap(const QByteArray& bytes) {
 
 void TFlatButton::loaded() {
     m_loading = false;
-    if (!m_bitmap.isNull() && m_noFocusBitmap.isNull() && m_designing)
+    if (greyImageWanted())
         rebuildGreyImage();
 }
 
@@ -410,11 +413,16 @@ void TFlatButton::bringFormToFront() {
     }
 }
 
-void TFlatButton::cancelMouse() {
+void TFlatButton::menuClosed() {
     // The press that closed the menu was not replayed (see leftButtonDown); an explicit grab
-    // that someone still holds is given up.
+    // that someone still holds is given up. The button then drops its press, and its hover
+    // when the pointer has gone elsewhere.
     if (QWidget* grabber = QWidget::mouseGrabber())
         grabber->releaseMouse();
+    if (!pointerInside())
+        m_hover = false;
+    m_pressed = false;
+    repaint();
 }
 
 void TFlatButton::leftButtonDown() {
@@ -435,14 +443,9 @@ void TFlatButton::leftButtonDown() {
     menu->exec(mapToGlobal(QPoint(0, height())));
     if (menu)
         menu->setAttribute(Qt::WA_NoMouseReplay, noReplay);
-    if (!self)
-        return;
-    cancelMouse();
-    if (!pointerInside())
-        m_hover = false;
     // No click follows: the coming release finds the button no longer pressed.
-    m_pressed = false;
-    repaint();
+    if (self)
+        menuClosed();
 }
 
 void TFlatButton::leftButtonUp(bool pointerIsInside) {
@@ -454,8 +457,7 @@ void TFlatButton::leftButtonUp(bool pointerIsInside) {
             if (m_allowAllUp)
                 setDown(false);
         } else {
-            releaseGroupSiblings();
-            setDown(true);
+            setDown(true); // releases the group's other down button too
         }
     }
     if (!m_hover)
@@ -478,13 +480,8 @@ void TFlatButton::contextMenuEvent(QContextMenuEvent* event) {
     guarded([&] {
         QPointer<TFlatButton> self(this);
         m_popupMenu->exec(event->globalPos());
-        if (!self)
-            return;
-        cancelMouse();
-        if (!pointerInside())
-            m_hover = false;
-        m_pressed = false;
-        repaint();
+        if (self)
+            menuClosed();
     });
 }
 

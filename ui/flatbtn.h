@@ -164,7 +164,9 @@ private:
     void pointerLeaves();
     void leftButtonDown();
     void leftButtonUp(bool pointerInside);
-    void cancelMouse();
+    // After a drop-down or context menu has closed: gives up any mouse grab, drops pressed,
+    // and hover too when the pointer is outside, and repaints.
+    void menuClosed();
     void bringFormToFront();
     bool handleAccelerator();
     void updateAccelerator();
@@ -173,6 +175,7 @@ private:
     void bitmapChanged();
     void noFocusBitmapChanged();
     void disabledBitmapChanged();
+    bool greyImageWanted() const;
     void rebuildGreyImage();
 
     TAlignment m_alignment = taCenter;

@@ -70,11 +70,12 @@ void TMsgButton::paintEvent(QPaintEvent*) {
         shift = QPoint(style()->pixelMetric(QStyle::PM_ButtonShiftHorizontal, &option, this),
                        style()->pixelMetric(QStyle::PM_ButtonShiftVertical, &option, this));
 
-    const QRect glyphArea = glyphRect().translated(shift);
-    glyph.paint(&painter, glyphArea, Qt::AlignCenter, isEnabled() ? QIcon::Normal : QIcon::Disabled);
+    const QRect glyphArea = glyphRect();
+    glyph.paint(&painter, glyphArea.translated(shift), Qt::AlignCenter,
+                isEnabled() ? QIcon::Normal : QIcon::Disabled);
 
     const QRect captionArea =
-        QRect(QPoint(glyphRect().right() + 1, 0), QPoint(width() - 1, height() - 1)).translated(shift);
+        QRect(QPoint(glyphArea.right() + 1, 0), QPoint(width() - 1, height() - 1)).translated(shift);
     painter.drawItemText(captionArea, Qt::AlignCenter, palette(), isEnabled(), caption, QPalette::ButtonText);
 }
 
