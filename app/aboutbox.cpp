@@ -2,6 +2,7 @@
 // and the three operations the main window uses to create, show and destroy it.
 #include "app/aboutbox.h"
 
+#include "app/mdigeometry.h"
 #include "platform/errorbox.h"
 #include "platform/help.h"
 
@@ -13,8 +14,6 @@
 #include <QPainter>
 #include <QScreen>
 #include <qdrawutil.h>
-
-#include <algorithm>
 
 // The picture lives in a static library: its resources are registered by hand.
 static void initAboutResources() {
@@ -140,8 +139,7 @@ TAboutBox::TAboutBox(QWidget* parent)
 
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->geometry();
-        move(area.x() + std::max(0, (area.width() - width()) / 2),
-             area.y() + std::max(0, (area.height() - height()) / 2));
+        move(area.topLeft() + centredPosition(area.size(), size()));
     }
 }
 

@@ -72,14 +72,6 @@ QIcon glyph(const QString& name) {
     return icon;
 }
 
-// Runs a handler whose failures are swallowed without a message.
-template <typename F> void swallowing(F&& body) {
-    try {
-        std::forward<F>(body)();
-    } catch (...) {
-    }
-}
-
 } // namespace
 
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_settings(*this) {
@@ -116,7 +108,6 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_settings(*this) {
         if (sub)
             sub->setProperty(kActivatedProperty, true);
     });
-
 
     m_tile = QPixmap(QStringLiteral(":/mainform/tile.png"));
     img = new QLabel(this);
@@ -363,7 +354,7 @@ void TMainForm::FormActivate() {
     // The box is destroyed once the activation has been delivered: Qt may still be sending the
     // box (the window active before) its own deactivation events while this runs.
     QMetaObject::invokeMethod(
-        this, [] { swallowing([] { destroyAboutBox(); }); }, Qt::QueuedConnection);
+        this, [] { destroyAboutBox(); }, Qt::QueuedConnection);
 }
 
 void TMainForm::showEvent(QShowEvent* e) {
@@ -483,7 +474,8 @@ void TMainForm::ShowClick() {
 }
 
 void TMainForm::About1Click() {
-    swallowing([] { showNewAboutBox(); });
+    // Every failure of creating or showing the box is swallowed inside showNewAboutBox().
+    showNewAboutBox();
 }
 
 // ---- Editor windows and the Windows menu ----
@@ -539,26 +531,21 @@ void TMainForm::N14Click() {
 }
 
 void TMainForm::MakeWin() {
+    // The window-list items in design order. All are hidden first, so the first hidden one at
+    // step i is always item i: window i goes to the i-th item.
+    QList<TMenuItem*> listItems;
     for (QObject* component : m_components) {
         auto* item = qobject_cast<TMenuItem*>(component);
-        if (item && item->groupIndex() == 2)
+        if (item && item->groupIndex() == 2) {
             item->setVisible(false);
+            listItems.append(item);
+        }
     }
     const QList<TForm1*> windows = editorWindows();
-    for (int i = 0; i < windows.size() && i < 9; ++i) {
-        TMenuItem* slot = nullptr;
-        for (QObject* component : m_components) {
-            auto* item = qobject_cast<TMenuItem*>(component);
-            if (item && item->groupIndex() == 2 && !item->isVisible()) {
-                slot = item;
-                break;
-            }
-        }
-        if (!slot)
-            break;
-        slot->setVisible(true);
-        slot->setTag(i);
-        slot->setCaption(fileNamePart(windows[i]->definitionPath()));
+    for (qsizetype i = 0; i < windows.size() && i < 9 && i < listItems.size(); ++i) {
+        listItems[i]->setVisible(true);
+        listItems[i]->setTag(int(i));
+        listItems[i]->setCaption(fileNamePart(windows[i]->definitionPath()));
     }
 }
 

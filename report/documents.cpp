@@ -130,7 +130,6 @@ TForm1* loadDocument(ReportFrame& frame, const QString& path) {
         w->Edit2->hide();
         w->Button2->hide();
         w->ComboBox1->setEditText(d.path);
-        w->RB6->setChecked(true);
         w->setDirectoryLabel(QString());
     } else {
         w->Label2->show();

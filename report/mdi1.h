@@ -70,8 +70,8 @@ public:
     void setQueryLabel(const QString& text);     // Label13
     // Moves the query condition edit to 5 pixels right of the query label.
     void placeConditionEdit();
-    // Sets a record edit's text; a stored number longer than the edit's four digits is kept whole.
-    // Puts a text into an edit without cutting it to the edit's designed length limit.
+    // Puts a text into an edit without cutting it to the edit's designed length limit (a stored
+    // name or record number longer than the limit is kept whole).
     void setTextWhole(QLineEdit* edit, const QString& text, int designedLimit);
     static constexpr int kNameLength = 225;
     static constexpr int kRecordLength = 4;
