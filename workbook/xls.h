@@ -1,0 +1,247 @@
+// Excel 97-2003 workbooks (.xls, BIFF8 records in an OLE2 compound file): the workbook model
+// that reading gives, formulas as token lists that can be moved and widened, and the streaming writer.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+namespace lw::xls {
+
+// Limits of the format.
+inline constexpr int maxRows = 65536;
+inline constexpr int maxColumns = 256;
+inline constexpr int maxCellText = 32767;
+inline constexpr int maxSheetName = 31;
+
+// Any failure to read or write a workbook. The text names the problem in words a user understands
+// ("... is an Excel 5.0/95 workbook: save it as Excel 97-2003 workbook", "... is encrypted",
+// "... is an .xlsx workbook saved under an .xls name", "record past the end of the stream", ...)
+// and, where known, the file.
+class Error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// One BIFF record as it stands in the stream (CONTINUE records joined where the reader keeps a
+// record whole).
+struct Record {
+    quint16 id = 0;
+    QByteArray data;
+};
+
+enum class ValueType : quint8 { Empty, Number, Text, Boolean, Error };
+
+// The value of a cell, or the cached result of a formula.
+struct Value {
+    ValueType type = ValueType::Empty;
+    double number = 0;  // Number; Boolean as 0 or 1; Error as its error code (0x07 #DIV/0!, 0x2A #N/A ...)
+    QString text;       // Text
+};
+
+struct RowSpan {
+    int sheet = -1; // index of the sheet in the workbook being written; -1: the formula's own sheet
+    int first = 0;  // first row, 0-based
+    int last = 0;   // last row, 0-based
+};
+
+// A formula as its parsed-expression tokens (rgce) plus trailing data (rgcb, array constants).
+// Tokens that refer to sheets of a workbook (tRef3d, tArea3d ...) hold the index of the SHEET in the
+// model (not the file's EXTERNSHEET index): the reader maps them, the writer maps them back to its
+// own EXTERNSHEET table. Shared formulas (SHRFMLA) are expanded into each cell's own tokens when read.
+class Formula {
+public:
+    Formula() = default;
+    Formula(QByteArray tokens, QByteArray extra = {});
+
+    const QByteArray& tokens() const { return m_tokens; }
+    const QByteArray& extra() const { return m_extra; }
+    bool isEmpty() const { return m_tokens.isEmpty(); }
+
+    // Moves the formula as copying its cell down by rowOffset rows does: references whose row is
+    // relative move by rowOffset, absolute rows stay. A reference that would leave the sheet becomes
+    // an error reference (#REF!) and the call returns false. Every other token is kept byte for byte.
+    bool moveRows(int rowOffset);
+
+    // Whether an area reference on the formula's own sheet covers exactly rows first..last
+    // (0-based), in any columns: the total under a band.
+    bool hasAreaOverRows(int first, int last) const;
+
+    // Each area on the formula's own sheet covering exactly rows first..last is replaced:
+    // with one piece of sheet -1, by the same columns over rows piece.first..piece.last;
+    // otherwise by one 3-D area per piece (same columns), as further arguments of the enclosing
+    // function (its argument count raised). Returns false, leaving the formula unchanged, when a
+    // function would get more than 30 arguments or the area is not a function argument.
+    bool spreadArea(int first, int last, const std::vector<RowSpan>& pieces);
+
+private:
+    QByteArray m_tokens;
+    QByteArray m_extra;
+};
+
+struct Cell {
+    int row = 0;
+    int column = 0;
+    quint16 xf = 15;                // index of the cell's format (XF record)
+    Value value;                    // a formula's cached result for formula cells
+    std::optional<Formula> formula; // set for FORMULA cells
+};
+
+struct MergedRange {
+    int firstRow = 0;
+    int lastRow = 0;
+    int firstColumn = 0;
+    int lastColumn = 0;
+    bool operator==(const MergedRange&) const = default;
+};
+
+struct RowFormat {
+    int row = 0;
+    quint16 height = 255;     // twips (1/20 pt)
+    bool customHeight = false;
+    bool hidden = false;
+    std::optional<quint16> xf; // a row format, when the row has one
+};
+
+struct ColumnFormat {
+    int first = 0;
+    int last = 0;
+    quint16 width = 2340; // 1/256 of the width of the zero character
+    quint16 xf = 15;
+    bool hidden = false;
+};
+
+struct Sheet {
+    QString name;
+    std::vector<Cell> cells;           // in row order, columns ascending within a row
+    std::vector<RowFormat> rows;       // rows with a ROW record, in row order
+    std::vector<ColumnFormat> columns; // COLINFO
+    std::vector<MergedRange> merged;
+    std::vector<int> rowBreaks;        // a page break before each of these rows (0-based)
+    std::optional<std::pair<int, int>> printTitleRows; // first and last row repeated when printed
+    // The sheet's other layout records as read (DEFCOLWIDTH, DEFAULTROWHEIGHT, WINDOW2, SCL, PANE,
+    // SELECTION, page setup, margins, header, footer, print settings ...), written back unchanged.
+    QList<Record> layoutRecords;
+    // What the sheet holds that is not carried into a written copy, by name: "drawings",
+    // "comments", "conditional formats", "data validation", "hyperlinks" ... (each once).
+    QStringList dropped;
+
+    const Cell* cellAt(int row, int column) const; // nullptr when no cell is there
+    int lastRow() const;                           // last row holding a cell, -1 for none
+};
+
+// The workbook-global formatting records as read (FONT, FORMAT, XF, STYLE, PALETTE), kept in
+// their order so that a writer can put them back unchanged and every XF index stays valid.
+struct Formats {
+    QList<Record> records;
+};
+
+struct Workbook {
+    std::vector<Sheet> sheets;
+    bool date1904 = false;
+    quint16 codepage = 1200;
+    Formats formats;
+    QStringList dropped; // workbook-level things not carried (e.g. "macros", "defined names")
+
+    // The number format code of a cell format ("General", "0.00", "dd/mm/yyyy", ...).
+    QString numberFormat(quint16 xf) const;
+    // Whether a cell with this format shows its number as a date or time.
+    bool isDateFormat(quint16 xf) const;
+
+    // (private tables used by the two functions above; filled by the reader)
+    std::vector<quint16> xfFormatIndex;         // per XF: its FORMAT index
+    std::vector<std::pair<quint16, QString>> formatCodes; // FORMAT records: index, code
+};
+
+// Reads a whole workbook. Throws Error for anything that is not a readable BIFF8 workbook:
+// no such file, not a compound file, an .xlsx or HTML file under the name, a "Book" stream
+// (Excel 5.0/95), no "Workbook" stream, FILEPASS (encrypted), damaged or truncated records.
+// Never crashes or allocates without bound on hostile input.
+Workbook readWorkbook(const QString& path);
+
+// Whether a text is a valid sheet name on its own: 1 to 31 characters, none of []:*?/\ and not
+// starting or ending with an apostrophe. Empty when valid, else the reason.
+QString sheetNameProblem(const QString& name);
+
+struct Font {
+    QString name = QStringLiteral("Arial");
+    quint16 height = 200; // twips
+    bool bold = false;
+    bool italic = false;
+    bool underline = false;
+};
+
+enum class HAlign : quint8 { General, Left, Center, Right };
+
+// A cell format of our own (for new workbooks).
+struct CellFormat {
+    Font font;
+    QString numberFormat = QStringLiteral("General");
+    bool border = false; // thin border on all four sides
+    HAlign align = HAlign::General;
+    bool wrap = false;
+};
+
+// Writes a workbook, streaming: sheets one after another, the cells of a sheet in row order
+// (columns ascending within a row). Memory does not grow with the number of rows (sheet data goes
+// to a temporary file; the shared string table stays in memory). finish() writes the file
+// atomically (a temporary file in the target's directory, then rename); a writer destroyed without
+// finish() leaves no file and the old one at path untouched. Every write that breaks a limit of the
+// format or the order above throws Error.
+class WorkbookWriter {
+public:
+    explicit WorkbookWriter(const QString& path);
+    ~WorkbookWriter();
+    WorkbookWriter(const WorkbookWriter&) = delete;
+    WorkbookWriter& operator=(const WorkbookWriter&) = delete;
+
+    // Formats: by default a new workbook's own (the 5 standard fonts and 21 standard XFs, quint16
+    // index 15 the default cell format). useFormatsOf takes a read workbook's global formatting
+    // records unchanged (call before the first sheet), so its XF indices can be written as they are.
+    void useFormatsOf(const Workbook& source);
+    void setDate1904(bool date1904);
+    // A cell format of our own; returns its XF index (the same format twice gives the same index).
+    quint16 addFormat(const CellFormat& format);
+    // A copy of an existing XF with another number format (e.g. a date format for a "General" cell
+    // that receives a date); cached, so repeated calls give the same index.
+    quint16 withNumberFormat(quint16 xf, const QString& numberFormat);
+
+    // Starts the next sheet. The name must be valid and unique regardless of case (Error).
+    // With a layout source, its column formats and layout records are copied into the new sheet
+    // (column widths, default row height, window settings, page setup, margins, print settings).
+    void beginSheet(const QString& name, const Sheet* layoutSource = nullptr);
+    void setColumnWidth(int first, int last, quint16 width, quint16 xf = 15);
+    // Row height and format of a row; call before the row's first cell (or for an empty row, in order).
+    void setRow(const RowFormat& row);
+    void writeBlank(int row, int column, quint16 xf);
+    void writeNumber(int row, int column, quint16 xf, double value);
+    void writeText(int row, int column, quint16 xf, const QString& text); // Error past 32,767
+    void writeBoolean(int row, int column, quint16 xf, bool value);
+    void writeError(int row, int column, quint16 xf, quint8 code);
+    void writeValue(int row, int column, quint16 xf, const Value& value);
+    // A formula with its cached result; the workbook asks to be recalculated when opened.
+    void writeFormula(int row, int column, quint16 xf, const Formula& formula, const Value& cached);
+    void addMerged(const MergedRange& range);
+    void addRowBreak(int row);
+    void setPrintTitleRows(int first, int last);
+    void endSheet();
+
+    int sheetCount() const;         // sheets begun so far
+    QString sheetName(int index) const;
+
+    // Writes the compound file and renames it into place. Throws Error on any failure (the old file
+    // stays as it was).
+    void finish();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace lw::xls
