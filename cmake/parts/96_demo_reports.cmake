@@ -40,3 +40,11 @@ add_custom_target(lw_demo_reports ALL DEPENDS ${LW_DEMO_BLANKS})
 install(FILES ${CMAKE_SOURCE_DIR}/demo/reports/sales.pr ${CMAKE_SOURCE_DIR}/demo/reports/orders.pr
               ${CMAKE_SOURCE_DIR}/demo/reports/clients.pr ${LW_DEMO_BLANKS}
   DESTINATION ${CMAKE_INSTALL_DATADIR}/ledgerwick/demo/reports)
+
+# The demo reports generated and opened by LibreOffice, compared with the data (tests/e2e).
+add_test(NAME tst_demoreports
+  COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/e2e/tst_demoreports.py ${CMAKE_BINARY_DIR})
+set_tests_properties(tst_demoreports PROPERTIES TIMEOUT 600
+  ENVIRONMENT "HOME=${CMAKE_BINARY_DIR}/testhome/tst_demoreports;XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/testhome/tst_demoreports/config;XDG_RUNTIME_DIR=${CMAKE_BINARY_DIR}/testhome/tst_demoreports/runtime")
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/testhome/tst_demoreports/config ${CMAKE_BINARY_DIR}/testhome/tst_demoreports/runtime)
+file(CHMOD ${CMAKE_BINARY_DIR}/testhome/tst_demoreports/runtime DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
