@@ -120,7 +120,8 @@ int columnCharacters(const data::Field& field) {
         values = 10;
         break;
     }
-    return std::clamp(std::max(values, int(field.name.size())) + 1, MinCharacters, MaxCharacters);
+    // The blank shows the marker "${NAME}" where the values will go: it must be readable too.
+    return std::clamp(std::max(values, int(field.name.size()) + 3) + 1, MinCharacters, MaxCharacters);
 }
 
 QStringList writeBlank(const QString& path, const QString& reportName, bool columnar,
@@ -180,7 +181,7 @@ QStringList writeBlank(const QString& path, const QString& reportName, bool colu
         int nameCharacters = MinCharacters;
         int valueCharacters = MinCharacters;
         for (const data::Field& field : fields) {
-            nameCharacters = std::max(nameCharacters, int(field.name.size()) + 1);
+            nameCharacters = std::max(nameCharacters, int(std::min<qsizetype>(field.name.size(), MaxCharacters)) + 3); // bold
             valueCharacters = std::max(valueCharacters, columnCharacters(field));
         }
         writer.setColumnWidth(0, 0, widthUnits(nameCharacters));

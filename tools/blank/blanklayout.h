@@ -25,7 +25,7 @@ QString sheetNameFor(const QString& reportName);
 // The number format of a field's marker cell, by its type.
 QString numberFormatFor(const data::Field& field);
 
-// The width of a field's column in characters: room for its values and its name.
+// The width of a field's column in characters: room for its values and its marker.
 int columnCharacters(const data::Field& field);
 
 // Writes a new blank at path: columnar (row 1 the report name, row 3 the field names, row 4 the
