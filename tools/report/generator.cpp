@@ -4,6 +4,7 @@
 
 #include "data/tabledata.h"
 #include "tools/common/markers.h"
+#include "tools/common/toolkit.h"
 
 #include <QFileInfo>
 #include <QHash>
@@ -369,7 +370,7 @@ void Generator::locate() {
         throw ReportFailure(CaptionReportError,
                             QStringLiteral("The report definition %1 does not exist.").arg(m_definitionPath));
     m_def = readDefinition(m_definitionPath);
-    m_blankPath = m_def.excel.isEmpty() ? workbookPathFor(m_definitionPath) : m_def.excel;
+    m_blankPath = workbookPathOf(m_definitionPath, m_def);
     m_reportPath = reportPathFor(m_blankPath);
     const QFileInfo blank(m_blankPath);
     if (!blank.exists() || !blank.isFile())
@@ -383,7 +384,7 @@ void Generator::dataFailure(const std::exception& e) {
     if (const auto* d = dynamic_cast<const data::DataError*>(&e)) {
         if (d->kind() == data::DataError::Kind::Query)
             throw ReportFailure(CaptionReportError, d->text());
-        throw ReportFailure(m_def.alias ? CaptionAlias : CaptionDatabasePath,
+        throw ReportFailure(sourceCaption(m_def.alias),
                             m_def.path + QStringLiteral(": ") + d->text());
     }
     throw ReportFailure(CaptionReportError, QString::fromUtf8(e.what()));

@@ -60,14 +60,68 @@ void showWarnings(const QStringList& warnings) {
     notice(CaptionAttention, text);
 }
 
+// The progress window: records written of how many, and Cancel.
+class ProgressWindow {
+public:
+    ProgressWindow(const QString& title, Progress& progress) : m_progress(progress) {
+        m_dialog.setObjectName(QStringLiteral("Progress"));
+        m_dialog.setWindowTitle(title);
+        m_dialog.setLabelText(QStringLiteral("Reading the blank and the data"));
+        m_dialog.setCancelButtonText(QStringLiteral("Cancel"));
+        m_dialog.setAutoClose(false);
+        m_dialog.setAutoReset(false);
+        m_dialog.setMinimumDuration(std::numeric_limits<int>::max()); // shown by show() below
+        m_dialog.setRange(0, 0);
+        m_dialog.setMinimumWidth(360);
+        QObject::connect(&m_dialog, &QProgressDialog::canceled, [this] {
+            m_progress.cancel = true;
+            m_dialog.setLabelText(QStringLiteral("Cancelling"));
+        });
+        m_poll.setInterval(100);
+        QObject::connect(&m_poll, &QTimer::timeout, [this] { update(); });
+        m_poll.start();
+    }
+    void show() { m_dialog.show(); }
+    void hide() {
+        m_poll.stop();
+        m_dialog.hide();
+    }
+
+private:
+    void update() {
+        if (m_progress.cancel)
+            return;
+        const qint64 total = m_progress.total;
+        if (total < 0) {
+            const qint64 counted = m_progress.counted;
+            if (counted > 0)
+                m_dialog.setLabelText(QStringLiteral("Counting records: %1").arg(m_locale.toString(counted)));
+            return;
+        }
+        const qint64 written = m_progress.written;
+        m_dialog.setLabelText(QStringLiteral("Records written: %1 of %2")
+                                  .arg(m_locale.toString(written), m_locale.toString(total)));
+        // The bar counts in thousandths so that totals beyond the range of int fit.
+        m_dialog.setRange(0, 1000);
+        m_dialog.setValue(total > 0 ? int(std::min<qint64>(written, total) * 1000 / total) : 1000);
+    }
+
+    Progress& m_progress;
+    QProgressDialog m_dialog;
+    QTimer m_poll;
+    QLocale m_locale;
+};
+
 // Reading, querying and writing on a worker thread, while this thread keeps the progress window
-// answering; exceptions of the work are thrown again here.
-void fillWithProgress(Generator& g, Progress& progress) {
+// answering (with windows) and hears a request to end (SIGTERM, SIGINT, SIGHUP), which cancels the
+// work as the Cancel button does; exceptions of the work are thrown again here.
+void fillOnWorker(Generator& g, Progress& progress, bool withWindow) {
     std::exception_ptr failure;
     QThread* worker = QThread::create([&] {
         try {
             g.prepare();
-            g.countRecords(progress);
+            if (withWindow)
+                g.countRecords(progress); // the window says "of how many"
             g.fill(progress);
         } catch (...) {
             failure = std::current_exception();
@@ -75,56 +129,28 @@ void fillWithProgress(Generator& g, Progress& progress) {
         g.closeData();
     });
 
-    const QString title = g.definition().name.isEmpty() ? QStringLiteral("Report") : g.definition().name;
-    QProgressDialog dialog;
-    dialog.setObjectName(QStringLiteral("Progress"));
-    dialog.setWindowTitle(title);
-    dialog.setLabelText(QStringLiteral("Reading the blank and the data"));
-    dialog.setCancelButtonText(QStringLiteral("Cancel"));
-    dialog.setAutoClose(false);
-    dialog.setAutoReset(false);
-    dialog.setMinimumDuration(std::numeric_limits<int>::max()); // shown by the timer below
-    dialog.setRange(0, 0);
-    dialog.setMinimumWidth(360);
-    QObject::connect(&dialog, &QProgressDialog::canceled, [&] {
-        progress.cancel = true;
-        dialog.setLabelText(QStringLiteral("Cancelling"));
-    });
-
-    const QLocale locale;
-    QTimer poll;
-    poll.setInterval(100);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (progress.cancel)
-            return;
-        const qint64 total = progress.total;
-        if (total < 0) {
-            const qint64 counted = progress.counted;
-            if (counted > 0)
-                dialog.setLabelText(QStringLiteral("Counting records: %1").arg(locale.toString(counted)));
-            return;
-        }
-        const qint64 written = progress.written;
-        dialog.setLabelText(QStringLiteral("Records written: %1 of %2")
-                                .arg(locale.toString(written), locale.toString(total)));
-        // The bar counts in thousandths so that totals beyond the range of int fit.
-        dialog.setRange(0, 1000);
-        dialog.setValue(total > 0 ? int(written * 1000 / total) : 1000);
-    });
-    QTimer::singleShot(400, &dialog, [&] {
-        if (worker->isRunning())
-            dialog.show();
-    });
+    // Short work shows no window at all.
+    std::unique_ptr<ProgressWindow> window;
+    QTimer showLater;
+    if (withWindow) {
+        const QString name = g.definition().name;
+        window = std::make_unique<ProgressWindow>(name.isEmpty() ? QStringLiteral("Report") : name, progress);
+        showLater.setSingleShot(true);
+        QObject::connect(&showLater, &QTimer::timeout, [&] { window->show(); });
+        showLater.start(400);
+    }
+    TerminationWatch termination;
+    QObject::connect(&termination, &TerminationWatch::terminationRequested, [&] { progress.cancel = true; });
 
     QEventLoop loop;
     QObject::connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
     worker->start();
-    poll.start();
     loop.exec();
     worker->wait();
     delete worker;
-    poll.stop();
-    dialog.hide();
+    showLater.stop();
+    if (window)
+        window->hide();
     if (failure)
         std::rethrow_exception(failure);
 }
@@ -136,13 +162,7 @@ int generate(const QString& definitionPath) {
         if (!reportClosed(g.reportPath()))
             return ExitFailure;
         Progress progress;
-        if (batchMode()) {
-            g.prepare();
-            g.fill(progress);
-            g.closeData();
-        } else {
-            fillWithProgress(g, progress);
-        }
+        fillOnWorker(g, progress, !batchMode());
         showWarnings(g.warnings());
         if (!reportClosed(g.reportPath())) {
             g.abandon();
@@ -257,6 +277,7 @@ int main(int argc, char* argv[]) {
     std::unique_ptr<QCoreApplication> app(windows ? new QApplication(argc, argv) : new QCoreApplication(argc, argv));
     QCoreApplication::setApplicationName(QStringLiteral("ledgerwick-report"));
     setBatchMode(!windows);
+    startTestAnswers();
 
     QString path = QFile::decodeName(definition);
     // The main program passes the path alone; a path that still carries its quotes loses them.
