@@ -19,6 +19,11 @@ if(TARGET ledgerwick_workbook AND TARGET ledgerwick_data AND TARGET lw_toolkit)
   install(TARGETS ledgerwick-report RUNTIME DESTINATION ${lw_tooldir})
   install(CODE "execute_process(COMMAND \${CMAKE_COMMAND} -E create_symlink ledgerwick-report
     \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${lw_tooldir}/VORTAL1\")")
+
+  # The program run for real on blanks made and reports read by xlwt, xlrd and LibreOffice.
+  lw_add_test(tst_generator tests/generator/tst_generator.cpp)
+  add_dependencies(tst_generator ledgerwick-report lw_demo)
+  set_tests_properties(tst_generator PROPERTIES TIMEOUT 900)
 else()
   message(STATUS "ledgerwick-report waits for the workbook, table data and toolkit targets")
 endif()
