@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QProgressDialog>
 #include <QTextStream>
@@ -290,6 +291,8 @@ int main(int argc, char* argv[]) {
         return ExitFailure;
     }
 
+    // A bare file name would be looked up in the configuration directory by the profile store.
+    path = QFileInfo(path).absoluteFilePath();
     if (checkOnly)
         return check(path);
 
