@@ -119,10 +119,14 @@ QString AliasFileEngine::directoryOf(const Alias& alias) const {
     return absolutePath(path);
 }
 
-QStringList AliasFileEngine::tableNames(const QString& aliasName) {
+AliasFileEngine::Target AliasFileEngine::target(const QString& aliasName) const {
     const Alias alias = findAlias(aliasName);
+    Target target;
+    target.name = alias.name;
     if (alias.type == QLatin1String("STANDARD")) {
-        return listTableFiles(directoryOf(alias), alias.name);
+        target.directory = true;
+        target.path = directoryOf(alias);
+        return target;
     }
 
     SqlSource source;
@@ -177,7 +181,16 @@ QStringList AliasFileEngine::tableNames(const QString& aliasName) {
     } else {
         fail(QStringLiteral("The alias \"%1\" has the unknown type \"%2\"").arg(alias.name, alias.type));
     }
-    return sqlTableNames(alias.name, source, alias.name);
+    target.sql = source;
+    return target;
+}
+
+QStringList AliasFileEngine::tableNames(const QString& aliasName) {
+    const Target target = this->target(aliasName);
+    if (target.directory) {
+        return listTableFiles(target.path, target.name);
+    }
+    return sqlTableNames(target.name, target.sql, target.name);
 }
 
 QStringList AliasFileEngine::aliasParameters(const QString& aliasName) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "report/catalogue.h"
+#include "report/engine_sql.h"
 
 namespace lw {
 
@@ -17,6 +18,16 @@ public:
     static QString locateConfiguration();
 
     QString configurationFile() const { return m_file; }
+
+    // Where an alias's data lives: a directory of table files, or an SQL database with the
+    // settings its table listing connects with. Throws EngineError as tableNames does.
+    struct Target {
+        QString name;        // the alias as the configuration spells it
+        bool directory = false;
+        QString path;        // the directory of a directory alias
+        SqlSource sql;       // the database of any other alias
+    };
+    Target target(const QString& alias) const;
 
     QStringList aliasNames() override;
     QStringList tableNames(const QString& alias) override;

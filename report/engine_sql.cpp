@@ -185,6 +185,10 @@ QStringList listOdbc(const QString& name, const SqlSource& source, const QString
 
 } // namespace
 
+bool openSqlConnection(const QString& connectionName, const SqlSource& source, const QString& alias) {
+    return openConnection(connectionName, source, alias);
+}
+
 QStringList sqlTableNames(const QString& connectionName, const SqlSource& source, const QString& alias) {
     if (source.driver == QLatin1String("QPSQL")) {
         return listPostgres(connectionName, source, alias);

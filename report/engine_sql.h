@@ -24,6 +24,11 @@ struct SqlSource {
 // connectionName, opening it when it does not exist yet or was made for other settings; an open
 // connection stays open for later listings. Throws EngineError (naming the alias) when the driver
 // is missing or the database cannot be opened or read.
+// Makes sure the connection named connectionName is open with the settings of source, opening it
+// when it does not exist yet or was made for other settings. Returns true when an open connection
+// is reused. Throws EngineError (naming the alias) when the driver is missing or it cannot open.
+bool openSqlConnection(const QString& connectionName, const SqlSource& source, const QString& alias);
+
 QStringList sqlTableNames(const QString& connectionName, const SqlSource& source, const QString& alias);
 
 } // namespace lw

@@ -19,6 +19,7 @@ inline constexpr int maxRows = 65536;
 inline constexpr int maxColumns = 256;
 inline constexpr int maxCellText = 32767;
 inline constexpr int maxSheetName = 31;
+inline constexpr int maxRowBreaks = 1026; // page breaks a sheet can hold
 
 // Any failure to read or write a workbook. The text names the problem in words a user understands
 // ("... is an Excel 5.0/95 workbook: save it as Excel 97-2003 workbook", "... is encrypted",
@@ -164,6 +165,9 @@ struct Workbook {
 // (Excel 5.0/95), no "Workbook" stream, FILEPASS (encrypted), damaged or truncated records.
 // Never crashes or allocates without bound on hostile input.
 Workbook readWorkbook(const QString& path);
+// Reads the records of a "Workbook" stream already taken out of its compound file (the same
+// checks as readWorkbook; for tests and the fuzz target).
+Workbook readWorkbookStream(const QByteArray& workbookStream);
 
 // Whether a text is a valid sheet name on its own: 1 to 31 characters, none of []:*?/\ and not
 // starting or ending with an apostrophe. Empty when valid, else the reason.
@@ -221,7 +225,7 @@ public:
     void setRow(const RowFormat& row);
     void writeBlank(int row, int column, quint16 xf);
     void writeNumber(int row, int column, quint16 xf, double value);
-    void writeText(int row, int column, quint16 xf, const QString& text); // Error past 32,767
+    void writeText(int row, int column, quint16 xf, const QString& text); // Error past 32,767; "" is a blank
     void writeBoolean(int row, int column, quint16 xf, bool value);
     void writeError(int row, int column, quint16 xf, quint8 code);
     void writeValue(int row, int column, quint16 xf, const Value& value);

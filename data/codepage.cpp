@@ -1,0 +1,148 @@
+// Code pages of table files: the dBASE language driver bytes and the decoder of table text.
+#include "data/codepage.h"
+
+#include <QStringDecoder>
+
+namespace lw::data {
+
+int codePageOfLanguageDriver(unsigned char driver) {
+    switch (driver) {
+    case 0x01: case 0x09: case 0x0B: case 0x0D: case 0x0F: case 0x11: case 0x15: case 0x18:
+    case 0x19: case 0x1B:
+        return 437;
+    case 0x02: case 0x0A: case 0x0E: case 0x10: case 0x12: case 0x14: case 0x16: case 0x1A:
+    case 0x1D: case 0x25: case 0x37:
+        return 850;
+    case 0x03: case 0x57: case 0x58: case 0x59:
+        return 1252;
+    case 0x04:
+        return 10000;
+    case 0x08: case 0x17: case 0x66:
+        return 865;
+    case 0x13: case 0x7B:
+        return 932;
+    case 0x1C: case 0x6C:
+        return 863;
+    case 0x1F: case 0x22: case 0x23: case 0x40: case 0x64: case 0x87:
+        return 852;
+    case 0x24:
+        return 860;
+    case 0x26: case 0x65:
+        return 866;
+    case 0x4D: case 0x7A:
+        return 936;
+    case 0x4E: case 0x79:
+        return 949;
+    case 0x4F: case 0x78:
+        return 950;
+    case 0x50: case 0x7C:
+        return 874;
+    case 0x67:
+        return 861;
+    case 0x6A: case 0x86:
+        return 737;
+    case 0x6B: case 0x88:
+        return 857;
+    case 0x7D:
+        return 1255;
+    case 0x7E:
+        return 1256;
+    case 0x96:
+        return 10007;
+    case 0x97:
+        return 10029;
+    case 0x98:
+        return 10006;
+    case 0xC8:
+        return 1250;
+    case 0xC9:
+        return 1251;
+    case 0xCA:
+        return 1254;
+    case 0xCB:
+        return 1253;
+    case 0xCC:
+        return 1257;
+    default:
+        return 0;
+    }
+}
+
+namespace {
+
+// The names Qt (through ICU) knows the multi-byte pages by.
+QByteArray multiByteName(int codePage) {
+    switch (codePage) {
+    case 932:
+        return "Shift_JIS";
+    case 936:
+        return "GBK";
+    case 949:
+        return "windows-949";
+    case 950:
+        return "Big5";
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+TextDecoder::TextDecoder(int codePage) : m_codePage(codePage) {
+    m_high = singleByteTable(codePage);
+    if (m_high == nullptr) {
+        const QByteArray name = multiByteName(codePage);
+        if (!name.isEmpty() && QStringDecoder(name.constData()).isValid()) {
+            m_decoderName = name;
+            return;
+        }
+        m_known = false;
+        m_codePage = 1252;
+        m_high = singleByteTable(1252);
+    }
+}
+
+void TextDecoder::decode(const char* bytes, qsizetype length, QString& out) const {
+    if (m_high == nullptr) {
+        QStringDecoder decoder(m_decoderName.constData());
+        out = decoder(QByteArrayView(bytes, length));
+        return;
+    }
+    out.resize(length);
+    char16_t* d = reinterpret_cast<char16_t*>(out.data());
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes);
+    for (qsizetype i = 0; i < length; ++i) {
+        const unsigned char c = s[i];
+        d[i] = c < 0x80 ? char16_t(c) : m_high[c - 0x80];
+    }
+}
+
+void TextDecoder::decodeUtf8(const char* bytes, qsizetype length, std::string& out) const {
+    out.clear();
+    if (m_high == nullptr) {
+        QString text;
+        decode(bytes, length, text);
+        const QByteArray utf8 = text.toUtf8();
+        out.assign(utf8.constData(), std::size_t(utf8.size()));
+        return;
+    }
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes);
+    for (qsizetype i = 0; i < length; ++i) {
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            out.push_back(char(c));
+            continue;
+        }
+        const char16_t u = m_high[c - 0x80];
+        if (u < 0x800) {
+            out.push_back(char(0xC0 | (u >> 6)));
+            out.push_back(char(0x80 | (u & 0x3F)));
+        } else {
+            out.push_back(char(0xE0 | (u >> 12)));
+            out.push_back(char(0x80 | ((u >> 6) & 0x3F)));
+            out.push_back(char(0x80 | (u & 0x3F)));
+        }
+    }
+}
+
+} // namespace lw::data

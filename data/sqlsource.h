@@ -1,0 +1,16 @@
+// Table data of database aliases (SQLite, PostgreSQL, ODBC) through Qt's SQL drivers.
+#pragma once
+
+#include "data/tabledata.h"
+#include "report/engine_sql.h"
+
+namespace lw::data {
+
+// A data source over the database of an alias: the engine's own SQL, one statement, reading
+// only, forward-only results. Throws DataError (Source) when the database cannot be opened.
+std::unique_ptr<DataSource> openSqlSource(const QString& alias, const SqlSource& source);
+
+// The table name quoted for the engine of driver ("schema.table" of PostgreSQL as two names).
+QString quoteTableName(const QString& driver, const QString& table);
+
+} // namespace lw::data

@@ -1,0 +1,55 @@
+// The record streams the data sources hand out: the range From..To over any source of records,
+// a table file read directly, and the parts the SQL-based streams share.
+#pragma once
+
+#include "data/tablefile.h"
+
+namespace lw::data {
+
+// A stream that cuts what fetch() delivers to the records from..to (counted from 1).
+class RangedStream : public RecordStream {
+public:
+    RangedStream(int from, int to);
+    bool next(Record& record) final;
+
+protected:
+    // The next record of the whole result into record, or past it when record is null; false at
+    // the end. Throws DataError.
+    virtual bool fetch(Record* record) = 0;
+    // Called once when the range is over or the result has ended: resources may go.
+    virtual void finish() {}
+    // New warnings of the source, added to the stream's own.
+    void addWarnings(const QStringList& warnings);
+
+private:
+    qint64 m_from = 1;
+    qint64 m_to = 0; // 0: to the end
+    qint64 m_position = 0; // records of the result passed so far
+    bool m_done = false;
+};
+
+// The records of a table file, unfiltered, straight from its reader.
+class TableStream : public RangedStream {
+public:
+    TableStream(std::unique_ptr<TableReader> reader, int from, int to);
+
+protected:
+    bool fetch(Record* record) override;
+    void finish() override;
+
+private:
+    std::unique_ptr<TableReader> m_reader;
+};
+
+// The records of `SELECT * FROM "<table>" <condition>` over a table file, run in an in-memory
+// SQLite database through a virtual table over the reader. Throws DataError (Query) when the
+// condition is refused or bad.
+std::unique_ptr<RecordStream> queryTableFile(std::unique_ptr<TableReader> reader, const QString& table,
+                                             const QString& condition, int from, int to);
+
+// Whether the text holds a second statement after the first (a ";" outside quotes and comments
+// followed by anything but blanks and comments). Quotes: '...', "...", `...`, [...] and
+// PostgreSQL's $tag$...$tag$; comments: -- and /* */.
+bool hasSecondStatement(const QString& sql);
+
+} // namespace lw::data

@@ -1,0 +1,332 @@
+// The way in to table data: opening a source (a directory of table files or an SQL alias), the
+// table files' input, the record range and the plain stream over a table file.
+#include "data/tabledata.h"
+
+#include "data/sqlsource.h"
+#include "data/streams.h"
+#include "report/catalogue.h"
+#include "report/engine_aliasfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace lw::data {
+
+DataError::DataError(Kind kind, const QString& text) : std::runtime_error(text.toStdString()), m_kind(kind) {}
+
+void failTable(const QString& path, const QString& reason) {
+    throw DataError(DataError::Kind::Table, QStringLiteral("The table file \"%1\" cannot be read: %2").arg(path, reason));
+}
+
+// ---- input files
+
+InputFile::InputFile(const QString& path) : m_path(path) {
+    const QByteArray name = QFile::encodeName(path);
+    // Opening a named pipe would wait for a writer: only plain files are opened, without blocking.
+    m_fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (m_fd < 0) {
+        failTable(path, QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    struct stat st {};
+    if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(m_fd);
+        m_fd = -1;
+        failTable(path, QStringLiteral("it is not a plain file"));
+    }
+    m_size = st.st_size;
+}
+
+InputFile::~InputFile() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+}
+
+bool InputFile::readAt(qint64 offset, void* buffer, qint64 length) const {
+    if (offset < 0 || length < 0 || offset > m_size || length > m_size - offset) {
+        return false;
+    }
+    auto* out = static_cast<char*>(buffer);
+    while (length > 0) {
+        const ssize_t n = ::pread(m_fd, out, std::size_t(length), off_t(offset));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        out += n;
+        offset += n;
+        length -= n;
+    }
+    return true;
+}
+
+// ---- table files
+
+std::unique_ptr<TableReader> openTableFile(const QString& path) {
+    // Paradox tables are told by their name: a .db file; anything else is taken for dBASE.
+    if (path.endsWith(QLatin1String(".db"), Qt::CaseInsensitive)) {
+        return openParadox(path);
+    }
+    return openDbf(path);
+}
+
+void readRecord(TableReader& reader, Record& record) {
+    const std::size_t n = reader.fields().size();
+    record.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        reader.value(int(i), record[i]);
+    }
+}
+
+// ---- streams
+
+RangedStream::RangedStream(int from, int to) : m_from(std::max(from, 1)), m_to(to) {
+    m_done = to != 0 && to < m_from;
+}
+
+bool RangedStream::next(Record& record) {
+    if (m_done) {
+        return false;
+    }
+    if (m_to > 0 && m_position >= m_to) {
+        m_done = true;
+        finish();
+        return false;
+    }
+    while (m_position < m_from - 1) {
+        if (!fetch(nullptr)) {
+            m_done = true;
+            finish();
+            return false;
+        }
+        ++m_position;
+    }
+    if (!fetch(&record)) {
+        m_done = true;
+        finish();
+        return false;
+    }
+    ++m_position;
+    if (m_to > 0 && m_position >= m_to) {
+        // Nothing more is needed: the source may go now.
+        m_done = true;
+        finish();
+    }
+    return true;
+}
+
+void RangedStream::addWarnings(const QStringList& warnings) {
+    for (const QString& w : warnings) {
+        if (!m_warnings.contains(w)) {
+            m_warnings.append(w);
+        }
+    }
+}
+
+TableStream::TableStream(std::unique_ptr<TableReader> reader, int from, int to)
+    : RangedStream(from, to), m_reader(std::move(reader)) {
+    m_fields = m_reader->fields();
+    addWarnings(m_reader->warnings());
+}
+
+bool TableStream::fetch(Record* record) {
+    const qsizetype known = m_reader->warnings().size();
+    const bool more = m_reader->advance();
+    if (more && record != nullptr) {
+        readRecord(*m_reader, *record);
+    }
+    if (m_reader->warnings().size() != known) {
+        addWarnings(m_reader->warnings());
+    }
+    return more;
+}
+
+void TableStream::finish() {
+    addWarnings(m_reader->warnings());
+    m_reader.reset();
+}
+
+bool hasSecondStatement(const QString& sql) {
+    const qsizetype n = sql.size();
+    bool ended = false; // a ";" was met outside quotes and comments
+    qsizetype i = 0;
+    while (i < n) {
+        const QChar c = sql.at(i);
+        // Comments and blanks may follow the end of the statement.
+        if (c == QLatin1Char('-') && i + 1 < n && sql.at(i + 1) == QLatin1Char('-')) {
+            while (i < n && sql.at(i) != QLatin1Char('\n')) {
+                ++i;
+            }
+            continue;
+        }
+        if (c == QLatin1Char('/') && i + 1 < n && sql.at(i + 1) == QLatin1Char('*')) {
+            const qsizetype end = sql.indexOf(QLatin1String("*/"), i + 2);
+            i = end < 0 ? n : end + 2;
+            continue;
+        }
+        if (c.isSpace()) {
+            ++i;
+            continue;
+        }
+        if (ended && c != QLatin1Char(';')) {
+            return true;
+        }
+        if (c == QLatin1Char(';')) {
+            ended = true;
+            ++i;
+            continue;
+        }
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('[')) {
+            const QChar close = c == QLatin1Char('[') ? QLatin1Char(']') : c;
+            // E'...' strings of PostgreSQL take backslash escapes.
+            const bool backslashes = c == QLatin1Char('\'') && i > 0 &&
+                                     (sql.at(i - 1) == QLatin1Char('E') || sql.at(i - 1) == QLatin1Char('e'));
+            ++i;
+            while (i < n) {
+                if (backslashes && sql.at(i) == QLatin1Char('\\')) {
+                    i += 2;
+                    continue;
+                }
+                if (sql.at(i) == close) {
+                    // A doubled quote stands for itself.
+                    if (i + 1 < n && sql.at(i + 1) == close && close != QLatin1Char(']')) {
+                        i += 2;
+                        continue;
+                    }
+                    break;
+                }
+                ++i;
+            }
+            ++i;
+            continue;
+        }
+        if (c == QLatin1Char('$')) {
+            // A dollar quote: $$...$$ or $tag$...$tag$.
+            qsizetype j = i + 1;
+            while (j < n && (sql.at(j).isLetterOrNumber() || sql.at(j) == QLatin1Char('_'))) {
+                ++j;
+            }
+            if (j < n && sql.at(j) == QLatin1Char('$') && (j == i + 1 || !sql.at(i + 1).isDigit())) {
+                const QString tag = sql.mid(i, j - i + 1);
+                const qsizetype end = sql.indexOf(tag, j + 1);
+                i = end < 0 ? n : end + tag.size();
+                continue;
+            }
+        }
+        ++i;
+    }
+    return false;
+}
+
+// ---- a directory of table files
+
+namespace {
+
+class DirectorySource : public DataSource {
+public:
+    explicit DirectorySource(const QString& directory) : m_directory(directory) {}
+
+    std::vector<Field> fields(const QString& table) override { return openTable(table)->fields(); }
+
+    std::unique_ptr<RecordStream> query(const QString& table, const QString& condition, int from,
+                                        int to) override {
+        std::unique_ptr<TableReader> reader = openTable(table);
+        if (condition.trimmed().isEmpty()) {
+            return std::make_unique<TableStream>(std::move(reader), from, to);
+        }
+        return queryTableFile(std::move(reader), table, condition, from, to);
+    }
+
+private:
+    // The table's file: its exact name first, else the same name in another case, else with the
+    // extension .dbf or .db added.
+    std::unique_ptr<TableReader> openTable(const QString& table) {
+        const QString name = table.trimmed();
+        if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".") ||
+            name == QLatin1String("..")) {
+            throw DataError(DataError::Kind::Table,
+                            QStringLiteral("\"%1\" is not the name of a table file").arg(table));
+        }
+        const QDir dir(m_directory);
+        QString path = dir.filePath(name);
+        if (!QFileInfo(path).isFile()) {
+            path.clear();
+            const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
+            const QString wanted[] = {name, name + QLatin1String(".dbf"), name + QLatin1String(".db")};
+            for (const QString& w : wanted) {
+                for (const QString& candidate : names) {
+                    if (candidate.compare(w, Qt::CaseInsensitive) == 0) {
+                        path = dir.filePath(candidate);
+                        break;
+                    }
+                }
+                if (!path.isEmpty()) {
+                    break;
+                }
+            }
+        }
+        if (path.isEmpty()) {
+            throw DataError(DataError::Kind::Table,
+                            QStringLiteral("The table \"%1\" does not exist in the directory \"%2\"")
+                                .arg(table, m_directory));
+        }
+        return openTableFile(path);
+    }
+
+    QString m_directory;
+};
+
+std::unique_ptr<DataSource> openDirectory(const QString& directory, const QString& alias) {
+    const QFileInfo info(directory);
+    if (!info.isDir()) {
+        throw DataError(DataError::Kind::Source,
+                        alias.isEmpty()
+                            ? QStringLiteral("The directory \"%1\" does not exist").arg(directory)
+                            : QStringLiteral("The directory \"%1\" of alias \"%2\" does not exist").arg(directory, alias));
+    }
+    return std::make_unique<DirectorySource>(QDir::cleanPath(info.absoluteFilePath()));
+}
+
+} // namespace
+
+std::unique_ptr<DataSource> DataSource::open(const SourceSpec& spec) {
+    const QString path = spec.path.trimmed();
+    if (path.isEmpty()) {
+        throw DataError(DataError::Kind::Source,
+                        spec.alias ? QStringLiteral("No alias is given") : QStringLiteral("No directory is given"));
+    }
+    if (!spec.alias) {
+        // A name that is not a path is an alias whose directory is meant.
+        const bool isPath = path.startsWith(QLatin1Char('/')) || (path.size() >= 2 && path.at(1) == QLatin1Char(':'));
+        return openDirectory(isPath ? path : normalisePath(path), QString());
+    }
+    try {
+        if (auto* file = dynamic_cast<AliasFileEngine*>(&engine())) {
+            const AliasFileEngine::Target target = file->target(path);
+            if (target.directory) {
+                return openDirectory(target.path, target.name);
+            }
+            return openSqlSource(target.name, target.sql);
+        }
+        // Another engine (a test's): only directory aliases, through their parameters.
+        const QStringList parameters = engine().aliasParameters(path);
+        if (!parameters.isEmpty() && parameters.first().startsWith(QLatin1String("PATH="))) {
+            return openDirectory(parameters.first().mid(5), path);
+        }
+        throw DataError(DataError::Kind::Source, QStringLiteral("The alias \"%1\" names no directory").arg(path));
+    } catch (const EngineError& e) {
+        throw DataError(DataError::Kind::Source, QString::fromStdString(e.what()));
+    }
+}
+
+} // namespace lw::data

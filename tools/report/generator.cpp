@@ -1,0 +1,677 @@
+// The report generator's work without windows: the definition, the blank, the query, and the
+// report sheets written record by record (columnar band copies, one-sheet forms, a sheet per record).
+#include "tools/report/generator.h"
+
+#include "data/tabledata.h"
+#include "tools/common/markers.h"
+#include "tools/common/toolkit.h"
+
+#include <QFileInfo>
+#include <QHash>
+#include <QRegularExpression>
+
+#include <cmath>
+#include <functional>
+
+namespace lw::report {
+
+ReportFailure::ReportFailure(int caption, const QString& text)
+    : std::runtime_error(text.toStdString()), m_caption(caption) {}
+
+namespace {
+
+constexpr double maxExactInteger = 9007199254740992.0; // 2^53
+
+const QString DateFormat = QStringLiteral("yyyy-mm-dd");
+const QString TimeFormat = QStringLiteral("hh:mm:ss");
+const QString StampFormat = QStringLiteral("yyyy-mm-dd hh:mm:ss");
+
+// Serial day number of a date in the workbook's date system; false when the system cannot show it.
+bool dateSerial(const QDate& date, bool date1904, double& serial) {
+    if (!date.isValid())
+        return false;
+    if (date1904) {
+        const qint64 d = QDate(1904, 1, 1).daysTo(date);
+        serial = double(d);
+        return d >= 0;
+    }
+    if (date < QDate(1900, 1, 1))
+        return false;
+    // Day 60 is the format's 29 February 1900, which never was: dates before March count from 31 Dec 1899.
+    serial = date < QDate(1900, 3, 1) ? double(QDate(1899, 12, 31).daysTo(date))
+                                      : double(QDate(1899, 12, 30).daysTo(date));
+    return true;
+}
+
+double timeFraction(const QTime& time) {
+    return time.isValid() ? time.msecsSinceStartOfDay() / 86400000.0 : 0.0;
+}
+
+QString valueText(const data::Value& v) {
+    switch (v.kind) {
+    case data::Value::Kind::Null:
+        return {};
+    case data::Value::Kind::Integer:
+        return QString::number(v.integer);
+    case data::Value::Kind::Double:
+        return QString::number(v.number, 'g', 15);
+    case data::Value::Kind::Decimal:
+    case data::Value::Kind::Text:
+        return v.text;
+    case data::Value::Kind::Date:
+        return v.date.toString(Qt::ISODate);
+    case data::Value::Kind::Time:
+        return v.time.toString(QStringLiteral("HH:mm:ss"));
+    case data::Value::Kind::Timestamp:
+        return v.date.toString(Qt::ISODate) + u' ' + v.time.toString(QStringLiteral("HH:mm:ss"));
+    case data::Value::Kind::Logical:
+        return v.logical ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
+    }
+    return {};
+}
+
+// A text cut to the format's limit, never through a surrogate pair.
+QString cutText(const QString& text, bool& cut) {
+    cut = text.size() > xls::maxCellText;
+    if (!cut)
+        return text;
+    qsizetype n = xls::maxCellText;
+    if (text.at(n - 1).isHighSurrogate())
+        --n;
+    return text.left(n);
+}
+
+// The condition as the query takes it: a bare expression ("AMOUNT > 100", as users type it after
+// "Select * from T") gets its WHERE; a condition that starts with a clause keyword stays as written.
+QString conditionClause(const QString& condition) {
+    const QString c = condition.trimmed();
+    if (c.isEmpty())
+        return c;
+    static const QRegularExpression clause(
+        QStringLiteral("^(where|order|group|having|limit|union|except|intersect|window)\\b"),
+        QRegularExpression::CaseInsensitiveOption);
+    return clause.match(c).hasMatch() ? c : QStringLiteral("WHERE ") + c;
+}
+
+} // namespace
+
+// The query's records, with the source's errors turned into notices.
+class RecordSourceHolder {
+public:
+    explicit RecordSourceHolder(std::unique_ptr<data::RecordStream> s) : m_stream(std::move(s)) {}
+    bool next(data::Record& r, const std::function<void(const std::exception&)>& fail) {
+        try {
+            return m_stream->next(r);
+        } catch (const data::DataError& e) {
+            fail(e);
+        }
+        return false;
+    }
+    QStringList warnings() const { return m_stream->warnings(); }
+
+private:
+    std::unique_ptr<data::RecordStream> m_stream;
+};
+
+// The state of writing one report: the writer, where the copy goes and which record fills it.
+struct Generator::Writing {
+    Generator& g;
+    xls::WorkbookWriter& out;
+    const xls::Workbook& blank;
+    const Template& t;
+    const xls::Sheet& sheet; // the report sheet of the blank
+    const data::Record* record = nullptr;
+    qint64 number = 0;
+    double todaySerial = 0;
+    QString todayText;
+    QHash<quint32, quint16> derivedXf;
+    QSet<QString> usedNames; // lower case
+    // Columnar: the band's copies on each sheet, for footers that total over the band.
+    std::vector<xls::RowSpan> pieces;
+    bool inFooter = false;
+
+    Writing(Generator& gen, xls::WorkbookWriter& w, const xls::Workbook& b, const Template& tp)
+        : g(gen), out(w), blank(b), t(tp), sheet(b.sheets[std::size_t(tp.sheetIndex)]) {}
+
+    int currentSheet() const { return out.sheetCount() - 1; }
+
+    QString uniqueName(const QString& wanted) {
+        QString name = wanted;
+        for (qint64 k = 2; usedNames.contains(name.toLower()); ++k)
+            name = numberedSheetName(wanted, k);
+        usedNames.insert(name.toLower());
+        return name;
+    }
+
+    // The cell's format, or a copy with a date or time format when the cell shows plain numbers.
+    quint16 xfFor(quint16 xf, int kind) {
+        const quint32 key = (quint32(xf) << 2) | quint32(kind);
+        const auto it = derivedXf.constFind(key);
+        if (it != derivedXf.constEnd())
+            return *it;
+        quint16 result = xf;
+        if (!blank.isDateFormat(xf)) {
+            const QString code = blank.numberFormat(xf).trimmed();
+            if (code.isEmpty() || code.compare(QStringLiteral("General"), Qt::CaseInsensitive) == 0 ||
+                code == QStringLiteral("@"))
+                result = out.withNumberFormat(xf, kind == 0 ? DateFormat : kind == 1 ? TimeFormat : StampFormat);
+        }
+        derivedXf.insert(key, result);
+        return result;
+    }
+
+    void writeText(int row, const CellPlan& c, const QString& text, const QString& what) {
+        bool cut = false;
+        const QString written = cutText(text, cut);
+        if (cut)
+            g.warn(QStringLiteral("Text longer than 32,767 characters was cut (%1).").arg(what));
+        out.writeText(row, c.column, c.xf, written);
+    }
+
+    void writeField(int row, const CellPlan& c) {
+        if (!record || c.field < 0 || std::size_t(c.field) >= record->size()) {
+            out.writeValue(row, c.column, c.xf, c.value); // outside the report sheet: the marker as it stands
+            return;
+        }
+        const data::Value& v = (*record)[std::size_t(c.field)];
+        double serial = 0;
+        switch (v.kind) {
+        case data::Value::Kind::Null:
+            out.writeBlank(row, c.column, c.xf);
+            return;
+        case data::Value::Kind::Integer:
+            if (std::fabs(double(v.integer)) <= maxExactInteger)
+                out.writeNumber(row, c.column, c.xf, double(v.integer));
+            else // beyond 2^53 a number would be rounded
+                out.writeText(row, c.column, c.xf, QString::number(v.integer));
+            return;
+        case data::Value::Kind::Double:
+            if (std::isfinite(v.number))
+                out.writeNumber(row, c.column, c.xf, v.number);
+            else
+                out.writeError(row, c.column, c.xf, 0x24); // #NUM!
+            return;
+        case data::Value::Kind::Decimal: {
+            bool ok = false;
+            const double d = v.text.toDouble(&ok);
+            if (ok && std::isfinite(d))
+                out.writeNumber(row, c.column, c.xf, d);
+            else
+                out.writeText(row, c.column, c.xf, v.text);
+            return;
+        }
+        case data::Value::Kind::Text:
+            writeText(row, c, v.text, QStringLiteral("field %1").arg(g.m_fieldNames.value(c.field)));
+            return;
+        case data::Value::Kind::Date:
+            if (dateSerial(v.date, blank.date1904, serial))
+                out.writeNumber(row, c.column, xfFor(c.xf, 0), serial);
+            else
+                out.writeText(row, c.column, c.xf, valueText(v));
+            return;
+        case data::Value::Kind::Time:
+            out.writeNumber(row, c.column, xfFor(c.xf, 1), timeFraction(v.time));
+            return;
+        case data::Value::Kind::Timestamp:
+            if (dateSerial(v.date, blank.date1904, serial))
+                out.writeNumber(row, c.column, xfFor(c.xf, 2), serial + timeFraction(v.time));
+            else
+                out.writeText(row, c.column, c.xf, valueText(v));
+            return;
+        case data::Value::Kind::Logical:
+            out.writeBoolean(row, c.column, c.xf, v.logical);
+            return;
+        }
+    }
+
+    void writeCell(int row, int rowOffset, const CellPlan& c) {
+        switch (c.kind) {
+        case CellPlan::Kind::Static:
+            if (c.value.type == xls::ValueType::Empty)
+                out.writeBlank(row, c.column, c.xf);
+            else
+                out.writeValue(row, c.column, c.xf, c.value);
+            return;
+        case CellPlan::Kind::Formula: {
+            xls::Formula f = *c.formula;
+            if (inFooter && c.spreadsOverBand) {
+                // The total over the band covers every copy: one range on one sheet, else one per sheet.
+                std::vector<xls::RowSpan> spans = pieces;
+                if (spans.size() == 1 && spans.front().sheet == currentSheet())
+                    spans.front().sheet = -1;
+                if (!f.spreadArea(t.bandFirst, t.bandLast, spans))
+                    g.warn(QStringLiteral("The formula in %1 could not grow over every copy of the band "
+                                          "(a function takes at most 30 arguments).")
+                               .arg(cellName(row, c.column)));
+            } else if (rowOffset != 0 && !f.moveRows(rowOffset)) {
+                g.warn(QStringLiteral("The formula in %1 refers past the sheet's edge after moving: #REF!.")
+                           .arg(cellName(row, c.column)));
+            }
+            out.writeFormula(row, c.column, c.xf, f, c.value);
+            return;
+        }
+        case CellPlan::Kind::Field:
+            writeField(row, c);
+            return;
+        case CellPlan::Kind::Number:
+            out.writeNumber(row, c.column, c.xf, double(number));
+            return;
+        case CellPlan::Kind::Date:
+            out.writeNumber(row, c.column, xfFor(c.xf, 0), todaySerial);
+            return;
+        case CellPlan::Kind::Text: {
+            QString text;
+            for (const TextPart& p : c.parts) {
+                switch (p.kind) {
+                case TextPart::Kind::Literal:
+                    text += p.literal;
+                    break;
+                case TextPart::Kind::Field:
+                    if (record && p.field >= 0 && std::size_t(p.field) < record->size())
+                        text += valueText((*record)[std::size_t(p.field)]);
+                    else
+                        text += QStringLiteral("${") + g.m_fieldNames.value(p.field) + u'}';
+                    break;
+                case TextPart::Kind::Number:
+                    text += QString::number(number);
+                    break;
+                case TextPart::Kind::Report:
+                    text += g.m_def.name;
+                    break;
+                case TextPart::Kind::Date:
+                    text += todayText;
+                    break;
+                }
+            }
+            writeText(row, c, text, QStringLiteral("cell %1").arg(cellName(row, c.column)));
+            return;
+        }
+        }
+    }
+
+    // Writes row src of the report sheet at row dst; formulas move by dst - src.
+    void writeRow(int src, int dst) {
+        const RowPlan& rp = t.rows[std::size_t(src)];
+        if (rp.format) {
+            xls::RowFormat f = *rp.format;
+            f.row = dst;
+            out.setRow(f);
+        }
+        for (const CellPlan& c : rp.cells)
+            writeCell(dst, dst - src, c);
+    }
+
+    void writeRows(int first, int last, int dstFirst) {
+        for (int r = first; r <= last; ++r)
+            writeRow(r, dstFirst + (r - first));
+    }
+
+    // The sheet's merged cells and page breaks that lie within rows first..last, moved by offset.
+    void copyMergedAndBreaks(int first, int last, int offset) {
+        for (const xls::MergedRange& m : sheet.merged)
+            if (m.firstRow >= first && m.lastRow <= last)
+                out.addMerged({m.firstRow + offset, m.lastRow + offset, m.firstColumn, m.lastColumn});
+        for (int b : sheet.rowBreaks)
+            if (b > 0 && b >= first && b <= last)
+                out.addRowBreak(b + offset);
+    }
+
+    void beginReportSheet(const QString& name) {
+        out.beginSheet(name, &sheet);
+        if (sheet.printTitleRows)
+            out.setPrintTitleRows(sheet.printTitleRows->first, sheet.printTitleRows->second);
+    }
+};
+
+Generator::Generator(const QString& definitionPath) : m_definitionPath(definitionPath) {}
+
+Generator::~Generator() = default;
+
+QString Generator::reportPathFor(const QString& blankPath) {
+    QString base = blankPath;
+    if (base.endsWith(QStringLiteral(".xls"), Qt::CaseInsensitive))
+        base.chop(4);
+    return base + QStringLiteral("_report.xls");
+}
+
+void Generator::warn(const QString& text) {
+    if (m_warned.contains(text))
+        return;
+    m_warned.insert(text);
+    m_warnings << text;
+}
+
+Layout Generator::layout() const {
+    if (m_def.view == 1)
+        return Layout::Columnar;
+    return m_def.list == 1 ? Layout::FormSheets : Layout::FormOneSheet;
+}
+
+QStringList Generator::dropped() const {
+    QStringList out = m_blank.dropped;
+    for (const xls::Sheet& s : m_blank.sheets)
+        for (const QString& what : s.dropped)
+            out << QStringLiteral("%1 (sheet %2)").arg(what, s.name);
+    if (m_template.sheetIndex >= 0 && m_template.hasBand() && layout() == Layout::Columnar) {
+        const xls::Sheet& s = m_blank.sheets[std::size_t(m_template.sheetIndex)];
+        const int b0 = m_template.bandFirst, b1 = m_template.bandLast;
+        for (const xls::MergedRange& m : s.merged) {
+            const bool inside = m.lastRow < b0 || (m.firstRow >= b0 && m.lastRow <= b1) || m.firstRow > b1;
+            if (!inside)
+                out << QStringLiteral("merged cells %1:%2 across the edge of the band (sheet %3)")
+                           .arg(cellName(m.firstRow, m.firstColumn), cellName(m.lastRow, m.lastColumn), s.name);
+        }
+    }
+    return out;
+}
+
+void Generator::locate() {
+    if (!QFileInfo::exists(m_definitionPath))
+        throw ReportFailure(CaptionReportError,
+                            QStringLiteral("The report definition %1 does not exist.").arg(m_definitionPath));
+    m_def = readDefinition(m_definitionPath);
+    m_blankPath = workbookPathOf(m_definitionPath, m_def);
+    m_reportPath = reportPathFor(m_blankPath);
+    const QFileInfo blank(m_blankPath);
+    if (!blank.exists() || !blank.isFile())
+        throw ReportFailure(CaptionBlankNotFound, m_blankPath);
+    if (QFileInfo(m_reportPath).absoluteFilePath() == blank.absoluteFilePath())
+        throw ReportFailure(CaptionReportError,
+                            QStringLiteral("The report would replace its blank %1.").arg(m_blankPath));
+}
+
+void Generator::dataFailure(const std::exception& e) {
+    if (const auto* d = dynamic_cast<const data::DataError*>(&e)) {
+        if (d->kind() == data::DataError::Kind::Query)
+            throw ReportFailure(CaptionReportError, d->text());
+        throw ReportFailure(sourceCaption(m_def.alias),
+                            m_def.path + QStringLiteral(": ") + d->text());
+    }
+    throw ReportFailure(CaptionReportError, QString::fromUtf8(e.what()));
+}
+
+void Generator::prepare(bool allowUnknown) {
+    try {
+        m_blank = xls::readWorkbook(m_blankPath);
+    } catch (const xls::Error& e) {
+        throw ReportFailure(CaptionReportError, QString::fromUtf8(e.what()));
+    }
+    std::vector<data::Field> fields;
+    try {
+        m_source = data::DataSource::open(data::SourceSpec{m_def.alias, m_def.path});
+        fields = m_source->fields(m_def.db);
+    } catch (const data::DataError& e) {
+        dataFailure(e);
+    }
+    m_fieldNames.clear();
+    for (const data::Field& f : fields)
+        m_fieldNames << f.name;
+    m_template = analyseBlank(m_blank, m_fieldNames);
+    if (m_template.sheetIndex < 0)
+        throw ReportFailure(CaptionNoEntries, m_blankPath);
+    if (!m_template.unknown.isEmpty() && !allowUnknown)
+        throw ReportFailure(CaptionReportError,
+                            QStringLiteral("Unknown marker: %1").arg(m_template.unknown.join(QStringLiteral(", "))));
+    if (layout() == Layout::Columnar && !m_template.hasBand())
+        throw ReportFailure(CaptionReportError,
+                            QStringLiteral("The blank %1 has no field marker: a columnar report needs a band.")
+                                .arg(m_blankPath));
+    for (const QString& s : m_template.otherSheetFields)
+        warn(QStringLiteral("Field markers on sheet %1 are left as they are: only sheet %2 is filled.")
+                 .arg(s, m_blank.sheets[std::size_t(m_template.sheetIndex)].name));
+}
+
+std::unique_ptr<RecordSourceHolder> Generator::openQuery() {
+    const QString condition = m_def.sqlOnOff ? conditionClause(m_def.sql) : QString();
+    try {
+        return std::make_unique<RecordSourceHolder>(m_source->query(m_def.db, condition, m_def.from, m_def.to));
+    } catch (const data::DataError& e) {
+        dataFailure(e);
+    }
+}
+
+qint64 Generator::countRecords(Progress& progress) {
+    auto q = openQuery();
+    data::Record r;
+    qint64 n = 0;
+    const auto fail = [this](const std::exception& e) { dataFailure(e); };
+    while (q->next(r, fail)) {
+        ++n;
+        if ((n & 255) == 0) {
+            progress.counted = n;
+            if (progress.cancel)
+                throw Cancelled();
+        }
+    }
+    progress.counted = n;
+    progress.total = n;
+    return n;
+}
+
+CheckResult Generator::check(Progress& progress) {
+    CheckResult c;
+    c.records = countRecords(progress);
+    switch (layout()) {
+    case Layout::Columnar:
+        c.reportSheets = columnarSheets(c.records, m_template.bandFirst, m_template.bandHeight(),
+                                        m_template.footerHeight());
+        break;
+    case Layout::FormOneSheet:
+        c.reportSheets = formSheets(c.records, m_template.blockHeight());
+        break;
+    case Layout::FormSheets:
+        c.reportSheets = c.records;
+        break;
+    }
+    c.otherSheets = qint64(m_blank.sheets.size()) - 1;
+    return c;
+}
+
+void Generator::fill(Progress& progress) {
+    for (const QString& d : dropped())
+        warn(QStringLiteral("Not carried into the report: %1.").arg(d));
+    m_writer = std::make_unique<xls::WorkbookWriter>(m_reportPath);
+    try {
+        m_writer->useFormatsOf(m_blank);
+        m_writer->setDate1904(m_blank.date1904);
+        Writing w(*this, *m_writer, m_blank, m_template);
+        const QDate today = m_today.isValid() ? m_today : QDate::currentDate();
+        dateSerial(today, m_blank.date1904, w.todaySerial);
+        w.todayText = today.toString(Qt::ISODate);
+        for (int s = 0; s < int(m_blank.sheets.size()); ++s)
+            if (s != m_template.sheetIndex)
+                w.usedNames.insert(m_blank.sheets[std::size_t(s)].name.toLower());
+
+        for (int s = 0; s < int(m_blank.sheets.size()); ++s) {
+            if (s != m_template.sheetIndex) {
+                copyOtherSheet(w, s);
+                continue;
+            }
+            switch (layout()) {
+            case Layout::Columnar:
+                writeColumnar(w, progress);
+                break;
+            case Layout::FormOneSheet:
+                writeFormOneSheet(w, progress);
+                break;
+            case Layout::FormSheets:
+                writeFormSheets(w, progress);
+                break;
+            }
+        }
+    } catch (const xls::Error& e) {
+        abandon();
+        throw ReportFailure(CaptionReportError, QString::fromUtf8(e.what()));
+    } catch (...) {
+        abandon();
+        throw;
+    }
+}
+
+void Generator::finish() {
+    if (!m_writer)
+        return;
+    try {
+        m_writer->finish();
+    } catch (const xls::Error& e) {
+        abandon();
+        throw ReportFailure(CaptionReportError, QString::fromUtf8(e.what()));
+    }
+    m_writer.reset();
+}
+
+void Generator::abandon() {
+    m_writer.reset();
+}
+
+void Generator::closeData() {
+    m_source.reset();
+}
+
+namespace {
+
+void checkCancel(Progress& progress, qint64 n) {
+    progress.written.store(n, std::memory_order_relaxed);
+    if (progress.cancel.load(std::memory_order_relaxed))
+        throw Cancelled();
+}
+
+} // namespace
+
+void Generator::writeColumnar(Writing& w, Progress& progress) {
+    const Template& t = m_template;
+    const int b0 = t.bandFirst, b1 = t.bandLast, h = t.bandHeight(), f = t.footerHeight();
+    const QString base = w.sheet.name;
+    const auto fail = [this](const std::exception& e) { dataFailure(e); };
+
+    auto q = openQuery();
+    data::Record rec;
+    if (!q->next(rec, fail))
+        throw ReportFailure(CaptionNoData, m_def.db);
+
+    qint64 n = 0;
+    qint64 sheetNo = 0;
+    int row = 0;
+    const auto startSheet = [&](qint64 firstNumber) {
+        if (sheetNo > 0)
+            m_writer->endSheet();
+        ++sheetNo;
+        w.beginReportSheet(w.uniqueName(sheetNo == 1 ? base : numberedSheetName(base, sheetNo)));
+        w.record = nullptr;
+        w.number = firstNumber;
+        w.inFooter = false;
+        w.writeRows(0, b0 - 1, 0);
+        w.copyMergedAndBreaks(0, b0 - 1, 0);
+        row = b0;
+    };
+    do {
+        ++n;
+        if (sheetNo == 0 || row + h > xls::maxRows) {
+            startSheet(n);
+            w.pieces.push_back({w.currentSheet(), row, row - 1});
+        }
+        w.record = &rec;
+        w.number = n;
+        w.writeRows(b0, b1, row);
+        w.copyMergedAndBreaks(b0, b1, row - b0);
+        w.pieces.back().last = row + h - 1;
+        row += h;
+        checkCancel(progress, n);
+    } while (q->next(rec, fail));
+    for (const QString& warning : q->warnings())
+        warn(warning);
+
+    w.record = nullptr;
+    w.number = n;
+    if (row + f > xls::maxRows)
+        startSheet(n);
+    w.inFooter = true;
+    w.writeRows(b1 + 1, t.lastRow, row);
+    w.copyMergedAndBreaks(b1 + 1, t.lastRow, row - (b1 + 1));
+    w.inFooter = false;
+    m_writer->endSheet();
+}
+
+void Generator::writeFormOneSheet(Writing& w, Progress& progress) {
+    const int block = m_template.blockHeight();
+    const QString base = w.sheet.name;
+    const auto fail = [this](const std::exception& e) { dataFailure(e); };
+
+    auto q = openQuery();
+    data::Record rec;
+    if (!q->next(rec, fail))
+        throw ReportFailure(CaptionNoData, m_def.db);
+    qint64 n = 0;
+    qint64 sheetNo = 0;
+    int row = 0;
+    do {
+        ++n;
+        if (sheetNo == 0 || row + block > xls::maxRows) {
+            if (sheetNo > 0)
+                m_writer->endSheet();
+            ++sheetNo;
+            w.beginReportSheet(w.uniqueName(sheetNo == 1 ? base : numberedSheetName(base, sheetNo)));
+            row = 0;
+        }
+        if (row > 0)
+            m_writer->addRowBreak(row);
+        w.record = &rec;
+        w.number = n;
+        w.writeRows(0, m_template.lastRow, row);
+        w.copyMergedAndBreaks(0, m_template.lastRow, row);
+        row += block;
+        checkCancel(progress, n);
+    } while (q->next(rec, fail));
+    for (const QString& warning : q->warnings())
+        warn(warning);
+    m_writer->endSheet();
+}
+
+void Generator::writeFormSheets(Writing& w, Progress& progress) {
+    const auto fail = [this](const std::exception& e) { dataFailure(e); };
+    auto q = openQuery();
+    data::Record rec;
+    if (!q->next(rec, fail))
+        throw ReportFailure(CaptionNoData, m_def.db);
+    qint64 n = 0;
+    do {
+        ++n;
+        w.beginReportSheet(w.uniqueName(QString::number(n)));
+        w.record = &rec;
+        w.number = n;
+        w.writeRows(0, m_template.lastRow, 0);
+        w.copyMergedAndBreaks(0, m_template.lastRow, 0);
+        m_writer->endSheet();
+        checkCancel(progress, n);
+    } while (q->next(rec, fail));
+    for (const QString& warning : q->warnings())
+        warn(warning);
+}
+
+void Generator::copyOtherSheet(Writing& w, int sheetIndex) {
+    const xls::Sheet& s = m_blank.sheets[std::size_t(sheetIndex)];
+    m_writer->beginSheet(s.name, &s);
+    if (s.printTitleRows)
+        m_writer->setPrintTitleRows(s.printTitleRows->first, s.printTitleRows->second);
+    w.record = nullptr;
+    w.number = 0;
+    w.inFooter = false;
+    // Row formats and cells, both in row order, merged into one walk.
+    std::size_t ri = 0;
+    for (const xls::Cell& cell : s.cells) {
+        while (ri < s.rows.size() && s.rows[ri].row <= cell.row) {
+            m_writer->setRow(s.rows[ri]);
+            ++ri;
+        }
+        w.writeCell(cell.row, 0, planCell(cell, m_fieldNames));
+    }
+    for (; ri < s.rows.size(); ++ri)
+        m_writer->setRow(s.rows[ri]);
+    for (const xls::MergedRange& m : s.merged)
+        m_writer->addMerged(m);
+    for (int b : s.rowBreaks)
+        m_writer->addRowBreak(b);
+    m_writer->endSheet();
+}
+
+} // namespace lw::report

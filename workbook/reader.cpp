@@ -1,0 +1,838 @@
+// Reading a BIFF8 workbook: the compound file through libgsf, then our own walk over the
+// "Workbook" stream's records into the workbook model.
+#include "workbook/biff.h"
+#include "workbook/xls.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSet>
+
+#include <gsf/gsf.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <mutex>
+
+namespace lw::xls {
+
+using namespace biff;
+
+namespace {
+
+// One record of the stream: its identifier, where it starts and its data.
+struct Rec {
+    quint16 id = 0;
+    qsizetype pos = 0;
+    const char* data = nullptr;
+    qsizetype size = 0;
+};
+
+class Stream {
+public:
+    explicit Stream(const QByteArray& bytes) : m_b(bytes) {}
+    qsizetype size() const { return m_b.size(); }
+    void seek(qsizetype pos) { m_pos = pos; }
+    bool atEnd() const { return m_pos >= m_b.size(); }
+    // The next record; false at the end of the stream. A record that claims more data than the
+    // stream holds is an error.
+    bool next(Rec& r) {
+        if (m_pos + 4 > m_b.size()) {
+            if (m_pos < m_b.size() && m_pos + 4 > m_b.size())
+                throw Error("a record runs past the end of the workbook stream (the file is truncated)");
+            return false;
+        }
+        const char* p = m_b.constData() + m_pos;
+        r.id = biff::u16(p);
+        r.size = biff::u16(p + 2);
+        r.pos = m_pos;
+        if (m_pos + 4 + r.size > m_b.size())
+            throw Error("a record runs past the end of the workbook stream (the file is truncated)");
+        r.data = p + 4;
+        m_pos += 4 + r.size;
+        return true;
+    }
+    quint16 peekId() const {
+        if (m_pos + 4 > m_b.size())
+            return 0xFFFF;
+        return biff::u16(m_b.constData() + m_pos);
+    }
+    // A reader over a record's data and the CONTINUE records right after it.
+    Reader withContinues(const Rec& r) {
+        Reader reader;
+        reader.addSegment(r.data, r.size);
+        Rec c;
+        while (peekId() == rContinue && next(c))
+            reader.addSegment(c.data, c.size);
+        return reader;
+    }
+
+private:
+    const QByteArray& m_b;
+    qsizetype m_pos = 0;
+};
+
+double rkValue(quint32 v) {
+    double d;
+    if (v & 0x02) {
+        d = double(qint32(v) >> 2);
+    } else {
+        const quint64 bits = quint64(v & 0xFFFFFFFCu) << 32;
+        std::memcpy(&d, &bits, 8);
+    }
+    if (v & 0x01)
+        d /= 100;
+    return d;
+}
+
+void needSize(const Rec& r, qsizetype n, const char* what) {
+    if (r.size < n)
+        throw Error(QStringLiteral("a %1 record is too short").arg(QLatin1String(what)).toStdString());
+}
+
+QString sheetDropName(quint16 id) {
+    switch (id) {
+    case rMsoDrawing:
+    case rObj:
+    case rTxo:
+    case rMsoDrawingSelection:
+    case rImData:
+        return QStringLiteral("drawings");
+    case rNote:
+        return QStringLiteral("comments");
+    case rCondFmt:
+    case rCf:
+    case rCondFmt12:
+    case rCf12:
+    case rCfEx:
+        return QStringLiteral("conditional formats");
+    case rDval:
+    case rDv:
+        return QStringLiteral("data validation");
+    case rHlink:
+    case rQuickTip:
+        return QStringLiteral("hyperlinks");
+    case rAutoFilterInfo:
+    case rAutoFilter:
+    case rFilterMode:
+        return QStringLiteral("filters");
+    case rScenMan:
+    case rScenario:
+        return QStringLiteral("scenarios");
+    case rLabelRanges:
+        return QStringLiteral("label ranges");
+    case rFeat:
+        return QStringLiteral("protected ranges");
+    default:
+        return {};
+    }
+}
+
+bool isLayoutRecord(quint16 id) {
+    switch (id) {
+    case rCalcCount: case rCalcMode: case rRefMode: case rDelta: case rIteration: case rSaveRecalc:
+    case rPrintHeaders: case rPrintGridlines: case rGridSet: case rGuts: case rDefaultRowHeight:
+    case rWsBool: case rVerticalPageBreaks: case rHeader: case rFooter: case rHCenter: case rVCenter:
+    case rLeftMargin: case rRightMargin: case rTopMargin: case rBottomMargin: case rPls: case rSetup:
+    case rHeaderFooter: case rProtect: case rScenProtect: case rObjProtect: case rPassword:
+    case rDefColWidth: case 0x0099 /* STANDARDWIDTH */: case rWindow2: case rPlv: case rScl:
+    case rPane: case rSelection: case rSheetExt: case rPhoneticPr: case rFeatHdr: case rCodeName:
+        return true;
+    default:
+        return false;
+    }
+}
+
+struct SharedFormula {
+    int firstRow, lastRow, firstColumn, lastColumn;
+    QByteArray tokens;
+    QByteArray extra;
+};
+
+struct PendingShared {
+    std::size_t cell;
+    int baseRow, baseColumn;
+};
+
+class WorkbookReader {
+public:
+    explicit WorkbookReader(const QByteArray& bytes) : m_stream(bytes), m_bytes(bytes) {}
+
+    Workbook read();
+
+private:
+    void readGlobals();
+    void readSheet(qsizetype pos, Sheet& sheet);
+    void readPrintTitles(const QByteArray& nameRecord);
+    std::optional<Formula> convertFormula(const QByteArray& tokens, const QByteArray& extra, int row,
+                                          int column, bool shared);
+    void noteBook(const QString& what) {
+        if (!m_book.dropped.contains(what))
+            m_book.dropped.append(what);
+    }
+
+    Stream m_stream;
+    const QByteArray& m_bytes;
+    Workbook m_book;
+    std::vector<QString> m_sst;
+    struct BoundSheet {
+        quint32 pos;
+        quint8 type;
+        QString name;
+    };
+    std::vector<BoundSheet> m_bound;
+    std::vector<int> m_boundToModel;    // BOUNDSHEET index -> model sheet index, -1 for none
+    std::vector<bool> m_supbookInternal; // per SUPBOOK: this workbook's own sheets
+    struct Xti {
+        quint16 supbook, first, last;
+    };
+    std::vector<Xti> m_xti;
+    std::vector<QByteArray> m_names;
+};
+
+Workbook WorkbookReader::read() {
+    readGlobals();
+    m_boundToModel.assign(m_bound.size(), -1);
+    int model = 0;
+    for (std::size_t i = 0; i < m_bound.size(); ++i) {
+        if (m_bound[i].type == 0)
+            m_boundToModel[i] = model++;
+        else
+            noteBook(m_bound[i].type == 2 ? QStringLiteral("chart sheets") : QStringLiteral("macro sheets"));
+    }
+    m_book.sheets.resize(std::size_t(model));
+    for (std::size_t i = 0; i < m_bound.size(); ++i) {
+        if (m_boundToModel[i] < 0)
+            continue;
+        Sheet& sheet = m_book.sheets[std::size_t(m_boundToModel[i])];
+        sheet.name = m_bound[i].name;
+        readSheet(m_bound[i].pos, sheet);
+    }
+    for (const QByteArray& n : m_names)
+        readPrintTitles(n);
+    return std::move(m_book);
+}
+
+void WorkbookReader::readGlobals() {
+    Rec r;
+    if (!m_stream.next(r))
+        throw Error("the workbook stream is empty");
+    if (r.id != rBof || r.size < 4)
+        throw Error("the workbook stream does not start with a beginning-of-file record");
+    const quint16 version = biff::u16(r.data);
+    if (version != 0x0600)
+        throw Error("this is an Excel 5.0/95 or older workbook: save it as Excel 97-2003 workbook");
+    bool ended = false;
+    while (!ended && m_stream.next(r)) {
+        switch (r.id) {
+        case rEof:
+            ended = true;
+            break;
+        case rFilePass:
+            throw Error("the workbook is encrypted (password protected): save it without a password");
+        case rCodepage:
+            needSize(r, 2, "CODEPAGE");
+            m_book.codepage = biff::u16(r.data);
+            break;
+        case rDateMode:
+            needSize(r, 2, "DATEMODE");
+            m_book.date1904 = biff::u16(r.data) == 1;
+            break;
+        case rFont:
+        case rStyle:
+        case rPalette:
+        case rXfCrc:
+        case rXfExt:
+        case rStyleExt:
+            m_book.formats.records.append(Record{r.id, QByteArray(r.data, r.size)});
+            break;
+        case rXf:
+            needSize(r, 20, "XF");
+            m_book.xfFormatIndex.push_back(biff::u16(r.data + 2));
+            m_book.formats.records.append(Record{r.id, QByteArray(r.data, r.size)});
+            break;
+        case rFormat: {
+            Reader rd = m_stream.withContinues(r);
+            const quint16 index = rd.u16();
+            const QString code = rd.string();
+            m_book.formatCodes.emplace_back(index, code);
+            m_book.formats.records.append(Record{r.id, QByteArray(r.data, r.size)});
+            break;
+        }
+        case rBoundSheet: {
+            Reader rd(QByteArray::fromRawData(r.data, r.size));
+            BoundSheet b;
+            b.pos = rd.u32();
+            rd.u8(); // visibility
+            b.type = rd.u8();
+            b.name = rd.string(true);
+            if (b.pos >= quint64(m_stream.size()))
+                throw Error(QStringLiteral("the sheet \"%1\" starts past the end of the workbook stream")
+                                .arg(b.name)
+                                .toStdString());
+            m_bound.push_back(b);
+            break;
+        }
+        case rSst: {
+            Reader rd = m_stream.withContinues(r);
+            rd.u32(); // references
+            const quint32 unique = rd.u32();
+            m_sst.reserve(std::min<qsizetype>(unique, rd.remaining() / 3 + 1));
+            for (quint32 i = 0; i < unique; ++i) {
+                if (rd.atEnd())
+                    throw Error(QStringLiteral("the shared string table holds %1 strings but declares %2")
+                                    .arg(i)
+                                    .arg(unique)
+                                    .toStdString());
+                m_sst.push_back(rd.string());
+            }
+            break;
+        }
+        case rSupBook: {
+            needSize(r, 4, "SUPBOOK");
+            m_supbookInternal.push_back(biff::u16(r.data + 2) == 0x0401);
+            if (!m_supbookInternal.back() && biff::u16(r.data + 2) != 0x3A01)
+                noteBook(QStringLiteral("links to other workbooks"));
+            break;
+        }
+        case rExternSheet: {
+            Reader rd = m_stream.withContinues(r);
+            const quint16 count = rd.u16();
+            for (quint16 i = 0; i < count; ++i) {
+                Xti x;
+                x.supbook = rd.u16();
+                x.first = rd.u16();
+                x.last = rd.u16();
+                m_xti.push_back(x);
+            }
+            break;
+        }
+        case rName: {
+            Reader rd = m_stream.withContinues(r);
+            m_names.push_back(rd.bytes(rd.remaining()));
+            break;
+        }
+        case rObjProj:
+            noteBook(QStringLiteral("macros"));
+            break;
+        default:
+            break;
+        }
+    }
+    if (!ended)
+        throw Error("the workbook stream ends before its workbook records do (the file is truncated)");
+}
+
+void WorkbookReader::readPrintTitles(const QByteArray& n) {
+    Reader rd(n);
+    const quint16 flags = rd.u16();
+    rd.u8();
+    const int cch = rd.u8();
+    const quint16 cce = rd.u16();
+    rd.u16();
+    const quint16 itab = rd.u16();
+    rd.skip(4);
+    const quint8 optionByte = rd.u8();
+    const bool wide = optionByte & 1;
+    if (!(flags & 0x20)) { // a name the user gave
+        noteBook(QStringLiteral("defined names"));
+        return;
+    }
+    if (cch != 1)
+        return;
+    const quint16 builtin = wide ? rd.u16() : rd.u8();
+    if (builtin == 0x06 && itab >= 1 && itab <= m_boundToModel.size() && m_boundToModel[itab - 1] >= 0) {
+        Sheet& s = m_book.sheets[std::size_t(m_boundToModel[itab - 1])];
+        if (!s.dropped.contains(QStringLiteral("print area")))
+            s.dropped.append(QStringLiteral("print area"));
+        return;
+    }
+    if (builtin != 0x07 || itab < 1 || itab > m_boundToModel.size() || m_boundToModel[itab - 1] < 0)
+        return;
+    const QByteArray tokens = rd.bytes(std::min<qsizetype>(cce, rd.remaining()));
+    int pos = 0;
+    while (pos < tokens.size()) {
+        const int size = tokenSize(tokens, pos);
+        if (size < 0)
+            return;
+        const quint8 t = quint8(tokens[pos]);
+        if (baseToken(t) == ptgArea3d || baseToken(t) == ptgArea) {
+            const char* p = tokens.constData() + pos + (baseToken(t) == ptgArea3d ? 3 : 1);
+            const int r1 = biff::u16(p), r2 = biff::u16(p + 2);
+            const int c1 = biff::u16(p + 4) & 0x3FFF, c2 = biff::u16(p + 6) & 0x3FFF;
+            if (c1 == 0 && c2 >= 0xFF && r1 <= r2)
+                m_book.sheets[std::size_t(m_boundToModel[itab - 1])].printTitleRows = std::pair(r1, r2);
+        }
+        pos += size;
+    }
+}
+
+std::optional<Formula> WorkbookReader::convertFormula(const QByteArray& in, const QByteArray& extra, int row,
+                                                      int column, bool shared) {
+    QByteArray tokens = in;
+    int pos = 0;
+    while (pos < tokens.size()) {
+        const int size = tokenSize(tokens, pos);
+        if (size < 0) {
+            noteBook(QStringLiteral("formulas the library cannot read (kept as their values)"));
+            return std::nullopt;
+        }
+        char* p = tokens.data() + pos;
+        const quint8 t = quint8(*p);
+        const quint8 base = baseToken(t);
+        if (t >= 0x20 && (base == ptgName || base == ptgNameX)) {
+            noteBook(QStringLiteral("formulas using defined names or add-in functions (kept as their values)"));
+            return std::nullopt;
+        }
+        if (t == ptgExp || t == ptgTbl || (t < 0x20 && t == 0x18)) {
+            noteBook(QStringLiteral("formulas the library cannot read (kept as their values)"));
+            return std::nullopt;
+        }
+        if (t >= 0x20 && (base == ptgRefN || base == ptgAreaN) && shared) {
+            // Shared-formula references: offsets from the cell become the cell's own references.
+            const quint8 cls = t & 0x60;
+            const int refs = base == ptgRefN ? 1 : 2;
+            for (int i = 0; i < refs; ++i) {
+                char* rp = p + 1 + 2 * i;                 // row field
+                char* cp = p + 1 + 2 * refs + 2 * i;      // column field
+                quint16 r = biff::u16(rp);
+                quint16 c = biff::u16(cp);
+                if (c & 0x8000)
+                    r = quint16((row + qint16(r)) & 0xFFFF);
+                if (c & 0x4000)
+                    c = quint16((c & 0xC000) | ((column + qint8(c & 0xFF)) & 0xFF));
+                put16(rp, r);
+                put16(cp, c);
+            }
+            *p = char(cls | (base == ptgRefN ? ptgRef : ptgArea));
+        } else if (t >= 0x20 && (base == ptgRef3d || base == ptgArea3d || base == ptgRefErr3d ||
+                                 base == ptgAreaErr3d)) {
+            const quint16 ixti = biff::u16(p + 1);
+            int sheet = -1;
+            if (ixti < m_xti.size()) {
+                const Xti& x = m_xti[ixti];
+                if (x.supbook < m_supbookInternal.size() && m_supbookInternal[x.supbook] && x.first == x.last &&
+                    x.first < m_boundToModel.size())
+                    sheet = m_boundToModel[x.first];
+            }
+            if (sheet < 0) {
+                noteBook(QStringLiteral("formulas referring to other workbooks or to several sheets "
+                                        "(kept as their values)"));
+                return std::nullopt;
+            }
+            put16(p + 1, quint16(sheet));
+        }
+        pos += size;
+    }
+    return Formula(tokens, extra);
+}
+
+void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
+    auto note = [&sheet](const QString& what) {
+        if (!sheet.dropped.contains(what))
+            sheet.dropped.append(what);
+    };
+    m_stream.seek(start);
+    Rec r;
+    if (!m_stream.next(r) || r.id != rBof || r.size < 4)
+        throw Error(QStringLiteral("the sheet \"%1\" does not start with a beginning-of-file record")
+                        .arg(sheet.name)
+                        .toStdString());
+    std::vector<SharedFormula> shared;
+    std::vector<PendingShared> pending;
+    std::vector<std::pair<int, int>> arrays; // first cells of array formulas
+    long stringFor = -1;                     // the formula cell whose text result a STRING record holds
+    bool keepContinue = false;
+    auto checkCell = [&sheet](int col) {
+        if (col >= maxColumns)
+            throw Error(QStringLiteral("a cell of the sheet \"%1\" lies past column 256")
+                            .arg(sheet.name)
+                            .toStdString());
+    };
+    auto addCell = [&](int row, int col, quint16 xf, Value v) {
+        checkCell(col);
+        Cell c;
+        c.row = row;
+        c.column = col;
+        c.xf = xf;
+        c.value = std::move(v);
+        sheet.cells.push_back(std::move(c));
+    };
+    for (;;) {
+        if (!m_stream.next(r))
+            throw Error(QStringLiteral("the sheet \"%1\" ends before its end record (the file is truncated)")
+                            .arg(sheet.name)
+                            .toStdString());
+        const bool wasKeeping = keepContinue;
+        keepContinue = false;
+        if (r.id == rEof)
+            break;
+        switch (r.id) {
+        case rBof: {
+            // An embedded chart or other substream: skipped up to its own end record.
+            note(QStringLiteral("charts"));
+            int depth = 1;
+            while (depth > 0) {
+                if (!m_stream.next(r))
+                    throw Error("an embedded chart runs past the end of the workbook stream");
+                if (r.id == rBof)
+                    ++depth;
+                else if (r.id == rEof)
+                    --depth;
+            }
+            break;
+        }
+        case rContinue:
+            if (wasKeeping) {
+                sheet.layoutRecords.append(Record{r.id, QByteArray(r.data, r.size)});
+                keepContinue = true;
+            }
+            break;
+        case rNumber:
+            needSize(r, 14, "NUMBER");
+            addCell(biff::u16(r.data), biff::u16(r.data + 2), biff::u16(r.data + 4),
+                    Value{ValueType::Number, biff::f64(r.data + 6), {}});
+            break;
+        case rRk:
+            needSize(r, 10, "RK");
+            addCell(biff::u16(r.data), biff::u16(r.data + 2), biff::u16(r.data + 4),
+                    Value{ValueType::Number, rkValue(biff::u32(r.data + 6)), {}});
+            break;
+        case rMulRk: {
+            needSize(r, 6, "MULRK");
+            const int row = biff::u16(r.data);
+            const int first = biff::u16(r.data + 2);
+            const qsizetype n = (r.size - 6) / 6;
+            for (qsizetype i = 0; i < n; ++i) {
+                const char* p = r.data + 4 + 6 * i;
+                addCell(row, first + int(i), biff::u16(p), Value{ValueType::Number, rkValue(biff::u32(p + 2)), {}});
+            }
+            break;
+        }
+        case rBlank:
+            needSize(r, 6, "BLANK");
+            addCell(biff::u16(r.data), biff::u16(r.data + 2), biff::u16(r.data + 4), Value{});
+            break;
+        case rMulBlank: {
+            needSize(r, 6, "MULBLANK");
+            const int row = biff::u16(r.data);
+            const int first = biff::u16(r.data + 2);
+            const qsizetype n = (r.size - 6) / 2;
+            for (qsizetype i = 0; i < n; ++i)
+                addCell(row, first + int(i), biff::u16(r.data + 4 + 2 * i), Value{});
+            break;
+        }
+        case rBoolErr: {
+            needSize(r, 8, "BOOLERR");
+            const bool error = r.data[7] != 0;
+            addCell(biff::u16(r.data), biff::u16(r.data + 2), biff::u16(r.data + 4),
+                    Value{error ? ValueType::Error : ValueType::Boolean, double(quint8(r.data[6])), {}});
+            break;
+        }
+        case rLabelSst: {
+            needSize(r, 10, "LABELSST");
+            const quint32 index = biff::u32(r.data + 6);
+            if (index >= m_sst.size())
+                throw Error(QStringLiteral("a cell of the sheet \"%1\" names string %2 of a table of %3")
+                                .arg(sheet.name)
+                                .arg(index)
+                                .arg(m_sst.size())
+                                .toStdString());
+            addCell(biff::u16(r.data), biff::u16(r.data + 2), biff::u16(r.data + 4),
+                    Value{ValueType::Text, 0, m_sst[index]});
+            break;
+        }
+        case rLabel:
+        case rRString: {
+            Reader rd = m_stream.withContinues(r);
+            const int row = rd.u16(), col = rd.u16();
+            const quint16 xf = rd.u16();
+            addCell(row, col, xf, Value{ValueType::Text, 0, rd.string()});
+            break;
+        }
+        case rFormula: {
+            needSize(r, 22, "FORMULA");
+            const int row = biff::u16(r.data), col = biff::u16(r.data + 2);
+            const quint16 xf = biff::u16(r.data + 4);
+            Value v;
+            if (biff::u16(r.data + 12) == 0xFFFF) {
+                switch (quint8(r.data[6])) {
+                case 0:
+                    v.type = ValueType::Text;
+                    stringFor = long(sheet.cells.size());
+                    break;
+                case 1:
+                    v.type = ValueType::Boolean;
+                    v.number = quint8(r.data[8]) ? 1 : 0;
+                    break;
+                case 2:
+                    v.type = ValueType::Error;
+                    v.number = quint8(r.data[8]);
+                    break;
+                default:
+                    v.type = ValueType::Text;
+                    break;
+                }
+            } else {
+                v.type = ValueType::Number;
+                v.number = biff::f64(r.data + 6);
+            }
+            const quint16 cce = biff::u16(r.data + 20);
+            if (22 + cce > r.size)
+                throw Error("a formula's tokens run past the end of its record");
+            const QByteArray tokens(r.data + 22, cce);
+            const QByteArray extra(r.data + 22 + cce, r.size - 22 - cce);
+            addCell(row, col, xf, v);
+            if (cce == 5 && tokens[0] == char(ptgExp)) {
+                pending.push_back({sheet.cells.size() - 1, biff::u16(tokens.constData() + 1),
+                                   biff::u16(tokens.constData() + 3)});
+            } else if (cce >= 1 && tokens[0] == char(ptgTbl)) {
+                note(QStringLiteral("data tables (kept as their values)"));
+            } else {
+                sheet.cells.back().formula = convertFormula(tokens, extra, row, col, false);
+            }
+            break;
+        }
+        case rString: {
+            Reader rd = m_stream.withContinues(r);
+            const QString text = rd.string();
+            if (stringFor >= 0 && std::size_t(stringFor) < sheet.cells.size())
+                sheet.cells[std::size_t(stringFor)].value.text = text;
+            stringFor = -1;
+            break;
+        }
+        case rShrFmla: {
+            needSize(r, 10, "SHRFMLA");
+            SharedFormula f;
+            f.firstRow = biff::u16(r.data);
+            f.lastRow = biff::u16(r.data + 2);
+            f.firstColumn = quint8(r.data[4]);
+            f.lastColumn = quint8(r.data[5]);
+            const quint16 cce = biff::u16(r.data + 8);
+            if (10 + cce > r.size)
+                throw Error("a shared formula's tokens run past the end of its record");
+            f.tokens = QByteArray(r.data + 10, cce);
+            f.extra = QByteArray(r.data + 10 + cce, r.size - 10 - cce);
+            shared.push_back(std::move(f));
+            break;
+        }
+        case rArray:
+            needSize(r, 6, "ARRAY");
+            arrays.emplace_back(biff::u16(r.data), quint8(r.data[4]));
+            break;
+        case rTable:
+            break;
+        case rRow: {
+            needSize(r, 16, "ROW");
+            RowFormat f;
+            f.row = biff::u16(r.data);
+            f.height = biff::u16(r.data + 6) & 0x7FFF;
+            const quint16 flags = biff::u16(r.data + 12);
+            f.customHeight = flags & 0x40;
+            f.hidden = flags & 0x20;
+            if (flags & 0x80)
+                f.xf = quint16(biff::u16(r.data + 14) & 0x0FFF);
+            sheet.rows.push_back(f);
+            break;
+        }
+        case rColInfo: {
+            needSize(r, 10, "COLINFO");
+            ColumnFormat c;
+            c.first = std::min<int>(biff::u16(r.data), maxColumns - 1);
+            c.last = std::min<int>(biff::u16(r.data + 2), maxColumns - 1);
+            c.width = biff::u16(r.data + 4);
+            c.xf = biff::u16(r.data + 6);
+            c.hidden = biff::u16(r.data + 8) & 0x01;
+            if (c.first <= c.last)
+                sheet.columns.push_back(c);
+            break;
+        }
+        case rMergedCells: {
+            Reader rd(QByteArray::fromRawData(r.data, r.size));
+            const quint16 count = rd.u16();
+            for (quint16 i = 0; i < count; ++i) {
+                MergedRange m;
+                m.firstRow = rd.u16();
+                m.lastRow = rd.u16();
+                m.firstColumn = rd.u16();
+                m.lastColumn = rd.u16();
+                if (m.firstRow <= m.lastRow && m.firstColumn <= m.lastColumn && m.lastColumn < maxColumns)
+                    sheet.merged.push_back(m);
+            }
+            break;
+        }
+        case rHorizontalPageBreaks: {
+            Reader rd(QByteArray::fromRawData(r.data, r.size));
+            const quint16 count = rd.u16();
+            for (quint16 i = 0; i < count; ++i) {
+                sheet.rowBreaks.push_back(rd.u16());
+                rd.skip(4);
+            }
+            break;
+        }
+        case rIndex:
+        case rDbCell:
+        case rDimensions:
+        case rUncalced:
+            break;
+        default:
+            if (isLayoutRecord(r.id)) {
+                sheet.layoutRecords.append(Record{r.id, QByteArray(r.data, r.size)});
+                keepContinue = true;
+            } else {
+                const QString what = sheetDropName(r.id);
+                if (!what.isEmpty())
+                    note(what);
+            }
+            break;
+        }
+    }
+    // Shared formulas become each cell's own tokens; array formulas stay as their values.
+    for (const PendingShared& p : pending) {
+        Cell& cell = sheet.cells[p.cell];
+        const SharedFormula* found = nullptr;
+        for (const SharedFormula& f : shared) {
+            if (f.firstRow == p.baseRow && f.firstColumn == p.baseColumn) {
+                found = &f;
+                break;
+            }
+        }
+        if (!found) {
+            for (const SharedFormula& f : shared) {
+                if (cell.row >= f.firstRow && cell.row <= f.lastRow && cell.column >= f.firstColumn &&
+                    cell.column <= f.lastColumn) {
+                    found = &f;
+                    break;
+                }
+            }
+        }
+        if (found) {
+            cell.formula = convertFormula(found->tokens, found->extra, cell.row, cell.column, true);
+        } else {
+            note(QStringLiteral("array formulas (kept as their values)"));
+        }
+    }
+    std::stable_sort(sheet.cells.begin(), sheet.cells.end(), [](const Cell& a, const Cell& b) {
+        return std::pair(a.row, a.column) < std::pair(b.row, b.column);
+    });
+    // A cell given twice keeps its last record.
+    std::vector<Cell> unique;
+    unique.reserve(sheet.cells.size());
+    for (Cell& c : sheet.cells) {
+        if (!unique.empty() && unique.back().row == c.row && unique.back().column == c.column)
+            unique.back() = std::move(c);
+        else
+            unique.push_back(std::move(c));
+    }
+    sheet.cells = std::move(unique);
+    std::stable_sort(sheet.rows.begin(), sheet.rows.end(),
+                     [](const RowFormat& a, const RowFormat& b) { return a.row < b.row; });
+}
+
+// The compound file ------------------------------------------------------------------------------
+
+void initGsf() {
+    static std::once_flag once;
+    std::call_once(once, [] { gsf_init(); });
+}
+
+QByteArray workbookStream(const QString& path) {
+    QFile file(path);
+    if (!file.exists())
+        throw Error("no such file");
+    if (!file.open(QIODevice::ReadOnly))
+        throw Error(("cannot be opened: " + file.errorString()).toStdString());
+    const QByteArray head = file.read(512);
+    const qint64 fileSize = file.size();
+    file.close();
+    static const char ole[8] = {char(0xD0), char(0xCF), char(0x11), char(0xE0),
+                                char(0xA1), char(0xB1), char(0x1A), char(0xE1)};
+    if (!head.startsWith(QByteArray(ole, 8))) {
+        if (head.startsWith("PK\x03\x04"))
+            throw Error("is an .xlsx workbook (or another zip file) saved under an .xls name: save it as "
+                        "Excel 97-2003 workbook");
+        const QByteArray trimmed = head.trimmed().toLower();
+        if (trimmed.startsWith("<") || trimmed.startsWith("\xEF\xBB\xBF<") || trimmed.contains("<html") ||
+            trimmed.contains("<?xml"))
+            throw Error("is a web page or XML file saved under an .xls name: save it as Excel 97-2003 workbook");
+        if (head.size() >= 2 && quint8(head[0]) == 0x09 && (quint8(head[1]) == 0x08 || quint8(head[1]) == 0x04 ||
+                                                            quint8(head[1]) == 0x02 || quint8(head[1]) == 0x00))
+            throw Error("is an Excel 2.x-4.0 workbook: save it as Excel 97-2003 workbook");
+        throw Error("is not an Excel workbook (not a compound document file)");
+    }
+    initGsf();
+    GError* err = nullptr;
+    const QByteArray native = QFile::encodeName(path);
+    GsfInput* input = gsf_input_stdio_new(native.constData(), &err);
+    if (!input) {
+        const QString why = err ? QString::fromUtf8(err->message) : QStringLiteral("unknown error");
+        if (err)
+            g_error_free(err);
+        throw Error(("cannot be opened: " + why).toStdString());
+    }
+    GsfInfile* infile = gsf_infile_msole_new(input, &err);
+    g_object_unref(input);
+    if (!infile) {
+        if (err)
+            g_error_free(err);
+        throw Error("is a damaged compound document file");
+    }
+    GsfInput* stream = nullptr;
+    bool book = false;
+    const int n = gsf_infile_num_children(infile);
+    for (int i = 0; i < n && !stream; ++i) {
+        const char* name = gsf_infile_name_by_index(infile, i);
+        if (!name)
+            continue;
+        if (qstricmp(name, "Workbook") == 0)
+            stream = gsf_infile_child_by_index(infile, i);
+        else if (qstricmp(name, "Book") == 0)
+            book = true;
+    }
+    g_object_unref(infile);
+    if (!stream) {
+        if (book)
+            throw Error("is an Excel 5.0/95 workbook: save it as Excel 97-2003 workbook");
+        throw Error("holds no Excel workbook (no \"Workbook\" stream); save it as Excel 97-2003 workbook");
+    }
+    const gsf_off_t size = gsf_input_size(stream);
+    if (size < 0 || size > fileSize) {
+        g_object_unref(stream);
+        throw Error("is a damaged compound document file (its workbook stream is larger than the file)");
+    }
+    QByteArray bytes;
+    bytes.resize(qsizetype(size));
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const qsizetype chunk = std::min<qsizetype>(bytes.size() - done, 1 << 20);
+        if (!gsf_input_read(stream, chunk, reinterpret_cast<guint8*>(bytes.data() + done))) {
+            g_object_unref(stream);
+            throw Error("is a damaged compound document file (its workbook stream cannot be read)");
+        }
+        done += chunk;
+    }
+    g_object_unref(stream);
+    return bytes;
+}
+
+} // namespace
+
+Workbook readWorkbookStream(const QByteArray& stream) {
+    WorkbookReader reader(stream);
+    return reader.read();
+}
+
+Workbook readWorkbook(const QString& path) {
+    const QString name = QFileInfo(path).fileName().isEmpty() ? path : path;
+    try {
+        const QByteArray bytes = workbookStream(path);
+        return readWorkbookStream(bytes);
+    } catch (const Error& e) {
+        throw Error((name + QStringLiteral(": ") + QString::fromUtf8(e.what())).toStdString());
+    } catch (const std::bad_alloc&) {
+        throw Error((name + QStringLiteral(": not enough memory to read the workbook")).toStdString());
+    }
+}
+
+} // namespace lw::xls

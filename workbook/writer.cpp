@@ -1,0 +1,1129 @@
+// The streaming workbook writer: cells go row by row into a temporary file in row blocks, the
+// string table and the formats stay in memory, and finish() puts the compound file together.
+#include "workbook/biff.h"
+#include "workbook/xls.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QTemporaryFile>
+
+#include <gsf/gsf.h>
+
+#include <array>
+#include <cmath>
+#include <mutex>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace lw::xls {
+
+using namespace biff;
+
+namespace {
+
+constexpr qsizetype maxRecordData = 8224;
+constexpr int maxXf = 4050;
+
+// Builds a record whose strings may run on in CONTINUE records: a string's header never splits,
+// its characters go on after a new option byte.
+class ContinuedRecord {
+public:
+    ContinuedRecord(QByteArray& out, quint16 id) : m_out(out), m_id(id) {}
+    ~ContinuedRecord() { flush(); }
+    // Where the next byte goes: the position of its record's header in `out` and the offset in it.
+    qsizetype recordStart() const { return m_out.size(); }
+    qsizetype offsetInRecord() const { return 4 + m_cur.size(); }
+    void room(qsizetype n) {
+        if (m_cur.size() + n > maxRecordData)
+            flush();
+    }
+    void raw(const QByteArray& b) {
+        room(b.size());
+        m_cur.append(b);
+    }
+    void string(const QString& s) {
+        bool wide = false;
+        for (QChar c : s) {
+            if (c.unicode() > 0xFF) {
+                wide = true;
+                break;
+            }
+        }
+        const int charSize = wide ? 2 : 1;
+        room(3 + (s.isEmpty() ? 0 : charSize));
+        Out o(m_cur);
+        o.u16(quint16(s.size())).u8(wide ? 1 : 0);
+        qsizetype done = 0;
+        const QByteArray latin = wide ? QByteArray() : s.toLatin1();
+        while (done < s.size()) {
+            qsizetype fit = (maxRecordData - m_cur.size()) / charSize;
+            if (fit <= 0) {
+                flush();
+                m_cur.append(char(wide ? 1 : 0));
+                continue;
+            }
+            const qsizetype n = std::min<qsizetype>(fit, s.size() - done);
+            if (wide)
+                m_cur.append(reinterpret_cast<const char*>(s.utf16() + done), n * 2);
+            else
+                m_cur.append(latin.constData() + done, n);
+            done += n;
+        }
+    }
+    void flush() {
+        if (m_cur.isEmpty() && m_written)
+            return;
+        appendRecord(m_out, m_written ? quint16(rContinue) : m_id, m_cur);
+        m_written = true;
+        m_cur.clear();
+    }
+
+private:
+    QByteArray& m_out;
+    quint16 m_id;
+    QByteArray m_cur;
+    bool m_written = false;
+};
+
+QByteArray fontRecord(const Font& f) {
+    QByteArray d;
+    Out o(d);
+    o.u16(f.height).u16(quint16((f.bold ? 0x01 : 0x00) | (f.italic ? 0x02 : 0x00))).u16(0x7FFF).u16(f.bold ? 700 : 400).u16(0);
+    o.u8(f.underline ? 1 : 0).u8(0).u8(0).u8(0);
+    d.append(unicodeString(f.name.left(255), true));
+    return d;
+}
+
+// An XF record: font, number format, style or cell (with its parent style), alignment, border.
+QByteArray xfRecord(quint16 font, quint16 format, bool style, quint16 parent, quint8 align, bool border,
+                    quint8 used) {
+    QByteArray d;
+    Out o(d);
+    o.u16(font).u16(format);
+    o.u16(style ? quint16(0xFFF5) : quint16(0x0001 | (parent << 4)));
+    o.u8(align).u8(0).u8(0).u8(used);
+    if (border) {
+        o.u32(0x1111u | (0x40u << 16) | (0x40u << 23));
+        o.u32(0x40u | (0x40u << 7));
+    } else {
+        o.u32(0).u32(0);
+    }
+    o.u16(0x20C0);
+    return d;
+}
+
+QByteArray styleRecord(quint16 xf, quint8 builtin) {
+    QByteArray d;
+    Out(d).u16(quint16(0x8000 | xf)).u8(builtin).u8(0xFF);
+    return d;
+}
+
+bool isPostCellLayout(quint16 id) {
+    return id == rWindow2 || id == rPlv || id == rScl || id == rPane || id == rSelection;
+}
+bool isTrailingLayout(quint16 id) {
+    return id == rPhoneticPr || id == rCodeName || id == rSheetExt || id == rFeatHdr;
+}
+bool isCalcRecord(quint16 id) {
+    return id == rCalcCount || id == rCalcMode || id == rRefMode || id == rIteration || id == rDelta ||
+           id == rSaveRecalc;
+}
+bool startsPageSetup(quint16 id) {
+    return id == rVerticalPageBreaks || id == rHeader || id == rFooter || id == rHCenter || id == rVCenter ||
+           id == rLeftMargin || id == rRightMargin || id == rTopMargin || id == rBottomMargin || id == rPls ||
+           id == rSetup || id == rHeaderFooter || id == rProtect || id == rDefColWidth || id == 0x0099;
+}
+
+void initGsf() {
+    static std::once_flag once;
+    std::call_once(once, [] { gsf_init(); });
+}
+
+} // namespace
+
+struct WorkbookWriter::Impl {
+    QString path;
+    bool finished = false;
+
+    // Formats: the global formatting records in their order.
+    QList<Record> formats;
+    std::vector<QByteArray> xfs; // XF data by index
+    int fontCount = 0;
+    std::vector<std::pair<quint16, QString>> formatCodes;
+    quint16 nextFormat = 164;
+    QHash<QByteArray, quint16> ownFormats;
+    QHash<QString, quint16> numberFormatCopies;
+    bool date1904 = false;
+
+    // Shared strings.
+    QHash<QString, quint32> sstIndex;
+    std::vector<QString> sst;
+    quint32 sstRefs = 0;
+
+    // Sheet data, one sheet after another, in a temporary file.
+    QTemporaryFile data;
+    QByteArray pending; // written to `data` in large pieces
+    qint64 dataSize = 0;
+
+    struct SheetInfo {
+        QString name;
+        QList<Record> layout;
+        std::array<std::optional<ColumnFormat>, maxColumns> columns;
+        std::vector<MergedRange> merged;
+        std::vector<int> breaks;
+        std::optional<std::pair<int, int>> titles;
+        qint64 dataStart = 0;
+        qint64 dataLength = 0;
+        std::vector<quint32> dbcells; // relative to dataStart
+        int firstRow = -1, lastRow = -1, firstColumn = maxColumns, lastColumn = -1;
+    };
+    std::vector<SheetInfo> sheets;
+    bool inSheet = false;
+    int lastRow = -1, lastColumn = -1;
+    int maxSheetRef = -1;
+
+    // The current block of 32 rows.
+    struct BlockRow {
+        bool used = false;
+        std::optional<RowFormat> format;
+        QByteArray cells;
+        int firstColumn = maxColumns, lastColumn = -1;
+    };
+    int blockStart = -1;
+    std::array<BlockRow, 32> block;
+
+    qint64 sheetPos() const { return dataSize + pending.size() - sheets.back().dataStart; }
+    void output(const QByteArray& b) {
+        pending.append(b);
+        if (pending.size() >= (1 << 20))
+            flushPending();
+    }
+    void flushPending() {
+        if (pending.isEmpty())
+            return;
+        if (data.write(pending) != pending.size())
+            throw Error(("cannot write the temporary sheet data: " + data.errorString()).toStdString());
+        dataSize += pending.size();
+        pending.clear();
+    }
+
+    void ownFormatRecords();
+    void insertFormatRecord(quint16 id, const QByteArray& d);
+    quint16 fontIndex(const Font& f);
+    quint16 formatIndex(const QString& code);
+    quint16 addXf(const QByteArray& d);
+    quint32 stringIndex(const QString& s);
+
+    SheetInfo& sheet() {
+        if (!inSheet)
+            throw Error("a cell or row was written outside a sheet (call beginSheet first)");
+        return sheets.back();
+    }
+    void placeCell(int row, int column);
+    void addCellRecord(int row, quint16 id, const QByteArray& d);
+    void flushBlock();
+    void checkXf(quint16 xf) const {
+        if (xf >= xfs.size())
+            throw Error(QStringLiteral("the cell format %1 does not exist (the workbook has %2)")
+                            .arg(xf)
+                            .arg(xfs.size())
+                            .toStdString());
+    }
+    QByteArray globals(std::vector<qsizetype>& boundSheetPos) const;
+    void sheetParts(std::size_t i, qint64 start, QByteArray& head, QByteArray& tail) const;
+};
+
+void WorkbookWriter::Impl::ownFormatRecords() {
+    formats.clear();
+    xfs.clear();
+    formatCodes.clear();
+    ownFormats.clear();
+    numberFormatCopies.clear();
+    nextFormat = 164;
+    fontCount = 0;
+    const Font plain;
+    Font bold = plain;
+    bold.bold = true;
+    Font italic = plain;
+    italic.italic = true;
+    Font boldItalic = bold;
+    boldItalic.italic = true;
+    for (const Font& f : {plain, bold, italic, boldItalic, plain}) {
+        formats.append(Record{rFont, fontRecord(f)});
+        ++fontCount;
+    }
+    // Style XFs 0..14, the default cell format 15, and the styles Comma, Comma [0], Currency,
+    // Currency [0] and Percent (16..20), as every BIFF8 workbook holds them.
+    for (int i = 0; i < 15; ++i) {
+        const quint16 font = i == 0 ? 0 : (i <= 2 ? 1 : (i <= 4 ? 2 : 0));
+        const QByteArray d = xfRecord(font, 0, true, 0, 0x20, false, i == 0 ? 0x00 : 0xF4);
+        formats.append(Record{rXf, d});
+        xfs.push_back(d);
+    }
+    {
+        const QByteArray d = xfRecord(0, 0, false, 0, 0x20, false, 0x00);
+        formats.append(Record{rXf, d});
+        xfs.push_back(d);
+    }
+    const quint16 styleFormats[5] = {43, 41, 44, 42, 9};
+    for (quint16 f : styleFormats) {
+        const QByteArray d = xfRecord(1, f, true, 0, 0x20, false, 0xF8);
+        formats.append(Record{rXf, d});
+        xfs.push_back(d);
+    }
+    formats.append(Record{rStyle, styleRecord(0x10, 3)});
+    formats.append(Record{rStyle, styleRecord(0x11, 6)});
+    formats.append(Record{rStyle, styleRecord(0x12, 4)});
+    formats.append(Record{rStyle, styleRecord(0x13, 7)});
+    formats.append(Record{rStyle, styleRecord(0x00, 0)});
+    formats.append(Record{rStyle, styleRecord(0x14, 5)});
+}
+
+void WorkbookWriter::Impl::insertFormatRecord(quint16 id, const QByteArray& d) {
+    // After the last record of the same kind, else after the kinds that come before it.
+    static const quint16 order[] = {rFont, rFormat, rXf};
+    qsizetype at = -1;
+    for (quint16 kind : order) {
+        for (qsizetype i = 0; i < formats.size(); ++i) {
+            if (formats[i].id == kind)
+                at = i;
+        }
+        if (kind == id)
+            break;
+    }
+    formats.insert(at + 1, Record{id, d});
+}
+
+quint16 WorkbookWriter::Impl::fontIndex(const Font& f) {
+    const QByteArray d = fontRecord(f);
+    int n = 0;
+    for (const Record& r : formats) {
+        if (r.id != rFont)
+            continue;
+        if (r.data == d)
+            return quint16(n < 4 ? n : n + 1); // font index 4 does not exist
+        ++n;
+    }
+    insertFormatRecord(rFont, d);
+    ++fontCount;
+    return quint16(n < 4 ? n : n + 1);
+}
+
+quint16 WorkbookWriter::Impl::formatIndex(const QString& code) {
+    for (const auto& [index, c] : formatCodes) {
+        if (c == code)
+            return index;
+    }
+    const int builtin = builtinFormatIndex(code);
+    if (builtin >= 0)
+        return quint16(builtin);
+    if (code.size() > 255)
+        throw Error("a number format is longer than 255 characters");
+    const quint16 index = nextFormat++;
+    QByteArray d;
+    Out(d).u16(index);
+    d.append(unicodeString(code, false));
+    insertFormatRecord(rFormat, d);
+    formatCodes.emplace_back(index, code);
+    return index;
+}
+
+quint16 WorkbookWriter::Impl::addXf(const QByteArray& d) {
+    if (int(xfs.size()) >= maxXf)
+        throw Error("the workbook holds too many cell formats (at most 4,050)");
+    insertFormatRecord(rXf, d);
+    xfs.push_back(d);
+    return quint16(xfs.size() - 1);
+}
+
+quint32 WorkbookWriter::Impl::stringIndex(const QString& s) {
+    ++sstRefs;
+    const auto it = sstIndex.constFind(s);
+    if (it != sstIndex.constEnd())
+        return it.value();
+    const quint32 index = quint32(sst.size());
+    sstIndex.insert(s, index);
+    sst.push_back(s);
+    return index;
+}
+
+void WorkbookWriter::Impl::placeCell(int row, int column) {
+    SheetInfo& s = sheet();
+    if (row < 0 || row >= maxRows)
+        throw Error(QStringLiteral("row %1 lies outside a sheet's 65,536 rows").arg(row + 1).toStdString());
+    if (column < 0 || column >= maxColumns)
+        throw Error(
+            QStringLiteral("column %1 lies outside a sheet's 256 columns").arg(column + 1).toStdString());
+    if (row < lastRow || (row == lastRow && column <= lastColumn))
+        throw Error(QStringLiteral("cells must be written in row order, columns ascending (row %1, column %2 "
+                                   "after row %3, column %4)")
+                        .arg(row + 1)
+                        .arg(column + 1)
+                        .arg(lastRow + 1)
+                        .arg(lastColumn + 1)
+                        .toStdString());
+    lastRow = row;
+    lastColumn = column;
+    if (s.firstRow < 0)
+        s.firstRow = row;
+    s.lastRow = row;
+    s.firstColumn = std::min(s.firstColumn, column);
+    s.lastColumn = std::max(s.lastColumn, column);
+}
+
+void WorkbookWriter::Impl::addCellRecord(int row, quint16 id, const QByteArray& d) {
+    if (blockStart < 0 || row >= blockStart + 32) {
+        flushBlock();
+        blockStart = row - row % 32;
+    }
+    BlockRow& br = block[std::size_t(row - blockStart)];
+    br.used = true;
+    const int column = biff::u16(d.constData() + 2);
+    br.firstColumn = std::min(br.firstColumn, column);
+    br.lastColumn = std::max(br.lastColumn, column);
+    appendRecord(br.cells, id, d);
+}
+
+void WorkbookWriter::Impl::flushBlock() {
+    if (blockStart < 0)
+        return;
+    SheetInfo& s = sheets.back();
+    QByteArray out;
+    // ROW records, then the cells of each row, then the DBCELL that finds them.
+    std::vector<int> used;
+    for (int i = 0; i < 32; ++i) {
+        if (block[std::size_t(i)].used)
+            used.push_back(i);
+    }
+    if (!used.empty()) {
+        for (int i : used) {
+            const BlockRow& br = block[std::size_t(i)];
+            QByteArray d;
+            Out o(d);
+            const bool hasCells = br.lastColumn >= 0;
+            o.u16(quint16(blockStart + i));
+            o.u16(quint16(hasCells ? br.firstColumn : 0)).u16(quint16(hasCells ? br.lastColumn + 1 : 0));
+            quint16 flags = 0x0100;
+            quint16 height = 255;
+            quint16 xf = 0x0F;
+            if (br.format) {
+                height = br.format->height & 0x7FFF;
+                if (br.format->customHeight)
+                    flags |= 0x40;
+                if (br.format->hidden)
+                    flags |= 0x20;
+                if (br.format->xf) {
+                    flags |= 0x80;
+                    xf = *br.format->xf & 0x0FFF;
+                }
+            }
+            o.u16(height).u16(0).u16(0).u16(flags).u16(xf);
+            appendRecord(out, rRow, d);
+        }
+        const qsizetype secondRow = 20; // the end of the first ROW record
+        std::vector<qsizetype> firstCell;
+        for (int i : used) {
+            firstCell.push_back(out.size());
+            out.append(block[std::size_t(i)].cells);
+        }
+        QByteArray d;
+        Out o(d);
+        o.u32(quint32(out.size()));
+        qsizetype prev = secondRow;
+        for (qsizetype p : firstCell) {
+            o.u16(quint16(std::min<qsizetype>(p - prev, 0xFFFF)));
+            prev = p;
+        }
+        s.dbcells.push_back(quint32(sheetPos() + out.size()));
+        appendRecord(out, rDbCell, d);
+        output(out);
+    }
+    for (BlockRow& br : block)
+        br = BlockRow{};
+    blockStart = -1;
+}
+
+QByteArray WorkbookWriter::Impl::globals(std::vector<qsizetype>& boundSheetPos) const {
+    QByteArray g;
+    auto rec = [&g](quint16 id, const QByteArray& d) { appendRecord(g, id, d); };
+    auto u16rec = [&rec](quint16 id, quint16 v) {
+        QByteArray d;
+        Out(d).u16(v);
+        rec(id, d);
+    };
+    {
+        QByteArray d;
+        Out(d).u16(0x0600).u16(0x0005).u16(0x0DBB).u16(0x07CC).u32(0x00000000).u32(0x00000006);
+        rec(rBof, d);
+    }
+    u16rec(rInterfaceHdr, 1200);
+    rec(rInterfaceEnd, {});
+    u16rec(rCodepage, 1200);
+    u16rec(rWindowProtect, 0);
+    u16rec(rProtect, 0);
+    u16rec(rPassword, 0);
+    {
+        QByteArray d;
+        Out(d).u16(0).u16(0).u16(0x4000).u16(0x2000).u16(0x0038).u16(0).u16(0).u16(1).u16(0x0258);
+        rec(rWindow1, d);
+    }
+    u16rec(rBackup, 0);
+    u16rec(rHideObj, 0);
+    u16rec(rDateMode, date1904 ? 1 : 0);
+    u16rec(rPrecision, 1);
+    u16rec(rRefreshAll, 0);
+    u16rec(rBookBool, 0);
+    for (const Record& r : formats)
+        rec(r.id, r.data);
+    for (const SheetInfo& s : sheets) {
+        boundSheetPos.push_back(g.size() + 4);
+        QByteArray d;
+        Out(d).u32(0).u8(0).u8(0);
+        d.append(unicodeString(s.name, true));
+        rec(rBoundSheet, d);
+    }
+    {
+        QByteArray d;
+        Out(d).u16(1).u16(1);
+        rec(rCountry, d);
+    }
+    bool titles = false;
+    for (const SheetInfo& s : sheets)
+        titles = titles || s.titles.has_value();
+    if (maxSheetRef >= 0 || titles) {
+        // This workbook's own sheets, one EXTERNSHEET entry per sheet in sheet order, so that a
+        // 3-D reference's entry index is the sheet's index.
+        QByteArray d;
+        Out(d).u16(quint16(sheets.size())).u16(0x0401);
+        rec(rSupBook, d);
+        QByteArray x;
+        Out o(x);
+        o.u16(quint16(sheets.size()));
+        for (std::size_t i = 0; i < sheets.size(); ++i)
+            o.u16(0).u16(quint16(i)).u16(quint16(i));
+        appendLongRecord(g, rExternSheet, x);
+        for (std::size_t i = 0; i < sheets.size(); ++i) {
+            if (!sheets[i].titles)
+                continue;
+            QByteArray n;
+            Out on(n);
+            on.u16(0x0020).u8(0).u8(1).u16(11).u16(0).u16(quint16(i + 1)).u32(0);
+            on.u8(0).u8(0x07);
+            on.u8(ptgArea3d).u16(quint16(i)).u16(quint16(sheets[i].titles->first));
+            on.u16(quint16(sheets[i].titles->second)).u16(0).u16(0x00FF);
+            rec(rName, n);
+        }
+    }
+    // The shared string table, and EXTSST pointing into it every `bucket` strings.
+    const quint32 count = quint32(sst.size());
+    const quint16 bucket = quint16(std::max<quint32>(8, (count + 1019) / 1020));
+    QByteArray ext;
+    Out oe(ext);
+    oe.u16(bucket);
+    {
+        ContinuedRecord sstRec(g, rSst);
+        QByteArray head;
+        Out(head).u32(sstRefs).u32(count);
+        sstRec.raw(head);
+        for (quint32 i = 0; i < count; ++i) {
+            const QString& s = sst[i];
+            sstRec.room(3 + (s.isEmpty() ? 0 : 2));
+            if (i % bucket == 0)
+                oe.u32(quint32(sstRec.recordStart() + sstRec.offsetInRecord()))
+                    .u16(quint16(sstRec.offsetInRecord()))
+                    .u16(0);
+            sstRec.string(s);
+        }
+    }
+    rec(rExtSst, ext);
+    rec(rEof, {});
+    return g;
+}
+
+void WorkbookWriter::Impl::sheetParts(std::size_t index, qint64 start, QByteArray& head, QByteArray& tail) const {
+    const SheetInfo& s = sheets[index];
+    auto rec = [&head](quint16 id, const QByteArray& d) { appendRecord(head, id, d); };
+    auto u16rec = [&rec](quint16 id, quint16 v) {
+        QByteArray d;
+        Out(d).u16(v);
+        rec(id, d);
+    };
+    {
+        QByteArray d;
+        Out(d).u16(0x0600).u16(0x0010).u16(0x0DBB).u16(0x07CC).u32(0).u32(0x00000006);
+        rec(rBof, d);
+    }
+    const bool hasRows = s.firstRow >= 0 || !s.dbcells.empty();
+    const qsizetype indexPos = head.size();
+    {
+        QByteArray d(16 + 4 * qsizetype(s.dbcells.size()), '\0');
+        rec(rIndex, d);
+    }
+    // The sheet asks to be calculated automatically and recalculated before it is saved.
+    u16rec(rCalcCount, 100);
+    u16rec(rCalcMode, 1);
+    u16rec(rRefMode, 1);
+    u16rec(rIteration, 0);
+    {
+        QByteArray d;
+        Out(d).f64(0.001);
+        rec(rDelta, d);
+    }
+    u16rec(rSaveRecalc, 1);
+    // Layout records before the cells, page breaks where the page setup starts.
+    QByteArray breaks;
+    if (!s.breaks.empty()) {
+        std::vector<int> b = s.breaks;
+        std::sort(b.begin(), b.end());
+        b.erase(std::unique(b.begin(), b.end()), b.end());
+        Out o(breaks);
+        o.u16(quint16(b.size()));
+        for (int r : b)
+            o.u16(quint16(r)).u16(0).u16(0x00FF);
+    }
+    bool breaksDone = breaks.isEmpty();
+    qsizetype defColWidthPos = 0;
+    for (const Record& r : s.layout) {
+        if (isPostCellLayout(r.id) || isTrailingLayout(r.id) || isCalcRecord(r.id))
+            continue;
+        if (!breaksDone && startsPageSetup(r.id)) {
+            rec(rHorizontalPageBreaks, breaks);
+            breaksDone = true;
+        }
+        if (r.id == rDefColWidth)
+            defColWidthPos = head.size();
+        rec(r.id, r.data);
+    }
+    if (!breaksDone)
+        rec(rHorizontalPageBreaks, breaks);
+    // Column formats, merged into runs of equal columns.
+    for (int c = 0; c < maxColumns;) {
+        if (!s.columns[std::size_t(c)]) {
+            ++c;
+            continue;
+        }
+        const ColumnFormat& f = *s.columns[std::size_t(c)];
+        int e = c;
+        while (e + 1 < maxColumns && s.columns[std::size_t(e + 1)] &&
+               s.columns[std::size_t(e + 1)]->width == f.width && s.columns[std::size_t(e + 1)]->xf == f.xf &&
+               s.columns[std::size_t(e + 1)]->hidden == f.hidden)
+            ++e;
+        QByteArray d;
+        Out(d).u16(quint16(c)).u16(quint16(e)).u16(f.width).u16(f.xf).u16(f.hidden ? 1 : 0).u16(0);
+        rec(rColInfo, d);
+        c = e + 1;
+    }
+    {
+        QByteArray d;
+        Out o(d);
+        if (s.firstRow >= 0)
+            o.u32(quint32(s.firstRow)).u32(quint32(s.lastRow + 1)).u16(quint16(s.firstColumn)).u16(quint16(s.lastColumn + 1));
+        else
+            o.u32(0).u32(0).u16(0).u16(0);
+        o.u16(0);
+        rec(rDimensions, d);
+    }
+    // The INDEX record, now that every position is known.
+    {
+        char* p = head.data() + indexPos + 4;
+        put32(p, 0);
+        put32(p + 4, hasRows && s.firstRow >= 0 ? quint32(s.firstRow) : 0);
+        put32(p + 8, hasRows && s.firstRow >= 0 ? quint32(s.lastRow + 1) : 0);
+        put32(p + 12, defColWidthPos ? quint32(start + defColWidthPos) : 0);
+        for (std::size_t i = 0; i < s.dbcells.size(); ++i)
+            put32(p + 16 + 4 * i, quint32(start + head.size() + s.dbcells[i]));
+    }
+    // After the cells: the window settings (only the first sheet selected), merged cells, the rest.
+    auto trec = [&tail](quint16 id, const QByteArray& d) { appendRecord(tail, id, d); };
+    bool window = false;
+    for (const Record& r : s.layout) {
+        if (!isPostCellLayout(r.id))
+            continue;
+        QByteArray d = r.data;
+        if (r.id == rWindow2 && d.size() >= 2) {
+            window = true;
+            quint16 flags = biff::u16(d.constData()) & ~0x0600;
+            if (index == 0)
+                flags |= 0x0600;
+            put16(d.data(), flags);
+        }
+        trec(r.id, d);
+    }
+    if (!window) {
+        QByteArray d;
+        Out(d).u16(index == 0 ? 0x06B6 : 0x00B6).u16(0).u16(0).u32(0x40).u16(0).u16(0).u32(0);
+        trec(rWindow2, d);
+    }
+    for (std::size_t i = 0; i < s.merged.size(); i += 1026) {
+        const std::size_t n = std::min<std::size_t>(1026, s.merged.size() - i);
+        QByteArray d;
+        Out o(d);
+        o.u16(quint16(n));
+        for (std::size_t k = i; k < i + n; ++k) {
+            const MergedRange& m = s.merged[k];
+            o.u16(quint16(m.firstRow)).u16(quint16(m.lastRow)).u16(quint16(m.firstColumn)).u16(quint16(m.lastColumn));
+        }
+        trec(rMergedCells, d);
+    }
+    for (const Record& r : s.layout) {
+        if (isTrailingLayout(r.id))
+            trec(r.id, r.data);
+    }
+    trec(rEof, {});
+}
+
+// WorkbookWriter -------------------------------------------------------------------------------------
+
+WorkbookWriter::WorkbookWriter(const QString& path) : d(std::make_unique<Impl>()) {
+    d->path = path;
+    d->ownFormatRecords();
+    d->data.setFileTemplate(QDir::tempPath() + QStringLiteral("/ledgerwick-sheets-XXXXXX"));
+    if (!d->data.open())
+        throw Error(("cannot make a temporary file for the sheet data: " + d->data.errorString()).toStdString());
+}
+
+WorkbookWriter::~WorkbookWriter() = default;
+
+void WorkbookWriter::useFormatsOf(const Workbook& source) {
+    if (!d->sheets.empty())
+        throw Error("the formats of a template must be taken before the first sheet");
+    d->formats = source.formats.records;
+    d->xfs.clear();
+    d->formatCodes.clear();
+    d->ownFormats.clear();
+    d->numberFormatCopies.clear();
+    d->fontCount = 0;
+    d->nextFormat = 164;
+    for (const Record& r : d->formats) {
+        if (r.id == rXf)
+            d->xfs.push_back(r.data);
+        else if (r.id == rFont)
+            ++d->fontCount;
+        else if (r.id == rFormat && r.data.size() >= 2)
+            d->nextFormat = std::max<quint16>(d->nextFormat, quint16(biff::u16(r.data.constData()) + 1));
+    }
+    d->formatCodes = source.formatCodes;
+    if (d->xfs.size() < 16 || d->fontCount < 1) {
+        d->ownFormatRecords();
+        throw Error("the template's formats are incomplete (fewer than 16 cell formats or no font)");
+    }
+}
+
+void WorkbookWriter::setDate1904(bool date1904) {
+    d->date1904 = date1904;
+}
+
+quint16 WorkbookWriter::addFormat(const CellFormat& f) {
+    const quint16 font = d->fontIndex(f.font);
+    const quint16 format = d->formatIndex(f.numberFormat);
+    const quint8 align = quint8(quint8(f.align) | (f.wrap ? 0x08 : 0x00) | 0x20);
+    const QByteArray rec = xfRecord(font, format, false, 0, align, f.border, 0xFC);
+    const auto it = d->ownFormats.constFind(rec);
+    if (it != d->ownFormats.constEnd())
+        return it.value();
+    const quint16 index = d->addXf(rec);
+    d->ownFormats.insert(rec, index);
+    return index;
+}
+
+quint16 WorkbookWriter::withNumberFormat(quint16 xf, const QString& numberFormat) {
+    d->checkXf(xf);
+    const QString key = QString::number(xf) + u'|' + numberFormat;
+    const auto it = d->numberFormatCopies.constFind(key);
+    if (it != d->numberFormatCopies.constEnd())
+        return it.value();
+    QByteArray rec = d->xfs[xf];
+    const quint16 format = d->formatIndex(numberFormat);
+    put16(rec.data() + 2, format);
+    const quint16 flags = biff::u16(rec.constData() + 4);
+    if (flags & 0x0004) // a style: the copy becomes a cell format of that style
+        put16(rec.data() + 4, quint16(0x0001 | (xf << 4)));
+    rec[9] = char(quint8(rec[9]) | 0x04);
+    const quint16 index = d->addXf(rec);
+    d->numberFormatCopies.insert(key, index);
+    return index;
+}
+
+void WorkbookWriter::beginSheet(const QString& name, const Sheet* layoutSource) {
+    if (d->finished)
+        throw Error("the workbook is already finished");
+    if (d->inSheet)
+        endSheet();
+    const QString problem = sheetNameProblem(name);
+    if (!problem.isEmpty())
+        throw Error(problem.toStdString());
+    for (const auto& s : d->sheets) {
+        if (s.name.compare(name, Qt::CaseInsensitive) == 0)
+            throw Error(QStringLiteral("the workbook already holds a sheet named \"%1\"").arg(s.name).toStdString());
+    }
+    if (d->sheets.size() >= 0xFFFF)
+        throw Error("too many sheets");
+    d->sheets.emplace_back();
+    Impl::SheetInfo& s = d->sheets.back();
+    s.name = name;
+    s.dataStart = d->dataSize + d->pending.size();
+    if (layoutSource) {
+        s.layout = layoutSource->layoutRecords;
+        for (const ColumnFormat& c : layoutSource->columns) {
+            for (int i = std::max(0, c.first); i <= std::min(c.last, maxColumns - 1); ++i)
+                s.columns[std::size_t(i)] = c;
+        }
+    } else {
+        QByteArray d1;
+        Out(d1).u16(0).u16(255);
+        s.layout.append(Record{rDefaultRowHeight, d1});
+        QByteArray d2;
+        Out(d2).u16(0x04C1);
+        s.layout.append(Record{rWsBool, d2});
+        QByteArray d3;
+        Out(d3).u16(8);
+        s.layout.append(Record{rDefColWidth, d3});
+    }
+    d->inSheet = true;
+    d->lastRow = -1;
+    d->lastColumn = -1;
+    d->blockStart = -1;
+}
+
+void WorkbookWriter::setColumnWidth(int first, int last, quint16 width, quint16 xf) {
+    Impl::SheetInfo& s = d->sheet();
+    if (first < 0 || last >= maxColumns || first > last)
+        throw Error(QStringLiteral("columns %1 to %2 lie outside a sheet's 256 columns").arg(first + 1).arg(last + 1).toStdString());
+    d->checkXf(xf);
+    for (int i = first; i <= last; ++i)
+        s.columns[std::size_t(i)] = ColumnFormat{i, i, width, xf, false};
+}
+
+void WorkbookWriter::setRow(const RowFormat& row) {
+    d->sheet();
+    if (row.row < 0 || row.row >= maxRows)
+        throw Error(QStringLiteral("row %1 lies outside a sheet's 65,536 rows").arg(row.row + 1).toStdString());
+    if (row.row < d->lastRow)
+        throw Error(QStringLiteral("the format of row %1 comes after cells of row %2").arg(row.row + 1).arg(d->lastRow + 1).toStdString());
+    if (row.xf)
+        d->checkXf(*row.xf);
+    if (d->blockStart < 0 || row.row >= d->blockStart + 32) {
+        d->flushBlock();
+        d->blockStart = row.row - row.row % 32;
+    }
+    Impl::BlockRow& br = d->block[std::size_t(row.row - d->blockStart)];
+    br.used = true;
+    br.format = row;
+    Impl::SheetInfo& s = d->sheets.back();
+    (void)s;
+}
+
+void WorkbookWriter::writeBlank(int row, int column, quint16 xf) {
+    d->checkXf(xf);
+    d->placeCell(row, column);
+    QByteArray r;
+    Out(r).u16(quint16(row)).u16(quint16(column)).u16(xf);
+    d->addCellRecord(row, rBlank, r);
+}
+
+void WorkbookWriter::writeNumber(int row, int column, quint16 xf, double value) {
+    if (!std::isfinite(value))
+        throw Error(QStringLiteral("the number in row %1, column %2 is not finite").arg(row + 1).arg(column + 1).toStdString());
+    d->checkXf(xf);
+    d->placeCell(row, column);
+    QByteArray r;
+    Out o(r);
+    o.u16(quint16(row)).u16(quint16(column)).u16(xf);
+    // An RK value when the number is an integer of 30 bits or its low 34 bits are zero.
+    if (value == std::floor(value) && value >= -536870912.0 && value <= 536870911.0 && !(value == 0 && std::signbit(value))) {
+        o.u32((quint32(qint32(value)) << 2) | 0x02);
+        d->addCellRecord(row, rRk, r);
+        return;
+    }
+    quint64 bits;
+    std::memcpy(&bits, &value, 8);
+    if ((bits & 0x3FFFFFFFFull) == 0) {
+        o.u32(quint32(bits >> 32));
+        d->addCellRecord(row, rRk, r);
+        return;
+    }
+    o.f64(value);
+    d->addCellRecord(row, rNumber, r);
+}
+
+void WorkbookWriter::writeText(int row, int column, quint16 xf, const QString& text) {
+    if (text.size() > maxCellText)
+        throw Error(QStringLiteral("the text in row %1, column %2 is longer than 32,767 characters")
+                        .arg(row + 1)
+                        .arg(column + 1)
+                        .toStdString());
+    if (text.isEmpty()) { // no spreadsheet program makes an empty text cell, and some readers refuse one
+        writeBlank(row, column, xf);
+        return;
+    }
+    d->checkXf(xf);
+    d->placeCell(row, column);
+    QByteArray r;
+    Out(r).u16(quint16(row)).u16(quint16(column)).u16(xf).u32(d->stringIndex(text));
+    d->addCellRecord(row, rLabelSst, r);
+}
+
+void WorkbookWriter::writeBoolean(int row, int column, quint16 xf, bool value) {
+    d->checkXf(xf);
+    d->placeCell(row, column);
+    QByteArray r;
+    Out(r).u16(quint16(row)).u16(quint16(column)).u16(xf).u8(value ? 1 : 0).u8(0);
+    d->addCellRecord(row, rBoolErr, r);
+}
+
+static bool validErrorCode(quint8 code) {
+    return code == 0x00 || code == 0x07 || code == 0x0F || code == 0x17 || code == 0x1D || code == 0x24 ||
+           code == 0x2A;
+}
+
+void WorkbookWriter::writeError(int row, int column, quint16 xf, quint8 code) {
+    if (!validErrorCode(code))
+        throw Error(QStringLiteral("0x%1 is not an error value").arg(code, 2, 16, QLatin1Char('0')).toStdString());
+    d->checkXf(xf);
+    d->placeCell(row, column);
+    QByteArray r;
+    Out(r).u16(quint16(row)).u16(quint16(column)).u16(xf).u8(code).u8(1);
+    d->addCellRecord(row, rBoolErr, r);
+}
+
+void WorkbookWriter::writeValue(int row, int column, quint16 xf, const Value& value) {
+    switch (value.type) {
+    case ValueType::Empty:
+        writeBlank(row, column, xf);
+        break;
+    case ValueType::Number:
+        writeNumber(row, column, xf, value.number);
+        break;
+    case ValueType::Text:
+        writeText(row, column, xf, value.text);
+        break;
+    case ValueType::Boolean:
+        writeBoolean(row, column, xf, value.number != 0);
+        break;
+    case ValueType::Error:
+        writeError(row, column, xf, quint8(value.number));
+        break;
+    }
+}
+
+void WorkbookWriter::writeFormula(int row, int column, quint16 xf, const Formula& formula, const Value& cached) {
+    const QByteArray& tokens = formula.tokens();
+    if (tokens.isEmpty())
+        throw Error("a formula without tokens");
+    if (22 + tokens.size() + formula.extra().size() > maxRecordData)
+        throw Error("a formula is too long for its record");
+    // Every token must be one this writer can carry: no names, no shared or array parts.
+    int maxSheet = -1;
+    for (int pos = 0; pos < tokens.size();) {
+        const int size = tokenSize(tokens, pos);
+        const quint8 t = quint8(tokens[pos]);
+        if (size < 0 || t == ptgExp || t == ptgTbl || t == 0x18)
+            throw Error(QStringLiteral("the formula in row %1, column %2 holds a token this writer cannot carry")
+                            .arg(row + 1)
+                            .arg(column + 1)
+                            .toStdString());
+        const quint8 base = baseToken(t);
+        if (t >= 0x20 && (base == ptgName || base == ptgNameX))
+            throw Error(QStringLiteral("the formula in row %1, column %2 uses a defined name").arg(row + 1).arg(column + 1).toStdString());
+        if (t >= 0x20 && (base == ptgRef3d || base == ptgArea3d || base == ptgRefErr3d || base == ptgAreaErr3d))
+            maxSheet = std::max<int>(maxSheet, biff::u16(tokens.constData() + pos + 1));
+        pos += size;
+    }
+    if (cached.type == ValueType::Text && cached.text.size() > maxCellText)
+        throw Error("a formula's text result is longer than 32,767 characters");
+    if (cached.type == ValueType::Error && !validErrorCode(quint8(cached.number)))
+        throw Error("a formula's error result is not an error value");
+    if (cached.type == ValueType::Number && !std::isfinite(cached.number))
+        throw Error("a formula's result is not a finite number");
+    d->checkXf(xf);
+    d->placeCell(row, column);
+    d->maxSheetRef = std::max(d->maxSheetRef, maxSheet);
+    QByteArray r;
+    Out o(r);
+    o.u16(quint16(row)).u16(quint16(column)).u16(xf);
+    switch (cached.type) {
+    case ValueType::Number:
+        o.f64(cached.number);
+        break;
+    case ValueType::Text:
+        o.u8(cached.text.isEmpty() ? 3 : 0).u8(0).u8(0).u8(0).u8(0).u8(0).u16(0xFFFF);
+        break;
+    case ValueType::Boolean:
+        o.u8(1).u8(0).u8(cached.number != 0 ? 1 : 0).u8(0).u8(0).u8(0).u16(0xFFFF);
+        break;
+    case ValueType::Error:
+        o.u8(2).u8(0).u8(quint8(cached.number)).u8(0).u8(0).u8(0).u16(0xFFFF);
+        break;
+    case ValueType::Empty:
+        o.u8(3).u8(0).u8(0).u8(0).u8(0).u8(0).u16(0xFFFF);
+        break;
+    }
+    o.u16(0x0001).u32(0).u16(quint16(tokens.size()));
+    r.append(tokens);
+    r.append(formula.extra());
+    d->addCellRecord(row, rFormula, r);
+    if (cached.type == ValueType::Text && !cached.text.isEmpty()) {
+        // The STRING record with the text result belongs to the same row's cells.
+        QByteArray s;
+        {
+            ContinuedRecord sr(s, rString);
+            sr.string(cached.text);
+        }
+        Impl::BlockRow& br = d->block[std::size_t(row - d->blockStart)];
+        br.cells.append(s);
+    }
+}
+
+void WorkbookWriter::addMerged(const MergedRange& m) {
+    Impl::SheetInfo& s = d->sheet();
+    if (m.firstRow < 0 || m.lastRow >= maxRows || m.firstColumn < 0 || m.lastColumn >= maxColumns ||
+        m.firstRow > m.lastRow || m.firstColumn > m.lastColumn)
+        throw Error("a merged range lies outside the sheet or is reversed");
+    s.merged.push_back(m);
+}
+
+void WorkbookWriter::addRowBreak(int row) {
+    Impl::SheetInfo& s = d->sheet();
+    if (row <= 0 || row >= maxRows)
+        throw Error(QStringLiteral("a page break before row %1 lies outside the sheet").arg(row + 1).toStdString());
+    if (s.breaks.size() >= std::size_t(maxRowBreaks))
+        throw Error("a sheet holds at most 1,026 page breaks");
+    s.breaks.push_back(row);
+}
+
+void WorkbookWriter::setPrintTitleRows(int first, int last) {
+    Impl::SheetInfo& s = d->sheet();
+    if (first < 0 || last >= maxRows || first > last)
+        throw Error("print title rows lie outside the sheet or are reversed");
+    s.titles = std::pair(first, last);
+}
+
+void WorkbookWriter::endSheet() {
+    if (!d->inSheet)
+        throw Error("endSheet without beginSheet");
+    d->flushBlock();
+    d->inSheet = false;
+    Impl::SheetInfo& s = d->sheets.back();
+    s.dataLength = d->dataSize + d->pending.size() - s.dataStart;
+}
+
+int WorkbookWriter::sheetCount() const {
+    return int(d->sheets.size());
+}
+
+QString WorkbookWriter::sheetName(int index) const {
+    if (index < 0 || index >= int(d->sheets.size()))
+        return {};
+    return d->sheets[std::size_t(index)].name;
+}
+
+void WorkbookWriter::finish() {
+    if (d->finished)
+        throw Error("the workbook is already finished");
+    if (d->inSheet)
+        endSheet();
+    if (d->sheets.empty())
+        throw Error("a workbook needs at least one sheet");
+    if (d->maxSheetRef >= int(d->sheets.size()))
+        throw Error(QStringLiteral("a formula refers to sheet %1 but the workbook has %2 sheets")
+                        .arg(d->maxSheetRef + 1)
+                        .arg(d->sheets.size())
+                        .toStdString());
+    d->flushPending();
+    if (!d->data.flush())
+        throw Error(("cannot write the temporary sheet data: " + d->data.errorString()).toStdString());
+
+    std::vector<qsizetype> boundPos;
+    QByteArray globals = d->globals(boundPos);
+    std::vector<QByteArray> heads(d->sheets.size()), tails(d->sheets.size());
+    qint64 pos = globals.size();
+    for (std::size_t i = 0; i < d->sheets.size(); ++i) {
+        const qint64 start = pos;
+        d->sheetParts(i, start, heads[i], tails[i]);
+        put32(globals.data() + boundPos[i], quint32(start));
+        pos += heads[i].size() + d->sheets[i].dataLength + tails[i].size();
+    }
+    if (pos > 0x7FFFFFFF)
+        throw Error("the workbook is larger than 2 GB");
+
+    const QFileInfo target(d->path);
+    QTemporaryFile temp(target.absolutePath() + QStringLiteral("/.") + target.fileName() + QStringLiteral(".XXXXXX"));
+    temp.setAutoRemove(true);
+    if (!temp.open())
+        throw Error((d->path + QStringLiteral(": cannot write in its folder: ") + temp.errorString()).toStdString());
+    temp.close();
+    const QByteArray tempName = QFile::encodeName(temp.fileName());
+
+    initGsf();
+    GError* err = nullptr;
+    GsfOutput* sink = gsf_output_stdio_new(tempName.constData(), &err);
+    if (!sink) {
+        const QString why = err ? QString::fromUtf8(err->message) : QString();
+        if (err)
+            g_error_free(err);
+        throw Error((d->path + QStringLiteral(": cannot be written: ") + why).toStdString());
+    }
+    GsfOutfile* ole = gsf_outfile_msole_new(sink);
+    g_object_unref(sink);
+    GsfOutput* stream = gsf_outfile_new_child(ole, "Workbook", FALSE);
+    bool ok = stream != nullptr;
+    auto put = [&](const char* p, qint64 n) {
+        if (ok && n > 0)
+            ok = gsf_output_write(stream, size_t(n), reinterpret_cast<const guint8*>(p));
+    };
+    put(globals.constData(), globals.size());
+    QByteArray chunk;
+    for (std::size_t i = 0; i < d->sheets.size() && ok; ++i) {
+        put(heads[i].constData(), heads[i].size());
+        if (!d->data.seek(d->sheets[i].dataStart))
+            ok = false;
+        qint64 left = d->sheets[i].dataLength;
+        while (ok && left > 0) {
+            chunk = d->data.read(std::min<qint64>(left, 1 << 20));
+            if (chunk.isEmpty()) {
+                ok = false;
+                break;
+            }
+            put(chunk.constData(), chunk.size());
+            left -= chunk.size();
+        }
+        put(tails[i].constData(), tails[i].size());
+    }
+    if (stream) {
+        ok = gsf_output_close(stream) && ok;
+        g_object_unref(stream);
+    }
+    ok = gsf_output_close(GSF_OUTPUT(ole)) && ok;
+    g_object_unref(ole);
+    if (!ok)
+        throw Error((d->path + QStringLiteral(": the workbook could not be written (disk full?)")).toStdString());
+
+    // The new file gets the old one's permissions, or the usual ones for a new file.
+    struct stat st;
+    mode_t mode;
+    const QByteArray finalName = QFile::encodeName(d->path);
+    if (::stat(finalName.constData(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    const int fd = ::open(tempName.constData(), O_RDONLY);
+    if (fd >= 0) {
+        ::fchmod(fd, mode);
+        ::fsync(fd);
+        ::close(fd);
+    }
+    if (::rename(tempName.constData(), finalName.constData()) != 0)
+        throw Error((d->path + QStringLiteral(": cannot be replaced: ") + QString::fromLocal8Bit(strerror(errno))).toStdString());
+    temp.setAutoRemove(false);
+    d->finished = true;
+    d->data.close();
+}
+
+} // namespace lw::xls
