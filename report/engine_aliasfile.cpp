@@ -41,6 +41,8 @@ QString AliasFileEngine::locateConfiguration() {
     if (QCoreApplication::instance() != nullptr) {
         const QString programDir = QCoreApplication::applicationDirPath();
         demos << programDir + QStringLiteral("/../share/ledgerwick/demo/aliases.ini");
+        // The sibling tools are installed one level deeper, in libexec/ledgerwick.
+        demos << programDir + QStringLiteral("/../../share/ledgerwick/demo/aliases.ini");
         demos << programDir + QStringLiteral("/demo/aliases.ini");
     }
     demos << QStringLiteral(LW_INSTALL_DATADIR "/demo/aliases.ini");

@@ -43,7 +43,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/demo/reports/sales.pr ${CMAKE_SOURCE_DIR}/demo
 
 # The demo reports generated and opened by LibreOffice, compared with the data (tests/e2e).
 add_test(NAME tst_demoreports
-  COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/e2e/tst_demoreports.py ${CMAKE_BINARY_DIR})
+  COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/e2e/tst_demoreports.py ${CMAKE_BINARY_DIR})
 set_tests_properties(tst_demoreports PROPERTIES TIMEOUT 600
   ENVIRONMENT "HOME=${CMAKE_BINARY_DIR}/testhome/tst_demoreports;XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/testhome/tst_demoreports/config;XDG_RUNTIME_DIR=${CMAKE_BINARY_DIR}/testhome/tst_demoreports/runtime")
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/testhome/tst_demoreports/config ${CMAKE_BINARY_DIR}/testhome/tst_demoreports/runtime)
