@@ -15,9 +15,10 @@ lw_add_test(tst_editorlook tests/e2e/tst_editorlook.cpp)
 
 # Installs the build into a throwaway prefix and starts the installed program from there.
 lw_add_test(tst_install tests/e2e/tst_install.cpp)
-add_dependencies(tst_install ledgerwick ledgerwick-post lw_demo)
+add_dependencies(tst_install ledgerwick ledgerwick-post lw_demo ledgerwick-blank ledgerwick-report lw_demo_reports)
 target_compile_definitions(tst_install PRIVATE
   LW_CMAKE_COMMAND="${CMAKE_COMMAND}"
+  LW_E2E_LIBEXECDIR="${CMAKE_INSTALL_LIBEXECDIR}"
   LW_E2E_BINDIR="${CMAKE_INSTALL_BINDIR}"
   LW_E2E_DATADIR="${CMAKE_INSTALL_DATADIR}")
 

@@ -1,5 +1,6 @@
 // The installed program: "cmake --install" into a throwaway prefix, then the installed ledgerwick started
 // from there, watched as it reads its alias configuration, and reached through the installed ledgerwick-post.
+#include "e2e/e2esupport.h"
 #include "support/testsupport.h"
 
 #include <QDir>
@@ -130,6 +131,46 @@ private slots:
         program.terminate();
         if (!program.waitForFinished(10000))
             program.kill(); // and its destructor waits for it
+    }
+
+    // The installed tools, under the names the program starts them by, make a new blank from an
+    // installed demo definition and generate reports from it and from a shipped, prepared blank,
+    // with nothing but the prefix's own demo aliases to go by.
+    void installedToolsMakeReports() {
+        const QString tools = m_prefix.filePath(LW_E2E_LIBEXECDIR "/ledgerwick/");
+        const QString dir = m_work.filePath("reports");
+        QVERIFY(QDir().mkpath(dir) && QDir().mkpath(m_work.filePath("tools-home/config")));
+        for (const QString& file : {"sales.pr", "orders.pr", "orders.xls"})
+            QVERIFY2(QFile::copy(data("ledgerwick/demo/reports/" + file), dir + "/" + file), qPrintable(file));
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("HOME", m_work.filePath("tools-home"));
+        env.insert("XDG_CONFIG_HOME", m_work.filePath("tools-home/config"));
+        env.remove("LEDGERWICK_ALIASES");
+        env.remove("LEDGERWICK_WINDOW");
+        const auto run = [&](const QString& tool, const QStringList& args) {
+            QProcess p;
+            p.setProcessEnvironment(env);
+            p.setProcessChannelMode(QProcess::MergedChannels);
+            p.start(tools + tool, args);
+            const bool done = p.waitForFinished(120000);
+            return QString("%1 %2").arg(done && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1)
+                .arg(QString::fromLocal8Bit(p.readAll()));
+        };
+        QVERIFY(QFileInfo(tools + "ledgerwick-blank").isExecutable() &&
+                QFileInfo(tools + "ledgerwick-report").isExecutable());
+
+        const QString made = run("zarmek.exe", {"--no-edit", dir + "/sales.pr"});
+        QVERIFY2(made.startsWith("0 "), qPrintable(made));
+        QCOMPARE(e2e::iniKeys(dir + "/sales.pr").value("REPORT").value("Excel"), dir + "/sales.xls");
+        for (const QString& name : {"sales", "orders"}) {
+            const QString generated = run("VORTAL1", {"--batch", dir + "/" + name + ".pr"});
+            QVERIFY2(generated.startsWith("0 "), qPrintable(name + ": " + generated));
+            QFile report(dir + "/" + name + "_report.xls");
+            QVERIFY(report.open(QIODevice::ReadOnly));
+            QCOMPARE(report.read(8), QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8)); // a compound file
+        }
     }
 };
 
