@@ -163,7 +163,7 @@ private slots:
 
         const QString made = run("zarmek.exe", {"--no-edit", dir + "/sales.pr"});
         QVERIFY2(made.startsWith("0 "), qPrintable(made));
-        QCOMPARE(e2e::iniKeys(dir + "/sales.pr").value("REPORT").value("Excel"), dir + "/sales.xls");
+        QCOMPARE(lw::e2e::iniKeys(dir + "/sales.pr").value("REPORT").value("Excel"), dir + "/sales.xls");
         for (const QString& name : {"sales", "orders"}) {
             const QString generated = run("VORTAL1", {"--batch", dir + "/" + name + ".pr"});
             QVERIFY2(generated.startsWith("0 "), qPrintable(name + ": " + generated));
