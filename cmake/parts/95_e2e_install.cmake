@@ -9,7 +9,7 @@ foreach(size 48 128)
 endforeach()
 
 lw_add_test(tst_typicalrun tests/e2e/tst_typicalrun.cpp)
-add_dependencies(tst_typicalrun ledgerwick-post)
+add_dependencies(tst_typicalrun ledgerwick-post ledgerwick-blank ledgerwick-report)
 lw_add_test(tst_badfiles tests/e2e/tst_badfiles.cpp)
 lw_add_test(tst_editorlook tests/e2e/tst_editorlook.cpp)
 

@@ -10,6 +10,7 @@
 #include <QAbstractButton>
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -236,6 +237,57 @@ private slots:
         m_form->close();
         QVERIFY(waitFor([&] { return !m_form->isVisible(); }));
         QCOMPARE(quiet.seen(), QStringList());
+        m_form.reset();
+    }
+
+    // The real tools in place of the stand-ins: the blank builder makes the blank while a spreadsheet
+    // program (one that closes at once) has it and the user answers OK; the generator fills it with
+    // the invoice over 100 and writes the report beside the blank.
+    void realToolsMakeTheReport() {
+        const QString build = qEnvironmentVariable("LEDGERWICK_TEST_BINARY_DIR");
+        for (const QString& tool : {"zarmek.exe", "VORTAL1"}) {
+            QFile::remove(path("start/" + tool));
+            QVERIFY(QFile::link(build + "/" + tool, path("start/" + tool)));
+        }
+        QVERIFY(test::writeFile(test::settingsFilePath(), "[EXCEL]\nProgram=/bin/true\n"));
+        qputenv("LEDGERWICK_TEST_ANSWERS", "ok,ok");
+
+        DialogRecord about;
+        QVERIFY(startProgramShown(&about));
+        emit m_form->N1->aboutToShow();
+        m_form->N11->trigger();
+        TForm1* w = m_form->activeEditorWindow();
+        QVERIFY(w);
+        retype(w->Edit3, "1"); // from the first record: the one invoice over 100
+        QTest::mouseClick(m_form->SB6, Qt::LeftButton);
+        QCOMPARE(w->modificationState(), int(TForm1::StateSaved));
+
+        QTest::mouseClick(m_form->SB12, Qt::LeftButton);
+        QVERIFY(waitFor([&] { return m_form->isEnabled() && m_form->windowState() == Qt::WindowNoState; },
+                        60000));
+        QCOMPARE(w->Label3->text(), blankBook());
+        QVERIFY(QFileInfo(blankBook()).size() > 0);
+
+        const QString report = path("books/ledger-blank_report.xls");
+        e2e::ModalRecorder quiet;
+        QTest::mouseClick(m_form->SB16, Qt::LeftButton);
+        QVERIFY(waitFor([&] { return QFileInfo(report).size() > 0; }, 60000));
+        QCOMPARE(quiet.seen(), QStringList());
+
+        // The report as another program reads it: the invoice's amount in the band under the names.
+        QProcess xlrd;
+        xlrd.start("/usr/bin/python3",
+                   {"-c", "import sys, xlrd\n"
+                          "s = xlrd.open_workbook(sys.argv[1]).sheet_by_index(0)\n"
+                          "print([s.row_values(r) for r in range(s.nrows)])",
+                    report});
+        QVERIFY(xlrd.waitForFinished(30000));
+        const QString rows = QString::fromUtf8(xlrd.readAllStandardOutput());
+        QVERIFY2(rows.contains("['ID', 'AMOUNT']") && rows.contains("[1.0, 120.5]"), qPrintable(rows));
+
+        qunsetenv("LEDGERWICK_TEST_ANSWERS");
+        m_form->close();
+        QVERIFY(waitFor([&] { return !m_form->isVisible(); }));
         m_form.reset();
     }
 };
