@@ -2,6 +2,7 @@
 // real catalogue, stand-in sibling tools started for real, the settings file, and a second start.
 #include "app/mainform.h"
 #include "app/menuitem.h"
+#include "platform/profile.h"
 #include "e2e/e2esupport.h"
 #include "report/catalogue.h"
 #include "report/mdi1.h"
@@ -249,7 +250,7 @@ private slots:
             QFile::remove(path("start/" + tool));
             QVERIFY(QFile::link(build + "/" + tool, path("start/" + tool)));
         }
-        QVERIFY(test::writeFile(test::settingsFilePath(), "[EXCEL]\nProgram=/bin/true\n"));
+        Profile(test::settingsFilePath()).writeString("EXCEL", "Program", "/bin/true");
         qputenv("LEDGERWICK_TEST_ANSWERS", "ok,ok");
 
         DialogRecord about;
