@@ -20,7 +20,7 @@ pkg_check_modules(FREEXL REQUIRED IMPORTED_TARGET freexl)
 add_executable(lw_freexl_dump tests/workbook/freexl_dump.cpp)
 target_link_libraries(lw_freexl_dump PRIVATE PkgConfig::FREEXL)
 
-foreach(t xls_write xls_read)
+foreach(t xls_write xls_read xls_formula)
   lw_add_test(tst_${t} tests/workbook/tst_${t}.cpp tests/workbook/xlstest.h)
   target_link_libraries(tst_${t} PRIVATE ledgerwick_workbook)
   add_dependencies(tst_${t} lw_freexl_dump)
