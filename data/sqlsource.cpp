@@ -331,10 +331,10 @@ public:
             }
         }
         QString statement = QStringLiteral("SELECT * FROM ") + quoteTableName(m_source.driver, table);
-        QString cond = condition.trimmed();
-        while (cond.endsWith(QLatin1Char(';'))) {
-            cond.chop(1);
-        }
+        // The statement's own terminator, and any comment after it, are left out: the driver
+        // takes one statement without one.
+        const qsizetype end = statementEnd(condition);
+        const QString cond = (end < 0 ? condition : condition.left(end)).trimmed();
         if (!cond.isEmpty()) {
             statement += QLatin1Char(' ') + cond;
         }

@@ -156,35 +156,44 @@ void TableStream::finish() {
     m_reader.reset();
 }
 
-bool hasSecondStatement(const QString& sql) {
+namespace {
+
+// Moves past blanks and comments (-- to the end of the line, /* */) from i; returns where the
+// next other character is.
+qsizetype skipBlanksAndComments(const QString& sql, qsizetype i) {
     const qsizetype n = sql.size();
-    bool ended = false; // a ";" was met outside quotes and comments
-    qsizetype i = 0;
     while (i < n) {
         const QChar c = sql.at(i);
-        // Comments and blanks may follow the end of the statement.
-        if (c == QLatin1Char('-') && i + 1 < n && sql.at(i + 1) == QLatin1Char('-')) {
+        if (c.isSpace()) {
+            ++i;
+        } else if (c == QLatin1Char('-') && i + 1 < n && sql.at(i + 1) == QLatin1Char('-')) {
             while (i < n && sql.at(i) != QLatin1Char('\n')) {
                 ++i;
             }
-            continue;
-        }
-        if (c == QLatin1Char('/') && i + 1 < n && sql.at(i + 1) == QLatin1Char('*')) {
+        } else if (c == QLatin1Char('/') && i + 1 < n && sql.at(i + 1) == QLatin1Char('*')) {
             const qsizetype end = sql.indexOf(QLatin1String("*/"), i + 2);
             i = end < 0 ? n : end + 2;
+        } else {
+            break;
+        }
+    }
+    return i;
+}
+
+} // namespace
+
+qsizetype statementEnd(const QString& sql) {
+    const qsizetype n = sql.size();
+    qsizetype i = 0;
+    while (i < n) {
+        const qsizetype next = skipBlanksAndComments(sql, i);
+        if (next != i) {
+            i = next;
             continue;
         }
-        if (c.isSpace()) {
-            ++i;
-            continue;
-        }
-        if (ended && c != QLatin1Char(';')) {
-            return true;
-        }
+        const QChar c = sql.at(i);
         if (c == QLatin1Char(';')) {
-            ended = true;
-            ++i;
-            continue;
+            return i;
         }
         if (c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('[')) {
             const QChar close = c == QLatin1Char('[') ? QLatin1Char(']') : c;
@@ -224,6 +233,20 @@ bool hasSecondStatement(const QString& sql) {
             }
         }
         ++i;
+    }
+    return -1;
+}
+
+bool hasSecondStatement(const QString& sql) {
+    qsizetype end = statementEnd(sql);
+    if (end < 0) {
+        return false;
+    }
+    // Only more terminators, blanks and comments may follow.
+    for (qsizetype i = skipBlanksAndComments(sql, end + 1); i < sql.size(); i = skipBlanksAndComments(sql, i + 1)) {
+        if (sql.at(i) != QLatin1Char(';')) {
+            return true;
+        }
     }
     return false;
 }
