@@ -16,7 +16,9 @@ QString workDir() {
     static const QString dir = [] {
         const QString d = QDir::tempPath() + QStringLiteral("/lw-fuzz-%1").arg(::getpid());
         QDir().mkpath(d);
-        std::atexit([] { QDir(workDir()).removeRecursively(); });
+        // Kept for the exit handler, which runs after static objects are gone.
+        static auto* const removeAtExit = new QString(d);
+        std::atexit([] { QDir(*removeAtExit).removeRecursively(); });
         // Memo files for the tables to point into: a dBASE III/IV one and a FoxPro one.
         QByteArray dbt(512 * 4, '\0');
         dbt[20] = 0;
