@@ -520,15 +520,58 @@ private slots:
         QVERIFY(lock.remove());
     }
 
-    // With windows and nobody holding the report: written, and nothing asked.
+    // With windows and nobody holding the report: written, nothing asked; with "Show prepared
+    // report" on, opened in the spreadsheet program of the settings file, or the notice that it
+    // could not be started.
+    void withWindows_data() {
+        QTest::addColumn<bool>("show");
+        QTest::addColumn<bool>("programExists");
+        QTest::newRow("not shown") << false << true;
+        QTest::newRow("shown") << true << true;
+        QTest::newRow("program missing") << true << false;
+    }
     void withWindows() {
+        QFETCH(bool, show);
+        QFETCH(bool, programExists);
         QVERIFY(makeBlank(path("win.xls"), cardBlank()));
+        QFile::remove(reportOf("win"));
         const QString def = definition("win", 0, 1, true, "SHOP", "SALES", 1, 3);
-        const QString log = path("win.log");
-        const Run r = run({def}, {"QT_QPA_PLATFORM=offscreen", "LEDGERWICK_TEST_LOG=" + log});
+        const QString log = path("win.log"), opened = path("opened.txt"), config = path("config");
+        QFile::remove(log);
+        QFile::remove(opened);
+        const QString program = programExists ? path("spreadsheet.sh") : path("no-such-program");
+        if (programExists) {
+            QFile script(program);
+            QVERIFY(script.open(QIODevice::WriteOnly));
+            script.write("#!/bin/sh\nprintf '%s' \"$1\" > \"$0.tmp\" && mv \"$0.tmp\" " + QFile::encodeName(opened) + "\n");
+            script.close();
+            QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        }
+        QVERIFY(QDir().mkpath(config + "/Ledgerwick"));
+        QFile settings(config + "/Ledgerwick/l_wick.ini");
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write("[EXCEL]\nShow=" + QByteArray(show ? "1" : "0") + "\nProgram=" + QFile::encodeName(program) + "\n");
+        settings.close();
+
+        const Run r = run({def}, {"QT_QPA_PLATFORM=offscreen", "LEDGERWICK_TEST_ANSWERS=ok,ok",
+                                  "LEDGERWICK_TEST_LOG=" + log, "XDG_CONFIG_HOME=" + config});
         QCOMPARE(r.exit, 0);
-        QVERIFY(!QFile::exists(log));
         QCOMPARE(dump(reportOf("win"))["sheets"].toArray().size(), 3);
+        QFile l(log);
+        const QString told = l.open(QIODevice::ReadOnly) ? QString::fromUtf8(l.readAll()) : QString();
+        if (show && !programExists) {
+            QCOMPARE(told, " Excel cannot be lunched|" + reportOf("win") + "\n");
+            return;
+        }
+        QCOMPARE(told, QString());
+        if (show) {
+            QVERIFY(QTest::qWaitFor([&] { return QFile::exists(opened); }, 10000));
+            QFile f(opened);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(QString::fromUtf8(f.readAll()), reportOf("win"));
+        } else {
+            QVERIFY(!QFile::exists(opened));
+        }
     }
 
     // Ended while writing (SIGTERM, as Cancel): the old report stays and no temporary file is left,
