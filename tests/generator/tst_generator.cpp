@@ -617,11 +617,32 @@ private slots:
         const QString dir = path("lo");
         QVERIFY(QDir().mkpath(dir));
         QVERIFY(makeBlank(dir + "/in.xls", salesBlank()));
+        // A second blank with a comment on its marker cell, which a report cannot carry.
+        QFile noted(dir + "/noted.fods");
+        QVERIFY(noted.open(QIODevice::WriteOnly));
+        noted.write(
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<office:document xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\"\n"
+            " xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\"\n"
+            " xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\"\n"
+            " office:version=\"1.2\" office:mimetype=\"application/vnd.oasis.opendocument.spreadsheet\">\n"
+            "<office:body><office:spreadsheet><table:table table:name=\"Noted\"><table:table-row>\n"
+            "<table:table-cell office:value-type=\"string\"><text:p>${NAME}</text:p>\n"
+            "<office:annotation><dc:creator>ann</dc:creator><text:p>a note</text:p></office:annotation>\n"
+            "</table:table-cell></table:table-row></table:table></office:spreadsheet></office:body></office:document>\n");
+        noted.close();
         QProcess lo;
         lo.start("soffice", {"-env:UserInstallation=file://" + path("lo-profile"), "--headless", "--convert-to",
-                             "xls:MS Excel 97", "--outdir", path("lo/out"), dir + "/in.xls"});
+                             "xls:MS Excel 97", "--outdir", path("lo/out"), dir + "/in.xls", noted.fileName()});
         QVERIFY(lo.waitForFinished(180000));
         QVERIFY(QFile::rename(path("lo/out/in.xls"), path("losaved.xls")));
+        QVERIFY(QFile::rename(path("lo/out/noted.xls"), path("noted.xls")));
+        const Run withNote = run({"--batch", definition("noted", 1, 0, true, "SHOP", "SALES", 1, 2)});
+        QCOMPARE(withNote.exit, 0);
+        QVERIFY2(withNote.err.contains("Not carried into the report: comments (sheet Noted)."), qPrintable(withNote.err));
+        QCOMPARE(cellsOf(dump(reportOf("noted"))["sheets"].toArray()[0].toObject()).value("1,0")[3].toString(),
+                 sale(2).name);
+
         const Run r = run({"--batch", definition("losaved", 1, 0, true, "SHOP", "SALES", 1, 10)});
         QCOMPARE(r.exit, 0);
         const QJsonObject sheet = dump(reportOf("losaved"))["sheets"].toArray()[0].toObject();
