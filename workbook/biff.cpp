@@ -141,12 +141,16 @@ QString Reader::string(bool shortLength) {
     s.reserve(cch);
     int left = cch;
     while (left > 0) {
-        // Characters that go on in the next record start there with an option byte of their own.
-        if (m_seg < m_segs.size() && m_pos >= m_segs[m_seg].size) {
-            need(1);
-            flags = u8();
+        if (m_seg >= m_segs.size())
+            throw Error("a string ends before its characters (a record ends before its data)");
+        if (m_pos >= m_segs[m_seg].size) {
+            // Characters that go on in the next record start there with an option byte of their own.
+            ++m_seg;
+            m_pos = 0;
+            if (m_seg < m_segs.size() && m_segs[m_seg].size > 0)
+                flags = quint8(m_segs[m_seg].data[m_pos++]);
+            continue;
         }
-        need(1);
         const Seg& seg = m_segs[m_seg];
         const qsizetype avail = seg.size - m_pos;
         if (flags & 0x01) {
@@ -157,9 +161,9 @@ QString Reader::string(bool shortLength) {
                 --left;
                 continue;
             }
-            const char* p = seg.data + m_pos;
-            for (qsizetype i = 0; i < n; ++i)
-                s.append(QChar(biff::u16(p + 2 * i)));
+            const qsizetype old = s.size();
+            s.resize(old + n); // UTF-16 little-endian, as the host keeps it
+            std::memcpy(s.data() + old, seg.data + m_pos, std::size_t(2 * n));
             m_pos += 2 * n;
             left -= int(n);
         } else {

@@ -249,6 +249,12 @@ inline quint8 baseToken(quint8 t) {
     return t >= 0x20 ? quint8((t & 0x1F) | 0x20) : t;
 }
 
+// A classed token of the base given, in the class (0x20 reference, 0x40 value, 0x60 array) of
+// another token.
+inline quint8 withClass(quint8 base, quint8 classOf) {
+    return quint8((base & 0x1F) | (classOf & 0x60));
+}
+
 enum Ptg : quint8 {
     ptgExp = 0x01,
     ptgTbl = 0x02,

@@ -132,7 +132,7 @@ bool Formula::moveRows(int rowOffset) {
                 continue;
             const int row = biff::u16(rp) + rowOffset;
             if (row < 0 || row >= maxRows) {
-                *p = char(cls | (is3d ? ptgRefErr3d : ptgRefErr));
+                *p = char(withClass(is3d ? ptgRefErr3d : ptgRefErr, cls));
                 inside = false;
             } else {
                 put16(rp, quint16(row));
@@ -147,7 +147,7 @@ bool Formula::moveRows(int rowOffset) {
             if (c2 & 0x8000)
                 r2 += rowOffset;
             if (r1 < 0 || r1 >= maxRows || r2 < 0 || r2 >= maxRows) {
-                *p = char(cls | (is3d ? ptgAreaErr3d : ptgAreaErr));
+                *p = char(withClass(is3d ? ptgAreaErr3d : ptgAreaErr, cls));
                 inside = false;
                 continue;
             }
@@ -216,9 +216,9 @@ bool Formula::spreadArea(int first, int last, const std::vector<RowSpan>& pieces
         Out o(replacement);
         for (const RowSpan& s : pieces) {
             if (s.sheet < 0)
-                o.u8(quint8(cls | ptgArea));
+                o.u8(withClass(ptgArea, cls));
             else
-                o.u8(quint8(cls | ptgArea3d)).u16(quint16(s.sheet));
+                o.u8(withClass(ptgArea3d, cls)).u16(quint16(s.sheet));
             o.u16(quint16(s.first)).u16(quint16(s.last)).bytes(cols);
         }
         if (pieces.size() > 1) {
@@ -230,7 +230,7 @@ bool Formula::spreadArea(int first, int last, const std::vector<RowSpan>& pieces
                 // SUM of one argument, written as tAttr(sum): becomes a SUM with several.
                 if (int(pieces.size()) > 30)
                     return false;
-                c[0] = char(0x40 | ptgFuncVar);
+                c[0] = char(withClass(ptgFuncVar, 0x40));
                 c[1] = char(pieces.size());
                 put16(c + 2, 0x0004);
             } else {

@@ -93,10 +93,6 @@ void needSize(const Rec& r, qsizetype n, const char* what) {
 
 QString sheetDropName(quint16 id) {
     switch (id) {
-    case rMsoDrawing:
-    case rObj:
-    case rTxo:
-    case rMsoDrawingSelection:
     case rImData:
         return QStringLiteral("drawings");
     case rNote:
@@ -405,7 +401,7 @@ std::optional<Formula> WorkbookReader::convertFormula(const QByteArray& in, cons
                 put16(rp, r);
                 put16(cp, c);
             }
-            *p = char(cls | (base == ptgRefN ? ptgRef : ptgArea));
+            *p = char(withClass(base == ptgRefN ? ptgRef : ptgArea, cls));
         } else if (t >= 0x20 && (base == ptgRef3d || base == ptgArea3d || base == ptgRefErr3d ||
                                  base == ptgAreaErr3d)) {
             const quint16 ixti = biff::u16(p + 1);
@@ -671,6 +667,17 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
             }
             break;
         }
+        case rObj: {
+            // Every drawn object (shape, picture, chart, comment box) has an OBJ record; the
+            // drawing records around them hold nothing visible on their own.
+            const quint16 kind = r.size >= 6 && biff::u16(r.data) == 0x15 ? biff::u16(r.data + 4) : 0;
+            note(kind == 0x19 ? QStringLiteral("comments")
+                              : kind == 0x05 ? QStringLiteral("charts") : QStringLiteral("drawings"));
+            break;
+        }
+        case rMsoDrawing:
+        case rMsoDrawingSelection:
+        case rTxo:
         case rIndex:
         case rDbCell:
         case rDimensions:

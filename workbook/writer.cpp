@@ -92,7 +92,7 @@ private:
 QByteArray fontRecord(const Font& f) {
     QByteArray d;
     Out o(d);
-    o.u16(f.height).u16(f.italic ? 0x02 : 0x00).u16(0x7FFF).u16(f.bold ? 700 : 400).u16(0);
+    o.u16(f.height).u16(quint16((f.bold ? 0x01 : 0x00) | (f.italic ? 0x02 : 0x00))).u16(0x7FFF).u16(f.bold ? 700 : 400).u16(0);
     o.u8(f.underline ? 1 : 0).u8(0).u8(0).u8(0);
     d.append(unicodeString(f.name.left(255), true));
     return d;
@@ -856,6 +856,10 @@ void WorkbookWriter::writeText(int row, int column, quint16 xf, const QString& t
                         .arg(row + 1)
                         .arg(column + 1)
                         .toStdString());
+    if (text.isEmpty()) { // no spreadsheet program makes an empty text cell, and some readers refuse one
+        writeBlank(row, column, xf);
+        return;
+    }
     d->checkXf(xf);
     d->placeCell(row, column);
     QByteArray r;

@@ -225,7 +225,7 @@ public:
     void setRow(const RowFormat& row);
     void writeBlank(int row, int column, quint16 xf);
     void writeNumber(int row, int column, quint16 xf, double value);
-    void writeText(int row, int column, quint16 xf, const QString& text); // Error past 32,767
+    void writeText(int row, int column, quint16 xf, const QString& text); // Error past 32,767; "" is a blank
     void writeBoolean(int row, int column, quint16 xf, bool value);
     void writeError(int row, int column, quint16 xf, quint8 code);
     void writeValue(int row, int column, quint16 xf, const Value& value);

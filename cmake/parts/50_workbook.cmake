@@ -14,3 +14,45 @@ target_include_directories(ledgerwick_workbook PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(ledgerwick_workbook PUBLIC Qt6::Core PRIVATE PkgConfig::GSF)
 # glib names a struct member "signals", which Qt keywords would turn into "public".
 target_compile_definitions(ledgerwick_workbook PRIVATE QT_NO_KEYWORDS)
+
+# A second reader for the tests: prints what libfreexl reads.
+pkg_check_modules(FREEXL REQUIRED IMPORTED_TARGET freexl)
+add_executable(lw_freexl_dump tests/workbook/freexl_dump.cpp)
+target_link_libraries(lw_freexl_dump PRIVATE PkgConfig::FREEXL)
+
+foreach(t xls_write xls_read xls_formula xls_damaged)
+  lw_add_test(tst_${t} tests/workbook/tst_${t}.cpp tests/workbook/xlstest.h)
+  target_link_libraries(tst_${t} PRIVATE ledgerwick_workbook)
+  add_dependencies(tst_${t} lw_freexl_dump)
+endforeach()
+target_link_libraries(tst_xls_damaged PRIVATE PkgConfig::GSF)
+
+# The seed corpus maker of the fuzz target: workbooks of our writer, streams taken out with libgsf.
+add_executable(lw_xls_seeds tests/workbook/xls_seeds.cpp)
+target_link_libraries(lw_xls_seeds PRIVATE ledgerwick_workbook PkgConfig::GSF)
+
+# The reader's libFuzzer target, built with clang (AddressSanitizer) when clang is found, run for
+# a bounded time as a test.
+find_program(LW_CLANGXX NAMES clang++ clang++-16 clang++-15 clang++-14)
+if(LW_CLANGXX)
+  set(lw_fuzz_sources
+    ${CMAKE_SOURCE_DIR}/workbook/biff.cpp ${CMAKE_SOURCE_DIR}/workbook/model.cpp
+    ${CMAKE_SOURCE_DIR}/workbook/formula.cpp ${CMAKE_SOURCE_DIR}/workbook/reader.cpp
+    ${CMAKE_SOURCE_DIR}/tests/workbook/fuzz_xls.cpp)
+  add_custom_command(
+    OUTPUT ${CMAKE_BINARY_DIR}/fuzz_xls
+    COMMAND ${LW_CLANGXX} -std=c++20 -g -O1 -fPIC -fsanitize=fuzzer,address -DQT_NO_KEYWORDS -DQT_CORE_LIB
+            "-I$<JOIN:$<TARGET_PROPERTY:Qt6::Core,INTERFACE_INCLUDE_DIRECTORIES>,;-I>" -I${CMAKE_SOURCE_DIR}
+            ${GSF_CFLAGS} ${lw_fuzz_sources} -o ${CMAKE_BINARY_DIR}/fuzz_xls
+            $<TARGET_LINKER_FILE:Qt6::Core> ${GSF_LDFLAGS}
+    DEPENDS ${lw_fuzz_sources} ${CMAKE_SOURCE_DIR}/workbook/xls.h ${CMAKE_SOURCE_DIR}/workbook/biff.h
+    COMMENT "Building the workbook reader's fuzz target with clang"
+    COMMAND_EXPAND_LISTS VERBATIM)
+  add_custom_target(lw_fuzz_xls ALL DEPENDS ${CMAKE_BINARY_DIR}/fuzz_xls)
+  add_test(NAME fuzz_xls
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/workbook/fuzz_run.sh ${CMAKE_BINARY_DIR}/fuzz_xls
+            $<TARGET_FILE:lw_xls_seeds> ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/fuzz_xls_work 30)
+  set_tests_properties(fuzz_xls PROPERTIES TIMEOUT 180 ENVIRONMENT "HOME=${CMAKE_BINARY_DIR}/fuzz_xls_work")
+else()
+  message(STATUS "clang++ not found: the workbook reader's fuzz target is not built")
+endif()
