@@ -609,9 +609,14 @@ void DbfReader::numeric(const Column& c, const char* bytes, qsizetype length, Va
     } else {
         t.append(QLatin1String(s + wholeStart, wholeEnd - wholeStart));
     }
-    if (fracEnd > fracStart) {
+    const qsizetype fraction = fracEnd > fracStart ? fracEnd - fracStart : 0;
+    if (fraction > 0 || c.field.decimals > 0) {
         t.append(QLatin1Char('.'));
-        t.append(QLatin1String(s + fracStart, fracEnd - fracStart));
+        t.append(QLatin1String(s + fracStart, fraction));
+        // As many digits after the point as the field declares: "12" of an N(10,2) is "12.00".
+        for (qsizetype k = fraction; k < c.field.decimals; ++k) {
+            t.append(QLatin1Char('0'));
+        }
     }
     out.kind = Value::Kind::Decimal;
     out.number = t.toDouble();

@@ -1,10 +1,489 @@
-// The Paradox reader.
+// The Paradox reader: tables of versions 3 to 7, walked along their chain of data blocks, one
+// block in memory at a time.
+#include "data/codepage.h"
 #include "data/tablefile.h"
+
+#include <cmath>
+#include <cstring>
 
 namespace lw::data {
 
+namespace {
+
+quint16 le16(const unsigned char* p) {
+    return quint16(p[0] | (p[1] << 8));
+}
+quint32 le32(const unsigned char* p) {
+    return quint32(p[0]) | (quint32(p[1]) << 8) | (quint32(p[2]) << 16) | (quint32(p[3]) << 24);
+}
+
+enum : unsigned char {
+    Alpha = 0x01, DateType = 0x02, Short = 0x03, Long = 0x04, Currency = 0x05, Number = 0x06, Logical = 0x09,
+    MemoBlob = 0x0C, Blob = 0x0D, FmtMemo = 0x0E, Ole = 0x0F, Graphic = 0x10, TimeType = 0x14,
+    TimestampType = 0x15, AutoInc = 0x16, Bcd = 0x17, Bytes = 0x18
+};
+
+// Day 1 of Paradox dates is 1 January of the year 1; Julian day 1721426.
+constexpr qint64 julianOfDayZero = 1721425;
+
+struct Column {
+    Field field;
+    unsigned char type = Alpha;
+    int offset = 0;
+    int length = 0;
+};
+
+// Numbers are stored big-endian with the sign bit flipped, so that their bytes sort as they do.
+// All bytes zero is a blank (null) value.
+bool signFlipped(const unsigned char* d, int n, unsigned char* out) {
+    bool zero = true;
+    for (int i = 0; i < n; ++i) {
+        zero = zero && d[i] == 0;
+    }
+    if (zero) {
+        return false;
+    }
+    std::memcpy(out, d, std::size_t(n));
+    out[0] ^= 0x80;
+    return true;
+}
+
+qint64 signedBigEndian(const unsigned char* b, int n) {
+    qint64 v = (b[0] & 0x80) ? -1 : 0;
+    for (int i = 0; i < n; ++i) {
+        v = (v << 8) | b[i];
+    }
+    return v;
+}
+
+// 8-byte numbers: positive ones have the sign bit set, negative ones have every bit inverted.
+bool paradoxDouble(const unsigned char* d, double& out) {
+    unsigned char b[8];
+    bool zero = true;
+    for (int i = 0; i < 8; ++i) {
+        zero = zero && d[i] == 0;
+    }
+    if (zero) {
+        return false;
+    }
+    if (d[0] & 0x80) {
+        std::memcpy(b, d, 8);
+        b[0] &= 0x7F;
+    } else {
+        for (int i = 0; i < 8; ++i) {
+            b[i] = static_cast<unsigned char>(~d[i]);
+        }
+    }
+    quint64 bits = 0;
+    for (int i = 0; i < 8; ++i) {
+        bits = (bits << 8) | b[i];
+    }
+    std::memcpy(&out, &bits, 8);
+    return true;
+}
+
+class ParadoxReader : public TableReader {
+public:
+    explicit ParadoxReader(const QString& path) : m_file(path) {
+        m_path = path;
+        readHeader();
+        m_block.resize(std::size_t(m_blockSize));
+    }
+
+    bool advance() override {
+        while (true) {
+            if (m_started && m_index + 1 < m_recordsInBlock) {
+                ++m_index;
+                ++m_recordCount;
+                m_current = m_block.data() + 6 + qint64(m_index) * m_recordSize;
+                return true;
+            }
+            const int next = m_started ? m_nextBlock : m_firstBlock;
+            m_started = true;
+            if (next == 0) {
+                finishWalk();
+                return false;
+            }
+            loadBlock(next);
+        }
+    }
+
+    void rewind() override {
+        m_started = false;
+        m_recordsInBlock = 0;
+        m_index = -1;
+        m_blocksVisited = 0;
+        m_recordCount = 0;
+        m_current = nullptr;
+    }
+
+    qint64 recordNumber() const override { return m_recordCount; }
+
+    void value(int column, Value& out) override;
+
+    bool textUtf8(int column, std::string& out) override {
+        const Column& c = m_columns[std::size_t(column)];
+        if (c.type != Alpha) {
+            Value v;
+            value(column, v);
+            if (v.kind != Value::Kind::Text) {
+                return false;
+            }
+            const QByteArray u = v.text.toUtf8();
+            out.assign(u.constData(), std::size_t(u.size()));
+            return true;
+        }
+        const char* bytes = reinterpret_cast<const char*>(m_current) + c.offset;
+        const qsizetype length = alphaLength(bytes, c.length);
+        if (length == 0) {
+            return false;
+        }
+        m_decoder.decodeUtf8(bytes, length, out);
+        return true;
+    }
+
+private:
+    static qsizetype alphaLength(const char* bytes, int length) {
+        const void* nul = std::memchr(bytes, 0, std::size_t(length));
+        return nul ? static_cast<const char*>(nul) - bytes : length;
+    }
+
+    void readHeader();
+    void loadBlock(int number);
+    void finishWalk() {
+        if (!m_countChecked && m_recordCount != m_headerCount) {
+            warn(QStringLiteral("The header of the table file \"%1\" counts %2 records but its data blocks hold %3; "
+                                "the %3 are read")
+                     .arg(m_path)
+                     .arg(m_headerCount)
+                     .arg(m_recordCount));
+        }
+        m_countChecked = true;
+        m_current = nullptr;
+    }
+
+    InputFile m_file;
+    int m_recordSize = 0;
+    qint64 m_headerSize = 0;
+    qint64 m_blockSize = 0;
+    qint64 m_headerCount = 0;
+    int m_firstBlock = 0;
+    qint64 m_maxBlocks = 0;
+    std::vector<Column> m_columns;
+    TextDecoder m_decoder;
+
+    std::vector<unsigned char> m_block;
+    bool m_started = false;
+    int m_nextBlock = 0;
+    int m_currentBlock = 0;
+    int m_recordsInBlock = 0;
+    int m_index = -1;
+    qint64 m_blocksVisited = 0;
+    qint64 m_recordCount = 0;
+    bool m_countChecked = false;
+    const unsigned char* m_current = nullptr;
+};
+
+void ParadoxReader::readHeader() {
+    const qint64 size = m_file.size();
+    unsigned char head[0x78] = {};
+    if (size < 0x58 || !m_file.readAt(0, head, std::min<qint64>(size, sizeof head))) {
+        failTable(m_path, QStringLiteral("the file is too short to be a Paradox table"));
+    }
+    m_recordSize = le16(head);
+    m_headerSize = le16(head + 2);
+    const int fileType = head[4];
+    const int maxTableSize = head[5];
+    m_headerCount = le32(head + 6);
+    m_firstBlock = le16(head + 0x0E);
+    const int numFields = qint16(le16(head + 0x21));
+    const quint32 encryption1 = le32(head + 0x25);
+    const int versionId = head[0x39];
+
+    if (versionId < 3 || versionId > 12) {
+        failTable(m_path, QStringLiteral("it is not a Paradox table of version 3 to 7 (version byte %1)").arg(versionId));
+    }
+    if (fileType != 0 && fileType != 2) {
+        failTable(m_path, QStringLiteral("it is a Paradox index or other file (type %1), not a table").arg(fileType));
+    }
+    if (maxTableSize < 1 || maxTableSize > 32) {
+        failTable(m_path, QStringLiteral("its block size (%1 KB) is not one Paradox uses").arg(maxTableSize));
+    }
+    m_blockSize = qint64(maxTableSize) * 1024;
+    if (m_recordSize < 1 || m_recordSize > m_blockSize - 6) {
+        failTable(m_path, QStringLiteral("its record size %1 does not fit its blocks").arg(m_recordSize));
+    }
+    const bool dataHeader = versionId >= 5;
+    const qint64 fieldInfo = dataHeader ? 0x78 : 0x58;
+    if (m_headerSize < fieldInfo || m_headerSize > size) {
+        failTable(m_path, QStringLiteral("its header size %1 does not fit the file of %2 bytes").arg(m_headerSize).arg(size));
+    }
+    if (numFields < 1 || numFields > 255) {
+        failTable(m_path, QStringLiteral("it has %1 fields").arg(numFields));
+    }
+    quint32 encryption = encryption1;
+    if (encryption1 == 0xFF00FF00u) {
+        encryption = dataHeader ? le32(head + 0x5C) : 0;
+    }
+    if (encryption != 0) {
+        failTable(m_path, QStringLiteral("it is protected by a password"));
+    }
+    const int codePage = dataHeader ? le16(head + 0x6A) : 0;
+    m_decoder = TextDecoder(codePage == 0 ? 437 : codePage);
+    if (!m_decoder.known()) {
+        warn(QStringLiteral("The table file \"%1\" uses code page %2, which is read as 1252").arg(m_path).arg(codePage));
+    }
+
+    std::vector<unsigned char> header(static_cast<std::size_t>(m_headerSize));
+    if (!m_file.readAt(0, header.data(), m_headerSize)) {
+        failTable(m_path, QStringLiteral("its header cannot be read"));
+    }
+    qint64 at = fieldInfo;
+    if (at + 2 * numFields > m_headerSize) {
+        failTable(m_path, QStringLiteral("its field list runs past its header"));
+    }
+    int offset = 0;
+    for (int i = 0; i < numFields; ++i) {
+        Column c;
+        c.type = header[std::size_t(at + 2 * i)];
+        const int fieldSize = header[std::size_t(at + 2 * i + 1)];
+        c.length = fieldSize;
+        c.field.size = fieldSize;
+        bool memoWarning = false;
+        switch (c.type) {
+        case Alpha:
+            c.field.type = FieldType::Text;
+            break;
+        case DateType:
+            c.field.type = FieldType::Date;
+            c.field.size = 0;
+            break;
+        case Short:
+        case Long:
+        case AutoInc:
+            c.field.type = FieldType::Integer;
+            c.field.size = 0;
+            break;
+        case Currency:
+        case Number:
+            c.field.type = FieldType::Double;
+            c.field.size = 0;
+            break;
+        case Logical:
+            c.field.type = FieldType::Logical;
+            c.field.size = 0;
+            break;
+        case TimeType:
+            c.field.type = FieldType::Time;
+            c.field.size = 0;
+            break;
+        case TimestampType:
+            c.field.type = FieldType::Timestamp;
+            c.field.size = 0;
+            break;
+        case Bcd:
+            // The size byte of a BCD field holds its decimals; the value takes 17 bytes.
+            c.length = 17;
+            c.field.type = FieldType::Decimal;
+            c.field.size = 32;
+            c.field.decimals = fieldSize;
+            break;
+        case MemoBlob:
+        case FmtMemo:
+            c.field.type = FieldType::Text;
+            c.field.size = 0;
+            memoWarning = true;
+            break;
+        case Blob:
+        case Ole:
+        case Graphic:
+        case Bytes:
+            c.field.type = FieldType::Binary;
+            c.field.size = 0;
+            memoWarning = c.type != Bytes;
+            break;
+        default:
+            failTable(m_path, QStringLiteral("field %1 has the unknown type 0x%2").arg(i + 1).arg(c.type, 2, 16, QLatin1Char('0')));
+        }
+        if (c.length == 0) {
+            failTable(m_path, QStringLiteral("field %1 has the length 0").arg(i + 1));
+        }
+        c.offset = offset;
+        offset += c.length;
+        m_columns.push_back(c);
+        (void)memoWarning;
+    }
+    if (offset != m_recordSize) {
+        failTable(m_path, QStringLiteral("its record size %1 does not match its fields (%2 bytes)").arg(m_recordSize).arg(offset));
+    }
+    // Then the table name's pointer, one pointer per field name, the table name and the names.
+    at += 2 * numFields + 4 + 4 * qint64(numFields) + (versionId >= 12 ? 261 : 79);
+    for (Column& c : m_columns) {
+        qint64 end = at;
+        while (end < m_headerSize && header[std::size_t(end)] != 0) {
+            ++end;
+        }
+        if (end >= m_headerSize) {
+            failTable(m_path, QStringLiteral("its field names run past its header"));
+        }
+        m_decoder.decode(reinterpret_cast<const char*>(header.data() + at), end - at, c.field.name);
+        at = end + 1;
+    }
+    for (const Column& c : m_columns) {
+        if (c.type == MemoBlob || c.type == FmtMemo || c.type == Blob || c.type == Ole || c.type == Graphic) {
+            warn(QStringLiteral("The table file \"%1\": the memo or binary field %2 is read as empty").arg(m_path, c.field.name));
+        } else if (c.type == Bytes) {
+            warn(QStringLiteral("The table file \"%1\": the binary field %2 is read as empty").arg(m_path, c.field.name));
+        }
+        m_fields.push_back(c.field);
+    }
+    m_maxBlocks = (size - m_headerSize) / m_blockSize;
+}
+
+void ParadoxReader::loadBlock(int number) {
+    if (++m_blocksVisited > m_maxBlocks) {
+        failTable(m_path, QStringLiteral("the chain of its data blocks goes round in a loop (at block %1)").arg(number));
+    }
+    const qint64 offset = m_headerSize + qint64(number - 1) * m_blockSize;
+    if (number < 1 || offset + m_blockSize > m_file.size()) {
+        failTable(m_path, QStringLiteral("a block pointer (%1) points past the end of the file, after record %2")
+                              .arg(number)
+                              .arg(m_recordCount));
+    }
+    if (!m_file.readAt(offset, m_block.data(), m_blockSize)) {
+        failTable(m_path, QStringLiteral("block %1 cannot be read").arg(number));
+    }
+    m_currentBlock = number;
+    m_nextBlock = le16(m_block.data());
+    const int addDataSize = qint16(le16(m_block.data() + 4));
+    m_recordsInBlock = addDataSize < 0 ? 0 : addDataSize / m_recordSize + 1;
+    if (6 + qint64(m_recordsInBlock) * m_recordSize > m_blockSize) {
+        failTable(m_path, QStringLiteral("block %1 claims more records than it can hold, after record %2")
+                              .arg(number)
+                              .arg(m_recordCount));
+    }
+    m_index = -1;
+}
+
+void ParadoxReader::value(int column, Value& out) {
+    const Column& c = m_columns[std::size_t(column)];
+    const unsigned char* d = m_current + c.offset;
+    unsigned char b[8];
+    out.kind = Value::Kind::Null;
+    switch (c.type) {
+    case Alpha: {
+        const char* bytes = reinterpret_cast<const char*>(d);
+        const qsizetype length = alphaLength(bytes, c.length);
+        if (length > 0) {
+            out.kind = Value::Kind::Text;
+            m_decoder.decode(bytes, length, out.text);
+        }
+        return;
+    }
+    case DateType:
+        if (signFlipped(d, 4, b)) {
+            out.date = QDate::fromJulianDay(signedBigEndian(b, 4) + julianOfDayZero);
+            if (out.date.isValid()) {
+                out.kind = Value::Kind::Date;
+            }
+        }
+        return;
+    case Short:
+        if (signFlipped(d, 2, b)) {
+            out.kind = Value::Kind::Integer;
+            out.integer = signedBigEndian(b, 2);
+        }
+        return;
+    case Long:
+    case AutoInc:
+        if (signFlipped(d, 4, b)) {
+            out.kind = Value::Kind::Integer;
+            out.integer = signedBigEndian(b, 4);
+        }
+        return;
+    case Currency:
+    case Number:
+        if (paradoxDouble(d, out.number)) {
+            out.kind = Value::Kind::Double;
+        }
+        return;
+    case Logical:
+        if (d[0] != 0) {
+            out.kind = Value::Kind::Logical;
+            out.logical = (d[0] & 0x7F) != 0;
+        }
+        return;
+    case TimeType:
+        if (signFlipped(d, 4, b)) {
+            const qint64 ms = signedBigEndian(b, 4);
+            if (ms >= 0 && ms < 86400000) {
+                out.kind = Value::Kind::Time;
+                out.time = QTime::fromMSecsSinceStartOfDay(int(ms));
+            }
+        }
+        return;
+    case TimestampType: {
+        double ms = 0;
+        if (paradoxDouble(d, ms) && std::isfinite(ms) && ms >= 0 && ms < 1e15) {
+            const qint64 whole = qint64(ms);
+            out.date = QDate::fromJulianDay(whole / 86400000 + julianOfDayZero);
+            out.time = QTime::fromMSecsSinceStartOfDay(int(whole % 86400000));
+            if (out.date.isValid()) {
+                out.kind = Value::Kind::Timestamp;
+            }
+        }
+        return;
+    }
+    case Bcd: {
+        if (d[0] == 0) {
+            return;
+        }
+        const bool positive = d[0] & 0x80;
+        const int decimals = d[0] & 0x3F;
+        if (decimals > 32) {
+            return;
+        }
+        const unsigned char flip = positive ? 0 : 0x0F;
+        QString& t = out.text;
+        t.clear();
+        if (!positive) {
+            t.append(QLatin1Char('-'));
+        }
+        bool leading = true;
+        for (int i = 2; i < 34; ++i) {
+            if (i == 34 - decimals) {
+                if (leading) {
+                    t.append(QLatin1Char('0'));
+                    leading = false;
+                }
+                t.append(QLatin1Char('.'));
+            }
+            const unsigned char nibble = ((i % 2) ? (d[i / 2] & 0x0F) : (d[i / 2] >> 4)) ^ flip;
+            if (nibble > 9) {
+                return; // not a decimal digit: damaged, left blank
+            }
+            if (leading && nibble == 0 && i < 33 - decimals) {
+                continue;
+            }
+            leading = false;
+            t.append(QLatin1Char(char('0' + nibble)));
+        }
+        if (t == QLatin1String("-0") || (t.startsWith(QLatin1Char('-')) && t.count(QLatin1Char('0')) == t.size() - 1 - (decimals ? 1 : 0))) {
+            t.remove(0, 1);
+        }
+        out.kind = Value::Kind::Decimal;
+        out.number = t.toDouble();
+        return;
+    }
+    default:
+        return;
+    }
+}
+
+} // namespace
+
 std::unique_ptr<TableReader> openParadox(const QString& path) {
-    failTable(path, QStringLiteral("Paradox tables are not read yet"));
+    return std::make_unique<ParadoxReader>(path);
 }
 
 } // namespace lw::data

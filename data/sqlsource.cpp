@@ -12,6 +12,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QHash>
+#include <QRegularExpression>
 #include <QVariant>
 
 namespace lw::data {
@@ -139,7 +140,7 @@ bool parseIsoText(const QString& text, Value& out) {
     return true;
 }
 
-void toValue(const QVariant& v, FieldType hint, Value& out) {
+void toValue(const QVariant& v, FieldType hint, int decimals, Value& out) {
     if (v.isNull() || !v.isValid()) {
         out.kind = Value::Kind::Null;
         return;
@@ -164,6 +165,12 @@ void toValue(const QVariant& v, FieldType hint, Value& out) {
             out.logical = v.toLongLong() != 0;
             return;
         }
+        if (hint == FieldType::Decimal && decimals > 0) {
+            out.kind = Value::Kind::Decimal;
+            out.number = double(v.toLongLong());
+            out.text = QString::number(v.toLongLong()) + QLatin1Char('.') + QString(decimals, QLatin1Char('0'));
+            return;
+        }
         out.kind = Value::Kind::Integer;
         out.integer = v.toLongLong();
         return;
@@ -181,8 +188,13 @@ void toValue(const QVariant& v, FieldType hint, Value& out) {
     }
     case QMetaType::Double:
     case QMetaType::Float:
-        out.kind = Value::Kind::Double;
         out.number = v.toDouble();
+        if (hint == FieldType::Decimal && decimals > 0) {
+            out.kind = Value::Kind::Decimal;
+            out.text = QString::number(out.number == 0 ? 0.0 : out.number, 'f', decimals);
+            return;
+        }
+        out.kind = Value::Kind::Double;
         return;
     case QMetaType::QDate:
         out.kind = Value::Kind::Date;
@@ -251,7 +263,8 @@ protected:
         if (record != nullptr) {
             record->resize(std::size_t(m_columns));
             for (int i = 0; i < m_columns; ++i) {
-                toValue(m_query.value(i), m_fields[std::size_t(i)].type, (*record)[std::size_t(i)]);
+                const Field& f = m_fields[std::size_t(i)];
+                toValue(m_query.value(i), f.type, f.decimals, (*record)[std::size_t(i)]);
             }
         }
         return true;
@@ -318,10 +331,10 @@ public:
             }
         }
         QString statement = QStringLiteral("SELECT * FROM ") + quoteTableName(m_source.driver, table);
-        QString cond = condition.trimmed();
-        while (cond.endsWith(QLatin1Char(';'))) {
-            cond.chop(1);
-        }
+        // The statement's own terminator, and any comment after it, are left out: the driver
+        // takes one statement without one.
+        const qsizetype end = statementEnd(condition);
+        const QString cond = (end < 0 ? condition : condition.left(end)).trimmed();
         if (!cond.isEmpty()) {
             statement += QLatin1Char(' ') + cond;
         }
@@ -372,6 +385,7 @@ private:
             }
         }
         std::vector<Field> fields;
+        static const QRegularExpression scale(QStringLiteral("\\(\\s*(\\d+)\\s*(?:,\\s*(\\d+)\\s*)?\\)"));
         for (int i = 0; i < record.count(); ++i) {
             const QSqlField f = record.field(i);
             Field field;
@@ -380,6 +394,12 @@ private:
             field.type = it != declared.constEnd() ? sqliteDeclaredType(*it) : qtFieldType(f, isPostgres(m_source));
             field.size = std::max(0, f.length());
             field.decimals = std::max(0, f.precision());
+            if (it != declared.constEnd()) {
+                // SQLite keeps "NUMERIC(10,2)" as written: its size and decimals come from there.
+                const QRegularExpressionMatch m = scale.match(*it);
+                field.size = m.hasMatch() ? m.captured(1).toInt() : 0;
+                field.decimals = m.hasMatch() ? m.captured(2).toInt() : 0;
+            }
             if (field.type != FieldType::Decimal && field.type != FieldType::Double) {
                 field.decimals = 0;
             }

@@ -51,5 +51,7 @@ std::unique_ptr<RecordStream> queryTableFile(std::unique_ptr<TableReader> reader
 // followed by anything but blanks and comments). Quotes: '...', "...", `...`, [...] and
 // PostgreSQL's $tag$...$tag$; comments: -- and /* */.
 bool hasSecondStatement(const QString& sql);
+// Where the first statement's terminating ";" is (outside quotes and comments), or -1.
+qsizetype statementEnd(const QString& sql);
 
 } // namespace lw::data

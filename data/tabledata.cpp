@@ -1,5 +1,5 @@
 // The way in to table data: opening a source (a directory of table files or an SQL alias), the
-// table files' input, the record range and the plain stream over a table file.
+// record range, the plain stream over a table file and the one-statement check.
 #include "data/tabledata.h"
 
 #include "data/sqlsource.h"
@@ -11,82 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
 namespace lw::data {
-
-DataError::DataError(Kind kind, const QString& text) : std::runtime_error(text.toStdString()), m_kind(kind) {}
-
-void failTable(const QString& path, const QString& reason) {
-    throw DataError(DataError::Kind::Table, QStringLiteral("The table file \"%1\" cannot be read: %2").arg(path, reason));
-}
-
-// ---- input files
-
-InputFile::InputFile(const QString& path) : m_path(path) {
-    const QByteArray name = QFile::encodeName(path);
-    // Opening a named pipe would wait for a writer: only plain files are opened, without blocking.
-    m_fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (m_fd < 0) {
-        failTable(path, QString::fromLocal8Bit(std::strerror(errno)));
-    }
-    struct stat st {};
-    if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(m_fd);
-        m_fd = -1;
-        failTable(path, QStringLiteral("it is not a plain file"));
-    }
-    m_size = st.st_size;
-}
-
-InputFile::~InputFile() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-    }
-}
-
-bool InputFile::readAt(qint64 offset, void* buffer, qint64 length) const {
-    if (offset < 0 || length < 0 || offset > m_size || length > m_size - offset) {
-        return false;
-    }
-    auto* out = static_cast<char*>(buffer);
-    while (length > 0) {
-        const ssize_t n = ::pread(m_fd, out, std::size_t(length), off_t(offset));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        out += n;
-        offset += n;
-        length -= n;
-    }
-    return true;
-}
-
-// ---- table files
-
-std::unique_ptr<TableReader> openTableFile(const QString& path) {
-    // Paradox tables are told by their name: a .db file; anything else is taken for dBASE.
-    if (path.endsWith(QLatin1String(".db"), Qt::CaseInsensitive)) {
-        return openParadox(path);
-    }
-    return openDbf(path);
-}
-
-void readRecord(TableReader& reader, Record& record) {
-    const std::size_t n = reader.fields().size();
-    record.resize(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        reader.value(int(i), record[i]);
-    }
-}
 
 // ---- streams
 
@@ -156,35 +81,44 @@ void TableStream::finish() {
     m_reader.reset();
 }
 
-bool hasSecondStatement(const QString& sql) {
+namespace {
+
+// Moves past blanks and comments (-- to the end of the line, /* */) from i; returns where the
+// next other character is.
+qsizetype skipBlanksAndComments(const QString& sql, qsizetype i) {
     const qsizetype n = sql.size();
-    bool ended = false; // a ";" was met outside quotes and comments
-    qsizetype i = 0;
     while (i < n) {
         const QChar c = sql.at(i);
-        // Comments and blanks may follow the end of the statement.
-        if (c == QLatin1Char('-') && i + 1 < n && sql.at(i + 1) == QLatin1Char('-')) {
+        if (c.isSpace()) {
+            ++i;
+        } else if (c == QLatin1Char('-') && i + 1 < n && sql.at(i + 1) == QLatin1Char('-')) {
             while (i < n && sql.at(i) != QLatin1Char('\n')) {
                 ++i;
             }
-            continue;
-        }
-        if (c == QLatin1Char('/') && i + 1 < n && sql.at(i + 1) == QLatin1Char('*')) {
+        } else if (c == QLatin1Char('/') && i + 1 < n && sql.at(i + 1) == QLatin1Char('*')) {
             const qsizetype end = sql.indexOf(QLatin1String("*/"), i + 2);
             i = end < 0 ? n : end + 2;
+        } else {
+            break;
+        }
+    }
+    return i;
+}
+
+} // namespace
+
+qsizetype statementEnd(const QString& sql) {
+    const qsizetype n = sql.size();
+    qsizetype i = 0;
+    while (i < n) {
+        const qsizetype next = skipBlanksAndComments(sql, i);
+        if (next != i) {
+            i = next;
             continue;
         }
-        if (c.isSpace()) {
-            ++i;
-            continue;
-        }
-        if (ended && c != QLatin1Char(';')) {
-            return true;
-        }
+        const QChar c = sql.at(i);
         if (c == QLatin1Char(';')) {
-            ended = true;
-            ++i;
-            continue;
+            return i;
         }
         if (c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('[')) {
             const QChar close = c == QLatin1Char('[') ? QLatin1Char(']') : c;
@@ -224,6 +158,20 @@ bool hasSecondStatement(const QString& sql) {
             }
         }
         ++i;
+    }
+    return -1;
+}
+
+bool hasSecondStatement(const QString& sql) {
+    qsizetype end = statementEnd(sql);
+    if (end < 0) {
+        return false;
+    }
+    // Only more terminators, blanks and comments may follow.
+    for (qsizetype i = skipBlanksAndComments(sql, end + 1); i < sql.size(); i = skipBlanksAndComments(sql, i + 1)) {
+        if (sql.at(i) != QLatin1Char(';')) {
+            return true;
+        }
     }
     return false;
 }
