@@ -3,6 +3,8 @@
 
 #include "platform/paths.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -31,6 +33,21 @@ QString blankBuilderProgram(const QString& startDirectory) {
 
 QString reportGeneratorProgram(const QString& startDirectory) {
     return startDirectory + QStringLiteral("/VORTAL1");
+}
+
+QString installedToolsDirectory() {
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../libexec/ledgerwick"));
+}
+
+QString toolProgram(const QString& programFile, QStringList* tried, const QString& toolsDirectory) {
+    const QString installed = toolsDirectory + QLatin1Char('/') + fileNamePart(programFile);
+    if (tried)
+        *tried = QStringList{programFile, installed};
+    if (!resolveProgramFile(programFile).isEmpty())
+        return programFile;
+    if (!resolveProgramFile(installed).isEmpty())
+        return installed;
+    return programFile;
 }
 
 QString resolveProgramFile(const QString& programFile) {

@@ -14,6 +14,16 @@ namespace lw {
 QString blankBuilderProgram(const QString& startDirectory);
 QString reportGeneratorProgram(const QString& startDirectory);
 
+// Where an installed program keeps its sibling tools: "../libexec/ledgerwick" from the directory
+// of the running program.
+QString installedToolsDirectory();
+
+// The program file of a sibling tool: the start directory's (as given by programFile) when it
+// exists there, else the file of the same name in installedToolsDirectory() when that exists, else
+// programFile itself (its launch then fails and names it). tried receives every file looked for.
+QString toolProgram(const QString& programFile, QStringList* tried = nullptr,
+                    const QString& toolsDirectory = installedToolsDirectory());
+
 // The file a program file name stands for. A name whose file-name part has no extension is tried
 // as given, then with ".exe", then with ".EXE"; a name with an extension only as given. The first
 // candidate that exists (and is not a directory) is returned; empty when none exists.

@@ -34,6 +34,21 @@ void notice(const QString& caption, const QString& text) {
     MyFormDialog(caption, text, 1, 0);
 }
 
+// Starts a tool found in the start directory or else among the installed tools. A launch that
+// fails has its reason in error, naming the files tried, for the caller to show.
+LaunchResult launchTool(const QString& programFile, const QString& definitionPath,
+                        const QProcessEnvironment& environment) {
+    QStringList tried;
+    const QString program = toolProgram(programFile, &tried);
+    LaunchResult launch = launchProgram(program, definitionPath, environment);
+    if (!launch.started) {
+        qWarning("Ledgerwick: %s", qPrintable(launch.error));
+        if (resolveProgramFile(program).isEmpty() && tried.size() > 1)
+            launch.error = QStringLiteral("%1 does not exist, nor %2").arg(tried.at(0), tried.at(1));
+    }
+    return launch;
+}
+
 } // namespace
 
 struct SiblingTools::Private {
@@ -107,11 +122,12 @@ void SiblingTools::blankBuilder() {
 
         QWidget* main = d->frame.frameWidget();
         main->showMinimized();
-        const LaunchResult launch = launchProgram(blankBuilderProgram(d->frame.startDirectory()),
-                                                  window->definitionPath(), toolEnvironment());
+        const LaunchResult launch = launchTool(blankBuilderProgram(d->frame.startDirectory()),
+                                               window->definitionPath(), toolEnvironment());
         if (!launch.started) {
-            qWarning("Ledgerwick: %s", qPrintable(launch.error));
+            // Said, not only logged: a command that silently does nothing leaves the user guessing.
             main->showNormal();
+            notice(messageText(MsgError), launch.error);
             return;
         }
         main->setEnabled(false);
@@ -131,11 +147,11 @@ void SiblingTools::generateReport() {
             notice(messageText(MsgSaveTheReport), window->Edit1->text());
             return;
         }
-        // The generator runs on its own; a failed start is not reported to the user.
-        const LaunchResult launch = launchProgram(reportGeneratorProgram(d->frame.startDirectory()),
-                                                  window->definitionPath(), toolEnvironment());
+        // The generator runs on its own; the main window does not wait for it.
+        const LaunchResult launch = launchTool(reportGeneratorProgram(d->frame.startDirectory()),
+                                               window->definitionPath(), toolEnvironment());
         if (!launch.started)
-            qWarning("Ledgerwick: %s", qPrintable(launch.error));
+            notice(messageText(MsgError), launch.error);
     });
 }
 

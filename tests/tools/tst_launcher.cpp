@@ -47,6 +47,34 @@ private slots:
         QCOMPARE(r.error.isEmpty(), started);
     }
 
+    // A tool is taken from the start directory when it is there, else from the installed tools
+    // directory; found in neither, the start directory's file is the one tried, and both are named.
+    void toolLookup_data() {
+        QTest::addColumn<bool>("inStart");
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<QString>("expected"); // "start", "tools"
+        QTest::newRow("both: the start directory wins") << true << true << "start";
+        QTest::newRow("installed only") << false << true << "tools";
+        QTest::newRow("nowhere") << false << false << "start";
+    }
+    void toolLookup() {
+        QFETCH(bool, inStart);
+        QFETCH(bool, installed);
+        QFETCH(QString, expected);
+        QTemporaryDir tmp;
+        const QString start = tmp.filePath("start"), tools = tmp.filePath("libexec/ledgerwick");
+        QVERIFY(QDir().mkpath(start) && QDir().mkpath(tools));
+        // The generator is named without its extension; the installed file carries ".EXE".
+        if (inStart)
+            QVERIFY(test::writeFile(start + "/VORTAL1", "#!/bin/sh\n"));
+        if (installed)
+            QVERIFY(test::writeFile(tools + "/VORTAL1.EXE", "#!/bin/sh\n"));
+        QStringList tried;
+        const QString program = toolProgram(reportGeneratorProgram(start), &tried, tools);
+        QCOMPARE(program, (expected == "start" ? start : tools) + "/VORTAL1");
+        QCOMPARE(tried, QStringList({start + "/VORTAL1", tools + "/VORTAL1"}));
+    }
+
     // The generator outlives us: it is not our child. Its end is noticed all the same.
     void detachedAndWatched() {
         QTemporaryDir tmp;

@@ -228,13 +228,23 @@ void startTestAnswers(std::function<bool()> ready) {
     timer->start(50);
 }
 
-TerminationWatch::TerminationWatch(QObject* parent) : QObject(parent) {
+void armCompletionOnCrash() {
     const QByteArray address = qgetenv("LEDGERWICK_WINDOW");
     if (!address.isEmpty() && std::size_t(address.size()) < sizeof g_crashAddress.sun_path) {
         g_crashAddress.sun_family = AF_UNIX;
         std::memcpy(g_crashAddress.sun_path, address.constData(), std::size_t(address.size()));
         g_crashAddressSet = true;
     }
+    struct sigaction fatal {};
+    fatal.sa_handler = onFatalSignal;
+    sigemptyset(&fatal.sa_mask);
+    fatal.sa_flags = SA_RESETHAND;
+    for (int s : {SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL})
+        ::sigaction(s, &fatal, nullptr);
+}
+
+TerminationWatch::TerminationWatch(QObject* parent) : QObject(parent) {
+    armCompletionOnCrash();
     if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         g_pipe[0] = g_pipe[1] = -1;
     if (g_pipe[0] >= 0) {
@@ -247,12 +257,6 @@ TerminationWatch::TerminationWatch(QObject* parent) : QObject(parent) {
     action.sa_flags = SA_RESTART;
     for (int s : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(s, &action, nullptr);
-    struct sigaction fatal {};
-    fatal.sa_handler = onFatalSignal;
-    sigemptyset(&fatal.sa_mask);
-    fatal.sa_flags = SA_RESETHAND;
-    for (int s : {SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL})
-        ::sigaction(s, &fatal, nullptr);
 }
 
 TerminationWatch::~TerminationWatch() {

@@ -55,11 +55,14 @@ int sourceCaption(bool alias);
 void testLog(const QString& title, const QString& text);
 void startTestAnswers(std::function<bool()> ready = {});
 
+// After a fatal signal (SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL) the completion message 1025 is
+// still sent, with plain system calls, when none was sent before; the signal then takes its usual
+// course. Call first thing in main (before the application object, whose failure aborts).
+void armCompletionOnCrash();
+
 // Ending on a signal. While it lives, SIGTERM, SIGINT and SIGHUP are turned into terminationRequested()
 // on the event loop (a self-pipe read by a socket notifier), and requested() turns true at once so that
-// long work without an event loop can look and stop between steps. After a fatal signal (SIGSEGV,
-// SIGABRT, SIGBUS, SIGFPE, SIGILL) the completion message 1025 is still sent with plain system calls,
-// when none was sent before, and the signal then takes its usual course.
+// long work without an event loop can look and stop between steps. Arms the crash message as well.
 class TerminationWatch : public QObject {
     Q_OBJECT
 public:
