@@ -157,6 +157,7 @@ private:
                        int groupIndex = 0);
     QMenu* addMenu(QMenu*& member, const char* name, const QString& caption);
     void tileEditorWindows();
+    void cascadeEditorWindows();
 
     // The event filter installed on the client area's viewport, bound to this window.
     QObject* ClientProcInstance = nullptr;
