@@ -611,7 +611,8 @@ void TMainForm::cascadeEditorWindows() {
     const int spacing = first->style()->pixelMetric(QStyle::PM_TitleBarHeight, &title, first) +
                         first->style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, first);
     const QSize minimum = first->sizeHint().expandedTo(QSize(kDesignedEditorWidth, kDesignedEditorHeight));
-    const QList<QRect> places = cascadeRects(m_clientArea->viewport()->rect(), int(open.size()), spacing, minimum);
+    const QList<QRect> places =
+        cascadeRects(m_clientArea->viewport()->rect(), int(open.size()), spacing, minimum);
     for (int i = 0; i < open.size(); ++i) {
         open[i]->setGeometry(places[i]);
         open[i]->raise();

@@ -37,7 +37,8 @@ QList<QRect> cascadeRects(const QRect& area, int count, int spacing, const QSize
         return rects;
     spacing = std::max(1, spacing);
     const int steps = std::max(0, area.height() / (3 * spacing));
-    const QSize size = QSize(area.width() - steps * spacing, area.height() - steps * spacing).expandedTo(minimum);
+    const QSize size =
+        QSize(area.width() - steps * spacing, area.height() - steps * spacing).expandedTo(minimum);
     rects.reserve(count);
     for (int i = 0; i < count; ++i) {
         const int offset = spacing * (i % (steps + 1));

@@ -31,9 +31,10 @@ constexpr char16_t kEscape = 27;
 constexpr char16_t kBackspace = 8;
 
 // The characters a key press types into a field; empty for keys that type nothing (arrows,
-// Delete, modifiers), for Tab, which only moves the focus, and for shortcuts such as Ctrl+C or
-// Ctrl+V: with Ctrl held a key gives a control character, which is a command, not a character
-// typed. (AltGr characters come without Ctrl and are typed as usual.)
+// Delete, modifiers), for Tab, which only moves the focus, and for shortcuts such as Ctrl+A, Ctrl+C
+// or Ctrl+V: with Ctrl held (and not Alt, which with Ctrl can make AltGr's characters) a key is a
+// command to the field, never a character typed, and a line edit inserts no text for it. What a
+// paste brings in is checked by the field's validator instead.
 QString typedText(const QKeyEvent* event) {
     switch (event->key()) {
     case Qt::Key_Tab:
@@ -43,13 +44,11 @@ QString typedText(const QKeyEvent* event) {
     default:
         break;
     }
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    if ((modifiers & (Qt::ControlModifier | Qt::MetaModifier)) && !(modifiers & Qt::AltModifier))
+        return {};
     QString text = event->text();
     text.remove(QChar(0x7f));
-    if (event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)) {
-        const bool control = std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x20; });
-        if (control)
-            return {};
-    }
     return text;
 }
 
