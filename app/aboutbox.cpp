@@ -7,7 +7,6 @@
 #include "platform/help.h"
 
 #include <QAbstractButton>
-#include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -164,14 +163,10 @@ void TAboutBox::keyPressEvent(QKeyEvent* event) {
     }
 }
 
-void TAboutBox::closeEvent(QCloseEvent* event) {
-    // The box has no close box of its own: a close request from the window manager is refused,
-    // only the close area closes it.
-    if (event->spontaneous()) {
-        event->ignore();
-        return;
-    }
-    QDialog::closeEvent(event);
+void TAboutBox::reject() {
+    // The box draws no close box of its own, but a window manager may give its frame one: a close
+    // from there ends the box as its close area does. (Esc never gets here: no key closes it.)
+    OKButtonClick();
 }
 
 TAboutBox* createAboutBox() {

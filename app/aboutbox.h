@@ -29,10 +29,11 @@ public:
 public slots:
     // A click on the close area closes the box.
     void OKButtonClick();
+    // Every other way of closing the box (the window manager's close button) does the same.
+    void reject() override;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
 };
 
 // The shared reference to the about box created last, or null.

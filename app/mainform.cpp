@@ -27,6 +27,9 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QScreen>
+#include <QShortcut>
+#include <QStyle>
+#include <QStyleOptionTitleBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -47,6 +50,9 @@ namespace {
 constexpr int kDesignedInnerWidth = 551;
 constexpr int kDesignedInnerHeight = 343;
 constexpr int kToolBarHeight = 27;
+// The editor window's designed outer size: cascading never makes one smaller.
+constexpr int kDesignedEditorWidth = 521;
+constexpr int kDesignedEditorHeight = 308;
 const char* const kActivatedProperty = "lwActivated";
 
 // Hands every event of the client area's viewport to the main window's ClientAreaProc.
@@ -146,8 +152,6 @@ TMenuItem* TMainForm::addItem(QMenu* menu, TMenuItem*& member, const char* name,
     member = new TMenuItem(QString::fromLatin1(name), caption, this);
     member->setTag(tag);
     member->setGroupIndex(groupIndex);
-    if (caption == QLatin1String("-"))
-        member->setSeparator(true);
     menu->addAction(member);
     m_components.append(member);
     return member;
@@ -210,6 +214,15 @@ void TMainForm::buildMenus() {
 
     addMenu(N8, "N8", QStringLiteral("?"));
     addItem(N8, About1, "About1", QStringLiteral("About"));
+
+    // Desktop conventions: F10 opens the menu bar's first menu; New, Open and Save have their
+    // usual shortcuts, shown beside them in the menu.
+    N2->setShortcut(QKeySequence::New);
+    N3->setShortcut(QKeySequence::Open);
+    N6->setShortcut(QKeySequence::Save);
+    auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    menuKey->setObjectName(QStringLiteral("MenuBarKey"));
+    connect(menuKey, &QShortcut::activated, this, [this] { MainMenu1->setActiveAction(N1->menuAction()); });
 
     connect(N1, &QMenu::aboutToShow, this, &TMainForm::N1Click);
     connect(EXCEL1, &QMenu::aboutToShow, this, &TMainForm::N1Click);
@@ -464,6 +477,11 @@ void TMainForm::setReportCommandsEnabled(bool enabled) {
         button->setEnabled(enabled);
     N12->setEnabled(enabled);
     N16->setEnabled(enabled);
+    // Close, Save and Save as are set again whenever the File menu opens (N1Click); they follow
+    // here too, so that their shortcut keys work while the menu is closed.
+    N4->setEnabled(enabled);
+    N6->setEnabled(enabled);
+    N7->setEnabled(enabled);
 }
 
 // ---- Options and About ----
@@ -563,7 +581,44 @@ void TMainForm::N51Click(TMenuItem* item) {
 }
 
 void TMainForm::Cascade1Click() {
-    guarded([this] { m_clientArea->cascadeSubWindows(); });
+    guarded([this] { cascadeEditorWindows(); });
+}
+
+// Qt's own cascade sizes every window from its size hint; a desktop's cascade gives each window
+// most of the client area instead, and an editor window never gets less than its designed size.
+void TMainForm::cascadeEditorWindows() {
+    // The least recently active window first, so that the active one ends on top, last.
+    QList<QMdiSubWindow*> open;
+    const QList<QMdiSubWindow*> order = childWindows();
+    for (auto it = order.crbegin(); it != order.crend(); ++it) {
+        if (!(*it)->isMinimized())
+            open.append(*it);
+    }
+    if (open.isEmpty())
+        return;
+    QMdiSubWindow* active = m_clientArea->activeSubWindow();
+    for (QMdiSubWindow* sub : open) {
+        if (sub->isMaximized())
+            sub->showNormal();
+    }
+    // Each window steps by the height of a title bar and its frame; the smallest size is the
+    // designed window around the editor's designed client area.
+    QMdiSubWindow* first = open.first();
+    QStyleOptionTitleBar title;
+    title.initFrom(first);
+    title.titleBarFlags = first->windowFlags();
+    title.titleBarState = 1;
+    const int spacing = first->style()->pixelMetric(QStyle::PM_TitleBarHeight, &title, first) +
+                        first->style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, first);
+    const QSize minimum = first->sizeHint().expandedTo(QSize(kDesignedEditorWidth, kDesignedEditorHeight));
+    const QList<QRect> places =
+        cascadeRects(m_clientArea->viewport()->rect(), int(open.size()), spacing, minimum);
+    for (int i = 0; i < open.size(); ++i) {
+        open[i]->setGeometry(places[i]);
+        open[i]->raise();
+    }
+    if (active && !active->isMinimized())
+        m_clientArea->setActiveSubWindow(active);
 }
 
 void TMainForm::TileHorisontalClick() {

@@ -82,7 +82,7 @@ public:
     TFlatButton* FlatButton1 = nullptr; // Exit
     QFileDialog* OpenDialog1 = nullptr; // made on first use: openDialog()
     QFileDialog* SaveDialog1 = nullptr; // made on first use: saveDialog()
-    QLabel* img = nullptr; // background tile
+    QLabel* img = nullptr;              // background tile
 
     // The components above in design order: the walk that finds menu items by group and tag.
     const QList<QObject*>& components() const { return m_components; }
@@ -157,6 +157,7 @@ private:
                        int groupIndex = 0);
     QMenu* addMenu(QMenu*& member, const char* name, const QString& caption);
     void tileEditorWindows();
+    void cascadeEditorWindows();
 
     // The event filter installed on the client area's viewport, bound to this window.
     QObject* ClientProcInstance = nullptr;

@@ -31,6 +31,22 @@ int partStart(int length, int i, int n) {
 
 } // namespace
 
+QList<QRect> cascadeRects(const QRect& area, int count, int spacing, const QSize& minimum) {
+    QList<QRect> rects;
+    if (count <= 0)
+        return rects;
+    spacing = std::max(1, spacing);
+    const int steps = std::max(0, area.height() / (3 * spacing));
+    const QSize size =
+        QSize(area.width() - steps * spacing, area.height() - steps * spacing).expandedTo(minimum);
+    rects.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        const int offset = spacing * (i % (steps + 1));
+        rects.append(QRect(area.topLeft() + QPoint(offset, offset), size));
+    }
+    return rects;
+}
+
 QList<QRect> tileRects(const QRect& area, int count, TileMode mode) {
     QList<QRect> rects;
     if (count <= 0 || area.width() <= 0 || area.height() <= 0)

@@ -30,6 +30,14 @@ enum class TileMode { Horizontal, Vertical };
 // at the top-left). They cover the whole area without overlapping.
 QList<QRect> tileRects(const QRect& area, int count, TileMode mode);
 
+// Cascading as a desktop's multiple-document client does it: each window steps spacing pixels
+// (its title bar's height) right and down from the one before, starting again at the top-left
+// corner after as many steps as a third of the area's height holds; every window gets the
+// area's size less those steps, but never less than minimum (the window's designed size), so in
+// a small area the windows run past its right and bottom edges. The rectangles are in the order
+// of the windows given, the first at the top-left.
+QList<QRect> cascadeRects(const QRect& area, int count, int spacing, const QSize& minimum);
+
 // Places for count minimised windows of iconSize: a row along the bottom edge of area from left
 // to right, further rows above it when one row is full.
 QList<QRect> arrangeIconRects(const QRect& area, const QSize& iconSize, int count);

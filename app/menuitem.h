@@ -11,7 +11,7 @@ class TMenuItem : public QAction {
     Q_PROPERTY(int Tag READ tag WRITE setTag)
     Q_PROPERTY(int GroupIndex READ groupIndex WRITE setGroupIndex)
 public:
-    // A named item: objectName() is name, the text is caption.
+    // A named item: objectName() is name, the text is caption; the caption "-" makes a separator.
     TMenuItem(const QString& name, const QString& caption, QObject* parent = nullptr);
 
     int tag() const { return m_tag; }
@@ -20,7 +20,8 @@ public:
     void setGroupIndex(int group) { m_groupIndex = group; }
 
     // The caption as the user sees it. Captions come from file names, which may hold "&": it is
-    // doubled so that it shows as itself rather than marking an access letter.
+    // doubled so that it shows as itself rather than marking an access letter. A separator's
+    // caption is "-".
     QString caption() const;
     void setCaption(const QString& caption);
 

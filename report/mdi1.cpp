@@ -19,8 +19,8 @@
 #include <QPainter>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
-#include <QVBoxLayout>
 
+#include <algorithm>
 #include <utility>
 
 namespace lw {
@@ -31,7 +31,10 @@ constexpr char16_t kEscape = 27;
 constexpr char16_t kBackspace = 8;
 
 // The characters a key press types into a field; empty for keys that type nothing (arrows,
-// Delete, modifiers) and for Tab, which only moves the focus.
+// Delete, modifiers), for Tab, which only moves the focus, and for shortcuts such as Ctrl+A, Ctrl+C
+// or Ctrl+V: with Ctrl held (and not Alt, which with Ctrl can make AltGr's characters) a key is a
+// command to the field, never a character typed, and a line edit inserts no text for it. What a
+// paste brings in is checked by the field's validator instead.
 QString typedText(const QKeyEvent* event) {
     switch (event->key()) {
     case Qt::Key_Tab:
@@ -41,6 +44,9 @@ QString typedText(const QKeyEvent* event) {
     default:
         break;
     }
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    if ((modifiers & (Qt::ControlModifier | Qt::MetaModifier)) && !(modifiers & Qt::AltModifier))
+        return {};
     QString text = event->text();
     text.remove(QChar(0x7f));
     return text;
@@ -85,7 +91,7 @@ QRadioButton* radio(QWidget* panel, const char* name, const QString& text, const
 }
 
 QComboBox* comboBox(QWidget* panel, const char* name, const QRect& geometry) {
-    auto* box = new QComboBox(panel);
+    auto* box = new DropDownComboBox(panel);
     box->setObjectName(QLatin1String(name));
     box->setEditable(true);
     box->setInsertPolicy(QComboBox::NoInsert);
@@ -97,6 +103,14 @@ QComboBox* comboBox(QWidget* panel, const char* name, const QRect& geometry) {
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------------------------
+// DropDownComboBox
+
+void DropDownComboBox::showPopup() {
+    emit popupAboutToShow();
+    QComboBox::showPopup();
+}
 
 // ---------------------------------------------------------------------------------------------
 // CaptionPanel
@@ -144,25 +158,51 @@ TForm1::TForm1(ReportFrame& frame, QWidget* parent) : QWidget(parent), m_frame(f
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPixelSize(11);
     setFont(font);
+    // Black text on enabled controls; disabled ones keep the style's greyed text.
     QPalette pal = palette();
-    pal.setColor(QPalette::WindowText, Qt::black);
+    pal.setColor(QPalette::Active, QPalette::WindowText, Qt::black);
+    pal.setColor(QPalette::Inactive, QPalette::WindowText, Qt::black);
     setPalette(pal);
     createControls();
     connectHandlers();
-    // The designed client area: 513 wide, the seven panels' heights high.
-    resize(513, 281);
+    resize(sizeHint());
+    placeRows();
+}
+
+QSize TForm1::sizeHint() const {
+    return {kDesignedWidth, kDesignedHeight};
+}
+
+QSize TForm1::minimumSizeHint() const {
+    // Any size will do: what does not fit is cut off at the right and bottom edges.
+    return {0, 0};
+}
+
+void TForm1::placeRows() {
+    // The rows keep their designed heights and places whatever the window's size: a window
+    // smaller than designed cuts them off at its right and bottom edges, as fixed panels are
+    // cut, rather than squeezing them into each other. The last row takes what is left below.
+    const int width = std::max(this->width(), kDesignedWidth);
+    int top = 0;
+    for (CaptionPanel* row : {Panel1, Panel2, Panel3, Panel4, Panel7, Panel5}) {
+        row->setGeometry(0, top, width, row->height());
+        top += row->height();
+    }
+    Panel6->setGeometry(0, top, width, std::max(height(), kDesignedHeight) - top);
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    placeRows();
 }
 
 void TForm1::createControls() {
-    auto* rows = new QVBoxLayout(this);
-    rows->setContentsMargins(0, 0, 0, 0);
-    rows->setSpacing(0);
-    auto panel = [this, rows](const char* name, int height) {
+    // The rows are placed by placeRows(), top to bottom in the order made here.
+    auto panel = [this](const char* name, int height) {
         auto* p = new CaptionPanel(this);
         p->setObjectName(QLatin1String(name));
         if (height > 0)
             p->setFixedHeight(height);
-        rows->addWidget(p, height > 0 ? 0 : 1);
         return p;
     };
     // Shown top to bottom; the database row stands fifth.
@@ -276,6 +316,8 @@ void TForm1::connectHandlers() {
     connect(ComboBox2->lineEdit(), &QLineEdit::textEdited, this, [this] { Edit2Change(ComboBox2); });
     connect(ComboBox2, &QComboBox::textActivated, this, [this] { Edit2Change(ComboBox2); });
     connect(ComboBox1, &QComboBox::textActivated, this, [this] { ComboBox1Change(); });
+    connect(static_cast<DropDownComboBox*>(ComboBox2), &DropDownComboBox::popupAboutToShow, this,
+            [this] { ComboBox2DropDown(); });
     // Radio buttons run their handler when they become checked.
     auto onChecked = [this](QRadioButton* button, void (TForm1::*handler)()) {
         connect(button, &QRadioButton::toggled, this, [this, handler](bool on) {
@@ -418,6 +460,27 @@ void TForm1::ComboBox1Change() {
             return;
         }
         ComboBox2->clear();
+        ComboBox2->addItems(tables);
+        ComboBox2->setCurrentIndex(-1);
+        ComboBox2->setEditText(text);
+    });
+}
+
+void TForm1::ComboBox2DropDown() {
+    guarded([&] {
+        // A definition opened in alias mode shows its alias and table but has no list yet: the
+        // list is read when the user first opens it, so that Open never waits for a server.
+        const QString alias = ComboBox1->currentText();
+        if (ComboBox2->count() > 0 || alias.isEmpty())
+            return;
+        QStringList tables;
+        try {
+            listTables(alias, tables);
+        } catch (...) {
+            // Nothing is reported, and the table name shown stays: the list is simply empty.
+            return;
+        }
+        const QString text = ComboBox2->currentText();
         ComboBox2->addItems(tables);
         ComboBox2->setCurrentIndex(-1);
         ComboBox2->setEditText(text);

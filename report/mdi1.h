@@ -21,6 +21,17 @@ namespace lw {
 class ReportFrame;
 class TFlatButton;
 
+// A combo box that says when its drop-down list is about to open, by mouse or by key.
+class DropDownComboBox : public QComboBox {
+    Q_OBJECT
+public:
+    using QComboBox::QComboBox;
+    void showPopup() override;
+
+signals:
+    void popupAboutToShow();
+};
+
 // A panel of the editor window: a raised frame that may draw a caption of its own, left-aligned
 // and vertically centred, and reports its size changes.
 class CaptionPanel : public QFrame {
@@ -49,6 +60,12 @@ public:
     enum : int { StateSaved = 0, StateNew = 3, StateEdited = 5, StateRangeEdited = 6 };
 
     explicit TForm1(ReportFrame& frame, QWidget* parent = nullptr);
+
+    // The designed client area: 513 wide, the seven rows' designed heights high.
+    static constexpr int kDesignedWidth = 513;
+    static constexpr int kDesignedHeight = 281;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
     // Private state, in its designed order.
     int modificationState() const { return m_modificationState; }
@@ -90,6 +107,8 @@ public:
     void RB5Click();
     void RB6Click();
     void ComboBox1Change();
+    // The table combo box's list opens: an empty list is filled from the alias first.
+    void ComboBox2DropDown();
     // Key handlers: a character set to Escape (27) is refused.
     void ComboBox1KeyPress(QChar& key);
     void Edit2KeyPress(QChar& key);
@@ -150,8 +169,10 @@ protected:
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void placeRows();
     void createControls();
     void connectHandlers();
     void markEdited(int code);

@@ -21,7 +21,7 @@ MessageLayout layOutMessageDialog(const MessageLayoutInput& in) {
     else
         out.count += 1;
 
-    const int w1 = in.captionWidth + 40;
+    const int w1 = in.captionWidth + in.captionRoom;
     const int w2 = in.messageWidth + 2 * in.labelLeft;
     out.outerWidth = std::max(in.outerWidth, std::max(w1, w2));
 

@@ -15,6 +15,8 @@ struct MessageLayoutInput {
     int okWidth = 70;
     int cancelWidth = 70;
     int helpWidth = 85;
+    // Added to the caption's width: room for what the title bar shows beside the caption.
+    int captionRoom = 40;
 };
 
 // The result, in the dialog's client coordinates.
@@ -32,8 +34,8 @@ struct MessageLayout {
 };
 
 // Two or more buttons give OK and NO, anything less OK alone (HELP then takes position 1);
-// a help context adds HELP. The dialog widens to the caption width plus 40 or the message
-// width plus twice the label's left edge, whichever is larger, and never narrows. The gap is
+// a help context adds HELP. The dialog widens to the caption width plus the caption room or the
+// message width plus twice the label's left edge, whichever is larger, and never narrows. The gap is
 // (outer width - OK width x count) div (count + 1); every button, shown or hidden, goes to
 // tag x its own width + gap x (tag + 1).
 MessageLayout layOutMessageDialog(const MessageLayoutInput& in);

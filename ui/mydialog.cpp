@@ -5,6 +5,7 @@
 #include "platform/errorbox.h"
 #include "platform/help.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QKeyEvent>
@@ -40,6 +41,19 @@ void setLabelText(QLabel* label, const QString& text) {
 }
 
 } // namespace
+
+QFont titleBarFont() {
+    QFont font = QApplication::font("QMdiSubWindowTitleBar");
+    font.setBold(true);
+    return font;
+}
+
+int titleBarRoom() {
+    // A title bar is about its font's height plus a margin above and below; the icon and the
+    // buttons are square in it, with a few pixels between them and at either end.
+    const int bar = QFontMetrics(titleBarFont()).height() + 8;
+    return 4 * (bar + 2) + 2 * 6;
+}
 
 // ---------------------------------------------------------------------------------------------
 
@@ -161,7 +175,10 @@ void TFormDlg::layOut() {
 
     setLabelText(Label1, request.caption);
     setWindowTitle(request.caption);
-    m_layoutInput.captionWidth = Label1->width();
+    // The caption shows in the window manager's title bar, not in the label: it is measured in
+    // the title bar's font, with room for the bar's icon and buttons, so that it shows whole.
+    m_layoutInput.captionWidth = QFontMetrics(titleBarFont()).horizontalAdvance(request.caption);
+    m_layoutInput.captionRoom = titleBarRoom();
     setLabelText(Label1, request.message);
     m_layoutInput.messageWidth = Label1->width();
 

@@ -89,6 +89,13 @@ private:
     int m_helpContext = 0;
 };
 
+// The font a desktop's title bar most likely shows the caption in: the application's title-bar
+// font (its general font unless the desktop names another) in bold.
+QFont titleBarFont();
+// The room a title bar takes beside its caption: the window icon at the left and up to three
+// buttons at the right, each about as wide as the bar is high, and the bar's margins.
+int titleBarRoom();
+
 // The request that MyFormDialog hands to the dialog: written before the dialog is shown, read
 // by its layout and by HelpBtnClick; the layout rewrites the button count in place.
 struct MessageRequest {

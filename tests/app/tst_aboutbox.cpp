@@ -4,6 +4,7 @@
 #include "support/testsupport.h"
 
 #include <QLabel>
+#include <QtTest/qtestspontaneevent.h>
 #include <QtTest>
 
 using namespace lw;
@@ -45,6 +46,23 @@ private slots:
         QVERIFY(!box && !AboutBox);
         destroyAboutBox();
         QVERIFY(!AboutBox);
+    }
+
+    // The window manager's close button (a close event from the window system) closes the box as
+    // its close area does, with result 2.
+    void closedByWindowManager() {
+        QPointer<TAboutBox> box = createAboutBox();
+        bool closed = false;
+        test::answerNextModal([&](QWidget* w) {
+            QCloseEvent fromWindowManager;
+            QSpontaneKeyEvent::setSpontaneous(&fromWindowManager);
+            qApp->notify(w, &fromWindowManager); // sendEvent() would clear the spontaneous mark
+            closed = !w->isVisible();
+            w->close(); // a box the event did not close must not hang the test
+        });
+        QCOMPARE(box->exec(), 2);
+        QVERIFY(closed);
+        destroyAboutBox();
     }
 };
 

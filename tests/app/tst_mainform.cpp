@@ -7,6 +7,7 @@
 #include "support/testsupport.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QMdiArea>
@@ -101,6 +102,78 @@ private slots:
             QVERIFY(!subs[i]->isMaximized() && !subs[i]->geometry().intersects(icon));
             QCOMPARE(subs[i]->geometry().top(), area.top());
         }
+    }
+
+    // Cascading steps the windows from the top-left corner, the active one on top, each at least the
+    // designed size (Qt's own cascade would size them from their size hint): in a small client
+    // area they run past its edges rather than shrink; in a large one they take most of it.
+    void cascading_data() {
+        QTest::addColumn<QSize>("mainWindow");
+        QTest::addColumn<bool>("larger"); // than designed
+        QTest::newRow("designed main window") << QSize(551, 370) << false;
+        QTest::newRow("large main window") << QSize(1000, 700) << true;
+    }
+    void cascading() {
+        QFETCH(QSize, mainWindow);
+        QFETCH(bool, larger);
+        auto form = test::makeMainForm();
+        form->resize(mainWindow);
+        for (int i = 0; i < 3; ++i)
+            form->N2->trigger();
+        QMdiSubWindow* active = form->childWindows().first();
+        form->Cascade1->trigger();
+        const QList<QMdiSubWindow*> subs = form->childWindows();
+        QCOMPARE(subs.first(), active);
+        QCOMPARE(form->clientArea()->subWindowList(QMdiArea::StackingOrder).last(), active);
+        const QRect area = form->clientArea()->viewport()->rect();
+        for (QMdiSubWindow* sub : subs) {
+            QVERIFY(!sub->isMaximized());
+            QVERIFY(sub->width() >= 521 && sub->height() >= 308);
+            QCOMPARE(sub->width() > 521 && sub->height() > 308, larger);
+        }
+        // Each step down and right is the same, the least recently active window at the corner.
+        const QPoint step = subs[1]->pos() - subs[2]->pos();
+        QCOMPARE(subs[2]->pos(), area.topLeft());
+        QVERIFY(step.x() > 10 && step.x() == step.y());
+        QCOMPARE(subs[0]->pos() - subs[1]->pos(), step);
+    }
+
+    // Separators show their line only: the designed caption "-" is not drawn beside it.
+    void separatorsHaveNoText() {
+        auto form = test::makeMainForm(false);
+        int separators = 0;
+        for (QObject* component : form->components()) {
+            auto* item = qobject_cast<TMenuItem*>(component);
+            if (item && item->isSeparator()) {
+                ++separators;
+                QVERIFY(item->text().isEmpty());
+                QCOMPARE(item->caption(), QStringLiteral("-"));
+            }
+        }
+        QCOMPARE(separators, 4);
+    }
+
+    // The desktop's keys: Ctrl+N, Ctrl+O and Ctrl+S run New, Open and Save (here a Save as, for a
+    // new definition) without the menu having been opened; F10 opens the File menu.
+    void shortcutKeys() {
+        auto form = test::makeMainForm();
+        emit form->N1->aboutToShow(); // no window yet: Save is disabled
+        QTest::keyClick(form.get(), Qt::Key_N, Qt::ControlModifier);
+        QCOMPARE(form->editorWindows().size(), 1);
+        DialogRecord saveAs, open;
+        test::answerNextFileDialog(QString(), &saveAs);
+        QTest::keyClick(form->activeEditorWindow()->Edit1, Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(saveAs.title, QStringLiteral("Save Report"));
+        QApplication::setActiveWindow(form.get()); // the closed dialog leaves no active window offscreen
+        test::answerNextFileDialog(QString(), &open);
+        QTest::keyClick(form.get(), Qt::Key_O, Qt::ControlModifier);
+        QVERIFY(open.seen && open.title != saveAs.title);
+        QApplication::setActiveWindow(form.get());
+        QTest::keyClick(form->activeEditorWindow()->Edit3, Qt::Key_F10);
+        QTRY_VERIFY(form->N1->isVisible());
+        form->N1->hide();
+        test::answerNextMessageDialog(Answer::No);
+        QVERIFY(form->close());
     }
 
     // The option is written at once, and nothing else with it.

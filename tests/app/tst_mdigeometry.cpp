@@ -15,6 +15,28 @@ private slots:
         QCOMPARE(lw::centredPosition(QSize(800, 600), QSize(1000, 700)), QPoint(0, 0));
     }
 
+    void cascading_data() {
+        QTest::addColumn<QRect>("area");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QList<QRect>>("expected");
+        const QSize minimum(521, 308);
+        // 600 / (3 x 20) = 10 steps: the windows are the area less 200 pixels. 316 high: 5 steps, so
+        // the seventh window starts at the corner again, and no window is below the minimum.
+        QTest::newRow("large area") << QRect(0, 0, 900, 600) << 3
+                                    << QList<QRect>{{0, 0, 700, 400}, {20, 20, 700, 400}, {40, 40, 700, 400}};
+        QTest::newRow("small area, wraps")
+            << QRect(10, 5, 551, 316) << 7
+            << QList<QRect>{{10, 5, 521, 308},  {30, 25, 521, 308},   {50, 45, 521, 308}, {70, 65, 521, 308},
+                            {90, 85, 521, 308}, {110, 105, 521, 308}, {10, 5, 521, 308}};
+        QTest::newRow("none") << QRect(0, 0, 500, 300) << 0 << QList<QRect>{};
+    }
+    // A desktop's cascade: steps of the title bar's height, size the area less the steps.
+    void cascading() {
+        QFETCH(QRect, area);
+        QFETCH(int, count);
+        QTEST(lw::cascadeRects(area, count, 20, QSize(521, 308)), "expected");
+    }
+
     void tiling_data() {
         QTest::addColumn<int>("count");
         QTest::addColumn<TileMode>("mode");

@@ -5,6 +5,7 @@
 #include "support/fakeengine.h"
 #include "support/fakeframe.h"
 #include "support/testsupport.h"
+#include "ui/flatbtn.h"
 
 #include <QAbstractButton>
 #include <QClipboard>
@@ -12,6 +13,8 @@
 #include <QMdiSubWindow>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
 
 using namespace lw;
 using namespace lw::test;
@@ -94,6 +97,104 @@ private slots:
         QGuiApplication::clipboard()->setText("9x");
         w->Edit4->paste();
         QCOMPARE(w->Edit4->text(), QString());
+    }
+
+    // Editing shortcuts are commands, not typed characters: they reach the record edit, and a paste
+    // still brings in digits only.
+    void recordEditsTakeEditingShortcuts() {
+        TForm1* w = loadedWindow();
+        QVERIFY(w);
+        w->Edit4->setText("250");
+        QTest::keyClick(w->Edit4, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(w->Edit4->selectedText(), QStringLiteral("250"));
+        QTest::keyClick(w->Edit4, Qt::Key_X, Qt::ControlModifier);
+        QCOMPARE(w->Edit4->text() + "|" + QGuiApplication::clipboard()->text(), QStringLiteral("|250"));
+        QTest::keyClick(w->Edit4, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(w->Edit4->text(), QStringLiteral("250"));
+        w->Edit4->clear();
+        QTest::keyClick(w->Edit4, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(w->Edit4->text(), QStringLiteral("250"));
+        QGuiApplication::clipboard()->setText("y7");
+        QTest::keyClick(w->Edit4, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(w->Edit4->text(), QStringLiteral("250"));
+        // Nor is a shortcut the first character typed into the table file edit.
+        QTest::keyClick(w->Edit2, Qt::Key_V, Qt::ControlModifier);
+        QVERIFY(!w->tableWarningShown());
+    }
+
+    // Disabled controls show the style's greyed text: "Several" after "Columnar Report" has no
+    // black pixel in its caption, as the enabled "Single" has.
+    void disabledTextIsGreyed() {
+        TForm1* w = loadedWindow();
+        QVERIFY(w);
+        clickButton(w->RB2);
+        QVERIFY(!w->RB4->isEnabled() && w->RB3->isEnabled());
+        const auto darkestInCaption = [](QWidget* button) {
+            const QImage image = button->grab().toImage();
+            int darkest = 255;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 20; x < image.width(); ++x)
+                    darkest = std::min(darkest, qGray(image.pixel(x, y)));
+            return darkest;
+        };
+        QVERIFY(darkestInCaption(w->RB3) < 40);
+        QVERIFY2(darkestInCaption(w->RB4) > 80, "the disabled caption is drawn black");
+    }
+
+    void rowsKeepTheirPlaces_data() {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("tiled, smaller than designed") << QSize(300, 120);
+        QTest::newRow("designed") << QSize(513, 281);
+        QTest::newRow("larger") << QSize(800, 400);
+    }
+    // Whatever the window's size, the rows keep their designed heights and places, full width but
+    // never narrower than designed, the last one taking the rest: a small window cuts them off at
+    // its edges instead of drawing them over each other or the close button over the name.
+    void rowsKeepTheirPlaces() {
+        QFETCH(QSize, size);
+        TForm1 w(*m_frame);
+        w.resize(size);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const int width = std::max(size.width(), 513);
+        const QList<CaptionPanel*> rows = {w.Panel1, w.Panel2, w.Panel3, w.Panel4,
+                                           w.Panel7, w.Panel5, w.Panel6};
+        const QList<int> tops = {0, 33, 63, 93, 123, 183, 215};
+        for (int i = 0; i < rows.size(); ++i) {
+            const int height = i < 6 ? tops[i + 1] - tops[i] : std::max(size.height(), 281) - 215;
+            QCOMPARE(rows[i]->geometry(), QRect(0, tops[i], width, height));
+        }
+        const QRect close(w.FlatButton1->mapTo(&w, QPoint(0, 0)), w.FlatButton1->size());
+        // The close button's panel stands inside the row's one-pixel bevel, at its right end.
+        QCOMPARE(close.topLeft(), QPoint(width - 1 - 76 + 19, 1 + 3));
+        QVERIFY(!close.intersects(w.Edit1->geometry()));
+        QCOMPARE(w.Label9->mapTo(&w, QPoint(0, 0)), QPoint(3, 190));
+    }
+
+    // A definition opened in alias mode gets its table list when the list is first opened; the
+    // table shown stays and the definition is not counted as changed. A failing listing leaves
+    // the table name as it is.
+    void tableListFilledWhenOpened() {
+        const QString path = m_dir.filePath(QStringLiteral("alias.pr"));
+        QVERIFY(writeFile(path, "[REPORT]\nAlias=1\nPath=DEMO\nDB=ORDERS.DB\n"));
+        TForm1* w = loadDocument(*m_frame, path);
+        QVERIFY(w);
+        QCOMPARE(w->ComboBox2->count(), 0);
+        w->ComboBox2->showPopup();
+        w->ComboBox2->hidePopup();
+        QCOMPARE(w->ComboBox2->itemText(1), QStringLiteral("CLIENTS.DBF"));
+        QCOMPARE(w->ComboBox2->currentText(), QStringLiteral("ORDERS.DB"));
+        QCOMPARE(w->modificationState(), 0);
+
+        QVERIFY(writeFile(path, "[REPORT]\nAlias=1\nPath=BROKEN\nDB=KEPT.DB\n"));
+        w->closeWindow();
+        TForm1* broken = loadDocument(*m_frame, path);
+        QVERIFY(broken);
+        broken->ComboBox2->showPopup();
+        broken->ComboBox2->hidePopup();
+        QCOMPARE(broken->ComboBox2->count(), 0);
+        QCOMPARE(broken->ComboBox2->currentText(), QStringLiteral("KEPT.DB"));
+        QVERIFY(!QApplication::activeModalWidget());
     }
 
     void aliasBoxTakesPicksOnly() {

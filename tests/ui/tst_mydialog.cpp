@@ -37,10 +37,16 @@ int showMessage(Shown* shown, const QString& caption, const QString& message, in
             w->close();
             return;
         }
+        // The caption is measured as the title bar shows it, the message in the label's font.
         const QFontMetrics metrics(d->Label1->font());
         const int outer = 310 + d->frameExtraWidth();
-        const MessageLayoutInput in{
-            buttons, help, metrics.horizontalAdvance(caption), metrics.horizontalAdvance(message), 8, outer};
+        MessageLayoutInput in{buttons,
+                              help,
+                              QFontMetrics(titleBarFont()).horizontalAdvance(caption),
+                              metrics.horizontalAdvance(message),
+                              8,
+                              outer};
+        in.captionRoom = titleBarRoom();
         *shown = {true,
                   d->focusWidget() == d->OKBtn && d->OKBtn->isDefault(),
                   d->Label1->text(),
@@ -136,6 +142,19 @@ private slots:
         QCOMPARE(s.text, message);
         QVERIFY(s.okFocusedAndDefault);
         QCOMPARE(s.helpContexts, (QList<int>{12, 12, 0, 12}));
+    }
+
+    // A caption longer than the message widens the dialog to the caption in the title bar's bold
+    // font plus room for the bar's icon and buttons, so that a window manager shows it whole.
+    void captionShowsWhole() {
+        Shown s;
+        const QString caption = messageText(4);
+        QCOMPARE(showMessage(&s, caption, "<< R >>", 2, 0), 1);
+        QCOMPARE(s.applied, s.expected);
+        QFont bold = QApplication::font();
+        bold.setBold(true);
+        const int needed = QFontMetrics(bold).horizontalAdvance(caption) + 4 * QFontMetrics(bold).height();
+        QVERIFY2(s.applied[4] >= needed, qPrintable(QStringLiteral("%1 < %2").arg(s.applied[4]).arg(needed)));
     }
 
     // The start-up instance serves the first message and is destroyed after it; the next call
