@@ -20,3 +20,7 @@ lw_add_test(tst_markers tests/tools/tst_markers.cpp)
 target_link_libraries(tst_markers PRIVATE lw_toolkit)
 lw_add_test(tst_blanklayout tests/blank/tst_blanklayout.cpp)
 target_link_libraries(tst_blanklayout PRIVATE lw_blank)
+# The program started for real, by hand and by the main window, with a stand-in spreadsheet program.
+lw_add_test(tst_blankrun tests/blank/tst_blankrun.cpp)
+target_link_libraries(tst_blankrun PRIVATE ledgerwick_workbook)
+add_dependencies(tst_blankrun ledgerwick-blank lw_demo)

@@ -217,13 +217,16 @@ void startTestAnswers(std::function<bool()> ready) {
             state->answered = w;
             state->current = state->answers.takeFirst().trimmed();
         }
-        if (state->current == QLatin1String("done") && ready && !ready())
+        if (state->current == QLatin1String("stay") || (state->current == QLatin1String("done") && ready && !ready()))
             return;
         const char* name = state->current == QLatin1String("no") ? "CancelBtn" : "OKBtn";
+        // Queued: a button may open a window of its own, which this timer must be free to answer
+        // (a timer does not fire again while its own handler runs).
+        state->current = QStringLiteral("stay");
         if (auto* button = w->findChild<QAbstractButton*>(QLatin1String(name)))
-            button->click();
+            QMetaObject::invokeMethod(button, &QAbstractButton::click, Qt::QueuedConnection);
         else
-            w->close();
+            QMetaObject::invokeMethod(w, &QWidget::close, Qt::QueuedConnection);
     });
     timer->start(50);
 }

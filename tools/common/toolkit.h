@@ -51,7 +51,8 @@ int sourceCaption(bool alias);
 // with LEDGERWICK_TEST_LOG set, every notice and window the tool shows is appended to that file as
 // one line "<title>|<text>"; with LEDGERWICK_TEST_ANSWERS set ("ok,no,done,..."), each modal window
 // is answered with the next answer: "ok" and "no" press OK or NO at once, "done" presses OK once
-// ready() holds (the user closed the spreadsheet program first). No answer left: the window stays.
+// ready() holds (the user closed the spreadsheet program first), "stay" leaves that window open.
+// No answer left: the window stays.
 void testLog(const QString& title, const QString& text);
 void startTestAnswers(std::function<bool()> ready = {});
 

@@ -1,0 +1,360 @@
+// The blank builder as a program of its own: started for real (by hand with --no-edit, and by the
+// main window's Blank Builder command), with a stand-in spreadsheet program driving the waiting
+// window; what it writes, what it says, and the one completion message on every way out.
+#include "app/mainform.h"
+#include "e2e/e2esupport.h"
+#include "platform/messageport.h"
+#include "report/documents.h"
+#include "report/mdi1.h"
+#include "workbook/xls.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+#include <signal.h>
+#include <unistd.h>
+
+using namespace lw;
+using lw::test::readFile;
+using lw::test::waitFor;
+using lw::test::writeFile;
+
+namespace {
+
+QString buildDir() {
+    return qEnvironmentVariable("LEDGERWICK_TEST_BINARY_DIR");
+}
+QString sourceDir() {
+    return qEnvironmentVariable("LEDGERWICK_SOURCE_DIR");
+}
+
+QByteArray definition(const QString& path, const QString& db, bool alias = false, int view = 1,
+                      const QString& excel = QString()) {
+    return "[REPORT]\nExcel=" + excel.toUtf8() + "\nName=Clients\nAlias=" + (alias ? "1" : "0") +
+           "\nPath=" + path.toUtf8() + "\nDB=" + db.toUtf8() + "\nView=" + QByteArray::number(view) +
+           "\nList=0\nEXCEL FORM=0\nFrom=1\nTo=0\n[SQL]\nOnOff=0\nSQL=\nSelect=\n";
+}
+
+// The cells of the first sheet as python3-xlrd reads them: "row,col" to text or number.
+QMap<QString, QString> xlrdCells(const QString& path) {
+    QProcess p;
+    p.start("/usr/bin/python3", {sourceDir() + "/tests/blank/xlsdump.py", path});
+    QMap<QString, QString> cells;
+    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+        return cells;
+    const QJsonObject sheet = QJsonDocument::fromJson(p.readAllStandardOutput())["sheets"][0].toObject();
+    for (const QJsonValue& c : sheet["cells"].toArray())
+        cells.insert(QString("%1,%2").arg(c["row"].toInt()).arg(c["col"].toInt()), c["value"].toVariant().toString());
+    return cells;
+}
+
+// A blank of our own with the given texts in column A of the sheet "Mine".
+QByteArray ownBlank(const QString& path, const QStringList& texts) {
+    xls::WorkbookWriter w(path);
+    w.beginSheet("Mine");
+    for (int r = 0; r < texts.size(); ++r)
+        w.writeText(r, 0, 15, texts[r]);
+    w.endSheet();
+    w.finish();
+    return readFile(path);
+}
+
+} // namespace
+
+class TstBlankRun : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_tmp;
+    MessagePort m_port;
+    QList<int> m_messages;
+
+    QString path(const QString& name) const { return m_tmp.filePath(name); }
+    QString tablesDir() const { return buildDir() + "/demo/tables"; }
+    QString log() const { return path("tool.log"); }
+    QStringList logLines() const {
+        return QString::fromUtf8(readFile(log())).split('\n', Qt::SkipEmptyParts);
+    }
+    void setSpreadsheet(const QString& program) {
+        QVERIFY(writeFile(test::settingsFilePath(), "[EXCEL]\nProgram=" + program.toUtf8() + "\n"));
+    }
+    // Fresh logs and answers for the next start.
+    void prepareRun(const QString& modes, const QString& answers) {
+        for (const QString& f : {log(), path("sheet.log"), path("sheet.log.n"), path("go")})
+            QFile::remove(f);
+        qputenv("LW_SHEET_MODES", modes.toUtf8());
+        qputenv("LEDGERWICK_TEST_ANSWERS", answers.toUtf8());
+    }
+
+    struct Run {
+        int exitCode = -1;
+        QString err;
+    };
+    // Starts the program itself with the arguments and waits for its end, answering its messages.
+    Run runTool(const QStringList& args, QProcess* process = nullptr,
+                const std::function<void(QProcess&)>& meanwhile = {}) {
+        QProcess own;
+        QProcess& p = process ? *process : own;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LEDGERWICK_WINDOW", m_port.address());
+        p.setProcessEnvironment(env);
+        p.start(buildDir() + "/ledgerwick-blank", args);
+        Run run;
+        if (!p.waitForStarted(10000))
+            return run;
+        if (meanwhile)
+            meanwhile(p);
+        // The port answers on our event loop: never block it while the tool posts.
+        waitFor([&] { return p.state() == QProcess::NotRunning; }, 60000);
+        QTest::qWait(20);
+        run.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        run.err = QString::fromUtf8(p.readAllStandardError());
+        return run;
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_tmp.isValid());
+        QFile::setPermissions(qEnvironmentVariable("XDG_RUNTIME_DIR"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY2(m_port.listen(), qPrintable(m_port.errorString()));
+        connect(&m_port, &MessagePort::messageReceived, this, [this](int n) { m_messages.append(n); });
+        QVERIFY(QFileInfo(buildDir() + "/ledgerwick-blank").isExecutable());
+
+        // An SQLite alias with a table of 200 fields and one of odd field names, beside the demo tables.
+        QVERIFY(QDir().mkpath(path("data")));
+        QStringList wide;
+        for (int i = 1; i <= 200; ++i)
+            wide.append(QString("C%1 %2").arg(i).arg(i % 2 ? "INTEGER" : "TEXT"));
+        QCOMPARE(e2e::makeSqlite(path("data/test.sqlite"),
+                                 {"CREATE TABLE WIDE (" + wide.join(", ") + ")",
+                                  "CREATE TABLE ODD (\"Имя клиента\" TEXT, \"total ${x\" REAL, \"#\" INTEGER)"}),
+                 QString());
+        QVERIFY(writeFile(path("data/aliases.ini"), "[TEST]\nTYPE=SQLITE\nDATABASE NAME=test.sqlite\n\n[DEMO]\n"
+                                                    "TYPE=STANDARD\nPATH=" + tablesDir().toUtf8() + "\n"));
+        qputenv("LEDGERWICK_ALIASES", path("data/aliases.ini").toUtf8());
+        qputenv("LEDGERWICK_TEST_LOG", log().toUtf8());
+        qputenv("LW_SHEET_LOG", path("sheet.log").toUtf8());
+        qputenv("LW_SHEET_GO", path("go").toUtf8());
+        qputenv("LW_SHEET_LO_PROFILE", path("lo-profile").toUtf8());
+        qunsetenv("LEDGERWICK_BLANK_PATIENCE");
+        setSpreadsheet(sourceDir() + "/tests/tools/standin-spreadsheet.py");
+    }
+
+    // --no-edit: what it writes and keeps, what it says on standard error, its exit status and the
+    // one message the main window gets, on success and on every failure.
+    void noEdit_data() {
+        QTest::addColumn<QByteArray>("content"); // of the definition; empty: no definition file
+        QTest::addColumn<QStringList>("existing"); // texts of a blank already there; empty: none
+        QTest::addColumn<QString>("workbook");     // "Excel" of the definition, empty: derived
+        QTest::addColumn<int>("message");
+        QTest::addColumn<QString>("said");         // on standard error
+        QTest::addColumn<QString>("marker");       // a marker cell of the new blank as xlrd reads it
+        const QString tables = tablesDir();
+        const QString unwritable = ::geteuid() == 0 ? "/proc/ledgerwick-blank.xls" : path("locked/b.xls");
+        QTest::newRow("directory of tables") << definition(tables, "CLIENTS.DBF") << QStringList() << ""
+                                             << 1029 << "" << "3,1=${NAME}";
+        QTest::newRow("form of an alias's table") << definition("DEMO", "ORDERS.DBF", true, 0) << QStringList()
+                                                  << "" << 1029 << "" << "2,0=ORDERNO";
+        QTest::newRow("200 fields") << definition("TEST", "WIDE", true) << QStringList() << "" << 1029 << ""
+                                    << "3,199=${C200}";
+        QTest::newRow("odd field names") << definition("TEST", "ODD", true) << QStringList() << "" << 1029
+                                         << "" << "3,1=${total ${x}";
+        QTest::newRow("own blank kept") << definition(tables, "CLIENTS.DBF")
+                                        << QStringList({"List of ${#}", "", "${name} from ${City}"}) << ""
+                                        << 1029 << "" << "";
+        QTest::newRow("no definition") << QByteArray() << QStringList() << "" << 1025
+                                       << "File was not found: " << "";
+        QTest::newRow("no data source") << definition("", "CLIENTS.DBF") << QStringList() << "" << 1025
+                                        << "ERROR:  Enter the database path " << "";
+        QTest::newRow("directory FALSE") << definition("FALSE", "CLIENTS.DBF") << QStringList() << "" << 1025
+                                         << "ERROR:  Enter the database path " << "";
+        QTest::newRow("table of blanks") << definition(tables, "   ") << QStringList() << "" << 1025
+                                         << "ERROR:  Database does not defined" << "";
+        QTest::newRow("unknown alias") << definition("NO SUCH ALIAS", "T", true) << QStringList() << ""
+                                       << 1025 << "Alias: " << "";
+        QTest::newRow("missing table file") << definition(tables, "NOSUCH.DBF") << QStringList() << "" << 1025
+                                            << "DataBase path: " << "";
+        QTest::newRow("unwritable directory") << definition(tables, "CLIENTS.DBF", false, 1, unwritable)
+                                              << QStringList() << unwritable << 1025
+                                              << "Report error: The blank " + unwritable + " cannot be written"
+                                              << "";
+        QTest::newRow("own blank without markers") << definition(tables, "CLIENTS.DBF")
+                                                   << QStringList({"Just a title"}) << "" << 1025
+                                                   << "No entries in the file: " << "";
+        QTest::newRow("own blank, unknown marker") << definition(tables, "CLIENTS.DBF")
+                                                   << QStringList({"${NAME}", "${Nme}"}) << "" << 1025
+                                                   << "Scan form again!: Unknown markers: Nme (Mine!A2)" << "";
+        QTest::newRow("xlsx under the name") << definition(tables, "CLIENTS.DBF") << QStringList({"PK"}) << ""
+                                             << 1025 << "Scan form again!: " << "";
+    }
+    void noEdit() {
+        QFETCH(QByteArray, content);
+        QFETCH(QStringList, existing);
+        QFETCH(QString, workbook);
+        QFETCH(int, message);
+        QFETCH(QString, said);
+        QFETCH(QString, marker);
+        const QString dir = path(QString("noedit/%1").arg(QTest::currentDataTag()).replace(' ', '_'));
+        QVERIFY(QDir().mkpath(dir));
+        const QString def = dir + "/report.pr";
+        const QString book = workbook.isEmpty() ? dir + "/report.xls" : workbook;
+        if (!content.isEmpty())
+            QVERIFY(writeFile(def, content));
+        QByteArray before;
+        if (existing == QStringList{"PK"})
+            QVERIFY(writeFile(book, before = QByteArray("PK\x03\x04", 4) + QByteArray(600, 'z')));
+        else if (!existing.isEmpty())
+            before = ownBlank(book, existing);
+
+        m_messages.clear();
+        const Run run = runTool({"--no-edit", def});
+        QCOMPARE(m_messages, QList<int>{message});
+        QCOMPARE(run.exitCode, message == 1029 ? 0 : 1);
+        if (!said.isEmpty())
+            QVERIFY2(run.err.contains(said), qPrintable(run.err));
+        if (!before.isEmpty())
+            QCOMPARE(readFile(book), before); // the user's work, byte for byte
+        const QString stored = e2e::iniKeys(def).value("REPORT").value("Excel");
+        QCOMPARE(stored, message == 1029 ? book : workbook);
+        if (!marker.isEmpty())
+            QCOMPARE(xlrdCells(book).value(marker.section('=', 0, 0)), marker.section('=', 1));
+        if (message == 1025 && existing.isEmpty()) // nothing half-written left behind
+            QCOMPARE(QDir(dir).entryList(QDir::Files), content.isEmpty() ? QStringList() : QStringList{"report.pr"});
+    }
+
+    // Started by hand: nobody to tell, said on standard error; the work is done all the same.
+    void noMainWindow() {
+        const QString def = path("alone/report.pr");
+        QVERIFY(writeFile(def, definition(tablesDir(), "CLIENTS.DBF")));
+        QProcess p;
+        p.setProcessEnvironment([] {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.remove("LEDGERWICK_WINDOW");
+            return env;
+        }());
+        p.start(buildDir() + "/ledgerwick-blank", {"--no-edit", def});
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains("No main window to tell"));
+        QVERIFY(QFileInfo::exists(path("alone/report.xls")));
+    }
+
+    // Ended from outside while the user works on the blank: the main window still hears 1025, once.
+    void terminatedWhileWaiting() {
+        const QString def = path("term/report.pr");
+        QVERIFY(writeFile(def, definition(tablesDir(), "CLIENTS.DBF")));
+        prepareRun("keep", "");
+        m_messages.clear();
+        QProcess p;
+        const Run run = runTool({def}, &p, [&](QProcess& process) {
+            if (waitFor([&] { return readFile(log()).contains("Blank builder"); }, 20000))
+                ::kill(pid_t(process.processId()), SIGTERM);
+        });
+        QCOMPARE(m_messages, QList<int>{1025});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY(run.err.contains("ended by signal 15"));
+        QCOMPARE(e2e::iniKeys(def).value("REPORT").value("Excel"), QString());
+    }
+
+    // The Blank Builder command of the real main window starts the real program: the user arranges
+    // the blank in the spreadsheet program (the stand-in), answers the windows, and the main window
+    // gets its workbook path (1029) or stays as it was (1025).
+    void fromMainWindow_data() {
+        QTest::addColumn<QString>("tool");    // "program", or "no-edit" for a wrapper adding --no-edit
+        QTest::addColumn<QString>("modes");   // of the stand-in spreadsheet program, one per start
+        QTest::addColumn<QString>("answers"); // of the builder's windows
+        QTest::addColumn<QString>("spreadsheet"); // "EXCEL" "Program"; empty: the stand-in
+        QTest::addColumn<QStringList>("shown");   // the builder's windows and notices, in order
+        QTest::addColumn<QString>("a1");          // A1 of the blank afterwards (xlrd); empty: no blank
+        const QString wait = "Blank builder: Clients|", reading = " Reading cells|";
+        QTest::newRow("no-edit") << "no-edit" << "" << "" << "" << QStringList({" Reading cells|"}) << "Clients";
+        QTest::newRow("arranged by hand") << "program" << "edit" << "done" << ""
+                                          << QStringList({wait, reading}) << "Arranged by hand";
+        QTest::newRow("saved by LibreOffice")
+            << "program" << "lo" << "done" << "" << QStringList({wait, reading}) << "Clients";
+        QTest::newRow("unknown marker, then mended")
+            << "program" << "unknown,edit" << "done,ok,done" << ""
+            << QStringList({wait, reading, " Scan form again!|Unknown markers: NO_SUCH_FIELD (Clients!A7)", wait,
+                            reading})
+            << "Arranged by hand";
+        QTest::newRow("saved as xlsx, then as xls")
+            << "program" << "xlsx,lo" << "done,ok,done" << ""
+            << QStringList({wait, reading, " Scan form again!|", wait, reading}) << "Clients";
+        QTest::newRow("spreadsheet still open")
+            << "program" << "hold" << "ok,ok,done" << ""
+            << QStringList({wait, " Close MS Excel|", reading}) << "Clients";
+        QTest::newRow("cancelled") << "program" << "keep" << "no" << "" << QStringList({wait}) << "";
+        QTest::newRow("markers all removed, given up")
+            << "program" << "empty" << "done,no" << ""
+            << QStringList({wait, reading, " No entries in the file |"}) << "";
+        QTest::newRow("long silence, given up")
+            << "program" << "keep" << "stay,no" << ""
+            << QStringList({wait, " EXCEL does not answer | Continue expectation? "}) << "";
+        QTest::newRow("spreadsheet cannot start")
+            << "program" << "" << "ok" << "/no/such/spreadsheet"
+            << QStringList({" Excel cannot be lunched|/no/such/spreadsheet "}) << "";
+    }
+    void fromMainWindow() {
+        QFETCH(QString, tool);
+        QFETCH(QString, modes);
+        QFETCH(QString, answers);
+        QFETCH(QString, spreadsheet);
+        QFETCH(QStringList, shown);
+        QFETCH(QString, a1);
+        const QString tag = QString(QTest::currentDataTag()).replace(' ', '_');
+        const QString start = path("main/" + tag + "/start");
+        const QString def = path("main/" + tag + "/reports/clients.pr");
+        const QString book = path("main/" + tag + "/reports/clients.xls");
+        QVERIFY(QDir().mkpath(start));
+        QVERIFY(writeFile(def, definition(tablesDir(), "CLIENTS.DBF", false, 1, book))); // as Save leaves it
+        if (tool == "no-edit") {
+            QVERIFY(writeFile(start + "/zarmek.exe", "#!/bin/sh\nexec \"" + buildDir().toUtf8() +
+                                                         "/ledgerwick-blank\" --no-edit \"$1\"\n"));
+            QVERIFY(QFile::setPermissions(start + "/zarmek.exe", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        } else {
+            QVERIFY(QFile::link(buildDir() + "/zarmek.exe", start + "/zarmek.exe"));
+        }
+        setSpreadsheet(spreadsheet.isEmpty() ? sourceDir() + "/tests/tools/standin-spreadsheet.py" : spreadsheet);
+        prepareRun(modes, answers);
+        qputenv("LEDGERWICK_BLANK_PATIENCE", tag.startsWith("long") ? "1" : "");
+
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(start)); // the start directory is where the program starts
+        std::unique_ptr<TMainForm> form = test::makeMainForm();
+        QDir::setCurrent(previous);
+        TForm1* w = loadDocument(*form, def);
+        QVERIFY(w);
+        w->setWorkbookLabel("(not yet)"); // only 1029 makes the window read the path back
+
+        e2e::ModalRecorder quiet;
+        QTest::mouseClick(form->SB12, Qt::LeftButton);
+        QVERIFY(!form->isEnabled());
+        if (modes == "hold") { // the user closes the spreadsheet program only once told to
+            QVERIFY(waitFor([&] { return readFile(log()).contains("Close MS Excel"); }, 20000));
+            QVERIFY(writeFile(path("go"), ""));
+        }
+        QVERIFY(waitFor([&] { return form->isEnabled(); }, 90000));
+        QCOMPARE(form->windowState(), Qt::WindowNoState);
+        QCOMPARE(quiet.seen(), QStringList());
+
+        const QStringList lines = logLines();
+        QCOMPARE(lines.size(), shown.size());
+        for (int i = 0; i < shown.size(); ++i)
+            QVERIFY2(lines[i].startsWith(shown[i]), qPrintable(lines.join('\n')));
+        QCOMPARE(w->Label3->text(), a1.isEmpty() ? QString("(not yet)") : book);
+        if (!a1.isEmpty())
+            QCOMPARE(xlrdCells(book).value("0,0"), a1);
+        if (modes.isEmpty() && tool == "program")
+            QVERIFY(QFileInfo::exists(book)); // the blank stays as written
+        form->close();
+    }
+};
+
+QTEST_MAIN(TstBlankRun)
+#include "tst_blankrun.moc"
