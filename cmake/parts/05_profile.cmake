@@ -1,7 +1,8 @@
 # The profile store: section/key=value files shared with the sibling tools, and its tests.
 list(APPEND LW_CORE_SOURCES
   platform/profile.cpp platform/profile.h
-  platform/profile_lock.cpp platform/profile_lock.h)
+  platform/profile_lock.cpp platform/profile_lock.h
+  platform/profile_scan.cpp platform/profile_scan.h)
 
 # A second process for the tests: writes keys into a shared file, or holds its lock.
 add_executable(profile_writer tests/platform/profile_writer.cpp)

@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     }
     if (mode == QLatin1String("hold") && args.size() == 3) {
         lw::ProfileLock lock;
-        if (!lock.acquire(args.at(2), 5000))
+        if (!lock.acquire(args.at(2), nullptr, 5000))
             return 1;
         std::printf("locked\n");
         std::fflush(stdout);
