@@ -86,7 +86,7 @@ QByteArray randomFile(QRandomGenerator& r) {
     const QByteArray eol = r.bounded(2) ? "\r\n" : "\n";
     QByteArray file = r.bounded(8) ? "" : "\xEF\xBB\xBF";
     // Now and then a long file, so that the vector search crosses many blocks of bytes.
-    const int lines = r.bounded(10) ? r.bounded(1, 14) : r.bounded(100, 400);
+    const int lines = r.bounded(20) ? r.bounded(1, 14) : r.bounded(60, 200);
     for (int i = 0; i < lines; ++i)
         file += randomLine(r) + (i + 1 < lines || r.bounded(2) ? eol : "");
     return file;
