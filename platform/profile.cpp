@@ -730,7 +730,7 @@ bool mayWrite(const QByteArray& path, const struct stat& st) {
 // Replaces the file's contents with bytes: a temporary file in the same directory, made 0600 and
 // given the old file's owner (where this process may) and group before anything is written into
 // it, then its mode, flushed to disk and renamed over the old one; in place when the directory
-// takes no new file. Returns false with the old file as it was and no temporary file left behind.
+// takes no new file or does not let this user replace the old one. Returns false with the old file as it was and no temporary file left behind.
 bool replaceContents(const QByteArray& path, const QByteArray& bytes, const struct stat* old,
                      const QByteArray& oldBytes) {
     const QByteArray dir = directoryOf(path);
@@ -767,17 +767,19 @@ bool replaceContents(const QByteArray& path, const QByteArray& bytes, const stru
             ok = ::fchmod(fd, old->st_mode & 07777) == 0;
         ok = ok && ::fdatasync(fd) == 0;
         ok = (::close(fd) == 0) && ok;
-        ok = ok && ::rename(tmp.constData(), path.constData()) == 0;
-        if (!ok) {
-            ::unlink(tmp.constData());
+        if (ok && ::rename(tmp.constData(), path.constData()) == 0)
+            return true;
+        // A sticky folder lets no one but its owner and the file's replace the file.
+        const bool sticky = ok && old && (errno == EPERM || errno == EACCES);
+        ::unlink(tmp.constData());
+        if (!sticky)
             return false;
-        }
-        return true;
     }
     if (!old)
         return false;
 
-    // The directory takes no new files but the file itself is writable: rewrite it in place.
+    // The directory takes no new files, or will not let this user replace the file, but the file
+    // itself is writable: rewrite it in place.
     fd = ::open(path.constData(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return false;
