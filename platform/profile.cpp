@@ -718,12 +718,14 @@ void removeStaleTemporaries(const QByteArray& dir, const QByteArray& base) {
     ::closedir(d);
 }
 
-// Whether this process may write the existing file: its owner's write bit when it is ours, else
-// what the system says.
+// Whether this process may write the existing file: its owner's write bit when it is ours, anything
+// for root, else what the system says.
 bool mayWrite(const QByteArray& path, const struct stat& st) {
     const uid_t me = ::geteuid();
     if (me != 0 && st.st_uid == me)
         return st.st_mode & S_IWUSR;
+    if (me == 0)
+        return true; // a read-only file system still refuses the temporary file or the rename
     return ::faccessat(AT_FDCWD, path.constData(), W_OK, AT_EACCESS) == 0;
 }
 
@@ -757,9 +759,11 @@ bool replaceContents(const QByteArray& path, const QByteArray& bytes, const stru
         if (old) {
             // Owner and group before the first byte; the group alone when this user is not root
             // (the system lets a user give a file any group they belong to).
-            if (::geteuid() == 0)
+            const uid_t me = ::geteuid();
+            const gid_t group = ::getegid();
+            if (me == 0 && (old->st_uid != me || old->st_gid != group))
                 ok = ::fchown(fd, old->st_uid, old->st_gid) == 0;
-            else if (old->st_gid != ::getegid())
+            else if (me != 0 && old->st_gid != group)
                 (void)!::fchown(fd, uid_t(-1), old->st_gid);
         }
         ok = ok && writeAll(fd, bytes, 0);

@@ -1,5 +1,5 @@
-// The profile store's fast search: the first and last byte of a name compared at 32 (or 16)
-// positions at once, so that a file of many small sections is crossed at memory speed.
+// The profile store's fast search: two bytes of a name compared at 32 or 64 positions at once, then
+// the whole name where both agree, so that a file of many small sections is crossed at memory speed.
 #include "platform/profile_scan.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -15,19 +15,56 @@ bool isLetter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-// How a byte is compared: (byte | fold) == want; fold is 0x20 for letters (either case), else 0.
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c + ('a' - 'A')) : c;
+}
+
+// How one byte of the name is compared: (byte | fold) == want; fold is 0x20 for letters (either
+// case), else 0.
 struct Probe {
-    unsigned char want;
-    unsigned char fold;
-    explicit Probe(char c)
-        : want(isLetter(c) ? (static_cast<unsigned char>(c) | 0x20) : static_cast<unsigned char>(c)),
-          fold(isLetter(c) ? 0x20 : 0) {}
-    bool hits(char c) const { return (static_cast<unsigned char>(c) | fold) == want; }
+    qsizetype offset = 0;
+    unsigned char want = 0;
+    unsigned char fold = 0;
+    Probe(const char* name, qsizetype at)
+        : offset(at),
+          want(isLetter(name[at]) ? (static_cast<unsigned char>(name[at]) | 0x20)
+                                  : static_cast<unsigned char>(name[at])),
+          fold(isLetter(name[at]) ? 0x20 : 0) {}
+    bool hits(const char* p) const { return (static_cast<unsigned char>(p[offset]) | fold) == want; }
 };
 
-qsizetype scanPlain(const char* d, qsizetype from, qsizetype last, qsizetype gap, Probe first, Probe final) {
+struct Needle {
+    const char* name;
+    qsizetype size;
+    Probe a;
+    Probe b;
+    bool matchesAt(const char* p) const {
+        for (qsizetype i = 0; i < size; ++i) {
+            if (p[i] != name[i] && lower(p[i]) != lower(name[i]))
+                return false;
+        }
+        return true;
+    }
+};
+
+// The two bytes compared first: the last one, and the first byte that is no letter (digits and
+// signs need no case folding and tell names like "Section12" and "Section13" apart sooner), else
+// the first.
+Needle needleFor(const char* name, qsizetype size) {
+    qsizetype first = 0;
+    for (qsizetype i = 0; i + 1 < size; ++i) {
+        if (!isLetter(name[i])) {
+            first = i;
+            break;
+        }
+    }
+    return Needle{name, size, Probe(name, first), Probe(name, size - 1)};
+}
+
+// Positions i in [from, last) are candidates: the name fits before the end at each.
+qsizetype scanPlain(const char* d, qsizetype from, qsizetype last, const Needle& n) {
     for (qsizetype i = from; i < last; ++i) {
-        if (first.hits(d[i]) && final.hits(d[i + gap]))
+        if (n.a.hits(d + i) && n.b.hits(d + i) && n.matchesAt(d + i))
             return i;
     }
     return -1;
@@ -35,52 +72,73 @@ qsizetype scanPlain(const char* d, qsizetype from, qsizetype last, qsizetype gap
 
 #ifdef LW_SCAN_X86
 
-// Positions i in [from, last) are candidates; d[i + gap] must exist for each.
-__attribute__((target("avx2"))) qsizetype scanAvx2(const char* d, qsizetype from, qsizetype last, qsizetype gap,
-                                                   Probe first, Probe final) {
-    const __m256i fw = _mm256_set1_epi8(char(first.want)), ff = _mm256_set1_epi8(char(first.fold));
-    const __m256i lw = _mm256_set1_epi8(char(final.want)), lf = _mm256_set1_epi8(char(final.fold));
+__attribute__((target("avx512bw"))) qsizetype scanAvx512(const char* d, qsizetype from, qsizetype last,
+                                                         const Needle& n) {
+    const __m512i aw = _mm512_set1_epi8(char(n.a.want)), af = _mm512_set1_epi8(char(n.a.fold));
+    const __m512i bw = _mm512_set1_epi8(char(n.b.want)), bf = _mm512_set1_epi8(char(n.b.fold));
     qsizetype i = from;
     for (; last - i >= 64; i += 64) {
-        const char* p = d + i;
-        const __m256i a0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        const __m256i a1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-        const __m256i b0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + gap));
-        const __m256i b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + gap + 32));
-        const __m256i m0 = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(a0, ff), fw),
-                                            _mm256_cmpeq_epi8(_mm256_or_si256(b0, lf), lw));
-        const __m256i m1 = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(a1, ff), fw),
-                                            _mm256_cmpeq_epi8(_mm256_or_si256(b1, lf), lw));
-        if (_mm256_testz_si256(_mm256_or_si256(m0, m1), _mm256_or_si256(m0, m1)))
-            continue;
-        const quint64 bits = quint64(quint32(_mm256_movemask_epi8(m0))) |
-                             (quint64(quint32(_mm256_movemask_epi8(m1))) << 32);
-        return i + __builtin_ctzll(bits);
+        const __m512i x = _mm512_or_si512(_mm512_loadu_si512(d + i + n.a.offset), af);
+        const __m512i y = _mm512_or_si512(_mm512_loadu_si512(d + i + n.b.offset), bf);
+        quint64 bits = _mm512_mask_cmpeq_epi8_mask(_mm512_cmpeq_epi8_mask(x, aw), y, bw);
+        while (bits) {
+            const qsizetype at = i + __builtin_ctzll(bits);
+            if (n.matchesAt(d + at))
+                return at;
+            bits &= bits - 1;
+        }
     }
-    return scanPlain(d, i, last, gap, first, final);
+    return scanPlain(d, i, last, n);
 }
 
-qsizetype scanSse2(const char* d, qsizetype from, qsizetype last, qsizetype gap, Probe first, Probe final) {
-    const __m128i fw = _mm_set1_epi8(char(first.want)), ff = _mm_set1_epi8(char(first.fold));
-    const __m128i lw = _mm_set1_epi8(char(final.want)), lf = _mm_set1_epi8(char(final.fold));
+__attribute__((target("avx2"))) qsizetype scanAvx2(const char* d, qsizetype from, qsizetype last, const Needle& n) {
+    const __m256i aw = _mm256_set1_epi8(char(n.a.want)), af = _mm256_set1_epi8(char(n.a.fold));
+    const __m256i bw = _mm256_set1_epi8(char(n.b.want)), bf = _mm256_set1_epi8(char(n.b.fold));
+    qsizetype i = from;
+    for (; last - i >= 32; i += 32) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i + n.a.offset));
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i + n.b.offset));
+        unsigned bits = unsigned(_mm256_movemask_epi8(_mm256_and_si256(
+            _mm256_cmpeq_epi8(_mm256_or_si256(x, af), aw), _mm256_cmpeq_epi8(_mm256_or_si256(y, bf), bw))));
+        while (bits) {
+            const qsizetype at = i + __builtin_ctz(bits);
+            if (n.matchesAt(d + at))
+                return at;
+            bits &= bits - 1;
+        }
+    }
+    return scanPlain(d, i, last, n);
+}
+
+qsizetype scanSse2(const char* d, qsizetype from, qsizetype last, const Needle& n) {
+    const __m128i aw = _mm_set1_epi8(char(n.a.want)), af = _mm_set1_epi8(char(n.a.fold));
+    const __m128i bw = _mm_set1_epi8(char(n.b.want)), bf = _mm_set1_epi8(char(n.b.fold));
     qsizetype i = from;
     for (; last - i >= 16; i += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i + gap));
-        const int bits = _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(a, ff), fw),
-                                                         _mm_cmpeq_epi8(_mm_or_si128(b, lf), lw)));
-        if (bits)
-            return i + __builtin_ctz(unsigned(bits));
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i + n.a.offset));
+        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i + n.b.offset));
+        unsigned bits = unsigned(_mm_movemask_epi8(
+            _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(x, af), aw), _mm_cmpeq_epi8(_mm_or_si128(y, bf), bw))));
+        while (bits) {
+            const qsizetype at = i + __builtin_ctz(bits);
+            if (n.matchesAt(d + at))
+                return at;
+            bits &= bits - 1;
+        }
     }
-    return scanPlain(d, i, last, gap, first, final);
+    return scanPlain(d, i, last, n);
 }
 
-bool hasAvx2() {
-    static const bool yes = [] {
+enum class Level { Sse2, Avx2, Avx512 };
+
+Level level() {
+    static const Level found = [] {
         __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
+        if (__builtin_cpu_supports("avx512bw"))
+            return Level::Avx512;
+        return __builtin_cpu_supports("avx2") ? Level::Avx2 : Level::Sse2;
     }();
-    return yes;
+    return found;
 }
 
 #endif
@@ -93,12 +151,19 @@ qsizetype findNameCandidate(const char* data, qsizetype end, qsizetype from, con
     const qsizetype last = end - size + 1; // one past the last possible start
     if (from >= last)
         return -1;
-    const Probe first(name[0]), final(name[size - 1]);
+    const Needle needle = needleFor(name, size);
 #ifdef LW_SCAN_X86
-    return hasAvx2() ? scanAvx2(data, from, last, size - 1, first, final)
-                  : scanSse2(data, from, last, size - 1, first, final);
+    switch (level()) {
+    case Level::Avx512:
+        return scanAvx512(data, from, last, needle);
+    case Level::Avx2:
+        return scanAvx2(data, from, last, needle);
+    case Level::Sse2:
+        break;
+    }
+    return scanSse2(data, from, last, needle);
 #else
-    return scanPlain(data, from, last, size - 1, first, final);
+    return scanPlain(data, from, last, needle);
 #endif
 }
 

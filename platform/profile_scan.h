@@ -6,9 +6,9 @@
 
 namespace lw {
 
-// The first position p >= from (p + size <= end) where the file's bytes may be name's: its first
-// and its last byte are name's first and last byte, ASCII letters in either case. The caller
-// checks the rest. -1 when there is none. name must not be empty.
+// The first position p >= from (p + size <= end) where the file's bytes are name's, ASCII letters
+// in either case; -1 when there is none. The caller checks what stands around it. name must not be
+// empty.
 qsizetype findNameCandidate(const char* data, qsizetype end, qsizetype from, const char* name, qsizetype size);
 
 } // namespace lw
