@@ -288,6 +288,35 @@ public:
             }
             return false;
         }
+        // Where headers are few, looking only at "[" is fastest (memchr); where they are many (a
+        // file of small sections), the vector search for the name itself takes over.
+        const qsizetype start = m_pos;
+        int headers = 0;
+        while (m_pos < m_size) {
+            const void* hit = std::memchr(m_d + m_pos, '[', size_t(m_size - m_pos));
+            if (!hit) {
+                m_pos = m_size;
+                return false;
+            }
+            const qsizetype at = static_cast<const char*>(hit) - m_d;
+            const qsizetype lineStart = bracketLineStart(at);
+            if (lineStart >= 0) {
+                const qsizetype name = firstNonBlank(at + 1);
+                if (wanted.mayStartAt(m_d + name, m_size - name)) {
+                    m_pos = lineStart;
+                    if (next(line) && line.kind == Kind::Section &&
+                        wanted.matches(m_d + line.name.begin, line.name.size()))
+                        return true;
+                    continue;
+                }
+            }
+            m_pos = at + 1;
+            if (++headers == 16) {
+                if ((m_pos - start) / headers < 512)
+                    break;
+                headers = 0;
+            }
+        }
         const QByteArray& name = wanted.utf8();
         while (m_pos < m_size) {
             const qsizetype at = findNameCandidate(m_d, m_size, m_pos, name.constData(), name.size());
@@ -333,6 +362,16 @@ private:
         if (b == 0 || m_d[b - 1] != '[')
             return -1;
         --b;
+        while (b > 0 && m_d[b - 1] != '\n' && isBlank(m_d[b - 1]))
+            --b;
+        if (b == 0 || (b == 3 && std::memcmp(m_d, "\xEF\xBB\xBF", 3) == 0))
+            return 0;
+        return m_d[b - 1] == '\n' ? b : -1;
+    }
+
+    // Where the line begins when the "[" at `at` opens it (only blanks before it), else -1.
+    qsizetype bracketLineStart(qsizetype at) const {
+        qsizetype b = at;
         while (b > 0 && m_d[b - 1] != '\n' && isBlank(m_d[b - 1]))
             --b;
         if (b == 0 || (b == 3 && std::memcmp(m_d, "\xEF\xBB\xBF", 3) == 0))
