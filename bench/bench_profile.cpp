@@ -1,11 +1,14 @@
-// Profile store speed: reads and writes on files of several sizes and line endings, against the
-// floor (one whole-file read; one atomic whole-file write) and QSettings re-reading the file.
+// Profile store speed: reads and writes on files of several sizes, line endings and section sizes,
+// on disk and on tmpfs, against the floor (one whole-file read; one atomic whole-file write) and
+// QSettings re-reading the file.
 #include "floor.h"
 #include "platform/profile.h"
 #include "ratio.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -18,24 +21,29 @@ struct Shape {
     const char* label;
     int keys;
     bool crlf;
+    int perSection = 50; // keys in each section
+    bool qsettings = true; // also measure QSettings
+    bool writes = true;    // also measure writes
+    bool tmpfs = false;    // in the tmpfs folder instead of TMPDIR
 };
 
-// Sections of 50 keys each; lines of about 32 bytes, so 2,000 keys make about 64 KB.
-QByteArray makeProfile(int keys, bool crlf) {
+// Sections of perSection keys each; key lines of about 32 bytes, so 2,000 keys in sections of 50
+// make about 64 KB; with one key per section a key and its header take about 46 bytes.
+QByteArray makeProfile(int keys, bool crlf, int perSection) {
     const QByteArray eol = crlf ? "\r\n" : "\n";
     QByteArray out;
-    out.reserve(keys * 36);
+    out.reserve(keys * 50);
     for (int i = 0; i < keys; ++i) {
-        if (i % 50 == 0)
-            out += "[Section" + QByteArray::number(i / 50) + "]" + eol;
+        if (i % perSection == 0)
+            out += "[Section" + QByteArray::number(i / perSection) + "]" + eol;
         out += "Key" + QByteArray::number(i).rightJustified(6, '0') + "=value of key " +
                QByteArray::number(i).rightJustified(6, '0') + eol;
     }
     return out;
 }
 
-QString sectionOf(int i) {
-    return QStringLiteral("Section%1").arg(i / 50);
+QString sectionOf(int i, int perSection) {
+    return QStringLiteral("Section%1").arg(i / perSection);
 }
 QString keyOf(int i) {
     return QStringLiteral("Key%1").arg(i, 6, 10, QLatin1Char('0'));
@@ -53,28 +61,52 @@ void touch(const QByteArray& path, long seconds) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
-    const Shape shapes[] = {{"2KB", 50, false},        {"2KB_crlf", 50, true}, {"64KB", 2000, false},
-                            {"64KB_crlf", 2000, true}, {"1MB", 31000, false},  {"1MB_crlf", 31000, true}};
+    // Writes on tmpfs, where no fdatasync hides what the store itself costs: /dev/shm, else TMPDIR.
+    const QString shm = QStringLiteral("/dev/shm");
+    QTemporaryDir memoryDir((QFileInfo(shm).isDir() ? shm : QDir::tempPath()) + QStringLiteral("/lwbench-XXXXXX"));
+    const Shape shapes[] = {
+        {"2KB", 50, false},
+        {"2KB_crlf", 50, true},
+        {"64KB", 2000, false},
+        {"64KB_crlf", 2000, true},
+        {"1MB", 31000, false},
+        {"1MB_crlf", 31000, true},
+        // One key per section: every line pair is a header, which suits no header skipping.
+        {"1KB_1key_sections", 22, false, 1, false, false},
+        {"10KB_1key_sections", 220, false, 1, false, false},
+        {"100KB_1key_sections", 2200, false, 1, false, false},
+        {"1MB_1key_sections", 22000, false, 1, false, false},
+        {"10MB_1key_sections", 220000, false, 1, false, false},
+        // Writes where the disk's flush does not dominate.
+        {"2KB_tmpfs", 50, false, 50, false, true, true},
+        {"64KB_tmpfs", 2000, false, 50, false, true, true},
+    };
     for (const Shape& s : shapes) {
-        const QString path = dir.filePath(QString::fromLatin1(s.label) + QStringLiteral(".ini"));
+        const QString path = (s.tmpfs ? memoryDir : dir).filePath(QString::fromLatin1(s.label) + QStringLiteral(".ini"));
         const QByteArray native = QFile::encodeName(path);
-        const QByteArray bytes = makeProfile(s.keys, s.crlf);
+        const int per = s.perSection;
+        auto sectionOf = [per](int i) { return ::sectionOf(i, per); };
+        const QByteArray bytes = makeProfile(s.keys, s.crlf, per);
         const std::string p = std::string("profile/") + s.label + "/";
         const std::string floorRead = p + "floor_read_whole_file";
         const std::string floorWrite = p + "floor_atomic_write_whole_file";
         const int last = s.keys - 1;
 
-        lwbench::addCase(floorRead, "", 0, [native, bytes](benchmark::State& st) {
-            lwbench::resetFile(native, bytes);
-            for (auto _ : st)
-                benchmark::DoNotOptimize(lwbench::floorReadWholeFile(native));
-        });
-        lwbench::addCase(floorWrite, "", 0, [native, bytes](benchmark::State& st) {
-            for (auto _ : st) {
-                if (!lwbench::floorAtomicWrite(native, bytes))
-                    st.SkipWithError("the atomic write failed");
-            }
-        });
+        if (!s.tmpfs) {
+            lwbench::addCase(floorRead, "", 0, [native, bytes](benchmark::State& st) {
+                lwbench::resetFile(native, bytes);
+                for (auto _ : st)
+                    benchmark::DoNotOptimize(lwbench::floorReadWholeFile(native));
+            });
+        }
+        if (s.writes) {
+            lwbench::addCase(floorWrite, "", 0, [native, bytes](benchmark::State& st) {
+                for (auto _ : st) {
+                    if (!lwbench::floorAtomicWrite(native, bytes))
+                        st.SkipWithError("the atomic write failed");
+                }
+            });
+        }
 
         auto read = [native, bytes, path](QString section, QString key) {
             return [native, bytes, path, section, key](benchmark::State& st) {
@@ -84,12 +116,16 @@ int main(int argc, char** argv) {
                     benchmark::DoNotOptimize(profile.readString(section, key, QString()));
             };
         };
-        lwbench::addCase(p + "read_first_key", floorRead, 1.5, read(sectionOf(0), keyOf(0)));
-        lwbench::addCase(p + "read_last_key", floorRead, 1.5, read(sectionOf(last), keyOf(last)));
-        lwbench::addCase(p + "read_missing_key", floorRead, 1.5,
-                         read(sectionOf(last), QStringLiteral("NoSuchKey")));
-        lwbench::addCase(p + "read_missing_section", floorRead, 1.5,
-                         read(QStringLiteral("NoSuchSection"), keyOf(0)));
+        if (!s.tmpfs) {
+            lwbench::addCase(p + "read_first_key", floorRead, 1.5, read(sectionOf(0), keyOf(0)));
+            lwbench::addCase(p + "read_last_key", floorRead, 1.5, read(sectionOf(last), keyOf(last)));
+            lwbench::addCase(p + "read_missing_key", floorRead, 1.5,
+                             read(sectionOf(last), QStringLiteral("NoSuchKey")));
+            lwbench::addCase(p + "read_missing_section", floorRead, 1.5,
+                             read(QStringLiteral("NoSuchSection"), keyOf(0)));
+        }
+        if (!s.qsettings && !s.writes)
+            continue;
 
         auto qsettingsRead = [native, bytes, path](QString section, QString key) {
             return [native, bytes, path, section, key](benchmark::State& st) {
@@ -104,13 +140,15 @@ int main(int argc, char** argv) {
                 }
             };
         };
-        lwbench::addCase(p + "qsettings_read_first_key", floorRead, 0, qsettingsRead(sectionOf(0), keyOf(0)));
-        lwbench::addCase(p + "qsettings_read_last_key", floorRead, 0,
-                         qsettingsRead(sectionOf(last), keyOf(last)));
+        if (s.qsettings) {
+            lwbench::addCase(p + "qsettings_read_first_key", floorRead, 0, qsettingsRead(sectionOf(0), keyOf(0)));
+            lwbench::addCase(p + "qsettings_read_last_key", floorRead, 0,
+                             qsettingsRead(sectionOf(last), keyOf(last)));
+        }
 
         const int middle = s.keys / 2;
         lwbench::addCase(
-            p + "overwrite_key", floorWrite, 2.0, [native, bytes, path, middle](benchmark::State& st) {
+            p + "overwrite_key", floorWrite, 2.0, [native, bytes, path, middle, sectionOf](benchmark::State& st) {
                 lwbench::resetFile(native, bytes);
                 lw::Profile profile(path);
                 int n = 0;
@@ -128,8 +166,10 @@ int main(int argc, char** argv) {
                 profile.writeString(QStringLiteral("Added"), QStringLiteral("NewKey"), QStringLiteral("x"));
             }
         });
+        if (!s.qsettings)
+            continue;
         lwbench::addCase(p + "qsettings_overwrite_key", floorWrite, 0,
-                         [native, bytes, path, middle](benchmark::State& st) {
+                         [native, bytes, path, middle, sectionOf](benchmark::State& st) {
                              lwbench::resetFile(native, bytes);
                              long stamp = 1000000000;
                              int n = 0;

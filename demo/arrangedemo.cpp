@@ -85,10 +85,9 @@ int main(int argc, char* argv[])
             QString text;
         };
         std::vector<Extra> extras;
-        // The line under the title, in the title's format.
-        const lw::xls::Cell* title = sheet.cellAt(0, 0);
+        // The line under the title, in the workbook's default cell format.
         if (!sheet.cellAt(1, 0) && bandFirst > 1)
-            extras.push_back({1, 0, title ? title->xf : quint16(15), false, QStringLiteral("Prepared on ${DATE}")});
+            extras.push_back({1, 0, quint16(15), false, QStringLiteral("Prepared on ${DATE}")});
         // Totals one row under the band, in the band cell's format; "Total" in the first column.
         const int totalRow = bandLast + 2;
         bool labelled = false;

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <climits>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -25,7 +26,44 @@ namespace {
 // How often a process is looked at when the kernel cannot tell us about its end.
 constexpr int PollIntervalMs = 200;
 
+// Whether others than this user and root may change what a path names: its owner, and for a
+// folder who may write it.
+bool foreignOwner(const struct stat& st) {
+    return st.st_uid != 0 && st.st_uid != ::geteuid();
+}
+
+// The reason a folder is unsafe to start programs from, or empty.
+QString unsafeFolderReason(const QString& file, const QString& folder) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(folder).constData(), &st) != 0)
+        return QStringLiteral("%1 is not started: its folder %2 cannot be examined").arg(file, folder);
+    if (foreignOwner(st))
+        return QStringLiteral("%1 is not started: its folder %2 belongs to another user").arg(file, folder);
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(st.st_mode & S_ISVTX))
+        return QStringLiteral("%1 is not started: others can change its folder %2").arg(file, folder);
+    return {};
+}
+
 } // namespace
+
+QString unsafeProgramReason(const QString& programFile) {
+    const QFileInfo named(programFile);
+    QString reason = unsafeFolderReason(programFile, named.absolutePath());
+    if (!reason.isEmpty())
+        return reason;
+    const QString real = named.canonicalFilePath();
+    struct stat st {};
+    if (real.isEmpty() || ::stat(QFile::encodeName(real).constData(), &st) != 0)
+        return QStringLiteral("%1 is not started: it cannot be examined").arg(programFile);
+    if (foreignOwner(st))
+        return QStringLiteral("%1 is not started: it belongs to another user").arg(programFile);
+    if (st.st_mode & (S_IWGRP | S_IWOTH))
+        return QStringLiteral("%1 is not started: others than its owner and root can change it")
+            .arg(programFile);
+    if (real != named.absoluteFilePath())
+        reason = unsafeFolderReason(programFile, QFileInfo(real).absolutePath());
+    return reason;
+}
 
 QString blankBuilderProgram(const QString& startDirectory) {
     return startDirectory + QStringLiteral("/zarmek.exe");
@@ -80,6 +118,10 @@ LaunchResult launchProgram(const QString& programFile, const QString& argument,
         result.error = QStringLiteral("%1 cannot be executed").arg(result.programFile);
         return result;
     }
+    // A tool that others could have replaced or changed is never run.
+    result.error = unsafeProgramReason(result.programFile);
+    if (!result.error.isEmpty())
+        return result;
 
     QProcess process;
     // A name without a directory would be looked up in PATH; ours always means this very file.

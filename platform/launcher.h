@@ -29,6 +29,13 @@ QString toolProgram(const QString& programFile, QStringList* tried = nullptr,
 // candidate that exists (and is not a directory) is returned; empty when none exists.
 QString resolveProgramFile(const QString& programFile);
 
+// Why a program file must not be started, or empty when it may: others than this user and root
+// could have changed it. That is so when the file belongs to another user or its group or others may
+// write it, or when its folder belongs to another user or its group or others may write it without
+// the sticky protection (which keeps them from replacing files they do not own). A link is judged by
+// its own folder too, then by the file it leads to and that file's folder.
+QString unsafeProgramReason(const QString& programFile);
+
 struct LaunchResult {
     bool started = false;
     qint64 pid = 0;      // of the started program, when started
@@ -39,7 +46,7 @@ struct LaunchResult {
 // Starts the program file (resolved as above) with argument as its one and only argument vector
 // element, with the given environment, in this process's current directory. The program runs
 // detached: it is not a child of ours and outlives this process. A program file that does not exist
-// or cannot be executed is a failed launch.
+// or cannot be executed, or that unsafeProgramReason() refuses, is a failed launch.
 LaunchResult launchProgram(const QString& programFile, const QString& argument,
                            const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
 

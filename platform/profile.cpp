@@ -2,18 +2,22 @@
 // value in place, under a lock shared by our processes, through a temporary file and a rename.
 #include "platform/profile.h"
 #include "platform/profile_lock.h"
+#include "platform/profile_scan.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSet>
 #include <QStandardPaths>
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -163,6 +167,9 @@ public:
         return startsNoCase(p, avail, m_utf8) || (m_hasLatin1 && startsNoCase(p, avail, m_latin1));
     }
     const QString& text() const { return m_text; }
+    // Whether the vector search can look for this name: it has one spelling in the file's bytes.
+    bool searchable() const { return !m_hasLatin1 && !m_utf8.isEmpty(); }
+    const QByteArray& utf8() const { return m_utf8; }
 
 private:
     QString m_text;
@@ -270,6 +277,64 @@ public:
         return false;
     }
 
+    // Finds the first header of the wanted section from here on and reads it. The vector search
+    // looks for the name's bytes; only where they stand right after a "[" that begins a line is
+    // the line taken apart.
+    bool findSection(const Name& wanted, Line& line) {
+        if (!wanted.searchable()) {
+            while (nextSection(line, &wanted)) {
+                if (wanted.matches(m_d + line.name.begin, line.name.size()))
+                    return true;
+            }
+            return false;
+        }
+        // Where headers are few, looking only at "[" is fastest (memchr); where they are many (a
+        // file of small sections), the vector search for the name itself takes over.
+        const qsizetype start = m_pos;
+        int headers = 0;
+        while (m_pos < m_size) {
+            const void* hit = std::memchr(m_d + m_pos, '[', size_t(m_size - m_pos));
+            if (!hit) {
+                m_pos = m_size;
+                return false;
+            }
+            const qsizetype at = static_cast<const char*>(hit) - m_d;
+            const qsizetype lineStart = bracketLineStart(at);
+            if (lineStart >= 0) {
+                const qsizetype name = firstNonBlank(at + 1);
+                if (wanted.mayStartAt(m_d + name, m_size - name)) {
+                    m_pos = lineStart;
+                    if (next(line) && line.kind == Kind::Section &&
+                        wanted.matches(m_d + line.name.begin, line.name.size()))
+                        return true;
+                    continue;
+                }
+            }
+            m_pos = at + 1;
+            if (++headers == 16) {
+                if ((m_pos - start) / headers < 512)
+                    break;
+                headers = 0;
+            }
+        }
+        const QByteArray& name = wanted.utf8();
+        while (m_pos < m_size) {
+            const qsizetype at = findNameCandidate(m_d, m_size, m_pos, name.constData(), name.size());
+            if (at < 0)
+                break;
+            const qsizetype start = headerLineStart(at);
+            if (start < 0 || !startsNoCase(m_d + at, m_size - at, name)) {
+                m_pos = at + 1;
+                continue;
+            }
+            m_pos = start;
+            if (next(line) && line.kind == Kind::Section && wanted.matches(m_d + line.name.begin, line.name.size()))
+                return true;
+        }
+        m_pos = m_size;
+        return false;
+    }
+
     // Reads the next line that may be the key wanted or a section header, passing over blank
     // lines, comments and lines whose name cannot be the key. For reading only: the lines passed
     // over are not reported.
@@ -288,6 +353,32 @@ public:
     bool terminated(const Line& line) const { return line.end > 0 && m_d[line.end - 1] == '\n'; }
 
 private:
+    // Where the line begins when a section name at `at` would be its header's: only blanks between
+    // the name and a "[", and only blanks between that and the line's start. -1 otherwise.
+    qsizetype headerLineStart(qsizetype at) const {
+        qsizetype b = at;
+        while (b > 0 && isBlank(m_d[b - 1]))
+            --b;
+        if (b == 0 || m_d[b - 1] != '[')
+            return -1;
+        --b;
+        while (b > 0 && m_d[b - 1] != '\n' && isBlank(m_d[b - 1]))
+            --b;
+        if (b == 0 || (b == 3 && std::memcmp(m_d, "\xEF\xBB\xBF", 3) == 0))
+            return 0;
+        return m_d[b - 1] == '\n' ? b : -1;
+    }
+
+    // Where the line begins when the "[" at `at` opens it (only blanks before it), else -1.
+    qsizetype bracketLineStart(qsizetype at) const {
+        qsizetype b = at;
+        while (b > 0 && m_d[b - 1] != '\n' && isBlank(m_d[b - 1]))
+            --b;
+        if (b == 0 || (b == 3 && std::memcmp(m_d, "\xEF\xBB\xBF", 3) == 0))
+            return 0;
+        return m_d[b - 1] == '\n' ? b : -1;
+    }
+
     qsizetype firstNonBlank(qsizetype from) const {
         while (from < m_size && isBlank(m_d[from]))
             ++from;
@@ -313,16 +404,11 @@ Location locate(const QByteArray& data, const Name& section, const Name& key) {
     LineReader reader(data);
     Line line;
     const char* d = data.constData();
-    while (reader.nextSection(line, &section)) {
-        if (section.matches(d + line.name.begin, line.name.size())) {
-            loc.section = true;
-            loc.insertAt = line.end;
-            loc.insertTerminated = reader.terminated(line);
-            break;
-        }
-    }
-    if (!loc.section)
+    if (!reader.findSection(section, line))
         return loc;
+    loc.section = true;
+    loc.insertAt = line.end;
+    loc.insertTerminated = reader.terminated(line);
     while (reader.next(line)) {
         if (line.kind == Kind::Section)
             break;
@@ -345,10 +431,7 @@ std::optional<Span> findValue(const QByteArray& data, const Name& section, const
     LineReader reader(data);
     Line line;
     const char* d = data.constData();
-    bool found = false;
-    while (!found && reader.nextSection(line, &section))
-        found = section.matches(d + line.name.begin, line.name.size());
-    if (!found)
+    if (!reader.findSection(section, line))
         return std::nullopt;
     while (reader.nextKeyLine(key, line)) {
         if (line.kind == Kind::Section)
@@ -458,57 +541,155 @@ void applyEntry(QByteArray& data, const ProfileEntry& entry) {
     data += add;
 }
 
+constexpr qint64 kMaxBytes = 16 * 1024 * 1024;
+
+enum class ReadStatus {
+    Read,     // the bytes are there
+    NoFile,   // missing, not to be opened, or no regular file: read as an empty file
+    TooLarge, // larger than kMaxBytes
+    NoMemory, // the bytes did not fit into memory
+    Failed,   // the system refused the read itself
+};
+
 // Reads the whole file once. Anything but a regular file (a directory, a pipe, a device) counts as
-// unreadable, so a stray path can never block the caller.
-QByteArray readAllBytes(const QString& path, bool* ok) {
-    *ok = false;
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+// no file, so a stray path can never block the caller. noFollow: a symbolic link counts as no file
+// too. st, when given, receives the status of the file read.
+ReadStatus readAllBytes(const QByteArray& path, QByteArray* out, bool noFollow = false,
+                        struct stat* st = nullptr) {
+    out->clear();
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (noFollow ? O_NOFOLLOW : 0));
     if (fd < 0)
-        return {};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        return ReadStatus::NoFile;
+    struct stat own {};
+    if (!st)
+        st = &own;
+    if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
         ::close(fd);
-        return {};
+        return ReadStatus::NoFile;
     }
-    QByteArray data(qsizetype(st.st_size) + 1, Qt::Uninitialized);
-    qsizetype got = 0;
-    for (;;) {
-        if (got == data.size())
-            data.resize(data.size() * 2);
-        const ssize_t n = ::read(fd, data.data() + got, size_t(data.size() - got));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ::close(fd);
-            return {};
+    const qint64 size = st->st_size;
+    if (size > kMaxBytes) {
+        ::close(fd);
+        return ReadStatus::TooLarge;
+    }
+    ReadStatus status = ReadStatus::Read;
+    try {
+        QByteArray data(qsizetype(size) + 1, Qt::Uninitialized);
+        qsizetype got = 0;
+        for (;;) {
+            if (got == data.size()) {
+                if (got > kMaxBytes) {
+                    status = ReadStatus::TooLarge;
+                    break;
+                }
+                data.resize(qMin<qsizetype>(data.size() * 2, kMaxBytes + 1));
+            }
+            const ssize_t n = ::read(fd, data.data() + got, size_t(data.size() - got));
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                // A directory opened where a file was expected reads as no file.
+                status = errno == EISDIR ? ReadStatus::NoFile : ReadStatus::Failed;
+                break;
+            }
+            if (n == 0)
+                break;
+            got += n;
+            // All the bytes its size promised and no more: the file is at its end, and one more call
+            // to learn that is saved. A read that stops short of the size goes on to the real end.
+            if (got == qsizetype(size) && got < data.size())
+                break;
         }
-        if (n == 0)
-            break;
-        got += n;
-        // All the bytes its size promised and no more: the file is at its end, and one more call
-        // to learn that is saved. A read that stops short of the size goes on to the real end.
-        if (got == qsizetype(st.st_size) && got < data.size())
-            break;
+        if (status == ReadStatus::Read) {
+            data.truncate(got);
+            *out = std::move(data);
+        }
+    } catch (const std::bad_alloc&) {
+        status = ReadStatus::NoMemory;
     }
     ::close(fd);
-    data.truncate(got);
-    *ok = true;
-    return data;
+    return status;
 }
 
-// Follows symbolic links to the file they name, so a write replaces the file and not the link.
-QString followLinks(const QString& path) {
-    QString p = path;
-    for (int i = 0; i < 40; ++i) {
-        const QFileInfo fi(p);
-        if (!fi.isSymLink())
-            return p;
-        const QString target = fi.symLinkTarget();
-        if (target.isEmpty())
-            return p;
-        p = target;
+// The bytes of the file for reading: empty for no file, the error for one that is there but cannot
+// be read.
+QByteArray bytesForReading(const QString& fileName, const QString& path) {
+    QByteArray data;
+    if (path.isEmpty())
+        return data;
+    switch (readAllBytes(QFile::encodeName(path), &data)) {
+    case ReadStatus::Read:
+    case ReadStatus::NoFile:
+        return data;
+    case ReadStatus::TooLarge:
+        throw ProfileReadError(QStringLiteral("Unable to read %1: the file is larger than %2 MiB")
+                                   .arg(fileName)
+                                   .arg(kMaxBytes / (1024 * 1024))
+                                   .toStdString());
+    case ReadStatus::NoMemory:
+        throw ProfileReadError(
+            QStringLiteral("Unable to read %1: not enough memory").arg(fileName).toStdString());
+    case ReadStatus::Failed:
+        break;
     }
-    return QString(); // a loop of links
+    throw ProfileReadError(QStringLiteral("Unable to read %1: %2")
+                               .arg(fileName, QString::fromLocal8Bit(std::strerror(errno)))
+                               .toStdString());
+}
+
+// A whole read-side call, with running out of memory on the way made the store's read error.
+template <typename F>
+auto guardedRead(const QString& fileName, F&& body) -> decltype(body()) {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        throw ProfileReadError(
+            QStringLiteral("Unable to read %1: not enough memory").arg(fileName).toStdString());
+    }
+}
+
+// The directory part of a path, "." for a bare name.
+QByteArray directoryOf(const QByteArray& path) {
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash < 0)
+        return QByteArrayLiteral(".");
+    return slash == 0 ? QByteArrayLiteral("/") : path.left(slash);
+}
+
+// The file the write goes to. Symbolic links are followed only where the kernel's own rule for
+// links in sticky, world-writable folders would follow them: when the link belongs to this user or
+// to the folder's owner, or the folder is not both sticky and world-writable. Anything else is
+// refused, so a link planted in a shared folder never turns a write onto another file. found
+// tells whether the file exists (then st is its status).
+bool resolveForWrite(QByteArray path, QByteArray* target, struct stat* st, bool* found) {
+    for (int hop = 0; hop < 40; ++hop) {
+        if (::lstat(path.constData(), st) != 0) {
+            if (errno != ENOENT)
+                return false;
+            *target = path;
+            *found = false;
+            return true;
+        }
+        if (!S_ISLNK(st->st_mode)) {
+            *target = path;
+            *found = true;
+            return true;
+        }
+        const QByteArray dir = directoryOf(path);
+        struct stat folder {};
+        if (::stat(dir.constData(), &folder) != 0)
+            return false;
+        const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
+        if (shared && st->st_uid != ::geteuid() && st->st_uid != folder.st_uid)
+            return false;
+        QByteArray link(qsizetype(st->st_size > 0 ? st->st_size : 255) + 1, Qt::Uninitialized);
+        const ssize_t n = ::readlink(path.constData(), link.data(), size_t(link.size()));
+        if (n <= 0 || n >= link.size())
+            return false; // changed while being read
+        link.truncate(n);
+        path = link.startsWith('/') ? link : dir + '/' + link;
+    }
+    return false; // a loop of links
 }
 
 bool writeAll(int fd, const QByteArray& bytes, off_t offset) {
@@ -528,55 +709,124 @@ bool writeAll(int fd, const QByteArray& bytes, off_t offset) {
     return true;
 }
 
-// Replaces the file's contents with bytes: a temporary file in the same directory, flushed to disk
-// and renamed over the old one with its permissions; in place when only the file is writable.
-// Returns false with the old file as it was and no temporary file left behind.
-bool replaceContents(const QString& target, const QByteArray& bytes, bool exists, const QByteArray& old) {
-    const QByteArray path = QFile::encodeName(target);
-    struct stat st {};
-    if (exists) {
-        if (::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
-            return false;
-        if (::faccessat(AT_FDCWD, path.constData(), W_OK, AT_EACCESS) != 0)
-            return false;
-    }
-    const QFileInfo fi(target);
-    const QByteArray dir = QFile::encodeName(fi.absolutePath());
-    const QByteArray base = QFile::encodeName(fi.fileName());
+// Our temporary files: ".<name>.<process id>.tmp", or with a random part before ".tmp" when that
+// name is taken. The process id is what tells a later writer whether the file is still in use.
+QByteArray temporaryPrefix(const QByteArray& dir, const QByteArray& base) {
+    return dir + "/." + base + '.';
+}
 
-    QByteArray tmp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
-        tmp =
-            dir + "/." + base + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 16) + ".tmp";
-        fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            break;
+// The process id in a directory entry's name when it is one of our temporary files for base,
+// else 0.
+pid_t temporaryOwner(const char* entry, const QByteArray& base) {
+    const qsizetype n = qsizetype(std::strlen(entry));
+    if (n < base.size() + 7 || entry[0] != '.' || std::memcmp(entry + 1, base.constData(), size_t(base.size())) != 0 ||
+        entry[base.size() + 1] != '.' || std::strcmp(entry + n - 4, ".tmp") != 0)
+        return 0;
+    qsizetype i = base.size() + 2;
+    qint64 pid = 0;
+    const qsizetype digitsFrom = i;
+    while (i < n - 4 && entry[i] >= '0' && entry[i] <= '9' && pid < INT_MAX)
+        pid = pid * 10 + (entry[i++] - '0');
+    if (i == digitsFrom || pid <= 0 || pid > INT_MAX)
+        return 0;
+    if (i != n - 4) { // ".<random hex>" before ".tmp"
+        if (entry[i] != '.' || i + 1 == n - 4)
+            return 0;
+        for (qsizetype k = i + 1; k < n - 4; ++k) {
+            if (!std::isxdigit(static_cast<unsigned char>(entry[k])))
+                return 0;
+        }
+    }
+    return pid_t(pid);
+}
+
+// Removes the temporary files of base that writers which are gone left behind (killed in the middle
+// of a write). Called with the lock held, so no writer of ours is using one of them for this file.
+void removeStaleTemporaries(const QByteArray& dir, const QByteArray& base) {
+    DIR* d = ::opendir(dir.constData());
+    if (!d)
+        return;
+    const pid_t self = ::getpid();
+    while (const dirent* e = ::readdir(d)) {
+        const pid_t pid = temporaryOwner(e->d_name, base);
+        if (pid <= 0 || pid == self)
+            continue;
+        if (::kill(pid, 0) != 0 && errno == ESRCH)
+            (void)::unlinkat(::dirfd(d), e->d_name, 0);
+    }
+    ::closedir(d);
+}
+
+// Whether this process may write the existing file: its owner's write bit when it is ours, anything
+// for root, else what the system says.
+bool mayWrite(const QByteArray& path, const struct stat& st) {
+    const uid_t me = ::geteuid();
+    if (me != 0 && st.st_uid == me)
+        return st.st_mode & S_IWUSR;
+    if (me == 0)
+        return true; // a read-only file system still refuses the temporary file or the rename
+    return ::faccessat(AT_FDCWD, path.constData(), W_OK, AT_EACCESS) == 0;
+}
+
+// Replaces the file's contents with bytes: a temporary file in the same directory, made 0600 and
+// given the old file's owner (where this process may) and group before anything is written into
+// it, then its mode, flushed to disk and renamed over the old one; in place when the directory
+// takes no new file or does not let this user replace the old one. Returns false with the old file as it was and no temporary file left behind.
+bool replaceContents(const QByteArray& path, const QByteArray& bytes, const struct stat* old,
+                     const QByteArray& oldBytes) {
+    const QByteArray dir = directoryOf(path);
+    const QByteArray base = path.mid(path.lastIndexOf('/') + 1);
+    const QByteArray prefix = temporaryPrefix(dir, base);
+    const QByteArray pid = QByteArray::number(::getpid());
+    // A new file gets what the umask gives it, as any new file would; an existing file's temporary
+    // copy is for this user alone until it has the old file's owner and group.
+    const mode_t createMode = old ? 0600 : 0666;
+
+    QByteArray tmp = prefix + pid + ".tmp";
+    int fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, createMode);
+    if (fd < 0 && errno == EEXIST) {
+        // Left by an earlier process with our id (we hold the lock: it is no one's now), or planted.
+        if (::unlink(tmp.constData()) == 0)
+            fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, createMode);
+        for (int attempt = 0; attempt < 8 && fd < 0 && errno == EEXIST; ++attempt) {
+            tmp = prefix + pid + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 16) + ".tmp";
+            fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, createMode);
+        }
     }
     if (fd >= 0) {
-        bool ok = writeAll(fd, bytes, 0);
-        if (ok && exists) {
-            ok = ::fchmod(fd, st.st_mode & 07777) == 0;
-            if (::geteuid() == 0)
-                (void)!::fchown(fd, st.st_uid, st.st_gid);
+        bool ok = true;
+        if (old) {
+            // Owner and group before the first byte; the group alone when this user is not root
+            // (the system lets a user give a file any group they belong to).
+            const uid_t me = ::geteuid();
+            const gid_t group = ::getegid();
+            if (me == 0 && (old->st_uid != me || old->st_gid != group))
+                ok = ::fchown(fd, old->st_uid, old->st_gid) == 0;
+            else if (me != 0 && old->st_gid != group)
+                (void)!::fchown(fd, uid_t(-1), old->st_gid);
         }
+        ok = ok && writeAll(fd, bytes, 0);
+        if (ok && old && (old->st_mode & 07777) != 0600)
+            ok = ::fchmod(fd, old->st_mode & 07777) == 0;
         ok = ok && ::fdatasync(fd) == 0;
         ok = (::close(fd) == 0) && ok;
-        ok = ok && ::rename(tmp.constData(), path.constData()) == 0;
-        if (!ok) {
-            ::unlink(tmp.constData());
+        if (ok && ::rename(tmp.constData(), path.constData()) == 0)
+            return true;
+        // A sticky folder lets no one but its owner and the file's replace the file.
+        const bool sticky = ok && old && (errno == EPERM || errno == EACCES);
+        ::unlink(tmp.constData());
+        if (!sticky)
             return false;
-        }
-        return true;
     }
-    if (!exists)
+    if (!old)
         return false;
 
-    // The directory takes no new files but the file itself is writable: rewrite it in place.
-    fd = ::open(path.constData(), O_WRONLY | O_CLOEXEC);
+    // The directory takes no new files, or will not let this user replace the file, but the file
+    // itself is writable: rewrite it in place.
+    fd = ::open(path.constData(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return false;
-    if (bytes.size() > old.size()) {
+    if (bytes.size() > oldBytes.size()) {
         const int rc = ::posix_fallocate(fd, 0, off_t(bytes.size()));
         if (rc == ENOSPC || rc == EFBIG || rc == EDQUOT) {
             ::close(fd);
@@ -588,12 +838,49 @@ bool replaceContents(const QString& target, const QByteArray& bytes, bool exists
     ok = ok && ::fsync(fd) == 0;
     if (!ok) {
         // Put the old contents back; the space they need was theirs before.
-        if (writeAll(fd, old, 0))
-            (void)!::ftruncate(fd, off_t(old.size()));
+        if (writeAll(fd, oldBytes, 0))
+            (void)!::ftruncate(fd, off_t(oldBytes.size()));
         ::fsync(fd);
     }
     ok = (::close(fd) == 0) && ok;
     return ok;
+}
+
+// Section names in file order, the first of each name only.
+QStringList sectionNames(const QByteArray& data) {
+    QStringList out;
+    QSet<QString> seen;
+    LineReader reader(data);
+    Line line;
+    while (reader.nextSection(line)) {
+        const QString name = decode(data.constData() + line.name.begin, line.name.size());
+        if (!seen.contains(foldAscii(name))) {
+            seen.insert(foldAscii(name));
+            out << name;
+        }
+    }
+    return out;
+}
+
+// The keys of the first matching section in file order, the first of each name only.
+QStringList keyNames(const QByteArray& data, const Name& wanted) {
+    QStringList out;
+    const char* d = data.constData();
+    LineReader reader(data);
+    Line line;
+    if (!reader.findSection(wanted, line))
+        return out;
+    QSet<QString> seen;
+    while (reader.next(line) && line.kind != Kind::Section) {
+        if (line.kind != Kind::Key)
+            continue;
+        const QString name = decode(d + line.name.begin, line.name.size());
+        if (!seen.contains(foldAscii(name))) {
+            seen.insert(foldAscii(name));
+            out << name;
+        }
+    }
+    return out;
 }
 
 } // namespace
@@ -679,18 +966,60 @@ int Profile::lockTimeout() {
     return g_lockTimeoutMs.load();
 }
 
+qint64 profileMaxBytes() {
+    return kMaxBytes;
+}
+
 QString Profile::readString(const QString& section, const QString& key, const QString& def) const {
-    const QString path = filePath();
-    if (path.isEmpty())
-        return def;
-    bool ok = false;
-    const QByteArray data = readAllBytes(path, &ok);
-    if (!ok)
-        return def;
-    const std::optional<Span> value = findValue(data, Name(section), Name(key));
-    if (!value)
-        return def;
-    return valueText(data, *value);
+    return guardedRead(m_fileName, [&]() {
+        const QByteArray data = bytesForReading(m_fileName, filePath());
+        const std::optional<Span> value = findValue(data, Name(section), Name(key));
+        return value ? valueText(data, *value) : def;
+    });
+}
+
+QList<ProfileSection> Profile::readSections(const QStringList& names) const {
+    return guardedRead(m_fileName, [&]() {
+        const QByteArray data = bytesForReading(m_fileName, filePath());
+        const char* d = data.constData();
+        QList<ProfileSection> out;
+        for (const QString& name : names) {
+            ProfileSection section;
+            LineReader reader(data);
+            Line line;
+            section.m_exists = reader.findSection(Name(name), line);
+            while (section.m_exists && reader.next(line) && line.kind != Kind::Section) {
+                if (line.kind != Kind::Key)
+                    continue;
+                const QString key = decode(d + line.name.begin, line.name.size());
+                const QString folded = foldAscii(key);
+                if (section.m_index.contains(folded))
+                    continue;
+                section.m_index.insert(folded, section.m_names.size());
+                section.m_names.append(key);
+                section.m_values.append(valueText(data, line.value));
+            }
+            out.append(std::move(section));
+        }
+        return out;
+    });
+}
+
+QStringList ProfileSection::keys() const {
+    return m_names;
+}
+
+QString ProfileSection::readString(const QString& key, const QString& def) const {
+    const auto it = m_index.constFind(foldAscii(trimBlanks(key)));
+    return it == m_index.cend() ? def : m_values.at(*it);
+}
+
+int ProfileSection::readInteger(const QString& key, int def) const {
+    return profileInteger(readString(key, QString())).value_or(def);
+}
+
+bool ProfileSection::readBool(const QString& key, bool def) const {
+    return readInteger(key, def ? 1 : 0) != 0;
 }
 
 int Profile::readInteger(const QString& section, const QString& key, int def) const {
@@ -722,75 +1051,55 @@ void Profile::writeEntries(const QList<ProfileEntry>& entries) {
         throw refused;
     if (!m_fileName.contains(QLatin1Char('/')) && !QDir().mkpath(profileDirectory()))
         throw refused;
-    const QString target = followLinks(path);
-    if (target.isEmpty())
-        throw refused;
+    try {
+        // Twice more when another program replaced the file between its status and the lock.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            QByteArray target;
+            struct stat st {};
+            bool exists = false;
+            if (!resolveForWrite(QFile::encodeName(path), &target, &st, &exists))
+                throw refused;
+            if (exists && (!S_ISREG(st.st_mode) || !mayWrite(target, st)))
+                throw refused;
 
-    ProfileLock lock;
-    if (!lock.acquire(target, g_lockTimeoutMs.load()))
-        throw refused;
+            ProfileLock lock;
+            if (!lock.acquire(QFile::decodeName(target), exists ? &st : nullptr, g_lockTimeoutMs.load()))
+                throw refused;
+            const QByteArray dir = directoryOf(target);
+            if (lock.foundExisting())
+                removeStaleTemporaries(dir, target.mid(target.lastIndexOf('/') + 1));
 
-    const QFileInfo info(target);
-    const bool exists = info.exists();
-    if (exists && !info.isFile())
-        throw refused;
-    QByteArray old;
-    if (exists) {
-        bool ok = false;
-        old = readAllBytes(target, &ok);
-        if (!ok)
-            throw refused; // what cannot be read cannot be kept
+            QByteArray old;
+            if (exists) {
+                struct stat now {};
+                // What cannot be read cannot be kept.
+                if (readAllBytes(target, &old, true, &now) != ReadStatus::Read)
+                    throw refused;
+                if (now.st_ino != st.st_ino || now.st_dev != st.st_dev)
+                    continue;
+                st = now;
+            } else if (::faccessat(AT_FDCWD, target.constData(), F_OK, AT_SYMLINK_NOFOLLOW) == 0) {
+                continue; // made by another program meanwhile
+            }
+            QByteArray data = old;
+            for (const ProfileEntry& e : entries)
+                applyEntry(data, e);
+            if (!replaceContents(target, data, exists ? &st : nullptr, old))
+                throw refused;
+            return;
+        }
+    } catch (const std::bad_alloc&) {
     }
-    QByteArray data = old;
-    for (const ProfileEntry& e : entries)
-        applyEntry(data, e);
-    if (!replaceContents(target, data, exists, old))
-        throw refused;
+    throw refused;
 }
 
 QStringList Profile::sections() const {
-    QStringList out;
-    bool ok = false;
-    const QString path = filePath();
-    const QByteArray data = path.isEmpty() ? QByteArray() : readAllBytes(path, &ok);
-    QSet<QString> seen;
-    LineReader reader(data);
-    Line line;
-    while (reader.nextSection(line)) {
-        const QString name = decode(data.constData() + line.name.begin, line.name.size());
-        if (!seen.contains(foldAscii(name))) {
-            seen.insert(foldAscii(name));
-            out << name;
-        }
-    }
-    return out;
+    return guardedRead(m_fileName, [&]() { return sectionNames(bytesForReading(m_fileName, filePath())); });
 }
 
 QStringList Profile::keys(const QString& section) const {
-    QStringList out;
-    bool ok = false;
-    const QString path = filePath();
-    const QByteArray data = path.isEmpty() ? QByteArray() : readAllBytes(path, &ok);
-    const Name wanted(section);
-    const char* d = data.constData();
-    LineReader reader(data);
-    Line line;
-    bool found = false;
-    while (!found && reader.nextSection(line, &wanted))
-        found = wanted.matches(d + line.name.begin, line.name.size());
-    if (!found)
-        return out;
-    QSet<QString> seen;
-    while (reader.next(line) && line.kind != Kind::Section) {
-        if (line.kind != Kind::Key)
-            continue;
-        const QString name = decode(d + line.name.begin, line.name.size());
-        if (!seen.contains(foldAscii(name))) {
-            seen.insert(foldAscii(name));
-            out << name;
-        }
-    }
-    return out;
+    return guardedRead(m_fileName,
+                       [&]() { return keyNames(bytesForReading(m_fileName, filePath()), Name(section)); });
 }
 
 } // namespace lw

@@ -15,21 +15,24 @@ const QString kSql = QStringLiteral("SQL");
 } // namespace
 
 ReportDefinition readDefinition(const QString& fileName) {
-    const Profile file(fileName);
+    // One read of the file for both sections.
+    const QList<ProfileSection> sections = Profile(fileName).readSections({kReport, kSql});
+    const ProfileSection& report = sections.at(0);
+    const ProfileSection& sql = sections.at(1);
     ReportDefinition d;
-    d.excel = file.readString(kReport, QStringLiteral("Excel"), QString());
-    d.name = file.readString(kReport, QStringLiteral("Name"), QString());
-    d.db = file.readString(kReport, QStringLiteral("DB"), QString());
-    d.alias = file.readBool(kReport, QStringLiteral("Alias"), false);
-    d.path = file.readString(kReport, QStringLiteral("Path"), QString());
-    d.view = file.readInteger(kReport, QStringLiteral("View"), 0);
-    d.list = file.readInteger(kReport, QStringLiteral("List"), 0);
-    d.excelForm = file.readBool(kReport, QStringLiteral("EXCEL FORM"), false);
-    d.from = file.readInteger(kReport, QStringLiteral("From"), 1);
-    d.to = file.readInteger(kReport, QStringLiteral("To"), 1);
-    d.sqlOnOff = file.readBool(kSql, QStringLiteral("OnOff"), false);
-    d.sql = file.readString(kSql, QStringLiteral("SQL"), QString());
-    d.select = file.readString(kSql, QStringLiteral("Select"), QString());
+    d.excel = report.readString(QStringLiteral("Excel"), QString());
+    d.name = report.readString(QStringLiteral("Name"), QString());
+    d.db = report.readString(QStringLiteral("DB"), QString());
+    d.alias = report.readBool(QStringLiteral("Alias"), false);
+    d.path = report.readString(QStringLiteral("Path"), QString());
+    d.view = report.readInteger(QStringLiteral("View"), 0);
+    d.list = report.readInteger(QStringLiteral("List"), 0);
+    d.excelForm = report.readBool(QStringLiteral("EXCEL FORM"), false);
+    d.from = report.readInteger(QStringLiteral("From"), 1);
+    d.to = report.readInteger(QStringLiteral("To"), 1);
+    d.sqlOnOff = sql.readBool(QStringLiteral("OnOff"), false);
+    d.sql = sql.readString(QStringLiteral("SQL"), QString());
+    d.select = sql.readString(QStringLiteral("Select"), QString());
     return d;
 }
 

@@ -25,7 +25,8 @@ struct ReportDefinition {
     bool operator==(const ReportDefinition&) const = default;
 };
 
-// Reads every key of the definition file; a missing file or key gives the default above.
+// Reads every key of the definition file with one read of it; a missing file or key gives the
+// default above. A file that is there but cannot be read (too large, say) throws ProfileReadError.
 ReportDefinition readDefinition(const QString& fileName);
 
 // Writes every key from "Excel" to "Select" in the file's order, replacing each in place and

@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace lw;
 using lw::test::Answer;
@@ -25,7 +26,8 @@ using lw::test::waitFor;
 
 namespace {
 
-constexpr qsizetype kHuge = 50 * 1024 * 1024;
+// Just under the largest file the profile store reads.
+constexpr qsizetype kHuge = 15 * 1024 * 1024;
 
 // Bytes of every value from a fixed seed; "[" can be left out so that no section can appear.
 QByteArray junk(qsizetype size, bool brackets = false) {
@@ -132,7 +134,7 @@ private slots:
             << QByteArray(1024 * 1024, '\0') + "\n[REPORT]\nPath=/data/\n" + QByteArray(64, '\0') +
                    "\nDB=ORDERS.DBF\nTo=12\n"
             << "|directory|/data/|ORDERS.DBF|rows|one|1|12|no query|";
-        QTest::newRow("50 MB, keys at the end")
+        QTest::newRow("15 MB, keys at the end")
             << filler(kHuge) + "[REPORT]\nName=At the end\nTo=99\n[SQL]\nOnOff=1\nSQL=AMOUNT > 1\n"
             << "At the end|directory|||rows|one|1|99|query|AMOUNT > 1";
         QTest::newRow("values of 100,000 characters, no last newline")
@@ -170,6 +172,22 @@ private slots:
         test::answerNextMessageDialog(Answer::No);
         QVERIFY(w->closeWindow() && waitFor([&] { return form->editorWindows().isEmpty(); }));
         QCOMPARE(test::readFile(file).size(), content.size());
+    }
+
+    // A definition past the store's bound (3 GB, sparse) is refused at once with the reason, and no
+    // window opens; it is not read.
+    void definitionPastTheBound() {
+        const QString file = path("past-bound.pr");
+        QVERIFY(test::writeFile(file, "[REPORT]\nName=Never read\n"));
+        QVERIFY(::truncate(QFile::encodeName(file).constData(), 3LL * 1024 * 1024 * 1024) == 0);
+        auto form = test::makeMainForm();
+        e2e::ModalRecorder recorder;
+        QVERIFY(!openThroughDialog(*form, file));
+        VERIFY_IN_TIME();
+        QVERIFY(waitFor([&] { return !recorder.seen().isEmpty(); }));
+        QCOMPARE(recorder.seen(),
+                 QStringList{"Ledgerwick|Unable to read " + file + ": the file is larger than 16 MiB."});
+        QVERIFY(form->editorWindows().isEmpty());
     }
 
     // Saving a damaged file changes its keys, keeps every other byte, and reads back as saved.
@@ -228,7 +246,7 @@ private slots:
         QTest::addColumn<QSize>("size");      // empty: the designed one
         QTest::addColumn<QString>("recent");  // the one entry of the list, if any
         QTest::addColumn<QByteArray>("kept"); // what must still begin the file once the program has closed
-        QTest::newRow("50 MB, keys at the end")
+        QTest::newRow("15 MB, keys at the end")
             << filler(kHuge) + "[MainForm]\nWidth=640\nHeight=480\n[MENU]\n1=/r/a.pr\n"
             << QSize(640, 480) << "a.pr" << filler(kHuge);
         QTest::newRow("sizes beyond the screen")

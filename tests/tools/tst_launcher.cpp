@@ -5,6 +5,9 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace lw;
 
 class TstLauncher : public QObject {
@@ -73,6 +76,68 @@ private slots:
         const QString program = toolProgram(reportGeneratorProgram(start), &tried, tools);
         QCOMPARE(program, (expected == "start" ? start : tools) + "/VORTAL1");
         QCOMPARE(tried, QStringList({start + "/VORTAL1", tools + "/VORTAL1"}));
+    }
+
+    // A tool that others could have planted or changed is refused with the reason, and never runs.
+    void unsafeToolsRefused_data() {
+        QTest::addColumn<int>("folderMode");
+        QTest::addColumn<int>("fileMode");
+        QTest::addColumn<bool>("foreignFolder"); // the folder belongs to another user
+        QTest::addColumn<bool>("foreignFile");   // the tool file belongs to another user
+        QTest::addColumn<bool>("viaLink");       // started through a link in a safe folder
+        QTest::addColumn<QString>("reason");     // empty: started
+        QTest::newRow("own file, own folder") << 0755 << 0755 << false << false << false << QString();
+        QTest::newRow("sticky world-writable folder") << 01777 << 0755 << false << false << false << QString();
+        QTest::newRow("file others may write")
+            << 0755 << 0757 << false << false << false << "others than its owner and root can change it";
+        QTest::newRow("file its group may write")
+            << 0755 << 0775 << false << false << false << "others than its owner and root can change it";
+        QTest::newRow("world-writable folder without sticky bit")
+            << 0777 << 0755 << false << false << false << "others can change its folder";
+        QTest::newRow("link to a tool in such a folder")
+            << 0777 << 0755 << false << false << true << "others can change its folder";
+        QTest::newRow("file of another user in a sticky folder")
+            << 01777 << 0755 << false << true << false << "it belongs to another user";
+        QTest::newRow("folder of another user") << 0755 << 0755 << true << false << false << "belongs to another user";
+    }
+    void unsafeToolsRefused() {
+        QFETCH(int, folderMode);
+        QFETCH(int, fileMode);
+        QFETCH(bool, foreignFolder);
+        QFETCH(bool, foreignFile);
+        QFETCH(bool, viaLink);
+        QFETCH(QString, reason);
+        const uid_t nobody = 65534; // any user but us and root
+        if ((foreignFolder || foreignFile) && ::geteuid() != 0)
+            QSKIP("giving files to another user needs root");
+        QTemporaryDir tmp;
+        const QString folder = tmp.filePath("tools"), marker = tmp.filePath("ran");
+        const QString tool = folder + "/zarmek.exe";
+        QVERIFY(QDir().mkdir(folder));
+        QVERIFY(test::writeFile(tool, "#!/bin/sh\ntouch \"$1\"\n"));
+        QVERIFY(::chmod(QFile::encodeName(tool).constData(), mode_t(fileMode)) == 0);
+        QVERIFY(::chmod(QFile::encodeName(folder).constData(), mode_t(folderMode)) == 0);
+        if (foreignFile)
+            QVERIFY(::chown(QFile::encodeName(tool).constData(), nobody, gid_t(-1)) == 0);
+        if (foreignFolder)
+            QVERIFY(::chown(QFile::encodeName(folder).constData(), nobody, gid_t(-1)) == 0);
+        QString started = tool;
+        if (viaLink) {
+            started = tmp.filePath("zarmek.exe");
+            QVERIFY(QFile::link(tool, started));
+        }
+
+        QCOMPARE(unsafeProgramReason(started).isEmpty(), reason.isEmpty());
+        const LaunchResult r = launchProgram(started, marker);
+        QCOMPARE(r.started, reason.isEmpty());
+        if (reason.isEmpty()) {
+            QVERIFY(test::waitFor([&] { return QFileInfo::exists(marker); }, 10000));
+        } else {
+            QVERIFY2(r.error.startsWith(started + " is not started: ") && r.error.contains(reason),
+                     qPrintable(r.error));
+            QTest::qWait(100);
+            QVERIFY(!QFileInfo::exists(marker));
+        }
     }
 
     // The generator outlives us: it is not our child. Its end is noticed all the same.
