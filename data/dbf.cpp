@@ -598,6 +598,31 @@ void DbfReader::numeric(const Column& c, const char* bytes, qsizetype length, Va
         out.integer = negative ? -whole : whole;
         return;
     }
+    const qsizetype fraction = fracEnd > fracStart ? fracEnd - fracStart : 0;
+    out.kind = Value::Kind::Decimal;
+    // The number from the same digits, correctly rounded.
+    char digits[72];
+    qsizetype k = 0;
+    if (negative) {
+        digits[k++] = '-';
+    }
+    const qsizetype wholeLength = std::min<qsizetype>(wholeEnd - wholeStart, 32);
+    std::memcpy(digits + k, s + wholeStart, std::size_t(wholeLength));
+    k += wholeLength;
+    if (k == qsizetype(negative)) {
+        digits[k++] = '0';
+    }
+    if (fraction > 0) {
+        digits[k++] = '.';
+        const qsizetype f = std::min<qsizetype>(fraction, 32);
+        std::memcpy(digits + k, s + fracStart, std::size_t(f));
+        k += f;
+    }
+    out.number = 0;
+    std::from_chars(digits, digits + k, out.number);
+    if (m_numbersOnly) {
+        return;
+    }
     // Exact decimal text: "-0.50" from "-.50", "3" from "3.".
     QString& t = out.text;
     t.clear();
@@ -609,7 +634,6 @@ void DbfReader::numeric(const Column& c, const char* bytes, qsizetype length, Va
     } else {
         t.append(QLatin1String(s + wholeStart, wholeEnd - wholeStart));
     }
-    const qsizetype fraction = fracEnd > fracStart ? fracEnd - fracStart : 0;
     if (fraction > 0 || c.field.decimals > 0) {
         t.append(QLatin1Char('.'));
         t.append(QLatin1String(s + fracStart, fraction));
@@ -618,8 +642,6 @@ void DbfReader::numeric(const Column& c, const char* bytes, qsizetype length, Va
             t.append(QLatin1Char('0'));
         }
     }
-    out.kind = Value::Kind::Decimal;
-    out.number = t.toDouble();
 }
 
 void DbfReader::memo(const Column& c, Value& out) {

@@ -1,6 +1,7 @@
 // Conditions on table files: an in-memory SQLite database with a virtual table over the table
 // file's reader, guarded so that the one statement may read that table and nothing else.
 #include "data/streams.h"
+#include "data/values.h"
 
 #include <sqlite3.h>
 
@@ -59,6 +60,28 @@ QByteArray quoted(const QString& name) {
     QByteArray q = name.toUtf8();
     q.replace('"', "\"\"");
     return '"' + q + '"';
+}
+
+// "YYYY-MM-DD" into out (at least 11 characters); its length.
+int isoDate(const QDate& date, char* out) {
+    int y = 0, m = 0, d = 0;
+    date.getDate(&y, &m, &d);
+    if (y < 0 || y > 9999) {
+        const QByteArray t = date.toString(Qt::ISODate).toLatin1().left(15);
+        std::memcpy(out, t.constData(), std::size_t(t.size()));
+        return int(t.size());
+    }
+    out[0] = char('0' + y / 1000);
+    out[1] = char('0' + y / 100 % 10);
+    out[2] = char('0' + y / 10 % 10);
+    out[3] = char('0' + y % 10);
+    out[4] = '-';
+    out[5] = char('0' + m / 10);
+    out[6] = char('0' + m % 10);
+    out[7] = '-';
+    out[8] = char('0' + d / 10);
+    out[9] = char('0' + d % 10);
+    return 10;
 }
 
 // ---- the virtual table module
@@ -198,8 +221,9 @@ int column(sqlite3_vtab_cursor* c, sqlite3_context* context, int i) {
             sqlite3_result_int(context, v.logical ? 1 : 0);
             break;
         case Value::Kind::Date: {
-            const QByteArray t = v.date.toString(Qt::ISODate).toLatin1();
-            sqlite3_result_text(context, t.constData(), int(t.size()), SQLITE_TRANSIENT);
+            char t[16];
+            const int n = isoDate(v.date, t);
+            sqlite3_result_text(context, t, n, SQLITE_TRANSIENT);
             break;
         }
         case Value::Kind::Time: {
@@ -315,6 +339,7 @@ public:
                      int to)
         : RangedStream(from, to), m_reader(std::move(reader)), m_table(table) {
         m_shared.reader = m_reader.get();
+        m_reader->setNumbersOnly(true);
         open();
         prepare(condition);
         addWarnings(m_reader->warnings());
@@ -454,9 +479,7 @@ private:
                 out.kind = Value::Kind::Logical;
                 out.logical = v != 0;
             } else if (type == FieldType::Decimal) {
-                out.kind = Value::Kind::Decimal;
-                out.number = double(v);
-                out.text = decimalText(out.number, m_fields[std::size_t(i)].decimals);
+                setDecimal(out, double(v), m_fields[std::size_t(i)].decimals);
             } else if (type == FieldType::Double) {
                 out.kind = Value::Kind::Double;
                 out.number = double(v);
@@ -470,8 +493,7 @@ private:
             const double d = sqlite3_column_double(m_stmt, i);
             out.number = d;
             if (type == FieldType::Decimal) {
-                out.kind = Value::Kind::Decimal;
-                out.text = decimalText(d, m_fields[std::size_t(i)].decimals);
+                setDecimal(out, d, m_fields[std::size_t(i)].decimals);
             } else {
                 out.kind = Value::Kind::Double;
             }
@@ -480,48 +502,18 @@ private:
         case SQLITE_TEXT: {
             const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, i));
             const int length = sqlite3_column_bytes(m_stmt, i);
-            const QString text = QString::fromUtf8(bytes, length);
-            if (type == FieldType::Date || type == FieldType::Timestamp || type == FieldType::Time) {
-                if (type == FieldType::Date) {
-                    const QDate d = QDate::fromString(text, Qt::ISODate);
-                    if (d.isValid()) {
-                        out.kind = Value::Kind::Date;
-                        out.date = d;
-                        return;
-                    }
-                } else if (type == FieldType::Time) {
-                    const QTime t = QTime::fromString(text, Qt::ISODateWithMs);
-                    if (t.isValid()) {
-                        out.kind = Value::Kind::Time;
-                        out.time = t;
-                        return;
-                    }
-                } else if (text.size() > 11) {
-                    const QDate d = QDate::fromString(text.left(10), Qt::ISODate);
-                    const QTime t = QTime::fromString(text.mid(11), Qt::ISODateWithMs);
-                    if (d.isValid() && t.isValid()) {
-                        out.kind = Value::Kind::Timestamp;
-                        out.date = d;
-                        out.time = t;
-                        return;
-                    }
-                }
+            if ((type == FieldType::Date || type == FieldType::Timestamp || type == FieldType::Time) &&
+                setIsoValue(out, bytes, length, type)) {
+                return;
             }
             out.kind = Value::Kind::Text;
-            out.text = text;
+            out.text = QString::fromUtf8(bytes, length);
             return;
         }
         default:
             out.kind = Value::Kind::Null;
             return;
         }
-    }
-
-    static QString decimalText(double d, int decimals) {
-        if (d == 0) {
-            d = 0; // no "-0.00"
-        }
-        return QString::number(d, 'f', decimals);
     }
 
     std::unique_ptr<TableReader> m_reader;

@@ -426,6 +426,9 @@ QString quoteTableName(const QString& driver, const QString& table) {
 }
 
 std::unique_ptr<DataSource> openSqlSource(const QString& alias, const SqlSource& source) {
+    if (source.driver == QLatin1String("QSQLITE")) {
+        return openSqliteSource(alias, source.databaseName);
+    }
     return std::make_unique<SqlDataSource>(alias, source);
 }
 

@@ -52,6 +52,10 @@ public:
     // The current record's number in the file, counted from 1 (deleted records included).
     virtual qint64 recordNumber() const = 0;
 
+    // Decimal values with their number only, without their text (for SQLite, which only
+    // compares and sorts them).
+    void setNumbersOnly(bool on) { m_numbersOnly = on; }
+
     // What could not be read in full, each once, in the order it was met.
     const QStringList& warnings() const { return m_warnings; }
 
@@ -65,6 +69,7 @@ protected:
     QString m_path;
     std::vector<Field> m_fields;
     QStringList m_warnings;
+    bool m_numbersOnly = false;
 };
 
 // Opens a dBASE table (by its first byte) or a Paradox table. Throws DataError (Table).

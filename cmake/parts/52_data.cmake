@@ -7,7 +7,8 @@ add_library(ledgerwick_data STATIC
   data/codepage.cpp data/codepage_tables.cpp data/codepage.h
   data/dbf.cpp data/paradox.cpp
   data/query.cpp
-  data/sqlsource.cpp data/sqlsource.h)
+  data/sqlsource.cpp data/sqlsource.h data/sqlitesource.cpp
+  data/values.cpp data/values.h)
 target_include_directories(ledgerwick_data PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(ledgerwick_data PUBLIC ledgerwick_core Qt6::Core Qt6::Sql PRIVATE SQLite::SQLite3)
 
