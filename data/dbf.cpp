@@ -223,6 +223,18 @@ public:
     }
 
     qint64 recordNumber() const override { return m_currentIndex + 1; }
+    qint64 position() const override { return m_currentIndex; }
+
+    void seek(qint64 index) override {
+        if (index < 0 || index >= m_count) {
+            failTable(m_path, QStringLiteral("there is no record %1").arg(index + 1));
+        }
+        if (index < m_bufferFirst || index >= m_bufferFirst + m_bufferFilled) {
+            fill(index);
+        }
+        m_current = reinterpret_cast<const unsigned char*>(m_buffer.data()) + (index - m_bufferFirst) * m_recordSize;
+        m_currentIndex = index;
+    }
 
     void value(int column, Value& out) override;
     bool textUtf8(int column, std::string& out) override;

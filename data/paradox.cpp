@@ -118,6 +118,24 @@ public:
     }
 
     qint64 recordNumber() const override { return m_recordCount; }
+    // The block number in the high bits, the record's place in its block in the low 16.
+    qint64 position() const override { return (qint64(m_currentBlock) << 16) | m_index; }
+
+    void seek(qint64 position) override {
+        const int block = int(position >> 16);
+        const int index = int(position & 0xFFFF);
+        if (block != m_currentBlock || !m_started) {
+            loadBlock(block, false);
+            // The walk is now somewhere else: it starts again if asked to go on.
+            m_started = true;
+            m_nextBlock = 0;
+        }
+        if (index >= m_recordsInBlock) {
+            failTable(m_path, QStringLiteral("block %1 has no record %2").arg(block).arg(index + 1));
+        }
+        m_index = index;
+        m_current = m_block.data() + 6 + qint64(index) * m_recordSize;
+    }
 
     void value(int column, Value& out) override;
 
@@ -149,7 +167,7 @@ private:
     }
 
     void readHeader();
-    void loadBlock(int number);
+    void loadBlock(int number, bool walking = true);
     void finishWalk() {
         if (!m_countChecked && m_recordCount != m_headerCount) {
             warn(QStringLiteral("The header of the table file \"%1\" counts %2 records but its data blocks hold %3; "
@@ -340,8 +358,8 @@ void ParadoxReader::readHeader() {
     m_maxBlocks = (size - m_headerSize) / m_blockSize;
 }
 
-void ParadoxReader::loadBlock(int number) {
-    if (++m_blocksVisited > m_maxBlocks) {
+void ParadoxReader::loadBlock(int number, bool walking) {
+    if (walking && ++m_blocksVisited > m_maxBlocks) {
         failTable(m_path, QStringLiteral("the chain of its data blocks goes round in a loop (at block %1)").arg(number));
     }
     const qint64 offset = m_headerSize + qint64(number - 1) * m_blockSize;

@@ -86,20 +86,29 @@ int isoDate(const QDate& date, char* out) {
 
 // ---- the virtual table module
 
-// What the virtual table shares with the stream that made it.
+// What the virtual table shares with the stream that made it. Each cursor reads the file with a
+// reader of its own, so that a subquery over the same table has its own place in it.
 struct Shared {
-    TableReader* reader = nullptr;
+    TableReader* reader = nullptr; // the stream's, for the fields
     QString failure;
+    QStringList warnings;
+    void addWarnings(const QStringList& more) {
+        for (const QString& w : more) {
+            if (!warnings.contains(w)) {
+                warnings.append(w);
+            }
+        }
+    }
 };
 
 struct Table {
     sqlite3_vtab base{};
-    TableReader* reader = nullptr;
-    QString* failure = nullptr; // the reader's error, carried out of SQLite
+    Shared* shared = nullptr;
 };
 
 struct Cursor {
     sqlite3_vtab_cursor base{};
+    std::unique_ptr<TableReader> reader;
     bool eof = true;
     Value value;
     std::string text;
@@ -127,8 +136,7 @@ int connectTable(sqlite3* db, void* aux, int, const char* const*, sqlite3_vtab**
         return rc;
     }
     auto* table = new Table;
-    table->reader = reader;
-    table->failure = &shared->failure;
+    table->shared = shared;
     *out = &table->base;
     return SQLITE_OK;
 }
@@ -145,14 +153,24 @@ int bestIndex(sqlite3_vtab*, sqlite3_index_info* info) {
     return SQLITE_OK;
 }
 
-int openCursor(sqlite3_vtab*, sqlite3_vtab_cursor** out) {
-    auto* cursor = new Cursor;
-    *out = &cursor->base;
-    return SQLITE_OK;
+// Reader errors go out as the SQLite error of the statement, with their text kept whole.
+int readerFailed(Table* table, const DataError& e) {
+    table->shared->failure = e.text();
+    sqlite3_free(table->base.zErrMsg);
+    table->base.zErrMsg = sqlite3_mprintf("%s", e.what());
+    return SQLITE_ERROR;
 }
 
-int closeCursor(sqlite3_vtab_cursor* c) {
-    delete reinterpret_cast<Cursor*>(c);
+int openCursor(sqlite3_vtab* vtab, sqlite3_vtab_cursor** out) {
+    auto* table = reinterpret_cast<Table*>(vtab);
+    auto cursor = std::make_unique<Cursor>();
+    try {
+        cursor->reader = openTableFile(table->shared->reader->path());
+    } catch (const DataError& e) {
+        return readerFailed(table, e);
+    }
+    cursor->reader->setNumbersOnly(true);
+    *out = &cursor.release()->base;
     return SQLITE_OK;
 }
 
@@ -160,30 +178,29 @@ Table* tableOf(sqlite3_vtab_cursor* c) {
     return reinterpret_cast<Table*>(c->pVtab);
 }
 
-// Reader errors go out as the SQLite error of the statement, with their text kept whole.
-int readerFailed(sqlite3_vtab_cursor* c, const DataError& e) {
-    Table* table = tableOf(c);
-    if (table->failure) {
-        *table->failure = e.text();
-    }
-    sqlite3_free(table->base.zErrMsg);
-    table->base.zErrMsg = sqlite3_mprintf("%s", e.what());
-    return SQLITE_ERROR;
+TableReader* readerOf(sqlite3_vtab_cursor* c) {
+    return reinterpret_cast<Cursor*>(c)->reader.get();
+}
+
+int closeCursor(sqlite3_vtab_cursor* c) {
+    tableOf(c)->shared->addWarnings(readerOf(c)->warnings());
+    delete reinterpret_cast<Cursor*>(c);
+    return SQLITE_OK;
 }
 
 int advance(sqlite3_vtab_cursor* c) {
     auto* cursor = reinterpret_cast<Cursor*>(c);
     try {
-        cursor->eof = !tableOf(c)->reader->advance();
+        cursor->eof = !cursor->reader->advance();
     } catch (const DataError& e) {
         cursor->eof = true;
-        return readerFailed(c, e);
+        return readerFailed(tableOf(c), e);
     }
     return SQLITE_OK;
 }
 
 int filter(sqlite3_vtab_cursor* c, int, const char*, int, sqlite3_value**) {
-    tableOf(c)->reader->rewind();
+    readerOf(c)->rewind();
     return advance(c);
 }
 
@@ -193,7 +210,7 @@ int eof(sqlite3_vtab_cursor* c) {
 
 int column(sqlite3_vtab_cursor* c, sqlite3_context* context, int i) {
     auto* cursor = reinterpret_cast<Cursor*>(c);
-    TableReader* reader = tableOf(c)->reader;
+    TableReader* reader = cursor->reader.get();
     try {
         const FieldType type = reader->fields()[std::size_t(i)].type;
         if (type == FieldType::Text) {
@@ -245,7 +262,7 @@ int column(sqlite3_vtab_cursor* c, sqlite3_context* context, int i) {
         }
         }
     } catch (const DataError& e) {
-        readerFailed(c, e);
+        readerFailed(tableOf(c), e);
         sqlite3_result_error(context, e.what(), -1);
         return SQLITE_ERROR;
     }
@@ -253,7 +270,7 @@ int column(sqlite3_vtab_cursor* c, sqlite3_context* context, int i) {
 }
 
 int rowid(sqlite3_vtab_cursor* c, sqlite3_int64* out) {
-    *out = tableOf(c)->reader->recordNumber();
+    *out = readerOf(c)->position();
     return SQLITE_OK;
 }
 
@@ -339,7 +356,6 @@ public:
                      int to)
         : RangedStream(from, to), m_reader(std::move(reader)), m_table(table) {
         m_shared.reader = m_reader.get();
-        m_reader->setNumbersOnly(true);
         open();
         prepare(condition);
         addWarnings(m_reader->warnings());
@@ -352,10 +368,10 @@ protected:
         if (m_stmt == nullptr) {
             return false;
         }
-        const qsizetype known = m_reader->warnings().size();
         const int rc = sqlite3_step(m_stmt);
-        if (m_reader->warnings().size() != known) {
-            addWarnings(m_reader->warnings());
+        if (m_shared.warnings.size() != m_knownWarnings) {
+            m_knownWarnings = m_shared.warnings.size();
+            addWarnings(m_shared.warnings);
         }
         if (rc == SQLITE_DONE) {
             finish();
@@ -371,11 +387,22 @@ protected:
             throw DataError(DataError::Kind::Query,
                             QStringLiteral("The condition on table \"%1\" failed: %2").arg(m_table, reason));
         }
-        if (record != nullptr) {
-            record->resize(m_fields.size());
-            for (std::size_t i = 0; i < m_fields.size(); ++i) {
-                columnValue(int(i), (*record)[i]);
+        if (record == nullptr) {
+            return true;
+        }
+        if (m_rowMode) {
+            // The record itself, read where SQLite found it.
+            const qsizetype known = m_reader->warnings().size();
+            m_reader->seek(sqlite3_column_int64(m_stmt, 0));
+            readRecord(*m_reader, *record);
+            if (m_reader->warnings().size() != known) {
+                addWarnings(m_reader->warnings());
             }
+            return true;
+        }
+        record->resize(m_fields.size());
+        for (std::size_t i = 0; i < m_fields.size(); ++i) {
+            columnValue(int(i), (*record)[i]);
         }
         return true;
     }
@@ -398,7 +425,8 @@ private:
     }
 
     void open() {
-        if (sqlite3_open_v2(":memory:", &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_PRIVATECACHE,
+        if (sqlite3_open_v2(":memory:", &m_db,
+                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_PRIVATECACHE | SQLITE_OPEN_NOMUTEX,
                             nullptr) != SQLITE_OK) {
             const QString reason = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("out of memory");
             finish();
@@ -465,6 +493,32 @@ private:
             }
             m_fields.push_back(f);
         }
+        useRowids(condition);
+    }
+
+    // When the result has the table's own columns, SQLite is only asked for the rowids of the
+    // records: it then reads just the fields the condition names, and each record of the result
+    // is read whole from the file by our reader. Anything else (a union, say) runs as it is.
+    void useRowids(const QString& condition) {
+        const std::vector<Field>& own = m_reader->fields();
+        if (m_fields.size() != own.size()) {
+            return;
+        }
+        for (std::size_t i = 0; i < own.size(); ++i) {
+            if (m_fields[i].name != own[i].name || m_fields[i].type != own[i].type) {
+                return;
+            }
+        }
+        const QByteArray sql = "SELECT rowid FROM " + quoted(m_table) + ' ' + condition.toUtf8();
+        sqlite3_stmt* rows = nullptr;
+        if (sqlite3_prepare_v3(m_db, sql.constData(), int(sql.size()), 0, &rows, nullptr) != SQLITE_OK ||
+            rows == nullptr || sqlite3_column_count(rows) != 1 || !sqlite3_stmt_readonly(rows)) {
+            sqlite3_finalize(rows);
+            return;
+        }
+        sqlite3_finalize(m_stmt);
+        m_stmt = rows;
+        m_rowMode = true;
     }
 
     void columnValue(int i, Value& out) {
@@ -522,6 +576,8 @@ private:
     sqlite3_stmt* m_stmt = nullptr;
     Guard m_guard;
     Shared m_shared;
+    qsizetype m_knownWarnings = 0;
+    bool m_rowMode = false;
 };
 
 } // namespace

@@ -154,6 +154,11 @@ private slots:
         QTest::newRow("nulls and logicals") << "where VISITS is null or ACTIVE is null or not ACTIVE order by NAME" << 0 << 0 << 4;
         QTest::newRow("functions") << "where upper(substr(CITY, 1, 1)) = 'L' order by AMOUNT" << 0 << 0 << 2;
         QTest::newRow("range of a sorted result") << "order by AMOUNT desc" << 2 << 4 << 3;
+        QTest::newRow("subquery over the same table")
+            << "where AMOUNT > (SELECT avg(AMOUNT) FROM \"PEOPLE.DBF\") order by NAME" << 0 << 0 << 2;
+        QTest::newRow("union of two selects")
+            << "where NAME = 'Ada' union all SELECT * FROM \"PEOPLE.DBF\" where CITY = 'Oban'" << 0 << 0 << 2;
+        QTest::newRow("limit and offset") << "order by VISITS limit 2 offset 1" << 0 << 0 << 2;
         QTest::newRow("trailing semicolon and comment") << "order by NAME; -- sorted" << 0 << 0 << 6;
     }
 

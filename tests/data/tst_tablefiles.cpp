@@ -432,6 +432,12 @@ private slots:
         }
         QCOMPARE(ours, expected);
         QVERIFY(ours.size() > 1 || records == 0);
+        // Through the virtual table, each record found again where SQLite saw it.
+        {
+            auto source = DataSource::open({false, dir});
+            auto stream = source->query(QStringLiteral("fixture.db"), QStringLiteral("where 1 = 1"), 0, 0);
+            QCOMPARE(lwtest::rows(*stream), expected);
+        }
         const std::vector<Field> fields = DataSource::open({false, dir})->fields(QStringLiteral("fixture.db"));
         QCOMPARE(fields[0].type, FieldType::Text);
         QCOMPARE(fields[0].size, 24);
