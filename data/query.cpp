@@ -560,8 +560,7 @@ private:
                 setIsoValue(out, bytes, length, type)) {
                 return;
             }
-            out.kind = Value::Kind::Text;
-            out.text = QString::fromUtf8(bytes, length);
+            setUtf8Text(out, bytes, length);
             return;
         }
         default:

@@ -158,8 +158,7 @@ private:
                 setIsoValue(out, text, length, f.type)) {
                 return;
             }
-            out.kind = Value::Kind::Text;
-            out.text = QString::fromUtf8(text, length);
+            setUtf8Text(out, text, length);
             return;
         }
         }

@@ -107,6 +107,21 @@ bool setDecimalText(Value& out, const char* text, qsizetype length) {
     return true;
 }
 
+void setUtf8Text(Value& out, const char* text, qsizetype length) {
+    out.kind = Value::Kind::Text;
+    QString& t = out.text;
+    t.resize(length);
+    char16_t* d = reinterpret_cast<char16_t*>(t.data());
+    for (qsizetype i = 0; i < length; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) {
+            t = QString::fromUtf8(text, length);
+            return;
+        }
+        d[i] = c;
+    }
+}
+
 bool setIsoValue(Value& out, const char* text, qsizetype length, FieldType want) {
     if (want == FieldType::Time) {
         if (!parseTime(text, length, out.time)) {

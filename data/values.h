@@ -16,4 +16,7 @@ bool setDecimalText(Value& out, const char* text, qsizetype length);
 // of them the column is; a date alone in a Timestamp column is a Date. False when it is not one.
 bool setIsoValue(Value& out, const char* text, qsizetype length, FieldType want);
 
+// A Text value of UTF-8 bytes, reusing out's storage for plain ASCII text.
+void setUtf8Text(Value& out, const char* text, qsizetype length);
+
 } // namespace lw::data
