@@ -297,6 +297,52 @@ private slots:
         QCOMPARE(query(*source, "kinds", "order by big", 1, 1).size(), 1);
     }
 
+    // The demo SQLite database: every table it lists gives its fields and records.
+    void demoDatabase() {
+        useAliases("[DEMO SQLITE]\nTYPE=SQLITE\nDATABASE NAME=" LW_BUILD_DIR "/demo/demo.sqlite\n");
+        QStringList tables;
+        lw::listTables(QStringLiteral("DEMO SQLITE"), tables);
+        QCOMPARE(tables.size(), 3);
+        auto source = DataSource::open({true, QStringLiteral("demo sqlite")});
+        for (const QString& table : tables) {
+            QVERIFY(!source->fields(table).empty());
+            QVERIFY2(query(*source, table, QString()).size() >= 3, qPrintable(table));
+        }
+        QCOMPARE(query(*source, QStringLiteral("Stock Levels"), QStringLiteral("where quantity > 5000 order by item")),
+                 QStringList({"Bolts|9800", "Nuts|12000"}));
+        useAliases("[PEOPLE]\nTYPE=STANDARD\nPATH=tables\n[PEOPLE SQL]\nTYPE=SQLITE\nDATABASE NAME=people.sqlite\n"
+                   "[BROKEN]\nTYPE=STANDARD\nPATH=no/such/dir\n");
+    }
+
+    // ODBC through unixODBC and the SQLite ODBC driver, in read-only access mode.
+    void odbcAlias() {
+        QString driver;
+        for (const char* d : {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc", "/usr/lib/odbc"}) {
+            if (const QString lib = QLatin1String(d) + "/libsqlite3odbc.so"; QFileInfo::exists(lib))
+                driver = lib;
+        }
+        if (driver.isEmpty())
+            QSKIP("the SQLite ODBC driver (package libsqliteodbc) is not installed");
+        QVERIFY(lwtest::writeFile(m_dir.filePath("odbcinst.ini"), "[LW SQLite3]\nDriver=" + QFile::encodeName(driver) + "\n"));
+        QVERIFY(lwtest::writeFile(m_dir.filePath("odbc.ini"), "[lw_people]\nDriver=LW SQLite3\nDatabase=" +
+                                                                   QFile::encodeName(m_dir.filePath("people.sqlite")) + "\n"));
+        qputenv("ODBCSYSINI", QFile::encodeName(m_dir.path()));
+        qputenv("ODBCINI", QFile::encodeName(m_dir.filePath("odbc.ini")));
+        useAliases("[PEOPLE ODBC]\nTYPE=ODBC\nODBC DSN=lw_people\n[PEOPLE SQL]\nTYPE=SQLITE\nDATABASE NAME=people.sqlite\n");
+        auto odbc = DataSource::open({true, QStringLiteral("PEOPLE ODBC")});
+        auto sql = DataSource::open({true, QStringLiteral("PEOPLE SQL")});
+        const QString condition = QStringLiteral("where VISITS > 1 order by NAME");
+        const QStringList viaOdbc = query(*odbc, QStringLiteral("PEOPLE.DBF"), condition, 1, 2);
+        QCOMPARE(viaOdbc.size(), 2);
+        // Names and numbers as the SQLite alias gives them (the ODBC driver types the rest its own way).
+        const QStringList viaSqlite = query(*sql, QStringLiteral("PEOPLE.DBF"), condition, 1, 2);
+        for (int i = 0; i < 2; ++i)
+            QCOMPARE(viaOdbc[i].section('|', 0, 1), viaSqlite[i].section('|', 0, 1));
+        QVERIFY(failure([&] { query(*odbc, "PEOPLE.DBF", "; DELETE FROM \"PEOPLE.DBF\""); }).contains("more than one statement"));
+        useAliases("[PEOPLE]\nTYPE=STANDARD\nPATH=tables\n[PEOPLE SQL]\nTYPE=SQLITE\nDATABASE NAME=people.sqlite\n"
+                   "[BROKEN]\nTYPE=STANDARD\nPATH=no/such/dir\n");
+    }
+
     // PostgreSQL: a read-only transaction, forward-only, the engine's types.
     void postgresAlias() {
         if (!m_pgSkip.isEmpty())
