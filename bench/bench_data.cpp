@@ -96,8 +96,10 @@ void writeTable(const QString& path) {
         put(r, i % 3 ? "T" : "F", 1, false);
         std::snprintf(buf, sizeof buf, "%.4f", (i % 1000) / 7.0);
         put(r, buf, 10, true);
-        put(r, "C" + std::to_string(i % 100), 6, false);
-        put(r, "a note of some length " + std::to_string(i), 30, false);
+        std::snprintf(buf, sizeof buf, "C%d", i % 100);
+        put(r, buf, 6, false);
+        std::snprintf(buf, sizeof buf, "a note of some length %d", i);
+        put(r, buf, 30, false);
         std::fwrite(r.data(), 1, r.size(), f);
     }
     std::fputc(0x1A, f);

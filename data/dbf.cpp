@@ -230,7 +230,9 @@ public:
             failTable(m_path, QStringLiteral("there is no record %1").arg(index + 1));
         }
         if (index < m_bufferFirst || index >= m_bufferFirst + m_bufferFilled) {
-            fill(index);
+            // Records asked for in order are read ahead a buffer at a time; one asked for out
+            // of order (a sorted result) alone.
+            fill(index, index == m_currentIndex + 1 ? m_bufferRecords : 1);
         }
         m_current = reinterpret_cast<const unsigned char*>(m_buffer.data()) + (index - m_bufferFirst) * m_recordSize;
         m_currentIndex = index;
@@ -242,7 +244,7 @@ public:
 private:
     void readHeader();
     void findMemoFile();
-    void fill(qint64 index);
+    void fill(qint64 index, qint64 records = 0);
     bool isNull(const Column& c) const {
         if (c.nullBit < 0 || m_nullFlagsOffset < 0) {
             return false;
@@ -515,8 +517,8 @@ void DbfReader::findMemoFile() {
     m_memo = std::make_unique<MemoFile>(chosen, isFpt ? MemoFile::Layout::Fpt : MemoFile::Layout::Dbt);
 }
 
-void DbfReader::fill(qint64 index) {
-    const qint64 count = std::min(m_bufferRecords, m_count - index);
+void DbfReader::fill(qint64 index, qint64 records) {
+    const qint64 count = std::min(records > 0 ? records : m_bufferRecords, m_count - index);
     if (!m_file.readAt(m_headerSize + index * m_recordSize, m_buffer.data(), count * m_recordSize)) {
         failTable(m_path, QStringLiteral("record %1 cannot be read: the file is shorter than when it was opened")
                               .arg(index + 1));

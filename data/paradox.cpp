@@ -124,17 +124,40 @@ public:
     void seek(qint64 position) override {
         const int block = int(position >> 16);
         const int index = int(position & 0xFFFF);
-        if (block != m_currentBlock || !m_started) {
+        if (block == m_currentBlock && m_started) {
+            if (index >= m_recordsInBlock) {
+                failTable(m_path, QStringLiteral("block %1 has no record %2").arg(block).arg(index + 1));
+            }
+            m_index = index;
+            m_current = m_block.data() + 6 + qint64(index) * m_recordSize;
+            return;
+        }
+        if (block == m_lastSeekBlock) {
+            // A second record of the same block: the whole block is worth reading.
             loadBlock(block, false);
-            // The walk is now somewhere else: it starts again if asked to go on.
+            // The walk is now somewhere else: it ends if asked to go on.
             m_started = true;
             m_nextBlock = 0;
+            seek(position);
+            return;
         }
-        if (index >= m_recordsInBlock) {
+        // One record of another block (a sorted result jumps about): that record alone.
+        m_lastSeekBlock = block;
+        const qint64 offset = m_headerSize + qint64(block - 1) * m_blockSize;
+        unsigned char head[6];
+        if (block < 1 || offset + m_blockSize > m_file.size() || !m_file.readAt(offset, head, 6)) {
+            failTable(m_path, QStringLiteral("there is no block %1").arg(block));
+        }
+        const int addDataSize = qint16(le16(head + 4));
+        const int records = addDataSize < 0 ? 0 : addDataSize / m_recordSize + 1;
+        if (index >= records || 6 + qint64(index + 1) * m_recordSize > m_blockSize) {
             failTable(m_path, QStringLiteral("block %1 has no record %2").arg(block).arg(index + 1));
         }
-        m_index = index;
-        m_current = m_block.data() + 6 + qint64(index) * m_recordSize;
+        m_record.resize(std::size_t(m_recordSize));
+        if (!m_file.readAt(offset + 6 + qint64(index) * m_recordSize, m_record.data(), m_recordSize)) {
+            failTable(m_path, QStringLiteral("block %1 cannot be read").arg(block));
+        }
+        m_current = m_record.data();
     }
 
     void value(int column, Value& out) override;
@@ -191,6 +214,8 @@ private:
     TextDecoder m_decoder;
 
     std::vector<unsigned char> m_block;
+    std::vector<unsigned char> m_record; // one record read by seek()
+    int m_lastSeekBlock = 0;
     bool m_started = false;
     int m_nextBlock = 0;
     int m_currentBlock = 0;
