@@ -34,9 +34,10 @@ struct Spec {
 };
 
 // Ten fields of the kinds a report table has.
-const Spec kFields[10] = {{"ID", 'N', 8, 0},     {"NAME", 'C', 20, 0}, {"CITY", 'C', 16, 0}, {"AMOUNT", 'N', 12, 2},
-                          {"QTY", 'N', 6, 0},    {"DAY", 'D', 8, 0},   {"PAID", 'L', 1, 0},  {"RATE", 'N', 10, 4},
-                          {"CODE", 'C', 6, 0},   {"NOTE", 'C', 30, 0}};
+const Spec kFields[10] = {{"ID", 'N', 8, 0},      {"NAME", 'C', 20, 0}, {"CITY", 'C', 16, 0},
+                          {"AMOUNT", 'N', 12, 2}, {"QTY", 'N', 6, 0},   {"DAY", 'D', 8, 0},
+                          {"PAID", 'L', 1, 0},    {"RATE", 'N', 10, 4}, {"CODE", 'C', 6, 0},
+                          {"NOTE", 'C', 30, 0}};
 
 double residentBytes() {
     std::ifstream statm("/proc/self/statm");
@@ -109,16 +110,17 @@ void writeTable(const QString& path) {
 void writeSqlite(const QString& path) {
     sqlite3* db = nullptr;
     sqlite3_open(QFile::encodeName(path).constData(), &db);
-    sqlite3_exec(db,
-                 "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN;"
-                 "CREATE TABLE big (id INTEGER, name TEXT, city TEXT, amount NUMERIC(12,2), qty INTEGER, day DATE, "
-                 "paid BOOLEAN, rate REAL, code TEXT, note TEXT);"
-                 "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 999999) "
-                 "INSERT INTO big SELECT i + 1, 'Ashdown Hardware', 'Leeds', (i % 20000) * 0.37, i % 997, "
-                 "printf('%04d-%02d-%02d', 1990 + i % 30, 1 + i % 12, 1 + i % 28), i % 3 <> 0, (i % 1000) / 7.0, "
-                 "'C' || (i % 100), 'a note of some length ' || i FROM n;"
-                 "COMMIT;",
-                 nullptr, nullptr, nullptr);
+    sqlite3_exec(
+        db,
+        "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN;"
+        "CREATE TABLE big (id INTEGER, name TEXT, city TEXT, amount NUMERIC(12,2), qty INTEGER, day DATE, "
+        "paid BOOLEAN, rate REAL, code TEXT, note TEXT);"
+        "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 999999) "
+        "INSERT INTO big SELECT i + 1, 'Ashdown Hardware', 'Leeds', (i % 20000) * 0.37, i % 997, "
+        "printf('%04d-%02d-%02d', 1990 + i % 30, 1 + i % 12, 1 + i % 28), i % 3 <> 0, (i % 1000) / 7.0, "
+        "'C' || (i % 100), 'a note of some length ' || i FROM n;"
+        "COMMIT;",
+        nullptr, nullptr, nullptr);
     sqlite3_close(db);
 }
 
@@ -233,27 +235,30 @@ int main(int argc, char** argv) {
     QDir().mkpath(tables);
     writeTable(tables + QStringLiteral("/BIG.DBF"));
     writeSqlite(dir.filePath(QStringLiteral("big.sqlite")));
-    QByteArray config = "[BIGFILES]\nTYPE=STANDARD\nPATH=" + QFile::encodeName(tables) +
-                        "\n[BIGSQLITE]\nTYPE=SQLITE\nDATABASE NAME=" + QFile::encodeName(dir.filePath("big.sqlite")) + "\n";
+    QByteArray config =
+        "[BIGFILES]\nTYPE=STANDARD\nPATH=" + QFile::encodeName(tables) +
+        "\n[BIGSQLITE]\nTYPE=SQLITE\nDATABASE NAME=" + QFile::encodeName(dir.filePath("big.sqlite")) + "\n";
 
     // PostgreSQL when a server is given the way the tests are (scripts/test-servers).
     std::string conninfo;
     const QByteArray pgHost = qgetenv("LEDGERWICK_TEST_PG_HOST");
     if (!pgHost.isEmpty()) {
         const QByteArray port = qgetenv("LEDGERWICK_TEST_PG_PORT");
-        const std::string admin = "host=" + pgHost.toStdString() + " port=" + port.toStdString() + " user=postgres dbname=";
+        const std::string admin =
+            "host=" + pgHost.toStdString() + " port=" + port.toStdString() + " user=postgres dbname=";
         PGconn* c = PQconnectdb((admin + "postgres").c_str());
         if (PQstatus(c) == CONNECTION_OK) {
             PQclear(PQexec(c, "DROP DATABASE IF EXISTS lw_data_bench"));
             PQclear(PQexec(c, "CREATE DATABASE lw_data_bench"));
             PQfinish(c);
             c = PQconnectdb((admin + "lw_data_bench").c_str());
-            PGresult* r = PQexec(c,
-                                 "CREATE TABLE big AS SELECT i AS id, 'Ashdown Hardware'::text AS name, 'Leeds'::text AS city, "
-                                 "((i % 20000) * 0.37)::numeric(12,2) AS amount, i % 997 AS qty, "
-                                 "date '1990-01-01' + (i % 10000) AS day, i % 3 <> 0 AS paid, (i % 1000) / 7.0::float8 AS rate, "
-                                 "'C' || (i % 100) AS code, 'a note of some length ' || i AS note "
-                                 "FROM generate_series(1, 1000000) AS i");
+            PGresult* r = PQexec(c, "CREATE TABLE big AS SELECT i AS id, 'Ashdown Hardware'::text AS name, "
+                                    "'Leeds'::text AS city, "
+                                    "((i % 20000) * 0.37)::numeric(12,2) AS amount, i % 997 AS qty, "
+                                    "date '1990-01-01' + (i % 10000) AS day, i % 3 <> 0 AS paid, (i % 1000) "
+                                    "/ 7.0::float8 AS rate, "
+                                    "'C' || (i % 100) AS code, 'a note of some length ' || i AS note "
+                                    "FROM generate_series(1, 1000000) AS i");
             if (PQresultStatus(r) == PGRES_COMMAND_OK)
                 conninfo = admin + "lw_data_bench";
             PQclear(r);
@@ -297,12 +302,14 @@ int main(int argc, char** argv) {
                      [files](benchmark::State& st) {
                          for (auto _ : st)
                              benchmark::DoNotOptimize(scanOurs(files, QStringLiteral("BIG.DBF"), QString()));
-                     })->Iterations(1);
+                     })
+        ->Iterations(1);
     lwbench::addCase("data/dbf_1M_x_10/our_where_amount_gt_100", "data/dbf_1M_x_10/our_stream", 2.0,
                      [files, condition](benchmark::State& st) {
                          for (auto _ : st)
                              benchmark::DoNotOptimize(scanOurs(files, QStringLiteral("BIG.DBF"), condition));
-                     })->Iterations(1);
+                     })
+        ->Iterations(1);
     lwbench::addCase("data/sqlite_1M_x_10/sqlite3_step", "", 0, [sqlitePath](benchmark::State& st) {
         for (auto _ : st)
             benchmark::DoNotOptimize(scanSqlite(sqlitePath));
@@ -310,8 +317,10 @@ int main(int argc, char** argv) {
     lwbench::addCase("data/sqlite_1M_x_10/our_stream", "data/sqlite_1M_x_10/sqlite3_step", 1.3,
                      [sqliteAlias](benchmark::State& st) {
                          for (auto _ : st)
-                             benchmark::DoNotOptimize(scanOurs(sqliteAlias, QStringLiteral("big"), QString()));
-                     })->Iterations(1);
+                             benchmark::DoNotOptimize(
+                                 scanOurs(sqliteAlias, QStringLiteral("big"), QString()));
+                     })
+        ->Iterations(1);
     if (!conninfo.empty()) {
         lwbench::addCase("data/postgres_1M_x_10/libpq_single_row", "", 0, [conninfo](benchmark::State& st) {
             for (auto _ : st)
@@ -320,8 +329,10 @@ int main(int argc, char** argv) {
         lwbench::addCase("data/postgres_1M_x_10/our_stream", "data/postgres_1M_x_10/libpq_single_row", 1.3,
                          [pgAlias](benchmark::State& st) {
                              for (auto _ : st)
-                                 benchmark::DoNotOptimize(scanOurs(pgAlias, QStringLiteral("big"), QString()));
-                         })->Iterations(1);
+                                 benchmark::DoNotOptimize(
+                                     scanOurs(pgAlias, QStringLiteral("big"), QString()));
+                         })
+            ->Iterations(1);
     } else {
         std::fprintf(stderr, "No PostgreSQL server (LEDGERWICK_TEST_PG_HOST): its cases are left out\n");
     }

@@ -18,9 +18,23 @@ quint32 le32(const unsigned char* p) {
 }
 
 enum : unsigned char {
-    Alpha = 0x01, DateType = 0x02, Short = 0x03, Long = 0x04, Currency = 0x05, Number = 0x06, Logical = 0x09,
-    MemoBlob = 0x0C, Blob = 0x0D, FmtMemo = 0x0E, Ole = 0x0F, Graphic = 0x10, TimeType = 0x14,
-    TimestampType = 0x15, AutoInc = 0x16, Bcd = 0x17, Bytes = 0x18
+    Alpha = 0x01,
+    DateType = 0x02,
+    Short = 0x03,
+    Long = 0x04,
+    Currency = 0x05,
+    Number = 0x06,
+    Logical = 0x09,
+    MemoBlob = 0x0C,
+    Blob = 0x0D,
+    FmtMemo = 0x0E,
+    Ole = 0x0F,
+    Graphic = 0x10,
+    TimeType = 0x14,
+    TimestampType = 0x15,
+    AutoInc = 0x16,
+    Bcd = 0x17,
+    Bytes = 0x18
 };
 
 // Day 1 of Paradox dates is 1 January of the year 1; Julian day 1721426.
@@ -193,8 +207,9 @@ private:
     void loadBlock(int number, bool walking = true);
     void finishWalk() {
         if (!m_countChecked && m_recordCount != m_headerCount) {
-            warn(QStringLiteral("The header of the table file \"%1\" counts %2 records but its data blocks hold %3; "
-                                "the %3 are read")
+            warn(QStringLiteral(
+                     "The header of the table file \"%1\" counts %2 records but its data blocks hold %3; "
+                     "the %3 are read")
                      .arg(m_path)
                      .arg(m_headerCount)
                      .arg(m_recordCount));
@@ -244,10 +259,13 @@ void ParadoxReader::readHeader() {
     const int versionId = head[0x39];
 
     if (versionId < 3 || versionId > 12) {
-        failTable(m_path, QStringLiteral("it is not a Paradox table of version 3 to 7 (version byte %1)").arg(versionId));
+        failTable(
+            m_path,
+            QStringLiteral("it is not a Paradox table of version 3 to 7 (version byte %1)").arg(versionId));
     }
     if (fileType != 0 && fileType != 2) {
-        failTable(m_path, QStringLiteral("it is a Paradox index or other file (type %1), not a table").arg(fileType));
+        failTable(m_path,
+                  QStringLiteral("it is a Paradox index or other file (type %1), not a table").arg(fileType));
     }
     if (maxTableSize < 1 || maxTableSize > 32) {
         failTable(m_path, QStringLiteral("its block size (%1 KB) is not one Paradox uses").arg(maxTableSize));
@@ -259,7 +277,9 @@ void ParadoxReader::readHeader() {
     const bool dataHeader = versionId >= 5;
     const qint64 fieldInfo = dataHeader ? 0x78 : 0x58;
     if (m_headerSize < fieldInfo || m_headerSize > size) {
-        failTable(m_path, QStringLiteral("its header size %1 does not fit the file of %2 bytes").arg(m_headerSize).arg(size));
+        failTable(m_path, QStringLiteral("its header size %1 does not fit the file of %2 bytes")
+                              .arg(m_headerSize)
+                              .arg(size));
     }
     if (numFields < 1 || numFields > 255) {
         failTable(m_path, QStringLiteral("it has %1 fields").arg(numFields));
@@ -274,7 +294,9 @@ void ParadoxReader::readHeader() {
     const int codePage = dataHeader ? le16(head + 0x6A) : 0;
     m_decoder = TextDecoder(codePage == 0 ? 437 : codePage);
     if (!m_decoder.known()) {
-        warn(QStringLiteral("The table file \"%1\" uses code page %2, which is read as 1252").arg(m_path).arg(codePage));
+        warn(QStringLiteral("The table file \"%1\" uses code page %2, which is read as 1252")
+                 .arg(m_path)
+                 .arg(codePage));
     }
 
     std::vector<unsigned char> header(static_cast<std::size_t>(m_headerSize));
@@ -346,7 +368,9 @@ void ParadoxReader::readHeader() {
             memoWarning = c.type != Bytes;
             break;
         default:
-            failTable(m_path, QStringLiteral("field %1 has the unknown type 0x%2").arg(i + 1).arg(c.type, 2, 16, QLatin1Char('0')));
+            failTable(m_path, QStringLiteral("field %1 has the unknown type 0x%2")
+                                  .arg(i + 1)
+                                  .arg(c.type, 2, 16, QLatin1Char('0')));
         }
         if (c.length == 0) {
             failTable(m_path, QStringLiteral("field %1 has the length 0").arg(i + 1));
@@ -357,7 +381,9 @@ void ParadoxReader::readHeader() {
         (void)memoWarning;
     }
     if (offset != m_recordSize) {
-        failTable(m_path, QStringLiteral("its record size %1 does not match its fields (%2 bytes)").arg(m_recordSize).arg(offset));
+        failTable(m_path, QStringLiteral("its record size %1 does not match its fields (%2 bytes)")
+                              .arg(m_recordSize)
+                              .arg(offset));
     }
     // Then the table name's pointer, one pointer per field name, the table name and the names.
     at += 2 * numFields + 4 + 4 * qint64(numFields) + (versionId >= 12 ? 261 : 79);
@@ -374,9 +400,11 @@ void ParadoxReader::readHeader() {
     }
     for (const Column& c : m_columns) {
         if (c.type == MemoBlob || c.type == FmtMemo || c.type == Blob || c.type == Ole || c.type == Graphic) {
-            warn(QStringLiteral("The table file \"%1\": the memo or binary field %2 is read as empty").arg(m_path, c.field.name));
+            warn(QStringLiteral("The table file \"%1\": the memo or binary field %2 is read as empty")
+                     .arg(m_path, c.field.name));
         } else if (c.type == Bytes) {
-            warn(QStringLiteral("The table file \"%1\": the binary field %2 is read as empty").arg(m_path, c.field.name));
+            warn(QStringLiteral("The table file \"%1\": the binary field %2 is read as empty")
+                     .arg(m_path, c.field.name));
         }
         m_fields.push_back(c.field);
     }
@@ -385,13 +413,16 @@ void ParadoxReader::readHeader() {
 
 void ParadoxReader::loadBlock(int number, bool walking) {
     if (walking && ++m_blocksVisited > m_maxBlocks) {
-        failTable(m_path, QStringLiteral("the chain of its data blocks goes round in a loop (at block %1)").arg(number));
+        failTable(
+            m_path,
+            QStringLiteral("the chain of its data blocks goes round in a loop (at block %1)").arg(number));
     }
     const qint64 offset = m_headerSize + qint64(number - 1) * m_blockSize;
     if (number < 1 || offset + m_blockSize > m_file.size()) {
-        failTable(m_path, QStringLiteral("a block pointer (%1) points past the end of the file, after record %2")
-                              .arg(number)
-                              .arg(m_recordCount));
+        failTable(m_path,
+                  QStringLiteral("a block pointer (%1) points past the end of the file, after record %2")
+                      .arg(number)
+                      .arg(m_recordCount));
     }
     if (!m_file.readAt(offset, m_block.data(), m_blockSize)) {
         failTable(m_path, QStringLiteral("block %1 cannot be read").arg(number));
@@ -511,7 +542,8 @@ void ParadoxReader::value(int column, Value& out) {
             leading = false;
             t.append(QLatin1Char(char('0' + nibble)));
         }
-        if (t == QLatin1String("-0") || (t.startsWith(QLatin1Char('-')) && t.count(QLatin1Char('0')) == t.size() - 1 - (decimals ? 1 : 0))) {
+        if (t == QLatin1String("-0") || (t.startsWith(QLatin1Char('-')) &&
+                                         t.count(QLatin1Char('0')) == t.size() - 1 - (decimals ? 1 : 0))) {
             t.remove(0, 1);
         }
         out.kind = Value::Kind::Decimal;

@@ -45,9 +45,10 @@ FieldType typeOfDeclared(const char* declared) {
     static const struct {
         const char* name;
         FieldType type;
-    } names[] = {{"TEXT", FieldType::Text},       {"INTEGER", FieldType::Integer}, {"REAL", FieldType::Double},
-                 {"NUMERIC", FieldType::Decimal}, {"DATE", FieldType::Date},       {"TIME", FieldType::Time},
-                 {"TIMESTAMP", FieldType::Timestamp}, {"BOOLEAN", FieldType::Logical}, {"BLOB", FieldType::Binary}};
+    } names[] = {
+        {"TEXT", FieldType::Text},           {"INTEGER", FieldType::Integer}, {"REAL", FieldType::Double},
+        {"NUMERIC", FieldType::Decimal},     {"DATE", FieldType::Date},       {"TIME", FieldType::Time},
+        {"TIMESTAMP", FieldType::Timestamp}, {"BOOLEAN", FieldType::Logical}, {"BLOB", FieldType::Binary}};
     for (const auto& n : names) {
         if (sqlite3_stricmp(declared, n.name) == 0) {
             return n.type;
@@ -334,7 +335,8 @@ int authorize(void* data, int action, const char* a, const char* b, const char*,
         if (a != nullptr && sqlite3_stricmp(a, guard->table.constData()) == 0) {
             return SQLITE_OK;
         }
-        guard->refusal = QStringLiteral("only the table itself may be read, not \"%1\"").arg(QString::fromUtf8(a));
+        guard->refusal =
+            QStringLiteral("only the table itself may be read, not \"%1\"").arg(QString::fromUtf8(a));
         return SQLITE_DENY;
     case SQLITE_FUNCTION:
         if (b != nullptr && sqlite3_stricmp(b, "load_extension") == 0) {
@@ -352,8 +354,8 @@ int authorize(void* data, int action, const char* a, const char* b, const char*,
 
 class TableQueryStream : public RangedStream {
 public:
-    TableQueryStream(std::unique_ptr<TableReader> reader, const QString& table, const QString& condition, int from,
-                     int to)
+    TableQueryStream(std::unique_ptr<TableReader> reader, const QString& table, const QString& condition,
+                     int from, int to)
         : RangedStream(from, to), m_reader(std::move(reader)), m_table(table) {
         m_shared.reader = m_reader.get();
         open();
@@ -378,7 +380,8 @@ protected:
             return false;
         }
         if (rc != SQLITE_ROW) {
-            const QString reason = m_shared.failure.isEmpty() ? QString::fromUtf8(sqlite3_errmsg(m_db)) : m_shared.failure;
+            const QString reason =
+                m_shared.failure.isEmpty() ? QString::fromUtf8(sqlite3_errmsg(m_db)) : m_shared.failure;
             const bool damaged = !m_shared.failure.isEmpty();
             finish();
             if (damaged) {
@@ -421,14 +424,17 @@ protected:
 private:
     [[noreturn]] void refuse(const QString& reason) {
         finish();
-        throw DataError(DataError::Kind::Query, QStringLiteral("The condition on table \"%1\" is refused: %2").arg(m_table, reason));
+        throw DataError(DataError::Kind::Query,
+                        QStringLiteral("The condition on table \"%1\" is refused: %2").arg(m_table, reason));
     }
 
     void open() {
         if (sqlite3_open_v2(":memory:", &m_db,
-                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_PRIVATECACHE | SQLITE_OPEN_NOMUTEX,
+                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_PRIVATECACHE |
+                                SQLITE_OPEN_NOMUTEX,
                             nullptr) != SQLITE_OK) {
-            const QString reason = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("out of memory");
+            const QString reason =
+                m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("out of memory");
             finish();
             throw DataError(DataError::Kind::Query, QStringLiteral("SQLite cannot start: %1").arg(reason));
         }
@@ -469,8 +475,9 @@ private:
             }
             const QString reason = QString::fromUtf8(sqlite3_errmsg(m_db));
             finish();
-            throw DataError(DataError::Kind::Query,
-                            QStringLiteral("The condition on table \"%1\" is wrong: %2").arg(m_table, reason));
+            throw DataError(
+                DataError::Kind::Query,
+                QStringLiteral("The condition on table \"%1\" is wrong: %2").arg(m_table, reason));
         }
         // Anything but blanks and comments after the statement is a second one.
         if (tail != nullptr && hasSecondStatement(QStringLiteral(";") + QString::fromUtf8(tail))) {

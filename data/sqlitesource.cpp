@@ -31,8 +31,8 @@ Field declaredField(const QString& name, const char* declaredType) {
         f.type = FieldType::Timestamp;
     } else if (base.contains(QLatin1String("INT"))) {
         f.type = FieldType::Integer;
-    } else if (base.isEmpty() || base.contains(QLatin1String("CHAR")) || base.contains(QLatin1String("CLOB")) ||
-               base.contains(QLatin1String("TEXT"))) {
+    } else if (base.isEmpty() || base.contains(QLatin1String("CHAR")) ||
+               base.contains(QLatin1String("CLOB")) || base.contains(QLatin1String("TEXT"))) {
         f.type = FieldType::Text;
     } else if (base.contains(QLatin1String("BLOB"))) {
         f.type = FieldType::Binary;
@@ -59,11 +59,13 @@ public:
         const int rc = sqlite3_open_v2(QFile::encodeName(file).constData(), &m_db,
                                        SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
         if (rc != SQLITE_OK) {
-            const QString reason = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("out of memory");
+            const QString reason =
+                m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("out of memory");
             sqlite3_close_v2(m_db);
             m_db = nullptr;
-            throw DataError(DataError::Kind::Source,
-                            QStringLiteral("Cannot open the database of alias \"%1\": %2").arg(alias, reason));
+            throw DataError(
+                DataError::Kind::Source,
+                QStringLiteral("Cannot open the database of alias \"%1\": %2").arg(alias, reason));
         }
         sqlite3_db_config(m_db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
         sqlite3_db_config(m_db, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
@@ -81,8 +83,8 @@ private:
 
 class SqliteStream : public RangedStream {
 public:
-    SqliteStream(std::shared_ptr<Database> db, sqlite3_stmt* stmt, std::vector<Field> fields, const QString& alias,
-                 int from, int to)
+    SqliteStream(std::shared_ptr<Database> db, sqlite3_stmt* stmt, std::vector<Field> fields,
+                 const QString& alias, int from, int to)
         : RangedStream(from, to), m_db(std::move(db)), m_stmt(stmt), m_alias(alias) {
         m_fields = std::move(fields);
     }
@@ -101,8 +103,9 @@ protected:
         if (rc != SQLITE_ROW) {
             const QString reason = QString::fromUtf8(sqlite3_errmsg(m_db->handle()));
             finish();
-            throw DataError(DataError::Kind::Query,
-                            QStringLiteral("Reading the records of alias \"%1\" failed: %2").arg(m_alias, reason));
+            throw DataError(
+                DataError::Kind::Query,
+                QStringLiteral("Reading the records of alias \"%1\" failed: %2").arg(m_alias, reason));
         }
         if (record != nullptr) {
             record->resize(m_fields.size());
@@ -181,16 +184,19 @@ public:
         : m_alias(alias), m_db(std::make_shared<Database>(file, alias)) {}
 
     std::vector<Field> fields(const QString& table) override {
-        sqlite3_stmt* stmt = prepare(QStringLiteral("SELECT * FROM ") + quoted(table), table, DataError::Kind::Table);
+        sqlite3_stmt* stmt =
+            prepare(QStringLiteral("SELECT * FROM ") + quoted(table), table, DataError::Kind::Table);
         std::vector<Field> fields = fieldsOf(stmt);
         sqlite3_finalize(stmt);
         return fields;
     }
 
-    std::unique_ptr<RecordStream> query(const QString& table, const QString& condition, int from, int to) override {
+    std::unique_ptr<RecordStream> query(const QString& table, const QString& condition, int from,
+                                        int to) override {
         if (hasSecondStatement(condition)) {
-            throw DataError(DataError::Kind::Query,
-                            QStringLiteral("The condition holds more than one statement; only one is allowed"));
+            throw DataError(
+                DataError::Kind::Query,
+                QStringLiteral("The condition holds more than one statement; only one is allowed"));
         }
         // The table first, so that a missing table is told as one.
         fields(table);
@@ -203,7 +209,8 @@ public:
         sqlite3_stmt* stmt = prepare(statement, table, DataError::Kind::Query);
         if (!sqlite3_stmt_readonly(stmt)) {
             sqlite3_finalize(stmt);
-            throw DataError(DataError::Kind::Query, QStringLiteral("The condition would change the database"));
+            throw DataError(DataError::Kind::Query,
+                            QStringLiteral("The condition would change the database"));
         }
         return std::make_unique<SqliteStream>(m_db, stmt, fieldsOf(stmt), m_alias, from, to);
     }
@@ -213,18 +220,22 @@ private:
         const QByteArray utf8 = sql.toUtf8();
         sqlite3_stmt* stmt = nullptr;
         const char* tail = nullptr;
-        if (sqlite3_prepare_v3(m_db->handle(), utf8.constData(), int(utf8.size()), 0, &stmt, &tail) != SQLITE_OK ||
+        if (sqlite3_prepare_v3(m_db->handle(), utf8.constData(), int(utf8.size()), 0, &stmt, &tail) !=
+                SQLITE_OK ||
             stmt == nullptr) {
             const QString reason = QString::fromUtf8(sqlite3_errmsg(m_db->handle()));
             sqlite3_finalize(stmt);
             throw DataError(kind, kind == DataError::Kind::Table
-                                      ? QStringLiteral("The table \"%1\" of alias \"%2\" cannot be read: %3").arg(table, m_alias, reason)
-                                      : QStringLiteral("The query on table \"%1\" of alias \"%2\" failed: %3").arg(table, m_alias, reason));
+                                      ? QStringLiteral("The table \"%1\" of alias \"%2\" cannot be read: %3")
+                                            .arg(table, m_alias, reason)
+                                      : QStringLiteral("The query on table \"%1\" of alias \"%2\" failed: %3")
+                                            .arg(table, m_alias, reason));
         }
         if (tail != nullptr && hasSecondStatement(QStringLiteral(";") + QString::fromUtf8(tail))) {
             sqlite3_finalize(stmt);
-            throw DataError(DataError::Kind::Query,
-                            QStringLiteral("The condition holds more than one statement; only one is allowed"));
+            throw DataError(
+                DataError::Kind::Query,
+                QStringLiteral("The condition holds more than one statement; only one is allowed"));
         }
         return stmt;
     }
@@ -233,7 +244,8 @@ private:
         std::vector<Field> fields;
         const int n = sqlite3_column_count(stmt);
         for (int i = 0; i < n; ++i) {
-            fields.push_back(declaredField(QString::fromUtf8(sqlite3_column_name(stmt, i)), sqlite3_column_decltype(stmt, i)));
+            fields.push_back(declaredField(QString::fromUtf8(sqlite3_column_name(stmt, i)),
+                                           sqlite3_column_decltype(stmt, i)));
         }
         return fields;
     }

@@ -12,14 +12,14 @@
 
 #include <charconv>
 
+#include <QHash>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlField>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QHash>
-#include <QRegularExpression>
 #include <QVariant>
 
 namespace lw::data {
@@ -57,13 +57,15 @@ FieldType sqliteDeclaredType(const QString& declared) {
     if (t.contains(QLatin1String("INT"))) {
         return FieldType::Integer;
     }
-    if (t.contains(QLatin1String("CHAR")) || t.contains(QLatin1String("CLOB")) || t.contains(QLatin1String("TEXT"))) {
+    if (t.contains(QLatin1String("CHAR")) || t.contains(QLatin1String("CLOB")) ||
+        t.contains(QLatin1String("TEXT"))) {
         return FieldType::Text;
     }
     if (t.contains(QLatin1String("BLOB"))) {
         return FieldType::Binary;
     }
-    if (t.contains(QLatin1String("REAL")) || t.contains(QLatin1String("FLOA")) || t.contains(QLatin1String("DOUB"))) {
+    if (t.contains(QLatin1String("REAL")) || t.contains(QLatin1String("FLOA")) ||
+        t.contains(QLatin1String("DOUB"))) {
         return FieldType::Double;
     }
     if (t.contains(QLatin1String("BOOL"))) {
@@ -175,7 +177,8 @@ void toValue(const QVariant& v, FieldType hint, int decimals, Value& out) {
         if (hint == FieldType::Decimal && decimals > 0) {
             out.kind = Value::Kind::Decimal;
             out.number = double(v.toLongLong());
-            out.text = QString::number(v.toLongLong()) + QLatin1Char('.') + QString(decimals, QLatin1Char('0'));
+            out.text =
+                QString::number(v.toLongLong()) + QLatin1Char('.') + QString(decimals, QLatin1Char('0'));
             return;
         }
         out.kind = Value::Kind::Integer;
@@ -262,8 +265,9 @@ protected:
             const QSqlError error = m_query.lastError();
             finish();
             if (error.isValid() && error.type() != QSqlError::NoError) {
-                throw DataError(DataError::Kind::Query, QStringLiteral("Reading the records of alias \"%1\" failed: %2")
-                                                            .arg(m_alias, errorText(error)));
+                throw DataError(DataError::Kind::Query,
+                                QStringLiteral("Reading the records of alias \"%1\" failed: %2")
+                                    .arg(m_alias, errorText(error)));
             }
             return false;
         }
@@ -299,7 +303,6 @@ private:
     QString m_alias;
 };
 
-
 #ifdef LW_HAVE_LIBPQ
 // PostgreSQL's rows straight from libpq on the connection Qt opened: single-row mode in a
 // read-only transaction, values converted from their text by the column's type.
@@ -316,10 +319,14 @@ public:
             case 16:
                 f.type = FieldType::Logical;
                 break;
-            case 20: case 21: case 23: case 26:
+            case 20:
+            case 21:
+            case 23:
+            case 26:
                 f.type = FieldType::Integer;
                 break;
-            case 700: case 701:
+            case 700:
+            case 701:
                 f.type = FieldType::Double;
                 break;
             case 1700:
@@ -332,10 +339,12 @@ public:
             case 1082:
                 f.type = FieldType::Date;
                 break;
-            case 1083: case 1266:
+            case 1083:
+            case 1266:
                 f.type = FieldType::Time;
                 break;
-            case 1114: case 1184:
+            case 1114:
+            case 1184:
                 f.type = FieldType::Timestamp;
                 break;
             case 17:
@@ -371,11 +380,13 @@ protected:
             finish();
             return false;
         }
-        const QString reason = QString::fromUtf8(r ? PQresultErrorMessage(r) : PQerrorMessage(m_conn)).trimmed();
+        const QString reason =
+            QString::fromUtf8(r ? PQresultErrorMessage(r) : PQerrorMessage(m_conn)).trimmed();
         PQclear(r);
         finish();
-        throw DataError(DataError::Kind::Query,
-                        QStringLiteral("Reading the records of alias \"%1\" failed: %2").arg(m_alias, reason));
+        throw DataError(
+            DataError::Kind::Query,
+            QStringLiteral("Reading the records of alias \"%1\" failed: %2").arg(m_alias, reason));
     }
 
     void finish() override {
@@ -463,7 +474,8 @@ private:
 PGconn* pgConnection(const QSqlDatabase& db) {
     const QVariant handle = db.driver()->handle();
     // Qt registers the handle under the name of the struct behind libpq's typedef.
-    if (!handle.isValid() || (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0)) {
+    if (!handle.isValid() ||
+        (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0)) {
         return nullptr;
     }
     return *static_cast<PGconn* const*>(handle.constData());
@@ -486,17 +498,21 @@ public:
         QSqlDatabase db = QSqlDatabase::database(m_connection, false);
         QSqlQuery query(db);
         query.setForwardOnly(true);
-        if (!query.exec(QStringLiteral("SELECT * FROM %1 WHERE 1 = 0").arg(quoteTableName(m_source.driver, table)))) {
-            throw DataError(DataError::Kind::Table, QStringLiteral("The table \"%1\" of alias \"%2\" cannot be read: %3")
-                                                        .arg(table, m_alias, errorText(query.lastError())));
+        if (!query.exec(
+                QStringLiteral("SELECT * FROM %1 WHERE 1 = 0").arg(quoteTableName(m_source.driver, table)))) {
+            throw DataError(DataError::Kind::Table,
+                            QStringLiteral("The table \"%1\" of alias \"%2\" cannot be read: %3")
+                                .arg(table, m_alias, errorText(query.lastError())));
         }
         return fieldsOf(query.record(), table);
     }
 
-    std::unique_ptr<RecordStream> query(const QString& table, const QString& condition, int from, int to) override {
+    std::unique_ptr<RecordStream> query(const QString& table, const QString& condition, int from,
+                                        int to) override {
         if (hasSecondStatement(condition)) {
-            throw DataError(DataError::Kind::Query,
-                            QStringLiteral("The condition holds more than one statement; only one is allowed"));
+            throw DataError(
+                DataError::Kind::Query,
+                QStringLiteral("The condition holds more than one statement; only one is allowed"));
         }
         std::vector<Field> tableFields = fields(table);
         QSqlDatabase db = QSqlDatabase::database(m_connection, false);
@@ -509,8 +525,10 @@ public:
         if (transaction) {
             QSqlQuery start(db);
             if (!start.exec(QStringLiteral("START TRANSACTION READ ONLY"))) {
-                throw DataError(DataError::Kind::Query, QStringLiteral("The database of alias \"%1\" refuses a read-only transaction: %2")
-                                                            .arg(m_alias, errorText(start.lastError())));
+                throw DataError(
+                    DataError::Kind::Query,
+                    QStringLiteral("The database of alias \"%1\" refuses a read-only transaction: %2")
+                        .arg(m_alias, errorText(start.lastError())));
             }
         }
         // The statement's own terminator, and any comment after it, are left out: the driver
@@ -525,8 +543,9 @@ public:
             if (transaction) {
                 QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
             }
-            throw DataError(DataError::Kind::Query, QStringLiteral("The query on table \"%1\" of alias \"%2\" failed: %3")
-                                                        .arg(table, m_alias, reason));
+            throw DataError(DataError::Kind::Query,
+                            QStringLiteral("The query on table \"%1\" of alias \"%2\" failed: %3")
+                                .arg(table, m_alias, reason));
         }
         // The columns of the result, typed as the table declares them where their names match.
         std::vector<Field> resultFields = fieldsOf(query.record(), table);
@@ -538,8 +557,8 @@ public:
                 }
             }
         }
-        return std::make_unique<SqlStream>(std::move(query), std::move(resultFields), transaction, m_connection,
-                                           m_alias, from, to);
+        return std::make_unique<SqlStream>(std::move(query), std::move(resultFields), transaction,
+                                           m_connection, m_alias, from, to);
     }
 
 private:
@@ -555,8 +574,8 @@ private:
     }
 
 #ifdef LW_HAVE_LIBPQ
-    std::unique_ptr<RecordStream> queryPostgres(PGconn* conn, const QString& table, const QString& condition, int from,
-                                                int to) {
+    std::unique_ptr<RecordStream> queryPostgres(PGconn* conn, const QString& table, const QString& condition,
+                                                int from, int to) {
         auto fail = [&](const QString& what, const QString& reason) {
             while (PGresult* r = PQgetResult(conn)) {
                 PQclear(r);
@@ -569,18 +588,22 @@ private:
         const QString startError = QString::fromUtf8(PQresultErrorMessage(start));
         PQclear(start);
         if (!started) {
-            fail(QStringLiteral("The query on table \"%1\" of alias \"%2\" cannot start a read-only transaction: %3"), startError);
+            fail(QStringLiteral(
+                     "The query on table \"%1\" of alias \"%2\" cannot start a read-only transaction: %3"),
+                 startError);
         }
         // The extended protocol takes exactly one statement.
         const QByteArray sql = statementFor(table, condition).toUtf8();
         if (!PQsendQueryParams(conn, sql.constData(), 0, nullptr, nullptr, nullptr, nullptr, 0) ||
             !PQsetSingleRowMode(conn)) {
-            fail(QStringLiteral("The query on table \"%1\" of alias \"%2\" failed: %3"), QString::fromUtf8(PQerrorMessage(conn)));
+            fail(QStringLiteral("The query on table \"%1\" of alias \"%2\" failed: %3"),
+                 QString::fromUtf8(PQerrorMessage(conn)));
         }
         PGresult* first = PQgetResult(conn);
         const ExecStatusType status = first ? PQresultStatus(first) : PGRES_FATAL_ERROR;
         if (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK) {
-            const QString reason = QString::fromUtf8(first ? PQresultErrorMessage(first) : PQerrorMessage(conn));
+            const QString reason =
+                QString::fromUtf8(first ? PQresultErrorMessage(first) : PQerrorMessage(conn));
             PQclear(first);
             fail(QStringLiteral("The query on table \"%1\" of alias \"%2\" failed: %3"), reason);
         }
@@ -614,7 +637,8 @@ private:
             Field field;
             field.name = f.name();
             const auto it = declared.constFind(f.name().toCaseFolded());
-            field.type = it != declared.constEnd() ? sqliteDeclaredType(*it) : qtFieldType(f, isPostgres(m_source));
+            field.type =
+                it != declared.constEnd() ? sqliteDeclaredType(*it) : qtFieldType(f, isPostgres(m_source));
             field.size = std::max(0, f.length());
             field.decimals = std::max(0, f.precision());
             if (it != declared.constEnd()) {

@@ -22,7 +22,8 @@ bool digits(const char* s, int n, int& out) {
 
 bool parseDate(const char* s, qsizetype n, QDate& out) {
     int y = 0, m = 0, d = 0;
-    if (n < 10 || s[4] != '-' || s[7] != '-' || !digits(s, 4, y) || !digits(s + 5, 2, m) || !digits(s + 8, 2, d)) {
+    if (n < 10 || s[4] != '-' || s[7] != '-' || !digits(s, 4, y) || !digits(s + 5, 2, m) ||
+        !digits(s + 8, 2, d)) {
         return false;
     }
     out = QDate(y, m, d);
@@ -64,7 +65,8 @@ void setDecimal(Value& out, double d, int decimals) {
         out.text = QString::number(d, 'f', std::max(decimals, 0));
         return;
     }
-    static const double scale[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    static const double scale[] = {1,   1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
     const double scaled = std::fabs(d) * scale[decimals];
     if (scaled >= 9e18) {
         out.text = QString::number(d, 'f', decimals);
