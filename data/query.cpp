@@ -89,10 +89,13 @@ int isoDate(const QDate& date, char* out) {
 
 // What the virtual table shares with the stream that made it. Each cursor reads the file with a
 // reader of its own, so that a subquery over the same table has its own place in it.
+struct Cursor;
+
 struct Shared {
     TableReader* reader = nullptr; // the stream's, for the fields
     QString failure;
     QStringList warnings;
+    std::vector<Cursor*> cursors; // those open now
     void addWarnings(const QStringList& more) {
         for (const QString& w : more) {
             if (!warnings.contains(w)) {
@@ -171,6 +174,7 @@ int openCursor(sqlite3_vtab* vtab, sqlite3_vtab_cursor** out) {
         return readerFailed(table, e);
     }
     cursor->reader->setNumbersOnly(true);
+    table->shared->cursors.push_back(cursor.get());
     *out = &cursor.release()->base;
     return SQLITE_OK;
 }
@@ -184,7 +188,9 @@ TableReader* readerOf(sqlite3_vtab_cursor* c) {
 }
 
 int closeCursor(sqlite3_vtab_cursor* c) {
-    tableOf(c)->shared->addWarnings(readerOf(c)->warnings());
+    Shared* shared = tableOf(c)->shared;
+    shared->addWarnings(readerOf(c)->warnings());
+    std::erase(shared->cursors, reinterpret_cast<Cursor*>(c));
     delete reinterpret_cast<Cursor*>(c);
     return SQLITE_OK;
 }
@@ -394,9 +400,20 @@ protected:
             return true;
         }
         if (m_rowMode) {
-            // The record itself, read where SQLite found it.
+            // The record itself, read where SQLite found it: from the cursor that stands on it
+            // (an unsorted result), else from the file.
+            const qint64 rowid = sqlite3_column_int64(m_stmt, 0);
+            for (Cursor* cursor : m_shared.cursors) {
+                if (!cursor->eof && cursor->reader->position() == rowid) {
+                    TableReader& reader = *cursor->reader;
+                    reader.setNumbersOnly(false);
+                    readRecord(reader, *record);
+                    reader.setNumbersOnly(true);
+                    return true;
+                }
+            }
             const qsizetype known = m_reader->warnings().size();
-            m_reader->seek(sqlite3_column_int64(m_stmt, 0));
+            m_reader->seek(rowid);
             readRecord(*m_reader, *record);
             if (m_reader->warnings().size() != known) {
                 addWarnings(m_reader->warnings());
@@ -412,8 +429,10 @@ protected:
 
     void finish() override {
         if (m_stmt != nullptr) {
+            // Finalizing closes the cursors, which hand over what their readers had to say.
             sqlite3_finalize(m_stmt);
             m_stmt = nullptr;
+            addWarnings(m_shared.warnings);
         }
         if (m_db != nullptr) {
             sqlite3_close_v2(m_db);

@@ -606,6 +606,13 @@ private slots:
                                                    {lwtest::dbfRecord(fields, {"a", "1"}),
                                                     lwtest::dbfRecord(fields, {"b", "2"})})));
         QStringList warnings;
+        {
+            // Through a condition the same is said.
+            auto stream = DataSource::open({false, dir})
+                              ->query(QStringLiteral("NOMEMO.DBF"), QStringLiteral("where NAME > 'a'"), 0, 0);
+            QCOMPARE(lwtest::rows(*stream, false), QStringList({"b|null"}));
+            QCOMPARE(stream->warnings().size(), 2);
+        }
         QCOMPARE(ourRows(dir, QStringLiteral("NOMEMO.DBF"), &warnings),
                  QStringList({"NAME|NOTE", "a|null", "b|null"}));
         QCOMPARE(warnings.size(), 2);
