@@ -8,6 +8,15 @@ namespace lw::data {
 
 namespace {
 
+// Latin-1 bytes into text, reusing its storage.
+void assignLatin1(QString& text, const char* bytes, qsizetype length) {
+    text.resize(length);
+    char16_t* d = reinterpret_cast<char16_t*>(text.data());
+    for (qsizetype i = 0; i < length; ++i) {
+        d[i] = static_cast<unsigned char>(bytes[i]);
+    }
+}
+
 bool digits(const char* s, int n, int& out) {
     int v = 0;
     for (int i = 0; i < n; ++i) {
@@ -93,7 +102,7 @@ void setDecimal(Value& out, double d, int decimals) {
     if (d < 0 && !zero) {
         buf[--at] = '-';
     }
-    out.text = QString::fromLatin1(buf + at, qsizetype(sizeof buf) - at);
+    assignLatin1(out.text, buf + at, qsizetype(sizeof buf) - at);
 }
 
 bool setDecimalText(Value& out, const char* text, qsizetype length) {
@@ -105,7 +114,7 @@ bool setDecimalText(Value& out, const char* text, qsizetype length) {
     }
     out.kind = Value::Kind::Decimal;
     out.number = d;
-    out.text = QString::fromLatin1(text, length);
+    assignLatin1(out.text, text, length);
     return true;
 }
 
