@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 
 #include <charconv>
 #include <cstring>
@@ -134,7 +135,7 @@ public:
             const void* mark = std::memchr(chunk, 0x1A, std::size_t(n));
             const qint64 take = mark ? static_cast<const char*>(mark) - chunk : n;
             if (out.size() + take > memoLimit) {
-                warnings.append(QStringLiteral("a memo longer than %1 bytes was cut").arg(memoLimit));
+                cutWarning(warnings);
                 out.append(chunk, qsizetype(memoLimit - out.size()));
                 return;
             }
@@ -147,6 +148,17 @@ public:
     }
 
 private:
+    // Said once, however many memos are cut.
+    void cutWarning(QStringList& warnings) const {
+        const QString text =
+            QStringLiteral("The memo file \"%1\": a memo longer than %2 bytes was cut to that length")
+                .arg(m_file.path())
+                .arg(memoLimit);
+        if (!warnings.contains(text)) {
+            warnings.append(text);
+        }
+    }
+
     [[noreturn]] void pastEnd(quint32 block) {
         throw std::out_of_range(
             QStringLiteral("its memo (block %1) runs past the end of the memo file \"%2\"")
@@ -157,7 +169,7 @@ private:
 
     void readBounded(qint64 at, qint64 length, QByteArray& out, QStringList& warnings) {
         if (length > memoLimit) {
-            warnings.append(QStringLiteral("a memo longer than %1 bytes was cut").arg(memoLimit));
+            cutWarning(warnings);
             length = memoLimit;
         }
         out.resize(qsizetype(length));
@@ -282,7 +294,13 @@ private:
             m_path,
             QStringLiteral("record %1, field %2: %3").arg(m_currentIndex + 1).arg(c.field.name, reason));
     }
+    // Said once for each field and kind of fault, naming the first record that has it.
     void warnValue(const Column& c, const QString& what) {
+        const QString key = c.field.name + QLatin1Char('\n') + what;
+        if (m_warnedValues.contains(key)) {
+            return;
+        }
+        m_warnedValues.insert(key);
         warn(QStringLiteral("The table file \"%1\": %2 in field %3 (first at record %4) read as empty")
                  .arg(m_path, what, c.field.name)
                  .arg(m_currentIndex + 1));
@@ -308,7 +326,7 @@ private:
     qint64 m_currentIndex = -1;
     const unsigned char* m_current = nullptr;
     QByteArray m_memoBytes;
-    QString m_scratch;
+    QSet<QString> m_warnedValues;
 };
 
 void DbfReader::readHeader() {

@@ -618,6 +618,21 @@ private slots:
         QCOMPARE(warnings.size(), 2);
         QVERIFY(warnings.join('\n').contains("memo file of the table file"));
         QVERIFY(warnings.join('\n').contains("unknown language driver 0x7f"));
+
+        // Bad values: read as empty, said once for each field, naming the first record.
+        const QList<DbfField> dated = {{"DAY", 'D', 8}, {"OK", 'L', 1}};
+        QList<QByteArray> records;
+        for (int i = 0; i < 50; ++i)
+            records << lwtest::dbfRecord(dated, {i % 2 ? "20241301" : "20240101", i % 2 ? "x" : "T"});
+        QVERIFY(lwtest::writeFile(dir + "/BAD.DBF", lwtest::dbfTable(0x03, 0x03, dated, records)));
+        QCOMPARE(ourRows(dir, QStringLiteral("BAD.DBF"), &warnings).value(2), QStringLiteral("null|null"));
+        QCOMPARE(warnings,
+                 QStringList({"The table file \"" + dir +
+                                  "/BAD.DBF\": a date that is not one in field DAY (first at record 2) "
+                                  "read as empty",
+                              "The table file \"" + dir +
+                                  "/BAD.DBF\": a logical value that is not one in field OK (first at "
+                                  "record 2) read as empty"}));
 #ifdef LW_PXFIXTURE
         // The NAME field of a pxlib table made a memo field (same size): read as empty, said once.
         const QString file = dir + "/memo.db";
@@ -632,6 +647,15 @@ private slots:
         QVERIFY(rows[1].startsWith("null|1900-01-01"));
         QCOMPARE(warnings, QStringList({"The table file \"" + file +
                                         "\": the memo or binary field NAME is read as empty"}));
+
+        // A Paradox header that counts more records than its blocks hold: the blocks are read.
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.seek(6));
+        f.write("\x09\x00\x00\x00", 4);
+        f.close();
+        QCOMPARE(ourRows(dir, QStringLiteral("memo.db"), &warnings).size(), 6);
+        QVERIFY2(warnings.join('\n').contains("counts 9 records but its data blocks hold 5"),
+                 qPrintable(warnings.join('\n')));
 #endif
     }
 
