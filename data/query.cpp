@@ -531,11 +531,16 @@ private:
             return;
         }
         for (std::size_t i = 0; i < own.size(); ++i) {
-            if (m_fields[i].name != own[i].name || m_fields[i].type != own[i].type) {
+            if (m_fields[i].name != own[i].name || m_fields[i].type != own[i].type ||
+                own[i].name.compare(QLatin1String("lw_rowid"), Qt::CaseInsensitive) == 0) {
                 return;
             }
         }
-        const QByteArray sql = "SELECT rowid FROM " + quoted(m_table) + ' ' + condition.toUtf8();
+        // The user's statement stays whole inside, so that "ORDER BY 2" still means the second
+        // field; SQLite flattens it and computes the rowid alone.
+        const qsizetype end = statementEnd(condition);
+        const QByteArray sql = "SELECT lw_rowid FROM (SELECT *, rowid AS lw_rowid FROM " + quoted(m_table) +
+                               ' ' + (end < 0 ? condition : condition.left(end)).toUtf8() + "\n)";
         sqlite3_stmt* rows = nullptr;
         if (sqlite3_prepare_v3(m_db, sql.constData(), int(sql.size()), 0, &rows, nullptr) != SQLITE_OK ||
             rows == nullptr || sqlite3_column_count(rows) != 1 || !sqlite3_stmt_readonly(rows)) {

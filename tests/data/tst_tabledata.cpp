@@ -176,7 +176,9 @@ private slots:
             << "where NAME = 'Ada' union all SELECT * FROM \"PEOPLE.DBF\" where CITY = 'Oban'" << 0 << 0 << 2;
         QTest::newRow("limit and offset") << "order by VISITS limit 2 offset 1" << 0 << 0 << 2;
         QTest::newRow("semicolons in quotes and comments")
-            << "where NAME <> 'x; DELETE' and CITY <> 'y;''z' /* ; DROP */ order by NAME -- ; more" << 0 << 0 << 6;
+            << "where NAME <> 'x; DELETE' and CITY <> 'y;''z' /* ; DROP */ order by NAME -- ; more" << 0 << 0
+            << 6;
+        QTest::newRow("order by a column number") << "order by 1 desc" << 0 << 0 << 6;
         QTest::newRow("trailing semicolon and comment") << "order by NAME; -- sorted" << 0 << 0 << 6;
     }
 
