@@ -30,8 +30,8 @@ public:
 private:
     int m_codePage = 1252;
     bool m_known = true;
-    const char16_t* m_high = nullptr;  // single-byte pages
-    QByteArray m_decoderName;          // multi-byte pages (through QStringDecoder)
+    const char16_t* m_high = nullptr; // single-byte pages
+    QByteArray m_decoderName;         // multi-byte pages (through QStringDecoder)
 };
 
 } // namespace lw::data

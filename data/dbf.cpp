@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 
 #include <charconv>
 #include <cstring>
@@ -27,7 +28,20 @@ quint64 le64(const unsigned char* p) {
 }
 
 // How the bytes of a field become a value.
-enum class Decode { Char, Varchar, Numeric, Float, Date, Logical, Memo, Int32, Double8, Currency, DateTime, Binary };
+enum class Decode {
+    Char,
+    Varchar,
+    Numeric,
+    Float,
+    Date,
+    Logical,
+    Memo,
+    Int32,
+    Double8,
+    Currency,
+    DateTime,
+    Binary
+};
 
 struct Column {
     Field field;
@@ -76,10 +90,11 @@ public:
         out.clear();
         const qint64 start = qint64(block) * m_blockSize;
         if (start >= m_file.size()) {
-            throw std::out_of_range(QStringLiteral("its memo pointer (block %1) is past the end of the memo file \"%2\"")
-                                        .arg(block)
-                                        .arg(m_file.path())
-                                        .toStdString());
+            throw std::out_of_range(
+                QStringLiteral("its memo pointer (block %1) is past the end of the memo file \"%2\"")
+                    .arg(block)
+                    .arg(m_file.path())
+                    .toStdString());
         }
         if (m_layout == Layout::Fpt) {
             unsigned char head[8];
@@ -120,7 +135,7 @@ public:
             const void* mark = std::memchr(chunk, 0x1A, std::size_t(n));
             const qint64 take = mark ? static_cast<const char*>(mark) - chunk : n;
             if (out.size() + take > memoLimit) {
-                warnings.append(QStringLiteral("a memo longer than %1 bytes was cut").arg(memoLimit));
+                cutWarning(warnings);
                 out.append(chunk, qsizetype(memoLimit - out.size()));
                 return;
             }
@@ -133,16 +148,28 @@ public:
     }
 
 private:
+    // Said once, however many memos are cut.
+    void cutWarning(QStringList& warnings) const {
+        const QString text =
+            QStringLiteral("The memo file \"%1\": a memo longer than %2 bytes was cut to that length")
+                .arg(m_file.path())
+                .arg(memoLimit);
+        if (!warnings.contains(text)) {
+            warnings.append(text);
+        }
+    }
+
     [[noreturn]] void pastEnd(quint32 block) {
-        throw std::out_of_range(QStringLiteral("its memo (block %1) runs past the end of the memo file \"%2\"")
-                                    .arg(block)
-                                    .arg(m_file.path())
-                                    .toStdString());
+        throw std::out_of_range(
+            QStringLiteral("its memo (block %1) runs past the end of the memo file \"%2\"")
+                .arg(block)
+                .arg(m_file.path())
+                .toStdString());
     }
 
     void readBounded(qint64 at, qint64 length, QByteArray& out, QStringList& warnings) {
         if (length > memoLimit) {
-            warnings.append(QStringLiteral("a memo longer than %1 bytes was cut").arg(memoLimit));
+            cutWarning(warnings);
             length = memoLimit;
         }
         out.resize(qsizetype(length));
@@ -171,8 +198,12 @@ bool isVisualFoxPro(unsigned char version) {
 bool knownVersion(unsigned char version) {
     switch (version) {
     case 0x02: // FoxBASE
-    case 0x30: case 0x31: case 0x32: // Visual FoxPro
-    case 0xF5: case 0xE5: case 0xFB: // FoxPro 2.x
+    case 0x30:
+    case 0x31:
+    case 0x32: // Visual FoxPro
+    case 0xF5:
+    case 0xE5:
+    case 0xFB: // FoxPro 2.x
         return true;
     default:
         // dBASE III+, IV and 5: the low three bits say 3; the high ones say memo and SQL tables.
@@ -195,14 +226,15 @@ public:
             if (index < m_bufferFirst || index >= m_bufferFirst + m_bufferFilled) {
                 fill(index);
             }
-            const unsigned char* record =
-                reinterpret_cast<const unsigned char*>(m_buffer.data()) + (index - m_bufferFirst) * m_recordSize;
+            const unsigned char* record = reinterpret_cast<const unsigned char*>(m_buffer.data()) +
+                                          (index - m_bufferFirst) * m_recordSize;
             if (record[0] == '*') {
                 continue;
             }
             if (record[0] == 0x1A) {
                 // An end-of-file mark where the header promised more records.
-                warn(QStringLiteral("The table file \"%1\" ends at record %2 although its header counts %3 records")
+                warn(QStringLiteral(
+                         "The table file \"%1\" ends at record %2 although its header counts %3 records")
                          .arg(m_path)
                          .arg(index + 1)
                          .arg(m_count));
@@ -223,6 +255,21 @@ public:
     }
 
     qint64 recordNumber() const override { return m_currentIndex + 1; }
+    qint64 position() const override { return m_currentIndex; }
+
+    void seek(qint64 index) override {
+        if (index < 0 || index >= m_count) {
+            failTable(m_path, QStringLiteral("there is no record %1").arg(index + 1));
+        }
+        if (index < m_bufferFirst || index >= m_bufferFirst + m_bufferFilled) {
+            // Records asked for in order are read ahead a buffer at a time; one asked for out
+            // of order (a sorted result) alone.
+            fill(index, index == m_currentIndex + 1 ? m_bufferRecords : 1);
+        }
+        m_current =
+            reinterpret_cast<const unsigned char*>(m_buffer.data()) + (index - m_bufferFirst) * m_recordSize;
+        m_currentIndex = index;
+    }
 
     void value(int column, Value& out) override;
     bool textUtf8(int column, std::string& out) override;
@@ -230,7 +277,7 @@ public:
 private:
     void readHeader();
     void findMemoFile();
-    void fill(qint64 index);
+    void fill(qint64 index, qint64 records = 0);
     bool isNull(const Column& c) const {
         if (c.nullBit < 0 || m_nullFlagsOffset < 0) {
             return false;
@@ -243,10 +290,17 @@ private:
     void numeric(const Column& c, const char* bytes, qsizetype length, Value& out);
     void memo(const Column& c, Value& out);
     [[noreturn]] void failRecord(const Column& c, const QString& reason) const {
-        failTable(m_path,
-                  QStringLiteral("record %1, field %2: %3").arg(m_currentIndex + 1).arg(c.field.name, reason));
+        failTable(
+            m_path,
+            QStringLiteral("record %1, field %2: %3").arg(m_currentIndex + 1).arg(c.field.name, reason));
     }
+    // Said once for each field and kind of fault, naming the first record that has it.
     void warnValue(const Column& c, const QString& what) {
+        const QString key = c.field.name + QLatin1Char('\n') + what;
+        if (m_warnedValues.contains(key)) {
+            return;
+        }
+        m_warnedValues.insert(key);
         warn(QStringLiteral("The table file \"%1\": %2 in field %3 (first at record %4) read as empty")
                  .arg(m_path, what, c.field.name)
                  .arg(m_currentIndex + 1));
@@ -272,7 +326,7 @@ private:
     qint64 m_currentIndex = -1;
     const unsigned char* m_current = nullptr;
     QByteArray m_memoBytes;
-    QString m_scratch;
+    QSet<QString> m_warnedValues;
 };
 
 void DbfReader::readHeader() {
@@ -305,9 +359,12 @@ void DbfReader::readHeader() {
     const int codePage = codePageOfLanguageDriver(head[29]);
     m_decoder = TextDecoder(codePage == 0 ? 1252 : codePage);
     if (codePage != 0 && !m_decoder.known()) {
-        warn(QStringLiteral("The table file \"%1\" uses code page %2, which is read as 1252").arg(m_path).arg(codePage));
+        warn(QStringLiteral("The table file \"%1\" uses code page %2, which is read as 1252")
+                 .arg(m_path)
+                 .arg(codePage));
     } else if (codePage == 0 && languageDriver != 0) {
-        warn(QStringLiteral("The table file \"%1\" names the unknown language driver 0x%2; its text is read as code page 1252")
+        warn(QStringLiteral("The table file \"%1\" names the unknown language driver 0x%2; its text is read "
+                            "as code page 1252")
                  .arg(m_path)
                  .arg(languageDriver, 2, 16, QLatin1Char('0')));
     }
@@ -414,12 +471,14 @@ void DbfReader::readHeader() {
         default:
             c.decode = Decode::Binary;
             c.field.type = FieldType::Binary;
-            warn(QStringLiteral("The table file \"%1\": the field %2 has the unknown type \"%3\" and is read as empty")
+            warn(QStringLiteral(
+                     "The table file \"%1\": the field %2 has the unknown type \"%3\" and is read as empty")
                      .arg(m_path, c.field.name, QString(QChar::fromLatin1(c.type))));
             break;
         }
         if (c.decode == Decode::Binary && c.field.type == FieldType::Binary) {
-            warn(QStringLiteral("The table file \"%1\": the binary field %2 is read as empty").arg(m_path, c.field.name));
+            warn(QStringLiteral("The table file \"%1\": the binary field %2 is read as empty")
+                     .arg(m_path, c.field.name));
         }
         if (vfp) {
             // Bits of the null flags: one per varchar (length held), then one per nullable field.
@@ -456,14 +515,16 @@ void DbfReader::readHeader() {
     const qint64 available = (size - m_headerSize) / m_recordSize;
     m_count = headerCount;
     if (headerCount > available) {
-        warn(QStringLiteral("The header of the table file \"%1\" counts %2 records but the file holds only %3; "
-                            "those %3 are read")
+        warn(QStringLiteral(
+                 "The header of the table file \"%1\" counts %2 records but the file holds only %3; "
+                 "those %3 are read")
                  .arg(m_path)
                  .arg(headerCount)
                  .arg(available));
         m_count = available;
     } else if (headerCount < available) {
-        warn(QStringLiteral("The table file \"%1\" holds %2 records but its header counts %3; only %3 are read")
+        warn(QStringLiteral(
+                 "The table file \"%1\" holds %2 records but its header counts %3; only %3 are read")
                  .arg(m_path)
                  .arg(available)
                  .arg(headerCount));
@@ -495,7 +556,8 @@ void DbfReader::findMemoFile() {
     const bool fox = m_version == 0xF5 || m_version == 0xE5 || m_version == 0xFB || isVisualFoxPro(m_version);
     QString chosen = fox ? (fpt.isEmpty() ? dbt : fpt) : (dbt.isEmpty() ? fpt : dbt);
     if (chosen.isEmpty()) {
-        warn(QStringLiteral("The memo file of the table file \"%1\" is missing; its memo fields are read as empty")
+        warn(QStringLiteral(
+                 "The memo file of the table file \"%1\" is missing; its memo fields are read as empty")
                  .arg(m_path));
         return;
     }
@@ -503,11 +565,12 @@ void DbfReader::findMemoFile() {
     m_memo = std::make_unique<MemoFile>(chosen, isFpt ? MemoFile::Layout::Fpt : MemoFile::Layout::Dbt);
 }
 
-void DbfReader::fill(qint64 index) {
-    const qint64 count = std::min(m_bufferRecords, m_count - index);
+void DbfReader::fill(qint64 index, qint64 records) {
+    const qint64 count = std::min(records > 0 ? records : m_bufferRecords, m_count - index);
     if (!m_file.readAt(m_headerSize + index * m_recordSize, m_buffer.data(), count * m_recordSize)) {
-        failTable(m_path, QStringLiteral("record %1 cannot be read: the file is shorter than when it was opened")
-                              .arg(index + 1));
+        failTable(m_path,
+                  QStringLiteral("record %1 cannot be read: the file is shorter than when it was opened")
+                      .arg(index + 1));
     }
     m_bufferFirst = index;
     m_bufferFilled = count;
@@ -516,7 +579,8 @@ void DbfReader::fill(qint64 index) {
 void DbfReader::textBytes(const Column& c, const char*& bytes, qsizetype& length) const {
     bytes = reinterpret_cast<const char*>(m_current) + 1 + c.offset;
     length = c.length;
-    if (c.decode == Decode::Varchar && c.varBit >= 0 && m_nullFlagsOffset >= 0 && c.varBit / 8 < m_nullFlagsLength &&
+    if (c.decode == Decode::Varchar && c.varBit >= 0 && m_nullFlagsOffset >= 0 &&
+        c.varBit / 8 < m_nullFlagsLength &&
         ((m_current[1 + m_nullFlagsOffset + c.varBit / 8] >> (c.varBit % 8)) & 1)) {
         length = std::min<qsizetype>(static_cast<unsigned char>(bytes[c.length - 1]), c.length - 1);
         return;
@@ -531,7 +595,8 @@ void DbfReader::numeric(const Column& c, const char* bytes, qsizetype length, Va
     while (first < length && (bytes[first] == ' ' || bytes[first] == '*' || bytes[first] == '\0')) {
         ++first;
     }
-    while (length > first && (bytes[length - 1] == ' ' || bytes[length - 1] == '*' || bytes[length - 1] == '\0')) {
+    while (length > first &&
+           (bytes[length - 1] == ' ' || bytes[length - 1] == '*' || bytes[length - 1] == '\0')) {
         --length;
     }
     const char* s = bytes + first;
@@ -598,6 +663,31 @@ void DbfReader::numeric(const Column& c, const char* bytes, qsizetype length, Va
         out.integer = negative ? -whole : whole;
         return;
     }
+    const qsizetype fraction = fracEnd > fracStart ? fracEnd - fracStart : 0;
+    out.kind = Value::Kind::Decimal;
+    // The number from the same digits, correctly rounded.
+    char digits[72];
+    qsizetype k = 0;
+    if (negative) {
+        digits[k++] = '-';
+    }
+    const qsizetype wholeLength = std::min<qsizetype>(wholeEnd - wholeStart, 32);
+    std::memcpy(digits + k, s + wholeStart, std::size_t(wholeLength));
+    k += wholeLength;
+    if (k == qsizetype(negative)) {
+        digits[k++] = '0';
+    }
+    if (fraction > 0) {
+        digits[k++] = '.';
+        const qsizetype f = std::min<qsizetype>(fraction, 32);
+        std::memcpy(digits + k, s + fracStart, std::size_t(f));
+        k += f;
+    }
+    out.number = 0;
+    std::from_chars(digits, digits + k, out.number);
+    if (m_numbersOnly) {
+        return;
+    }
     // Exact decimal text: "-0.50" from "-.50", "3" from "3.".
     QString& t = out.text;
     t.clear();
@@ -609,7 +699,6 @@ void DbfReader::numeric(const Column& c, const char* bytes, qsizetype length, Va
     } else {
         t.append(QLatin1String(s + wholeStart, wholeEnd - wholeStart));
     }
-    const qsizetype fraction = fracEnd > fracStart ? fracEnd - fracStart : 0;
     if (fraction > 0 || c.field.decimals > 0) {
         t.append(QLatin1Char('.'));
         t.append(QLatin1String(s + fracStart, fraction));
@@ -618,8 +707,6 @@ void DbfReader::numeric(const Column& c, const char* bytes, qsizetype length, Va
             t.append(QLatin1Char('0'));
         }
     }
-    out.kind = Value::Kind::Decimal;
-    out.number = t.toDouble();
 }
 
 void DbfReader::memo(const Column& c, Value& out) {
@@ -712,15 +799,23 @@ void DbfReader::value(int column, Value& out) {
     }
     case Decode::Logical:
         switch (d[0]) {
-        case 'T': case 't': case 'Y': case 'y':
+        case 'T':
+        case 't':
+        case 'Y':
+        case 'y':
             out.kind = Value::Kind::Logical;
             out.logical = true;
             return;
-        case 'F': case 'f': case 'N': case 'n':
+        case 'F':
+        case 'f':
+        case 'N':
+        case 'n':
             out.kind = Value::Kind::Logical;
             out.logical = false;
             return;
-        case '?': case ' ': case 0:
+        case '?':
+        case ' ':
+        case 0:
             out.kind = Value::Kind::Null;
             return;
         default:

@@ -18,9 +18,23 @@ quint32 le32(const unsigned char* p) {
 }
 
 enum : unsigned char {
-    Alpha = 0x01, DateType = 0x02, Short = 0x03, Long = 0x04, Currency = 0x05, Number = 0x06, Logical = 0x09,
-    MemoBlob = 0x0C, Blob = 0x0D, FmtMemo = 0x0E, Ole = 0x0F, Graphic = 0x10, TimeType = 0x14,
-    TimestampType = 0x15, AutoInc = 0x16, Bcd = 0x17, Bytes = 0x18
+    Alpha = 0x01,
+    DateType = 0x02,
+    Short = 0x03,
+    Long = 0x04,
+    Currency = 0x05,
+    Number = 0x06,
+    Logical = 0x09,
+    MemoBlob = 0x0C,
+    Blob = 0x0D,
+    FmtMemo = 0x0E,
+    Ole = 0x0F,
+    Graphic = 0x10,
+    TimeType = 0x14,
+    TimestampType = 0x15,
+    AutoInc = 0x16,
+    Bcd = 0x17,
+    Bytes = 0x18
 };
 
 // Day 1 of Paradox dates is 1 January of the year 1; Julian day 1721426.
@@ -118,6 +132,47 @@ public:
     }
 
     qint64 recordNumber() const override { return m_recordCount; }
+    // The block number in the high bits, the record's place in its block in the low 16.
+    qint64 position() const override { return (qint64(m_currentBlock) << 16) | m_index; }
+
+    void seek(qint64 position) override {
+        const int block = int(position >> 16);
+        const int index = int(position & 0xFFFF);
+        if (block == m_currentBlock && m_started) {
+            if (index >= m_recordsInBlock) {
+                failTable(m_path, QStringLiteral("block %1 has no record %2").arg(block).arg(index + 1));
+            }
+            m_index = index;
+            m_current = m_block.data() + 6 + qint64(index) * m_recordSize;
+            return;
+        }
+        if (block == m_lastSeekBlock) {
+            // A second record of the same block: the whole block is worth reading.
+            loadBlock(block, false);
+            // The walk is now somewhere else: it ends if asked to go on.
+            m_started = true;
+            m_nextBlock = 0;
+            seek(position);
+            return;
+        }
+        // One record of another block (a sorted result jumps about): that record alone.
+        m_lastSeekBlock = block;
+        const qint64 offset = m_headerSize + qint64(block - 1) * m_blockSize;
+        unsigned char head[6];
+        if (block < 1 || offset + m_blockSize > m_file.size() || !m_file.readAt(offset, head, 6)) {
+            failTable(m_path, QStringLiteral("there is no block %1").arg(block));
+        }
+        const int addDataSize = qint16(le16(head + 4));
+        const int records = addDataSize < 0 ? 0 : addDataSize / m_recordSize + 1;
+        if (index >= records || 6 + qint64(index + 1) * m_recordSize > m_blockSize) {
+            failTable(m_path, QStringLiteral("block %1 has no record %2").arg(block).arg(index + 1));
+        }
+        m_record.resize(std::size_t(m_recordSize));
+        if (!m_file.readAt(offset + 6 + qint64(index) * m_recordSize, m_record.data(), m_recordSize)) {
+            failTable(m_path, QStringLiteral("block %1 cannot be read").arg(block));
+        }
+        m_current = m_record.data();
+    }
 
     void value(int column, Value& out) override;
 
@@ -149,11 +204,12 @@ private:
     }
 
     void readHeader();
-    void loadBlock(int number);
+    void loadBlock(int number, bool walking = true);
     void finishWalk() {
         if (!m_countChecked && m_recordCount != m_headerCount) {
-            warn(QStringLiteral("The header of the table file \"%1\" counts %2 records but its data blocks hold %3; "
-                                "the %3 are read")
+            warn(QStringLiteral(
+                     "The header of the table file \"%1\" counts %2 records but its data blocks hold %3; "
+                     "the %3 are read")
                      .arg(m_path)
                      .arg(m_headerCount)
                      .arg(m_recordCount));
@@ -173,6 +229,8 @@ private:
     TextDecoder m_decoder;
 
     std::vector<unsigned char> m_block;
+    std::vector<unsigned char> m_record; // one record read by seek()
+    int m_lastSeekBlock = 0;
     bool m_started = false;
     int m_nextBlock = 0;
     int m_currentBlock = 0;
@@ -201,10 +259,13 @@ void ParadoxReader::readHeader() {
     const int versionId = head[0x39];
 
     if (versionId < 3 || versionId > 12) {
-        failTable(m_path, QStringLiteral("it is not a Paradox table of version 3 to 7 (version byte %1)").arg(versionId));
+        failTable(
+            m_path,
+            QStringLiteral("it is not a Paradox table of version 3 to 7 (version byte %1)").arg(versionId));
     }
     if (fileType != 0 && fileType != 2) {
-        failTable(m_path, QStringLiteral("it is a Paradox index or other file (type %1), not a table").arg(fileType));
+        failTable(m_path,
+                  QStringLiteral("it is a Paradox index or other file (type %1), not a table").arg(fileType));
     }
     if (maxTableSize < 1 || maxTableSize > 32) {
         failTable(m_path, QStringLiteral("its block size (%1 KB) is not one Paradox uses").arg(maxTableSize));
@@ -216,7 +277,9 @@ void ParadoxReader::readHeader() {
     const bool dataHeader = versionId >= 5;
     const qint64 fieldInfo = dataHeader ? 0x78 : 0x58;
     if (m_headerSize < fieldInfo || m_headerSize > size) {
-        failTable(m_path, QStringLiteral("its header size %1 does not fit the file of %2 bytes").arg(m_headerSize).arg(size));
+        failTable(m_path, QStringLiteral("its header size %1 does not fit the file of %2 bytes")
+                              .arg(m_headerSize)
+                              .arg(size));
     }
     if (numFields < 1 || numFields > 255) {
         failTable(m_path, QStringLiteral("it has %1 fields").arg(numFields));
@@ -231,7 +294,9 @@ void ParadoxReader::readHeader() {
     const int codePage = dataHeader ? le16(head + 0x6A) : 0;
     m_decoder = TextDecoder(codePage == 0 ? 437 : codePage);
     if (!m_decoder.known()) {
-        warn(QStringLiteral("The table file \"%1\" uses code page %2, which is read as 1252").arg(m_path).arg(codePage));
+        warn(QStringLiteral("The table file \"%1\" uses code page %2, which is read as 1252")
+                 .arg(m_path)
+                 .arg(codePage));
     }
 
     std::vector<unsigned char> header(static_cast<std::size_t>(m_headerSize));
@@ -303,7 +368,9 @@ void ParadoxReader::readHeader() {
             memoWarning = c.type != Bytes;
             break;
         default:
-            failTable(m_path, QStringLiteral("field %1 has the unknown type 0x%2").arg(i + 1).arg(c.type, 2, 16, QLatin1Char('0')));
+            failTable(m_path, QStringLiteral("field %1 has the unknown type 0x%2")
+                                  .arg(i + 1)
+                                  .arg(c.type, 2, 16, QLatin1Char('0')));
         }
         if (c.length == 0) {
             failTable(m_path, QStringLiteral("field %1 has the length 0").arg(i + 1));
@@ -314,7 +381,9 @@ void ParadoxReader::readHeader() {
         (void)memoWarning;
     }
     if (offset != m_recordSize) {
-        failTable(m_path, QStringLiteral("its record size %1 does not match its fields (%2 bytes)").arg(m_recordSize).arg(offset));
+        failTable(m_path, QStringLiteral("its record size %1 does not match its fields (%2 bytes)")
+                              .arg(m_recordSize)
+                              .arg(offset));
     }
     // Then the table name's pointer, one pointer per field name, the table name and the names.
     at += 2 * numFields + 4 + 4 * qint64(numFields) + (versionId >= 12 ? 261 : 79);
@@ -331,24 +400,29 @@ void ParadoxReader::readHeader() {
     }
     for (const Column& c : m_columns) {
         if (c.type == MemoBlob || c.type == FmtMemo || c.type == Blob || c.type == Ole || c.type == Graphic) {
-            warn(QStringLiteral("The table file \"%1\": the memo or binary field %2 is read as empty").arg(m_path, c.field.name));
+            warn(QStringLiteral("The table file \"%1\": the memo or binary field %2 is read as empty")
+                     .arg(m_path, c.field.name));
         } else if (c.type == Bytes) {
-            warn(QStringLiteral("The table file \"%1\": the binary field %2 is read as empty").arg(m_path, c.field.name));
+            warn(QStringLiteral("The table file \"%1\": the binary field %2 is read as empty")
+                     .arg(m_path, c.field.name));
         }
         m_fields.push_back(c.field);
     }
     m_maxBlocks = (size - m_headerSize) / m_blockSize;
 }
 
-void ParadoxReader::loadBlock(int number) {
-    if (++m_blocksVisited > m_maxBlocks) {
-        failTable(m_path, QStringLiteral("the chain of its data blocks goes round in a loop (at block %1)").arg(number));
+void ParadoxReader::loadBlock(int number, bool walking) {
+    if (walking && ++m_blocksVisited > m_maxBlocks) {
+        failTable(
+            m_path,
+            QStringLiteral("the chain of its data blocks goes round in a loop (at block %1)").arg(number));
     }
     const qint64 offset = m_headerSize + qint64(number - 1) * m_blockSize;
     if (number < 1 || offset + m_blockSize > m_file.size()) {
-        failTable(m_path, QStringLiteral("a block pointer (%1) points past the end of the file, after record %2")
-                              .arg(number)
-                              .arg(m_recordCount));
+        failTable(m_path,
+                  QStringLiteral("a block pointer (%1) points past the end of the file, after record %2")
+                      .arg(number)
+                      .arg(m_recordCount));
     }
     if (!m_file.readAt(offset, m_block.data(), m_blockSize)) {
         failTable(m_path, QStringLiteral("block %1 cannot be read").arg(number));
@@ -468,7 +542,8 @@ void ParadoxReader::value(int column, Value& out) {
             leading = false;
             t.append(QLatin1Char(char('0' + nibble)));
         }
-        if (t == QLatin1String("-0") || (t.startsWith(QLatin1Char('-')) && t.count(QLatin1Char('0')) == t.size() - 1 - (decimals ? 1 : 0))) {
+        if (t == QLatin1String("-0") || (t.startsWith(QLatin1Char('-')) &&
+                                         t.count(QLatin1Char('0')) == t.size() - 1 - (decimals ? 1 : 0))) {
             t.remove(0, 1);
         }
         out.kind = Value::Kind::Decimal;

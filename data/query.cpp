@@ -1,6 +1,7 @@
 // Conditions on table files: an in-memory SQLite database with a virtual table over the table
 // file's reader, guarded so that the one statement may read that table and nothing else.
 #include "data/streams.h"
+#include "data/values.h"
 
 #include <sqlite3.h>
 
@@ -44,9 +45,10 @@ FieldType typeOfDeclared(const char* declared) {
     static const struct {
         const char* name;
         FieldType type;
-    } names[] = {{"TEXT", FieldType::Text},       {"INTEGER", FieldType::Integer}, {"REAL", FieldType::Double},
-                 {"NUMERIC", FieldType::Decimal}, {"DATE", FieldType::Date},       {"TIME", FieldType::Time},
-                 {"TIMESTAMP", FieldType::Timestamp}, {"BOOLEAN", FieldType::Logical}, {"BLOB", FieldType::Binary}};
+    } names[] = {
+        {"TEXT", FieldType::Text},           {"INTEGER", FieldType::Integer}, {"REAL", FieldType::Double},
+        {"NUMERIC", FieldType::Decimal},     {"DATE", FieldType::Date},       {"TIME", FieldType::Time},
+        {"TIMESTAMP", FieldType::Timestamp}, {"BOOLEAN", FieldType::Logical}, {"BLOB", FieldType::Binary}};
     for (const auto& n : names) {
         if (sqlite3_stricmp(declared, n.name) == 0) {
             return n.type;
@@ -61,22 +63,56 @@ QByteArray quoted(const QString& name) {
     return '"' + q + '"';
 }
 
+// "YYYY-MM-DD" into out (at least 11 characters); its length.
+int isoDate(const QDate& date, char* out) {
+    int y = 0, m = 0, d = 0;
+    date.getDate(&y, &m, &d);
+    if (y < 0 || y > 9999) {
+        const QByteArray t = date.toString(Qt::ISODate).toLatin1().left(15);
+        std::memcpy(out, t.constData(), std::size_t(t.size()));
+        return int(t.size());
+    }
+    out[0] = char('0' + y / 1000);
+    out[1] = char('0' + y / 100 % 10);
+    out[2] = char('0' + y / 10 % 10);
+    out[3] = char('0' + y % 10);
+    out[4] = '-';
+    out[5] = char('0' + m / 10);
+    out[6] = char('0' + m % 10);
+    out[7] = '-';
+    out[8] = char('0' + d / 10);
+    out[9] = char('0' + d % 10);
+    return 10;
+}
+
 // ---- the virtual table module
 
-// What the virtual table shares with the stream that made it.
+// What the virtual table shares with the stream that made it. Each cursor reads the file with a
+// reader of its own, so that a subquery over the same table has its own place in it.
+struct Cursor;
+
 struct Shared {
-    TableReader* reader = nullptr;
+    TableReader* reader = nullptr; // the stream's, for the fields
     QString failure;
+    QStringList warnings;
+    std::vector<Cursor*> cursors; // those open now
+    void addWarnings(const QStringList& more) {
+        for (const QString& w : more) {
+            if (!warnings.contains(w)) {
+                warnings.append(w);
+            }
+        }
+    }
 };
 
 struct Table {
     sqlite3_vtab base{};
-    TableReader* reader = nullptr;
-    QString* failure = nullptr; // the reader's error, carried out of SQLite
+    Shared* shared = nullptr;
 };
 
 struct Cursor {
     sqlite3_vtab_cursor base{};
+    std::unique_ptr<TableReader> reader;
     bool eof = true;
     Value value;
     std::string text;
@@ -104,8 +140,7 @@ int connectTable(sqlite3* db, void* aux, int, const char* const*, sqlite3_vtab**
         return rc;
     }
     auto* table = new Table;
-    table->reader = reader;
-    table->failure = &shared->failure;
+    table->shared = shared;
     *out = &table->base;
     return SQLITE_OK;
 }
@@ -122,14 +157,25 @@ int bestIndex(sqlite3_vtab*, sqlite3_index_info* info) {
     return SQLITE_OK;
 }
 
-int openCursor(sqlite3_vtab*, sqlite3_vtab_cursor** out) {
-    auto* cursor = new Cursor;
-    *out = &cursor->base;
-    return SQLITE_OK;
+// Reader errors go out as the SQLite error of the statement, with their text kept whole.
+int readerFailed(Table* table, const DataError& e) {
+    table->shared->failure = e.text();
+    sqlite3_free(table->base.zErrMsg);
+    table->base.zErrMsg = sqlite3_mprintf("%s", e.what());
+    return SQLITE_ERROR;
 }
 
-int closeCursor(sqlite3_vtab_cursor* c) {
-    delete reinterpret_cast<Cursor*>(c);
+int openCursor(sqlite3_vtab* vtab, sqlite3_vtab_cursor** out) {
+    auto* table = reinterpret_cast<Table*>(vtab);
+    auto cursor = std::make_unique<Cursor>();
+    try {
+        cursor->reader = openTableFile(table->shared->reader->path());
+    } catch (const DataError& e) {
+        return readerFailed(table, e);
+    }
+    cursor->reader->setNumbersOnly(true);
+    table->shared->cursors.push_back(cursor.get());
+    *out = &cursor.release()->base;
     return SQLITE_OK;
 }
 
@@ -137,30 +183,31 @@ Table* tableOf(sqlite3_vtab_cursor* c) {
     return reinterpret_cast<Table*>(c->pVtab);
 }
 
-// Reader errors go out as the SQLite error of the statement, with their text kept whole.
-int readerFailed(sqlite3_vtab_cursor* c, const DataError& e) {
-    Table* table = tableOf(c);
-    if (table->failure) {
-        *table->failure = e.text();
-    }
-    sqlite3_free(table->base.zErrMsg);
-    table->base.zErrMsg = sqlite3_mprintf("%s", e.what());
-    return SQLITE_ERROR;
+TableReader* readerOf(sqlite3_vtab_cursor* c) {
+    return reinterpret_cast<Cursor*>(c)->reader.get();
+}
+
+int closeCursor(sqlite3_vtab_cursor* c) {
+    Shared* shared = tableOf(c)->shared;
+    shared->addWarnings(readerOf(c)->warnings());
+    std::erase(shared->cursors, reinterpret_cast<Cursor*>(c));
+    delete reinterpret_cast<Cursor*>(c);
+    return SQLITE_OK;
 }
 
 int advance(sqlite3_vtab_cursor* c) {
     auto* cursor = reinterpret_cast<Cursor*>(c);
     try {
-        cursor->eof = !tableOf(c)->reader->advance();
+        cursor->eof = !cursor->reader->advance();
     } catch (const DataError& e) {
         cursor->eof = true;
-        return readerFailed(c, e);
+        return readerFailed(tableOf(c), e);
     }
     return SQLITE_OK;
 }
 
 int filter(sqlite3_vtab_cursor* c, int, const char*, int, sqlite3_value**) {
-    tableOf(c)->reader->rewind();
+    readerOf(c)->rewind();
     return advance(c);
 }
 
@@ -170,7 +217,7 @@ int eof(sqlite3_vtab_cursor* c) {
 
 int column(sqlite3_vtab_cursor* c, sqlite3_context* context, int i) {
     auto* cursor = reinterpret_cast<Cursor*>(c);
-    TableReader* reader = tableOf(c)->reader;
+    TableReader* reader = cursor->reader.get();
     try {
         const FieldType type = reader->fields()[std::size_t(i)].type;
         if (type == FieldType::Text) {
@@ -198,8 +245,9 @@ int column(sqlite3_vtab_cursor* c, sqlite3_context* context, int i) {
             sqlite3_result_int(context, v.logical ? 1 : 0);
             break;
         case Value::Kind::Date: {
-            const QByteArray t = v.date.toString(Qt::ISODate).toLatin1();
-            sqlite3_result_text(context, t.constData(), int(t.size()), SQLITE_TRANSIENT);
+            char t[16];
+            const int n = isoDate(v.date, t);
+            sqlite3_result_text(context, t, n, SQLITE_TRANSIENT);
             break;
         }
         case Value::Kind::Time: {
@@ -221,7 +269,7 @@ int column(sqlite3_vtab_cursor* c, sqlite3_context* context, int i) {
         }
         }
     } catch (const DataError& e) {
-        readerFailed(c, e);
+        readerFailed(tableOf(c), e);
         sqlite3_result_error(context, e.what(), -1);
         return SQLITE_ERROR;
     }
@@ -229,7 +277,7 @@ int column(sqlite3_vtab_cursor* c, sqlite3_context* context, int i) {
 }
 
 int rowid(sqlite3_vtab_cursor* c, sqlite3_int64* out) {
-    *out = tableOf(c)->reader->recordNumber();
+    *out = readerOf(c)->position();
     return SQLITE_OK;
 }
 
@@ -293,7 +341,8 @@ int authorize(void* data, int action, const char* a, const char* b, const char*,
         if (a != nullptr && sqlite3_stricmp(a, guard->table.constData()) == 0) {
             return SQLITE_OK;
         }
-        guard->refusal = QStringLiteral("only the table itself may be read, not \"%1\"").arg(QString::fromUtf8(a));
+        guard->refusal =
+            QStringLiteral("only the table itself may be read, not \"%1\"").arg(QString::fromUtf8(a));
         return SQLITE_DENY;
     case SQLITE_FUNCTION:
         if (b != nullptr && sqlite3_stricmp(b, "load_extension") == 0) {
@@ -311,8 +360,8 @@ int authorize(void* data, int action, const char* a, const char* b, const char*,
 
 class TableQueryStream : public RangedStream {
 public:
-    TableQueryStream(std::unique_ptr<TableReader> reader, const QString& table, const QString& condition, int from,
-                     int to)
+    TableQueryStream(std::unique_ptr<TableReader> reader, const QString& table, const QString& condition,
+                     int from, int to)
         : RangedStream(from, to), m_reader(std::move(reader)), m_table(table) {
         m_shared.reader = m_reader.get();
         open();
@@ -327,17 +376,18 @@ protected:
         if (m_stmt == nullptr) {
             return false;
         }
-        const qsizetype known = m_reader->warnings().size();
         const int rc = sqlite3_step(m_stmt);
-        if (m_reader->warnings().size() != known) {
-            addWarnings(m_reader->warnings());
+        if (m_shared.warnings.size() != m_knownWarnings) {
+            m_knownWarnings = m_shared.warnings.size();
+            addWarnings(m_shared.warnings);
         }
         if (rc == SQLITE_DONE) {
             finish();
             return false;
         }
         if (rc != SQLITE_ROW) {
-            const QString reason = m_shared.failure.isEmpty() ? QString::fromUtf8(sqlite3_errmsg(m_db)) : m_shared.failure;
+            const QString reason =
+                m_shared.failure.isEmpty() ? QString::fromUtf8(sqlite3_errmsg(m_db)) : m_shared.failure;
             const bool damaged = !m_shared.failure.isEmpty();
             finish();
             if (damaged) {
@@ -346,19 +396,43 @@ protected:
             throw DataError(DataError::Kind::Query,
                             QStringLiteral("The condition on table \"%1\" failed: %2").arg(m_table, reason));
         }
-        if (record != nullptr) {
-            record->resize(m_fields.size());
-            for (std::size_t i = 0; i < m_fields.size(); ++i) {
-                columnValue(int(i), (*record)[i]);
+        if (record == nullptr) {
+            return true;
+        }
+        if (m_rowMode) {
+            // The record itself, read where SQLite found it: from the cursor that stands on it
+            // (an unsorted result), else from the file.
+            const qint64 rowid = sqlite3_column_int64(m_stmt, 0);
+            for (Cursor* cursor : m_shared.cursors) {
+                if (!cursor->eof && cursor->reader->position() == rowid) {
+                    TableReader& reader = *cursor->reader;
+                    reader.setNumbersOnly(false);
+                    readRecord(reader, *record);
+                    reader.setNumbersOnly(true);
+                    return true;
+                }
             }
+            const qsizetype known = m_reader->warnings().size();
+            m_reader->seek(rowid);
+            readRecord(*m_reader, *record);
+            if (m_reader->warnings().size() != known) {
+                addWarnings(m_reader->warnings());
+            }
+            return true;
+        }
+        record->resize(m_fields.size());
+        for (std::size_t i = 0; i < m_fields.size(); ++i) {
+            columnValue(int(i), (*record)[i]);
         }
         return true;
     }
 
     void finish() override {
         if (m_stmt != nullptr) {
+            // Finalizing closes the cursors, which hand over what their readers had to say.
             sqlite3_finalize(m_stmt);
             m_stmt = nullptr;
+            addWarnings(m_shared.warnings);
         }
         if (m_db != nullptr) {
             sqlite3_close_v2(m_db);
@@ -369,13 +443,17 @@ protected:
 private:
     [[noreturn]] void refuse(const QString& reason) {
         finish();
-        throw DataError(DataError::Kind::Query, QStringLiteral("The condition on table \"%1\" is refused: %2").arg(m_table, reason));
+        throw DataError(DataError::Kind::Query,
+                        QStringLiteral("The condition on table \"%1\" is refused: %2").arg(m_table, reason));
     }
 
     void open() {
-        if (sqlite3_open_v2(":memory:", &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_PRIVATECACHE,
+        if (sqlite3_open_v2(":memory:", &m_db,
+                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_PRIVATECACHE |
+                                SQLITE_OPEN_NOMUTEX,
                             nullptr) != SQLITE_OK) {
-            const QString reason = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("out of memory");
+            const QString reason =
+                m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("out of memory");
             finish();
             throw DataError(DataError::Kind::Query, QStringLiteral("SQLite cannot start: %1").arg(reason));
         }
@@ -416,8 +494,9 @@ private:
             }
             const QString reason = QString::fromUtf8(sqlite3_errmsg(m_db));
             finish();
-            throw DataError(DataError::Kind::Query,
-                            QStringLiteral("The condition on table \"%1\" is wrong: %2").arg(m_table, reason));
+            throw DataError(
+                DataError::Kind::Query,
+                QStringLiteral("The condition on table \"%1\" is wrong: %2").arg(m_table, reason));
         }
         // Anything but blanks and comments after the statement is a second one.
         if (tail != nullptr && hasSecondStatement(QStringLiteral(";") + QString::fromUtf8(tail))) {
@@ -440,6 +519,37 @@ private:
             }
             m_fields.push_back(f);
         }
+        useRowids(condition);
+    }
+
+    // When the result has the table's own columns, SQLite is only asked for the rowids of the
+    // records: it then reads just the fields the condition names, and each record of the result
+    // is read whole from the file by our reader. Anything else (a union, say) runs as it is.
+    void useRowids(const QString& condition) {
+        const std::vector<Field>& own = m_reader->fields();
+        if (m_fields.size() != own.size()) {
+            return;
+        }
+        for (std::size_t i = 0; i < own.size(); ++i) {
+            if (m_fields[i].name != own[i].name || m_fields[i].type != own[i].type ||
+                own[i].name.compare(QLatin1String("lw_rowid"), Qt::CaseInsensitive) == 0) {
+                return;
+            }
+        }
+        // The user's statement stays whole inside, so that "ORDER BY 2" still means the second
+        // field; SQLite flattens it and computes the rowid alone.
+        const qsizetype end = statementEnd(condition);
+        const QByteArray sql = "SELECT lw_rowid FROM (SELECT *, rowid AS lw_rowid FROM " + quoted(m_table) +
+                               ' ' + (end < 0 ? condition : condition.left(end)).toUtf8() + "\n)";
+        sqlite3_stmt* rows = nullptr;
+        if (sqlite3_prepare_v3(m_db, sql.constData(), int(sql.size()), 0, &rows, nullptr) != SQLITE_OK ||
+            rows == nullptr || sqlite3_column_count(rows) != 1 || !sqlite3_stmt_readonly(rows)) {
+            sqlite3_finalize(rows);
+            return;
+        }
+        sqlite3_finalize(m_stmt);
+        m_stmt = rows;
+        m_rowMode = true;
     }
 
     void columnValue(int i, Value& out) {
@@ -454,9 +564,7 @@ private:
                 out.kind = Value::Kind::Logical;
                 out.logical = v != 0;
             } else if (type == FieldType::Decimal) {
-                out.kind = Value::Kind::Decimal;
-                out.number = double(v);
-                out.text = decimalText(out.number, m_fields[std::size_t(i)].decimals);
+                setDecimal(out, double(v), m_fields[std::size_t(i)].decimals);
             } else if (type == FieldType::Double) {
                 out.kind = Value::Kind::Double;
                 out.number = double(v);
@@ -470,8 +578,7 @@ private:
             const double d = sqlite3_column_double(m_stmt, i);
             out.number = d;
             if (type == FieldType::Decimal) {
-                out.kind = Value::Kind::Decimal;
-                out.text = decimalText(d, m_fields[std::size_t(i)].decimals);
+                setDecimal(out, d, m_fields[std::size_t(i)].decimals);
             } else {
                 out.kind = Value::Kind::Double;
             }
@@ -480,35 +587,11 @@ private:
         case SQLITE_TEXT: {
             const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, i));
             const int length = sqlite3_column_bytes(m_stmt, i);
-            const QString text = QString::fromUtf8(bytes, length);
-            if (type == FieldType::Date || type == FieldType::Timestamp || type == FieldType::Time) {
-                if (type == FieldType::Date) {
-                    const QDate d = QDate::fromString(text, Qt::ISODate);
-                    if (d.isValid()) {
-                        out.kind = Value::Kind::Date;
-                        out.date = d;
-                        return;
-                    }
-                } else if (type == FieldType::Time) {
-                    const QTime t = QTime::fromString(text, Qt::ISODateWithMs);
-                    if (t.isValid()) {
-                        out.kind = Value::Kind::Time;
-                        out.time = t;
-                        return;
-                    }
-                } else if (text.size() > 11) {
-                    const QDate d = QDate::fromString(text.left(10), Qt::ISODate);
-                    const QTime t = QTime::fromString(text.mid(11), Qt::ISODateWithMs);
-                    if (d.isValid() && t.isValid()) {
-                        out.kind = Value::Kind::Timestamp;
-                        out.date = d;
-                        out.time = t;
-                        return;
-                    }
-                }
+            if ((type == FieldType::Date || type == FieldType::Timestamp || type == FieldType::Time) &&
+                setIsoValue(out, bytes, length, type)) {
+                return;
             }
-            out.kind = Value::Kind::Text;
-            out.text = text;
+            setUtf8Text(out, bytes, length);
             return;
         }
         default:
@@ -517,19 +600,14 @@ private:
         }
     }
 
-    static QString decimalText(double d, int decimals) {
-        if (d == 0) {
-            d = 0; // no "-0.00"
-        }
-        return QString::number(d, 'f', decimals);
-    }
-
     std::unique_ptr<TableReader> m_reader;
     QString m_table;
     sqlite3* m_db = nullptr;
     sqlite3_stmt* m_stmt = nullptr;
     Guard m_guard;
     Shared m_shared;
+    qsizetype m_knownWarnings = 0;
+    bool m_rowMode = false;
 };
 
 } // namespace

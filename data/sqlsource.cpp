@@ -3,16 +3,23 @@
 #include "data/sqlsource.h"
 
 #include "data/streams.h"
+#include "data/values.h"
 #include "report/catalogue.h"
 
+#ifdef LW_HAVE_LIBPQ
+#include <libpq-fe.h>
+#endif
+
+#include <charconv>
+
+#include <QHash>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlField>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QHash>
-#include <QRegularExpression>
 #include <QVariant>
 
 namespace lw::data {
@@ -50,13 +57,15 @@ FieldType sqliteDeclaredType(const QString& declared) {
     if (t.contains(QLatin1String("INT"))) {
         return FieldType::Integer;
     }
-    if (t.contains(QLatin1String("CHAR")) || t.contains(QLatin1String("CLOB")) || t.contains(QLatin1String("TEXT"))) {
+    if (t.contains(QLatin1String("CHAR")) || t.contains(QLatin1String("CLOB")) ||
+        t.contains(QLatin1String("TEXT"))) {
         return FieldType::Text;
     }
     if (t.contains(QLatin1String("BLOB"))) {
         return FieldType::Binary;
     }
-    if (t.contains(QLatin1String("REAL")) || t.contains(QLatin1String("FLOA")) || t.contains(QLatin1String("DOUB"))) {
+    if (t.contains(QLatin1String("REAL")) || t.contains(QLatin1String("FLOA")) ||
+        t.contains(QLatin1String("DOUB"))) {
         return FieldType::Double;
     }
     if (t.contains(QLatin1String("BOOL"))) {
@@ -168,7 +177,8 @@ void toValue(const QVariant& v, FieldType hint, int decimals, Value& out) {
         if (hint == FieldType::Decimal && decimals > 0) {
             out.kind = Value::Kind::Decimal;
             out.number = double(v.toLongLong());
-            out.text = QString::number(v.toLongLong()) + QLatin1Char('.') + QString(decimals, QLatin1Char('0'));
+            out.text =
+                QString::number(v.toLongLong()) + QLatin1Char('.') + QString(decimals, QLatin1Char('0'));
             return;
         }
         out.kind = Value::Kind::Integer;
@@ -255,8 +265,9 @@ protected:
             const QSqlError error = m_query.lastError();
             finish();
             if (error.isValid() && error.type() != QSqlError::NoError) {
-                throw DataError(DataError::Kind::Query, QStringLiteral("Reading the records of alias \"%1\" failed: %2")
-                                                            .arg(m_alias, errorText(error)));
+                throw DataError(DataError::Kind::Query,
+                                QStringLiteral("Reading the records of alias \"%1\" failed: %2")
+                                    .arg(m_alias, errorText(error)));
             }
             return false;
         }
@@ -292,6 +303,185 @@ private:
     QString m_alias;
 };
 
+#ifdef LW_HAVE_LIBPQ
+// PostgreSQL's rows straight from libpq on the connection Qt opened: single-row mode in a
+// read-only transaction, values converted from their text by the column's type.
+class PgStream : public RangedStream {
+public:
+    PgStream(PGconn* conn, PGresult* first, const QString& alias, int from, int to)
+        : RangedStream(from, to), m_conn(conn), m_pending(first), m_alias(alias) {
+        const int n = PQnfields(first);
+        for (int i = 0; i < n; ++i) {
+            Field f;
+            f.name = QString::fromUtf8(PQfname(first, i));
+            const int mod = PQfmod(first, i);
+            switch (PQftype(first, i)) {
+            case 16:
+                f.type = FieldType::Logical;
+                break;
+            case 20:
+            case 21:
+            case 23:
+            case 26:
+                f.type = FieldType::Integer;
+                break;
+            case 700:
+            case 701:
+                f.type = FieldType::Double;
+                break;
+            case 1700:
+                f.type = FieldType::Decimal;
+                if (mod >= 4) {
+                    f.size = ((mod - 4) >> 16) & 0xFFFF;
+                    f.decimals = (mod - 4) & 0xFFFF;
+                }
+                break;
+            case 1082:
+                f.type = FieldType::Date;
+                break;
+            case 1083:
+            case 1266:
+                f.type = FieldType::Time;
+                break;
+            case 1114:
+            case 1184:
+                f.type = FieldType::Timestamp;
+                break;
+            case 17:
+                f.type = FieldType::Binary;
+                break;
+            default:
+                f.type = FieldType::Text;
+                f.size = mod >= 4 ? mod - 4 : 0;
+                break;
+            }
+            m_fields.push_back(f);
+        }
+    }
+    ~PgStream() override { finish(); }
+
+protected:
+    bool fetch(Record* record) override {
+        if (m_conn == nullptr) {
+            return false;
+        }
+        PGresult* r = m_pending ? m_pending : PQgetResult(m_conn);
+        m_pending = nullptr;
+        const ExecStatusType status = r ? PQresultStatus(r) : PGRES_TUPLES_OK;
+        if (status == PGRES_SINGLE_TUPLE) {
+            if (record != nullptr) {
+                convert(r, *record);
+            }
+            PQclear(r);
+            return true;
+        }
+        if (status == PGRES_TUPLES_OK) {
+            PQclear(r);
+            finish();
+            return false;
+        }
+        const QString reason =
+            QString::fromUtf8(r ? PQresultErrorMessage(r) : PQerrorMessage(m_conn)).trimmed();
+        PQclear(r);
+        finish();
+        throw DataError(
+            DataError::Kind::Query,
+            QStringLiteral("Reading the records of alias \"%1\" failed: %2").arg(m_alias, reason));
+    }
+
+    void finish() override {
+        if (m_conn == nullptr) {
+            return;
+        }
+        PQclear(m_pending);
+        m_pending = nullptr;
+        // Rows still coming are not wanted: the server is asked to stop sending them.
+        if (PQisBusy(m_conn) || PQtransactionStatus(m_conn) == PQTRANS_ACTIVE) {
+            if (PGcancel* cancel = PQgetCancel(m_conn)) {
+                char error[256];
+                PQcancel(cancel, error, sizeof error);
+                PQfreeCancel(cancel);
+            }
+        }
+        while (PGresult* r = PQgetResult(m_conn)) {
+            PQclear(r);
+        }
+        PQclear(PQexec(m_conn, "ROLLBACK"));
+        m_conn = nullptr;
+    }
+
+private:
+    void convert(PGresult* r, Record& record) {
+        record.resize(m_fields.size());
+        for (std::size_t i = 0; i < m_fields.size(); ++i) {
+            Value& out = record[i];
+            const int c = int(i);
+            if (PQgetisnull(r, 0, c)) {
+                out.kind = Value::Kind::Null;
+                continue;
+            }
+            const char* text = PQgetvalue(r, 0, c);
+            const qsizetype length = PQgetlength(r, 0, c);
+            switch (m_fields[i].type) {
+            case FieldType::Integer: {
+                const auto [end, ec] = std::from_chars(text, text + length, out.integer);
+                if (ec == std::errc() && end == text + length) {
+                    out.kind = Value::Kind::Integer;
+                    continue;
+                }
+                break;
+            }
+            case FieldType::Double: {
+                const auto [end, ec] = std::from_chars(text, text + length, out.number);
+                if (ec == std::errc() && end == text + length) {
+                    out.kind = Value::Kind::Double;
+                    continue;
+                }
+                break;
+            }
+            case FieldType::Decimal:
+                if (setDecimalText(out, text, length)) {
+                    continue;
+                }
+                break;
+            case FieldType::Date:
+            case FieldType::Time:
+            case FieldType::Timestamp:
+                if (setIsoValue(out, text, length, m_fields[i].type)) {
+                    continue;
+                }
+                break;
+            case FieldType::Logical:
+                out.kind = Value::Kind::Logical;
+                out.logical = text[0] == 't';
+                continue;
+            case FieldType::Binary:
+                out.kind = Value::Kind::Null;
+                continue;
+            case FieldType::Text:
+                break;
+            }
+            // Text, and what its type's parser does not take ("infinity", "NaN", BC dates).
+            setUtf8Text(out, text, length);
+        }
+    }
+
+    PGconn* m_conn = nullptr;
+    PGresult* m_pending = nullptr;
+    QString m_alias;
+};
+
+PGconn* pgConnection(const QSqlDatabase& db) {
+    const QVariant handle = db.driver()->handle();
+    // Qt registers the handle under the name of the struct behind libpq's typedef.
+    if (!handle.isValid() ||
+        (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0)) {
+        return nullptr;
+    }
+    return *static_cast<PGconn* const*>(handle.constData());
+}
+#endif
+
 class SqlDataSource : public DataSource {
 public:
     SqlDataSource(const QString& alias, const SqlSource& source) : m_alias(alias), m_source(source) {
@@ -308,36 +498,42 @@ public:
         QSqlDatabase db = QSqlDatabase::database(m_connection, false);
         QSqlQuery query(db);
         query.setForwardOnly(true);
-        if (!query.exec(QStringLiteral("SELECT * FROM %1 WHERE 1 = 0").arg(quoteTableName(m_source.driver, table)))) {
-            throw DataError(DataError::Kind::Table, QStringLiteral("The table \"%1\" of alias \"%2\" cannot be read: %3")
-                                                        .arg(table, m_alias, errorText(query.lastError())));
+        if (!query.exec(
+                QStringLiteral("SELECT * FROM %1 WHERE 1 = 0").arg(quoteTableName(m_source.driver, table)))) {
+            throw DataError(DataError::Kind::Table,
+                            QStringLiteral("The table \"%1\" of alias \"%2\" cannot be read: %3")
+                                .arg(table, m_alias, errorText(query.lastError())));
         }
         return fieldsOf(query.record(), table);
     }
 
-    std::unique_ptr<RecordStream> query(const QString& table, const QString& condition, int from, int to) override {
+    std::unique_ptr<RecordStream> query(const QString& table, const QString& condition, int from,
+                                        int to) override {
         if (hasSecondStatement(condition)) {
-            throw DataError(DataError::Kind::Query,
-                            QStringLiteral("The condition holds more than one statement; only one is allowed"));
+            throw DataError(
+                DataError::Kind::Query,
+                QStringLiteral("The condition holds more than one statement; only one is allowed"));
         }
         std::vector<Field> tableFields = fields(table);
         QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+#ifdef LW_HAVE_LIBPQ
+        if (PGconn* conn = isPostgres(m_source) ? pgConnection(db) : nullptr) {
+            return queryPostgres(conn, table, condition, from, to);
+        }
+#endif
         const bool transaction = isPostgres(m_source);
         if (transaction) {
             QSqlQuery start(db);
             if (!start.exec(QStringLiteral("START TRANSACTION READ ONLY"))) {
-                throw DataError(DataError::Kind::Query, QStringLiteral("The database of alias \"%1\" refuses a read-only transaction: %2")
-                                                            .arg(m_alias, errorText(start.lastError())));
+                throw DataError(
+                    DataError::Kind::Query,
+                    QStringLiteral("The database of alias \"%1\" refuses a read-only transaction: %2")
+                        .arg(m_alias, errorText(start.lastError())));
             }
         }
-        QString statement = QStringLiteral("SELECT * FROM ") + quoteTableName(m_source.driver, table);
         // The statement's own terminator, and any comment after it, are left out: the driver
         // takes one statement without one.
-        const qsizetype end = statementEnd(condition);
-        const QString cond = (end < 0 ? condition : condition.left(end)).trimmed();
-        if (!cond.isEmpty()) {
-            statement += QLatin1Char(' ') + cond;
-        }
+        const QString statement = statementFor(table, condition);
         QSqlQuery query(db);
         query.setForwardOnly(true);
         query.setNumericalPrecisionPolicy(QSql::HighPrecision);
@@ -347,8 +543,9 @@ public:
             if (transaction) {
                 QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
             }
-            throw DataError(DataError::Kind::Query, QStringLiteral("The query on table \"%1\" of alias \"%2\" failed: %3")
-                                                        .arg(table, m_alias, reason));
+            throw DataError(DataError::Kind::Query,
+                            QStringLiteral("The query on table \"%1\" of alias \"%2\" failed: %3")
+                                .arg(table, m_alias, reason));
         }
         // The columns of the result, typed as the table declares them where their names match.
         std::vector<Field> resultFields = fieldsOf(query.record(), table);
@@ -360,11 +557,60 @@ public:
                 }
             }
         }
-        return std::make_unique<SqlStream>(std::move(query), std::move(resultFields), transaction, m_connection,
-                                           m_alias, from, to);
+        return std::make_unique<SqlStream>(std::move(query), std::move(resultFields), transaction,
+                                           m_connection, m_alias, from, to);
     }
 
 private:
+    // The statement: SELECT * FROM <table> and the condition without its own terminator.
+    QString statementFor(const QString& table, const QString& condition) const {
+        const qsizetype end = statementEnd(condition);
+        const QString cond = (end < 0 ? condition : condition.left(end)).trimmed();
+        QString statement = QStringLiteral("SELECT * FROM ") + quoteTableName(m_source.driver, table);
+        if (!cond.isEmpty()) {
+            statement += QLatin1Char(' ') + cond;
+        }
+        return statement;
+    }
+
+#ifdef LW_HAVE_LIBPQ
+    std::unique_ptr<RecordStream> queryPostgres(PGconn* conn, const QString& table, const QString& condition,
+                                                int from, int to) {
+        auto fail = [&](const QString& what, const QString& reason) {
+            while (PGresult* r = PQgetResult(conn)) {
+                PQclear(r);
+            }
+            PQclear(PQexec(conn, "ROLLBACK"));
+            throw DataError(DataError::Kind::Query, what.arg(table, m_alias, reason.trimmed()));
+        };
+        PGresult* start = PQexec(conn, "START TRANSACTION READ ONLY");
+        const bool started = PQresultStatus(start) == PGRES_COMMAND_OK;
+        const QString startError = QString::fromUtf8(PQresultErrorMessage(start));
+        PQclear(start);
+        if (!started) {
+            fail(QStringLiteral(
+                     "The query on table \"%1\" of alias \"%2\" cannot start a read-only transaction: %3"),
+                 startError);
+        }
+        // The extended protocol takes exactly one statement.
+        const QByteArray sql = statementFor(table, condition).toUtf8();
+        if (!PQsendQueryParams(conn, sql.constData(), 0, nullptr, nullptr, nullptr, nullptr, 0) ||
+            !PQsetSingleRowMode(conn)) {
+            fail(QStringLiteral("The query on table \"%1\" of alias \"%2\" failed: %3"),
+                 QString::fromUtf8(PQerrorMessage(conn)));
+        }
+        PGresult* first = PQgetResult(conn);
+        const ExecStatusType status = first ? PQresultStatus(first) : PGRES_FATAL_ERROR;
+        if (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK) {
+            const QString reason =
+                QString::fromUtf8(first ? PQresultErrorMessage(first) : PQerrorMessage(conn));
+            PQclear(first);
+            fail(QStringLiteral("The query on table \"%1\" of alias \"%2\" failed: %3"), reason);
+        }
+        return std::make_unique<PgStream>(conn, first, m_alias, from, to);
+    }
+#endif
+
     void connect() {
         try {
             openSqlConnection(m_connection, m_source, m_alias);
@@ -391,7 +637,8 @@ private:
             Field field;
             field.name = f.name();
             const auto it = declared.constFind(f.name().toCaseFolded());
-            field.type = it != declared.constEnd() ? sqliteDeclaredType(*it) : qtFieldType(f, isPostgres(m_source));
+            field.type =
+                it != declared.constEnd() ? sqliteDeclaredType(*it) : qtFieldType(f, isPostgres(m_source));
             field.size = std::max(0, f.length());
             field.decimals = std::max(0, f.precision());
             if (it != declared.constEnd()) {
@@ -426,6 +673,9 @@ QString quoteTableName(const QString& driver, const QString& table) {
 }
 
 std::unique_ptr<DataSource> openSqlSource(const QString& alias, const SqlSource& source) {
+    if (source.driver == QLatin1String("QSQLITE")) {
+        return openSqliteSource(alias, source.databaseName);
+    }
     return std::make_unique<SqlDataSource>(alias, source);
 }
 

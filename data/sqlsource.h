@@ -10,6 +10,9 @@ namespace lw::data {
 // only, forward-only results. Throws DataError (Source) when the database cannot be opened.
 std::unique_ptr<DataSource> openSqlSource(const QString& alias, const SqlSource& source);
 
+// A data source over an SQLite database file of an alias, opened read-only through SQLite's C API.
+std::unique_ptr<DataSource> openSqliteSource(const QString& alias, const QString& file);
+
 // The table name quoted for the engine of driver ("schema.table" of PostgreSQL as two names).
 QString quoteTableName(const QString& driver, const QString& table);
 

@@ -23,7 +23,7 @@ protected:
 
 private:
     qint64 m_from = 1;
-    qint64 m_to = 0; // 0: to the end
+    qint64 m_to = 0;       // 0: to the end
     qint64 m_position = 0; // records of the result passed so far
     bool m_done = false;
 };

@@ -120,7 +120,8 @@ qsizetype statementEnd(const QString& sql) {
         if (c == QLatin1Char(';')) {
             return i;
         }
-        if (c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('[')) {
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('`') ||
+            c == QLatin1Char('[')) {
             const QChar close = c == QLatin1Char('[') ? QLatin1Char(']') : c;
             // E'...' strings of PostgreSQL take backslash escapes.
             const bool backslashes = c == QLatin1Char('\'') && i > 0 &&
@@ -168,7 +169,8 @@ bool hasSecondStatement(const QString& sql) {
         return false;
     }
     // Only more terminators, blanks and comments may follow.
-    for (qsizetype i = skipBlanksAndComments(sql, end + 1); i < sql.size(); i = skipBlanksAndComments(sql, i + 1)) {
+    for (qsizetype i = skipBlanksAndComments(sql, end + 1); i < sql.size();
+         i = skipBlanksAndComments(sql, i + 1)) {
         if (sql.at(i) != QLatin1Char(';')) {
             return true;
         }
@@ -240,7 +242,8 @@ std::unique_ptr<DataSource> openDirectory(const QString& directory, const QStrin
         throw DataError(DataError::Kind::Source,
                         alias.isEmpty()
                             ? QStringLiteral("The directory \"%1\" does not exist").arg(directory)
-                            : QStringLiteral("The directory \"%1\" of alias \"%2\" does not exist").arg(directory, alias));
+                            : QStringLiteral("The directory \"%1\" of alias \"%2\" does not exist")
+                                  .arg(directory, alias));
     }
     return std::make_unique<DirectorySource>(QDir::cleanPath(info.absoluteFilePath()));
 }
@@ -250,12 +253,13 @@ std::unique_ptr<DataSource> openDirectory(const QString& directory, const QStrin
 std::unique_ptr<DataSource> DataSource::open(const SourceSpec& spec) {
     const QString path = spec.path.trimmed();
     if (path.isEmpty()) {
-        throw DataError(DataError::Kind::Source,
-                        spec.alias ? QStringLiteral("No alias is given") : QStringLiteral("No directory is given"));
+        throw DataError(DataError::Kind::Source, spec.alias ? QStringLiteral("No alias is given")
+                                                            : QStringLiteral("No directory is given"));
     }
     if (!spec.alias) {
         // A name that is not a path is an alias whose directory is meant.
-        const bool isPath = path.startsWith(QLatin1Char('/')) || (path.size() >= 2 && path.at(1) == QLatin1Char(':'));
+        const bool isPath =
+            path.startsWith(QLatin1Char('/')) || (path.size() >= 2 && path.at(1) == QLatin1Char(':'));
         return openDirectory(isPath ? path : normalisePath(path), QString());
     }
     try {
@@ -271,7 +275,8 @@ std::unique_ptr<DataSource> DataSource::open(const SourceSpec& spec) {
         if (!parameters.isEmpty() && parameters.first().startsWith(QLatin1String("PATH="))) {
             return openDirectory(parameters.first().mid(5), path);
         }
-        throw DataError(DataError::Kind::Source, QStringLiteral("The alias \"%1\" names no directory").arg(path));
+        throw DataError(DataError::Kind::Source,
+                        QStringLiteral("The alias \"%1\" names no directory").arg(path));
     } catch (const EngineError& e) {
         throw DataError(DataError::Kind::Source, QString::fromStdString(e.what()));
     }

@@ -16,7 +16,8 @@ namespace lw::data {
 DataError::DataError(Kind kind, const QString& text) : std::runtime_error(text.toStdString()), m_kind(kind) {}
 
 void failTable(const QString& path, const QString& reason) {
-    throw DataError(DataError::Kind::Table, QStringLiteral("The table file \"%1\" cannot be read: %2").arg(path, reason));
+    throw DataError(DataError::Kind::Table,
+                    QStringLiteral("The table file \"%1\" cannot be read: %2").arg(path, reason));
 }
 
 // ---- input files

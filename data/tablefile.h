@@ -51,6 +51,15 @@ public:
     virtual void rewind() = 0;
     // The current record's number in the file, counted from 1 (deleted records included).
     virtual qint64 recordNumber() const = 0;
+    // Where the current record is, as a number seek() takes back (a rowid for SQLite).
+    virtual qint64 position() const = 0;
+    // Makes the record at a position() of this file current, as advance() would have. Throws
+    // DataError (Table) when there is no record there.
+    virtual void seek(qint64 position) = 0;
+
+    // Decimal values with their number only, without their text (for SQLite, which only
+    // compares and sorts them).
+    void setNumbersOnly(bool on) { m_numbersOnly = on; }
 
     // What could not be read in full, each once, in the order it was met.
     const QStringList& warnings() const { return m_warnings; }
@@ -65,6 +74,7 @@ protected:
     QString m_path;
     std::vector<Field> m_fields;
     QStringList m_warnings;
+    bool m_numbersOnly = false;
 };
 
 // Opens a dBASE table (by its first byte) or a Paradox table. Throws DataError (Table).

@@ -7,9 +7,19 @@ add_library(ledgerwick_data STATIC
   data/codepage.cpp data/codepage_tables.cpp data/codepage.h
   data/dbf.cpp data/paradox.cpp
   data/query.cpp
-  data/sqlsource.cpp data/sqlsource.h)
+  data/sqlsource.cpp data/sqlsource.h data/sqlitesource.cpp
+  data/values.cpp data/values.h)
 target_include_directories(ledgerwick_data PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(ledgerwick_data PUBLIC ledgerwick_core Qt6::Core Qt6::Sql PRIVATE SQLite::SQLite3)
+# PostgreSQL rows come from libpq itself on the connection Qt's driver opened.
+find_package(PkgConfig QUIET)
+if(PkgConfig_FOUND)
+  pkg_check_modules(LW_DATA_LIBPQ IMPORTED_TARGET libpq)
+endif()
+if(LW_DATA_LIBPQ_FOUND)
+  target_link_libraries(ledgerwick_data PRIVATE PkgConfig::LW_DATA_LIBPQ)
+  target_compile_definitions(ledgerwick_data PRIVATE LW_HAVE_LIBPQ)
+endif()
 
 add_library(lw_data_fixtures STATIC tests/data/fixtures.cpp tests/data/fixtures.h)
 target_link_libraries(lw_data_fixtures PUBLIC ledgerwick_data)
@@ -21,7 +31,6 @@ add_dependencies(tst_tabledata lw_demo)
 
 # A helper that writes and reads Paradox tables with pxlib (Debian pxlib-dev): the other side of
 # the Paradox reader's tests. Linked into nothing else.
-find_package(PkgConfig QUIET)
 if(PkgConfig_FOUND)
   pkg_check_modules(LW_PXLIB IMPORTED_TARGET pxlib)
 endif()

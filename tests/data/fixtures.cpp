@@ -143,7 +143,8 @@ QString show(const lw::data::Value& v) {
     case K::Time:
         return v.time.toString(QStringLiteral("HH:mm:ss.zzz"));
     case K::Timestamp:
-        return v.date.toString(Qt::ISODate) + QLatin1Char('T') + v.time.toString(QStringLiteral("HH:mm:ss.zzz"));
+        return v.date.toString(Qt::ISODate) + QLatin1Char('T') +
+               v.time.toString(QStringLiteral("HH:mm:ss.zzz"));
     case K::Logical:
         return v.logical ? QStringLiteral("true") : QStringLiteral("false");
     }

@@ -28,7 +28,8 @@ QString workDir() {
         QByteArray fpt(512 + 64 * 2, '\0');
         fpt[7] = 64;
         fpt.replace(512, 14, QByteArray("\x00\x00\x00\x01\x00\x00\x00\x06memo f", 14));
-        for (const auto& [name, bytes] : {std::pair{QStringLiteral("/T.DBT"), dbt}, std::pair{QStringLiteral("/T.FPT"), fpt}}) {
+        for (const auto& [name, bytes] :
+             {std::pair{QStringLiteral("/T.DBT"), dbt}, std::pair{QStringLiteral("/T.FPT"), fpt}}) {
             QFile f(d + name);
             if (f.open(QIODevice::WriteOnly)) {
                 f.write(bytes);

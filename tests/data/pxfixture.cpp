@@ -41,7 +41,8 @@ std::string cp(int codePage) {
 }
 
 // The names hold letters of the code pages the tests use.
-const char* names[] = {"Ada Lovelace", "Борис Пастернак", "Zoë Ørsted", "O'Brien \"Bob\"", "Łukasz Żółw", "Петя"};
+const char* names[] = {"Ada Lovelace",    "Борис Пастернак", "Zoë Ørsted",
+                       "O'Brien \"Bob\"", "Łukasz Żółw",     "Петя"};
 
 int make(const char* file, int version, int codePage, int blockKb, int records, bool deleteSome) {
     pxdoc_t* doc = PX_new();
@@ -52,9 +53,9 @@ int make(const char* file, int version, int codePage, int blockKb, int records, 
         const char* name;
         char type;
         int len;
-    } spec[] = {{"NAME", pxfAlpha, 24}, {"BORN", pxfDate, 4},      {"SMALL", pxfShort, 2},
-                {"BIG", pxfLong, 4},    {"PRICE", pxfNumber, 8},   {"COST", pxfCurrency, 8},
-                {"OK", pxfLogical, 1},  {"AT", pxfTime, 4},        {"STAMP", pxfTimestamp, 8},
+    } spec[] = {{"NAME", pxfAlpha, 24}, {"BORN", pxfDate, 4},     {"SMALL", pxfShort, 2},
+                {"BIG", pxfLong, 4},    {"PRICE", pxfNumber, 8},  {"COST", pxfCurrency, 8},
+                {"OK", pxfLogical, 1},  {"AT", pxfTime, 4},       {"STAMP", pxfTimestamp, 8},
                 {"AMOUNT", pxfBCD, 17}, {"SERIAL", pxfAutoInc, 4}};
     const bool modern = version >= 40;
     const int count = modern ? 11 : 9; // time, timestamp, BCD and autoincrement came with version 4 and 5
@@ -97,7 +98,8 @@ int make(const char* file, int version, int codePage, int blockKb, int records, 
             }
             case pxfDate:
                 if (!blank)
-                    PX_put_data_long(doc, d, 4, int(PX_GregorianToSdn(1900 + r % 150, 1 + r % 12, 1 + r % 28) - 1721425));
+                    PX_put_data_long(
+                        doc, d, 4, int(PX_GregorianToSdn(1900 + r % 150, 1 + r % 12, 1 + r % 28) - 1721425));
                 break;
             case pxfShort:
                 if (!blank)
@@ -125,11 +127,12 @@ int make(const char* file, int version, int codePage, int blockKb, int records, 
                 break;
             case pxfTimestamp:
                 if (!blank)
-                    PX_put_data_double(doc, d, 8,
-                                       (double(PX_GregorianToSdn(2000 + r % 30, 1 + r % 12, 1 + r % 28) - 1721425) *
-                                            86400.0 +
-                                        (r * 61 % 86400)) *
-                                           1000.0);
+                    PX_put_data_double(
+                        doc, d, 8,
+                        (double(PX_GregorianToSdn(2000 + r % 30, 1 + r % 12, 1 + r % 28) - 1721425) *
+                             86400.0 +
+                         (r * 61 % 86400)) *
+                            1000.0);
                 break;
             case pxfBCD:
                 if (!blank) {
@@ -251,8 +254,8 @@ int dump(const char* file) {
             case pxfTime: {
                 long v = 0;
                 if (PX_get_data_long(doc, d, 4, &v) > 0) {
-                    std::snprintf(buf, sizeof buf, "%02ld:%02ld:%02ld.%03ld", v / 3600000, v / 60000 % 60, v / 1000 % 60,
-                                  v % 1000);
+                    std::snprintf(buf, sizeof buf, "%02ld:%02ld:%02ld.%03ld", v / 3600000, v / 60000 % 60,
+                                  v / 1000 % 60, v % 1000);
                     cell = buf;
                 }
                 break;
@@ -264,15 +267,16 @@ int dump(const char* file) {
                     int y, m, dd;
                     PX_SdnToGregorian(long(ms / 86400000) + 1721425, &y, &m, &dd);
                     const long long t = ms % 86400000;
-                    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02lld:%02lld:%02lld.%03lld", y, m, dd, t / 3600000,
-                                  t / 60000 % 60, t / 1000 % 60, t % 1000);
+                    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02lld:%02lld:%02lld.%03lld", y, m, dd,
+                                  t / 3600000, t / 60000 % 60, t / 1000 % 60, t % 1000);
                     cell = buf;
                 }
                 break;
             }
             case pxfBCD: {
                 char* value = nullptr;
-                if (PX_get_data_bcd(doc, reinterpret_cast<unsigned char*>(d), f.px_fdc, &value) > 0 && value) {
+                if (PX_get_data_bcd(doc, reinterpret_cast<unsigned char*>(d), f.px_fdc, &value) > 0 &&
+                    value) {
                     cell = std::string("d:") + value;
                     doc->free(doc, value);
                 }
@@ -300,7 +304,8 @@ int main(int argc, char** argv) {
     else if (argc == 3 && std::strcmp(argv[1], "dump") == 0)
         rc = dump(argv[2]);
     else
-        std::fprintf(stderr, "usage: lw_pxfixture make FILE VERSION CODEPAGE BLOCKKB RECORDS [delete] | dump FILE\n");
+        std::fprintf(stderr,
+                     "usage: lw_pxfixture make FILE VERSION CODEPAGE BLOCKKB RECORDS [delete] | dump FILE\n");
     PX_shutdown();
     return rc;
 }

@@ -17,7 +17,7 @@ using lwtest::DbfField;
 
 namespace {
 
-const QList<DbfField> peopleFields = {{"NAME", 'C', 24}, {"CITY", 'C', 16}, {"AMOUNT", 'N', 10, 2},
+const QList<DbfField> peopleFields = {{"NAME", 'C', 24},  {"CITY", 'C', 16}, {"AMOUNT", 'N', 10, 2},
                                       {"VISITS", 'N', 6}, {"SINCE", 'D', 8}, {"ACTIVE", 'L', 1}};
 
 struct Person {
@@ -52,7 +52,8 @@ QString failure(const std::function<void()>& body) {
     return QStringLiteral("no error");
 }
 
-QStringList query(DataSource& source, const QString& table, const QString& condition, int from = 0, int to = 0) {
+QStringList query(DataSource& source, const QString& table, const QString& condition, int from = 0,
+                  int to = 0) {
     auto stream = source.query(table, condition, from, to);
     return lwtest::rows(*stream, false);
 }
@@ -77,18 +78,23 @@ private slots:
         // The people table as a dBASE table (code page 1251) ...
         QList<QByteArray> records;
         for (const Person& p : people)
-            records << lwtest::dbfRecord(peopleFields, {lwtest::encode(p.name, "CP1251"), lwtest::encode(p.city, "CP1251"),
-                                                        p.amount, p.visits, p.since, p.active});
-        records.insert(2, lwtest::dbfRecord(peopleFields, {"Deleted", "Nowhere", "999.00", "1", "20000101", "T"}, '*'));
-        QVERIFY(lwtest::writeFile(m_dir.filePath("tables/PEOPLE.DBF"), lwtest::dbfTable(0x03, 0xC9, peopleFields, records)));
+            records << lwtest::dbfRecord(peopleFields,
+                                         {lwtest::encode(p.name, "CP1251"), lwtest::encode(p.city, "CP1251"),
+                                          p.amount, p.visits, p.since, p.active});
+        records.insert(
+            2, lwtest::dbfRecord(peopleFields, {"Deleted", "Nowhere", "999.00", "1", "20000101", "T"}, '*'));
+        QVERIFY(lwtest::writeFile(m_dir.filePath("tables/PEOPLE.DBF"),
+                                  lwtest::dbfTable(0x03, 0xC9, peopleFields, records)));
 
         // ... and its copy in SQLite, typed as a user of SQL would type it.
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("setup"));
             db.setDatabaseName(m_dir.filePath("people.sqlite"));
             QVERIFY(db.open());
-            QVERIFY(exec(db, "CREATE TABLE \"PEOPLE.DBF\" (NAME TEXT, CITY TEXT, AMOUNT NUMERIC(10,2), VISITS INTEGER, "
-                             "SINCE DATE, ACTIVE BOOLEAN)"));
+            QVERIFY(exec(
+                db,
+                "CREATE TABLE \"PEOPLE.DBF\" (NAME TEXT, CITY TEXT, AMOUNT NUMERIC(10,2), VISITS INTEGER, "
+                "SINCE DATE, ACTIVE BOOLEAN)"));
             for (const Person& p : people) {
                 QSqlQuery q(db);
                 q.prepare("INSERT INTO \"PEOPLE.DBF\" VALUES (?, ?, ?, ?, ?, ?)");
@@ -101,17 +107,21 @@ private slots:
                 q.addBindValue(p.active == "?" ? QVariant() : QVariant(p.active == "T" ? 1 : 0));
                 QVERIFY2(q.exec(), qPrintable(q.lastError().text()));
             }
-            QVERIFY(exec(db, "CREATE TABLE kinds (big INTEGER, day DATE, moment DATETIME, isotext TEXT, price REAL)"));
-            QVERIFY(exec(db, "INSERT INTO kinds VALUES (9007199254740993, '2024-02-29', '2024-02-29 13:45:10', "
-                             "'2024-02-29', 2.5), (-9223372036854775807, 'not a date', NULL, 'x', NULL)"));
+            QVERIFY(exec(
+                db, "CREATE TABLE kinds (big INTEGER, day DATE, moment DATETIME, isotext TEXT, price REAL)"));
+            QVERIFY(exec(db,
+                         "INSERT INTO kinds VALUES (9007199254740993, '2024-02-29', '2024-02-29 13:45:10', "
+                         "'2024-02-29', 2.5), (-9223372036854775807, 'not a date', NULL, 'x', NULL)"));
         }
         QSqlDatabase::removeDatabase(QStringLiteral("setup"));
 
-        if (qEnvironmentVariableIsEmpty("LEDGERWICK_TEST_PG_HOST") || qEnvironmentVariableIsEmpty("LEDGERWICK_TEST_PG_DB"))
+        if (qEnvironmentVariableIsEmpty("LEDGERWICK_TEST_PG_HOST") ||
+            qEnvironmentVariableIsEmpty("LEDGERWICK_TEST_PG_DB"))
             m_pgSkip = QStringLiteral("no PostgreSQL test server: LEDGERWICK_TEST_PG_* are not set "
                                       "(scripts/test starts one with scripts/test-servers)");
-        useAliases("[PEOPLE]\nTYPE=STANDARD\nPATH=tables\n[PEOPLE SQL]\nTYPE=SQLITE\nDATABASE NAME=people.sqlite\n"
-                   "[BROKEN]\nTYPE=STANDARD\nPATH=no/such/dir\n");
+        useAliases(
+            "[PEOPLE]\nTYPE=STANDARD\nPATH=tables\n[PEOPLE SQL]\nTYPE=SQLITE\nDATABASE NAME=people.sqlite\n"
+            "[BROKEN]\nTYPE=STANDARD\nPATH=no/such/dir\n");
     }
 
     void cleanupTestCase() { lw::setEngine(nullptr); }
@@ -121,10 +131,14 @@ private slots:
         QTest::addColumn<bool>("alias");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("error");
-        QTest::newRow("unknown alias") << true << "NOBODY" << "The alias \"NOBODY\" does not exist";
-        QTest::newRow("alias of a missing directory") << true << "BROKEN" << "of alias \"BROKEN\" does not exist";
-        QTest::newRow("missing directory") << false << "/no/such/dir" << "The directory \"/no/such/dir\" does not exist";
-        QTest::newRow("nothing given") << false << "  " << "No directory is given";
+        QTest::newRow("unknown alias") << true << "NOBODY"
+                                       << "The alias \"NOBODY\" does not exist";
+        QTest::newRow("alias of a missing directory") << true << "BROKEN"
+                                                      << "of alias \"BROKEN\" does not exist";
+        QTest::newRow("missing directory") << false << "/no/such/dir"
+                                           << "The directory \"/no/such/dir\" does not exist";
+        QTest::newRow("nothing given") << false << "  "
+                                       << "No directory is given";
     }
 
     void openFailures() {
@@ -147,13 +161,24 @@ private slots:
         QTest::addColumn<int>("to");
         QTest::addColumn<int>("count");
         QTest::newRow("everything") << "" << 0 << 0 << 6;
-        QTest::newRow("number and text") << "where AMOUNT > 100 and NAME like 'A%' order by SINCE" << 0 << 0 << 3;
+        QTest::newRow("number and text")
+            << "where AMOUNT > 100 and NAME like 'A%' order by SINCE" << 0 << 0 << 3;
         QTest::newRow("quotes") << "where NAME = 'O''Brien' or NAME like '%\"the\"%'" << 0 << 0 << 2;
         QTest::newRow("non-ASCII text") << "where CITY = 'Москва' or NAME = 'Ёлка'" << 0 << 0 << 2;
         QTest::newRow("dates") << "where SINCE >= '2000-01-01' order by SINCE desc" << 0 << 0 << 2;
-        QTest::newRow("nulls and logicals") << "where VISITS is null or ACTIVE is null or not ACTIVE order by NAME" << 0 << 0 << 4;
+        QTest::newRow("nulls and logicals")
+            << "where VISITS is null or ACTIVE is null or not ACTIVE order by NAME" << 0 << 0 << 4;
         QTest::newRow("functions") << "where upper(substr(CITY, 1, 1)) = 'L' order by AMOUNT" << 0 << 0 << 2;
         QTest::newRow("range of a sorted result") << "order by AMOUNT desc" << 2 << 4 << 3;
+        QTest::newRow("subquery over the same table")
+            << "where AMOUNT > (SELECT avg(AMOUNT) FROM \"PEOPLE.DBF\") order by NAME" << 0 << 0 << 2;
+        QTest::newRow("union of two selects")
+            << "where NAME = 'Ada' union all SELECT * FROM \"PEOPLE.DBF\" where CITY = 'Oban'" << 0 << 0 << 2;
+        QTest::newRow("limit and offset") << "order by VISITS limit 2 offset 1" << 0 << 0 << 2;
+        QTest::newRow("semicolons in quotes and comments")
+            << "where NAME <> 'x; DELETE' and CITY <> 'y;''z' /* ; DROP */ order by NAME -- ; more" << 0 << 0
+            << 6;
+        QTest::newRow("order by a column number") << "order by 1 desc" << 0 << 0 << 6;
         QTest::newRow("trailing semicolon and comment") << "order by NAME; -- sorted" << 0 << 0 << 6;
     }
 
@@ -245,19 +270,29 @@ private slots:
     void refusedConditions_data() {
         QTest::addColumn<QString>("condition");
         QTest::addColumn<QString>("error");
-        QTest::newRow("second statement") << "where 1 = 1; DELETE FROM \"PEOPLE.DBF\"" << "more than one statement";
-        QTest::newRow("second select") << "; SELECT 1" << "more than one statement";
-        QTest::newRow("attach") << "; ATTACH DATABASE '/tmp/x.db' AS x" << "more than one statement";
-        QTest::newRow("pragma table") << "where 1 = (SELECT count(*) FROM pragma_table_info('PEOPLE.DBF'))" << "is refused";
-        QTest::newRow("schema") << "where NAME in (SELECT name FROM sqlite_master)" << "only the table itself may be read";
-        QTest::newRow("other table") << "where NAME in (SELECT name FROM sqlite_temp_master)" << "is refused";
-        QTest::newRow("load_extension") << "where load_extension('/tmp/evil.so') is null" << "load_extension is not allowed";
-        QTest::newRow("recursive query")
-            << "where VISITS in (WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c) SELECT n FROM c)"
-            << "a recursive query is not allowed";
-        QTest::newRow("bad syntax") << "where (" << "is wrong";
-        QTest::newRow("unknown column") << "where NOPE = 1" << "no such column";
-        QTest::newRow("huge value") << "where length(zeroblob(1000000000)) > 0" << "too big";
+        QTest::newRow("second statement") << "where 1 = 1; DELETE FROM \"PEOPLE.DBF\""
+                                          << "more than one statement";
+        QTest::newRow("second select") << "; SELECT 1"
+                                       << "more than one statement";
+        QTest::newRow("attach") << "; ATTACH DATABASE '/tmp/x.db' AS x"
+                                << "more than one statement";
+        QTest::newRow("pragma table") << "where 1 = (SELECT count(*) FROM pragma_table_info('PEOPLE.DBF'))"
+                                      << "is refused";
+        QTest::newRow("schema") << "where NAME in (SELECT name FROM sqlite_master)"
+                                << "only the table itself may be read";
+        QTest::newRow("other table") << "where NAME in (SELECT name FROM sqlite_temp_master)"
+                                     << "is refused";
+        QTest::newRow("load_extension") << "where load_extension('/tmp/evil.so') is null"
+                                        << "load_extension is not allowed";
+        QTest::newRow("recursive query") << "where VISITS in (WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL "
+                                            "SELECT n + 1 FROM c) SELECT n FROM c)"
+                                         << "a recursive query is not allowed";
+        QTest::newRow("bad syntax") << "where ("
+                                    << "is wrong";
+        QTest::newRow("unknown column") << "where NOPE = 1"
+                                        << "no such column";
+        QTest::newRow("huge value") << "where length(zeroblob(1000000000)) > 0"
+                                    << "too big";
     }
 
     void refusedConditions() {
@@ -285,11 +320,68 @@ private slots:
         QCOMPARE(query(*source, "kinds", "order by big desc"),
                  QStringList({"9007199254740993|2024-02-29|2024-02-29T13:45:10.000|2024-02-29|2.5",
                               "-9223372036854775807|not a date|null|x|null"}));
-        QVERIFY(failure([&] { query(*source, "kinds", "; DELETE FROM kinds"); }).contains("more than one statement"));
+        QVERIFY(failure([&] {
+                    query(*source, "kinds", "; DELETE FROM kinds");
+                }).contains("more than one statement"));
         QVERIFY(failure([&] { query(*source, "kinds", "where nope"); }).contains("no such column"));
         const QString missing = failure([&] { source->fields(QStringLiteral("nothing")); });
         QVERIFY2(missing.contains("\"nothing\"") && missing.contains("PEOPLE SQL"), qPrintable(missing));
         QCOMPARE(query(*source, "kinds", "order by big", 1, 1).size(), 1);
+    }
+
+    // The demo SQLite database: every table it lists gives its fields and records.
+    void demoDatabase() {
+        useAliases("[DEMO SQLITE]\nTYPE=SQLITE\nDATABASE NAME=" LW_BUILD_DIR "/demo/demo.sqlite\n");
+        QStringList tables;
+        lw::listTables(QStringLiteral("DEMO SQLITE"), tables);
+        QCOMPARE(tables.size(), 3);
+        auto source = DataSource::open({true, QStringLiteral("demo sqlite")});
+        for (const QString& table : tables) {
+            QVERIFY(!source->fields(table).empty());
+            QVERIFY2(query(*source, table, QString()).size() >= 3, qPrintable(table));
+        }
+        QCOMPARE(query(*source, QStringLiteral("Stock Levels"),
+                       QStringLiteral("where quantity > 5000 order by item")),
+                 QStringList({"Bolts|9800", "Nuts|12000"}));
+        useAliases(
+            "[PEOPLE]\nTYPE=STANDARD\nPATH=tables\n[PEOPLE SQL]\nTYPE=SQLITE\nDATABASE NAME=people.sqlite\n"
+            "[BROKEN]\nTYPE=STANDARD\nPATH=no/such/dir\n");
+    }
+
+    // ODBC through unixODBC and the SQLite ODBC driver, in read-only access mode.
+    void odbcAlias() {
+        QString driver;
+        for (const char* d :
+             {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc", "/usr/lib/odbc"}) {
+            if (const QString lib = QLatin1String(d) + "/libsqlite3odbc.so"; QFileInfo::exists(lib))
+                driver = lib;
+        }
+        if (driver.isEmpty())
+            QSKIP("the SQLite ODBC driver (package libsqliteodbc) is not installed");
+        QVERIFY(lwtest::writeFile(m_dir.filePath("odbcinst.ini"),
+                                  "[LW SQLite3]\nDriver=" + QFile::encodeName(driver) + "\n"));
+        QVERIFY(lwtest::writeFile(m_dir.filePath("odbc.ini"),
+                                  "[lw_people]\nDriver=LW SQLite3\nDatabase=" +
+                                      QFile::encodeName(m_dir.filePath("people.sqlite")) + "\n"));
+        qputenv("ODBCSYSINI", QFile::encodeName(m_dir.path()));
+        qputenv("ODBCINI", QFile::encodeName(m_dir.filePath("odbc.ini")));
+        useAliases("[PEOPLE ODBC]\nTYPE=ODBC\nODBC DSN=lw_people\n[PEOPLE SQL]\nTYPE=SQLITE\nDATABASE "
+                   "NAME=people.sqlite\n");
+        auto odbc = DataSource::open({true, QStringLiteral("PEOPLE ODBC")});
+        auto sql = DataSource::open({true, QStringLiteral("PEOPLE SQL")});
+        const QString condition = QStringLiteral("where VISITS > 1 order by NAME");
+        const QStringList viaOdbc = query(*odbc, QStringLiteral("PEOPLE.DBF"), condition, 1, 2);
+        QCOMPARE(viaOdbc.size(), 2);
+        // Names and numbers as the SQLite alias gives them (the ODBC driver types the rest its own way).
+        const QStringList viaSqlite = query(*sql, QStringLiteral("PEOPLE.DBF"), condition, 1, 2);
+        for (int i = 0; i < 2; ++i)
+            QCOMPARE(viaOdbc[i].section('|', 0, 1), viaSqlite[i].section('|', 0, 1));
+        QVERIFY(failure([&] {
+                    query(*odbc, "PEOPLE.DBF", "; DELETE FROM \"PEOPLE.DBF\"");
+                }).contains("more than one statement"));
+        useAliases(
+            "[PEOPLE]\nTYPE=STANDARD\nPATH=tables\n[PEOPLE SQL]\nTYPE=SQLITE\nDATABASE NAME=people.sqlite\n"
+            "[BROKEN]\nTYPE=STANDARD\nPATH=no/such/dir\n");
     }
 
     // PostgreSQL: a read-only transaction, forward-only, the engine's types.
@@ -300,7 +392,8 @@ private slots:
         const int port = qEnvironmentVariableIntValue("LEDGERWICK_TEST_PG_PORT");
         // A database of this test's own, so that the catalogue's tests see theirs unchanged.
         {
-            QSqlDatabase admin = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("pgadmin"));
+            QSqlDatabase admin =
+                QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("pgadmin"));
             admin.setHostName(QString::fromLocal8Bit(host));
             admin.setPort(port);
             admin.setDatabaseName(QStringLiteral("postgres"));
@@ -312,11 +405,14 @@ private slots:
             admin.close();
             admin.setDatabaseName(QStringLiteral("lw_data_test"));
             QVERIFY(admin.open());
-            QVERIFY(exec(admin, "CREATE TABLE items (id int8, name text, price numeric(10,2), day date, at timestamp, "
-                                "clock time, ok boolean, ratio double precision)"));
-            QVERIFY(exec(admin, "INSERT INTO items VALUES (9007199254740993, 'Ёлка ''quoted''', 1234.50, '2024-02-29', "
-                                "'2024-02-29 13:45:10.5', '08:30:00', true, 0.25), (2, NULL, -0.10, NULL, NULL, NULL, "
-                                "false, NULL), (3, 'c', 100, '1999-12-31', NULL, NULL, NULL, 1e300)"));
+            QVERIFY(exec(
+                admin, "CREATE TABLE items (id int8, name text, price numeric(10,2), day date, at timestamp, "
+                       "clock time, ok boolean, ratio double precision)"));
+            QVERIFY(
+                exec(admin,
+                     "INSERT INTO items VALUES (9007199254740993, 'Ёлка ''quoted''', 1234.50, '2024-02-29', "
+                     "'2024-02-29 13:45:10.5', '08:30:00', true, 0.25), (2, NULL, -0.10, NULL, NULL, NULL, "
+                     "false, NULL), (3, 'c', 100, '1999-12-31', NULL, NULL, NULL, 1e300)"));
             QVERIFY(exec(admin, "CREATE SCHEMA archive"));
             QVERIFY(exec(admin, "CREATE TABLE archive.\"Old Items\" (id int)"));
             QVERIFY(exec(admin, "INSERT INTO archive.\"Old Items\" VALUES (1), (2)"));
@@ -333,20 +429,26 @@ private slots:
         QCOMPARE(fields[5].type, FieldType::Time);
         QCOMPARE(fields[6].type, FieldType::Logical);
         QCOMPARE(query(*source, "items", "where name like 'Ё%' or price < 0 order by id desc"),
-                 QStringList({"9007199254740993|Ёлка 'quoted'|d:1234.50|2024-02-29|2024-02-29T13:45:10.500|08:30:00.000|true|0.25",
+                 QStringList({"9007199254740993|Ёлка "
+                              "'quoted'|d:1234.50|2024-02-29|2024-02-29T13:45:10.500|08:30:00.000|true|0.25",
                               "2|null|d:-0.10|null|null|null|false|null"}));
         QCOMPARE(query(*source, "items", "order by id", 2, 0).size(), 2);
         QCOMPARE(query(*source, "archive.Old Items", QString()).size(), 2);
         // Nothing may be changed: a second statement is refused, a writing function fails.
-        QVERIFY(failure([&] { query(*source, "items", "; DELETE FROM items"); }).contains("more than one statement"));
-        QVERIFY(failure([&] { query(*source, "items", "$$;$$ = ''; DELETE FROM items"); }).contains("more than one statement"));
+        QVERIFY(failure([&] {
+                    query(*source, "items", "; DELETE FROM items");
+                }).contains("more than one statement"));
+        QVERIFY(failure([&] {
+                    query(*source, "items", "$$;$$ = ''; DELETE FROM items");
+                }).contains("more than one statement"));
         const QString readOnly = failure([&] { query(*source, "items", "where nextval('counter') > 0"); });
         QVERIFY2(readOnly.contains("read-only transaction"), qPrintable(readOnly));
         // The connection is usable after a failure, and after a range cut short.
         QCOMPARE(query(*source, "items", "order by id", 1, 1).size(), 1);
         QCOMPARE(query(*source, "items", QString()).size(), 3);
-        useAliases("[PEOPLE]\nTYPE=STANDARD\nPATH=tables\n[PEOPLE SQL]\nTYPE=SQLITE\nDATABASE NAME=people.sqlite\n"
-                   "[BROKEN]\nTYPE=STANDARD\nPATH=no/such/dir\n");
+        useAliases(
+            "[PEOPLE]\nTYPE=STANDARD\nPATH=tables\n[PEOPLE SQL]\nTYPE=SQLITE\nDATABASE NAME=people.sqlite\n"
+            "[BROKEN]\nTYPE=STANDARD\nPATH=no/such/dir\n");
     }
 };
 
