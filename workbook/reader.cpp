@@ -689,8 +689,9 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
                 keepContinue = true;
             } else {
                 const QString what = sheetDropName(r.id);
-                if (!what.isEmpty())
-                    note(what);
+                note(!what.isEmpty() ? what
+                                     : QStringLiteral("other records (type 0x%1)")
+                                           .arg(r.id, 4, 16, QLatin1Char('0')));
             }
             break;
         }

@@ -56,6 +56,9 @@ struct RowSpan {
 // Tokens that refer to sheets of a workbook (tRef3d, tArea3d ...) hold the index of the SHEET in the
 // model (not the file's EXTERNSHEET index): the reader maps them, the writer maps them back to its
 // own EXTERNSHEET table. Shared formulas (SHRFMLA) are expanded into each cell's own tokens when read.
+// A formula the model cannot carry (one referring to another workbook, to a range of sheets or to a
+// defined name, an array formula, a data table) is read as its cached value alone, and
+// Workbook::dropped or Sheet::dropped says so.
 class Formula {
 public:
     Formula() = default;
@@ -208,6 +211,7 @@ public:
     // Formats: by default a new workbook's own (the 5 standard fonts and 21 standard XFs, quint16
     // index 15 the default cell format). useFormatsOf takes a read workbook's global formatting
     // records unchanged (call before the first sheet), so its XF indices can be written as they are.
+    // The date system is not taken with them: call setDate1904(source.date1904) for that.
     void useFormatsOf(const Workbook& source);
     void setDate1904(bool date1904);
     // A cell format of our own; returns its XF index (the same format twice gives the same index).
