@@ -358,7 +358,7 @@ void WorkbookWriter::Impl::placeCell(int row, int column) {
     if (column < 0 || column >= maxColumns)
         throw Error(
             QStringLiteral("column %1 lies outside a sheet's 256 columns").arg(column + 1).toStdString());
-    if (row < lastRow || (row == lastRow && column <= lastColumn))
+    if (row < lastRow || (row == lastRow && column <= lastColumn) || (blockStart >= 0 && row < blockStart))
         throw Error(QStringLiteral("cells must be written in row order, columns ascending (row %1, column %2 "
                                    "after row %3, column %4)")
                         .arg(row + 1)
@@ -802,8 +802,8 @@ void WorkbookWriter::setRow(const RowFormat& row) {
     d->sheet();
     if (row.row < 0 || row.row >= maxRows)
         throw Error(QStringLiteral("row %1 lies outside a sheet's 65,536 rows").arg(row.row + 1).toStdString());
-    if (row.row < d->lastRow)
-        throw Error(QStringLiteral("the format of row %1 comes after cells of row %2").arg(row.row + 1).arg(d->lastRow + 1).toStdString());
+    if (row.row < d->lastRow || (d->blockStart >= 0 && row.row < d->blockStart))
+        throw Error(QStringLiteral("the format of row %1 comes after later rows (rows are written in order)").arg(row.row + 1).toStdString());
     if (row.xf)
         d->checkXf(*row.xf);
     if (d->blockStart < 0 || row.row >= d->blockStart + 32) {

@@ -385,6 +385,8 @@ private slots:
         QTest::newRow("cell outside a sheet") << 7 << "beginSheet";
         QTest::newRow("3-D reference to a missing sheet") << 8 << "refers to sheet 3";
         QTest::newRow("not an error code") << 9 << "not an error value";
+        QTest::newRow("cell above a row format given") << 10 << "row order";
+        QTest::newRow("row format above a row format given") << 11 << "comes after";
     }
 
     void limits() {
@@ -413,6 +415,8 @@ private slots:
                 break;
             }
             case 9: w.writeError(0, 0, 15, 0x55); break;
+            case 10: w.setRow(RowFormat{100, 300, true, false, {}}); w.writeNumber(50, 0, 15, 1); break;
+            case 11: w.setRow(RowFormat{100, 300, true, false, {}}); w.setRow(RowFormat{50, 300, true, false, {}}); break;
             }
         } catch (const Error& e) {
             caught = QString::fromUtf8(e.what());
