@@ -3,6 +3,8 @@
 #include "workbook/biff.h"
 #include "workbook/xls.h"
 
+#include <algorithm>
+
 namespace lw::xls {
 
 using namespace biff;
@@ -244,6 +246,37 @@ bool Formula::spreadArea(int first, int last, const std::vector<RowSpan>& pieces
         tokens.replace(area.pos, area.size, replacement);
         if (delta != 0)
             fixJumps(tokens, area.pos, delta);
+    }
+    m_tokens = tokens;
+    return true;
+}
+
+std::vector<int> Formula::sheetsReferenced() const {
+    std::vector<Token> list;
+    parse(m_tokens, list);
+    std::vector<int> sheets;
+    for (const Token& t : list) {
+        if (isClassed(t.id, ptgRef3d) || isClassed(t.id, ptgArea3d) || isClassed(t.id, ptgRefErr3d) ||
+            isClassed(t.id, ptgAreaErr3d))
+            sheets.push_back(biff::u16(m_tokens.constData() + t.pos + 1));
+    }
+    std::sort(sheets.begin(), sheets.end());
+    sheets.erase(std::unique(sheets.begin(), sheets.end()), sheets.end());
+    return sheets;
+}
+
+bool Formula::mapSheets(const std::function<int(int)>& map) {
+    std::vector<Token> list;
+    parse(m_tokens, list);
+    QByteArray tokens = m_tokens;
+    for (const Token& t : list) {
+        if (!(isClassed(t.id, ptgRef3d) || isClassed(t.id, ptgArea3d) || isClassed(t.id, ptgRefErr3d) ||
+              isClassed(t.id, ptgAreaErr3d)))
+            continue;
+        const int sheet = map(biff::u16(tokens.constData() + t.pos + 1));
+        if (sheet < 0 || sheet > 0xFFFF)
+            return false;
+        put16(tokens.data() + t.pos + 1, quint16(sheet));
     }
     m_tokens = tokens;
     return true;

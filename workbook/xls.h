@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -83,6 +84,13 @@ public:
     // function (its argument count raised). Returns false, leaving the formula unchanged, when a
     // function would get more than 30 arguments or the area is not a function argument.
     bool spreadArea(int first, int last, const std::vector<RowSpan>& pieces);
+
+    // The sheet indices its 3-D references name, each once, ascending.
+    std::vector<int> sheetsReferenced() const;
+    // Replaces the sheet index s of every 3-D reference by map(s) (for a workbook whose sheets are
+    // not the source's); returns false, leaving the formula unchanged, when map gives a negative
+    // index or one past 65,535 for any of them.
+    bool mapSheets(const std::function<int(int)>& map);
 
 private:
     QByteArray m_tokens;

@@ -131,6 +131,16 @@ private slots:
         QCOMPARE(f.tokens().toHex(' '), (expected.isEmpty() ? tokens : expected).toHex(' '));
     }
 
+    void mapSheets() {
+        Formula f(ref3d(2, 0, 0) + area3d(0, 1, 2, 0, 0) + ref(0, 0) + funcVar(3, SUM));
+        QCOMPARE(f.sheetsReferenced(), (std::vector<int>{0, 2}));
+        QVERIFY(f.mapSheets([](int s) { return s + 3; }));
+        QCOMPARE(f.tokens().toHex(' '), (ref3d(5, 0, 0) + area3d(3, 1, 2, 0, 0) + ref(0, 0) + funcVar(3, SUM)).toHex(' '));
+        const QByteArray before = f.tokens();
+        QVERIFY(!f.mapSheets([](int s) { return s == 5 ? -1 : s; }));
+        QCOMPARE(f.tokens(), before);
+    }
+
     // LibreOffice computes the moved and widened formulas: a band of 40 rows on "Sales" with
     // C = 1..40 and D = C*2 moved from the band's first row, totals below, 10 more rows on "More".
     void computedByLibreOffice() {
