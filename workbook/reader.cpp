@@ -580,7 +580,9 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
             const QByteArray tokens(r.data + 22, cce);
             const QByteArray extra(r.data + 22 + cce, r.size - 22 - cce);
             addCell(row, col, xf, v);
-            if (cce == 5 && tokens[0] == char(ptgExp)) {
+            if (cce == 0) {
+                // No tokens: only the value can be kept.
+            } else if (cce == 5 && tokens[0] == char(ptgExp)) {
                 pending.push_back({sheet.cells.size() - 1, biff::u16(tokens.constData() + 1),
                                    biff::u16(tokens.constData() + 3)});
             } else if (cce >= 1 && tokens[0] == char(ptgTbl)) {

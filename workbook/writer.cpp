@@ -132,6 +132,20 @@ bool isCalcRecord(quint16 id) {
     return id == rCalcCount || id == rCalcMode || id == rRefMode || id == rIteration || id == rDelta ||
            id == rSaveRecalc;
 }
+// Where a sheet's layout record goes: 0 before the cells, 1 the window settings after them,
+// 2 after the merged cells, -1 nowhere (the writer's own calculation settings). A CONTINUE record
+// goes with the record before it.
+std::vector<int> layoutGroups(const QList<Record>& layout) {
+    std::vector<int> groups;
+    int last = 0;
+    for (const Record& r : layout) {
+        if (r.id != rContinue)
+            last = isCalcRecord(r.id) ? -1 : isPostCellLayout(r.id) ? 1 : isTrailingLayout(r.id) ? 2 : 0;
+        groups.push_back(last);
+    }
+    return groups;
+}
+
 bool startsPageSetup(quint16 id) {
     return id == rVerticalPageBreaks || id == rHeader || id == rFooter || id == rHCenter || id == rVCenter ||
            id == rLeftMargin || id == rRightMargin || id == rTopMargin || id == rBottomMargin || id == rPls ||
@@ -587,8 +601,10 @@ void WorkbookWriter::Impl::sheetParts(std::size_t index, qint64 start, QByteArra
     }
     bool breaksDone = breaks.isEmpty();
     qsizetype defColWidthPos = 0;
-    for (const Record& r : s.layout) {
-        if (isPostCellLayout(r.id) || isTrailingLayout(r.id) || isCalcRecord(r.id))
+    const std::vector<int> groups = layoutGroups(s.layout);
+    for (qsizetype i = 0; i < s.layout.size(); ++i) {
+        const Record& r = s.layout[i];
+        if (groups[std::size_t(i)] != 0)
             continue;
         if (!breaksDone && startsPageSetup(r.id)) {
             rec(rHorizontalPageBreaks, breaks);
@@ -640,8 +656,9 @@ void WorkbookWriter::Impl::sheetParts(std::size_t index, qint64 start, QByteArra
     // After the cells: the window settings (only the first sheet selected), merged cells, the rest.
     auto trec = [&tail](quint16 id, const QByteArray& d) { appendRecord(tail, id, d); };
     bool window = false;
-    for (const Record& r : s.layout) {
-        if (!isPostCellLayout(r.id))
+    for (qsizetype i = 0; i < s.layout.size(); ++i) {
+        const Record& r = s.layout[i];
+        if (groups[std::size_t(i)] != 1)
             continue;
         QByteArray d = r.data;
         if (r.id == rWindow2 && d.size() >= 2) {
@@ -669,9 +686,9 @@ void WorkbookWriter::Impl::sheetParts(std::size_t index, qint64 start, QByteArra
         }
         trec(rMergedCells, d);
     }
-    for (const Record& r : s.layout) {
-        if (isTrailingLayout(r.id))
-            trec(r.id, r.data);
+    for (qsizetype i = 0; i < s.layout.size(); ++i) {
+        if (groups[std::size_t(i)] == 2)
+            trec(s.layout[i].id, s.layout[i].data);
     }
     trec(rEof, {});
 }
