@@ -441,7 +441,9 @@ void WorkbookWriter::Impl::flushBlock() {
         const qsizetype secondRow = 20; // the end of the first ROW record
         std::vector<qsizetype> firstCell;
         for (int i : used) {
-            firstCell.push_back(out.size());
+            // One entry per row that holds cells, as the row block's index counts them.
+            if (!block[std::size_t(i)].cells.isEmpty())
+                firstCell.push_back(out.size());
             out.append(block[std::size_t(i)].cells);
         }
         QByteArray d;
