@@ -254,6 +254,49 @@ private slots:
         }
     }
 
+    // A workbook of another writer (python3-xlwt): values, formats, merged cells, widths and
+    // formulas, a 3-D reference among them.
+    void xlwtWorkbook() {
+        const QString path = m_dir.filePath(QStringLiteral("xlwt.xls"));
+        const QString script = QStringLiteral(
+            "import sys, datetime, xlwt\n"
+            "b = xlwt.Workbook()\n"
+            "s = b.add_sheet('Main')\n"
+            "t = b.add_sheet('Other')\n"
+            "bold = xlwt.easyxf('font: bold on; borders: left thin, right thin, top thin, bottom thin')\n"
+            "date = xlwt.easyxf(num_format_str='YYYY-MM-DD')\n"
+            "s.write_merge(0, 0, 0, 2, 'Title', bold)\n"
+            "s.write(1, 0, 'Zoë')\n"
+            "s.write(1, 1, 2.5)\n"
+            "s.write(1, 2, datetime.date(2024, 2, 29), date)\n"
+            "s.write(2, 0, True)\n"
+            "s.write(2, 1, 1234567)\n"
+            "s.write(3, 1, xlwt.Formula('SUM(B2:B3)'))\n"
+            "s.write(3, 2, xlwt.Formula('Other!A1*2'))\n"
+            "s.col(0).width = 7000\n"
+            "t.write(0, 0, 21)\n"
+            "b.save(sys.argv[1])\n");
+        const Run r = run(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script, path});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        const Workbook b = readWorkbook(path);
+        QCOMPARE(b.sheets.size(), std::size_t(2));
+        QCOMPARE(cellAt(b, 0, 0, 0)->value.text, QStringLiteral("Title"));
+        QCOMPARE(cellAt(b, 0, 1, 0)->value.text, QStringLiteral("Zoë"));
+        QCOMPARE(cellAt(b, 0, 1, 1)->value.number, 2.5);
+        QCOMPARE(cellAt(b, 0, 1, 2)->value.number, 45351.0);
+        QVERIFY(b.isDateFormat(cellAt(b, 0, 1, 2)->xf));
+        QCOMPARE(b.numberFormat(cellAt(b, 0, 1, 2)->xf), QStringLiteral("YYYY-MM-DD"));
+        QCOMPARE(cellAt(b, 0, 2, 0)->value.type, ValueType::Boolean);
+        QCOMPARE(cellAt(b, 0, 2, 1)->value.number, 1234567.0);
+        QVERIFY(b.sheets[0].merged == (std::vector<MergedRange>{{0, 0, 0, 2}}));
+        QVERIFY(std::any_of(b.sheets[0].columns.begin(), b.sheets[0].columns.end(),
+                            [](const ColumnFormat& c) { return c.first == 0 && c.width == 7000; }));
+        QVERIFY(cellAt(b, 0, 3, 1)->formula);
+        QVERIFY(cellAt(b, 0, 3, 1)->formula->hasAreaOverRows(1, 2));
+        QVERIFY(cellAt(b, 0, 3, 2)->formula);
+        QCOMPARE(cellAt(b, 0, 3, 2)->formula->sheetsReferenced(), std::vector<int>{1});
+    }
+
     // Strings of the shared string table split across CONTINUE records at any character, with
     // the character width changing at the split, and rich-text and phonetic data split as well.
     void sstAcrossContinue_data() {
