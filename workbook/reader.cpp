@@ -439,6 +439,7 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
     std::vector<PendingShared> pending;
     std::vector<std::pair<int, int>> arrays; // first cells of array formulas
     long stringFor = -1;                     // the formula cell whose text result a STRING record holds
+    QSet<quint16> unknown;                   // record types the reader does not know
     bool keepContinue = false;
     auto checkCell = [&sheet](int col) {
         if (col >= maxColumns)
@@ -448,6 +449,9 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
     };
     auto addCell = [&](int row, int col, quint16 xf, Value v) {
         checkCell(col);
+        // More cell records than a sheet has cells: a damaged or hostile file, not a sheet.
+        if (sheet.cells.size() >= std::size_t(maxRows) * maxColumns)
+            throw Error(QStringLiteral("the sheet \"%1\" holds more cells than a sheet can").arg(sheet.name).toStdString());
         Cell c;
         c.row = row;
         c.column = col;
@@ -691,32 +695,27 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
                 keepContinue = true;
             } else {
                 const QString what = sheetDropName(r.id);
-                note(!what.isEmpty() ? what
-                                     : QStringLiteral("other records (type 0x%1)")
-                                           .arg(r.id, 4, 16, QLatin1Char('0')));
+                if (!what.isEmpty()) {
+                    note(what);
+                } else if (!unknown.contains(r.id)) {
+                    // Named one by one up to a few types; a file full of them is damaged anyway.
+                    unknown.insert(r.id);
+                    note(unknown.size() <= 16 ? QStringLiteral("other records (type 0x%1)")
+                                                    .arg(r.id, 4, 16, QLatin1Char('0'))
+                                              : QStringLiteral("other records of further types"));
+                }
             }
             break;
         }
     }
     // Shared formulas become each cell's own tokens; array formulas stay as their values.
+    // A cell of a shared formula names the formula by the first cell of its range.
+    QHash<quint32, const SharedFormula*> sharedByFirstCell;
+    for (const SharedFormula& f : shared)
+        sharedByFirstCell.insert(quint32(f.firstRow) << 16 | quint32(f.firstColumn), &f);
     for (const PendingShared& p : pending) {
         Cell& cell = sheet.cells[p.cell];
-        const SharedFormula* found = nullptr;
-        for (const SharedFormula& f : shared) {
-            if (f.firstRow == p.baseRow && f.firstColumn == p.baseColumn) {
-                found = &f;
-                break;
-            }
-        }
-        if (!found) {
-            for (const SharedFormula& f : shared) {
-                if (cell.row >= f.firstRow && cell.row <= f.lastRow && cell.column >= f.firstColumn &&
-                    cell.column <= f.lastColumn) {
-                    found = &f;
-                    break;
-                }
-            }
-        }
+        const SharedFormula* found = sharedByFirstCell.value(quint32(p.baseRow) << 16 | quint32(p.baseColumn));
         if (found) {
             cell.formula = convertFormula(found->tokens, found->extra, cell.row, cell.column, true);
         } else {

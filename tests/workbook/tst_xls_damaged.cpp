@@ -180,6 +180,16 @@ private slots:
         QVERIFY2(error.contains(message), qPrintable(error));
     }
 
+    // Thousands of record types nobody knows: read, and named in a short list.
+    void unknownRecords() {
+        QByteArray sheet;
+        for (int id = 0x3000; id < 0x5000; ++id)
+            sheet += rec(quint16(id), QByteArray(2, 'u'));
+        const Workbook b = readWorkbookStream(stream({}, sheet));
+        QCOMPARE(b.sheets.at(0).dropped.size(), 17);
+        QVERIFY(b.sheets.at(0).dropped.contains(QStringLiteral("other records (type 0x3000)")));
+    }
+
     // Every real workbook of the corpus cut short at many places and with bytes flipped at
     // random (a fixed seed): each read ends in an Error or a workbook.
     void damagedCorpus() {
