@@ -38,8 +38,19 @@ bool isOperand(quint8 id) {
     if (id < 0x20)
         return id == ptgStr || id == 0x16 || (id >= 0x1C && id <= 0x1F);
     switch (baseToken(id)) {
-    case ptgArray: case ptgName: case ptgRef: case ptgArea: case ptgRefErr: case ptgAreaErr: case ptgRefN:
-    case ptgAreaN: case ptgNameX: case ptgRef3d: case ptgArea3d: case ptgRefErr3d: case ptgAreaErr3d:
+    case ptgArray:
+    case ptgName:
+    case ptgRef:
+    case ptgArea:
+    case ptgRefErr:
+    case ptgAreaErr:
+    case ptgRefN:
+    case ptgAreaN:
+    case ptgNameX:
+    case ptgRef3d:
+    case ptgArea3d:
+    case ptgRefErr3d:
+    case ptgAreaErr3d:
         return true;
     default:
         return false;
@@ -117,7 +128,8 @@ void fixJumps(QByteArray& tokens, int at, int delta) {
 
 } // namespace
 
-Formula::Formula(QByteArray tokens, QByteArray extra) : m_tokens(std::move(tokens)), m_extra(std::move(extra)) {}
+Formula::Formula(QByteArray tokens, QByteArray extra)
+    : m_tokens(std::move(tokens)), m_extra(std::move(extra)) {}
 
 bool Formula::moveRows(int rowOffset) {
     std::vector<Token> list;

@@ -127,13 +127,45 @@ QString sheetDropName(quint16 id) {
 
 bool isLayoutRecord(quint16 id) {
     switch (id) {
-    case rCalcCount: case rCalcMode: case rRefMode: case rDelta: case rIteration: case rSaveRecalc:
-    case rPrintHeaders: case rPrintGridlines: case rGridSet: case rGuts: case rDefaultRowHeight:
-    case rWsBool: case rVerticalPageBreaks: case rHeader: case rFooter: case rHCenter: case rVCenter:
-    case rLeftMargin: case rRightMargin: case rTopMargin: case rBottomMargin: case rPls: case rSetup:
-    case rHeaderFooter: case rProtect: case rScenProtect: case rObjProtect: case rPassword:
-    case rDefColWidth: case 0x0099 /* STANDARDWIDTH */: case rWindow2: case rPlv: case rScl:
-    case rPane: case rSelection: case rSheetExt: case rPhoneticPr: case rFeatHdr: case rCodeName:
+    case rCalcCount:
+    case rCalcMode:
+    case rRefMode:
+    case rDelta:
+    case rIteration:
+    case rSaveRecalc:
+    case rPrintHeaders:
+    case rPrintGridlines:
+    case rGridSet:
+    case rGuts:
+    case rDefaultRowHeight:
+    case rWsBool:
+    case rVerticalPageBreaks:
+    case rHeader:
+    case rFooter:
+    case rHCenter:
+    case rVCenter:
+    case rLeftMargin:
+    case rRightMargin:
+    case rTopMargin:
+    case rBottomMargin:
+    case rPls:
+    case rSetup:
+    case rHeaderFooter:
+    case rProtect:
+    case rScenProtect:
+    case rObjProtect:
+    case rPassword:
+    case rDefColWidth:
+    case 0x0099 /* STANDARDWIDTH */:
+    case rWindow2:
+    case rPlv:
+    case rScl:
+    case rPane:
+    case rSelection:
+    case rSheetExt:
+    case rPhoneticPr:
+    case rFeatHdr:
+    case rCodeName:
         return true;
     default:
         return false;
@@ -178,7 +210,7 @@ private:
         QString name;
     };
     std::vector<BoundSheet> m_bound;
-    std::vector<int> m_boundToModel;    // BOUNDSHEET index -> model sheet index, -1 for none
+    std::vector<int> m_boundToModel;     // BOUNDSHEET index -> model sheet index, -1 for none
     std::vector<bool> m_supbookInternal; // per SUPBOOK: this workbook's own sheets
     struct Xti {
         quint16 supbook, first, last;
@@ -378,7 +410,8 @@ std::optional<Formula> WorkbookReader::convertFormula(const QByteArray& in, cons
         const quint8 t = quint8(*p);
         const quint8 base = baseToken(t);
         if (t >= 0x20 && (base == ptgName || base == ptgNameX)) {
-            noteBook(QStringLiteral("formulas using defined names or add-in functions (kept as their values)"));
+            noteBook(
+                QStringLiteral("formulas using defined names or add-in functions (kept as their values)"));
             return std::nullopt;
         }
         if (t == ptgExp || t == ptgTbl || (t < 0x20 && t == 0x18)) {
@@ -390,8 +423,8 @@ std::optional<Formula> WorkbookReader::convertFormula(const QByteArray& in, cons
             const quint8 cls = t & 0x60;
             const int refs = base == ptgRefN ? 1 : 2;
             for (int i = 0; i < refs; ++i) {
-                char* rp = p + 1 + 2 * i;                 // row field
-                char* cp = p + 1 + 2 * refs + 2 * i;      // column field
+                char* rp = p + 1 + 2 * i;            // row field
+                char* cp = p + 1 + 2 * refs + 2 * i; // column field
                 quint16 r = biff::u16(rp);
                 quint16 c = biff::u16(cp);
                 if (c & 0x8000)
@@ -402,14 +435,14 @@ std::optional<Formula> WorkbookReader::convertFormula(const QByteArray& in, cons
                 put16(cp, c);
             }
             *p = char(withClass(base == ptgRefN ? ptgRef : ptgArea, cls));
-        } else if (t >= 0x20 && (base == ptgRef3d || base == ptgArea3d || base == ptgRefErr3d ||
-                                 base == ptgAreaErr3d)) {
+        } else if (t >= 0x20 &&
+                   (base == ptgRef3d || base == ptgArea3d || base == ptgRefErr3d || base == ptgAreaErr3d)) {
             const quint16 ixti = biff::u16(p + 1);
             int sheet = -1;
             if (ixti < m_xti.size()) {
                 const Xti& x = m_xti[ixti];
-                if (x.supbook < m_supbookInternal.size() && m_supbookInternal[x.supbook] && x.first == x.last &&
-                    x.first < m_boundToModel.size())
+                if (x.supbook < m_supbookInternal.size() && m_supbookInternal[x.supbook] &&
+                    x.first == x.last && x.first < m_boundToModel.size())
                     sheet = m_boundToModel[x.first];
             }
             if (sheet < 0) {
@@ -451,7 +484,9 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
         checkCell(col);
         // More cell records than a sheet has cells: a damaged or hostile file, not a sheet.
         if (sheet.cells.size() >= std::size_t(maxRows) * maxColumns)
-            throw Error(QStringLiteral("the sheet \"%1\" holds more cells than a sheet can").arg(sheet.name).toStdString());
+            throw Error(QStringLiteral("the sheet \"%1\" holds more cells than a sheet can")
+                            .arg(sheet.name)
+                            .toStdString());
         Cell c;
         c.row = row;
         c.column = col;
@@ -506,7 +541,8 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
             const qsizetype n = (r.size - 6) / 6;
             for (qsizetype i = 0; i < n; ++i) {
                 const char* p = r.data + 4 + 6 * i;
-                addCell(row, first + int(i), biff::u16(p), Value{ValueType::Number, rkValue(biff::u32(p + 2)), {}});
+                addCell(row, first + int(i), biff::u16(p),
+                        Value{ValueType::Number, rkValue(biff::u32(p + 2)), {}});
             }
             break;
         }
@@ -677,8 +713,9 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
             // Every drawn object (shape, picture, chart, comment box) has an OBJ record; the
             // drawing records around them hold nothing visible on their own.
             const quint16 kind = r.size >= 6 && biff::u16(r.data) == 0x15 ? biff::u16(r.data + 4) : 0;
-            note(kind == 0x19 ? QStringLiteral("comments")
-                              : kind == 0x05 ? QStringLiteral("charts") : QStringLiteral("drawings"));
+            note(kind == 0x19   ? QStringLiteral("comments")
+                 : kind == 0x05 ? QStringLiteral("charts")
+                                : QStringLiteral("drawings"));
             break;
         }
         case rMsoDrawing:
@@ -700,9 +737,9 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
                 } else if (!unknown.contains(r.id)) {
                     // Named one by one up to a few types; a file full of them is damaged anyway.
                     unknown.insert(r.id);
-                    note(unknown.size() <= 16 ? QStringLiteral("other records (type 0x%1)")
-                                                    .arg(r.id, 4, 16, QLatin1Char('0'))
-                                              : QStringLiteral("other records of further types"));
+                    note(unknown.size() <= 16
+                             ? QStringLiteral("other records (type 0x%1)").arg(r.id, 4, 16, QLatin1Char('0'))
+                             : QStringLiteral("other records of further types"));
                 }
             }
             break;
@@ -715,7 +752,8 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
         sharedByFirstCell.insert(quint32(f.firstRow) << 16 | quint32(f.firstColumn), &f);
     for (const PendingShared& p : pending) {
         Cell& cell = sheet.cells[p.cell];
-        const SharedFormula* found = sharedByFirstCell.value(quint32(p.baseRow) << 16 | quint32(p.baseColumn));
+        const SharedFormula* found =
+            sharedByFirstCell.value(quint32(p.baseRow) << 16 | quint32(p.baseColumn));
         if (found) {
             cell.formula = convertFormula(found->tokens, found->extra, cell.row, cell.column, true);
         } else {
@@ -764,9 +802,11 @@ QByteArray workbookStream(const QString& path) {
         const QByteArray trimmed = head.trimmed().toLower();
         if (trimmed.startsWith("<") || trimmed.startsWith("\xEF\xBB\xBF<") || trimmed.contains("<html") ||
             trimmed.contains("<?xml"))
-            throw Error("is a web page or XML file saved under an .xls name: save it as Excel 97-2003 workbook");
-        if (head.size() >= 2 && quint8(head[0]) == 0x09 && (quint8(head[1]) == 0x08 || quint8(head[1]) == 0x04 ||
-                                                            quint8(head[1]) == 0x02 || quint8(head[1]) == 0x00))
+            throw Error(
+                "is a web page or XML file saved under an .xls name: save it as Excel 97-2003 workbook");
+        if (head.size() >= 2 && quint8(head[0]) == 0x09 &&
+            (quint8(head[1]) == 0x08 || quint8(head[1]) == 0x04 || quint8(head[1]) == 0x02 ||
+             quint8(head[1]) == 0x00))
             throw Error("is an Excel 2.x-4.0 workbook: save it as Excel 97-2003 workbook");
         throw Error("is not an Excel workbook (not a compound document file)");
     }

@@ -92,7 +92,11 @@ private:
 QByteArray fontRecord(const Font& f) {
     QByteArray d;
     Out o(d);
-    o.u16(f.height).u16(quint16((f.bold ? 0x01 : 0x00) | (f.italic ? 0x02 : 0x00))).u16(0x7FFF).u16(f.bold ? 700 : 400).u16(0);
+    o.u16(f.height)
+        .u16(quint16((f.bold ? 0x01 : 0x00) | (f.italic ? 0x02 : 0x00)))
+        .u16(0x7FFF)
+        .u16(f.bold ? 700 : 400)
+        .u16(0);
     o.u8(f.underline ? 1 : 0).u8(0).u8(0).u8(0);
     d.append(unicodeString(f.name.left(255), true));
     return d;
@@ -560,7 +564,8 @@ QByteArray WorkbookWriter::Impl::globals(std::vector<qsizetype>& boundSheetPos) 
     return g;
 }
 
-void WorkbookWriter::Impl::sheetParts(std::size_t index, qint64 start, QByteArray& head, QByteArray& tail) const {
+void WorkbookWriter::Impl::sheetParts(std::size_t index, qint64 start, QByteArray& head,
+                                      QByteArray& tail) const {
     const SheetInfo& s = sheets[index];
     auto rec = [&head](quint16 id, const QByteArray& d) { appendRecord(head, id, d); };
     auto u16rec = [&rec](quint16 id, quint16 v) {
@@ -639,7 +644,10 @@ void WorkbookWriter::Impl::sheetParts(std::size_t index, qint64 start, QByteArra
         QByteArray d;
         Out o(d);
         if (s.firstRow >= 0)
-            o.u32(quint32(s.firstRow)).u32(quint32(s.lastRow + 1)).u16(quint16(s.firstColumn)).u16(quint16(s.lastColumn + 1));
+            o.u32(quint32(s.firstRow))
+                .u32(quint32(s.lastRow + 1))
+                .u16(quint16(s.firstColumn))
+                .u16(quint16(s.lastColumn + 1));
         else
             o.u32(0).u32(0).u16(0).u16(0);
         o.u16(0);
@@ -684,7 +692,10 @@ void WorkbookWriter::Impl::sheetParts(std::size_t index, qint64 start, QByteArra
         o.u16(quint16(n));
         for (std::size_t k = i; k < i + n; ++k) {
             const MergedRange& m = s.merged[k];
-            o.u16(quint16(m.firstRow)).u16(quint16(m.lastRow)).u16(quint16(m.firstColumn)).u16(quint16(m.lastColumn));
+            o.u16(quint16(m.firstRow))
+                .u16(quint16(m.lastRow))
+                .u16(quint16(m.firstColumn))
+                .u16(quint16(m.lastColumn));
         }
         trec(rMergedCells, d);
     }
@@ -702,7 +713,8 @@ WorkbookWriter::WorkbookWriter(const QString& path) : d(std::make_unique<Impl>()
     d->ownFormatRecords();
     d->data.setFileTemplate(QDir::tempPath() + QStringLiteral("/ledgerwick-sheets-XXXXXX"));
     if (!d->data.open())
-        throw Error(("cannot make a temporary file for the sheet data: " + d->data.errorString()).toStdString());
+        throw Error(
+            ("cannot make a temporary file for the sheet data: " + d->data.errorString()).toStdString());
 }
 
 WorkbookWriter::~WorkbookWriter() = default;
@@ -777,7 +789,8 @@ void WorkbookWriter::beginSheet(const QString& name, const Sheet* layoutSource) 
         throw Error(problem.toStdString());
     for (const auto& s : d->sheets) {
         if (s.name.compare(name, Qt::CaseInsensitive) == 0)
-            throw Error(QStringLiteral("the workbook already holds a sheet named \"%1\"").arg(s.name).toStdString());
+            throw Error(
+                QStringLiteral("the workbook already holds a sheet named \"%1\"").arg(s.name).toStdString());
     }
     if (d->sheets.size() >= 0xFFFF)
         throw Error("too many sheets");
@@ -811,7 +824,10 @@ void WorkbookWriter::beginSheet(const QString& name, const Sheet* layoutSource) 
 void WorkbookWriter::setColumnWidth(int first, int last, quint16 width, quint16 xf) {
     Impl::SheetInfo& s = d->sheet();
     if (first < 0 || last >= maxColumns || first > last)
-        throw Error(QStringLiteral("columns %1 to %2 lie outside a sheet's 256 columns").arg(first + 1).arg(last + 1).toStdString());
+        throw Error(QStringLiteral("columns %1 to %2 lie outside a sheet's 256 columns")
+                        .arg(first + 1)
+                        .arg(last + 1)
+                        .toStdString());
     d->checkXf(xf);
     for (int i = first; i <= last; ++i)
         s.columns[std::size_t(i)] = ColumnFormat{i, i, width, xf, false};
@@ -820,9 +836,12 @@ void WorkbookWriter::setColumnWidth(int first, int last, quint16 width, quint16 
 void WorkbookWriter::setRow(const RowFormat& row) {
     d->sheet();
     if (row.row < 0 || row.row >= maxRows)
-        throw Error(QStringLiteral("row %1 lies outside a sheet's 65,536 rows").arg(row.row + 1).toStdString());
+        throw Error(
+            QStringLiteral("row %1 lies outside a sheet's 65,536 rows").arg(row.row + 1).toStdString());
     if (row.row < d->lastRow || (d->blockStart >= 0 && row.row < d->blockStart))
-        throw Error(QStringLiteral("the format of row %1 comes after later rows (rows are written in order)").arg(row.row + 1).toStdString());
+        throw Error(QStringLiteral("the format of row %1 comes after later rows (rows are written in order)")
+                        .arg(row.row + 1)
+                        .toStdString());
     if (row.xf)
         d->checkXf(*row.xf);
     if (d->blockStart < 0 || row.row >= d->blockStart + 32) {
@@ -846,14 +865,18 @@ void WorkbookWriter::writeBlank(int row, int column, quint16 xf) {
 
 void WorkbookWriter::writeNumber(int row, int column, quint16 xf, double value) {
     if (!std::isfinite(value))
-        throw Error(QStringLiteral("the number in row %1, column %2 is not finite").arg(row + 1).arg(column + 1).toStdString());
+        throw Error(QStringLiteral("the number in row %1, column %2 is not finite")
+                        .arg(row + 1)
+                        .arg(column + 1)
+                        .toStdString());
     d->checkXf(xf);
     d->placeCell(row, column);
     QByteArray r;
     Out o(r);
     o.u16(quint16(row)).u16(quint16(column)).u16(xf);
     // An RK value when the number is an integer of 30 bits or its low 34 bits are zero.
-    if (value == std::floor(value) && value >= -536870912.0 && value <= 536870911.0 && !(value == 0 && std::signbit(value))) {
+    if (value == std::floor(value) && value >= -536870912.0 && value <= 536870911.0 &&
+        !(value == 0 && std::signbit(value))) {
         o.u32((quint32(qint32(value)) << 2) | 0x02);
         d->addCellRecord(row, rRk, r);
         return;
@@ -901,7 +924,8 @@ static bool validErrorCode(quint8 code) {
 
 void WorkbookWriter::writeError(int row, int column, quint16 xf, quint8 code) {
     if (!validErrorCode(code))
-        throw Error(QStringLiteral("0x%1 is not an error value").arg(code, 2, 16, QLatin1Char('0')).toStdString());
+        throw Error(
+            QStringLiteral("0x%1 is not an error value").arg(code, 2, 16, QLatin1Char('0')).toStdString());
     d->checkXf(xf);
     d->placeCell(row, column);
     QByteArray r;
@@ -929,7 +953,8 @@ void WorkbookWriter::writeValue(int row, int column, quint16 xf, const Value& va
     }
 }
 
-void WorkbookWriter::writeFormula(int row, int column, quint16 xf, const Formula& formula, const Value& cached) {
+void WorkbookWriter::writeFormula(int row, int column, quint16 xf, const Formula& formula,
+                                  const Value& cached) {
     const QByteArray& tokens = formula.tokens();
     if (tokens.isEmpty())
         throw Error("a formula without tokens");
@@ -941,14 +966,19 @@ void WorkbookWriter::writeFormula(int row, int column, quint16 xf, const Formula
         const int size = tokenSize(tokens, pos);
         const quint8 t = quint8(tokens[pos]);
         if (size < 0 || t == ptgExp || t == ptgTbl || t == 0x18)
-            throw Error(QStringLiteral("the formula in row %1, column %2 holds a token this writer cannot carry")
+            throw Error(
+                QStringLiteral("the formula in row %1, column %2 holds a token this writer cannot carry")
+                    .arg(row + 1)
+                    .arg(column + 1)
+                    .toStdString());
+        const quint8 base = baseToken(t);
+        if (t >= 0x20 && (base == ptgName || base == ptgNameX))
+            throw Error(QStringLiteral("the formula in row %1, column %2 uses a defined name")
                             .arg(row + 1)
                             .arg(column + 1)
                             .toStdString());
-        const quint8 base = baseToken(t);
-        if (t >= 0x20 && (base == ptgName || base == ptgNameX))
-            throw Error(QStringLiteral("the formula in row %1, column %2 uses a defined name").arg(row + 1).arg(column + 1).toStdString());
-        if (t >= 0x20 && (base == ptgRef3d || base == ptgArea3d || base == ptgRefErr3d || base == ptgAreaErr3d))
+        if (t >= 0x20 &&
+            (base == ptgRef3d || base == ptgArea3d || base == ptgRefErr3d || base == ptgAreaErr3d))
             maxSheet = std::max<int>(maxSheet, biff::u16(tokens.constData() + pos + 1));
         pos += size;
     }
@@ -1008,7 +1038,8 @@ void WorkbookWriter::addMerged(const MergedRange& m) {
 void WorkbookWriter::addRowBreak(int row) {
     Impl::SheetInfo& s = d->sheet();
     if (row <= 0 || row >= maxRows)
-        throw Error(QStringLiteral("a page break before row %1 lies outside the sheet").arg(row + 1).toStdString());
+        throw Error(
+            QStringLiteral("a page break before row %1 lies outside the sheet").arg(row + 1).toStdString());
     if (s.breaks.size() >= std::size_t(maxRowBreaks))
         throw Error("a sheet holds at most 1,026 page breaks");
     s.breaks.push_back(row);
@@ -1070,10 +1101,12 @@ void WorkbookWriter::finish() {
         throw Error("the workbook is larger than 2 GB");
 
     const QFileInfo target(d->path);
-    QTemporaryFile temp(target.absolutePath() + QStringLiteral("/.") + target.fileName() + QStringLiteral(".XXXXXX"));
+    QTemporaryFile temp(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
+                        QStringLiteral(".XXXXXX"));
     temp.setAutoRemove(true);
     if (!temp.open())
-        throw Error((d->path + QStringLiteral(": cannot write in its folder: ") + temp.errorString()).toStdString());
+        throw Error(
+            (d->path + QStringLiteral(": cannot write in its folder: ") + temp.errorString()).toStdString());
     temp.close();
     const QByteArray tempName = QFile::encodeName(temp.fileName());
 
@@ -1119,7 +1152,8 @@ void WorkbookWriter::finish() {
     ok = gsf_output_close(GSF_OUTPUT(ole)) && ok;
     g_object_unref(ole);
     if (!ok)
-        throw Error((d->path + QStringLiteral(": the workbook could not be written (disk full?)")).toStdString());
+        throw Error(
+            (d->path + QStringLiteral(": the workbook could not be written (disk full?)")).toStdString());
 
     // The new file gets the old one's permissions, or the usual ones for a new file.
     struct stat st;
@@ -1139,7 +1173,9 @@ void WorkbookWriter::finish() {
         ::close(fd);
     }
     if (::rename(tempName.constData(), finalName.constData()) != 0)
-        throw Error((d->path + QStringLiteral(": cannot be replaced: ") + QString::fromLocal8Bit(strerror(errno))).toStdString());
+        throw Error(
+            (d->path + QStringLiteral(": cannot be replaced: ") + QString::fromLocal8Bit(strerror(errno)))
+                .toStdString());
     temp.setAutoRemove(false);
     d->finished = true;
     d->data.close();

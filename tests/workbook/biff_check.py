@@ -1,6 +1,5 @@
-# Checks the lookup records of an .xls workbook that spreadsheet readers may trust without reading
-# every record: INDEX (DEFCOLWIDTH and DBCELL positions), DBCELL (first ROW and first cell of each
-# row that has cells) and EXTSST (string positions). Prints the problems found; exit status 1 if any.
+# Checks the lookup records of an .xls workbook (INDEX, DBCELL, EXTSST) that readers may trust
+# without reading every record: each must point where it says. Exit status 1 when one does not.
 import struct
 import sys
 

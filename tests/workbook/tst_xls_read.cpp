@@ -119,8 +119,8 @@ private slots:
         const QString lo = path(QStringLiteral("lo"));
         QDir().mkpath(lo);
         QString error;
-        QVERIFY2(soffice(QStringLiteral("xls"), {sourceDir() + QStringLiteral("/tests/workbook/template.fods"), blank},
-                         lo, &error),
+        QVERIFY2(soffice(QStringLiteral("xls"),
+                         {sourceDir() + QStringLiteral("/tests/workbook/template.fods"), blank}, lo, &error),
                  qPrintable(error));
         m_template = lo + QStringLiteral("/template.xls");
         m_blank = lo + QStringLiteral("/blank.xls");
@@ -148,8 +148,9 @@ private slots:
         QVERIFY(!cols.empty());
         QCOMPARE(cols.front().first, 0);
         QVERIFY(cols.front().width > cols.back().width);
-        QVERIFY(std::any_of(b.sheets[0].rows.begin(), b.sheets[0].rows.end(),
-                            [](const RowFormat& r) { return r.row == 0 && r.customHeight && r.height > 500; }));
+        QVERIFY(std::any_of(b.sheets[0].rows.begin(), b.sheets[0].rows.end(), [](const RowFormat& r) {
+            return r.row == 0 && r.customHeight && r.height > 500;
+        }));
         // B4 =SUM(B3:B3) covers the band row; D5 =SUM(Other.A1:A2) names the second sheet.
         const Cell* total = cellAt(b, 0, 3, 1);
         QVERIFY(total->formula);
@@ -184,8 +185,9 @@ private slots:
         QVERIFY(twice && twice->formula);
         QCOMPARE(twice->value.number, 14.0);
         QCOMPARE(quint8(twice->formula->tokens()[1]), quint8(1));
-        QVERIFY(std::any_of(s.columns.begin(), s.columns.end(),
-                            [](const ColumnFormat& c) { return c.first == 0 && c.width > 7000 && c.width < 9000; }));
+        QVERIFY(std::any_of(s.columns.begin(), s.columns.end(), [](const ColumnFormat& c) {
+            return c.first == 0 && c.width > 7000 && c.width < 9000;
+        }));
         QVERIFY(std::any_of(s.rows.begin(), s.rows.end(),
                             [](const RowFormat& r) { return r.row == 0 && r.height == 500; }));
     }
@@ -233,16 +235,24 @@ private slots:
             QVERIFY(!before.isEmpty());
             QCOMPARE(after, before);
         }
-        const Run t1 = run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf + QStringLiteral("/template.pdf"), QStringLiteral("-")});
-        const Run t2 = run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf + QStringLiteral("/copy.pdf"), QStringLiteral("-")});
+        const Run t1 =
+            run(QStringLiteral("pdftotext"),
+                {QStringLiteral("-layout"), pdf + QStringLiteral("/template.pdf"), QStringLiteral("-")});
+        const Run t2 =
+            run(QStringLiteral("pdftotext"),
+                {QStringLiteral("-layout"), pdf + QStringLiteral("/copy.pdf"), QStringLiteral("-")});
         QCOMPARE(t1.exitCode, 0);
         QVERIFY(t1.out.contains("${REPORT}"));
         QCOMPARE(t2.out, t1.out);
         // The pages as pictures: fonts, borders, widths and merged cells drawn the same.
-        QVERIFY(run(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("40"), QStringLiteral("-png"),
-                                                 pdf + QStringLiteral("/template.pdf"), pdf + QStringLiteral("/t")}).exitCode == 0);
-        QVERIFY(run(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("40"), QStringLiteral("-png"),
-                                                 pdf + QStringLiteral("/copy.pdf"), pdf + QStringLiteral("/c")}).exitCode == 0);
+        QVERIFY(run(QStringLiteral("pdftoppm"),
+                    {QStringLiteral("-r"), QStringLiteral("40"), QStringLiteral("-png"),
+                     pdf + QStringLiteral("/template.pdf"), pdf + QStringLiteral("/t")})
+                    .exitCode == 0);
+        QVERIFY(run(QStringLiteral("pdftoppm"),
+                    {QStringLiteral("-r"), QStringLiteral("40"), QStringLiteral("-png"),
+                     pdf + QStringLiteral("/copy.pdf"), pdf + QStringLiteral("/c")})
+                    .exitCode == 0);
         const QStringList pages = QDir(pdf).entryList({QStringLiteral("t-*.png")}, QDir::Files, QDir::Name);
         QVERIFY(!pages.isEmpty());
         for (const QString& page : pages) {
@@ -312,7 +322,8 @@ private slots:
             << QList<QByteArray>{le16(4) + char(1) + utf16(QStringLiteral("ЖЖ")), QByteArray(1, 0) + "ab"}
             << QStringList{QStringLiteral("ЖЖab")};
         QTest::newRow("split right after the string header")
-            << QList<QByteArray>{le16(3) + char(0), QByteArray(1, 0) + "abc"} << QStringList{QStringLiteral("abc")};
+            << QList<QByteArray>{le16(3) + char(0), QByteArray(1, 0) + "abc"}
+            << QStringList{QStringLiteral("abc")};
         QTest::newRow("rich-text runs split")
             << QList<QByteArray>{le16(3) + char(0x08) + le16(2) + "abc" + le32(0x00010000),
                                  le32(0x00020002) + le16(2) + char(0) + "xy"}
@@ -329,7 +340,8 @@ private slots:
     void sstAcrossContinue() {
         QFETCH(QList<QByteArray>, pieces);
         QFETCH(QStringList, strings);
-        QByteArray globals = rec(0x00FC, le32(quint32(strings.size())) + le32(quint32(strings.size())) + pieces[0]);
+        QByteArray globals =
+            rec(0x00FC, le32(quint32(strings.size())) + le32(quint32(strings.size())) + pieces[0]);
         for (int i = 1; i < pieces.size(); ++i)
             globals += rec(0x003C, pieces[i]);
         QByteArray sheet;
@@ -344,13 +356,15 @@ private slots:
     // Cell records LibreOffice does not write: RK forms, MULRK, MULBLANK, LABEL, RSTRING,
     // errors, text results, shared and array formulas, 3-D references through EXTERNSHEET.
     void otherCellRecords() {
-        const QByteArray globals = rec(0x01AE, le16(2) + le16(0x0401)) +
-                                   rec(0x0017, le16(2) + le16(0) + le16(0) + le16(0) + le16(0) + le16(1) + le16(1));
+        const QByteArray globals =
+            rec(0x01AE, le16(2) + le16(0x0401)) +
+            rec(0x0017, le16(2) + le16(0) + le16(0) + le16(0) + le16(0) + le16(1) + le16(1));
         QByteArray s;
-        s += rec(0x027E, cellHead(0, 0) + le32((quint32(-7) << 2) | 2));  // -7
-        s += rec(0x027E, cellHead(0, 1) + le32((1234u << 2) | 3));         // 12.34
-        s += rec(0x027E, cellHead(0, 2) + le32(0x3FF80000));              // 1.5
-        s += rec(0x00BD, le16(1) + le16(0) + le16(15) + le32((5u << 2) | 2) + le16(15) + le32(0x40590001) + le16(1));
+        s += rec(0x027E, cellHead(0, 0) + le32((quint32(-7) << 2) | 2)); // -7
+        s += rec(0x027E, cellHead(0, 1) + le32((1234u << 2) | 3));       // 12.34
+        s += rec(0x027E, cellHead(0, 2) + le32(0x3FF80000));             // 1.5
+        s += rec(0x00BD,
+                 le16(1) + le16(0) + le16(15) + le32((5u << 2) | 2) + le16(15) + le32(0x40590001) + le16(1));
         s += rec(0x00BE, le16(2) + le16(3) + le16(15) + le16(16) + le16(4));
         s += rec(0x0204, cellHead(3, 0) + le16(4) + char(1) + utf16(QStringLiteral("Жaba")));
         s += rec(0x00D6, cellHead(3, 1) + le16(3) + char(0) + QByteArray("ric") + le16(1) + le32(0));
@@ -367,14 +381,17 @@ private slots:
         const QByteArray exp = QByteArray(1, 0x01) + le16(5) + le16(0);
         s += formula(5, 0, exp, 1);
         s += rec(0x04BC, le16(5) + le16(6) + char(0) + char(0) + char(0) + char(2) + le16(9) +
-                             QByteArray(1, 0x4C) + le16(0xFFFF) + le16(0xC001) + QByteArray(1, 0x1E) + le16(1) + char(0x03));
+                             QByteArray(1, 0x4C) + le16(0xFFFF) + le16(0xC001) + QByteArray(1, 0x1E) +
+                             le16(1) + char(0x03));
         s += formula(6, 0, exp, 2);
         // An array formula: kept as its value.
         s += formula(7, 0, QByteArray(1, 0x01) + le16(7) + le16(0), 9);
-        s += rec(0x0221, le16(7) + le16(7) + char(0) + char(0) + le16(0) + le32(0) + le16(3) + QByteArray(1, 0x1E) + le16(9));
+        s += rec(0x0221, le16(7) + le16(7) + char(0) + char(0) + le16(0) + le32(0) + le16(3) +
+                             QByteArray(1, 0x1E) + le16(9));
         // A 3-D reference through EXTERNSHEET entry 1 (the second sheet).
         s += formula(8, 0, QByteArray(1, 0x3A) + le16(1) + le16(0) + le16(0));
-        const Workbook b = readWorkbookStream(workbookStream(globals, {s, rec(0x0203, cellHead(0, 0) + QByteArray(8, 0))}));
+        const Workbook b =
+            readWorkbookStream(workbookStream(globals, {s, rec(0x0203, cellHead(0, 0) + QByteArray(8, 0))}));
         QCOMPARE(cellAt(b, 0, 0, 0)->value.number, -7.0);
         QCOMPARE(cellAt(b, 0, 0, 1)->value.number, 12.34);
         QCOMPARE(cellAt(b, 0, 0, 2)->value.number, 1.5);

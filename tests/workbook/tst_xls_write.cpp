@@ -64,7 +64,8 @@ const std::vector<Case>& cases() {
         {"large integer", Kind::Number, 123456789012345.0, {}, "number", QStringLiteral("123456789012345")},
         {"tenth", Kind::Number, 0.1, {}, "number", QStringLiteral("0.1")},
         {"text", Kind::Text, 0, QStringLiteral("hello, world"), "text", QStringLiteral("\"hello, world\"")},
-        {"unicode text", Kind::Text, 0, QStringLiteral("Привет ☃ Größe"), "text", QStringLiteral("Привет ☃ Größe")},
+        {"unicode text", Kind::Text, 0, QStringLiteral("Привет ☃ Größe"), "text",
+         QStringLiteral("Привет ☃ Größe")},
         {"empty text (a blank cell)", Kind::Text, 0, QString(""), "blank", QString()},
         {"longest text", Kind::Text, 0, longLatin, "text", longLatin},
         {"long mixed text", Kind::Text, 0, mixedLong(), "text", mixedLong()},
@@ -224,9 +225,7 @@ private slots:
 
     // LibreOffice saves the workbook back as Excel 97-2003: each cell keeps its type and value
     // (formulas with LibreOffice's computed results).
-    void savedByLibreOffice_data() {
-        cellTypes_data();
-    }
+    void savedByLibreOffice_data() { cellTypes_data(); }
 
     void savedByLibreOffice() {
         QFETCH(int, row);
@@ -368,7 +367,8 @@ private slots:
         QCOMPARE(book[QStringLiteral("datemode")].toInt(), 1);
         QString error;
         QVERIFY2(soffice(csvFirstSheet(), {path}, m_dir.path(), &error), qPrintable(error));
-        QCOMPARE(readLines(m_dir.filePath(QStringLiteral("d1904.csv"))).value(0), QStringLiteral("2024-02-29"));
+        QCOMPARE(readLines(m_dir.filePath(QStringLiteral("d1904.csv"))).value(0),
+                 QStringLiteral("2024-02-29"));
         QCOMPARE(readWorkbook(path).date1904, true);
     }
 
@@ -399,14 +399,32 @@ private slots:
         QString caught;
         try {
             switch (which) {
-            case 0: w.writeNumber(maxRows, 0, 15, 1); break;
-            case 1: w.writeNumber(0, maxColumns, 15, 1); break;
-            case 2: w.writeText(0, 0, 15, QString(maxCellText + 1, u'x')); break;
-            case 3: w.writeNumber(1, 1, 15, 1); w.writeNumber(1, 1, 15, 2); break;
-            case 4: w.writeNumber(5, 1, 15, 1); w.writeNumber(4, 3, 15, 2); break;
-            case 5: w.writeNumber(0, 0, 15, std::nan("")); break;
-            case 6: w.writeNumber(0, 0, 900, 1); break;
-            case 7: w.writeNumber(0, 0, 15, 1); break;
+            case 0:
+                w.writeNumber(maxRows, 0, 15, 1);
+                break;
+            case 1:
+                w.writeNumber(0, maxColumns, 15, 1);
+                break;
+            case 2:
+                w.writeText(0, 0, 15, QString(maxCellText + 1, u'x'));
+                break;
+            case 3:
+                w.writeNumber(1, 1, 15, 1);
+                w.writeNumber(1, 1, 15, 2);
+                break;
+            case 4:
+                w.writeNumber(5, 1, 15, 1);
+                w.writeNumber(4, 3, 15, 2);
+                break;
+            case 5:
+                w.writeNumber(0, 0, 15, std::nan(""));
+                break;
+            case 6:
+                w.writeNumber(0, 0, 900, 1);
+                break;
+            case 7:
+                w.writeNumber(0, 0, 15, 1);
+                break;
             case 8: {
                 QByteArray t;
                 t.append(char(0x5A)).append(le16(2)).append(le16(0)).append(le16(0xC000));
@@ -414,9 +432,17 @@ private slots:
                 w.finish();
                 break;
             }
-            case 9: w.writeError(0, 0, 15, 0x55); break;
-            case 10: w.setRow(RowFormat{100, 300, true, false, {}}); w.writeNumber(50, 0, 15, 1); break;
-            case 11: w.setRow(RowFormat{100, 300, true, false, {}}); w.setRow(RowFormat{50, 300, true, false, {}}); break;
+            case 9:
+                w.writeError(0, 0, 15, 0x55);
+                break;
+            case 10:
+                w.setRow(RowFormat{100, 300, true, false, {}});
+                w.writeNumber(50, 0, 15, 1);
+                break;
+            case 11:
+                w.setRow(RowFormat{100, 300, true, false, {}});
+                w.setRow(RowFormat{50, 300, true, false, {}});
+                break;
             }
         } catch (const Error& e) {
             caught = QString::fromUtf8(e.what());
@@ -471,7 +497,8 @@ private slots:
             w.beginSheet(QStringLiteral("S"));
             w.writeNumber(0, 0, 15, 1);
         }
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("report.xls")});
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("report.xls")});
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray("old contents"));
@@ -482,9 +509,11 @@ private slots:
             w.writeNumber(0, 0, 15, 1);
             w.finish();
         }
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("report.xls")});
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("report.xls")});
         QCOMPARE(readWorkbook(path).sheets.at(0).cells.at(0).value.number, 1.0);
-        QCOMPARE(QFile::permissions(path) & (QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther),
+        QCOMPARE(QFile::permissions(path) &
+                     (QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther),
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
         // A folder that does not exist: an error, nothing written.
         WorkbookWriter bad(dir.filePath(QStringLiteral("missing/report.xls")));
