@@ -760,19 +760,25 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
             note(QStringLiteral("array formulas (kept as their values)"));
         }
     }
-    std::stable_sort(sheet.cells.begin(), sheet.cells.end(), [](const Cell& a, const Cell& b) {
+    // Cells in row order (as files usually hold them already); a cell given twice keeps its last
+    // record.
+    const auto before = [](const Cell& a, const Cell& b) {
         return std::pair(a.row, a.column) < std::pair(b.row, b.column);
-    });
-    // A cell given twice keeps its last record.
-    std::vector<Cell> unique;
-    unique.reserve(sheet.cells.size());
-    for (Cell& c : sheet.cells) {
-        if (!unique.empty() && unique.back().row == c.row && unique.back().column == c.column)
-            unique.back() = std::move(c);
-        else
-            unique.push_back(std::move(c));
+    };
+    if (!std::is_sorted(sheet.cells.begin(), sheet.cells.end(), before))
+        std::stable_sort(sheet.cells.begin(), sheet.cells.end(), before);
+    const auto same = [](const Cell& a, const Cell& b) { return a.row == b.row && a.column == b.column; };
+    if (std::adjacent_find(sheet.cells.begin(), sheet.cells.end(), same) != sheet.cells.end()) {
+        std::vector<Cell> unique;
+        unique.reserve(sheet.cells.size());
+        for (Cell& c : sheet.cells) {
+            if (!unique.empty() && same(unique.back(), c))
+                unique.back() = std::move(c);
+            else
+                unique.push_back(std::move(c));
+        }
+        sheet.cells = std::move(unique);
     }
-    sheet.cells = std::move(unique);
     std::stable_sort(sheet.rows.begin(), sheet.rows.end(),
                      [](const RowFormat& a, const RowFormat& b) { return a.row < b.row; });
 }
