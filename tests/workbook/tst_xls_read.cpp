@@ -264,6 +264,43 @@ private slots:
         }
     }
 
+    // Formats added on top of a template's: a date copy of a template cell format keeps its font
+    // and borders, a format of our own gets its own font; xlrd reads them so.
+    void formatsAddedToTemplate() {
+        const Workbook b = readWorkbook(m_template);
+        const quint16 heading = cellAt(b, 0, 1, 0)->xf; // italic, bordered
+        const QString path = m_dir.filePath(QStringLiteral("added.xls"));
+        WorkbookWriter w(path);
+        w.useFormatsOf(b);
+        const quint16 dated = w.withNumberFormat(heading, QStringLiteral("dd.mm.yyyy"));
+        CellFormat own;
+        own.font.bold = true;
+        own.font.name = QStringLiteral("DejaVu Sans");
+        own.numberFormat = QStringLiteral("0.0");
+        const quint16 ownXf = w.addFormat(own);
+        QVERIFY(dated >= b.xfFormatIndex.size());
+        w.beginSheet(QStringLiteral("Added"), &b.sheets[0]);
+        w.writeText(0, 0, heading, QStringLiteral("as it was"));
+        w.writeNumber(0, 1, dated, 45351);
+        w.writeNumber(0, 2, ownXf, 2.25);
+        w.finish();
+        QString error;
+        const QJsonObject book = xlrd(path, &error);
+        QVERIFY2(!book.isEmpty(), qPrintable(error));
+        const QJsonObject sheet = xlrdSheet(book, 0);
+        const QJsonObject original = xlrdCell(sheet, 0, 0);
+        const QJsonObject copy = xlrdCell(sheet, 0, 1);
+        QVERIFY(original[QStringLiteral("italic")].toBool());
+        QCOMPARE(copy[QStringLiteral("type")].toString(), QStringLiteral("date"));
+        QCOMPARE(copy[QStringLiteral("format")].toString(), QStringLiteral("dd.mm.yyyy"));
+        for (const char* key : {"font", "height", "italic", "bold", "border"})
+            QCOMPARE(copy[QLatin1String(key)], original[QLatin1String(key)]);
+        const QJsonObject mine = xlrdCell(sheet, 0, 2);
+        QCOMPARE(mine[QStringLiteral("font")].toString(), QStringLiteral("DejaVu Sans"));
+        QVERIFY(mine[QStringLiteral("bold")].toBool());
+        QCOMPARE(mine[QStringLiteral("format")].toString(), QStringLiteral("0.0"));
+    }
+
     // A workbook of another writer (python3-xlwt): values, formats, merged cells, widths and
     // formulas, a 3-D reference among them.
     void xlwtWorkbook() {
