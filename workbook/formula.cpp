@@ -144,7 +144,7 @@ bool Formula::moveRows(int rowOffset) {
             const quint16 col = biff::u16(rp + 2);
             if (!(col & 0x8000))
                 continue;
-            const int row = biff::u16(rp) + rowOffset;
+            const qint64 row = qint64(biff::u16(rp)) + rowOffset;
             if (row < 0 || row >= maxRows) {
                 *p = char(withClass(is3d ? ptgRefErr3d : ptgRefErr, cls));
                 inside = false;
@@ -154,7 +154,7 @@ bool Formula::moveRows(int rowOffset) {
         } else if (isClassed(t.id, ptgArea) || isClassed(t.id, ptgArea3d)) {
             const bool is3d = isClassed(t.id, ptgArea3d);
             char* rp = p + (is3d ? 3 : 1);
-            int r1 = biff::u16(rp), r2 = biff::u16(rp + 2);
+            qint64 r1 = biff::u16(rp), r2 = biff::u16(rp + 2);
             quint16 c1 = biff::u16(rp + 4), c2 = biff::u16(rp + 6);
             if (c1 & 0x8000)
                 r1 += rowOffset;
