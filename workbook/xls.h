@@ -237,7 +237,8 @@ public:
     void setRow(const RowFormat& row);
     void writeBlank(int row, int column, quint16 xf);
     void writeNumber(int row, int column, quint16 xf, double value);
-    void writeText(int row, int column, quint16 xf, const QString& text); // Error past 32,767; "" is a blank
+    // Text: Error past 32,767 characters; an empty text is written as a blank cell.
+    void writeText(int row, int column, quint16 xf, const QString& text);
     void writeBoolean(int row, int column, quint16 xf, bool value);
     void writeError(int row, int column, quint16 xf, quint8 code);
     void writeValue(int row, int column, quint16 xf, const Value& value);
