@@ -83,8 +83,9 @@ private slots:
         QTest::newRow("off the bottom becomes #REF!")
             << area(65530, 65535, 0, 0) << 1
             << QByteArray(1, 0x2B) + le16(65530) + le16(65535) + le16(0xC000) + le16(0xC000) << false;
-        QTest::newRow("an offset past any sheet") << ref(2, 1) << std::numeric_limits<int>::max()
-                                                  << QByteArray(1, 0x4A) + le16(2) + le16(colField(1, true, true)) << false;
+        QTest::newRow("an offset past any sheet")
+            << ref(2, 1) << std::numeric_limits<int>::max()
+            << QByteArray(1, 0x4A) + le16(2) + le16(colField(1, true, true)) << false;
         const QByteArray text = QByteArray(1, 0x17) + char(3) + char(0) + "abc";
         QTest::newRow("other tokens byte for byte")
             << text + ref(0, 0) + funcVar(2, 336) << 2 << text + ref(2, 0) + funcVar(2, 336) << true;
