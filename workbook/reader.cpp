@@ -206,6 +206,7 @@ private:
     std::vector<QString> m_sst;
     struct BoundSheet {
         quint32 pos;
+        bool hidden;
         quint8 type;
         QString name;
     };
@@ -236,6 +237,8 @@ Workbook WorkbookReader::read() {
         Sheet& sheet = m_book.sheets[std::size_t(m_boundToModel[i])];
         sheet.name = m_bound[i].name;
         readSheet(m_bound[i].pos, sheet);
+        if (m_bound[i].hidden) // the writer shows every sheet it writes
+            sheet.dropped.append(QStringLiteral("hidden state (the sheet will be shown)"));
     }
     for (const QByteArray& n : m_names)
         readPrintTitles(n);
@@ -292,7 +295,7 @@ void WorkbookReader::readGlobals() {
             Reader rd(QByteArray::fromRawData(r.data, r.size));
             BoundSheet b;
             b.pos = rd.u32();
-            rd.u8(); // visibility
+            b.hidden = (rd.u8() & 0x03) != 0;
             b.type = rd.u8();
             b.name = rd.string(true);
             if (b.pos >= quint64(m_stream.size()))

@@ -31,13 +31,14 @@ QByteArray bof(int type) {
 }
 
 // A workbook stream: the global records given, one BOUNDSHEET per sheet, then the sheets.
-QByteArray workbookStream(const QByteArray& globals, const QList<QByteArray>& sheets) {
+QByteArray workbookStream(const QByteArray& globals, const QList<QByteArray>& sheets, int hiddenSheet = -1) {
     QByteArray head = bof(0x0005) + globals;
     QList<int> patch;
     for (int i = 0; i < sheets.size(); ++i) {
         patch.append(int(head.size()) + 4);
         const QByteArray name = "S" + QByteArray::number(i);
-        head += rec(0x0085, le32(0) + char(0) + char(0) + char(name.size()) + char(0) + name);
+        head += rec(0x0085,
+                    le32(0) + char(i == hiddenSheet ? 1 : 0) + char(0) + char(name.size()) + char(0) + name);
     }
     head += rec(0x000A, {});
     QByteArray out = head;
@@ -391,7 +392,8 @@ private slots:
     }
 
     // Cell records LibreOffice does not write: RK forms, MULRK, MULBLANK, LABEL, RSTRING,
-    // errors, text results, shared and array formulas, 3-D references through EXTERNSHEET.
+    // errors, text results, shared and array formulas, 3-D references through EXTERNSHEET, a
+    // hidden sheet.
     void otherCellRecords() {
         const QByteArray globals =
             rec(0x01AE, le16(2) + le16(0x0401)) +
@@ -427,8 +429,11 @@ private slots:
                              QByteArray(1, 0x1E) + le16(9));
         // A 3-D reference through EXTERNSHEET entry 1 (the second sheet).
         s += formula(8, 0, QByteArray(1, 0x3A) + le16(1) + le16(0) + le16(0));
-        const Workbook b =
-            readWorkbookStream(workbookStream(globals, {s, rec(0x0203, cellHead(0, 0) + QByteArray(8, 0))}));
+        const Workbook b = readWorkbookStream(
+            workbookStream(globals, {s, rec(0x0203, cellHead(0, 0) + QByteArray(8, 0))}, 1));
+        QVERIFY(b.sheets[1].dropped.contains(QStringLiteral("hidden state (the sheet will be shown)")));
+        QVERIFY(b.sheets[0].dropped.isEmpty() ||
+                !b.sheets[0].dropped.contains(QStringLiteral("hidden state (the sheet will be shown)")));
         QCOMPARE(cellAt(b, 0, 0, 0)->value.number, -7.0);
         QCOMPARE(cellAt(b, 0, 0, 1)->value.number, 12.34);
         QCOMPARE(cellAt(b, 0, 0, 2)->value.number, 1.5);
