@@ -1,6 +1,7 @@
 // The streaming workbook writer: cells go row by row into a temporary file in row blocks, the
 // string table and the formats stay in memory, and finish() puts the compound file together.
 #include "workbook/biff.h"
+#include "workbook/writer_budget.h"
 #include "workbook/xls.h"
 
 #include <QDir>
@@ -12,8 +13,11 @@
 #include <gsf/gsf.h>
 
 #include <array>
+#include <atomic>
 #include <cmath>
+#include <cstring>
 #include <mutex>
+#include <optional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -27,6 +31,30 @@ namespace {
 
 constexpr qsizetype maxRecordData = 8224;
 constexpr int maxXf = 4050;
+
+// A text as the string table stores it after its character count: the option byte (1: UTF-16LE
+// characters, 0: one byte each, when every character is Latin-1), then the characters.
+void encodeText(const QString& s, QByteArray& out) {
+    bool wide = false;
+    for (QChar c : s) {
+        if (c.unicode() > 0xFF) {
+            wide = true;
+            break;
+        }
+    }
+    out.resize(1 + s.size() * (wide ? 2 : 1));
+    char* p = out.data();
+    *p++ = wide ? 1 : 0;
+    if (wide) {
+        std::memcpy(p, s.utf16(), std::size_t(s.size()) * 2);
+    } else {
+        for (QChar c : s)
+            *p++ = char(c.unicode());
+    }
+}
+
+std::atomic<qsizetype> budgetBytes{detail::StringTableBudget{}.bytes};
+std::atomic<quint32> budgetCount{detail::StringTableBudget{}.count};
 
 // Builds a record whose strings may run on in CONTINUE records: a string's header never splits,
 // its characters go on after a new option byte.
@@ -46,31 +74,29 @@ public:
         m_cur.append(b);
     }
     void string(const QString& s) {
-        bool wide = false;
-        for (QChar c : s) {
-            if (c.unicode() > 0xFF) {
-                wide = true;
-                break;
-            }
-        }
+        QByteArray enc;
+        encodeText(s, enc);
+        encoded(enc.constData(), enc.size());
+    }
+    // A string already encoded by encodeText: its option byte, then its characters.
+    void encoded(const char* enc, qsizetype size) {
+        const bool wide = enc[0] & 1;
         const int charSize = wide ? 2 : 1;
-        room(3 + (s.isEmpty() ? 0 : charSize));
+        const qsizetype chars = (size - 1) / charSize;
+        room(3 + (chars == 0 ? 0 : charSize));
         Out o(m_cur);
-        o.u16(quint16(s.size())).u8(wide ? 1 : 0);
+        o.u16(quint16(chars)).u8(wide ? 1 : 0);
+        const char* p = enc + 1;
         qsizetype done = 0;
-        const QByteArray latin = wide ? QByteArray() : s.toLatin1();
-        while (done < s.size()) {
+        while (done < chars) {
             qsizetype fit = (maxRecordData - m_cur.size()) / charSize;
             if (fit <= 0) {
                 flush();
                 m_cur.append(char(wide ? 1 : 0));
                 continue;
             }
-            const qsizetype n = std::min<qsizetype>(fit, s.size() - done);
-            if (wide)
-                m_cur.append(reinterpret_cast<const char*>(s.utf16() + done), n * 2);
-            else
-                m_cur.append(latin.constData() + done, n);
+            const qsizetype n = std::min<qsizetype>(fit, chars - done);
+            m_cur.append(p + done * charSize, n * charSize);
             done += n;
         }
     }
@@ -177,10 +203,23 @@ struct WorkbookWriter::Impl {
     QHash<QString, quint16> numberFormatCopies;
     bool date1904 = false;
 
-    // Shared strings.
-    QHash<QString, quint32> sstIndex;
-    std::vector<QString> sst;
+    // Shared strings, each text once: encoded (encodeText) one after another in sstText, text i
+    // from sstStart[i] to sstStart[i + 1]. sstSlots finds a text by its hash (open addressing, at
+    // most half full): the hash's high bits and the text's index + 1 (0: a free slot), so the table
+    // costs 8 to 16 bytes a text beside the text itself. Past the budget, new texts of at most 255
+    // characters go into LABEL records instead; longer ones (a LABEL holds at most 255) still join.
+    struct Slot {
+        quint32 tag = 0;
+        quint32 index = 0;
+    };
+    std::vector<char> sstText;
+    std::vector<qsizetype> sstStart{0};
+    std::vector<Slot> sstSlots;
     quint32 sstRefs = 0;
+    qsizetype sstBudgetBytes = budgetBytes.load();
+    quint32 sstBudgetCount = budgetCount.load();
+    QByteArray encodedText; // the text being looked up
+    quint32 sstCount() const { return quint32(sstStart.size() - 1); }
 
     // Sheet data, one sheet after another, in a temporary file.
     QTemporaryFile data;
@@ -234,7 +273,8 @@ struct WorkbookWriter::Impl {
     quint16 fontIndex(const Font& f);
     quint16 formatIndex(const QString& code);
     quint16 addXf(const QByteArray& d);
-    quint32 stringIndex(const QString& s);
+    std::optional<quint32> stringIndex(const QString& s);
+    void insertSlot(std::size_t hash, quint32 index);
 
     SheetInfo& sheet() {
         if (!inSheet)
@@ -358,14 +398,66 @@ quint16 WorkbookWriter::Impl::addXf(const QByteArray& d) {
     return quint16(xfs.size() - 1);
 }
 
-quint32 WorkbookWriter::Impl::stringIndex(const QString& s) {
+static std::size_t textHash(const char* p, qsizetype n) {
+    return qHash(QByteArrayView(p, n), 0);
+}
+
+static quint32 hashTag(std::size_t h) {
+    return quint32(quint64(h) >> 32) ^ quint32(h);
+}
+
+void WorkbookWriter::Impl::insertSlot(std::size_t hash, quint32 index) {
+    const std::size_t mask = sstSlots.size() - 1;
+    std::size_t i = hash & mask;
+    while (sstSlots[i].index != 0)
+        i = (i + 1) & mask;
+    sstSlots[i] = Slot{hashTag(hash), index + 1};
+}
+
+// The text's index in the shared string table, added when new; none when it is new and the table
+// is past its budget (the caller writes it as a LABEL).
+std::optional<quint32> WorkbookWriter::Impl::stringIndex(const QString& s) {
+    encodeText(s, encodedText);
+    const qsizetype n = encodedText.size();
+    const std::size_t hash = textHash(encodedText.constData(), n);
+    const quint32 tag = hashTag(hash);
+    if (!sstSlots.empty()) {
+        const std::size_t mask = sstSlots.size() - 1;
+        for (std::size_t i = hash & mask; sstSlots[i].index != 0; i = (i + 1) & mask) {
+            const Slot& slot = sstSlots[i];
+            if (slot.tag != tag)
+                continue;
+            const quint32 index = slot.index - 1;
+            const qsizetype start = sstStart[index];
+            if (sstStart[index + 1] - start == n &&
+                std::memcmp(sstText.data() + start, encodedText.constData(), std::size_t(n)) == 0) {
+                ++sstRefs;
+                return index;
+            }
+        }
+    }
+    const qsizetype size = qsizetype(sstText.size());
+    if (s.size() <= 255 && (sstCount() >= sstBudgetCount || size + n > sstBudgetBytes))
+        return std::nullopt;
+    if (size + n > 0x7FFFFFFF || sstCount() >= 0x7FFFFFFF)
+        throw Error("the workbook's texts take more than 2 GB");
+    // Grow the text store by doubling, but not past the budget while the texts fit in it.
+    if (std::size_t(size + n) > sstText.capacity()) {
+        qsizetype want = std::max<qsizetype>({qsizetype(sstText.capacity()) * 2, size + n, 1 << 16});
+        if (size + n <= sstBudgetBytes)
+            want = std::min(want, sstBudgetBytes);
+        sstText.reserve(std::size_t(want));
+    }
+    sstText.insert(sstText.end(), encodedText.constData(), encodedText.constData() + n);
+    const quint32 index = sstCount();
+    sstStart.push_back(size + n);
+    if (std::size_t(sstCount()) * 2 > sstSlots.size()) {
+        sstSlots.assign(std::max<std::size_t>(1024, sstSlots.size() * 2), Slot{});
+        for (quint32 i = 0; i < index; ++i)
+            insertSlot(textHash(sstText.data() + sstStart[i], sstStart[i + 1] - sstStart[i]), i);
+    }
+    insertSlot(hash, index);
     ++sstRefs;
-    const auto it = sstIndex.constFind(s);
-    if (it != sstIndex.constEnd())
-        return it.value();
-    const quint32 index = quint32(sst.size());
-    sstIndex.insert(s, index);
-    sst.push_back(s);
     return index;
 }
 
@@ -539,7 +631,7 @@ QByteArray WorkbookWriter::Impl::globals(std::vector<qsizetype>& boundSheetPos) 
         }
     }
     // The shared string table, and EXTSST pointing into it every `bucket` strings.
-    const quint32 count = quint32(sst.size());
+    const quint32 count = sstCount();
     const quint16 bucket = quint16(std::max<quint32>(8, (count + 1019) / 1020));
     QByteArray ext;
     Out oe(ext);
@@ -550,13 +642,14 @@ QByteArray WorkbookWriter::Impl::globals(std::vector<qsizetype>& boundSheetPos) 
         Out(head).u32(sstRefs).u32(count);
         sstRec.raw(head);
         for (quint32 i = 0; i < count; ++i) {
-            const QString& s = sst[i];
-            sstRec.room(3 + (s.isEmpty() ? 0 : 2));
+            const char* text = sstText.data() + sstStart[i];
+            const qsizetype size = sstStart[i + 1] - sstStart[i];
+            sstRec.room(3 + (size > 1 ? 2 : 0));
             if (i % bucket == 0)
                 oe.u32(quint32(sstRec.recordStart() + sstRec.offsetInRecord()))
                     .u16(quint16(sstRec.offsetInRecord()))
                     .u16(0);
-            sstRec.string(s);
+            sstRec.encoded(text, size);
         }
     }
     rec(rExtSst, ext);
@@ -905,8 +998,15 @@ void WorkbookWriter::writeText(int row, int column, quint16 xf, const QString& t
     d->checkXf(xf);
     d->placeCell(row, column);
     QByteArray r;
-    Out(r).u16(quint16(row)).u16(quint16(column)).u16(xf).u32(d->stringIndex(text));
-    d->addCellRecord(row, rLabelSst, r);
+    Out o(r);
+    o.u16(quint16(row)).u16(quint16(column)).u16(xf);
+    if (const std::optional<quint32> index = d->stringIndex(text)) {
+        o.u32(*index);
+        d->addCellRecord(row, rLabelSst, r);
+    } else { // past the string table's budget: the text in the cell's own record
+        r.append(unicodeString(text, false));
+        d->addCellRecord(row, rLabel, r);
+    }
 }
 
 void WorkbookWriter::writeBoolean(int row, int column, quint16 xf, bool value) {
@@ -1180,5 +1280,18 @@ void WorkbookWriter::finish() {
     d->finished = true;
     d->data.close();
 }
+
+namespace detail {
+
+StringTableBudget stringTableBudget() {
+    return StringTableBudget{budgetBytes.load(), budgetCount.load()};
+}
+
+void setStringTableBudget(const StringTableBudget& budget) {
+    budgetBytes = budget.bytes;
+    budgetCount = budget.count;
+}
+
+} // namespace detail
 
 } // namespace lw::xls

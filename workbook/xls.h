@@ -204,11 +204,13 @@ struct CellFormat {
 };
 
 // Writes a workbook, streaming: sheets one after another, the cells of a sheet in row order
-// (columns ascending within a row). Memory does not grow with the number of rows (sheet data goes
-// to a temporary file; the shared string table stays in memory). finish() writes the file
-// atomically (a temporary file in the target's directory, then rename); a writer destroyed without
-// finish() leaves no file and the old one at path untouched. Every write that breaks a limit of the
-// format or the order above throws Error.
+// (columns ascending within a row). Memory does not grow with the number of rows: sheet data goes
+// to a temporary file, and the shared string table, kept in memory, is held to about 16 MB of text
+// (half a million texts at most); past that, a new text of at most 255 characters is written in
+// its cell's own record (LABEL), while texts already in the table keep referring to it. finish()
+// writes the file atomically (a temporary file in the target's directory, then rename); a writer
+// destroyed without finish() leaves no file and the old one at path untouched. Every write that
+// breaks a limit of the format or the order above throws Error.
 class WorkbookWriter {
 public:
     explicit WorkbookWriter(const QString& path);

@@ -1,5 +1,8 @@
 # Checks the lookup records of an .xls workbook (INDEX, DBCELL, EXTSST) that readers may trust
 # without reading every record: each must point where it says. Exit status 1 when one does not.
+# With --text-records: prints, as JSON, which record holds each text cell ("row,col": "labelsst" or
+# "label"; a workbook of one sheet).
+import json
 import struct
 import sys
 
@@ -46,7 +49,22 @@ def check(path):
     return problems
 
 
+def text_records(path):
+    data = compdoc.CompDoc(open(path, "rb").read()).get_named_stream("Workbook")
+    forms, pos = {}, 0
+    while pos + 4 <= len(data):
+        rid, size = struct.unpack("<HH", data[pos:pos + 4])
+        if rid in (0x00FD, 0x0204) and size >= 4:
+            row, col = struct.unpack("<HH", data[pos + 4:pos + 8])
+            forms["%d,%d" % (row, col)] = "labelsst" if rid == 0x00FD else "label"
+        pos += 4 + size
+    return forms
+
+
 if __name__ == "__main__":
+    if sys.argv[1] == "--text-records":
+        json.dump(text_records(sys.argv[2]), sys.stdout)
+        sys.exit(0)
     found = check(sys.argv[1])
     for p in found:
         print(p)

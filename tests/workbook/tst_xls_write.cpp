@@ -1,6 +1,7 @@
 // The workbook writer checked by programs we did not write: python3-xlrd (values, types, formats,
 // merged cells, widths, page breaks, print titles), libfreexl and LibreOffice (values it reads and
 // formulas it computes), plus the limits of the format and the atomic finish.
+#include "workbook/writer_budget.h"
 #include "workbook/xls.h"
 #include "xlstest.h"
 
@@ -91,14 +92,30 @@ private:
     QTemporaryDir m_dir;
     // Every case in column A, row = case index; column B holds 42 for the formulas. Texts longer
     // than a record go to a second workbook: libfreexl cannot read those (nor LibreOffice's own).
-    QString m_cells;
-    QJsonObject m_xlrd, m_xlrdLong;
-    QStringList m_freexl;
-    QStringList m_csv, m_csvLong;
+    // Both are written twice: as they are, and with the string table's budget cut to 16 bytes,
+    // where each text case is written again 100 rows further down.
+    struct Output {
+        QJsonObject xlrd;
+        QStringList freexl;
+        QStringList csv;
+        Workbook savedBack; // what LibreOffice saves back, read by us
+        QJsonObject forms;  // "row,col": "labelsst" or "label", the record of each text cell
+    };
+    Output m_out[2][2]; // [past the string budget][long texts]
 
-    Workbook m_savedBack, m_savedBackLong; // what LibreOffice saves back, read by us
-
+    static constexpr int repeatOffset = 100;
     static bool isLong(const Case& c) { return c.text.size() > 8000; }
+    static QString baseName(bool budget, bool longOnes) {
+        return QStringLiteral("%1%2").arg(longOnes ? "long" : "cells", budget ? "-budget" : "");
+    }
+    // With the 16-byte budget the first text, "hello, world" (13 bytes), joins the string table
+    // and fills it; every later text of at most 255 characters goes into a LABEL, longer ones
+    // (which a LABEL cannot hold) still join the table. A repeat takes the form of its first.
+    static QString expectedForm(const Case& c, bool budget) {
+        if (!budget || c.text.size() > 255 || QByteArray(c.label) == "text")
+            return QStringLiteral("labelsst");
+        return QStringLiteral("label");
+    }
 
     void writeCases(const QString& path, bool longOnes) {
         WorkbookWriter w(path);
@@ -141,85 +158,120 @@ private:
             }
             w.writeNumber(i, 1, 15, 42);
         }
+        // The texts again (in the unbudgeted workbooks too: the same cells, all in the table).
+        for (int i = 0; i < int(cases().size()); ++i) {
+            const Case& c = cases()[std::size_t(i)];
+            if (isLong(c) == longOnes && c.kind == Kind::Text) {
+                w.writeText(i + repeatOffset, 0, boxedXf, c.text);
+                w.writeNumber(i + repeatOffset, 1, 15, 42);
+            }
+        }
         w.finish();
     }
 
 private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
-        m_cells = m_dir.filePath(QStringLiteral("cells.xls"));
-        const QString longCells = m_dir.filePath(QStringLiteral("long.xls"));
-        writeCases(m_cells, false);
-        writeCases(longCells, true);
+        QStringList files;
+        const detail::StringTableBudget normal = detail::stringTableBudget();
+        for (bool budget : {false, true}) {
+            detail::setStringTableBudget(budget ? detail::StringTableBudget{16, 1000} : normal);
+            for (bool longOnes : {false, true}) {
+                files << m_dir.filePath(baseName(budget, longOnes) + QStringLiteral(".xls"));
+                writeCases(files.back(), longOnes);
+            }
+        }
+        detail::setStringTableBudget(normal);
         QString error;
-        m_xlrd = xlrd(m_cells, &error);
-        QVERIFY2(!m_xlrd.isEmpty(), qPrintable(error));
-        m_freexl = freexl(m_cells, &error);
-        QVERIFY2(!m_freexl.isEmpty(), qPrintable(error));
-        m_xlrdLong = xlrd(longCells, &error);
-        QVERIFY2(!m_xlrdLong.isEmpty(), qPrintable(error));
-        QVERIFY2(soffice(csvFirstSheet(), {m_cells, longCells}, m_dir.path(), &error), qPrintable(error));
         const QString lo = m_dir.filePath(QStringLiteral("lo"));
-        QVERIFY2(soffice(QStringLiteral("xls"), {m_cells, longCells}, lo, &error), qPrintable(error));
-        m_savedBack = readWorkbook(lo + QStringLiteral("/cells.xls"));
-        m_savedBackLong = readWorkbook(lo + QStringLiteral("/long.xls"));
-        QFile csv(m_dir.filePath(QStringLiteral("cells.csv")));
-        QVERIFY(csv.open(QIODevice::ReadOnly));
-        m_csv = QString::fromUtf8(csv.readAll()).split(u'\n');
-        QFile csvLong(m_dir.filePath(QStringLiteral("long.csv")));
-        QVERIFY(csvLong.open(QIODevice::ReadOnly));
-        m_csvLong = QString::fromUtf8(csvLong.readAll()).split(u'\n');
+        QVERIFY2(soffice(csvFirstSheet(), files, m_dir.path(), &error), qPrintable(error));
+        QVERIFY2(soffice(QStringLiteral("xls"), files, lo, &error), qPrintable(error));
+        for (bool budget : {false, true}) {
+            for (bool longOnes : {false, true}) {
+                Output& o = m_out[budget][longOnes];
+                const QString base = baseName(budget, longOnes);
+                const QString path = m_dir.filePath(base + QStringLiteral(".xls"));
+                o.xlrd = xlrd(path, &error);
+                QVERIFY2(!o.xlrd.isEmpty(), qPrintable(error));
+                if (!longOnes) {
+                    o.freexl = freexl(path, &error);
+                    QVERIFY2(!o.freexl.isEmpty(), qPrintable(error));
+                }
+                const Run forms = run(QStringLiteral("/usr/bin/python3"),
+                                      {sourceDir() + QStringLiteral("/tests/workbook/biff_check.py"),
+                                       QStringLiteral("--text-records"), path});
+                QVERIFY2(forms.exitCode == 0, forms.out.constData());
+                o.forms = QJsonDocument::fromJson(forms.out).object();
+                o.savedBack = readWorkbook(lo + u'/' + base + QStringLiteral(".xls"));
+                QFile csv(m_dir.filePath(base + QStringLiteral(".csv")));
+                QVERIFY(csv.open(QIODevice::ReadOnly));
+                o.csv = QString::fromUtf8(csv.readAll()).split(u'\n');
+            }
+        }
     }
 
     void cellTypes_data() {
         QTest::addColumn<int>("row");
-        for (int i = 0; i < int(cases().size()); ++i)
-            QTest::newRow(cases()[std::size_t(i)].label) << i;
+        QTest::addColumn<bool>("budget");
+        for (bool budget : {false, true}) {
+            for (int i = 0; i < int(cases().size()); ++i)
+                QTest::addRow("%s%s", cases()[std::size_t(i)].label, budget ? ", past the string budget" : "")
+                    << i << budget;
+        }
     }
 
     void cellTypes() {
         QFETCH(int, row);
+        QFETCH(bool, budget);
         const Case& c = cases()[std::size_t(row)];
-        const QJsonObject cell = xlrdCell(xlrdSheet(isLong(c) ? m_xlrdLong : m_xlrd, 0), row, 0);
-        QCOMPARE(cell[QStringLiteral("type")].toString(), QString::fromLatin1(c.xlrdType));
-        switch (c.kind) {
-        case Kind::Number:
-        case Kind::Date:
-        case Kind::Boolean:
-        case Kind::Error:
-            QCOMPARE(cell[QStringLiteral("value")].toDouble(), c.number);
-            break;
-        case Kind::Text:
-            QCOMPARE(cell[QStringLiteral("value")].toString(), c.text);
-            break;
-        case Kind::Formula: // xlrd shows the cached result as written
-            if (c.number == 0)
-                QCOMPARE(cell[QStringLiteral("value")].toDouble(), 7.0);
-            else
+        const Output& out = m_out[budget][isLong(c)];
+        // The text cases are checked twice: where first written and where repeated.
+        for (const int at : {row, row + repeatOffset}) {
+            if (at != row && c.kind != Kind::Text)
+                break;
+            const QJsonObject cell = xlrdCell(xlrdSheet(out.xlrd, 0), at, 0);
+            QCOMPARE(cell[QStringLiteral("type")].toString(), QString::fromLatin1(c.xlrdType));
+            switch (c.kind) {
+            case Kind::Number:
+            case Kind::Date:
+            case Kind::Boolean:
+            case Kind::Error:
+                QCOMPARE(cell[QStringLiteral("value")].toDouble(), c.number);
+                break;
+            case Kind::Text:
                 QCOMPARE(cell[QStringLiteral("value")].toString(), c.text);
-            break;
-        case Kind::Blank:
-            QCOMPARE(cell[QStringLiteral("border")].toInt(), 1);
-            break;
-        }
-        // LibreOffice: the value shown, formulas computed afresh (the cached results are stale).
-        const QString line = (isLong(c) ? m_csvLong : m_csv).value(row);
-        const QString shown = line.left(line.lastIndexOf(u','));
-        QCOMPARE(shown, c.csv);
-        // libfreexl: numbers and texts as a second reader sees them.
-        const QString prefix = QStringLiteral("%1\t0\t").arg(row);
-        QString fx;
-        for (const QString& l : m_freexl) {
-            if (l.startsWith(prefix))
-                fx = l.mid(prefix.size());
-        }
-        if (c.kind == Kind::Number) {
-            QVERIFY2(!fx.isEmpty(), qPrintable(fx));
-            QCOMPARE(fx.section(u'\t', 1).toDouble(), c.number);
-        } else if (c.kind == Kind::Text && !c.text.isEmpty() && !isLong(c)) {
-            QCOMPARE(fx, QStringLiteral("text\t") + c.text);
-        } else if (c.kind == Kind::Date) {
-            QCOMPARE(fx, QStringLiteral("date\t2024-02-29"));
+                if (!c.text.isEmpty())
+                    QCOMPARE(out.forms[QStringLiteral("%1,0").arg(at)].toString(), expectedForm(c, budget));
+                break;
+            case Kind::Formula: // xlrd shows the cached result as written
+                if (c.number == 0)
+                    QCOMPARE(cell[QStringLiteral("value")].toDouble(), 7.0);
+                else
+                    QCOMPARE(cell[QStringLiteral("value")].toString(), c.text);
+                break;
+            case Kind::Blank:
+                QCOMPARE(cell[QStringLiteral("border")].toInt(), 1);
+                break;
+            }
+            // LibreOffice: the value shown, formulas computed afresh (the cached results are stale).
+            const QString line = out.csv.value(at);
+            const QString shown = line.left(line.lastIndexOf(u','));
+            QCOMPARE(shown, c.csv);
+            // libfreexl: numbers and texts as a second reader sees them.
+            const QString prefix = QStringLiteral("%1\t0\t").arg(at);
+            QString fx;
+            for (const QString& l : out.freexl) {
+                if (l.startsWith(prefix))
+                    fx = l.mid(prefix.size());
+            }
+            if (c.kind == Kind::Number) {
+                QVERIFY2(!fx.isEmpty(), qPrintable(fx));
+                QCOMPARE(fx.section(u'\t', 1).toDouble(), c.number);
+            } else if (c.kind == Kind::Text && !c.text.isEmpty() && !isLong(c)) {
+                QCOMPARE(fx, QStringLiteral("text\t") + c.text);
+            } else if (c.kind == Kind::Date) {
+                QCOMPARE(fx, QStringLiteral("date\t2024-02-29"));
+            }
         }
     }
 
@@ -229,8 +281,9 @@ private slots:
 
     void savedByLibreOffice() {
         QFETCH(int, row);
+        QFETCH(bool, budget);
         const Case& c = cases()[std::size_t(row)];
-        const Workbook& b = isLong(c) ? m_savedBackLong : m_savedBack;
+        const Workbook& b = m_out[budget][isLong(c)].savedBack;
         const Cell* cell = b.sheets.at(0).cellAt(row, 0);
         if (c.kind == Kind::Blank || (c.kind == Kind::Text && c.text.isEmpty())) {
             QVERIFY(!cell || cell->value.type == ValueType::Empty);
