@@ -90,7 +90,8 @@ void writeXlsxwriter(const std::string& path, int rows) {
             for (int c = 0; c < 4; ++c)
                 worksheet_write_number(sheet, lxw_row_t(r), lxw_col_t(c), number(g, c), nullptr);
             for (int c = 4; c < 7; ++c)
-                worksheet_write_string(sheet, lxw_row_t(r), lxw_col_t(c), t[std::size_t(textIndex(g, c))].c_str(), nullptr);
+                worksheet_write_string(sheet, lxw_row_t(r), lxw_col_t(c),
+                                       t[std::size_t(textIndex(g, c))].c_str(), nullptr);
             for (int c = 7; c < 9; ++c)
                 worksheet_write_number(sheet, lxw_row_t(r), lxw_col_t(c), date(g, c), dateFormat);
             worksheet_write_boolean(sheet, lxw_row_t(r), lxw_col_t(9), g % 3 == 0, nullptr);
@@ -143,7 +144,8 @@ double childPeak(const QString& self, const QString& mode, int rows, const QStri
 
 int main(int argc, char** argv) {
     // A child measuring its own peak memory: --peak-ours|--peak-xlsxwriter rows path.
-    if (argc == 4 && (std::strcmp(argv[1], "--peak-ours") == 0 || std::strcmp(argv[1], "--peak-xlsxwriter") == 0)) {
+    if (argc == 4 &&
+        (std::strcmp(argv[1], "--peak-ours") == 0 || std::strcmp(argv[1], "--peak-xlsxwriter") == 0)) {
         const int rows = std::atoi(argv[2]);
         if (std::strcmp(argv[1], "--peak-ours") == 0)
             writeOurs(QString::fromLocal8Bit(argv[3]), rows);
@@ -178,8 +180,8 @@ int main(int argc, char** argv) {
     const int rc = QProcess::execute(
         QStringLiteral("soffice"),
         {QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(profile.path()).toString(),
-         QStringLiteral("--headless"), QStringLiteral("--convert-to"), QStringLiteral("xls"), QStringLiteral("--outdir"), lo,
-         source});
+         QStringLiteral("--headless"), QStringLiteral("--convert-to"), QStringLiteral("xls"),
+         QStringLiteral("--outdir"), lo, source});
     const QString saved = lo + QStringLiteral("/source.xls");
     if (rc == 0 && QFile::exists(saved)) {
         const std::string savedNative = saved.toStdString();
@@ -189,7 +191,8 @@ int main(int argc, char** argv) {
                                  benchmark::DoNotOptimize(readFreexl(savedNative));
                          })
             ->Unit(benchmark::kMillisecond);
-        lwbench::addCase("workbook/read_libreoffice_65536x10", "workbook/freexl_read_libreoffice_65536x10", 1.0,
+        lwbench::addCase("workbook/read_libreoffice_65536x10", "workbook/freexl_read_libreoffice_65536x10",
+                         1.0,
                          [saved](benchmark::State& st) {
                              for (auto _ : st) {
                                  const lw::xls::Workbook b = lw::xls::readWorkbook(saved);
@@ -204,10 +207,13 @@ int main(int argc, char** argv) {
     // Peak memory, each in a fresh process.
     const QString self = QCoreApplication::applicationFilePath();
     for (int rows : {10000, 100000, 1000000})
-        lwbench::note("workbook/peak_memory_write_" + std::to_string(rows) + "_rows",
-                      childPeak(self, QStringLiteral("--peak-ours"), rows, dir.filePath(QStringLiteral("peak.xls"))), "MB");
+        lwbench::note(
+            "workbook/peak_memory_write_" + std::to_string(rows) + "_rows",
+            childPeak(self, QStringLiteral("--peak-ours"), rows, dir.filePath(QStringLiteral("peak.xls"))),
+            "MB");
     lwbench::note("workbook/xlsxwriter_peak_memory_write_65536_rows",
-                  childPeak(self, QStringLiteral("--peak-xlsxwriter"), kRows, dir.filePath(QStringLiteral("peak.xlsx"))),
+                  childPeak(self, QStringLiteral("--peak-xlsxwriter"), kRows,
+                            dir.filePath(QStringLiteral("peak.xlsx"))),
                   "MB");
     QFile::remove(dir.filePath(QStringLiteral("peak.xls")));
     return lwbench::run(argc, argv);

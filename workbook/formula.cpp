@@ -3,6 +3,8 @@
 #include "workbook/biff.h"
 #include "workbook/xls.h"
 
+#include <algorithm>
+
 namespace lw::xls {
 
 using namespace biff;
@@ -36,8 +38,19 @@ bool isOperand(quint8 id) {
     if (id < 0x20)
         return id == ptgStr || id == 0x16 || (id >= 0x1C && id <= 0x1F);
     switch (baseToken(id)) {
-    case ptgArray: case ptgName: case ptgRef: case ptgArea: case ptgRefErr: case ptgAreaErr: case ptgRefN:
-    case ptgAreaN: case ptgNameX: case ptgRef3d: case ptgArea3d: case ptgRefErr3d: case ptgAreaErr3d:
+    case ptgArray:
+    case ptgName:
+    case ptgRef:
+    case ptgArea:
+    case ptgRefErr:
+    case ptgAreaErr:
+    case ptgRefN:
+    case ptgAreaN:
+    case ptgNameX:
+    case ptgRef3d:
+    case ptgArea3d:
+    case ptgRefErr3d:
+    case ptgAreaErr3d:
         return true;
     default:
         return false;
@@ -115,7 +128,8 @@ void fixJumps(QByteArray& tokens, int at, int delta) {
 
 } // namespace
 
-Formula::Formula(QByteArray tokens, QByteArray extra) : m_tokens(std::move(tokens)), m_extra(std::move(extra)) {}
+Formula::Formula(QByteArray tokens, QByteArray extra)
+    : m_tokens(std::move(tokens)), m_extra(std::move(extra)) {}
 
 bool Formula::moveRows(int rowOffset) {
     std::vector<Token> list;
@@ -130,7 +144,7 @@ bool Formula::moveRows(int rowOffset) {
             const quint16 col = biff::u16(rp + 2);
             if (!(col & 0x8000))
                 continue;
-            const int row = biff::u16(rp) + rowOffset;
+            const qint64 row = qint64(biff::u16(rp)) + rowOffset;
             if (row < 0 || row >= maxRows) {
                 *p = char(withClass(is3d ? ptgRefErr3d : ptgRefErr, cls));
                 inside = false;
@@ -140,7 +154,7 @@ bool Formula::moveRows(int rowOffset) {
         } else if (isClassed(t.id, ptgArea) || isClassed(t.id, ptgArea3d)) {
             const bool is3d = isClassed(t.id, ptgArea3d);
             char* rp = p + (is3d ? 3 : 1);
-            int r1 = biff::u16(rp), r2 = biff::u16(rp + 2);
+            qint64 r1 = biff::u16(rp), r2 = biff::u16(rp + 2);
             quint16 c1 = biff::u16(rp + 4), c2 = biff::u16(rp + 6);
             if (c1 & 0x8000)
                 r1 += rowOffset;
@@ -244,6 +258,37 @@ bool Formula::spreadArea(int first, int last, const std::vector<RowSpan>& pieces
         tokens.replace(area.pos, area.size, replacement);
         if (delta != 0)
             fixJumps(tokens, area.pos, delta);
+    }
+    m_tokens = tokens;
+    return true;
+}
+
+std::vector<int> Formula::sheetsReferenced() const {
+    std::vector<Token> list;
+    parse(m_tokens, list);
+    std::vector<int> sheets;
+    for (const Token& t : list) {
+        if (isClassed(t.id, ptgRef3d) || isClassed(t.id, ptgArea3d) || isClassed(t.id, ptgRefErr3d) ||
+            isClassed(t.id, ptgAreaErr3d))
+            sheets.push_back(biff::u16(m_tokens.constData() + t.pos + 1));
+    }
+    std::sort(sheets.begin(), sheets.end());
+    sheets.erase(std::unique(sheets.begin(), sheets.end()), sheets.end());
+    return sheets;
+}
+
+bool Formula::mapSheets(const std::function<int(int)>& map) {
+    std::vector<Token> list;
+    parse(m_tokens, list);
+    QByteArray tokens = m_tokens;
+    for (const Token& t : list) {
+        if (!(isClassed(t.id, ptgRef3d) || isClassed(t.id, ptgArea3d) || isClassed(t.id, ptgRefErr3d) ||
+              isClassed(t.id, ptgAreaErr3d)))
+            continue;
+        const int sheet = map(biff::u16(tokens.constData() + t.pos + 1));
+        if (sheet < 0 || sheet > 0xFFFF)
+            return false;
+        put16(tokens.data() + t.pos + 1, quint16(sheet));
     }
     m_tokens = tokens;
     return true;

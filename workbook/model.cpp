@@ -8,10 +8,9 @@
 namespace lw::xls {
 
 const Cell* Sheet::cellAt(int row, int column) const {
-    const auto it = std::lower_bound(cells.begin(), cells.end(), std::pair(row, column),
-                                     [](const Cell& c, const std::pair<int, int>& key) {
-                                         return std::pair(c.row, c.column) < key;
-                                     });
+    const auto it = std::lower_bound(
+        cells.begin(), cells.end(), std::pair(row, column),
+        [](const Cell& c, const std::pair<int, int>& key) { return std::pair(c.row, c.column) < key; });
     if (it == cells.end() || it->row != row || it->column != column)
         return nullptr;
     return &*it;
@@ -49,10 +48,13 @@ QString sheetNameProblem(const QString& name) {
     if (name.isEmpty())
         return QStringLiteral("a sheet name cannot be empty");
     if (name.size() > maxSheetName)
-        return QStringLiteral("the sheet name \"%1\" is longer than %2 characters").arg(name).arg(maxSheetName);
+        return QStringLiteral("the sheet name \"%1\" is longer than %2 characters")
+            .arg(name)
+            .arg(maxSheetName);
     for (QChar c : name) {
         if (QStringLiteral("[]:*?/\\").contains(c))
-            return QStringLiteral("the sheet name \"%1\" holds the character %2, which sheet names cannot hold")
+            return QStringLiteral(
+                       "the sheet name \"%1\" holds the character %2, which sheet names cannot hold")
                 .arg(name, c);
         if (c.unicode() < 0x20)
             return QStringLiteral("the sheet name \"%1\" holds a control character").arg(name);

@@ -127,13 +127,45 @@ QString sheetDropName(quint16 id) {
 
 bool isLayoutRecord(quint16 id) {
     switch (id) {
-    case rCalcCount: case rCalcMode: case rRefMode: case rDelta: case rIteration: case rSaveRecalc:
-    case rPrintHeaders: case rPrintGridlines: case rGridSet: case rGuts: case rDefaultRowHeight:
-    case rWsBool: case rVerticalPageBreaks: case rHeader: case rFooter: case rHCenter: case rVCenter:
-    case rLeftMargin: case rRightMargin: case rTopMargin: case rBottomMargin: case rPls: case rSetup:
-    case rHeaderFooter: case rProtect: case rScenProtect: case rObjProtect: case rPassword:
-    case rDefColWidth: case 0x0099 /* STANDARDWIDTH */: case rWindow2: case rPlv: case rScl:
-    case rPane: case rSelection: case rSheetExt: case rPhoneticPr: case rFeatHdr: case rCodeName:
+    case rCalcCount:
+    case rCalcMode:
+    case rRefMode:
+    case rDelta:
+    case rIteration:
+    case rSaveRecalc:
+    case rPrintHeaders:
+    case rPrintGridlines:
+    case rGridSet:
+    case rGuts:
+    case rDefaultRowHeight:
+    case rWsBool:
+    case rVerticalPageBreaks:
+    case rHeader:
+    case rFooter:
+    case rHCenter:
+    case rVCenter:
+    case rLeftMargin:
+    case rRightMargin:
+    case rTopMargin:
+    case rBottomMargin:
+    case rPls:
+    case rSetup:
+    case rHeaderFooter:
+    case rProtect:
+    case rScenProtect:
+    case rObjProtect:
+    case rPassword:
+    case rDefColWidth:
+    case 0x0099 /* STANDARDWIDTH */:
+    case rWindow2:
+    case rPlv:
+    case rScl:
+    case rPane:
+    case rSelection:
+    case rSheetExt:
+    case rPhoneticPr:
+    case rFeatHdr:
+    case rCodeName:
         return true;
     default:
         return false;
@@ -174,11 +206,12 @@ private:
     std::vector<QString> m_sst;
     struct BoundSheet {
         quint32 pos;
+        bool hidden;
         quint8 type;
         QString name;
     };
     std::vector<BoundSheet> m_bound;
-    std::vector<int> m_boundToModel;    // BOUNDSHEET index -> model sheet index, -1 for none
+    std::vector<int> m_boundToModel;     // BOUNDSHEET index -> model sheet index, -1 for none
     std::vector<bool> m_supbookInternal; // per SUPBOOK: this workbook's own sheets
     struct Xti {
         quint16 supbook, first, last;
@@ -204,6 +237,8 @@ Workbook WorkbookReader::read() {
         Sheet& sheet = m_book.sheets[std::size_t(m_boundToModel[i])];
         sheet.name = m_bound[i].name;
         readSheet(m_bound[i].pos, sheet);
+        if (m_bound[i].hidden) // the writer shows every sheet it writes
+            sheet.dropped.append(QStringLiteral("hidden state (the sheet will be shown)"));
     }
     for (const QByteArray& n : m_names)
         readPrintTitles(n);
@@ -260,7 +295,7 @@ void WorkbookReader::readGlobals() {
             Reader rd(QByteArray::fromRawData(r.data, r.size));
             BoundSheet b;
             b.pos = rd.u32();
-            rd.u8(); // visibility
+            b.hidden = (rd.u8() & 0x03) != 0;
             b.type = rd.u8();
             b.name = rd.string(true);
             if (b.pos >= quint64(m_stream.size()))
@@ -378,7 +413,8 @@ std::optional<Formula> WorkbookReader::convertFormula(const QByteArray& in, cons
         const quint8 t = quint8(*p);
         const quint8 base = baseToken(t);
         if (t >= 0x20 && (base == ptgName || base == ptgNameX)) {
-            noteBook(QStringLiteral("formulas using defined names or add-in functions (kept as their values)"));
+            noteBook(
+                QStringLiteral("formulas using defined names or add-in functions (kept as their values)"));
             return std::nullopt;
         }
         if (t == ptgExp || t == ptgTbl || (t < 0x20 && t == 0x18)) {
@@ -390,8 +426,8 @@ std::optional<Formula> WorkbookReader::convertFormula(const QByteArray& in, cons
             const quint8 cls = t & 0x60;
             const int refs = base == ptgRefN ? 1 : 2;
             for (int i = 0; i < refs; ++i) {
-                char* rp = p + 1 + 2 * i;                 // row field
-                char* cp = p + 1 + 2 * refs + 2 * i;      // column field
+                char* rp = p + 1 + 2 * i;            // row field
+                char* cp = p + 1 + 2 * refs + 2 * i; // column field
                 quint16 r = biff::u16(rp);
                 quint16 c = biff::u16(cp);
                 if (c & 0x8000)
@@ -402,14 +438,14 @@ std::optional<Formula> WorkbookReader::convertFormula(const QByteArray& in, cons
                 put16(cp, c);
             }
             *p = char(withClass(base == ptgRefN ? ptgRef : ptgArea, cls));
-        } else if (t >= 0x20 && (base == ptgRef3d || base == ptgArea3d || base == ptgRefErr3d ||
-                                 base == ptgAreaErr3d)) {
+        } else if (t >= 0x20 &&
+                   (base == ptgRef3d || base == ptgArea3d || base == ptgRefErr3d || base == ptgAreaErr3d)) {
             const quint16 ixti = biff::u16(p + 1);
             int sheet = -1;
             if (ixti < m_xti.size()) {
                 const Xti& x = m_xti[ixti];
-                if (x.supbook < m_supbookInternal.size() && m_supbookInternal[x.supbook] && x.first == x.last &&
-                    x.first < m_boundToModel.size())
+                if (x.supbook < m_supbookInternal.size() && m_supbookInternal[x.supbook] &&
+                    x.first == x.last && x.first < m_boundToModel.size())
                     sheet = m_boundToModel[x.first];
             }
             if (sheet < 0) {
@@ -439,6 +475,7 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
     std::vector<PendingShared> pending;
     std::vector<std::pair<int, int>> arrays; // first cells of array formulas
     long stringFor = -1;                     // the formula cell whose text result a STRING record holds
+    QSet<quint16> unknown;                   // record types the reader does not know
     bool keepContinue = false;
     auto checkCell = [&sheet](int col) {
         if (col >= maxColumns)
@@ -448,6 +485,11 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
     };
     auto addCell = [&](int row, int col, quint16 xf, Value v) {
         checkCell(col);
+        // More cell records than a sheet has cells: a damaged or hostile file, not a sheet.
+        if (sheet.cells.size() >= std::size_t(maxRows) * maxColumns)
+            throw Error(QStringLiteral("the sheet \"%1\" holds more cells than a sheet can")
+                            .arg(sheet.name)
+                            .toStdString());
         Cell c;
         c.row = row;
         c.column = col;
@@ -502,7 +544,8 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
             const qsizetype n = (r.size - 6) / 6;
             for (qsizetype i = 0; i < n; ++i) {
                 const char* p = r.data + 4 + 6 * i;
-                addCell(row, first + int(i), biff::u16(p), Value{ValueType::Number, rkValue(biff::u32(p + 2)), {}});
+                addCell(row, first + int(i), biff::u16(p),
+                        Value{ValueType::Number, rkValue(biff::u32(p + 2)), {}});
             }
             break;
         }
@@ -580,7 +623,9 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
             const QByteArray tokens(r.data + 22, cce);
             const QByteArray extra(r.data + 22 + cce, r.size - 22 - cce);
             addCell(row, col, xf, v);
-            if (cce == 5 && tokens[0] == char(ptgExp)) {
+            if (cce == 0) {
+                // No tokens: only the value can be kept.
+            } else if (cce == 5 && tokens[0] == char(ptgExp)) {
                 pending.push_back({sheet.cells.size() - 1, biff::u16(tokens.constData() + 1),
                                    biff::u16(tokens.constData() + 3)});
             } else if (cce >= 1 && tokens[0] == char(ptgTbl)) {
@@ -671,8 +716,9 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
             // Every drawn object (shape, picture, chart, comment box) has an OBJ record; the
             // drawing records around them hold nothing visible on their own.
             const quint16 kind = r.size >= 6 && biff::u16(r.data) == 0x15 ? biff::u16(r.data + 4) : 0;
-            note(kind == 0x19 ? QStringLiteral("comments")
-                              : kind == 0x05 ? QStringLiteral("charts") : QStringLiteral("drawings"));
+            note(kind == 0x19   ? QStringLiteral("comments")
+                 : kind == 0x05 ? QStringLiteral("charts")
+                                : QStringLiteral("drawings"));
             break;
         }
         case rMsoDrawing:
@@ -689,50 +735,53 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
                 keepContinue = true;
             } else {
                 const QString what = sheetDropName(r.id);
-                if (!what.isEmpty())
+                if (!what.isEmpty()) {
                     note(what);
+                } else if (!unknown.contains(r.id)) {
+                    // Named one by one up to a few types; a file full of them is damaged anyway.
+                    unknown.insert(r.id);
+                    note(unknown.size() <= 16
+                             ? QStringLiteral("other records (type 0x%1)").arg(r.id, 4, 16, QLatin1Char('0'))
+                             : QStringLiteral("other records of further types"));
+                }
             }
             break;
         }
     }
     // Shared formulas become each cell's own tokens; array formulas stay as their values.
+    // A cell of a shared formula names the formula by the first cell of its range.
+    QHash<quint32, const SharedFormula*> sharedByFirstCell;
+    for (const SharedFormula& f : shared)
+        sharedByFirstCell.insert(quint32(f.firstRow) << 16 | quint32(f.firstColumn), &f);
     for (const PendingShared& p : pending) {
         Cell& cell = sheet.cells[p.cell];
-        const SharedFormula* found = nullptr;
-        for (const SharedFormula& f : shared) {
-            if (f.firstRow == p.baseRow && f.firstColumn == p.baseColumn) {
-                found = &f;
-                break;
-            }
-        }
-        if (!found) {
-            for (const SharedFormula& f : shared) {
-                if (cell.row >= f.firstRow && cell.row <= f.lastRow && cell.column >= f.firstColumn &&
-                    cell.column <= f.lastColumn) {
-                    found = &f;
-                    break;
-                }
-            }
-        }
+        const SharedFormula* found =
+            sharedByFirstCell.value(quint32(p.baseRow) << 16 | quint32(p.baseColumn));
         if (found) {
             cell.formula = convertFormula(found->tokens, found->extra, cell.row, cell.column, true);
         } else {
             note(QStringLiteral("array formulas (kept as their values)"));
         }
     }
-    std::stable_sort(sheet.cells.begin(), sheet.cells.end(), [](const Cell& a, const Cell& b) {
+    // Cells in row order (as files usually hold them already); a cell given twice keeps its last
+    // record.
+    const auto before = [](const Cell& a, const Cell& b) {
         return std::pair(a.row, a.column) < std::pair(b.row, b.column);
-    });
-    // A cell given twice keeps its last record.
-    std::vector<Cell> unique;
-    unique.reserve(sheet.cells.size());
-    for (Cell& c : sheet.cells) {
-        if (!unique.empty() && unique.back().row == c.row && unique.back().column == c.column)
-            unique.back() = std::move(c);
-        else
-            unique.push_back(std::move(c));
+    };
+    if (!std::is_sorted(sheet.cells.begin(), sheet.cells.end(), before))
+        std::stable_sort(sheet.cells.begin(), sheet.cells.end(), before);
+    const auto same = [](const Cell& a, const Cell& b) { return a.row == b.row && a.column == b.column; };
+    if (std::adjacent_find(sheet.cells.begin(), sheet.cells.end(), same) != sheet.cells.end()) {
+        std::vector<Cell> unique;
+        unique.reserve(sheet.cells.size());
+        for (Cell& c : sheet.cells) {
+            if (!unique.empty() && same(unique.back(), c))
+                unique.back() = std::move(c);
+            else
+                unique.push_back(std::move(c));
+        }
+        sheet.cells = std::move(unique);
     }
-    sheet.cells = std::move(unique);
     std::stable_sort(sheet.rows.begin(), sheet.rows.end(),
                      [](const RowFormat& a, const RowFormat& b) { return a.row < b.row; });
 }
@@ -762,9 +811,11 @@ QByteArray workbookStream(const QString& path) {
         const QByteArray trimmed = head.trimmed().toLower();
         if (trimmed.startsWith("<") || trimmed.startsWith("\xEF\xBB\xBF<") || trimmed.contains("<html") ||
             trimmed.contains("<?xml"))
-            throw Error("is a web page or XML file saved under an .xls name: save it as Excel 97-2003 workbook");
-        if (head.size() >= 2 && quint8(head[0]) == 0x09 && (quint8(head[1]) == 0x08 || quint8(head[1]) == 0x04 ||
-                                                            quint8(head[1]) == 0x02 || quint8(head[1]) == 0x00))
+            throw Error(
+                "is a web page or XML file saved under an .xls name: save it as Excel 97-2003 workbook");
+        if (head.size() >= 2 && quint8(head[0]) == 0x09 &&
+            (quint8(head[1]) == 0x08 || quint8(head[1]) == 0x04 || quint8(head[1]) == 0x02 ||
+             quint8(head[1]) == 0x00))
             throw Error("is an Excel 2.x-4.0 workbook: save it as Excel 97-2003 workbook");
         throw Error("is not an Excel workbook (not a compound document file)");
     }

@@ -1,6 +1,7 @@
 // The streaming workbook writer: cells go row by row into a temporary file in row blocks, the
 // string table and the formats stay in memory, and finish() puts the compound file together.
 #include "workbook/biff.h"
+#include "workbook/writer_budget.h"
 #include "workbook/xls.h"
 
 #include <QDir>
@@ -12,8 +13,11 @@
 #include <gsf/gsf.h>
 
 #include <array>
+#include <atomic>
 #include <cmath>
+#include <cstring>
 #include <mutex>
+#include <optional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -27,6 +31,30 @@ namespace {
 
 constexpr qsizetype maxRecordData = 8224;
 constexpr int maxXf = 4050;
+
+// A text as the string table stores it after its character count: the option byte (1: UTF-16LE
+// characters, 0: one byte each, when every character is Latin-1), then the characters.
+void encodeText(const QString& s, QByteArray& out) {
+    bool wide = false;
+    for (QChar c : s) {
+        if (c.unicode() > 0xFF) {
+            wide = true;
+            break;
+        }
+    }
+    out.resize(1 + s.size() * (wide ? 2 : 1));
+    char* p = out.data();
+    *p++ = wide ? 1 : 0;
+    if (wide) {
+        std::memcpy(p, s.utf16(), std::size_t(s.size()) * 2);
+    } else {
+        for (QChar c : s)
+            *p++ = char(c.unicode());
+    }
+}
+
+std::atomic<qsizetype> budgetBytes{detail::StringTableBudget{}.bytes};
+std::atomic<quint32> budgetCount{detail::StringTableBudget{}.count};
 
 // Builds a record whose strings may run on in CONTINUE records: a string's header never splits,
 // its characters go on after a new option byte.
@@ -46,31 +74,29 @@ public:
         m_cur.append(b);
     }
     void string(const QString& s) {
-        bool wide = false;
-        for (QChar c : s) {
-            if (c.unicode() > 0xFF) {
-                wide = true;
-                break;
-            }
-        }
+        QByteArray enc;
+        encodeText(s, enc);
+        encoded(enc.constData(), enc.size());
+    }
+    // A string already encoded by encodeText: its option byte, then its characters.
+    void encoded(const char* enc, qsizetype size) {
+        const bool wide = enc[0] & 1;
         const int charSize = wide ? 2 : 1;
-        room(3 + (s.isEmpty() ? 0 : charSize));
+        const qsizetype chars = (size - 1) / charSize;
+        room(3 + (chars == 0 ? 0 : charSize));
         Out o(m_cur);
-        o.u16(quint16(s.size())).u8(wide ? 1 : 0);
+        o.u16(quint16(chars)).u8(wide ? 1 : 0);
+        const char* p = enc + 1;
         qsizetype done = 0;
-        const QByteArray latin = wide ? QByteArray() : s.toLatin1();
-        while (done < s.size()) {
+        while (done < chars) {
             qsizetype fit = (maxRecordData - m_cur.size()) / charSize;
             if (fit <= 0) {
                 flush();
                 m_cur.append(char(wide ? 1 : 0));
                 continue;
             }
-            const qsizetype n = std::min<qsizetype>(fit, s.size() - done);
-            if (wide)
-                m_cur.append(reinterpret_cast<const char*>(s.utf16() + done), n * 2);
-            else
-                m_cur.append(latin.constData() + done, n);
+            const qsizetype n = std::min<qsizetype>(fit, chars - done);
+            m_cur.append(p + done * charSize, n * charSize);
             done += n;
         }
     }
@@ -92,7 +118,11 @@ private:
 QByteArray fontRecord(const Font& f) {
     QByteArray d;
     Out o(d);
-    o.u16(f.height).u16(quint16((f.bold ? 0x01 : 0x00) | (f.italic ? 0x02 : 0x00))).u16(0x7FFF).u16(f.bold ? 700 : 400).u16(0);
+    o.u16(f.height)
+        .u16(quint16((f.bold ? 0x01 : 0x00) | (f.italic ? 0x02 : 0x00)))
+        .u16(0x7FFF)
+        .u16(f.bold ? 700 : 400)
+        .u16(0);
     o.u8(f.underline ? 1 : 0).u8(0).u8(0).u8(0);
     d.append(unicodeString(f.name.left(255), true));
     return d;
@@ -132,6 +162,20 @@ bool isCalcRecord(quint16 id) {
     return id == rCalcCount || id == rCalcMode || id == rRefMode || id == rIteration || id == rDelta ||
            id == rSaveRecalc;
 }
+// Where a sheet's layout record goes: 0 before the cells, 1 the window settings after them,
+// 2 after the merged cells, -1 nowhere (the writer's own calculation settings). A CONTINUE record
+// goes with the record before it.
+std::vector<int> layoutGroups(const QList<Record>& layout) {
+    std::vector<int> groups;
+    int last = 0;
+    for (const Record& r : layout) {
+        if (r.id != rContinue)
+            last = isCalcRecord(r.id) ? -1 : isPostCellLayout(r.id) ? 1 : isTrailingLayout(r.id) ? 2 : 0;
+        groups.push_back(last);
+    }
+    return groups;
+}
+
 bool startsPageSetup(quint16 id) {
     return id == rVerticalPageBreaks || id == rHeader || id == rFooter || id == rHCenter || id == rVCenter ||
            id == rLeftMargin || id == rRightMargin || id == rTopMargin || id == rBottomMargin || id == rPls ||
@@ -159,10 +203,23 @@ struct WorkbookWriter::Impl {
     QHash<QString, quint16> numberFormatCopies;
     bool date1904 = false;
 
-    // Shared strings.
-    QHash<QString, quint32> sstIndex;
-    std::vector<QString> sst;
+    // Shared strings, each text once: encoded (encodeText) one after another in sstText, text i
+    // from sstStart[i] to sstStart[i + 1]. sstSlots finds a text by its hash (open addressing, at
+    // most half full): the hash's high bits and the text's index + 1 (0: a free slot), so the table
+    // costs 8 to 16 bytes a text beside the text itself. Past the budget, new texts of at most 255
+    // characters go into LABEL records instead; longer ones (a LABEL holds at most 255) still join.
+    struct Slot {
+        quint32 tag = 0;
+        quint32 index = 0;
+    };
+    std::vector<char> sstText;
+    std::vector<qsizetype> sstStart{0};
+    std::vector<Slot> sstSlots;
     quint32 sstRefs = 0;
+    qsizetype sstBudgetBytes = budgetBytes.load();
+    quint32 sstBudgetCount = budgetCount.load();
+    QByteArray encodedText; // the text being looked up
+    quint32 sstCount() const { return quint32(sstStart.size() - 1); }
 
     // Sheet data, one sheet after another, in a temporary file.
     QTemporaryFile data;
@@ -216,7 +273,8 @@ struct WorkbookWriter::Impl {
     quint16 fontIndex(const Font& f);
     quint16 formatIndex(const QString& code);
     quint16 addXf(const QByteArray& d);
-    quint32 stringIndex(const QString& s);
+    std::optional<quint32> stringIndex(const QString& s);
+    void insertSlot(std::size_t hash, quint32 index);
 
     SheetInfo& sheet() {
         if (!inSheet)
@@ -340,14 +398,66 @@ quint16 WorkbookWriter::Impl::addXf(const QByteArray& d) {
     return quint16(xfs.size() - 1);
 }
 
-quint32 WorkbookWriter::Impl::stringIndex(const QString& s) {
+static std::size_t textHash(const char* p, qsizetype n) {
+    return qHash(QByteArrayView(p, n), 0);
+}
+
+static quint32 hashTag(std::size_t h) {
+    return quint32(quint64(h) >> 32) ^ quint32(h);
+}
+
+void WorkbookWriter::Impl::insertSlot(std::size_t hash, quint32 index) {
+    const std::size_t mask = sstSlots.size() - 1;
+    std::size_t i = hash & mask;
+    while (sstSlots[i].index != 0)
+        i = (i + 1) & mask;
+    sstSlots[i] = Slot{hashTag(hash), index + 1};
+}
+
+// The text's index in the shared string table, added when new; none when it is new and the table
+// is past its budget (the caller writes it as a LABEL).
+std::optional<quint32> WorkbookWriter::Impl::stringIndex(const QString& s) {
+    encodeText(s, encodedText);
+    const qsizetype n = encodedText.size();
+    const std::size_t hash = textHash(encodedText.constData(), n);
+    const quint32 tag = hashTag(hash);
+    if (!sstSlots.empty()) {
+        const std::size_t mask = sstSlots.size() - 1;
+        for (std::size_t i = hash & mask; sstSlots[i].index != 0; i = (i + 1) & mask) {
+            const Slot& slot = sstSlots[i];
+            if (slot.tag != tag)
+                continue;
+            const quint32 index = slot.index - 1;
+            const qsizetype start = sstStart[index];
+            if (sstStart[index + 1] - start == n &&
+                std::memcmp(sstText.data() + start, encodedText.constData(), std::size_t(n)) == 0) {
+                ++sstRefs;
+                return index;
+            }
+        }
+    }
+    const qsizetype size = qsizetype(sstText.size());
+    if (s.size() <= 255 && (sstCount() >= sstBudgetCount || size + n > sstBudgetBytes))
+        return std::nullopt;
+    if (size + n > 0x7FFFFFFF || sstCount() >= 0x7FFFFFFF)
+        throw Error("the workbook's texts take more than 2 GB");
+    // Grow the text store by doubling, but not past the budget while the texts fit in it.
+    if (std::size_t(size + n) > sstText.capacity()) {
+        qsizetype want = std::max<qsizetype>({qsizetype(sstText.capacity()) * 2, size + n, 1 << 16});
+        if (size + n <= sstBudgetBytes)
+            want = std::min(want, sstBudgetBytes);
+        sstText.reserve(std::size_t(want));
+    }
+    sstText.insert(sstText.end(), encodedText.constData(), encodedText.constData() + n);
+    const quint32 index = sstCount();
+    sstStart.push_back(size + n);
+    if (std::size_t(sstCount()) * 2 > sstSlots.size()) {
+        sstSlots.assign(std::max<std::size_t>(1024, sstSlots.size() * 2), Slot{});
+        for (quint32 i = 0; i < index; ++i)
+            insertSlot(textHash(sstText.data() + sstStart[i], sstStart[i + 1] - sstStart[i]), i);
+    }
+    insertSlot(hash, index);
     ++sstRefs;
-    const auto it = sstIndex.constFind(s);
-    if (it != sstIndex.constEnd())
-        return it.value();
-    const quint32 index = quint32(sst.size());
-    sstIndex.insert(s, index);
-    sst.push_back(s);
     return index;
 }
 
@@ -358,7 +468,7 @@ void WorkbookWriter::Impl::placeCell(int row, int column) {
     if (column < 0 || column >= maxColumns)
         throw Error(
             QStringLiteral("column %1 lies outside a sheet's 256 columns").arg(column + 1).toStdString());
-    if (row < lastRow || (row == lastRow && column <= lastColumn))
+    if (row < lastRow || (row == lastRow && column <= lastColumn) || (blockStart >= 0 && row < blockStart))
         throw Error(QStringLiteral("cells must be written in row order, columns ascending (row %1, column %2 "
                                    "after row %3, column %4)")
                         .arg(row + 1)
@@ -427,7 +537,9 @@ void WorkbookWriter::Impl::flushBlock() {
         const qsizetype secondRow = 20; // the end of the first ROW record
         std::vector<qsizetype> firstCell;
         for (int i : used) {
-            firstCell.push_back(out.size());
+            // One entry per row that holds cells, as the row block's index counts them.
+            if (!block[std::size_t(i)].cells.isEmpty())
+                firstCell.push_back(out.size());
             out.append(block[std::size_t(i)].cells);
         }
         QByteArray d;
@@ -519,7 +631,7 @@ QByteArray WorkbookWriter::Impl::globals(std::vector<qsizetype>& boundSheetPos) 
         }
     }
     // The shared string table, and EXTSST pointing into it every `bucket` strings.
-    const quint32 count = quint32(sst.size());
+    const quint32 count = sstCount();
     const quint16 bucket = quint16(std::max<quint32>(8, (count + 1019) / 1020));
     QByteArray ext;
     Out oe(ext);
@@ -530,13 +642,14 @@ QByteArray WorkbookWriter::Impl::globals(std::vector<qsizetype>& boundSheetPos) 
         Out(head).u32(sstRefs).u32(count);
         sstRec.raw(head);
         for (quint32 i = 0; i < count; ++i) {
-            const QString& s = sst[i];
-            sstRec.room(3 + (s.isEmpty() ? 0 : 2));
+            const char* text = sstText.data() + sstStart[i];
+            const qsizetype size = sstStart[i + 1] - sstStart[i];
+            sstRec.room(3 + (size > 1 ? 2 : 0));
             if (i % bucket == 0)
                 oe.u32(quint32(sstRec.recordStart() + sstRec.offsetInRecord()))
                     .u16(quint16(sstRec.offsetInRecord()))
                     .u16(0);
-            sstRec.string(s);
+            sstRec.encoded(text, size);
         }
     }
     rec(rExtSst, ext);
@@ -544,7 +657,8 @@ QByteArray WorkbookWriter::Impl::globals(std::vector<qsizetype>& boundSheetPos) 
     return g;
 }
 
-void WorkbookWriter::Impl::sheetParts(std::size_t index, qint64 start, QByteArray& head, QByteArray& tail) const {
+void WorkbookWriter::Impl::sheetParts(std::size_t index, qint64 start, QByteArray& head,
+                                      QByteArray& tail) const {
     const SheetInfo& s = sheets[index];
     auto rec = [&head](quint16 id, const QByteArray& d) { appendRecord(head, id, d); };
     auto u16rec = [&rec](quint16 id, quint16 v) {
@@ -587,8 +701,10 @@ void WorkbookWriter::Impl::sheetParts(std::size_t index, qint64 start, QByteArra
     }
     bool breaksDone = breaks.isEmpty();
     qsizetype defColWidthPos = 0;
-    for (const Record& r : s.layout) {
-        if (isPostCellLayout(r.id) || isTrailingLayout(r.id) || isCalcRecord(r.id))
+    const std::vector<int> groups = layoutGroups(s.layout);
+    for (qsizetype i = 0; i < s.layout.size(); ++i) {
+        const Record& r = s.layout[i];
+        if (groups[std::size_t(i)] != 0)
             continue;
         if (!breaksDone && startsPageSetup(r.id)) {
             rec(rHorizontalPageBreaks, breaks);
@@ -621,7 +737,10 @@ void WorkbookWriter::Impl::sheetParts(std::size_t index, qint64 start, QByteArra
         QByteArray d;
         Out o(d);
         if (s.firstRow >= 0)
-            o.u32(quint32(s.firstRow)).u32(quint32(s.lastRow + 1)).u16(quint16(s.firstColumn)).u16(quint16(s.lastColumn + 1));
+            o.u32(quint32(s.firstRow))
+                .u32(quint32(s.lastRow + 1))
+                .u16(quint16(s.firstColumn))
+                .u16(quint16(s.lastColumn + 1));
         else
             o.u32(0).u32(0).u16(0).u16(0);
         o.u16(0);
@@ -640,8 +759,9 @@ void WorkbookWriter::Impl::sheetParts(std::size_t index, qint64 start, QByteArra
     // After the cells: the window settings (only the first sheet selected), merged cells, the rest.
     auto trec = [&tail](quint16 id, const QByteArray& d) { appendRecord(tail, id, d); };
     bool window = false;
-    for (const Record& r : s.layout) {
-        if (!isPostCellLayout(r.id))
+    for (qsizetype i = 0; i < s.layout.size(); ++i) {
+        const Record& r = s.layout[i];
+        if (groups[std::size_t(i)] != 1)
             continue;
         QByteArray d = r.data;
         if (r.id == rWindow2 && d.size() >= 2) {
@@ -665,13 +785,16 @@ void WorkbookWriter::Impl::sheetParts(std::size_t index, qint64 start, QByteArra
         o.u16(quint16(n));
         for (std::size_t k = i; k < i + n; ++k) {
             const MergedRange& m = s.merged[k];
-            o.u16(quint16(m.firstRow)).u16(quint16(m.lastRow)).u16(quint16(m.firstColumn)).u16(quint16(m.lastColumn));
+            o.u16(quint16(m.firstRow))
+                .u16(quint16(m.lastRow))
+                .u16(quint16(m.firstColumn))
+                .u16(quint16(m.lastColumn));
         }
         trec(rMergedCells, d);
     }
-    for (const Record& r : s.layout) {
-        if (isTrailingLayout(r.id))
-            trec(r.id, r.data);
+    for (qsizetype i = 0; i < s.layout.size(); ++i) {
+        if (groups[std::size_t(i)] == 2)
+            trec(s.layout[i].id, s.layout[i].data);
     }
     trec(rEof, {});
 }
@@ -683,7 +806,8 @@ WorkbookWriter::WorkbookWriter(const QString& path) : d(std::make_unique<Impl>()
     d->ownFormatRecords();
     d->data.setFileTemplate(QDir::tempPath() + QStringLiteral("/ledgerwick-sheets-XXXXXX"));
     if (!d->data.open())
-        throw Error(("cannot make a temporary file for the sheet data: " + d->data.errorString()).toStdString());
+        throw Error(
+            ("cannot make a temporary file for the sheet data: " + d->data.errorString()).toStdString());
 }
 
 WorkbookWriter::~WorkbookWriter() = default;
@@ -758,7 +882,8 @@ void WorkbookWriter::beginSheet(const QString& name, const Sheet* layoutSource) 
         throw Error(problem.toStdString());
     for (const auto& s : d->sheets) {
         if (s.name.compare(name, Qt::CaseInsensitive) == 0)
-            throw Error(QStringLiteral("the workbook already holds a sheet named \"%1\"").arg(s.name).toStdString());
+            throw Error(
+                QStringLiteral("the workbook already holds a sheet named \"%1\"").arg(s.name).toStdString());
     }
     if (d->sheets.size() >= 0xFFFF)
         throw Error("too many sheets");
@@ -792,7 +917,10 @@ void WorkbookWriter::beginSheet(const QString& name, const Sheet* layoutSource) 
 void WorkbookWriter::setColumnWidth(int first, int last, quint16 width, quint16 xf) {
     Impl::SheetInfo& s = d->sheet();
     if (first < 0 || last >= maxColumns || first > last)
-        throw Error(QStringLiteral("columns %1 to %2 lie outside a sheet's 256 columns").arg(first + 1).arg(last + 1).toStdString());
+        throw Error(QStringLiteral("columns %1 to %2 lie outside a sheet's 256 columns")
+                        .arg(first + 1)
+                        .arg(last + 1)
+                        .toStdString());
     d->checkXf(xf);
     for (int i = first; i <= last; ++i)
         s.columns[std::size_t(i)] = ColumnFormat{i, i, width, xf, false};
@@ -801,9 +929,12 @@ void WorkbookWriter::setColumnWidth(int first, int last, quint16 width, quint16 
 void WorkbookWriter::setRow(const RowFormat& row) {
     d->sheet();
     if (row.row < 0 || row.row >= maxRows)
-        throw Error(QStringLiteral("row %1 lies outside a sheet's 65,536 rows").arg(row.row + 1).toStdString());
-    if (row.row < d->lastRow)
-        throw Error(QStringLiteral("the format of row %1 comes after cells of row %2").arg(row.row + 1).arg(d->lastRow + 1).toStdString());
+        throw Error(
+            QStringLiteral("row %1 lies outside a sheet's 65,536 rows").arg(row.row + 1).toStdString());
+    if (row.row < d->lastRow || (d->blockStart >= 0 && row.row < d->blockStart))
+        throw Error(QStringLiteral("the format of row %1 comes after later rows (rows are written in order)")
+                        .arg(row.row + 1)
+                        .toStdString());
     if (row.xf)
         d->checkXf(*row.xf);
     if (d->blockStart < 0 || row.row >= d->blockStart + 32) {
@@ -827,14 +958,18 @@ void WorkbookWriter::writeBlank(int row, int column, quint16 xf) {
 
 void WorkbookWriter::writeNumber(int row, int column, quint16 xf, double value) {
     if (!std::isfinite(value))
-        throw Error(QStringLiteral("the number in row %1, column %2 is not finite").arg(row + 1).arg(column + 1).toStdString());
+        throw Error(QStringLiteral("the number in row %1, column %2 is not finite")
+                        .arg(row + 1)
+                        .arg(column + 1)
+                        .toStdString());
     d->checkXf(xf);
     d->placeCell(row, column);
     QByteArray r;
     Out o(r);
     o.u16(quint16(row)).u16(quint16(column)).u16(xf);
     // An RK value when the number is an integer of 30 bits or its low 34 bits are zero.
-    if (value == std::floor(value) && value >= -536870912.0 && value <= 536870911.0 && !(value == 0 && std::signbit(value))) {
+    if (value == std::floor(value) && value >= -536870912.0 && value <= 536870911.0 &&
+        !(value == 0 && std::signbit(value))) {
         o.u32((quint32(qint32(value)) << 2) | 0x02);
         d->addCellRecord(row, rRk, r);
         return;
@@ -863,8 +998,15 @@ void WorkbookWriter::writeText(int row, int column, quint16 xf, const QString& t
     d->checkXf(xf);
     d->placeCell(row, column);
     QByteArray r;
-    Out(r).u16(quint16(row)).u16(quint16(column)).u16(xf).u32(d->stringIndex(text));
-    d->addCellRecord(row, rLabelSst, r);
+    Out o(r);
+    o.u16(quint16(row)).u16(quint16(column)).u16(xf);
+    if (const std::optional<quint32> index = d->stringIndex(text)) {
+        o.u32(*index);
+        d->addCellRecord(row, rLabelSst, r);
+    } else { // past the string table's budget: the text in the cell's own record
+        r.append(unicodeString(text, false));
+        d->addCellRecord(row, rLabel, r);
+    }
 }
 
 void WorkbookWriter::writeBoolean(int row, int column, quint16 xf, bool value) {
@@ -882,7 +1024,8 @@ static bool validErrorCode(quint8 code) {
 
 void WorkbookWriter::writeError(int row, int column, quint16 xf, quint8 code) {
     if (!validErrorCode(code))
-        throw Error(QStringLiteral("0x%1 is not an error value").arg(code, 2, 16, QLatin1Char('0')).toStdString());
+        throw Error(
+            QStringLiteral("0x%1 is not an error value").arg(code, 2, 16, QLatin1Char('0')).toStdString());
     d->checkXf(xf);
     d->placeCell(row, column);
     QByteArray r;
@@ -910,7 +1053,8 @@ void WorkbookWriter::writeValue(int row, int column, quint16 xf, const Value& va
     }
 }
 
-void WorkbookWriter::writeFormula(int row, int column, quint16 xf, const Formula& formula, const Value& cached) {
+void WorkbookWriter::writeFormula(int row, int column, quint16 xf, const Formula& formula,
+                                  const Value& cached) {
     const QByteArray& tokens = formula.tokens();
     if (tokens.isEmpty())
         throw Error("a formula without tokens");
@@ -922,14 +1066,19 @@ void WorkbookWriter::writeFormula(int row, int column, quint16 xf, const Formula
         const int size = tokenSize(tokens, pos);
         const quint8 t = quint8(tokens[pos]);
         if (size < 0 || t == ptgExp || t == ptgTbl || t == 0x18)
-            throw Error(QStringLiteral("the formula in row %1, column %2 holds a token this writer cannot carry")
+            throw Error(
+                QStringLiteral("the formula in row %1, column %2 holds a token this writer cannot carry")
+                    .arg(row + 1)
+                    .arg(column + 1)
+                    .toStdString());
+        const quint8 base = baseToken(t);
+        if (t >= 0x20 && (base == ptgName || base == ptgNameX))
+            throw Error(QStringLiteral("the formula in row %1, column %2 uses a defined name")
                             .arg(row + 1)
                             .arg(column + 1)
                             .toStdString());
-        const quint8 base = baseToken(t);
-        if (t >= 0x20 && (base == ptgName || base == ptgNameX))
-            throw Error(QStringLiteral("the formula in row %1, column %2 uses a defined name").arg(row + 1).arg(column + 1).toStdString());
-        if (t >= 0x20 && (base == ptgRef3d || base == ptgArea3d || base == ptgRefErr3d || base == ptgAreaErr3d))
+        if (t >= 0x20 &&
+            (base == ptgRef3d || base == ptgArea3d || base == ptgRefErr3d || base == ptgAreaErr3d))
             maxSheet = std::max<int>(maxSheet, biff::u16(tokens.constData() + pos + 1));
         pos += size;
     }
@@ -989,7 +1138,8 @@ void WorkbookWriter::addMerged(const MergedRange& m) {
 void WorkbookWriter::addRowBreak(int row) {
     Impl::SheetInfo& s = d->sheet();
     if (row <= 0 || row >= maxRows)
-        throw Error(QStringLiteral("a page break before row %1 lies outside the sheet").arg(row + 1).toStdString());
+        throw Error(
+            QStringLiteral("a page break before row %1 lies outside the sheet").arg(row + 1).toStdString());
     if (s.breaks.size() >= std::size_t(maxRowBreaks))
         throw Error("a sheet holds at most 1,026 page breaks");
     s.breaks.push_back(row);
@@ -1051,10 +1201,12 @@ void WorkbookWriter::finish() {
         throw Error("the workbook is larger than 2 GB");
 
     const QFileInfo target(d->path);
-    QTemporaryFile temp(target.absolutePath() + QStringLiteral("/.") + target.fileName() + QStringLiteral(".XXXXXX"));
+    QTemporaryFile temp(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
+                        QStringLiteral(".XXXXXX"));
     temp.setAutoRemove(true);
     if (!temp.open())
-        throw Error((d->path + QStringLiteral(": cannot write in its folder: ") + temp.errorString()).toStdString());
+        throw Error(
+            (d->path + QStringLiteral(": cannot write in its folder: ") + temp.errorString()).toStdString());
     temp.close();
     const QByteArray tempName = QFile::encodeName(temp.fileName());
 
@@ -1100,7 +1252,8 @@ void WorkbookWriter::finish() {
     ok = gsf_output_close(GSF_OUTPUT(ole)) && ok;
     g_object_unref(ole);
     if (!ok)
-        throw Error((d->path + QStringLiteral(": the workbook could not be written (disk full?)")).toStdString());
+        throw Error(
+            (d->path + QStringLiteral(": the workbook could not be written (disk full?)")).toStdString());
 
     // The new file gets the old one's permissions, or the usual ones for a new file.
     struct stat st;
@@ -1120,10 +1273,25 @@ void WorkbookWriter::finish() {
         ::close(fd);
     }
     if (::rename(tempName.constData(), finalName.constData()) != 0)
-        throw Error((d->path + QStringLiteral(": cannot be replaced: ") + QString::fromLocal8Bit(strerror(errno))).toStdString());
+        throw Error(
+            (d->path + QStringLiteral(": cannot be replaced: ") + QString::fromLocal8Bit(strerror(errno)))
+                .toStdString());
     temp.setAutoRemove(false);
     d->finished = true;
     d->data.close();
 }
+
+namespace detail {
+
+StringTableBudget stringTableBudget() {
+    return StringTableBudget{budgetBytes.load(), budgetCount.load()};
+}
+
+void setStringTableBudget(const StringTableBudget& budget) {
+    budgetBytes = budget.bytes;
+    budgetCount = budget.count;
+}
+
+} // namespace detail
 
 } // namespace lw::xls

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -56,6 +57,9 @@ struct RowSpan {
 // Tokens that refer to sheets of a workbook (tRef3d, tArea3d ...) hold the index of the SHEET in the
 // model (not the file's EXTERNSHEET index): the reader maps them, the writer maps them back to its
 // own EXTERNSHEET table. Shared formulas (SHRFMLA) are expanded into each cell's own tokens when read.
+// A formula the model cannot carry (one referring to another workbook, to a range of sheets or to a
+// defined name, an array formula, a data table) is read as its cached value alone, and
+// Workbook::dropped or Sheet::dropped says so.
 class Formula {
 public:
     Formula() = default;
@@ -80,6 +84,13 @@ public:
     // function (its argument count raised). Returns false, leaving the formula unchanged, when a
     // function would get more than 30 arguments or the area is not a function argument.
     bool spreadArea(int first, int last, const std::vector<RowSpan>& pieces);
+
+    // The sheet indices its 3-D references name, each once, ascending.
+    std::vector<int> sheetsReferenced() const;
+    // Replaces the sheet index s of every 3-D reference by map(s) (for a workbook whose sheets are
+    // not the source's); returns false, leaving the formula unchanged, when map gives a negative
+    // index or one past 65,535 for any of them.
+    bool mapSheets(const std::function<int(int)>& map);
 
 private:
     QByteArray m_tokens;
@@ -193,11 +204,13 @@ struct CellFormat {
 };
 
 // Writes a workbook, streaming: sheets one after another, the cells of a sheet in row order
-// (columns ascending within a row). Memory does not grow with the number of rows (sheet data goes
-// to a temporary file; the shared string table stays in memory). finish() writes the file
-// atomically (a temporary file in the target's directory, then rename); a writer destroyed without
-// finish() leaves no file and the old one at path untouched. Every write that breaks a limit of the
-// format or the order above throws Error.
+// (columns ascending within a row). Memory does not grow with the number of rows: sheet data goes
+// to a temporary file, and the shared string table, kept in memory, is held to about 16 MB of text
+// (half a million texts at most); past that, a new text of at most 255 characters is written in
+// its cell's own record (LABEL), while texts already in the table keep referring to it. finish()
+// writes the file atomically (a temporary file in the target's directory, then rename); a writer
+// destroyed without finish() leaves no file and the old one at path untouched. Every write that
+// breaks a limit of the format or the order above throws Error.
 class WorkbookWriter {
 public:
     explicit WorkbookWriter(const QString& path);
@@ -208,6 +221,7 @@ public:
     // Formats: by default a new workbook's own (the 5 standard fonts and 21 standard XFs, quint16
     // index 15 the default cell format). useFormatsOf takes a read workbook's global formatting
     // records unchanged (call before the first sheet), so its XF indices can be written as they are.
+    // The date system is not taken with them: call setDate1904(source.date1904) for that.
     void useFormatsOf(const Workbook& source);
     void setDate1904(bool date1904);
     // A cell format of our own; returns its XF index (the same format twice gives the same index).
@@ -225,7 +239,8 @@ public:
     void setRow(const RowFormat& row);
     void writeBlank(int row, int column, quint16 xf);
     void writeNumber(int row, int column, quint16 xf, double value);
-    void writeText(int row, int column, quint16 xf, const QString& text); // Error past 32,767; "" is a blank
+    // Text: Error past 32,767 characters; an empty text is written as a blank cell.
+    void writeText(int row, int column, quint16 xf, const QString& text);
     void writeBoolean(int row, int column, quint16 xf, bool value);
     void writeError(int row, int column, quint16 xf, quint8 code);
     void writeValue(int row, int column, quint16 xf, const Value& value);

@@ -9,7 +9,7 @@ add_library(ledgerwick_workbook STATIC
   workbook/model.cpp
   workbook/formula.cpp
   workbook/reader.cpp
-  workbook/writer.cpp)
+  workbook/writer.cpp workbook/writer_budget.h)
 target_include_directories(ledgerwick_workbook PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(ledgerwick_workbook PUBLIC Qt6::Core PRIVATE PkgConfig::GSF)
 # glib names a struct member "signals", which Qt keywords would turn into "public".

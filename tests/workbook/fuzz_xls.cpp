@@ -7,8 +7,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     try {
-        const lw::xls::Workbook book =
-            lw::xls::readWorkbookStream(QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size)));
+        const lw::xls::Workbook book = lw::xls::readWorkbookStream(
+            QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size)));
         for (const lw::xls::Sheet& sheet : book.sheets) {
             for (const lw::xls::Cell& cell : sheet.cells) {
                 if (!cell.formula)

@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+#include <limits>
+
 using namespace lw::xls;
 using namespace lw::xlstest;
 
@@ -28,7 +30,8 @@ QByteArray ref3d(int sheet, int row, int col, bool rowRel = true) {
 }
 // tArea (reference class).
 QByteArray area(int r1, int r2, int c1, int c2, bool rel1 = true, bool rel2 = true) {
-    return QByteArray(1, 0x25) + le16(r1) + le16(r2) + le16(colField(c1, rel1, true)) + le16(colField(c2, rel2, true));
+    return QByteArray(1, 0x25) + le16(r1) + le16(r2) + le16(colField(c1, rel1, true)) +
+           le16(colField(c2, rel2, true));
 }
 QByteArray area3d(int sheet, int r1, int r2, int c1, int c2) {
     return QByteArray(1, 0x3B) + le16(sheet) + le16(r1) + le16(r2) + le16(colField(c1, true, true)) +
@@ -66,21 +69,26 @@ private slots:
         QTest::addColumn<int>("offset");
         QTest::addColumn<QByteArray>("expected");
         QTest::addColumn<bool>("inside");
-        QTest::newRow("relative row moves") << ref(4, 2) + integer(2) + mul << 3 << ref(7, 2) + integer(2) + mul << true;
+        QTest::newRow("relative row moves")
+            << ref(4, 2) + integer(2) + mul << 3 << ref(7, 2) + integer(2) + mul << true;
         QTest::newRow("absolute row stays") << ref(4, 2, false) << 3 << ref(4, 2, false) << true;
-        QTest::newRow("area, one end absolute") << area(1, 4, 0, 0, false, true) << 10 << area(1, 14, 0, 0, false, true) << true;
+        QTest::newRow("area, one end absolute")
+            << area(1, 4, 0, 0, false, true) << 10 << area(1, 14, 0, 0, false, true) << true;
         QTest::newRow("area turning over is put in order")
             << area(9, 11, 0, 0, false, true) << -5 << area(6, 9, 0, 0, true, false) << true;
         QTest::newRow("3-D reference moves") << ref3d(1, 0, 0) << 5 << ref3d(1, 5, 0) << true;
         QTest::newRow("off the top becomes #REF!")
-            << ref(2, 1) + integer(1) + add << -5 << QByteArray(1, 0x4A) + le16(2) + le16(colField(1, true, true)) + integer(1) + add
-            << false;
+            << ref(2, 1) + integer(1) + add << -5
+            << QByteArray(1, 0x4A) + le16(2) + le16(colField(1, true, true)) + integer(1) + add << false;
         QTest::newRow("off the bottom becomes #REF!")
-            << area(65530, 65535, 0, 0) << 1 << QByteArray(1, 0x2B) + le16(65530) + le16(65535) + le16(0xC000) + le16(0xC000)
-            << false;
+            << area(65530, 65535, 0, 0) << 1
+            << QByteArray(1, 0x2B) + le16(65530) + le16(65535) + le16(0xC000) + le16(0xC000) << false;
+        QTest::newRow("an offset past any sheet")
+            << ref(2, 1) << std::numeric_limits<int>::max()
+            << QByteArray(1, 0x4A) + le16(2) + le16(colField(1, true, true)) << false;
         const QByteArray text = QByteArray(1, 0x17) + char(3) + char(0) + "abc";
-        QTest::newRow("other tokens byte for byte") << text + ref(0, 0) + funcVar(2, 336) << 2
-                                                    << text + ref(2, 0) + funcVar(2, 336) << true;
+        QTest::newRow("other tokens byte for byte")
+            << text + ref(0, 0) + funcVar(2, 336) << 2 << text + ref(2, 0) + funcVar(2, 336) << true;
     }
 
     void moveRows() {
@@ -95,27 +103,28 @@ private slots:
 
     void spreadArea_data() {
         QTest::addColumn<QByteArray>("tokens");
-        QTest::addColumn<QList<int>>("pieces"); // sheet, first, last, ...
+        QTest::addColumn<QList<int>>("pieces");   // sheet, first, last, ...
         QTest::addColumn<QByteArray>("expected"); // empty: refused, unchanged
         const QByteArray band = area(4, 4, 2, 2);
-        QTest::newRow("one piece on the own sheet") << band + attrSum() << QList<int>{-1, 4, 43}
-                                                    << area(4, 43, 2, 2) + attrSum();
+        QTest::newRow("one piece on the own sheet")
+            << band + attrSum() << QList<int>{-1, 4, 43} << area(4, 43, 2, 2) + attrSum();
         QTest::newRow("SUM of one argument gets several")
             << band + attrSum() << QList<int>{0, 4, 65535, 1, 4, 899}
             << area3d(0, 4, 65535, 2, 2) + area3d(1, 4, 899, 2, 2) + funcVar(2, SUM);
         QTest::newRow("further arguments of SUM")
             << band + integer(1) + funcVar(2, SUM) << QList<int>{-1, 4, 10, 2, 0, 5}
             << area(4, 10, 2, 2) + area3d(2, 0, 5, 2, 2) + integer(1) + funcVar(3, SUM);
-        QTest::newRow("one piece on another sheet") << band + integer(2) + mul << QList<int>{1, 0, 9}
-                                                    << area3d(1, 0, 9, 2, 2) + integer(2) + mul;
-        QTest::newRow("inside an expression: refused") << band + integer(2) + mul + attrSum()
-                                                       << QList<int>{-1, 4, 9, 1, 0, 9} << QByteArray();
+        QTest::newRow("one piece on another sheet")
+            << band + integer(2) + mul << QList<int>{1, 0, 9} << area3d(1, 0, 9, 2, 2) + integer(2) + mul;
+        QTest::newRow("inside an expression: refused")
+            << band + integer(2) + mul + attrSum() << QList<int>{-1, 4, 9, 1, 0, 9} << QByteArray();
         QTest::newRow("the whole formula: refused") << band << QList<int>{-1, 4, 9, 1, 0, 9} << QByteArray();
         QList<int> many;
         for (int i = 0; i < 31; ++i)
             many << i << 0 << 1;
         QTest::newRow("more than 30 arguments: refused") << band + attrSum() << many << QByteArray();
-        QTest::newRow("other rows: untouched") << area(4, 5, 2, 2) + attrSum() << QList<int>{-1, 4, 9} << QByteArray();
+        QTest::newRow("other rows: untouched")
+            << area(4, 5, 2, 2) + attrSum() << QList<int>{-1, 4, 9} << QByteArray();
     }
 
     void spreadArea() {
@@ -129,6 +138,17 @@ private slots:
         QCOMPARE(f.hasAreaOverRows(4, 4), tokens.startsWith(area(4, 4, 2, 2)));
         QCOMPARE(f.spreadArea(4, 4, spans), !expected.isEmpty());
         QCOMPARE(f.tokens().toHex(' '), (expected.isEmpty() ? tokens : expected).toHex(' '));
+    }
+
+    void mapSheets() {
+        Formula f(ref3d(2, 0, 0) + area3d(0, 1, 2, 0, 0) + ref(0, 0) + funcVar(3, SUM));
+        QCOMPARE(f.sheetsReferenced(), (std::vector<int>{0, 2}));
+        QVERIFY(f.mapSheets([](int s) { return s + 3; }));
+        QCOMPARE(f.tokens().toHex(' '),
+                 (ref3d(5, 0, 0) + area3d(3, 1, 2, 0, 0) + ref(0, 0) + funcVar(3, SUM)).toHex(' '));
+        const QByteArray before = f.tokens();
+        QVERIFY(!f.mapSheets([](int s) { return s == 5 ? -1 : s; }));
+        QCOMPARE(f.tokens(), before);
     }
 
     // LibreOffice computes the moved and widened formulas: a band of 40 rows on "Sales" with
@@ -148,10 +168,10 @@ private slots:
         const std::vector<RowSpan> bandHere{{-1, 4, 43}};
         const std::vector<RowSpan> twoSheets{{0, 4, 43}, {1, 0, 9}};
         QList<Formula> totals{
-            Formula(area(4, 4, 2, 2) + attrSum()),                                   // SUM over the band
-            Formula(area(4, 4, 2, 2) + attrSum()),                                   // ... and More
-            Formula(area(4, 4, 2, 2) + integer(100) + funcVar(2, SUM)),              // SUM(band, 100)
-            Formula(area(4, 4, 2, 2) + funcVar(1, AVERAGE)),                         // AVERAGE over both
+            Formula(area(4, 4, 2, 2) + attrSum()),                      // SUM over the band
+            Formula(area(4, 4, 2, 2) + attrSum()),                      // ... and More
+            Formula(area(4, 4, 2, 2) + integer(100) + funcVar(2, SUM)), // SUM(band, 100)
+            Formula(area(4, 4, 2, 2) + funcVar(1, AVERAGE)),            // AVERAGE over both
             Formula(ifThenElse(integer(1) + integer(0) + gt, area(4, 4, 2, 2) + attrSum(), integer(0))),
         };
         QVERIFY(totals[0].spreadArea(4, 4, bandHere));

@@ -31,13 +31,14 @@ QByteArray bof(int type) {
 }
 
 // A workbook stream: the global records given, one BOUNDSHEET per sheet, then the sheets.
-QByteArray workbookStream(const QByteArray& globals, const QList<QByteArray>& sheets) {
+QByteArray workbookStream(const QByteArray& globals, const QList<QByteArray>& sheets, int hiddenSheet = -1) {
     QByteArray head = bof(0x0005) + globals;
     QList<int> patch;
     for (int i = 0; i < sheets.size(); ++i) {
         patch.append(int(head.size()) + 4);
         const QByteArray name = "S" + QByteArray::number(i);
-        head += rec(0x0085, le32(0) + char(0) + char(0) + char(name.size()) + char(0) + name);
+        head += rec(0x0085,
+                    le32(0) + char(i == hiddenSheet ? 1 : 0) + char(0) + char(name.size()) + char(0) + name);
     }
     head += rec(0x000A, {});
     QByteArray out = head;
@@ -119,8 +120,8 @@ private slots:
         const QString lo = path(QStringLiteral("lo"));
         QDir().mkpath(lo);
         QString error;
-        QVERIFY2(soffice(QStringLiteral("xls"), {sourceDir() + QStringLiteral("/tests/workbook/template.fods"), blank},
-                         lo, &error),
+        QVERIFY2(soffice(QStringLiteral("xls"),
+                         {sourceDir() + QStringLiteral("/tests/workbook/template.fods"), blank}, lo, &error),
                  qPrintable(error));
         m_template = lo + QStringLiteral("/template.xls");
         m_blank = lo + QStringLiteral("/blank.xls");
@@ -148,8 +149,9 @@ private slots:
         QVERIFY(!cols.empty());
         QCOMPARE(cols.front().first, 0);
         QVERIFY(cols.front().width > cols.back().width);
-        QVERIFY(std::any_of(b.sheets[0].rows.begin(), b.sheets[0].rows.end(),
-                            [](const RowFormat& r) { return r.row == 0 && r.customHeight && r.height > 500; }));
+        QVERIFY(std::any_of(b.sheets[0].rows.begin(), b.sheets[0].rows.end(), [](const RowFormat& r) {
+            return r.row == 0 && r.customHeight && r.height > 500;
+        }));
         // B4 =SUM(B3:B3) covers the band row; D5 =SUM(Other.A1:A2) names the second sheet.
         const Cell* total = cellAt(b, 0, 3, 1);
         QVERIFY(total->formula);
@@ -184,8 +186,9 @@ private slots:
         QVERIFY(twice && twice->formula);
         QCOMPARE(twice->value.number, 14.0);
         QCOMPARE(quint8(twice->formula->tokens()[1]), quint8(1));
-        QVERIFY(std::any_of(s.columns.begin(), s.columns.end(),
-                            [](const ColumnFormat& c) { return c.first == 0 && c.width > 7000 && c.width < 9000; }));
+        QVERIFY(std::any_of(s.columns.begin(), s.columns.end(), [](const ColumnFormat& c) {
+            return c.first == 0 && c.width > 7000 && c.width < 9000;
+        }));
         QVERIFY(std::any_of(s.rows.begin(), s.rows.end(),
                             [](const RowFormat& r) { return r.row == 0 && r.height == 500; }));
     }
@@ -233,16 +236,24 @@ private slots:
             QVERIFY(!before.isEmpty());
             QCOMPARE(after, before);
         }
-        const Run t1 = run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf + QStringLiteral("/template.pdf"), QStringLiteral("-")});
-        const Run t2 = run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf + QStringLiteral("/copy.pdf"), QStringLiteral("-")});
+        const Run t1 =
+            run(QStringLiteral("pdftotext"),
+                {QStringLiteral("-layout"), pdf + QStringLiteral("/template.pdf"), QStringLiteral("-")});
+        const Run t2 =
+            run(QStringLiteral("pdftotext"),
+                {QStringLiteral("-layout"), pdf + QStringLiteral("/copy.pdf"), QStringLiteral("-")});
         QCOMPARE(t1.exitCode, 0);
         QVERIFY(t1.out.contains("${REPORT}"));
         QCOMPARE(t2.out, t1.out);
         // The pages as pictures: fonts, borders, widths and merged cells drawn the same.
-        QVERIFY(run(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("40"), QStringLiteral("-png"),
-                                                 pdf + QStringLiteral("/template.pdf"), pdf + QStringLiteral("/t")}).exitCode == 0);
-        QVERIFY(run(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("40"), QStringLiteral("-png"),
-                                                 pdf + QStringLiteral("/copy.pdf"), pdf + QStringLiteral("/c")}).exitCode == 0);
+        QVERIFY(run(QStringLiteral("pdftoppm"),
+                    {QStringLiteral("-r"), QStringLiteral("40"), QStringLiteral("-png"),
+                     pdf + QStringLiteral("/template.pdf"), pdf + QStringLiteral("/t")})
+                    .exitCode == 0);
+        QVERIFY(run(QStringLiteral("pdftoppm"),
+                    {QStringLiteral("-r"), QStringLiteral("40"), QStringLiteral("-png"),
+                     pdf + QStringLiteral("/copy.pdf"), pdf + QStringLiteral("/c")})
+                    .exitCode == 0);
         const QStringList pages = QDir(pdf).entryList({QStringLiteral("t-*.png")}, QDir::Files, QDir::Name);
         QVERIFY(!pages.isEmpty());
         for (const QString& page : pages) {
@@ -252,6 +263,86 @@ private slots:
             QCOMPARE(after.size(), before.size());
             QVERIFY2(after == before, qPrintable(page));
         }
+    }
+
+    // Formats added on top of a template's: a date copy of a template cell format keeps its font
+    // and borders, a format of our own gets its own font; xlrd reads them so.
+    void formatsAddedToTemplate() {
+        const Workbook b = readWorkbook(m_template);
+        const quint16 heading = cellAt(b, 0, 1, 0)->xf; // italic, bordered
+        const QString path = m_dir.filePath(QStringLiteral("added.xls"));
+        WorkbookWriter w(path);
+        w.useFormatsOf(b);
+        const quint16 dated = w.withNumberFormat(heading, QStringLiteral("dd.mm.yyyy"));
+        CellFormat own;
+        own.font.bold = true;
+        own.font.name = QStringLiteral("DejaVu Sans");
+        own.numberFormat = QStringLiteral("0.0");
+        const quint16 ownXf = w.addFormat(own);
+        QVERIFY(dated >= b.xfFormatIndex.size());
+        w.beginSheet(QStringLiteral("Added"), &b.sheets[0]);
+        w.writeText(0, 0, heading, QStringLiteral("as it was"));
+        w.writeNumber(0, 1, dated, 45351);
+        w.writeNumber(0, 2, ownXf, 2.25);
+        w.finish();
+        QString error;
+        const QJsonObject book = xlrd(path, &error);
+        QVERIFY2(!book.isEmpty(), qPrintable(error));
+        const QJsonObject sheet = xlrdSheet(book, 0);
+        const QJsonObject original = xlrdCell(sheet, 0, 0);
+        const QJsonObject copy = xlrdCell(sheet, 0, 1);
+        QVERIFY(original[QStringLiteral("italic")].toBool());
+        QCOMPARE(copy[QStringLiteral("type")].toString(), QStringLiteral("date"));
+        QCOMPARE(copy[QStringLiteral("format")].toString(), QStringLiteral("dd.mm.yyyy"));
+        for (const char* key : {"font", "height", "italic", "bold", "border"})
+            QCOMPARE(copy[QLatin1String(key)], original[QLatin1String(key)]);
+        const QJsonObject mine = xlrdCell(sheet, 0, 2);
+        QCOMPARE(mine[QStringLiteral("font")].toString(), QStringLiteral("DejaVu Sans"));
+        QVERIFY(mine[QStringLiteral("bold")].toBool());
+        QCOMPARE(mine[QStringLiteral("format")].toString(), QStringLiteral("0.0"));
+    }
+
+    // A workbook of another writer (python3-xlwt): values, formats, merged cells, widths and
+    // formulas, a 3-D reference among them.
+    void xlwtWorkbook() {
+        const QString path = m_dir.filePath(QStringLiteral("xlwt.xls"));
+        const QString script = QStringLiteral(
+            "import sys, datetime, xlwt\n"
+            "b = xlwt.Workbook()\n"
+            "s = b.add_sheet('Main')\n"
+            "t = b.add_sheet('Other')\n"
+            "bold = xlwt.easyxf('font: bold on; borders: left thin, right thin, top thin, bottom thin')\n"
+            "date = xlwt.easyxf(num_format_str='YYYY-MM-DD')\n"
+            "s.write_merge(0, 0, 0, 2, 'Title', bold)\n"
+            "s.write(1, 0, 'Zoë')\n"
+            "s.write(1, 1, 2.5)\n"
+            "s.write(1, 2, datetime.date(2024, 2, 29), date)\n"
+            "s.write(2, 0, True)\n"
+            "s.write(2, 1, 1234567)\n"
+            "s.write(3, 1, xlwt.Formula('SUM(B2:B3)'))\n"
+            "s.write(3, 2, xlwt.Formula('Other!A1*2'))\n"
+            "s.col(0).width = 7000\n"
+            "t.write(0, 0, 21)\n"
+            "b.save(sys.argv[1])\n");
+        const Run r = run(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script, path});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        const Workbook b = readWorkbook(path);
+        QCOMPARE(b.sheets.size(), std::size_t(2));
+        QCOMPARE(cellAt(b, 0, 0, 0)->value.text, QStringLiteral("Title"));
+        QCOMPARE(cellAt(b, 0, 1, 0)->value.text, QStringLiteral("Zoë"));
+        QCOMPARE(cellAt(b, 0, 1, 1)->value.number, 2.5);
+        QCOMPARE(cellAt(b, 0, 1, 2)->value.number, 45351.0);
+        QVERIFY(b.isDateFormat(cellAt(b, 0, 1, 2)->xf));
+        QCOMPARE(b.numberFormat(cellAt(b, 0, 1, 2)->xf), QStringLiteral("YYYY-MM-DD"));
+        QCOMPARE(cellAt(b, 0, 2, 0)->value.type, ValueType::Boolean);
+        QCOMPARE(cellAt(b, 0, 2, 1)->value.number, 1234567.0);
+        QVERIFY(b.sheets[0].merged == (std::vector<MergedRange>{{0, 0, 0, 2}}));
+        QVERIFY(std::any_of(b.sheets[0].columns.begin(), b.sheets[0].columns.end(),
+                            [](const ColumnFormat& c) { return c.first == 0 && c.width == 7000; }));
+        QVERIFY(cellAt(b, 0, 3, 1)->formula);
+        QVERIFY(cellAt(b, 0, 3, 1)->formula->hasAreaOverRows(1, 2));
+        QVERIFY(cellAt(b, 0, 3, 2)->formula);
+        QCOMPARE(cellAt(b, 0, 3, 2)->formula->sheetsReferenced(), std::vector<int>{1});
     }
 
     // Strings of the shared string table split across CONTINUE records at any character, with
@@ -269,7 +360,8 @@ private slots:
             << QList<QByteArray>{le16(4) + char(1) + utf16(QStringLiteral("ЖЖ")), QByteArray(1, 0) + "ab"}
             << QStringList{QStringLiteral("ЖЖab")};
         QTest::newRow("split right after the string header")
-            << QList<QByteArray>{le16(3) + char(0), QByteArray(1, 0) + "abc"} << QStringList{QStringLiteral("abc")};
+            << QList<QByteArray>{le16(3) + char(0), QByteArray(1, 0) + "abc"}
+            << QStringList{QStringLiteral("abc")};
         QTest::newRow("rich-text runs split")
             << QList<QByteArray>{le16(3) + char(0x08) + le16(2) + "abc" + le32(0x00010000),
                                  le32(0x00020002) + le16(2) + char(0) + "xy"}
@@ -286,7 +378,8 @@ private slots:
     void sstAcrossContinue() {
         QFETCH(QList<QByteArray>, pieces);
         QFETCH(QStringList, strings);
-        QByteArray globals = rec(0x00FC, le32(quint32(strings.size())) + le32(quint32(strings.size())) + pieces[0]);
+        QByteArray globals =
+            rec(0x00FC, le32(quint32(strings.size())) + le32(quint32(strings.size())) + pieces[0]);
         for (int i = 1; i < pieces.size(); ++i)
             globals += rec(0x003C, pieces[i]);
         QByteArray sheet;
@@ -299,15 +392,18 @@ private slots:
     }
 
     // Cell records LibreOffice does not write: RK forms, MULRK, MULBLANK, LABEL, RSTRING,
-    // errors, text results, shared and array formulas, 3-D references through EXTERNSHEET.
+    // errors, text results, shared and array formulas, 3-D references through EXTERNSHEET, a
+    // hidden sheet.
     void otherCellRecords() {
-        const QByteArray globals = rec(0x01AE, le16(2) + le16(0x0401)) +
-                                   rec(0x0017, le16(2) + le16(0) + le16(0) + le16(0) + le16(0) + le16(1) + le16(1));
+        const QByteArray globals =
+            rec(0x01AE, le16(2) + le16(0x0401)) +
+            rec(0x0017, le16(2) + le16(0) + le16(0) + le16(0) + le16(0) + le16(1) + le16(1));
         QByteArray s;
-        s += rec(0x027E, cellHead(0, 0) + le32((quint32(-7) << 2) | 2));  // -7
-        s += rec(0x027E, cellHead(0, 1) + le32((1234u << 2) | 3));         // 12.34
-        s += rec(0x027E, cellHead(0, 2) + le32(0x3FF80000));              // 1.5
-        s += rec(0x00BD, le16(1) + le16(0) + le16(15) + le32((5u << 2) | 2) + le16(15) + le32(0x40590001) + le16(1));
+        s += rec(0x027E, cellHead(0, 0) + le32((quint32(-7) << 2) | 2)); // -7
+        s += rec(0x027E, cellHead(0, 1) + le32((1234u << 2) | 3));       // 12.34
+        s += rec(0x027E, cellHead(0, 2) + le32(0x3FF80000));             // 1.5
+        s += rec(0x00BD,
+                 le16(1) + le16(0) + le16(15) + le32((5u << 2) | 2) + le16(15) + le32(0x40590001) + le16(1));
         s += rec(0x00BE, le16(2) + le16(3) + le16(15) + le16(16) + le16(4));
         s += rec(0x0204, cellHead(3, 0) + le16(4) + char(1) + utf16(QStringLiteral("Жaba")));
         s += rec(0x00D6, cellHead(3, 1) + le16(3) + char(0) + QByteArray("ric") + le16(1) + le32(0));
@@ -324,14 +420,19 @@ private slots:
         const QByteArray exp = QByteArray(1, 0x01) + le16(5) + le16(0);
         s += formula(5, 0, exp, 1);
         s += rec(0x04BC, le16(5) + le16(6) + char(0) + char(0) + char(0) + char(2) + le16(9) +
-                             QByteArray(1, 0x4C) + le16(0xFFFF) + le16(0xC001) + QByteArray(1, 0x1E) + le16(1) + char(0x03));
+                             QByteArray(1, 0x4C) + le16(0xFFFF) + le16(0xC001) + QByteArray(1, 0x1E) +
+                             le16(1) + char(0x03));
         s += formula(6, 0, exp, 2);
         // An array formula: kept as its value.
         s += formula(7, 0, QByteArray(1, 0x01) + le16(7) + le16(0), 9);
-        s += rec(0x0221, le16(7) + le16(7) + char(0) + char(0) + le16(0) + le32(0) + le16(3) + QByteArray(1, 0x1E) + le16(9));
+        s += rec(0x0221, le16(7) + le16(7) + char(0) + char(0) + le16(0) + le32(0) + le16(3) +
+                             QByteArray(1, 0x1E) + le16(9));
         // A 3-D reference through EXTERNSHEET entry 1 (the second sheet).
         s += formula(8, 0, QByteArray(1, 0x3A) + le16(1) + le16(0) + le16(0));
-        const Workbook b = readWorkbookStream(workbookStream(globals, {s, rec(0x0203, cellHead(0, 0) + QByteArray(8, 0))}));
+        const Workbook b = readWorkbookStream(
+            workbookStream(globals, {s, rec(0x0203, cellHead(0, 0) + QByteArray(8, 0))}, 1));
+        QVERIFY(b.sheets[1].dropped.contains(QStringLiteral("hidden state (the sheet will be shown)")));
+        QVERIFY(!b.sheets[0].dropped.contains(QStringLiteral("hidden state (the sheet will be shown)")));
         QCOMPARE(cellAt(b, 0, 0, 0)->value.number, -7.0);
         QCOMPARE(cellAt(b, 0, 0, 1)->value.number, 12.34);
         QCOMPARE(cellAt(b, 0, 0, 2)->value.number, 1.5);

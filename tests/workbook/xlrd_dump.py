@@ -13,17 +13,11 @@ def dump(path):
     out = {"datemode": book.datemode, "sheets": []}
     titles = {}
     for name in book.name_obj_list:
-        if name.builtin and name.name == "Print_Titles":
-            try:
-                for area in name.area2d(clipped=False) and [name.area2d(clipped=False)]:
-                    sheet, r1, r2, c1, c2 = area
-                    titles[name.scope] = [r1, r2 - 1]
-            except Exception:
-                res = name.result
-                if res is not None and res.kind == xlrd.oREF:
-                    for ref in res.value:
-                        s1, s2, r1, r2, c1, c2 = ref.coords
-                        titles[name.scope] = [r1, r2 - 1]
+        result = name.result
+        if name.builtin and name.name == "Print_Titles" and result is not None and result.kind == xlrd.oREF:
+            for ref in result.value:
+                first_sheet, last_sheet, first_row, end_row, first_col, end_col = ref.coords
+                titles[name.scope] = [first_row, end_row - 1]
     for index, sheet in enumerate(book.sheets()):
         cells = []
         for r in range(sheet.nrows):

@@ -1,5 +1,6 @@
 // Test helper: the seed corpus of the reader's fuzz target. Writes a few workbooks with our writer
 // and takes the "Workbook" stream out of each of them and of the .xls files given (LibreOffice's).
+
 // libgsf first: glib names a struct member "signals", which Qt's keywords would rewrite.
 #include <gsf/gsf.h>
 
@@ -28,7 +29,8 @@ bool extract(const QString& xls, const QString& out) {
     if (!stream)
         return false;
     QByteArray bytes(qsizetype(gsf_input_size(stream)), '\0');
-    const bool ok = gsf_input_read(stream, size_t(bytes.size()), reinterpret_cast<guint8*>(bytes.data())) != nullptr;
+    const bool ok =
+        gsf_input_read(stream, size_t(bytes.size()), reinterpret_cast<guint8*>(bytes.data())) != nullptr;
     g_object_unref(stream);
     QFile f(out);
     return ok && f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
@@ -51,7 +53,8 @@ void ours(const QString& path, int variant) {
         w.writeText(r, 0, xf, QStringLiteral("value %1 \u0416").arg(r % 7));
         w.writeNumber(r, 1, 15, r * 1.25);
         w.writeBoolean(r, 2, 15, r % 2);
-        w.writeFormula(r, 3, 15, Formula(r % 2 ? sum : ref3d), Value{ValueType::Text, 0, QStringLiteral("x")});
+        w.writeFormula(r, 3, 15, Formula(r % 2 ? sum : ref3d),
+                       Value{ValueType::Text, 0, QStringLiteral("x")});
     }
     w.addMerged({0, 1, 0, 2});
     w.addRowBreak(10);

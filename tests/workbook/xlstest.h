@@ -90,9 +90,14 @@ inline QStringList freexl(const QString& path, QString* error = nullptr) {
 inline bool soffice(const QString& filter, const QStringList& files, const QString& outDir,
                     QString* error = nullptr) {
     QTemporaryDir profile;
-    QStringList args{QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(profile.path()).toString(),
-                     QStringLiteral("--headless"), QStringLiteral("--norestore"), QStringLiteral("--convert-to"),
-                     filter, QStringLiteral("--outdir"), outDir};
+    QStringList args{QStringLiteral("-env:UserInstallation=") +
+                         QUrl::fromLocalFile(profile.path()).toString(),
+                     QStringLiteral("--headless"),
+                     QStringLiteral("--norestore"),
+                     QStringLiteral("--convert-to"),
+                     filter,
+                     QStringLiteral("--outdir"),
+                     outDir};
     args += files;
     const Run r = run(QStringLiteral("soffice"), args, 180000);
     if (r.exitCode != 0) {
