@@ -5,7 +5,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
-#include <QWindow>
+#include <QSet>
 
 #include <cstdio>
 #include <exception>
@@ -31,6 +31,22 @@ public:
     }
 };
 
+// Records the windows that have been painted (some widget of theirs received a paint), for
+// LEDGERWICK_QUIT_WHEN_IDLE.
+class PaintWatch : public QObject {
+public:
+    bool has(QWidget* window) const { return m_painted.contains(window); }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && watched->isWidgetType())
+            m_painted.insert(static_cast<QWidget*>(watched)->window());
+        return false;
+    }
+
+private:
+    QSet<QObject*> m_painted;
+};
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -38,15 +54,18 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("Ledgerwick"));
 
     // LEDGERWICK_QUIT_WHEN_IDLE, for timing the start-up: whenever the event loop runs out of work,
-    // a modal window (the start-up about box) is closed at once, and once the main window is on
-    // screen the program prints "idle" and ends, without closing its windows.
+    // a modal window (the start-up about box) is closed once it has been painted, and once the main
+    // window has been painted too the program prints "idle" and ends, without closing its windows.
+    // What the user sees is on screen before the start-up counts as done.
+    static PaintWatch painted;
     if (qEnvironmentVariableIsSet("LEDGERWICK_QUIT_WHEN_IDLE")) {
+        app.installEventFilter(&painted);
         QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &app,
                          [] {
-                             if (QWidget* modal = QApplication::activeModalWidget())
-                                 modal->close();
-                             else if (lw::MainForm && lw::MainForm->windowHandle() &&
-                                      lw::MainForm->windowHandle()->isExposed()) {
+                             if (QWidget* modal = QApplication::activeModalWidget()) {
+                                 if (painted.has(modal))
+                                     modal->close();
+                             } else if (lw::MainForm && painted.has(lw::MainForm)) {
                                  std::fputs("idle\n", stdout);
                                  std::fflush(stdout);
                                  QCoreApplication::exit(0);

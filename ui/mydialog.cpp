@@ -112,23 +112,25 @@ TFormDlg::TFormDlg(QWidget* parent)
     Label1->setTextFormat(Qt::PlainText); // file paths are shown as they are, never as markup
     Label1->setWordWrap(false);
     Label1->move(8, 17);
-    setLabelText(Label1, QStringLiteral("Label1"));
+    // The placeholder is measured, and the buttons get their pictures, when the dialog is first
+    // laid out: the start-up creates the dialog without showing it, and loading its fonts and
+    // pictures then would only lengthen the start.
+    Label1->setText(QStringLiteral("Label1"));
 
-    QStyle* st = style();
-    OKBtn = new TMsgButton(st->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"), this);
+    OKBtn = new TMsgButton(QIcon(), QStringLiteral("OK"), this);
     OKBtn->setObjectName(QStringLiteral("OKBtn"));
     OKBtn->setTag(0);
     OKBtn->setGeometry(76, 44, 70, 25);
     OKBtn->setFont(dialogFont(false));
     OKBtn->setDefault(true);
 
-    CancelBtn = new TMsgButton(st->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("NO"), this);
+    CancelBtn = new TMsgButton(QIcon(), QStringLiteral("NO"), this);
     CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
     CancelBtn->setTag(1);
     CancelBtn->setGeometry(151, 44, 70, 25);
     CancelBtn->setFont(dialogFont(false));
 
-    HelpBtn = new TMsgButton(st->standardIcon(QStyle::SP_DialogHelpButton), QStringLiteral("HELP"), this);
+    HelpBtn = new TMsgButton(QIcon(), QStringLiteral("HELP"), this);
     HelpBtn->setObjectName(QStringLiteral("HelpBtn"));
     HelpBtn->setTag(2);
     HelpBtn->setGeometry(233, 50, 85, 27);
@@ -162,6 +164,12 @@ void TFormDlg::FormActivate() {
 
 void TFormDlg::layOut() {
     MessageRequest& request = formDlgRequest;
+    if (OKBtn->icon().isNull()) {
+        QStyle* st = style();
+        OKBtn->setIcon(st->standardIcon(QStyle::SP_DialogOkButton));
+        CancelBtn->setIcon(st->standardIcon(QStyle::SP_DialogCancelButton));
+        HelpBtn->setIcon(st->standardIcon(QStyle::SP_DialogHelpButton));
+    }
     const QFontMetrics metrics(Label1->font());
 
     m_layoutInput = MessageLayoutInput{};
