@@ -213,7 +213,7 @@ struct WorkbookWriter::Impl {
         quint32 index = 0;
     };
     std::vector<char> sstText;
-    std::vector<qsizetype> sstStart{0};
+    std::vector<quint32> sstStart{0};
     std::vector<Slot> sstSlots;
     quint32 sstRefs = 0;
     qsizetype sstBudgetBytes = budgetBytes.load();
@@ -450,7 +450,7 @@ std::optional<quint32> WorkbookWriter::Impl::stringIndex(const QString& s) {
     }
     sstText.insert(sstText.end(), encodedText.constData(), encodedText.constData() + n);
     const quint32 index = sstCount();
-    sstStart.push_back(size + n);
+    sstStart.push_back(quint32(size + n));
     if (std::size_t(sstCount()) * 2 > sstSlots.size()) {
         sstSlots.assign(std::max<std::size_t>(1024, sstSlots.size() * 2), Slot{});
         for (quint32 i = 0; i < index; ++i)
@@ -561,6 +561,13 @@ void WorkbookWriter::Impl::flushBlock() {
 
 QByteArray WorkbookWriter::Impl::globals(std::vector<qsizetype>& boundSheetPos) const {
     QByteArray g;
+    // Room for it all at once: the string table may take megabytes, and growing by doubling
+    // would hold it up to three times over.
+    qsizetype formatBytes = 0;
+    for (const Record& r : formats)
+        formatBytes += 4 + r.data.size();
+    const qsizetype sstBytes = qsizetype(sstText.size()) + 2 * qsizetype(sstCount());
+    g.reserve(formatBytes + sstBytes + sstBytes / 1024 + qsizetype(sheets.size()) * 1024 + (1 << 16));
     auto rec = [&g](quint16 id, const QByteArray& d) { appendRecord(g, id, d); };
     auto u16rec = [&rec](quint16 id, quint16 v) {
         QByteArray d;
@@ -1187,6 +1194,8 @@ void WorkbookWriter::finish() {
     if (!d->data.flush())
         throw Error(("cannot write the temporary sheet data: " + d->data.errorString()).toStdString());
 
+    // The texts' hash is not needed any more (a later text would rebuild it).
+    d->sstSlots = {};
     std::vector<qsizetype> boundPos;
     QByteArray globals = d->globals(boundPos);
     std::vector<QByteArray> heads(d->sheets.size()), tails(d->sheets.size());
