@@ -291,7 +291,7 @@ bool Formula::relocate(const Relocation& where) {
         const char* rp = p + (is3d ? 3 : 1);
         RowSpan from{is3d ? int(biff::u16(p + 1)) : -1, biff::u16(rp), biff::u16(rp + (isArea ? 2 : 0))};
         const QByteArray cols = isArea ? tokens.mid(rp - tokens.constData() + 4, 4) : tokens.mid(rp - tokens.constData() + 2, 2);
-        const std::optional<RowSpan> to = where(from);
+        const std::optional<RowSpan> to = where(from, isArea);
         const bool gone = !to || to->first < 0 || to->last >= maxRows || to->first > to->last || to->sheet < -1 ||
                           to->sheet > 0xFFFF;
         if (gone) {
@@ -328,7 +328,7 @@ bool Formula::relocate(const Relocation& where) {
 }
 
 bool Formula::insertRows(int at, int count, int sheet) {
-    return relocate([=](const RowSpan& r) -> std::optional<RowSpan> {
+    return relocate([=](const RowSpan& r, bool) -> std::optional<RowSpan> {
         if (r.sheet != sheet)
             return r;
         RowSpan moved = r;

@@ -32,8 +32,9 @@ def make_blank(spec_path, out_path):
             styles[key] = xlwt.easyxf("; ".join(parts), num_format_str=s.get("fmt", "General"))
         return styles[key]
 
-    for sh in spec["sheets"]:
-        ws = book.add_sheet(sh["name"], cell_overwrite_ok=True)
+    # Every sheet first, so that formulas can refer to sheets that come after theirs.
+    sheets = [book.add_sheet(sh["name"], cell_overwrite_ok=True) for sh in spec["sheets"]]
+    for sh, ws in zip(spec["sheets"], sheets):
         merged = set()
         for r1, r2, c1, c2 in sh.get("merge", []):
             first = [c for c in sh["cells"] if c[0] == r1 and c[1] == c1]

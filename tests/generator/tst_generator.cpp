@@ -327,28 +327,67 @@ private slots:
         m_forLibreOffice << reportOf("sales");
     }
 
+    // Formulas follow the rows as inserting the band's copies into a spreadsheet moves them; the
+    // values are LibreOffice's (totalsComputedByLibreOffice). Logical values in "General" cells get
+    // a format that shows TRUE and FALSE.
+    void formulasFollowRows() {
+        QVERIFY(makeBlank(path("links.xls"),
+                          QJsonArray{QJsonObject{
+                              {"name", "Links"},
+                              {"cells", QJsonArray{cell(0, 0, "Head"), cell(0, 1, 10),
+                                                   cell(0, 2, formula("C7")),         // header to footer
+                                                   cell(0, 3, formula("SUM(D4:D4)")), // header total
+                                                   cell(3, 0, "${NAME}"), cell(3, 1, "${AMOUNT}"),
+                                                   cell(3, 2, formula("B4*$B$1")),    // band to header
+                                                   cell(3, 3, "${QTY}"),
+                                                   cell(3, 4, formula("B4/$C$6")),    // band to footer
+                                                   cell(3, 5, "${PAID}"), cell(4, 0, "Total"),
+                                                   cell(4, 1, formula("SUM(B4:B4)")), // footer total
+                                                   cell(4, 2, formula("B4")),         // footer to band: first copy
+                                                   cell(4, 3, formula("B1+1")),       // footer to header
+                                                   cell(5, 2, formula("B5")),         // footer to footer
+                                                   cell(6, 2, formula("C6*2"))}}}}));
+        const Run r = run({"--batch", definition("links", 1, 0, true, "SHOP", "SALES", 1, 5)});
+        QCOMPARE(r.exit, 0);
+        QCOMPARE(r.err, QString());
+        const auto cells = cellsOf(dump(reportOf("links"))["sheets"].toArray()[0].toObject());
+        for (int i = 1; i <= 5; ++i) {
+            QCOMPARE(at(cells, 2 + i, 5)[2].toString(), "bool");
+            QCOMPARE(at(cells, 2 + i, 5)[3].toInt(), int(sale(i).paid));
+            QCOMPARE(at(cells, 2 + i, 5)[4].toString(), "\"TRUE\";\"TRUE\";\"FALSE\"");
+        }
+        m_forLibreOffice << reportOf("links");
+    }
+
     // More records than a sheet holds: the report goes on in "Big (2)" after the header rows with
     // their merged cells, and --check foresees the same sheets.
     void columnarOverSheets() {
         QVERIFY(makeBlank(path("big.xls"),
                           QJsonArray{QJsonObject{
                               {"name", "Big"},
-                              {"cells", QJsonArray{cell(0, 0, "Big ${REPORT}", Bold), cell(1, 0, "N", Bold),
+                              {"cells", QJsonArray{cell(0, 0, "Big ${REPORT}", Bold), cell(0, 2, formula("B4")),
+                                                   cell(0, 3, formula("Summary!A2")), cell(1, 0, "N", Bold),
                                                    cell(1, 1, "Amount", Bold), cell(2, 0, "${N}"),
                                                    cell(2, 1, "${AMOUNT}"), cell(3, 0, "Total"),
-                                                   cell(3, 1, formula("SUM(B3:B3)"))}},
-                              {"merge", QJsonArray{QJsonArray{0, 0, 0, 1}}}}}));
+                                                   cell(3, 1, formula("SUM(B3:B3)")), cell(3, 2, formula("B3"))}},
+                              {"merge", QJsonArray{QJsonArray{0, 0, 0, 1}}}},
+                          // Formulas on another sheet into the report sheet's footer, band total and band.
+                          QJsonObject{{"name", "Summary"},
+                                      {"cells", QJsonArray{cell(0, 0, formula("Big!B4")),
+                                                           cell(1, 0, formula("SUM(Big!B3:B3)")),
+                                                           cell(2, 0, formula("Big!B3"))}}}}));
         const QString def = definition("big", 1, 0, true, "SHOP", "BIG");
         const Run check = run({"--check", def});
         QCOMPARE(check.exit, 0);
         QVERIFY2(check.out.contains("Records: 70000"), qPrintable(check.out));
-        QVERIFY2(check.out.contains("Sheets: 2 "), qPrintable(check.out));
+        QVERIFY2(check.out.contains("Sheets: 3 (2 filled"), qPrintable(check.out));
         QVERIFY(!QFile::exists(reportOf("big")));
 
         const Run r = run({"--batch", def});
         QCOMPARE(r.exit, 0);
         const QJsonArray sheets = dump(reportOf("big"))["sheets"].toArray();
-        QCOMPARE(sheets.size(), 2);
+        QCOMPARE(sheets.size(), 3);
+        QCOMPARE(sheets[2].toObject()["name"].toString(), "Summary");
         const QJsonObject first = sheets[0].toObject(), second = sheets[1].toObject();
         QCOMPARE(first["name"].toString(), "Big");
         QCOMPARE(second["name"].toString(), "Big (2)");
@@ -664,7 +703,7 @@ private slots:
         QProcess lo;
         lo.start("soffice", QStringList{"-env:UserInstallation=file://" + path("lo-profile"), "--headless",
                                         "--convert-to",
-                                        "csv:Text - txt - csv (StarCalc):44,34,76,1,,1033,false,true,false,false,false,-1",
+                                        "csv:Text - txt - csv (StarCalc):44,34,76,1,,1033,false,true,true,false,false,-1",
                                         "--outdir", out} +
                                 m_forLibreOffice);
         QVERIFY(lo.waitForFinished(300000));
@@ -695,8 +734,36 @@ private slots:
         double big = 0;
         for (int i = 1; i <= BigRecords; ++i)
             big += i % 100 + 0.5;
-        const auto big2 = rows("big_report-Big (2).csv");
-        QCOMPARE(number(big2, 2 + (BigRecords - 65534), 1), big);
+        const auto big1 = rows("big_report-Big.csv"), big2 = rows("big_report-Big (2).csv");
+        const int bigFooter = 2 + (BigRecords - 65534);
+        QCOMPARE(number(big2, bigFooter, 1), big);
+        QCOMPARE(number(big2, bigFooter, 2), 1.5); // the band's first copy, on the first sheet
+        for (const auto* sheet : {&big1, &big2}) {
+            QCOMPARE(number(*sheet, 0, 2), big); // the footer, on the last sheet
+            QCOMPARE(number(*sheet, 0, 3), big); // Summary, after the report's sheets
+        }
+        const auto summary = rows("big_report-Summary.csv");
+        QCOMPARE(number(summary, 0, 0), big);
+        QCOMPARE(number(summary, 1, 0), big);
+        QCOMPARE(number(summary, 2, 0), 1.5);
+
+        // Five records from row 4, the footer from row 9 (LibreOffice's own text for the logicals).
+        const auto links = rows("links_report-Links.csv");
+        double five = 0;
+        for (int i = 1; i <= 5; ++i)
+            five += sale(i).amount;
+        QCOMPARE(number(links, 0, 2), 2 * five);
+        QCOMPARE(number(links, 0, 3), 15.0);
+        for (int i = 1; i <= 5; ++i) {
+            QCOMPARE(number(links, 2 + i, 2), sale(i).amount * 10);
+            QVERIFY(std::fabs(number(links, 2 + i, 4) - sale(i).amount / five) < 1e-9);
+            QCOMPARE(links[2 + i].value(5), sale(i).paid ? "TRUE" : "FALSE");
+        }
+        QCOMPARE(number(links, 8, 1), five);
+        QCOMPARE(number(links, 8, 2), sale(1).amount);
+        QCOMPARE(number(links, 8, 3), 11.0);
+        QCOMPARE(number(links, 9, 2), five);
+        QCOMPARE(number(links, 10, 2), 2 * five);
 
         double orders = 0;
         const auto dbf = rows("dbf_report-Orders.csv");

@@ -171,7 +171,7 @@ private slots:
         if (!insert.isEmpty()) {
             QCOMPARE(f.insertRows(insert[0], insert[1], insert[2]), inside);
         } else {
-            QCOMPARE(f.relocate([](const RowSpan& r) -> std::optional<RowSpan> {
+            QCOMPARE(f.relocate([](const RowSpan& r, bool) -> std::optional<RowSpan> {
                 if (r.sheet >= 0)
                     return std::nullopt;
                 return r.first >= 10 ? RowSpan{3, r.first + 100, r.last + 100} : r;
@@ -210,7 +210,7 @@ private slots:
         QVERIFY(totals[0].spreadArea(4, 4, bandHere));
         for (int i = 1; i < 5; ++i)
             QVERIFY(totals[i].spreadArea(4, 4, twoSheets));
-        QVERIFY(totals[5].relocate([](const RowSpan& r) { return RowSpan{1, r.first + 4, r.last + 4}; }));
+        QVERIFY(totals[5].relocate([](const RowSpan& r, bool) { return RowSpan{1, r.first + 4, r.last + 4}; }));
         QVERIFY(totals[6].insertRows(2, 38));
         for (int i = 0; i < totals.size(); ++i)
             w.writeFormula(45 + i, 2, 15, totals[i], Value{ValueType::Number, -1, {}});
