@@ -64,7 +64,12 @@ def make_blank(spec_path, out_path):
 def dump(path):
     book = xlrd.open_workbook(path, formatting_info=True)
     out = {"datemode": book.datemode, "sheets": []}
-    for sh in book.sheets():
+    titles = {}
+    for name in book.name_obj_list:
+        if name.builtin and name.name == "Print_Titles" and name.scope >= 0:
+            _, rlo, rhi, _, _ = name.area2d()
+            titles[name.scope] = [rlo, rhi - 1]
+    for index, sh in enumerate(book.sheets()):
         cells = []
         for r in range(sh.nrows):
             for c in range(sh.ncols):
@@ -88,6 +93,7 @@ def dump(path):
             "widths": {str(k): v.width for k, v in sh.colinfo_map.items()},
             "heights": {str(k): v.height for k, v in sh.rowinfo_map.items() if v.has_default_height == 0},
             "breaks": [b[0] for b in sh.horizontal_page_breaks],
+            "titles": titles.get(index, []),
         })
     json.dump(out, sys.stdout)
 
