@@ -67,7 +67,7 @@ def dump(path):
     titles = {}
     for name in book.name_obj_list:
         if name.builtin and name.name == "Print_Titles" and name.scope >= 0:
-            _, rlo, rhi, _, _ = name.area2d()
+            _, rlo, rhi, _, _ = name.area2d(clipped=False)
             titles[name.scope] = [rlo, rhi - 1]
     for index, sh in enumerate(book.sheets()):
         cells = []
