@@ -256,12 +256,9 @@ private slots:
                     q.addBindValue(v);
                 QVERIFY2(q.exec(), qPrintable(q.lastError().text()));
             }
-            QVERIFY(q.prepare("INSERT INTO BIG VALUES (?, ?)"));
-            for (int i = 1; i <= BigRecords; ++i) {
-                q.addBindValue(i);
-                q.addBindValue(i % 100 + 0.5);
-                QVERIFY(q.exec());
-            }
+            QVERIFY(q.exec(QStringLiteral("INSERT INTO BIG WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
+                                          "FROM c WHERE i < %1) SELECT i, i % 100 + 0.5 FROM c")
+                               .arg(BigRecords)));
             QVERIFY(q.prepare("INSERT INTO ORDERS VALUES (?, ?, ?, ?, ?)"));
             QVERIFY(!demoOrders().isEmpty());
             for (const QVariantList& order : demoOrders()) {

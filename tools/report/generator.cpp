@@ -214,6 +214,15 @@ struct Generator::Writing {
         placed.footerShift = (ownSheet ? b0 : after) - (t.bandLast + 1);
     }
 
+    // Formulas written before the last record placed rows by a count of the records taken first.
+    void checkCounted(qint64 written) {
+        if (placed.known && placed.records != written)
+            g.warn(QStringLiteral("The records changed while the report was written (%1 counted, %2 written): "
+                                  "formulas that refer to the footer or across sheets may point at the wrong cells.")
+                       .arg(placed.records)
+                       .arg(written));
+    }
+
     // The formula's references follow the rows of the report sheet as inserting the band's copies
     // into a spreadsheet moves them: header rows stay (every report sheet repeats them), the band
     // means its first copy (band formulas: their own copy, moved by moveRows), footer rows move
@@ -244,14 +253,13 @@ struct Generator::Writing {
             if (!columnar) // forms: the block on its own sheet, from elsewhere the first record's
                 return target(onReport ? x : firstSheet, r.first, r.last);
             if (area && r.first == b0 && r.last == b1 && part != Part::Band) {
-                if (onReport)
+                if (onReport && r.sheet < 0)
                     return xls::RowSpan{-1, b0, b1}; // widened below
                 if (canSpread) {
                     spread = true;
                     return xls::RowSpan{-1, b0, b1};
                 }
-                problem = QStringLiteral("covers the first record only: its sheet's own references "
-                                         "cover the same rows");
+                problem = QStringLiteral("covers the band's first copy only, not every copy");
                 return xls::RowSpan{firstSheet, b0, b1};
             }
             if (r.last <= b1) {
@@ -274,7 +282,7 @@ struct Generator::Writing {
             f.relocate([&](const xls::RowSpan& r, bool area) {
                 return area && r.sheet < 0 && r.first == b0 && r.last == b1 ? xls::RowSpan{firstSheet, b0, b1} : r;
             });
-            problem = QStringLiteral("covers the first record only: it could not grow over every copy of the band");
+            problem = QStringLiteral("covers the band's first copy only, not every copy");
         }
         if (!problem.isEmpty())
             g.warn(QStringLiteral("The formula in %1 %2%3.")
@@ -741,11 +749,7 @@ void Generator::writeColumnar(Writing& w, Progress& progress) {
     for (const QString& warning : q->warnings())
         warn(warning);
 
-    if (w.placed.known && w.placed.records != n)
-        warn(QStringLiteral("The records changed while the report was written (%1 counted, %2 written): "
-                            "formulas that refer to the footer or across sheets may point at the wrong cells.")
-                 .arg(w.placed.records)
-                 .arg(n));
+    w.checkCounted(n);
     w.record = nullptr;
     w.number = n;
     if (row + f > xls::maxRows)
@@ -794,6 +798,7 @@ void Generator::writeFormOneSheet(Writing& w, Progress& progress) {
     } while (q->next(rec, fail));
     for (const QString& warning : q->warnings())
         warn(warning);
+    w.checkCounted(n);
     m_writer->endSheet();
 }
 
@@ -817,6 +822,7 @@ void Generator::writeFormSheets(Writing& w, Progress& progress) {
     } while (q->next(rec, fail));
     for (const QString& warning : q->warnings())
         warn(warning);
+    w.checkCounted(n);
 }
 
 void Generator::copyOtherSheet(Writing& w, int sheetIndex) {
