@@ -287,10 +287,10 @@ bool Formula::relocate(const Relocation& where) {
         if (!isArea && base != ptgRef && base != ptgRef3d)
             continue;
         const quint8 cls = t.id & 0x60;
-        const char* p = tokens.constData() + t.pos;
-        const char* rp = p + (is3d ? 3 : 1);
-        RowSpan from{is3d ? int(biff::u16(p + 1)) : -1, biff::u16(rp), biff::u16(rp + (isArea ? 2 : 0))};
-        const QByteArray cols = isArea ? tokens.mid(rp - tokens.constData() + 4, 4) : tokens.mid(rp - tokens.constData() + 2, 2);
+        const int rows = t.pos + (is3d ? 3 : 1); // the row fields, then the column fields
+        const char* rp = tokens.constData() + rows;
+        const RowSpan from{is3d ? int(biff::u16(rp - 2)) : -1, biff::u16(rp), biff::u16(rp + (isArea ? 2 : 0))};
+        const QByteArray cols = tokens.mid(rows + (isArea ? 4 : 2), isArea ? 4 : 2);
         const std::optional<RowSpan> to = where(from, isArea);
         const bool gone = !to || to->first < 0 || to->last >= maxRows || to->first > to->last || to->sheet < -1 ||
                           to->sheet > 0xFFFF;

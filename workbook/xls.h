@@ -84,9 +84,9 @@ public:
 
     // Where a reference points after the rows it refers to were moved (rows inserted, a sheet split
     // into several): called with each cell or area reference as {sheet, first row, last row} (sheet
-    // -1 for a reference on the formula's own sheet, a 2-D one) and whether it is an area, it returns where the reference
-    // points now (sheet -1 gives a 2-D reference, else a 3-D one to that sheet; a cell reference
-    // takes the first row) or nothing when the cells are gone. Columns and the relative/absolute
+    // -1 for a reference on the formula's own sheet, a 2-D one) and whether it is an area, `where`
+    // gives where it points now (sheet -1 gives a 2-D reference, else a 3-D one to that sheet; a
+    // cell reference takes the first row) or nothing when the cells are gone. Columns and the relative/absolute
     // flags stay; sizes, jumps and subexpression lengths are kept right when a reference changes
     // between 2-D and 3-D. A reference that is gone or would leave the sheet becomes #REF! and the
     // call returns false.
