@@ -356,7 +356,8 @@ private slots:
                                      QJsonObject{{"name", "Summary"},
                                                  {"cells", QJsonArray{cell(0, 0, formula("Big!B4")),
                                                                       cell(1, 0, formula("SUM(Big!B3:B3)")),
-                                                                      cell(2, 0, formula("Big!B3"))}}}}));
+                                                                      cell(2, 0, formula("Big!B3")),
+                                                                      cell(3, 0, formula("SUM(B3:B3)+SUM(Big!B3:B3)"))}}}}));
         const QString def = definition("big", 1, 0, "SHOP", "BIG");
         const Run check = run({"--check", def});
         QCOMPARE(check.exit, 0);
@@ -365,9 +366,11 @@ private slots:
 
         const Run r = run({"--batch", def});
         QCOMPARE(r.exit, 0);
-        // A range from the band into the footer cannot follow them onto two sheets: said by name.
+        // What cannot follow the rows is said by name: a range from the band into the footer, now on
+        // two sheets; a total over the band beside a range of its own sheet over the same rows.
         QCOMPARE(r.err, "ATTENTION: The formula in Big (2)!D4469 spans the band and the footer, which now lie on "
-                        "several sheets: #REF!.\n");
+                        "several sheets: #REF!.\nATTENTION: The formula in Summary!A4 covers the band's first copy "
+                        "only, not every copy.\n");
         const QJsonArray sheets = sheetsOf(reportOf("big"));
         QCOMPARE(sheets.size(), 3);
         QCOMPARE(sheets[1].toObject()["name"].toString(), "Big (2)");
