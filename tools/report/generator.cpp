@@ -138,9 +138,9 @@ struct Generator::Writing {
     struct Placement {
         bool known = false;
         qint64 records = 0;
-        qint64 sheets = 1;     // report sheets the blank's report sheet became
-        int firstSheet = 0;    // written index of the first of them
-        int footerShift = 0;   // rows the footer moved on the last report sheet
+        qint64 sheets = 1;                // report sheets the blank's report sheet became
+        int firstSheet = 0;               // written index of the first of them
+        int footerShift = 0;              // rows the footer moved on the last report sheet
         std::vector<xls::RowSpan> pieces; // the band's copies per report sheet (written indices)
     } placed;
 
@@ -217,8 +217,9 @@ struct Generator::Writing {
     // Formulas written before the last record placed rows by a count of the records taken first.
     void checkCounted(qint64 written) {
         if (placed.known && placed.records != written)
-            g.warn(QStringLiteral("The records changed while the report was written (%1 counted, %2 written): "
-                                  "formulas that refer to the footer or across sheets may point at the wrong cells.")
+            g.warn(QStringLiteral(
+                       "The records changed while the report was written (%1 counted, %2 written): "
+                       "formulas that refer to the footer or across sheets may point at the wrong cells.")
                        .arg(placed.records)
                        .arg(written));
     }
@@ -249,7 +250,7 @@ struct Generator::Writing {
             if (r.sheet >= 0 && r.sheet != blankReport)
                 return xls::RowSpan{writtenSheet(r.sheet), r.first, r.last};
             if (r.sheet < 0 && !onReport)
-                return r; // the other sheet's own cells
+                return r;  // the other sheet's own cells
             if (!columnar) // forms: the block on its own sheet, from elsewhere the first record's
                 return target(onReport ? x : firstSheet, r.first, r.last);
             if (area && r.first == b0 && r.last == b1 && part != Part::Band) {
@@ -280,7 +281,8 @@ struct Generator::Writing {
         });
         if (spread && !f.spreadArea(b0, b1, placed.pieces)) {
             f.relocate([&](const xls::RowSpan& r, bool area) {
-                return area && r.sheet < 0 && r.first == b0 && r.last == b1 ? xls::RowSpan{firstSheet, b0, b1} : r;
+                return area && r.sheet < 0 && r.first == b0 && r.last == b1 ? xls::RowSpan{firstSheet, b0, b1}
+                                                                            : r;
             });
             problem = QStringLiteral("covers the band's first copy only, not every copy");
         }
@@ -288,8 +290,9 @@ struct Generator::Writing {
             g.warn(QStringLiteral("The formula in %1 %2%3.")
                        .arg(where(row, column), problem, ok ? QString() : QStringLiteral(": #REF!")));
         else if (!ok)
-            g.warn(QStringLiteral("The formula in %1 refers past the sheet's edge after the rows moved: #REF!.")
-                       .arg(where(row, column)));
+            g.warn(
+                QStringLiteral("The formula in %1 refers past the sheet's edge after the rows moved: #REF!.")
+                    .arg(where(row, column)));
     }
 
     void writeText(int row, const CellPlan& c, const QString& text, const QString& what) {
@@ -383,7 +386,8 @@ struct Generator::Writing {
                     g.warn(QStringLiteral("The formula in %1 could not grow over every copy of the band "
                                           "(a function takes at most 30 arguments).")
                                .arg(where(row, c.column)));
-            } else if (rowOffset != 0 && (part == Part::Band || part == Part::Form) && !f.moveRows(rowOffset)) {
+            } else if (rowOffset != 0 && (part == Part::Band || part == Part::Form) &&
+                       !f.moveRows(rowOffset)) {
                 g.warn(QStringLiteral("The formula in %1 refers past the sheet's edge after moving: #REF!.")
                            .arg(where(row, c.column)));
             }
@@ -694,8 +698,8 @@ bool Generator::needsRecordCount() const {
             xls::Formula f = *cell.formula;
             f.relocate([&](const xls::RowSpan& r, bool area) {
                 need = need || r.sheet >= 0 ||
-                       (above && (r.last > t.bandLast ||
-                                  (area && cell.row < t.bandFirst && r.first == t.bandFirst && r.last == t.bandLast)));
+                       (above && (r.last > t.bandLast || (area && cell.row < t.bandFirst &&
+                                                          r.first == t.bandFirst && r.last == t.bandLast)));
                 return r;
             });
             if (need)
