@@ -129,6 +129,9 @@ struct Generator::Writing {
     QSet<QString> usedNames; // lower case
     // Columnar: the band's copies on each sheet, for footers that total over the band.
     std::vector<xls::RowSpan> pieces;
+    // 3-D references to sheet SpreadSheets + k stand for the written sheet k while a formula is
+    // between spreading its total and following the rows (blanks hold far fewer sheets).
+    static constexpr int SpreadSheets = 0x8000;
     // Which part of the report the cells being written belong to: it decides how their formulas'
     // references follow the rows that moved.
     enum class Part { Header, Band, Footer, Form, Other };
@@ -247,6 +250,8 @@ struct Generator::Writing {
             return onReport && sheet == x ? xls::RowSpan{-1, first, last} : xls::RowSpan{sheet, first, last};
         };
         const bool ok = f.relocate([&](const xls::RowSpan& r, bool area) -> std::optional<xls::RowSpan> {
+            if (r.sheet >= SpreadSheets) // a piece of a total, already on its rows
+                return target(r.sheet - SpreadSheets, r.first, r.last);
             if (r.sheet >= 0 && r.sheet != blankReport)
                 return xls::RowSpan{writtenSheet(r.sheet), r.first, r.last};
             if (r.sheet < 0 && !onReport)
@@ -375,19 +380,20 @@ struct Generator::Writing {
             return;
         case CellPlan::Kind::Formula: {
             xls::Formula f = *c.formula;
-            const bool total = c.spreadsOverBand && (part == Part::Header || part == Part::Footer);
-            followRows(f, row, c.column);
-            if (total) {
-                // The total over the band covers every copy: one range on one sheet, else one per sheet.
+            if (c.spreadsOverBand && (part == Part::Header || part == Part::Footer)) {
+                // The total over the band covers every copy: one range per sheet, on the formula's
+                // own sheet a plain one. Spread before the other references follow the rows, as
+                // 3-D ranges to stand-in sheets that followRows turns into the written ones.
                 std::vector<xls::RowSpan> spans = part == Part::Footer ? pieces : placed.pieces;
-                if (spans.size() == 1 && spans.front().sheet == currentSheet())
-                    spans.front().sheet = -1;
+                for (xls::RowSpan& s : spans)
+                    s.sheet += SpreadSheets;
                 if (!f.spreadArea(t.bandFirst, t.bandLast, spans))
                     g.warn(QStringLiteral("The formula in %1 could not grow over every copy of the band "
                                           "(a function takes at most 30 arguments).")
                                .arg(where(row, c.column)));
-            } else if (rowOffset != 0 && (part == Part::Band || part == Part::Form) &&
-                       !f.moveRows(rowOffset)) {
+            }
+            followRows(f, row, c.column);
+            if (rowOffset != 0 && (part == Part::Band || part == Part::Form) && !f.moveRows(rowOffset)) {
                 g.warn(QStringLiteral("The formula in %1 refers past the sheet's edge after moving: #REF!.")
                            .arg(where(row, c.column)));
             }
