@@ -180,6 +180,98 @@ bool Formula::moveRows(int rowOffset) {
     return inside;
 }
 
+namespace {
+
+// Subexpression lengths of tMemArea, tMemErr, tMemNoMem and tMemFunc whose subexpression holds
+// position `at` grow by `delta` bytes.
+void fixMemLengths(QByteArray& tokens, int at, int delta) {
+    std::vector<Token> list;
+    if (!parse(tokens, list))
+        return;
+    for (const Token& t : list) {
+        if (t.id < 0x20 || t.pos >= at)
+            continue;
+        const quint8 base = baseToken(t.id);
+        if (base != ptgMemArea && base != ptgMemErr && base != ptgMemNoMem && base != ptgMemFunc)
+            continue;
+        char* cce = tokens.data() + t.pos + (base == ptgMemFunc ? 1 : 5);
+        const int length = biff::u16(cce);
+        const int after = t.pos + t.size;
+        if (at >= after && at < after + length)
+            put16(cce, quint16(length + delta));
+    }
+}
+
+} // namespace
+
+bool Formula::relocate(const Relocation& where) {
+    QByteArray tokens = m_tokens;
+    std::vector<Token> list;
+    parse(tokens, list); // tokens after an unknown one are left alone
+    bool inside = true;
+    // Right to left, so that the tokens before each change keep their places.
+    for (auto it = list.rbegin(); it != list.rend(); ++it) {
+        const Token t = *it;
+        const quint8 base = t.id >= 0x20 ? baseToken(t.id) : 0;
+        const bool isArea = base == ptgArea || base == ptgArea3d;
+        const bool is3d = base == ptgRef3d || base == ptgArea3d;
+        if (!isArea && base != ptgRef && base != ptgRef3d)
+            continue;
+        const quint8 cls = t.id & 0x60;
+        const int rows = t.pos + (is3d ? 3 : 1); // the row fields, then the column fields
+        const char* rp = tokens.constData() + rows;
+        const RowSpan from{is3d ? int(biff::u16(rp - 2)) : -1, biff::u16(rp),
+                           biff::u16(rp + (isArea ? 2 : 0))};
+        const QByteArray cols = tokens.mid(rows + (isArea ? 4 : 2), isArea ? 4 : 2);
+        const std::optional<RowSpan> to = where(from, isArea);
+        const bool gone = !to || to->first < 0 || to->last >= maxRows || to->first > to->last ||
+                          to->sheet < -1 || to->sheet > 0xFFFF;
+        if (gone) {
+            inside = false;
+            const quint8 err = isArea ? (is3d ? ptgAreaErr3d : ptgAreaErr) : (is3d ? ptgRefErr3d : ptgRefErr);
+            tokens[t.pos] = char(withClass(err, cls));
+            continue;
+        }
+        QByteArray replacement;
+        Out o(replacement);
+        const bool to3d = to->sheet >= 0;
+        if (isArea) {
+            if (to3d)
+                o.u8(withClass(ptgArea3d, cls)).u16(quint16(to->sheet));
+            else
+                o.u8(withClass(ptgArea, cls));
+            o.u16(quint16(to->first)).u16(quint16(to->last)).bytes(cols);
+        } else {
+            if (to3d)
+                o.u8(withClass(ptgRef3d, cls)).u16(quint16(to->sheet));
+            else
+                o.u8(withClass(ptgRef, cls));
+            o.u16(quint16(to->first)).bytes(cols);
+        }
+        const int delta = int(replacement.size()) - t.size;
+        tokens.replace(t.pos, t.size, replacement);
+        if (delta != 0) {
+            fixJumps(tokens, t.pos, delta);
+            fixMemLengths(tokens, t.pos, delta);
+        }
+    }
+    m_tokens = tokens;
+    return inside;
+}
+
+bool Formula::insertRows(int at, int count, int sheet) {
+    return relocate([=](const RowSpan& r, bool) -> std::optional<RowSpan> {
+        if (r.sheet != sheet)
+            return r;
+        RowSpan moved = r;
+        if (moved.first >= at)
+            moved.first += count;
+        if (moved.last >= at)
+            moved.last += count;
+        return moved;
+    });
+}
+
 bool Formula::hasAreaOverRows(int first, int last) const {
     std::vector<Token> list;
     parse(m_tokens, list);

@@ -78,6 +78,21 @@ public:
     // (0-based), in any columns: the total under a band.
     bool hasAreaOverRows(int first, int last) const;
 
+    // Where a reference points after the rows it refers to were moved (rows inserted, a sheet split
+    // into several): called with each cell or area reference as {sheet, first row, last row} (sheet
+    // -1 for a reference on the formula's own sheet, a 2-D one) and whether it is an area, `where`
+    // gives where it points now (sheet -1 gives a 2-D reference, else a 3-D one to that sheet; a
+    // cell reference takes the first row) or nothing when the cells are gone. Columns and the
+    // relative/absolute flags stay; sizes, jumps and subexpression lengths are kept right when a
+    // reference changes between 2-D and 3-D. A reference that is gone or would leave the sheet
+    // becomes #REF! and the call returns false.
+    using Relocation = std::function<std::optional<RowSpan>(const RowSpan&, bool area)>;
+    bool relocate(const Relocation& where);
+    // Inserting count rows before row `at` of a sheet (-1: the formula's own sheet, as 2-D
+    // references; else 3-D references to that sheet): rows at or below `at` move down by count,
+    // whether relative or absolute; an area over `at` grows. False when a reference leaves the sheet.
+    bool insertRows(int at, int count, int sheet = -1);
+
     // Each area on the formula's own sheet covering exactly rows first..last is replaced:
     // with one piece of sheet -1, by the same columns over rows piece.first..piece.last;
     // otherwise by one 3-D area per piece (same columns), as further arguments of the enclosing

@@ -22,6 +22,7 @@ if(TARGET ledgerwick_workbook AND TARGET ledgerwick_data AND TARGET lw_toolkit)
 
   # The program run for real on blanks made and reports read by xlwt, xlrd and LibreOffice.
   lw_add_test(tst_generator tests/generator/tst_generator.cpp)
+  target_link_libraries(tst_generator PRIVATE ledgerwick_workbook) # blanks with print titles
   add_dependencies(tst_generator ledgerwick-report lw_demo)
   set_tests_properties(tst_generator PROPERTIES TIMEOUT 900)
 else()

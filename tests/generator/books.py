@@ -14,56 +14,40 @@ def make_blank(spec_path, out_path):
     styles = {}
 
     def style(s):
-        key = json.dumps(s or {}, sort_keys=True)
+        s = s or {}
+        key = json.dumps(s, sort_keys=True)
         if key not in styles:
-            s = s or {}
-            parts = []
-            font = []
-            if s.get("bold"):
-                font.append("bold on")
-            if s.get("font"):
-                font.append("name " + s["font"])
-            if s.get("height"):
-                font.append("height %d" % s["height"])
-            if font:
-                parts.append("font: " + ", ".join(font))
-            if s.get("border"):
-                parts.append("borders: left thin, right thin, top thin, bottom thin")
-            styles[key] = xlwt.easyxf("; ".join(parts), num_format_str=s.get("fmt", "General"))
+            font = (["bold on"] if s.get("bold") else []) + (["name " + s["font"]] if s.get("font") else [])
+            font += ["height %d" % s["height"]] if s.get("height") else []
+            styles[key] = xlwt.easyxf("font: " + ", ".join(font) if font else "",
+                                      num_format_str=s.get("fmt", "General"))
         return styles[key]
 
-    for sh in spec["sheets"]:
-        ws = book.add_sheet(sh["name"], cell_overwrite_ok=True)
-        merged = set()
-        for r1, r2, c1, c2 in sh.get("merge", []):
-            first = [c for c in sh["cells"] if c[0] == r1 and c[1] == c1]
-            value = first[0][2] if first else ""
-            st = style(first[0][3] if first and len(first[0]) > 3 else None)
-            ws.write_merge(r1, r2, c1, c2, value, st)
-            merged.add((r1, c1))
+    # Every sheet first, so that formulas can refer to sheets that come after theirs.
+    sheets = [book.add_sheet(sh["name"], cell_overwrite_ok=True) for sh in spec["sheets"]]
+    for sh, ws in zip(spec["sheets"], sheets):
         for cell in sh["cells"]:
-            r, c, value = cell[0], cell[1], cell[2]
-            if (r, c) in merged:
-                continue
-            st = style(cell[3] if len(cell) > 3 else None)
-            if isinstance(value, dict) and "f" in value:
-                ws.write(r, c, xlwt.Formula(value["f"]), st)
-            else:
-                ws.write(r, c, value, st)
+            value = xlwt.Formula(cell[2]["f"]) if isinstance(cell[2], dict) else cell[2]
+            ws.write(cell[0], cell[1], value, style(cell[3] if len(cell) > 3 else None))
+        for r1, r2, c1, c2 in sh.get("merge", []):
+            ws.merge(r1, r2, c1, c2)
         for col, width in sh.get("widths", {}).items():
             ws.col(int(col)).width = width
         for row, height in sh.get("heights", {}).items():
             ws.row(int(row)).height_mismatch = True
             ws.row(int(row)).height = height
-        if sh.get("breaks"):
-            ws.horz_page_breaks = [(b, 0, 255) for b in sh["breaks"]]
     book.save(out_path)
 
 
 def dump(path):
     book = xlrd.open_workbook(path, formatting_info=True)
     out = {"datemode": book.datemode, "sheets": []}
-    for sh in book.sheets():
+    titles = {}
+    for name in book.name_obj_list:
+        if name.builtin and name.name == "Print_Titles" and name.scope >= 0:
+            _, rlo, rhi, _, _ = name.area2d(clipped=False)
+            titles[name.scope] = [rlo, rhi - 1]
+    for index, sh in enumerate(book.sheets()):
         cells = []
         for r in range(sh.nrows):
             for c in range(sh.ncols):
@@ -87,6 +71,7 @@ def dump(path):
             "widths": {str(k): v.width for k, v in sh.colinfo_map.items()},
             "heights": {str(k): v.height for k, v in sh.rowinfo_map.items() if v.has_default_height == 0},
             "breaks": [b[0] for b in sh.horizontal_page_breaks],
+            "titles": titles.get(index, []),
         })
     json.dump(out, sys.stdout)
 

@@ -197,6 +197,94 @@ private slots:
         QCOMPARE(csvCell(rows, 48, 2), QStringLiteral("17.5"));
         QCOMPARE(csvCell(rows, 49, 2), QStringLiteral("875"));
     }
+
+    // Row inserts and references re-pointed to other sheets: the rows the relocation gives, tokens
+    // changing between 2-D and 3-D with the jumps of IF and the length of a subexpression kept right.
+    void relocate_data() {
+        QTest::addColumn<QByteArray>("tokens");
+        QTest::addColumn<QList<int>>(
+            "insert"); // at, count, sheet; empty: 2-D rows 10.. to sheet 3, row + 100
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<bool>("inside");
+        QTest::newRow("insert: rows above stay, rows below move, absolute too")
+            << ref(3, 0) + ref(10, 1, false) + add << QList<int>{5, 20, -1}
+            << ref(3, 0) + ref(30, 1, false) + add << true;
+        QTest::newRow("insert: the row itself moves, an area over it grows, one ending above stays")
+            << area(2, 5, 0, 0) + area(5, 6, 0, 0) + area(1, 4, 0, 0) + funcVar(3, SUM)
+            << QList<int>{5, 3, -1}
+            << area(2, 8, 0, 0) + area(8, 9, 0, 0) + area(1, 4, 0, 0) + funcVar(3, SUM) << true;
+        QTest::newRow("insert on another sheet: only its 3-D references")
+            << ref(9, 0) + ref3d(1, 9, 0) + ref3d(2, 9, 0) + add + add << QList<int>{0, 1, 2}
+            << ref(9, 0) + ref3d(1, 9, 0) + ref3d(2, 10, 0) + add + add << true;
+        QTest::newRow("insert past the last row: #REF!")
+            << ref(65000, 0) << QList<int>{0, 600, -1}
+            << QByteArray(1, 0x4A) + le16(65000) + le16(colField(0, true, true)) << false;
+        const QByteArray refErr3d = QByteArray(1, 0x5C) + le16(1) + le16(2) + le16(colField(0, true, true));
+        QTest::newRow("a reference that is gone: #REF!")
+            << ref3d(1, 2, 0) << QList<int>{} << refErr3d << false;
+        QTest::newRow("2-D to 3-D inside IF: jumps grow")
+            << ifThenElse(integer(1) + integer(0) + gt, ref(10, 2), integer(0)) << QList<int>{}
+            << ifThenElse(integer(1) + integer(0) + gt, ref3d(3, 110, 2), integer(0)) << true;
+        const QByteArray memFunc = QByteArray(1, 0x29) + le16(10);
+        const QByteArray memFunc3d = QByteArray(1, 0x29) + le16(14);
+        QTest::newRow("2-D to 3-D inside a subexpression: its length grows")
+            << memFunc + area(10, 11, 0, 0) + ref(12, 1) + QByteArray(1, 0x10) + funcVar(1, SUM)
+            << QList<int>{}
+            << memFunc3d + area3d(3, 110, 111, 0, 0) + ref3d(3, 112, 1) + QByteArray(1, 0x10) +
+                   funcVar(1, SUM)
+            << true;
+    }
+
+    void relocate() {
+        QFETCH(QByteArray, tokens);
+        QFETCH(QList<int>, insert);
+        QFETCH(QByteArray, expected);
+        QFETCH(bool, inside);
+        Formula f(tokens);
+        if (!insert.isEmpty()) {
+            QCOMPARE(f.insertRows(insert[0], insert[1], insert[2]), inside);
+        } else {
+            QCOMPARE(f.relocate([](const RowSpan& r, bool) -> std::optional<RowSpan> {
+                if (r.sheet >= 0)
+                    return std::nullopt;
+                return r.first >= 10 ? RowSpan{3, r.first + 100, r.last + 100} : r;
+            }),
+                     inside);
+        }
+        QCOMPARE(f.tokens().toHex(' '), expected.toHex(' '));
+    }
+
+    // LibreOffice computes relocated references: C2 + C5 after 38 rows inserted at row 3 (C2 + C43),
+    // and a reference inside IF re-pointed from "Sales" to "More".
+    void relocatedComputedByLibreOffice() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("moved.xls"));
+        WorkbookWriter w(path);
+        w.beginSheet(QStringLiteral("Sales"));
+        w.writeNumber(1, 2, 15, 1000);
+        for (int i = 0; i < 40; ++i)
+            w.writeNumber(4 + i, 2, 15, i + 1);
+        Formula inserted(ref(1, 2) + ref(4, 2) + add);
+        QVERIFY(inserted.insertRows(2, 38));
+        Formula repointed(ifThenElse(integer(1) + integer(0) + gt, ref(5, 2), integer(0)));
+        QVERIFY(repointed.relocate([](const RowSpan& r, bool) {
+            return RowSpan{1, r.first + 4, r.last + 4};
+        }));
+        w.writeFormula(45, 2, 15, inserted, Value{ValueType::Number, -1, {}});
+        w.writeFormula(46, 2, 15, repointed, Value{ValueType::Number, -1, {}});
+        w.beginSheet(QStringLiteral("More"));
+        for (int i = 0; i < 10; ++i)
+            w.writeNumber(i, 2, 15, i + 1);
+        w.finish();
+
+        QString error;
+        QVERIFY2(soffice(csvFirstSheet(), {path}, dir.path(), &error), qPrintable(error));
+        QFile f(dir.filePath(QStringLiteral("moved.csv")));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QStringList rows = QString::fromUtf8(f.readAll()).split(u'\n');
+        QCOMPARE(csvCell(rows, 45, 2), QStringLiteral("1039"));
+        QCOMPARE(csvCell(rows, 46, 2), QStringLiteral("10"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestXlsFormula)

@@ -25,6 +25,7 @@ constexpr double maxExactInteger = 9007199254740992.0; // 2^53
 const QString DateFormat = QStringLiteral("yyyy-mm-dd");
 const QString TimeFormat = QStringLiteral("hh:mm:ss");
 const QString StampFormat = QStringLiteral("yyyy-mm-dd hh:mm:ss");
+const QString LogicalFormat = QStringLiteral("\"TRUE\";\"TRUE\";\"FALSE\"");
 
 // Serial day number of a date in the workbook's date system; false when the system cannot show it.
 bool dateSerial(const QDate& date, bool date1904, double& serial) {
@@ -128,7 +129,23 @@ struct Generator::Writing {
     QSet<QString> usedNames; // lower case
     // Columnar: the band's copies on each sheet, for footers that total over the band.
     std::vector<xls::RowSpan> pieces;
-    bool inFooter = false;
+    // 3-D references to sheet SpreadSheets + k stand for the written sheet k while a formula is
+    // between spreading its total and following the rows (blanks hold far fewer sheets).
+    static constexpr int SpreadSheets = 0x8000;
+    // Which part of the report the cells being written belong to: it decides how their formulas'
+    // references follow the rows that moved.
+    enum class Part { Header, Band, Footer, Form, Other };
+    Part part = Part::Other;
+    // Where the report sheet's rows end up, known before writing when the record count was taken
+    // first (formulas above the footer or on other sheets that need it), and for the footer always.
+    struct Placement {
+        bool known = false;
+        qint64 records = 0;
+        qint64 sheets = 1;                // report sheets the blank's report sheet became
+        int firstSheet = 0;               // written index of the first of them
+        int footerShift = 0;              // rows the footer moved on the last report sheet
+        std::vector<xls::RowSpan> pieces; // the band's copies per report sheet (written indices)
+    } placed;
 
     Writing(Generator& gen, xls::WorkbookWriter& w, const xls::Workbook& b, const Template& tp)
         : g(gen), out(w), blank(b), t(tp), sheet(b.sheets[std::size_t(tp.sheetIndex)]) {}
@@ -143,7 +160,8 @@ struct Generator::Writing {
         return name;
     }
 
-    // The cell's format, or a copy with a date or time format when the cell shows plain numbers.
+    // The cell's format, or a copy with a date, time (kinds 0 to 2) or logical (3) format when the
+    // cell shows plain numbers: spreadsheet programs show a logical in a "General" cell as 1 or 0.
     quint16 xfFor(quint16 xf, int kind) {
         const quint32 key = (quint32(xf) << 2) | quint32(kind);
         const auto it = derivedXf.constFind(key);
@@ -154,10 +172,132 @@ struct Generator::Writing {
             const QString code = blank.numberFormat(xf).trimmed();
             if (code.isEmpty() || code.compare(QStringLiteral("General"), Qt::CaseInsensitive) == 0 ||
                 code == QStringLiteral("@"))
-                result = out.withNumberFormat(xf, kind == 0 ? DateFormat : kind == 1 ? TimeFormat : StampFormat);
+                result = out.withNumberFormat(xf, kind == 0   ? DateFormat
+                                                  : kind == 1 ? TimeFormat
+                                                  : kind == 2 ? StampFormat
+                                                              : LogicalFormat);
         }
         derivedXf.insert(key, result);
         return result;
+    }
+
+    // "Sales (2)!D8": a cell of the report as the user finds it.
+    QString where(int row, int column) const {
+        return out.sheetName(currentSheet()) + u'!' + cellName(row, column);
+    }
+
+    // The written index of a sheet of the blank: the report sheet became placed.sheets sheets.
+    int writtenSheet(int blankSheet) const {
+        return blankSheet < t.sheetIndex ? blankSheet : blankSheet + int(placed.sheets) - 1;
+    }
+
+    // Where the report sheet's rows go for a number of records (the arithmetic of the writing loops).
+    void place(qint64 records, Layout layout) {
+        placed.known = true;
+        placed.records = records;
+        placed.pieces.clear();
+        if (layout == Layout::FormSheets) {
+            placed.sheets = std::max<qint64>(1, records);
+            return;
+        }
+        if (layout == Layout::FormOneSheet) {
+            placed.sheets = std::max<qint64>(1, formSheets(records, t.blockHeight()));
+            return;
+        }
+        const int b0 = t.bandFirst, h = t.bandHeight();
+        const qint64 perSheet = std::max<qint64>(1, (xls::maxRows - b0) / h);
+        const qint64 copySheets = std::max<qint64>(1, (records + perSheet - 1) / perSheet);
+        for (qint64 k = 0; k < copySheets; ++k) {
+            const qint64 copies = k + 1 < copySheets ? perSheet : records - k * perSheet;
+            placed.pieces.push_back({placed.firstSheet + int(k), b0, int(b0 + copies * h - 1)});
+        }
+        const int after = placed.pieces.back().last + 1;
+        const bool ownSheet = after + t.footerHeight() > xls::maxRows;
+        placed.sheets = copySheets + (ownSheet ? 1 : 0);
+        placed.footerShift = (ownSheet ? b0 : after) - (t.bandLast + 1);
+    }
+
+    // Formulas written before the last record placed rows by a count of the records taken first.
+    void checkCounted(qint64 written) {
+        if (placed.known && placed.records != written)
+            g.warn(QStringLiteral(
+                       "The records changed while the report was written (%1 counted, %2 written): "
+                       "formulas that refer to the footer or across sheets may point at the wrong cells.")
+                       .arg(placed.records)
+                       .arg(written));
+    }
+
+    // The formula's references follow the rows of the report sheet as inserting the band's copies
+    // into a spreadsheet moves them: header rows stay (every report sheet repeats them), the band
+    // means its first copy (band formulas: their own copy, moved by moveRows), footer rows move
+    // with the footer, a range over exactly the band is widened over every copy, references to
+    // the blank's other sheets follow those sheets. A reference that lands on another sheet than
+    // the formula's becomes a 3-D one; one that cannot be placed becomes #REF! with a warning.
+    void followRows(xls::Formula& f, int row, int column) {
+        const int blankReport = t.sheetIndex;
+        const int x = currentSheet();
+        const bool onReport = part != Part::Other;
+        const bool columnar = t.hasBand() && g.layout() == Layout::Columnar;
+        const int b0 = t.bandFirst, b1 = t.bandLast;
+        const int firstSheet = placed.firstSheet;
+        const int lastSheet = placed.firstSheet + int(placed.sheets) - 1;
+        // A total on another sheet over the report's band: spread like the footer's, unless that
+        // sheet's own references cover the same rows and the two could not be told apart.
+        const bool canSpread = columnar && part == Part::Other && !f.hasAreaOverRows(b0, b1);
+        bool spread = false;
+        QString problem;
+        const auto target = [&](int sheet, int first, int last) {
+            return onReport && sheet == x ? xls::RowSpan{-1, first, last} : xls::RowSpan{sheet, first, last};
+        };
+        const bool ok = f.relocate([&](const xls::RowSpan& r, bool area) -> std::optional<xls::RowSpan> {
+            if (r.sheet >= SpreadSheets) // a piece of a total, already on its rows
+                return target(r.sheet - SpreadSheets, r.first, r.last);
+            if (r.sheet >= 0 && r.sheet != blankReport)
+                return xls::RowSpan{writtenSheet(r.sheet), r.first, r.last};
+            if (r.sheet < 0 && !onReport)
+                return r;  // the other sheet's own cells
+            if (!columnar) // forms: the block on its own sheet, from elsewhere the first record's
+                return target(onReport ? x : firstSheet, r.first, r.last);
+            if (area && r.first == b0 && r.last == b1 && part != Part::Band) {
+                if (onReport && r.sheet < 0)
+                    return xls::RowSpan{-1, b0, b1}; // widened below
+                if (canSpread) {
+                    spread = true;
+                    return xls::RowSpan{-1, b0, b1};
+                }
+                problem = QStringLiteral("covers the band's first copy only, not every copy");
+                return xls::RowSpan{firstSheet, b0, b1};
+            }
+            if (r.last <= b1) {
+                if (part == Part::Band || (onReport && r.last < b0))
+                    return xls::RowSpan{-1, r.first, r.last};
+                return target(firstSheet, r.first, r.last);
+            }
+            if (!placed.known) {
+                problem = QStringLiteral("refers to the footer, whose place was not known");
+                return std::nullopt;
+            }
+            if (r.first > b1)
+                return target(lastSheet, r.first + placed.footerShift, r.last + placed.footerShift);
+            if (placed.sheets == 1)
+                return target(firstSheet, r.first, r.last + placed.footerShift);
+            problem = QStringLiteral("spans the band and the footer, which now lie on several sheets");
+            return std::nullopt;
+        });
+        if (spread && !f.spreadArea(b0, b1, placed.pieces)) {
+            f.relocate([&](const xls::RowSpan& r, bool area) {
+                return area && r.sheet < 0 && r.first == b0 && r.last == b1 ? xls::RowSpan{firstSheet, b0, b1}
+                                                                            : r;
+            });
+            problem = QStringLiteral("covers the band's first copy only, not every copy");
+        }
+        if (!problem.isEmpty())
+            g.warn(QStringLiteral("The formula in %1 %2%3.")
+                       .arg(where(row, column), problem, ok ? QString() : QStringLiteral(": #REF!")));
+        else if (!ok)
+            g.warn(
+                QStringLiteral("The formula in %1 refers past the sheet's edge after the rows moved: #REF!.")
+                    .arg(where(row, column)));
     }
 
     void writeText(int row, const CellPlan& c, const QString& text, const QString& what) {
@@ -218,9 +358,15 @@ struct Generator::Writing {
             else
                 out.writeText(row, c.column, c.xf, valueText(v));
             return;
-        case data::Value::Kind::Logical:
-            out.writeBoolean(row, c.column, c.xf, v.logical);
+        case data::Value::Kind::Logical: {
+            // The constant formula =TRUE or =FALSE with its logical result: LibreOffice shows a
+            // plain logical cell (BOOLERR) as 1 or 0 whatever its format, a formula's logical by
+            // the format, which a "General" cell gets here.
+            static const xls::Formula isTrue(QByteArray("\x1D\x01", 2)), isFalse(QByteArray("\x1D\x00", 2));
+            out.writeFormula(row, c.column, xfFor(c.xf, 3), v.logical ? isTrue : isFalse,
+                             xls::Value{xls::ValueType::Boolean, v.logical ? 1.0 : 0.0, {}});
             return;
+        }
         }
     }
 
@@ -234,18 +380,22 @@ struct Generator::Writing {
             return;
         case CellPlan::Kind::Formula: {
             xls::Formula f = *c.formula;
-            if (inFooter && c.spreadsOverBand) {
-                // The total over the band covers every copy: one range on one sheet, else one per sheet.
-                std::vector<xls::RowSpan> spans = pieces;
-                if (spans.size() == 1 && spans.front().sheet == currentSheet())
-                    spans.front().sheet = -1;
+            if (c.spreadsOverBand && (part == Part::Header || part == Part::Footer)) {
+                // The total over the band covers every copy: one range per sheet, on the formula's
+                // own sheet a plain one. Spread before the other references follow the rows, as
+                // 3-D ranges to stand-in sheets that followRows turns into the written ones.
+                std::vector<xls::RowSpan> spans = part == Part::Footer ? pieces : placed.pieces;
+                for (xls::RowSpan& s : spans)
+                    s.sheet += SpreadSheets;
                 if (!f.spreadArea(t.bandFirst, t.bandLast, spans))
                     g.warn(QStringLiteral("The formula in %1 could not grow over every copy of the band "
                                           "(a function takes at most 30 arguments).")
-                               .arg(cellName(row, c.column)));
-            } else if (rowOffset != 0 && !f.moveRows(rowOffset)) {
+                               .arg(where(row, c.column)));
+            }
+            followRows(f, row, c.column);
+            if (rowOffset != 0 && (part == Part::Band || part == Part::Form) && !f.moveRows(rowOffset)) {
                 g.warn(QStringLiteral("The formula in %1 refers past the sheet's edge after moving: #REF!.")
-                           .arg(cellName(row, c.column)));
+                           .arg(where(row, c.column)));
             }
             out.writeFormula(row, c.column, c.xf, f, c.value);
             return;
@@ -481,6 +631,9 @@ void Generator::fill(Progress& progress) {
         for (int s = 0; s < int(m_blank.sheets.size()); ++s)
             if (s != m_template.sheetIndex)
                 w.usedNames.insert(m_blank.sheets[std::size_t(s)].name.toLower());
+        w.placed.firstSheet = m_template.sheetIndex;
+        if (needsRecordCount())
+            w.place(progress.total >= 0 ? progress.total.load() : countRecords(progress), layout());
 
         for (int s = 0; s < int(m_blank.sheets.size()); ++s) {
             if (s != m_template.sheetIndex) {
@@ -538,6 +691,30 @@ void checkCancel(Progress& progress, qint64 n) {
 
 } // namespace
 
+bool Generator::needsRecordCount() const {
+    const Template& t = m_template;
+    const bool columnar = layout() == Layout::Columnar;
+    for (int s = 0; s < int(m_blank.sheets.size()); ++s) {
+        for (const xls::Cell& cell : m_blank.sheets[std::size_t(s)].cells) {
+            if (!cell.formula)
+                continue;
+            // Above the footer on the report sheet: references to the footer or totals over the band.
+            const bool above = columnar && s == t.sheetIndex && cell.row <= t.bandLast;
+            bool need = false;
+            xls::Formula f = *cell.formula;
+            f.relocate([&](const xls::RowSpan& r, bool area) {
+                need = need || r.sheet >= 0 ||
+                       (above && (r.last > t.bandLast || (area && cell.row < t.bandFirst &&
+                                                          r.first == t.bandFirst && r.last == t.bandLast)));
+                return r;
+            });
+            if (need)
+                return true;
+        }
+    }
+    return false;
+}
+
 void Generator::writeColumnar(Writing& w, Progress& progress) {
     const Template& t = m_template;
     const int b0 = t.bandFirst, b1 = t.bandLast, h = t.bandHeight(), f = t.footerHeight();
@@ -559,7 +736,7 @@ void Generator::writeColumnar(Writing& w, Progress& progress) {
         w.beginReportSheet(w.uniqueName(sheetNo == 1 ? base : numberedSheetName(base, sheetNo)));
         w.record = nullptr;
         w.number = firstNumber;
-        w.inFooter = false;
+        w.part = Writing::Part::Header;
         w.writeRows(0, b0 - 1, 0);
         w.copyMergedAndBreaks(0, b0 - 1, 0);
         row = b0;
@@ -572,6 +749,7 @@ void Generator::writeColumnar(Writing& w, Progress& progress) {
         }
         w.record = &rec;
         w.number = n;
+        w.part = Writing::Part::Band;
         w.writeRows(b0, b1, row);
         w.copyMergedAndBreaks(b0, b1, row - b0);
         w.pieces.back().last = row + h - 1;
@@ -581,14 +759,19 @@ void Generator::writeColumnar(Writing& w, Progress& progress) {
     for (const QString& warning : q->warnings())
         warn(warning);
 
+    w.checkCounted(n);
     w.record = nullptr;
     w.number = n;
     if (row + f > xls::maxRows)
         startSheet(n);
-    w.inFooter = true;
+    // The footer's formulas follow the rows as they were written.
+    w.placed.known = true;
+    w.placed.sheets = w.currentSheet() - w.placed.firstSheet + 1;
+    w.placed.footerShift = row - (b1 + 1);
+    w.placed.pieces = w.pieces;
+    w.part = Writing::Part::Footer;
     w.writeRows(b1 + 1, t.lastRow, row);
     w.copyMergedAndBreaks(b1 + 1, t.lastRow, row - (b1 + 1));
-    w.inFooter = false;
     m_writer->endSheet();
 }
 
@@ -617,6 +800,7 @@ void Generator::writeFormOneSheet(Writing& w, Progress& progress) {
             m_writer->addRowBreak(row);
         w.record = &rec;
         w.number = n;
+        w.part = Writing::Part::Form;
         w.writeRows(0, m_template.lastRow, row);
         w.copyMergedAndBreaks(0, m_template.lastRow, row);
         row += block;
@@ -624,6 +808,7 @@ void Generator::writeFormOneSheet(Writing& w, Progress& progress) {
     } while (q->next(rec, fail));
     for (const QString& warning : q->warnings())
         warn(warning);
+    w.checkCounted(n);
     m_writer->endSheet();
 }
 
@@ -639,6 +824,7 @@ void Generator::writeFormSheets(Writing& w, Progress& progress) {
         w.beginReportSheet(w.uniqueName(QString::number(n)));
         w.record = &rec;
         w.number = n;
+        w.part = Writing::Part::Form;
         w.writeRows(0, m_template.lastRow, 0);
         w.copyMergedAndBreaks(0, m_template.lastRow, 0);
         m_writer->endSheet();
@@ -646,6 +832,7 @@ void Generator::writeFormSheets(Writing& w, Progress& progress) {
     } while (q->next(rec, fail));
     for (const QString& warning : q->warnings())
         warn(warning);
+    w.checkCounted(n);
 }
 
 void Generator::copyOtherSheet(Writing& w, int sheetIndex) {
@@ -655,7 +842,7 @@ void Generator::copyOtherSheet(Writing& w, int sheetIndex) {
         m_writer->setPrintTitleRows(s.printTitleRows->first, s.printTitleRows->second);
     w.record = nullptr;
     w.number = 0;
-    w.inFooter = false;
+    w.part = Writing::Part::Other;
     // Row formats and cells, both in row order, merged into one walk.
     std::size_t ri = 0;
     for (const xls::Cell& cell : s.cells) {

@@ -115,6 +115,9 @@ private:
     void warn(const QString& text);
     [[noreturn]] void dataFailure(const std::exception& e);
     std::unique_ptr<RecordSourceHolder> openQuery();
+    // Whether formulas written before the footer need to know where the rows end up (references
+    // to the footer or to other sheets, totals over the band above it): the records are counted first.
+    bool needsRecordCount() const;
 
     void writeColumnar(Writing& w, Progress& progress);
     void writeFormOneSheet(Writing& w, Progress& progress);

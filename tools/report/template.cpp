@@ -156,9 +156,10 @@ Template analyseBlank(const xls::Workbook& blank, const QStringList& fieldNames)
         std::stable_sort(row.cells.begin(), row.cells.end(),
                          [](const CellPlan& a, const CellPlan& b) { return a.column < b.column; });
     if (t.hasBand()) {
-        for (int r = t.bandLast + 1; r <= last; ++r)
+        for (int r = 0; r <= last; ++r)
             for (CellPlan& c : t.rows[std::size_t(r)].cells)
-                if (c.formula && c.formula->hasAreaOverRows(t.bandFirst, t.bandLast))
+                if ((r < t.bandFirst || r > t.bandLast) && c.formula &&
+                    c.formula->hasAreaOverRows(t.bandFirst, t.bandLast))
                     c.spreadsOverBand = true;
     }
     return t;

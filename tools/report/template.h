@@ -24,7 +24,7 @@ struct TextPart {
 struct CellPlan {
     enum class Kind {
         Static,  // the blank's value as it stands
-        Formula, // the blank's formula, moved with its copy (footers: widened over the band)
+        Formula, // the blank's formula, its references following the rows (totals: widened over the band)
         Field,   // the whole text is one field marker: the field's typed value
         Number,  // the whole text is ${#}: the record's number
         Date,    // the whole text is ${DATE}: the day of generation as a date
@@ -37,7 +37,7 @@ struct CellPlan {
     std::optional<xls::Formula> formula;
     int field = -1;              // Field
     std::vector<TextPart> parts; // Text
-    bool spreadsOverBand = false; // a formula below the band whose area covers exactly the band
+    bool spreadsOverBand = false; // a formula above or below the band whose area covers exactly the band
 };
 
 struct RowPlan {
