@@ -728,6 +728,7 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
         case rDbCell:
         case rDimensions:
         case rUncalced:
+        case 0x0019: // WINDOWPROTECT: the workbook's window setting, which some writers repeat per sheet
             break;
         default:
             if (isLayoutRecord(r.id)) {
