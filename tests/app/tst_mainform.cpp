@@ -143,7 +143,9 @@ private slots:
     // the Windows menu, or tiling, brings the rows back whole, and the close asks for each window.
     void coveredWindowsPutAside() {
         auto form = test::makeMainForm();
-        for (int i = 0; i < 3; ++i)
+        form->N2->trigger();
+        form->activeEditorWindow()->Edit3->setFocus();
+        for (int i = 0; i < 2; ++i)
             form->N2->trigger();
         QCoreApplication::processEvents();
         QList<TForm1*> windows = form->editorWindows(); // the active one first
@@ -158,6 +160,8 @@ private slots:
         TForm1* chosen = form->activeEditorWindow();
         QCOMPARE(chosen, windows[2]);
         QVERIFY(!chosen->isParked() && chosen->isAncestorOf(chosen->Edit1) && chosen->Edit1->isVisible());
+        // The keyboard works in it again: a control of its rows has the focus.
+        QTRY_VERIFY(QApplication::focusWidget() && chosen->isAncestorOf(QApplication::focusWidget()));
         QCOMPARE(chosen->Panel5->geometry(), QRect(0, 183, std::max(chosen->width(), 513), 32));
         QVERIFY(windows[0]->isParked());
 
