@@ -109,10 +109,12 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_settings(*this) {
     // When the active editor window goes, the one active before it takes over.
     m_clientArea->setActivationOrder(QMdiArea::ActivationHistoryOrder);
     column->addWidget(m_clientArea, 1);
-    connect(m_clientArea, &QMdiArea::subWindowActivated, this, [](QMdiSubWindow* sub) {
+    connect(m_clientArea, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* sub) {
         // Windows never activated follow the others in creation order (childWindows()).
-        if (sub)
+        if (sub) {
             sub->setProperty(kActivatedProperty, true);
+            parkCoveredWindows();
+        }
     });
 
     m_tile = QPixmap(QStringLiteral(":/mainform/tile.png"));
@@ -502,8 +504,50 @@ TForm1* TMainForm::createEditorWindow() {
     auto* form = new TForm1(*this);
     QMdiSubWindow* sub = m_clientArea->addSubWindow(form);
     sub->setAttribute(Qt::WA_DeleteOnClose);
+    // A window's rows come back before it becomes active (and Qt gives the focus back to the
+    // control that had it); a change of state may cover or uncover the others.
+    connect(sub, &QMdiSubWindow::aboutToActivate, form, [form] { form->setParked(false); });
+    connect(sub, &QMdiSubWindow::windowStateChanged, this, &TMainForm::parkCoveredWindows);
     sub->showMaximized();
     return form;
+}
+
+void TMainForm::parkCoveredWindows() {
+    // While a window is maximised it covers the others. While Qt hands the maximised state from
+    // one window to the next, both may be maximised, or the new one still hidden: a window that
+    // is or is becoming maximised and the current one (the active one, or the one active before
+    // a dialog took the focus) keep their rows. Once the events of the change have been
+    // delivered, the state is looked at again (settleParking), so that a passing state never
+    // brings back every window's rows only to park them again.
+    const QList<QMdiSubWindow*> subs = m_clientArea->subWindowList();
+    const bool covered = std::any_of(subs.cbegin(), subs.cend(), [](QMdiSubWindow* sub) {
+        return sub->windowState() & Qt::WindowMaximized;
+    });
+    QMdiSubWindow* current = m_clientArea->currentSubWindow();
+    if (covered) {
+        for (QMdiSubWindow* sub : subs) {
+            auto* form = qobject_cast<TForm1*>(sub->widget());
+            if (form && sub != current && !(sub->windowState() & Qt::WindowMaximized))
+                form->setParked(true);
+        }
+    }
+    if (!m_parkingPending) {
+        m_parkingPending = true;
+        QMetaObject::invokeMethod(this, &TMainForm::settleParking, Qt::QueuedConnection);
+    }
+}
+
+void TMainForm::settleParking() {
+    m_parkingPending = false;
+    const QList<QMdiSubWindow*> subs = m_clientArea->subWindowList();
+    const bool covered = std::any_of(subs.cbegin(), subs.cend(), [](QMdiSubWindow* sub) {
+        return sub->isMaximized() && !sub->isHidden();
+    });
+    QMdiSubWindow* current = m_clientArea->currentSubWindow();
+    for (QMdiSubWindow* sub : subs) {
+        if (auto* form = qobject_cast<TForm1*>(sub->widget()))
+            form->setParked(covered && sub != current && !sub->isMaximized());
+    }
 }
 
 QList<QMdiSubWindow*> TMainForm::childWindows() const {
@@ -617,6 +661,7 @@ void TMainForm::cascadeEditorWindows() {
         open[i]->setGeometry(places[i]);
         open[i]->raise();
     }
+    settleParking();
     if (active && !active->isMinimized())
         m_clientArea->setActiveSubWindow(active);
 }
@@ -670,6 +715,7 @@ void TMainForm::tileEditorWindows() {
             open[i]->showNormal();
         open[i]->setGeometry(places[i]);
     }
+    settleParking(); // every window shows again: their rows come back before they are painted
 }
 
 void TMainForm::ArrangeClick() {

@@ -158,6 +158,10 @@ private:
     QMenu* addMenu(QMenu*& member, const char* name, const QString& caption);
     void tileEditorWindows();
     void cascadeEditorWindows();
+    // Parks the rows of the editor windows that a maximised window covers (TForm1::setParked);
+    // settleParking() brings them back once no window covers them any more.
+    void parkCoveredWindows();
+    void settleParking();
 
     // The event filter installed on the client area's viewport, bound to this window.
     QObject* ClientProcInstance = nullptr;
@@ -173,6 +177,7 @@ private:
     QString m_startDirectory;
     TileMode m_tileMode = TileMode::Horizontal;
     bool m_firstShown = false;
+    bool m_parkingPending = false;
 };
 
 // The application-wide reference to the main window (the one created last that still exists).

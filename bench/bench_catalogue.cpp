@@ -84,8 +84,8 @@ int main(int argc, char** argv) {
             for (auto _ : st)
                 benchmark::DoNotOptimize(readNames(sub));
         });
-        auto* listing = lwbench::addCase(p + "list_tables", p + "floor_read_names", shape.prefix[1] ? 1.3 : 1.5,
-                                         [alias](benchmark::State& st) {
+        auto* listing = lwbench::addCase(p + "list_tables", p + "floor_read_names",
+                                         shape.prefix[1] ? 1.3 : 1.5, [alias](benchmark::State& st) {
                                              QStringList tables;
                                              for (auto _ : st) {
                                                  lw::listTables(alias, tables);

@@ -40,29 +40,36 @@ bool isTableFileBytes(const char* name, std::size_t length) {
 }
 
 struct NameSpan {
-    std::size_t offset;
-    std::size_t length;
-    std::uint64_t head; // the first eight bytes in name order, so most comparisons are one
+    std::uint32_t offset;
+    std::uint32_t length;
+    std::uint64_t head; // eight bytes of the name in name order, from the depth being sorted
 };
 
-std::uint64_t orderHead(const char* name, std::size_t length) {
-    std::uint64_t head = 0;
-    for (std::size_t i = 0; i < 8; ++i) {
-        head = (head << 8) | (i < length ? lowerAscii(static_cast<unsigned char>(name[i])) : 0u);
+// Eight bytes of a name from position depth, letters A to Z as their lower case, zero past the
+// end, packed so that comparing two of them as numbers compares the bytes in name order.
+std::uint64_t orderHead(const char* name, std::size_t length, std::size_t depth) {
+    std::uint64_t word = 0;
+    if (depth < length) {
+        std::memcpy(&word, name + depth, std::min<std::size_t>(8, length - depth));
     }
-    return head;
+    word = __builtin_bswap64(word); // the first byte the most significant
+    // All eight bytes lowered at once: a byte gets 0x20 added where it lies in 'A'..'Z'.
+    constexpr std::uint64_t ones = 0x0101010101010101ULL;
+    const std::uint64_t low7 = word & (0x7F * ones);
+    const std::uint64_t atLeastA = low7 + (0x80 - 'A') * ones;
+    const std::uint64_t aboveZ = low7 + (0x80 - 'Z' - 1) * ones;
+    const std::uint64_t upper = (atLeastA & ~aboveZ & ~word) & (0x80 * ones);
+    return word | (upper >> 2);
 }
 
-// Name order: letters A to Z equal to their lower case, everything else by byte value (for UTF-8
-// names that is code point order); names equal in that order go by their exact bytes.
-bool nameLess(const char* base, const NameSpan& a, const NameSpan& b) {
-    if (a.head != b.head) {
-        return a.head < b.head;
-    }
+// Name order from position depth on, for names equal before it: letters A to Z equal to their
+// lower case, everything else by byte value (for UTF-8 names that is code point order); a name
+// before the longer names it begins; names equal in that order go by their exact bytes.
+bool nameLessFrom(const char* base, const NameSpan& a, const NameSpan& b, std::size_t depth) {
     const auto* p = reinterpret_cast<const unsigned char*>(base + a.offset);
     const auto* q = reinterpret_cast<const unsigned char*>(base + b.offset);
     const std::size_t common = std::min(a.length, b.length);
-    for (std::size_t i = 8; i < common; ++i) {
+    for (std::size_t i = depth; i < common; ++i) {
         const unsigned char x = lowerAscii(p[i]);
         const unsigned char y = lowerAscii(q[i]);
         if (x != y) {
@@ -75,46 +82,119 @@ bool nameLess(const char* base, const NameSpan& a, const NameSpan& b) {
     return std::memcmp(p, q, common) < 0;
 }
 
-// Puts the names in name order: a radix sort on the first eight bytes (a pass for each byte
-// position where the names differ), then names that agree in those by the rest of the name. Big
-// directories are mostly told apart by their first bytes, and a comparison sort costs far more.
-void sortNames(const char* base, std::vector<NameSpan>& spans) {
-    const auto less = [base](const NameSpan& a, const NameSpan& b) { return nameLess(base, a, b); };
-    const std::size_t n = spans.size();
-    if (n < 64) {
-        std::sort(spans.begin(), spans.end(), less);
+// Sorts spans whose names agree before depth, and whose heads hold their bytes from depth: a
+// radix pass for each of the eight byte positions where the names differ, then each run of
+// names with equal heads in turn from eight bytes further on. Names that share a long
+// beginning thus cost a pass over their heads per eight shared bytes, never a comparison of the
+// shared bytes; a comparison sort is left for small runs.
+void sortFrom(const char* base, NameSpan* spans, std::size_t n, std::size_t depth,
+              std::vector<NameSpan>& scratch) {
+    for (;;) {
+        if (n < 2) {
+            return;
+        }
+        if (n < 48) {
+            std::sort(spans, spans + n, [base, depth](const NameSpan& a, const NameSpan& b) {
+                return a.head != b.head ? a.head < b.head : nameLessFrom(base, a, b, depth + 8);
+            });
+            return;
+        }
+        std::uint64_t differ = 0;
+        for (std::size_t i = 1; i < n; ++i) {
+            differ |= spans[i].head ^ spans[0].head;
+        }
+        if (differ == 0) {
+            // The same eight bytes everywhere. Names that end within them are equal but for the
+            // case of their letters; the others go on eight bytes further.
+            if (spans[0].length <= depth + 8) {
+                std::sort(spans, spans + n, [base](const NameSpan& a, const NameSpan& b) {
+                    return std::memcmp(base + a.offset, base + b.offset, a.length) < 0;
+                });
+                return;
+            }
+            depth += 8;
+            for (std::size_t i = 0; i < n; ++i) {
+                spans[i].head = orderHead(base + spans[i].offset, spans[i].length, depth);
+            }
+            continue;
+        }
+        if (scratch.size() < n) {
+            scratch.resize(n);
+        }
+        NameSpan* from = spans;
+        NameSpan* to = scratch.data();
+        for (int shift = 0; shift < 64; shift += 8) {
+            if (((differ >> shift) & 0xFF) == 0) {
+                continue; // every name has the same byte here
+            }
+            std::size_t start[256] = {};
+            for (std::size_t i = 0; i < n; ++i) {
+                ++start[(from[i].head >> shift) & 0xFF];
+            }
+            std::size_t at = 0;
+            for (std::size_t& slot : start) {
+                const std::size_t count = slot;
+                slot = at;
+                at += count;
+            }
+            for (std::size_t i = 0; i < n; ++i) {
+                to[start[(from[i].head >> shift) & 0xFF]++] = from[i];
+            }
+            std::swap(from, to);
+        }
+        if (from != spans) {
+            std::copy(from, from + n, spans);
+        }
+        for (std::size_t i = 0; i < n;) {
+            std::size_t j = i + 1;
+            while (j < n && spans[j].head == spans[i].head) {
+                ++j;
+            }
+            if (j - i > 1) {
+                NameSpan* run = spans + i;
+                const std::size_t count = j - i;
+                if (run[0].length <= depth + 8) {
+                    // Equal heads that hold a name's end: equal but for letter case.
+                    std::sort(run, run + count, [base](const NameSpan& a, const NameSpan& b) {
+                        return std::memcmp(base + a.offset, base + b.offset, a.length) < 0;
+                    });
+                } else {
+                    for (std::size_t k = 0; k < count; ++k) {
+                        run[k].head = orderHead(base + run[k].offset, run[k].length, depth + 8);
+                    }
+                    sortFrom(base, run, count, depth + 8, scratch);
+                }
+            }
+            i = j;
+        }
         return;
     }
-    std::vector<NameSpan> scratch(n);
-    for (int shift = 0; shift < 64; shift += 8) {
-        std::size_t start[256] = {};
-        for (const NameSpan& span : spans) {
-            ++start[(span.head >> shift) & 0xFF];
+}
+
+// Puts the names in name order (nameLessFrom from the first byte), for names whose first shared
+// bytes are the same and whose heads hold their bytes from there.
+void sortNames(const char* base, std::vector<NameSpan>& spans, std::size_t shared) {
+    std::vector<NameSpan> scratch;
+    sortFrom(base, spans.data(), spans.size(), shared, scratch);
+}
+
+// How many of the first limit bytes of two names are the same, eight at a time while they agree.
+std::size_t sharedPrefix(const char* a, const char* b, std::size_t limit) {
+    std::size_t i = 0;
+    while (i + 8 <= limit) {
+        std::uint64_t x;
+        std::uint64_t y;
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b + i, 8);
+        if (x != y) {
+            break;
         }
-        if (start[(spans.front().head >> shift) & 0xFF] == n) {
-            continue; // every name has the same byte here
-        }
-        std::size_t at = 0;
-        for (std::size_t& slot : start) {
-            const std::size_t count = slot;
-            slot = at;
-            at += count;
-        }
-        for (const NameSpan& span : spans) {
-            scratch[start[(span.head >> shift) & 0xFF]++] = span;
-        }
-        spans.swap(scratch);
+        i += 8;
     }
-    for (std::size_t i = 0; i < n;) {
-        std::size_t j = i + 1;
-        while (j < n && spans[j].head == spans[i].head) {
-            ++j;
-        }
-        if (j - i > 1) {
-            std::sort(spans.begin() + std::ptrdiff_t(i), spans.begin() + std::ptrdiff_t(j), less);
-        }
-        i = j;
+    while (i < limit && a[i] == b[i]) {
+        ++i;
     }
+    return i;
 }
 
 bool isAscii(const char* text, std::size_t length) {
@@ -165,11 +245,20 @@ QStringList listTableFiles(const QString& directory, const QString& alias) {
     const int dirFd = dirfd(stream.dir);
 
     // The names are gathered as bytes in one buffer, ordered there and decoded at the end: one
-    // allocation per table instead of several.
+    // allocation per table instead of several. The directory's own size is about that of its
+    // names, so the buffers are made big enough at once rather than grown and copied.
     std::string buffer;
     std::vector<NameSpan> spans;
-    buffer.reserve(16384);
-    spans.reserve(1024);
+    struct stat directoryInfo;
+    const std::size_t hint =
+        fstat(dirFd, &directoryInfo) == 0 && directoryInfo.st_size > 0
+            ? std::min<std::size_t>(std::size_t(directoryInfo.st_size), std::size_t(1) << 26)
+            : 16384;
+    buffer.reserve(hint);
+    spans.reserve(hint / 32);
+    // How many first bytes every table name so far shares with the first one: the order is
+    // decided after them, so the sort starts there.
+    std::size_t shared = 0;
     for (;;) {
         errno = 0;
         const dirent* entry = readdir(stream.dir);
@@ -193,16 +282,32 @@ QStringList listTableFiles(const QString& directory, const QString& alias) {
             regular = fstatat(dirFd, name, &info, 0) == 0 && S_ISREG(info.st_mode);
         }
         if (regular) {
-            spans.push_back({buffer.size(), length, orderHead(name, length)});
+            if (spans.empty()) {
+                shared = length;
+            } else {
+                shared = sharedPrefix(buffer.data(), name, std::min(shared, length));
+            }
+            spans.push_back({std::uint32_t(buffer.size()), std::uint32_t(length), 0});
             buffer.append(name, length);
         }
     }
 
     const char* base = buffer.data();
-    sortNames(base, spans);
+    for (NameSpan& span : spans) {
+        span.head = orderHead(base + span.offset, span.length, shared);
+    }
+    sortNames(base, spans, shared);
     QStringList names;
     names.reserve(qsizetype(spans.size()));
-    for (const NameSpan& span : spans) {
+    const std::size_t count = spans.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const NameSpan& span = spans[i];
+        // The names are read in their new order, all over the buffer: each is asked for from
+        // memory a few names ahead, so that the wait for it overlaps the work on the others.
+        constexpr std::size_t ahead = 8;
+        if (i + ahead < count) {
+            __builtin_prefetch(base + spans[i + ahead].offset);
+        }
         // File names are UTF-8 to Qt on this platform (QFile::decodeName does the same); the
         // common plain-ASCII name takes the cheaper conversion, which gives the same text.
         const char* name = base + span.offset;

@@ -169,6 +169,34 @@ TForm1::TForm1(ReportFrame& frame, QWidget* parent) : QWidget(parent), m_frame(f
     placeRows();
 }
 
+TForm1::~TForm1() {
+    delete m_holder; // with the rows, when they are parked
+}
+
+void TForm1::setParked(bool parked) {
+    if (parked == m_parked)
+        return;
+    const QList<CaptionPanel*> rows = {Panel1, Panel2, Panel3, Panel4, Panel7, Panel5, Panel6};
+    if (parked) {
+        if (!m_holder) {
+            // The holder looks as this window does, so the rows see no change of font or colours.
+            m_holder = new QWidget;
+            m_holder->setObjectName(objectName() + QStringLiteral("Rows"));
+            m_holder->setFont(font());
+            m_holder->setPalette(palette());
+        }
+        for (CaptionPanel* row : rows)
+            row->setParent(m_holder);
+    } else {
+        for (CaptionPanel* row : rows) {
+            row->setParent(this);
+            row->show();
+        }
+        placeRows();
+    }
+    m_parked = parked;
+}
+
 QSize TForm1::sizeHint() const {
     return {kDesignedWidth, kDesignedHeight};
 }

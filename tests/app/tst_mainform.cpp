@@ -16,6 +16,7 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 using namespace lw;
@@ -136,6 +137,47 @@ private slots:
         QCOMPARE(subs[2]->pos(), area.topLeft());
         QVERIFY(step.x() > 10 && step.x() == step.y());
         QCOMPARE(subs[0]->pos() - subs[1]->pos(), step);
+    }
+
+    // The windows under a maximised one keep their rows outside the main window; choosing one from
+    // the Windows menu, or tiling, brings the rows back whole, and the close asks for each window.
+    void coveredWindowsPutAside() {
+        auto form = test::makeMainForm();
+        form->N2->trigger();
+        form->activeEditorWindow()->Edit3->setFocus();
+        for (int i = 0; i < 2; ++i)
+            form->N2->trigger();
+        QCoreApplication::processEvents();
+        QList<TForm1*> windows = form->editorWindows(); // the active one first
+        QVERIFY(!windows[0]->isParked() && windows[1]->isParked() && windows[2]->isParked());
+        QVERIFY(!windows[2]->isAncestorOf(windows[2]->Edit1));
+        QCOMPARE(windows[2]->Edit1->text(), QStringLiteral("No Name 1"));
+
+        emit form->N14->aboutToShow();
+        form->N42->setVisible(false); // only three windows
+        form->N32->trigger();         // the least recently active: "No Name 1"
+        QCoreApplication::processEvents();
+        TForm1* chosen = form->activeEditorWindow();
+        QCOMPARE(chosen, windows[2]);
+        QVERIFY(!chosen->isParked() && chosen->isAncestorOf(chosen->Edit1) && chosen->Edit1->isVisible());
+        // The keyboard works in it again: a control of its rows has the focus.
+        QTRY_VERIFY(QApplication::focusWidget() && chosen->isAncestorOf(QApplication::focusWidget()));
+        QCOMPARE(chosen->Panel5->geometry(), QRect(0, 183, std::max(chosen->width(), 513), 32));
+        QVERIFY(windows[0]->isParked());
+
+        form->TileHorisontal->trigger();
+        for (TForm1* w : form->editorWindows())
+            QVERIFY(!w->isParked() && w->Edit1->isVisible());
+
+        int asked = 0;
+        for (int i = 0; i < 3; ++i)
+            test::answerNextModal([&asked](QWidget* dialog) {
+                ++asked;
+                if (auto* no = dialog->findChild<QAbstractButton*>(QStringLiteral("CancelBtn")))
+                    no->click();
+            });
+        QVERIFY(form->close());
+        QCOMPARE(asked, 3);
     }
 
     // Separators show their line only: the designed caption "-" is not drawn beside it.

@@ -41,6 +41,11 @@ private slots:
         QTest::newRow("seven bytes shared") << QList<QByteArray>{"REPORT_", "report_"};
         QTest::newRow("long shared beginnings")
             << QList<QByteArray>{"CUSTOMERS_2023_", "customers_2023_", "Customers_2024"};
+        // Beginnings of more than two eight-byte steps, some ending on a step's last byte, names
+        // that differ only in the case of a letter.
+        QTest::newRow("longer shared beginnings")
+            << QList<QByteArray>{"CUSTOMER_ORDERS_2024_", "customer_orders_2024_", "CUSTOMER_ORDERS_",
+                                 "CUSTOMER_ORDERS_2024_BRANCH_0"};
     }
     void bigListingsInNameOrder() {
         QFETCH(QList<QByteArray>, prefixes);
