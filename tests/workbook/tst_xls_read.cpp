@@ -12,24 +12,6 @@ using namespace lw::xlstest;
 
 namespace {
 
-QByteArray le16(int v) {
-    QByteArray b;
-    b.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF));
-    return b;
-}
-QByteArray le32(quint32 v) {
-    return le16(int(v & 0xFFFF)) + le16(int(v >> 16));
-}
-QByteArray rec(quint16 id, const QByteArray& d) {
-    return le16(id) + le16(int(d.size())) + d;
-}
-QByteArray utf16(const QString& s) {
-    return QByteArray(reinterpret_cast<const char*>(s.utf16()), s.size() * 2);
-}
-QByteArray bof(int type) {
-    return rec(0x0809, le16(0x0600) + le16(type) + le16(0) + le16(0) + le32(0) + le32(0));
-}
-
 // A workbook stream: the global records given, one BOUNDSHEET per sheet, then the sheets.
 QByteArray workbookStream(const QByteArray& globals, const QList<QByteArray>& sheets, int hiddenSheet = -1) {
     QByteArray head = bof(0x0005) + globals;
