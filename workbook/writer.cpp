@@ -1168,6 +1168,29 @@ void WorkbookWriter::endSheet() {
     s.dataLength = d->dataSize + d->pending.size() - s.dataStart;
 }
 
+void WorkbookWriter::writeSheet(const Sheet& sheet) {
+    beginSheet(sheet.name, &sheet);
+    // Row formats and cells, both in row order, merged into one walk: a row's format comes first.
+    std::size_t r = 0;
+    for (const Cell& c : sheet.cells) {
+        while (r < sheet.rows.size() && sheet.rows[r].row <= c.row)
+            setRow(sheet.rows[r++]);
+        if (c.formula)
+            writeFormula(c.row, c.column, c.xf, *c.formula, c.value);
+        else
+            writeValue(c.row, c.column, c.xf, c.value);
+    }
+    while (r < sheet.rows.size())
+        setRow(sheet.rows[r++]);
+    for (const MergedRange& m : sheet.merged)
+        addMerged(m);
+    for (int b : sheet.rowBreaks)
+        addRowBreak(b);
+    if (sheet.printTitleRows)
+        setPrintTitleRows(sheet.printTitleRows->first, sheet.printTitleRows->second);
+    endSheet();
+}
+
 int WorkbookWriter::sheetCount() const {
     return int(d->sheets.size());
 }

@@ -183,26 +183,8 @@ private slots:
         WorkbookWriter w(copy);
         w.useFormatsOf(b);
         w.setDate1904(b.date1904);
-        for (const Sheet& s : b.sheets) {
-            w.beginSheet(s.name, &s);
-            std::size_t r = 0;
-            for (const Cell& c : s.cells) {
-                while (r < s.rows.size() && s.rows[r].row <= c.row)
-                    w.setRow(s.rows[r++]);
-                if (c.formula)
-                    w.writeFormula(c.row, c.column, c.xf, *c.formula, c.value);
-                else
-                    w.writeValue(c.row, c.column, c.xf, c.value);
-            }
-            while (r < s.rows.size())
-                w.setRow(s.rows[r++]);
-            for (const MergedRange& m : s.merged)
-                w.addMerged(m);
-            for (int row : s.rowBreaks)
-                w.addRowBreak(row);
-            if (s.printTitleRows)
-                w.setPrintTitleRows(s.printTitleRows->first, s.printTitleRows->second);
-        }
+        for (const Sheet& s : b.sheets)
+            w.writeSheet(s);
         w.finish();
 
         const QString csv = path(QStringLiteral("csv"));
