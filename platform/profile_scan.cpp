@@ -78,7 +78,7 @@ qsizetype scanPlain(const char* d, qsizetype from, qsizetype last, const Needle&
 // where both probes hit. -1 when none does.
 template <typename Bits>
 inline __attribute__((always_inline)) qsizetype firstMatch(const char* d, qsizetype i, Bits bits,
-                                                             const Needle& n) {
+                                                           const Needle& n) {
     while (bits) {
         const qsizetype at = i + std::countr_zero(bits);
         if (n.matchesAt(d + at))
