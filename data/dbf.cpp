@@ -1,5 +1,6 @@
 // The dBASE reader: dBASE III+, IV and 5, FoxPro 2.x and Visual FoxPro tables with their memo files
 // (.dbt of dBASE III and IV, .fpt), read record by record from a buffer of bounded size.
+#include "data/bytes.h"
 #include "data/codepage.h"
 #include "data/tablefile.h"
 
@@ -14,12 +15,6 @@ namespace lw::data {
 
 namespace {
 
-quint16 le16(const unsigned char* p) {
-    return quint16(p[0] | (p[1] << 8));
-}
-quint32 le32(const unsigned char* p) {
-    return quint32(p[0]) | (quint32(p[1]) << 8) | (quint32(p[2]) << 16) | (quint32(p[3]) << 24);
-}
 quint32 be32(const unsigned char* p) {
     return (quint32(p[0]) << 24) | (quint32(p[1]) << 16) | (quint32(p[2]) << 8) | quint32(p[3]);
 }

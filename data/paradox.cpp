@@ -1,5 +1,6 @@
 // The Paradox reader: tables of versions 3 to 7, walked along their chain of data blocks, one
 // block in memory at a time.
+#include "data/bytes.h"
 #include "data/codepage.h"
 #include "data/tablefile.h"
 
@@ -9,13 +10,6 @@
 namespace lw::data {
 
 namespace {
-
-quint16 le16(const unsigned char* p) {
-    return quint16(p[0] | (p[1] << 8));
-}
-quint32 le32(const unsigned char* p) {
-    return quint32(p[0]) | (quint32(p[1]) << 8) | (quint32(p[2]) << 16) | (quint32(p[3]) << 24);
-}
 
 enum : unsigned char {
     Alpha = 0x01,

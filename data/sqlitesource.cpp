@@ -194,9 +194,7 @@ public:
     std::unique_ptr<RecordStream> query(const QString& table, const QString& condition, int from,
                                         int to) override {
         if (hasSecondStatement(condition)) {
-            throw DataError(
-                DataError::Kind::Query,
-                QStringLiteral("The condition holds more than one statement; only one is allowed"));
+            throw secondStatementRefused();
         }
         // The table first, so that a missing table is told as one.
         fields(table);
@@ -233,9 +231,7 @@ private:
         }
         if (tail != nullptr && hasSecondStatement(QStringLiteral(";") + QString::fromUtf8(tail))) {
             sqlite3_finalize(stmt);
-            throw DataError(
-                DataError::Kind::Query,
-                QStringLiteral("The condition holds more than one statement; only one is allowed"));
+            throw secondStatementRefused();
         }
         return stmt;
     }

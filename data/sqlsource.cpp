@@ -510,9 +510,7 @@ public:
     std::unique_ptr<RecordStream> query(const QString& table, const QString& condition, int from,
                                         int to) override {
         if (hasSecondStatement(condition)) {
-            throw DataError(
-                DataError::Kind::Query,
-                QStringLiteral("The condition holds more than one statement; only one is allowed"));
+            throw secondStatementRefused();
         }
         std::vector<Field> tableFields = fields(table);
         QSqlDatabase db = QSqlDatabase::database(m_connection, false);

@@ -51,6 +51,8 @@ std::unique_ptr<RecordStream> queryTableFile(std::unique_ptr<TableReader> reader
 // followed by anything but blanks and comments). Quotes: '...', "...", `...`, [...] and
 // PostgreSQL's $tag$...$tag$; comments: -- and /* */.
 bool hasSecondStatement(const QString& sql);
+// The refusal of a condition that holds a second statement.
+DataError secondStatementRefused();
 // Where the first statement's terminating ";" is (outside quotes and comments), or -1.
 qsizetype statementEnd(const QString& sql);
 

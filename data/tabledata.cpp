@@ -163,6 +163,11 @@ qsizetype statementEnd(const QString& sql) {
     return -1;
 }
 
+DataError secondStatementRefused() {
+    return DataError(DataError::Kind::Query,
+                     QStringLiteral("The condition holds more than one statement; only one is allowed"));
+}
+
 bool hasSecondStatement(const QString& sql) {
     qsizetype end = statementEnd(sql);
     if (end < 0) {

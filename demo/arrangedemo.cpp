@@ -113,10 +113,9 @@ int main(int argc, char* argv[])
         out.useFormatsOf(blank);
         out.setDate1904(blank.date1904);
         for (std::size_t s = 0; s < blank.sheets.size(); ++s) {
-            const lw::xls::Sheet& sh = blank.sheets[s];
-            out.beginSheet(sh.name, &sh);
-            // Cells and extras merged in row order; rows with a ROW record get it first.
-            std::vector<lw::xls::Cell> cells = sh.cells;
+            // The first sheet gets the extras among its cells, in row order.
+            lw::xls::Sheet sh = blank.sheets[s];
+            std::vector<lw::xls::Cell>& cells = sh.cells;
             if (s == 0)
                 for (const Extra& e : extras) {
                     lw::xls::Cell c;
@@ -135,24 +134,7 @@ int main(int argc, char* argv[])
             std::stable_sort(cells.begin(), cells.end(), [](const lw::xls::Cell& a, const lw::xls::Cell& b) {
                 return std::pair(a.row, a.column) < std::pair(b.row, b.column);
             });
-            std::size_t r = 0;
-            for (const lw::xls::Cell& c : cells) {
-                while (r < sh.rows.size() && sh.rows[r].row <= c.row)
-                    out.setRow(sh.rows[r++]);
-                if (c.formula)
-                    out.writeFormula(c.row, c.column, c.xf, *c.formula, c.value);
-                else
-                    out.writeValue(c.row, c.column, c.xf, c.value);
-            }
-            while (r < sh.rows.size())
-                out.setRow(sh.rows[r++]);
-            for (const lw::xls::MergedRange& m : sh.merged)
-                out.addMerged(m);
-            for (int b : sh.rowBreaks)
-                out.addRowBreak(b);
-            if (sh.printTitleRows)
-                out.setPrintTitleRows(sh.printTitleRows->first, sh.printTitleRows->second);
-            out.endSheet();
+            out.writeSheet(sh);
         }
         out.finish();
     } catch (const lw::xls::Error& e) {

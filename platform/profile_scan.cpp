@@ -2,6 +2,8 @@
 // the whole name where both agree, so that a file of many small sections is crossed at memory speed.
 #include "platform/profile_scan.h"
 
+#include <bit>
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #define LW_SCAN_X86 1
@@ -72,6 +74,20 @@ qsizetype scanPlain(const char* d, qsizetype from, qsizetype last, const Needle&
 
 #ifdef LW_SCAN_X86
 
+// The first candidate of a vector step whose whole name matches: bits holds one bit a byte from i
+// where both probes hit. -1 when none does.
+template <typename Bits>
+inline __attribute__((always_inline)) qsizetype firstMatch(const char* d, qsizetype i, Bits bits,
+                                                           const Needle& n) {
+    while (bits) {
+        const qsizetype at = i + std::countr_zero(bits);
+        if (n.matchesAt(d + at))
+            return at;
+        bits &= bits - 1;
+    }
+    return -1;
+}
+
 __attribute__((target("avx512bw"))) qsizetype scanAvx512(const char* d, qsizetype from, qsizetype last,
                                                          const Needle& n) {
     const __m512i aw = _mm512_set1_epi8(char(n.a.want)), af = _mm512_set1_epi8(char(n.a.fold));
@@ -81,12 +97,8 @@ __attribute__((target("avx512bw"))) qsizetype scanAvx512(const char* d, qsizetyp
         const __m512i x = _mm512_or_si512(_mm512_loadu_si512(d + i + n.a.offset), af);
         const __m512i y = _mm512_or_si512(_mm512_loadu_si512(d + i + n.b.offset), bf);
         quint64 bits = _mm512_mask_cmpeq_epi8_mask(_mm512_cmpeq_epi8_mask(x, aw), y, bw);
-        while (bits) {
-            const qsizetype at = i + __builtin_ctzll(bits);
-            if (n.matchesAt(d + at))
-                return at;
-            bits &= bits - 1;
-        }
+        if (const qsizetype at = firstMatch(d, i, bits, n); at >= 0)
+            return at;
     }
     return scanPlain(d, i, last, n);
 }
@@ -100,12 +112,8 @@ __attribute__((target("avx2"))) qsizetype scanAvx2(const char* d, qsizetype from
         const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i + n.b.offset));
         unsigned bits = unsigned(_mm256_movemask_epi8(_mm256_and_si256(
             _mm256_cmpeq_epi8(_mm256_or_si256(x, af), aw), _mm256_cmpeq_epi8(_mm256_or_si256(y, bf), bw))));
-        while (bits) {
-            const qsizetype at = i + __builtin_ctz(bits);
-            if (n.matchesAt(d + at))
-                return at;
-            bits &= bits - 1;
-        }
+        if (const qsizetype at = firstMatch(d, i, bits, n); at >= 0)
+            return at;
     }
     return scanPlain(d, i, last, n);
 }
@@ -119,12 +127,8 @@ qsizetype scanSse2(const char* d, qsizetype from, qsizetype last, const Needle& 
         const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i + n.b.offset));
         unsigned bits = unsigned(_mm_movemask_epi8(
             _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(x, af), aw), _mm_cmpeq_epi8(_mm_or_si128(y, bf), bw))));
-        while (bits) {
-            const qsizetype at = i + __builtin_ctz(bits);
-            if (n.matchesAt(d + at))
-                return at;
-            bits &= bits - 1;
-        }
+        if (const qsizetype at = firstMatch(d, i, bits, n); at >= 0)
+            return at;
     }
     return scanPlain(d, i, last, n);
 }

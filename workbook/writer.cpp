@@ -182,6 +182,20 @@ bool startsPageSetup(quint16 id) {
            id == rSetup || id == rHeaderFooter || id == rProtect || id == rDefColWidth || id == 0x0099;
 }
 
+// A record whose data is one 16-bit number.
+void appendU16Record(QByteArray& out, quint16 id, quint16 value) {
+    QByteArray d;
+    Out(d).u16(value);
+    appendRecord(out, id, d);
+}
+
+// The BOF of a BIFF8 substream: 0x0005 the workbook globals, 0x0010 a worksheet.
+void appendBof(QByteArray& out, quint16 substream) {
+    QByteArray d;
+    Out(d).u16(0x0600).u16(substream).u16(0x0DBB).u16(0x07CC).u32(0).u32(0x00000006);
+    appendRecord(out, rBof, d);
+}
+
 void initGsf() {
     static std::once_flag once;
     std::call_once(once, [] { gsf_init(); });
@@ -569,16 +583,8 @@ QByteArray WorkbookWriter::Impl::globals(std::vector<qsizetype>& boundSheetPos) 
     const qsizetype sstBytes = qsizetype(sstText.size()) + 2 * qsizetype(sstCount());
     g.reserve(formatBytes + sstBytes + sstBytes / 1024 + qsizetype(sheets.size()) * 1024 + (1 << 16));
     auto rec = [&g](quint16 id, const QByteArray& d) { appendRecord(g, id, d); };
-    auto u16rec = [&rec](quint16 id, quint16 v) {
-        QByteArray d;
-        Out(d).u16(v);
-        rec(id, d);
-    };
-    {
-        QByteArray d;
-        Out(d).u16(0x0600).u16(0x0005).u16(0x0DBB).u16(0x07CC).u32(0x00000000).u32(0x00000006);
-        rec(rBof, d);
-    }
+    auto u16rec = [&g](quint16 id, quint16 v) { appendU16Record(g, id, v); };
+    appendBof(g, 0x0005);
     u16rec(rInterfaceHdr, 1200);
     rec(rInterfaceEnd, {});
     u16rec(rCodepage, 1200);
@@ -668,16 +674,8 @@ void WorkbookWriter::Impl::sheetParts(std::size_t index, qint64 start, QByteArra
                                       QByteArray& tail) const {
     const SheetInfo& s = sheets[index];
     auto rec = [&head](quint16 id, const QByteArray& d) { appendRecord(head, id, d); };
-    auto u16rec = [&rec](quint16 id, quint16 v) {
-        QByteArray d;
-        Out(d).u16(v);
-        rec(id, d);
-    };
-    {
-        QByteArray d;
-        Out(d).u16(0x0600).u16(0x0010).u16(0x0DBB).u16(0x07CC).u32(0).u32(0x00000006);
-        rec(rBof, d);
-    }
+    auto u16rec = [&head](quint16 id, quint16 v) { appendU16Record(head, id, v); };
+    appendBof(head, 0x0010);
     const bool hasRows = s.firstRow >= 0 || !s.dbcells.empty();
     const qsizetype indexPos = head.size();
     {
@@ -1166,6 +1164,29 @@ void WorkbookWriter::endSheet() {
     d->inSheet = false;
     Impl::SheetInfo& s = d->sheets.back();
     s.dataLength = d->dataSize + d->pending.size() - s.dataStart;
+}
+
+void WorkbookWriter::writeSheet(const Sheet& sheet) {
+    beginSheet(sheet.name, &sheet);
+    // Row formats and cells, both in row order, merged into one walk: a row's format comes first.
+    std::size_t r = 0;
+    for (const Cell& c : sheet.cells) {
+        while (r < sheet.rows.size() && sheet.rows[r].row <= c.row)
+            setRow(sheet.rows[r++]);
+        if (c.formula)
+            writeFormula(c.row, c.column, c.xf, *c.formula, c.value);
+        else
+            writeValue(c.row, c.column, c.xf, c.value);
+    }
+    while (r < sheet.rows.size())
+        setRow(sheet.rows[r++]);
+    for (const MergedRange& m : sheet.merged)
+        addMerged(m);
+    for (int b : sheet.rowBreaks)
+        addRowBreak(b);
+    if (sheet.printTitleRows)
+        setPrintTitleRows(sheet.printTitleRows->first, sheet.printTitleRows->second);
+    endSheet();
 }
 
 int WorkbookWriter::sheetCount() const {

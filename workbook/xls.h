@@ -265,6 +265,9 @@ public:
     void addRowBreak(int row);
     void setPrintTitleRows(int first, int last);
     void endSheet();
+    // A whole sheet as the next one: begun under its name with its layout, then its row formats
+    // and cells (which must be in row order), merged cells, page breaks and print titles; ended.
+    void writeSheet(const Sheet& sheet);
 
     int sheetCount() const;         // sheets begun so far
     QString sheetName(int index) const;

@@ -5,7 +5,7 @@ add_library(ledgerwick_data STATIC
   data/tabledata.cpp data/tabledata.h
   data/tablefile.cpp data/tablefile.h data/streams.h
   data/codepage.cpp data/codepage_tables.cpp data/codepage.h
-  data/dbf.cpp data/paradox.cpp
+  data/dbf.cpp data/paradox.cpp data/bytes.h
   data/query.cpp
   data/sqlsource.cpp data/sqlsource.h data/sqlitesource.cpp
   data/values.cpp data/values.h)

@@ -15,20 +15,6 @@ using namespace lw::xlstest;
 
 namespace {
 
-QByteArray le16(int v) {
-    QByteArray b;
-    b.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF));
-    return b;
-}
-QByteArray le32(quint32 v) {
-    return le16(int(v & 0xFFFF)) + le16(int(v >> 16));
-}
-QByteArray rec(quint16 id, const QByteArray& d) {
-    return le16(id) + le16(int(d.size())) + d;
-}
-QByteArray bof(int type, int version = 0x0600) {
-    return rec(0x0809, le16(version) + le16(type) + le16(0) + le16(0) + le32(0) + le32(0));
-}
 const QByteArray eof = rec(0x000A, {});
 
 // Globals, one sheet "S" right after them, then the sheet's records.

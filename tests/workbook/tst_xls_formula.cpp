@@ -13,11 +13,6 @@ using namespace lw::xlstest;
 
 namespace {
 
-QByteArray le16(int v) {
-    QByteArray b;
-    b.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF));
-    return b;
-}
 int colField(int col, bool rowRel, bool colRel) {
     return col | (colRel ? 0x4000 : 0) | (rowRel ? 0x8000 : 0);
 }

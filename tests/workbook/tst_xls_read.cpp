@@ -12,24 +12,6 @@ using namespace lw::xlstest;
 
 namespace {
 
-QByteArray le16(int v) {
-    QByteArray b;
-    b.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF));
-    return b;
-}
-QByteArray le32(quint32 v) {
-    return le16(int(v & 0xFFFF)) + le16(int(v >> 16));
-}
-QByteArray rec(quint16 id, const QByteArray& d) {
-    return le16(id) + le16(int(d.size())) + d;
-}
-QByteArray utf16(const QString& s) {
-    return QByteArray(reinterpret_cast<const char*>(s.utf16()), s.size() * 2);
-}
-QByteArray bof(int type) {
-    return rec(0x0809, le16(0x0600) + le16(type) + le16(0) + le16(0) + le32(0) + le32(0));
-}
-
 // A workbook stream: the global records given, one BOUNDSHEET per sheet, then the sheets.
 QByteArray workbookStream(const QByteArray& globals, const QList<QByteArray>& sheets, int hiddenSheet = -1) {
     QByteArray head = bof(0x0005) + globals;
@@ -201,26 +183,8 @@ private slots:
         WorkbookWriter w(copy);
         w.useFormatsOf(b);
         w.setDate1904(b.date1904);
-        for (const Sheet& s : b.sheets) {
-            w.beginSheet(s.name, &s);
-            std::size_t r = 0;
-            for (const Cell& c : s.cells) {
-                while (r < s.rows.size() && s.rows[r].row <= c.row)
-                    w.setRow(s.rows[r++]);
-                if (c.formula)
-                    w.writeFormula(c.row, c.column, c.xf, *c.formula, c.value);
-                else
-                    w.writeValue(c.row, c.column, c.xf, c.value);
-            }
-            while (r < s.rows.size())
-                w.setRow(s.rows[r++]);
-            for (const MergedRange& m : s.merged)
-                w.addMerged(m);
-            for (int row : s.rowBreaks)
-                w.addRowBreak(row);
-            if (s.printTitleRows)
-                w.setPrintTitleRows(s.printTitleRows->first, s.printTitleRows->second);
-        }
+        for (const Sheet& s : b.sheets)
+            w.writeSheet(s);
         w.finish();
 
         const QString csv = path(QStringLiteral("csv"));

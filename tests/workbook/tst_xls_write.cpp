@@ -26,13 +26,6 @@ struct Case {
     QString csv;          // what LibreOffice shows (formulas: what it computes)
 };
 
-QByteArray le16(int v) {
-    QByteArray b;
-    b.append(char(v & 0xFF));
-    b.append(char((v >> 8) & 0xFF));
-    return b;
-}
-
 // Tokens: =<column B of row>*2 (tRef relative, tInt 2, tMul).
 Formula timesTwo(int row) {
     QByteArray t;

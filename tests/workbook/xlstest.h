@@ -137,4 +137,23 @@ inline QString csvCell(const QStringList& lines, int row, int col) {
     return c;
 }
 
+// Bytes of BIFF8 records written by hand: little-endian numbers, UTF-16 text, a record, a BOF.
+inline QByteArray le16(int v) {
+    QByteArray b;
+    b.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF));
+    return b;
+}
+inline QByteArray le32(quint32 v) {
+    return le16(int(v & 0xFFFF)) + le16(int(v >> 16));
+}
+inline QByteArray utf16(const QString& s) {
+    return QByteArray(reinterpret_cast<const char*>(s.utf16()), s.size() * 2);
+}
+inline QByteArray rec(quint16 id, const QByteArray& d) {
+    return le16(id) + le16(int(d.size())) + d;
+}
+inline QByteArray bof(int type, int version = 0x0600) {
+    return rec(0x0809, le16(version) + le16(type) + le16(0) + le16(0) + le32(0) + le32(0));
+}
+
 } // namespace lw::xlstest

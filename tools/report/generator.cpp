@@ -466,6 +466,12 @@ struct Generator::Writing {
                 out.addRowBreak(b + offset);
     }
 
+    // Rows first..last of the blank written from row at on, with their merged cells and page breaks.
+    void copyRows(int first, int last, int at) {
+        writeRows(first, last, at);
+        copyMergedAndBreaks(first, last, at - first);
+    }
+
     void beginReportSheet(const QString& name) {
         out.beginSheet(name, &sheet);
         if (sheet.printTitleRows)
@@ -715,18 +721,32 @@ bool Generator::needsRecordCount() const {
     return false;
 }
 
-void Generator::writeColumnar(Writing& w, Progress& progress) {
-    const Template& t = m_template;
-    const int b0 = t.bandFirst, b1 = t.bandLast, h = t.bandHeight(), f = t.footerHeight();
-    const QString base = w.sheet.name;
+qint64 Generator::writeRecords(Writing& w, Progress& progress, const std::function<void(qint64)>& writeOne) {
     const auto fail = [this](const std::exception& e) { dataFailure(e); };
-
     auto q = openQuery();
     data::Record rec;
     if (!q->next(rec, fail))
         throw ReportFailure(CaptionNoData, m_def.db);
-
     qint64 n = 0;
+    do {
+        ++n;
+        w.record = &rec;
+        w.number = n;
+        writeOne(n);
+        checkCancel(progress, n);
+    } while (q->next(rec, fail));
+    w.record = nullptr;
+    for (const QString& warning : q->warnings())
+        warn(warning);
+    w.checkCounted(n);
+    return n;
+}
+
+void Generator::writeColumnar(Writing& w, Progress& progress) {
+    const Template& t = m_template;
+    const int b0 = t.bandFirst, b1 = t.bandLast, h = t.bandHeight(), f = t.footerHeight();
+    const QString base = w.sheet.name;
+
     qint64 sheetNo = 0;
     int row = 0;
     const auto startSheet = [&](qint64 firstNumber) {
@@ -737,29 +757,23 @@ void Generator::writeColumnar(Writing& w, Progress& progress) {
         w.record = nullptr;
         w.number = firstNumber;
         w.part = Writing::Part::Header;
-        w.writeRows(0, b0 - 1, 0);
-        w.copyMergedAndBreaks(0, b0 - 1, 0);
+        w.copyRows(0, b0 - 1, 0);
         row = b0;
     };
-    do {
-        ++n;
+    const qint64 n = writeRecords(w, progress, [&](qint64 number) {
         if (sheetNo == 0 || row + h > xls::maxRows) {
-            startSheet(n);
+            const data::Record* record = w.record;
+            startSheet(number);
+            w.record = record;
+            w.number = number;
             w.pieces.push_back({w.currentSheet(), row, row - 1});
         }
-        w.record = &rec;
-        w.number = n;
         w.part = Writing::Part::Band;
-        w.writeRows(b0, b1, row);
-        w.copyMergedAndBreaks(b0, b1, row - b0);
+        w.copyRows(b0, b1, row);
         w.pieces.back().last = row + h - 1;
         row += h;
-        checkCancel(progress, n);
-    } while (q->next(rec, fail));
-    for (const QString& warning : q->warnings())
-        warn(warning);
+    });
 
-    w.checkCounted(n);
     w.record = nullptr;
     w.number = n;
     if (row + f > xls::maxRows)
@@ -770,25 +784,16 @@ void Generator::writeColumnar(Writing& w, Progress& progress) {
     w.placed.footerShift = row - (b1 + 1);
     w.placed.pieces = w.pieces;
     w.part = Writing::Part::Footer;
-    w.writeRows(b1 + 1, t.lastRow, row);
-    w.copyMergedAndBreaks(b1 + 1, t.lastRow, row - (b1 + 1));
+    w.copyRows(b1 + 1, t.lastRow, row);
     m_writer->endSheet();
 }
 
 void Generator::writeFormOneSheet(Writing& w, Progress& progress) {
     const int block = m_template.blockHeight();
     const QString base = w.sheet.name;
-    const auto fail = [this](const std::exception& e) { dataFailure(e); };
-
-    auto q = openQuery();
-    data::Record rec;
-    if (!q->next(rec, fail))
-        throw ReportFailure(CaptionNoData, m_def.db);
-    qint64 n = 0;
     qint64 sheetNo = 0;
     int row = 0;
-    do {
-        ++n;
+    writeRecords(w, progress, [&](qint64) {
         if (sheetNo == 0 || row + block > xls::maxRows) {
             if (sheetNo > 0)
                 m_writer->endSheet();
@@ -798,41 +803,20 @@ void Generator::writeFormOneSheet(Writing& w, Progress& progress) {
         }
         if (row > 0)
             m_writer->addRowBreak(row);
-        w.record = &rec;
-        w.number = n;
         w.part = Writing::Part::Form;
-        w.writeRows(0, m_template.lastRow, row);
-        w.copyMergedAndBreaks(0, m_template.lastRow, row);
+        w.copyRows(0, m_template.lastRow, row);
         row += block;
-        checkCancel(progress, n);
-    } while (q->next(rec, fail));
-    for (const QString& warning : q->warnings())
-        warn(warning);
-    w.checkCounted(n);
+    });
     m_writer->endSheet();
 }
 
 void Generator::writeFormSheets(Writing& w, Progress& progress) {
-    const auto fail = [this](const std::exception& e) { dataFailure(e); };
-    auto q = openQuery();
-    data::Record rec;
-    if (!q->next(rec, fail))
-        throw ReportFailure(CaptionNoData, m_def.db);
-    qint64 n = 0;
-    do {
-        ++n;
+    writeRecords(w, progress, [&](qint64 n) {
         w.beginReportSheet(w.uniqueName(QString::number(n)));
-        w.record = &rec;
-        w.number = n;
         w.part = Writing::Part::Form;
-        w.writeRows(0, m_template.lastRow, 0);
-        w.copyMergedAndBreaks(0, m_template.lastRow, 0);
+        w.copyRows(0, m_template.lastRow, 0);
         m_writer->endSheet();
-        checkCancel(progress, n);
-    } while (q->next(rec, fail));
-    for (const QString& warning : q->warnings())
-        warn(warning);
-    w.checkCounted(n);
+    });
 }
 
 void Generator::copyOtherSheet(Writing& w, int sheetIndex) {

@@ -12,6 +12,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -119,6 +120,9 @@ private:
     // to the footer or to other sheets, totals over the band above it): the records are counted first.
     bool needsRecordCount() const;
 
+    // Queries the records and calls writeOne for each, with w.record and w.number naming it;
+    // no record is a failure. Then tells the query's warnings and whether the count still holds.
+    qint64 writeRecords(Writing& w, Progress& progress, const std::function<void(qint64)>& writeOne);
     void writeColumnar(Writing& w, Progress& progress);
     void writeFormOneSheet(Writing& w, Progress& progress);
     void writeFormSheets(Writing& w, Progress& progress);
