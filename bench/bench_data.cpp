@@ -26,7 +26,7 @@ namespace {
 
 constexpr int kRecords = 1000000;
 
-struct Spec {
+struct FieldShape {
     const char* name;
     char type;
     int length;
@@ -34,7 +34,7 @@ struct Spec {
 };
 
 // Ten fields of the kinds a report table has.
-const Spec kFields[10] = {{"ID", 'N', 8, 0},      {"NAME", 'C', 20, 0}, {"CITY", 'C', 16, 0},
+const FieldShape kFields[10] = {{"ID", 'N', 8, 0},      {"NAME", 'C', 20, 0}, {"CITY", 'C', 16, 0},
                           {"AMOUNT", 'N', 12, 2}, {"QTY", 'N', 6, 0},   {"DAY", 'D', 8, 0},
                           {"PAID", 'L', 1, 0},    {"RATE", 'N', 10, 4}, {"CODE", 'C', 6, 0},
                           {"NOTE", 'C', 30, 0}};
@@ -56,7 +56,7 @@ void put(std::string& r, const std::string& text, int length, bool right) {
 void writeTable(const QString& path) {
     std::FILE* f = std::fopen(QFile::encodeName(path).constData(), "wb");
     int recordLength = 1;
-    for (const Spec& s : kFields)
+    for (const FieldShape& s : kFields)
         recordLength += s.length;
     const int headerLength = 32 + 32 * 10 + 1;
     unsigned char head[32] = {};
@@ -71,7 +71,7 @@ void writeTable(const QString& path) {
     head[11] = recordLength >> 8;
     head[29] = 0x03;
     std::fwrite(head, 1, 32, f);
-    for (const Spec& s : kFields) {
+    for (const FieldShape& s : kFields) {
         unsigned char d[32] = {};
         std::memcpy(d, s.name, std::strlen(s.name));
         d[11] = static_cast<unsigned char>(s.type);
@@ -206,9 +206,9 @@ std::int64_t scanLibpq(const std::string& conninfo) {
 }
 
 // Our stream over the whole result; the largest growth of resident memory during it is noted.
-std::int64_t scanOurs(const lw::data::SourceSpec& spec, const QString& table, const QString& condition,
+std::int64_t scanOurs(const lw::data::SourceRef& where, const QString& table, const QString& condition,
                       double* growth = nullptr) {
-    auto source = lw::data::DataSource::open(spec);
+    auto source = lw::data::DataSource::open(where);
     auto stream = source->query(table, condition, 0, 0);
     lw::data::Record record;
     std::int64_t sum = 0;
@@ -274,9 +274,9 @@ int main(int argc, char** argv) {
     f.close();
     lw::setEngine(std::make_unique<lw::AliasFileEngine>(aliases));
 
-    const lw::data::SourceSpec files{true, QStringLiteral("BIGFILES")};
-    const lw::data::SourceSpec sqliteAlias{true, QStringLiteral("BIGSQLITE")};
-    const lw::data::SourceSpec pgAlias{true, QStringLiteral("BIGPG")};
+    const lw::data::SourceRef files{true, QStringLiteral("BIGFILES")};
+    const lw::data::SourceRef sqliteAlias{true, QStringLiteral("BIGSQLITE")};
+    const lw::data::SourceRef pgAlias{true, QStringLiteral("BIGPG")};
     const QString condition = QStringLiteral("where AMOUNT > 100");
 
     // Memory first, in a process where nothing else has run yet.

@@ -255,13 +255,13 @@ std::unique_ptr<DataSource> openDirectory(const QString& directory, const QStrin
 
 } // namespace
 
-std::unique_ptr<DataSource> DataSource::open(const SourceSpec& spec) {
-    const QString path = spec.path.trimmed();
+std::unique_ptr<DataSource> DataSource::open(const SourceRef& source) {
+    const QString path = source.path.trimmed();
     if (path.isEmpty()) {
-        throw DataError(DataError::Kind::Source, spec.alias ? QStringLiteral("No alias is given")
+        throw DataError(DataError::Kind::Source, source.alias ? QStringLiteral("No alias is given")
                                                             : QStringLiteral("No directory is given"));
     }
-    if (!spec.alias) {
+    if (!source.alias) {
         // A name that is not a path is an alias whose directory is meant.
         const bool isPath =
             path.startsWith(QLatin1Char('/')) || (path.size() >= 2 && path.at(1) == QLatin1Char(':'));

@@ -74,7 +74,7 @@ protected:
 };
 
 // Where a definition's table lives: a database alias or a directory of table files.
-struct SourceSpec {
+struct SourceRef {
     bool alias = false;
     QString path; // the alias name, or the directory (an alias name in directory mode is resolved
                   // to its directory as the main program does)
@@ -86,7 +86,7 @@ public:
     virtual ~DataSource() = default;
 
     // Opens the alias or directory with the catalogue's configuration. Throws DataError (Source).
-    static std::unique_ptr<DataSource> open(const SourceSpec& spec);
+    static std::unique_ptr<DataSource> open(const SourceRef& source);
 
     // The table's fields in order. Throws DataError (Table) for a missing or unreadable table.
     virtual std::vector<Field> fields(const QString& table) = 0;

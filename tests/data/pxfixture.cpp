@@ -53,7 +53,7 @@ int make(const char* file, int version, int codePage, int blockKb, int records, 
         const char* name;
         char type;
         int len;
-    } spec[] = {{"NAME", pxfAlpha, 24}, {"BORN", pxfDate, 4},     {"SMALL", pxfShort, 2},
+    } columns[] = {{"NAME", pxfAlpha, 24}, {"BORN", pxfDate, 4},     {"SMALL", pxfShort, 2},
                 {"BIG", pxfLong, 4},    {"PRICE", pxfNumber, 8},  {"COST", pxfCurrency, 8},
                 {"OK", pxfLogical, 1},  {"AT", pxfTime, 4},       {"STAMP", pxfTimestamp, 8},
                 {"AMOUNT", pxfBCD, 17}, {"SERIAL", pxfAutoInc, 4}};
@@ -61,13 +61,13 @@ int make(const char* file, int version, int codePage, int blockKb, int records, 
     const int count = modern ? 11 : 9; // time, timestamp, BCD and autoincrement came with version 4 and 5
     int used = 0;
     for (int i = 0; i < 11; ++i) {
-        if (!modern && (spec[i].type == pxfTime || spec[i].type == pxfTimestamp || spec[i].type == pxfBCD ||
-                        spec[i].type == pxfAutoInc))
+        if (!modern && (columns[i].type == pxfTime || columns[i].type == pxfTimestamp || columns[i].type == pxfBCD ||
+                        columns[i].type == pxfAutoInc))
             continue;
-        fields[used].px_fname = PX_strdup(doc, spec[i].name);
-        fields[used].px_ftype = spec[i].type;
-        fields[used].px_flen = spec[i].len;
-        fields[used].px_fdc = spec[i].type == pxfBCD ? 2 : 0;
+        fields[used].px_fname = PX_strdup(doc, columns[i].name);
+        fields[used].px_ftype = columns[i].type;
+        fields[used].px_flen = columns[i].len;
+        fields[used].px_fdc = columns[i].type == pxfBCD ? 2 : 0;
         ++used;
     }
     (void)count;

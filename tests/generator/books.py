@@ -8,8 +8,8 @@ import xlrd
 import xlwt
 
 
-def make_blank(spec_path, out_path):
-    spec = json.load(open(spec_path, encoding="utf-8"))
+def make_blank(layout_path, out_path):
+    layout = json.load(open(layout_path, encoding="utf-8"))
     book = xlwt.Workbook(encoding="utf-8")
     styles = {}
 
@@ -24,8 +24,8 @@ def make_blank(spec_path, out_path):
         return styles[key]
 
     # Every sheet first, so that formulas can refer to sheets that come after theirs.
-    sheets = [book.add_sheet(sh["name"], cell_overwrite_ok=True) for sh in spec["sheets"]]
-    for sh, ws in zip(spec["sheets"], sheets):
+    sheets = [book.add_sheet(sh["name"], cell_overwrite_ok=True) for sh in layout["sheets"]]
+    for sh, ws in zip(layout["sheets"], sheets):
         for cell in sh["cells"]:
             value = xlwt.Formula(cell[2]["f"]) if isinstance(cell[2], dict) else cell[2]
             ws.write(cell[0], cell[1], value, style(cell[3] if len(cell) > 3 else None))
@@ -82,4 +82,4 @@ if __name__ == "__main__":
     elif sys.argv[1] == "dump":
         dump(sys.argv[2])
     else:
-        sys.exit("usage: books.py blank SPEC.json OUT.xls | dump BOOK.xls")
+        sys.exit("usage: books.py blank LAYOUT.json OUT.xls | dump BOOK.xls")

@@ -133,7 +133,7 @@ class TstGenerator : public QObject {
         return r;
     }
 
-    // tests/generator/books.py: "blank SPEC.json OUT.xls" with xlwt, "dump BOOK.xls" with xlrd.
+    // tests/generator/books.py: "blank LAYOUT.json OUT.xls" with xlwt, "dump BOOK.xls" with xlrd.
     QByteArray books(const QStringList& args) {
         QProcess p;
         p.start("/usr/bin/python3", QStringList{sourceDir() + "/tests/generator/books.py"} + args);

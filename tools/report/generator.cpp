@@ -554,7 +554,7 @@ void Generator::prepare(bool allowUnknown) {
     }
     std::vector<data::Field> fields;
     try {
-        m_source = data::DataSource::open(data::SourceSpec{m_def.alias, m_def.path});
+        m_source = data::DataSource::open(data::SourceRef{m_def.alias, m_def.path});
         fields = m_source->fields(m_def.db);
     } catch (const data::DataError& e) {
         dataFailure(e);
