@@ -33,10 +33,6 @@ int storedExtent(int stored, int current, int screen) {
 
 } // namespace
 
-QString settingsFileName() {
-    return QStringLiteral("l_wick.ini");
-}
-
 void storeShowOption(bool on) {
     Profile profile(settingsFileName());
     profile.writeBool(kExcel, QStringLiteral("Show"), on);

@@ -2,6 +2,8 @@
 // report" option and the four-entry recent-files list shown at the foot of the File menu.
 #pragma once
 
+#include "platform/profile.h"
+
 #include <QString>
 
 #include <array>
@@ -9,9 +11,6 @@
 namespace lw {
 
 class TMainForm;
-
-// The settings file, a bare name: the profile store keeps it in the per-user configuration directory.
-QString settingsFileName();
 
 // Stores the "Show prepared report" option at once ("EXCEL"/"Show", "1" or "0").
 // A refused write throws ProfileWriteError.

@@ -885,6 +885,10 @@ QStringList keyNames(const QByteArray& data, const Name& wanted) {
 
 } // namespace
 
+QString settingsFileName() {
+    return QStringLiteral("l_wick.ini");
+}
+
 QString profileDirectory() {
     QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     const QString org = QCoreApplication::organizationName();

@@ -106,6 +106,10 @@ private:
 // the running process itself has. It is not created here.
 QString profileDirectory();
 
+// The program's settings file "l_wick.ini", a bare name: the store keeps it in profileDirectory().
+// The main program and its sibling tools share it.
+QString settingsFileName();
+
 // The largest profile file the store reads (16 MiB): no settings or definition file comes near it,
 // and a bigger one is read as an error instead of costing its size in memory and time.
 qint64 profileMaxBytes();

@@ -159,6 +159,9 @@ private slots:
         const QString unwritable = ::geteuid() == 0 ? "/proc/ledgerwick-blank.xls" : path("locked/b.xls");
         QTest::newRow("directory of tables") << definition(tables, "CLIENTS.DBF") << QStringList() << ""
                                              << 1029 << "" << "3,1=${NAME}";
+        // A bare file name is the definition in the current directory, not in the configuration one.
+        QTest::newRow("bare name, run in its directory") << definition(tables, "CLIENTS.DBF") << QStringList()
+                                                         << "" << 1029 << "" << "3,1=${NAME}";
         QTest::newRow("form of an alias's table") << definition("DEMO", "ORDERS.DBF", true, 0) << QStringList()
                                                   << "" << 1029 << "" << "2,0=ORDERNO";
         QTest::newRow("200 fields") << definition("TEST", "WIDE", true) << QStringList() << "" << 1029 << ""
@@ -213,7 +216,11 @@ private slots:
             before = ownBlank(book, existing);
 
         m_messages.clear();
-        const Run run = runTool({"--no-edit", def});
+        QProcess process;
+        const bool bare = QByteArray(QTest::currentDataTag()).startsWith("bare name");
+        if (bare)
+            process.setWorkingDirectory(dir);
+        const Run run = runTool({"--no-edit", bare ? QString("report.pr") : def}, &process);
         QCOMPARE(m_messages, QList<int>{message});
         QCOMPARE(run.exitCode, message == 1029 ? 0 : 1);
         if (!said.isEmpty())

@@ -69,6 +69,6 @@ int main(int argc, char* argv[]) {
             return !window || !window->spreadsheetHolds();
         });
     }
-    lw::blank::BlankBuilder builder(args.first(), !noEdit);
+    lw::blank::BlankBuilder builder(lw::definitionArgument(args.first()), !noEdit);
     return builder.run() ? 0 : 1;
 }

@@ -138,16 +138,18 @@ bool completionPosted() {
     return g_posted.load();
 }
 
-QString mainSettingsFile() {
-    return QStringLiteral("l_wick.ini");
+QString definitionArgument(QString argument) {
+    if (argument.size() >= 2 && argument.startsWith(u'"') && argument.endsWith(u'"'))
+        argument = argument.mid(1, argument.size() - 2);
+    return argument.isEmpty() ? argument : QFileInfo(argument).absoluteFilePath();
 }
 
 QString spreadsheetProgram() {
-    return Profile(mainSettingsFile()).readString(QStringLiteral("EXCEL"), QStringLiteral("Program"), QString()).trimmed();
+    return Profile(settingsFileName()).readString(QStringLiteral("EXCEL"), QStringLiteral("Program"), QString()).trimmed();
 }
 
 bool showPreparedReport() {
-    return Profile(mainSettingsFile()).readInteger(QStringLiteral("EXCEL"), QStringLiteral("Show"), 0) == 1;
+    return Profile(settingsFileName()).readInteger(QStringLiteral("EXCEL"), QStringLiteral("Show"), 0) == 1;
 }
 
 bool workbookIsOpen(const QString& workbookPath) {

@@ -25,9 +25,12 @@ int notice(int captionNumber, const QString& text, int buttons = 1);
 bool postCompletion(int message); // 1029 success, 1025 otherwise
 bool completionPosted();
 
-// The settings file of the main program (l_wick.ini), a bare name that the profile store resolves
-// into the per-user configuration directory (the main program's own name for it), and its "EXCEL" keys.
-QString mainSettingsFile();
+// The definition named on a tool's command line, as an absolute path: a bare file name means the
+// file in the current directory (the profile store would look for it in the configuration
+// directory). Enclosing double quotes, as some launchers leave them, are removed.
+QString definitionArgument(QString argument);
+
+// The "EXCEL" keys of the main program's settings file (settingsFileName()).
 QString spreadsheetProgram();  // "EXCEL" "Program"; empty: the desktop's handler (xdg-open)
 bool showPreparedReport();     // "EXCEL" "Show" = 1
 

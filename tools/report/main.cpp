@@ -280,10 +280,7 @@ int main(int argc, char* argv[]) {
     setBatchMode(!windows);
     startTestAnswers();
 
-    QString path = QFile::decodeName(definition);
-    // The main program passes the path alone; a path that still carries its quotes loses them.
-    if (path.size() >= 2 && path.startsWith(u'"') && path.endsWith(u'"'))
-        path = path.mid(1, path.size() - 2);
+    const QString path = definitionArgument(QFile::decodeName(definition));
     if (paths != 1 || path.isEmpty() || (batch && checkOnly)) {
         QTextStream(stderr) << Usage;
         if (windows)
@@ -291,8 +288,6 @@ int main(int argc, char* argv[]) {
         return ExitFailure;
     }
 
-    // A bare file name would be looked up in the configuration directory by the profile store.
-    path = QFileInfo(path).absoluteFilePath();
     if (checkOnly)
         return check(path);
 
