@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace lw {
 
@@ -143,17 +144,26 @@ QString decode(const char* p, qsizetype n) {
 class Name {
 public:
     explicit Name(const QString& name) : m_text(trimBlanks(name)) {
-        m_utf8 = m_text.toUtf8();
+        bool ascii = true;
         bool latin1 = true;
-        for (QChar c : m_text) {
-            if (c.unicode() > 0xFF) {
-                latin1 = false;
-                break;
+        for (QChar c : std::as_const(m_text)) {
+            if (c.unicode() >= 0x80) {
+                ascii = false;
+                if (c.unicode() > 0xFF) {
+                    latin1 = false;
+                    break;
+                }
             }
         }
+        if (ascii) {
+            // Both spellings are the same bytes.
+            m_utf8 = m_text.toLatin1();
+            return;
+        }
+        m_utf8 = m_text.toUtf8();
         if (latin1) {
             m_latin1 = m_text.toLatin1();
-            m_hasLatin1 = m_latin1 != m_utf8;
+            m_hasLatin1 = true;
         }
     }
     bool matches(const char* p, qsizetype n) const {
@@ -170,6 +180,13 @@ public:
     // Whether the vector search can look for this name: it has one spelling in the file's bytes.
     bool searchable() const { return !m_hasLatin1 && !m_utf8.isEmpty(); }
     const QByteArray& utf8() const { return m_utf8; }
+    // Whether a key of this name can be looked for by its bytes alone: one spelling, and nothing
+    // in it that would make a line holding it mean something else ("=" ends a key's name, a line
+    // beginning with ";" or "[" is a comment or may be a header).
+    bool keySearchable() const {
+        return searchable() && !m_utf8.contains('=') && !m_utf8.contains('\n') && m_utf8.front() != ';' &&
+               m_utf8.front() != '[';
+    }
 
 private:
     QString m_text;
@@ -311,7 +328,7 @@ public:
                 }
             }
             m_pos = at + 1;
-            if (++headers == 16) {
+            if (++headers == 4) {
                 if ((m_pos - start) / headers < 512)
                     break;
                 headers = 0;
@@ -350,6 +367,40 @@ public:
         return false;
     }
 
+    // For reading, right after the header of the section looked in: the value of the section's
+    // first key line named key, found by the vector search for the name within the section (which
+    // ends at the next header) instead of line by line. Only for names that are keySearchable().
+    std::optional<Span> findKeyValue(const Name& key) const {
+        const qsizetype from = m_pos;
+        const qsizetype end = sectionEnd(from);
+        const QByteArray& name = key.utf8();
+        qsizetype pos = from;
+        while (pos < end) {
+            const qsizetype at = findNameCandidate(m_d, end, pos, name.constData(), name.size());
+            if (at < 0)
+                return std::nullopt;
+            pos = at + 1;
+            // Only blanks before the name on its line, and only blanks between it and an "=".
+            qsizetype b = at;
+            while (b > from && isBlank(m_d[b - 1]))
+                --b;
+            if (b != from && m_d[b - 1] != '\n')
+                continue;
+            qsizetype e = at + name.size();
+            while (e < end && isBlank(m_d[e]))
+                ++e;
+            if (e >= end || m_d[e] != '=')
+                continue;
+            qsizetype contentEnd = m_size;
+            if (const void* nl = std::memchr(m_d + e + 1, '\n', size_t(m_size - e - 1)))
+                contentEnd = static_cast<const char*>(nl) - m_d;
+            if (contentEnd > e + 1 && m_d[contentEnd - 1] == '\r')
+                --contentEnd;
+            return Span{e + 1, contentEnd};
+        }
+        return std::nullopt;
+    }
+
     bool terminated(const Line& line) const { return line.end > 0 && m_d[line.end - 1] == '\n'; }
 
 private:
@@ -377,6 +428,27 @@ private:
         if (b == 0 || (b == 3 && std::memcmp(m_d, "\xEF\xBB\xBF", 3) == 0))
             return 0;
         return m_d[b - 1] == '\n' ? b : -1;
+    }
+
+    // Where the section whose lines begin at from ends: the start of the next header line (a "["
+    // opening the line, a "]" after it on the line), or the end of the file.
+    qsizetype sectionEnd(qsizetype from) const {
+        qsizetype pos = from;
+        while (pos < m_size) {
+            const void* hit = std::memchr(m_d + pos, '[', size_t(m_size - pos));
+            if (!hit)
+                break;
+            const qsizetype at = static_cast<const char*>(hit) - m_d;
+            const qsizetype b = bracketLineStart(at);
+            if (b >= 0) {
+                const void* nl = std::memchr(m_d + at, '\n', size_t(m_size - at));
+                const qsizetype lineEnd = nl ? static_cast<const char*>(nl) - m_d : m_size;
+                if (std::memchr(m_d + at + 1, ']', size_t(lineEnd - at - 1)))
+                    return b;
+            }
+            pos = at + 1;
+        }
+        return m_size;
     }
 
     qsizetype firstNonBlank(qsizetype from) const {
@@ -433,6 +505,8 @@ std::optional<Span> findValue(const QByteArray& data, const Name& section, const
     const char* d = data.constData();
     if (!reader.findSection(section, line))
         return std::nullopt;
+    if (key.keySearchable())
+        return reader.findKeyValue(key);
     while (reader.nextKeyLine(key, line)) {
         if (line.kind == Kind::Section)
             return std::nullopt;
@@ -613,11 +687,11 @@ ReadStatus readAllBytes(const QByteArray& path, QByteArray* out, bool noFollow =
 
 // The bytes of the file for reading: empty for no file, the error for one that is there but cannot
 // be read.
-QByteArray bytesForReading(const QString& fileName, const QString& path) {
+QByteArray bytesForReading(const QString& fileName, const QByteArray& path) {
     QByteArray data;
     if (path.isEmpty())
         return data;
-    switch (readAllBytes(QFile::encodeName(path), &data)) {
+    switch (readAllBytes(path, &data)) {
     case ReadStatus::Read:
     case ReadStatus::NoFile:
         return data;
@@ -950,7 +1024,16 @@ std::optional<int> profileInteger(const QString& stored) {
     return int(v);
 }
 
-Profile::Profile(const QString& fileName) : m_fileName(fileName) {}
+Profile::Profile(const QString& fileName) : m_fileName(fileName) {
+    // A path stays the same file name for the object's life; a bare name's directory is looked
+    // up at each use.
+    if (fileName.contains(QLatin1Char('/')))
+        m_nativePath = QFile::encodeName(fileName);
+}
+
+QByteArray Profile::nativePath() const {
+    return m_nativePath.isEmpty() ? QFile::encodeName(filePath()) : m_nativePath;
+}
 
 QString Profile::fileName() const {
     return m_fileName;
@@ -976,7 +1059,7 @@ qint64 profileMaxBytes() {
 
 QString Profile::readString(const QString& section, const QString& key, const QString& def) const {
     return guardedRead(m_fileName, [&]() {
-        const QByteArray data = bytesForReading(m_fileName, filePath());
+        const QByteArray data = bytesForReading(m_fileName, nativePath());
         const std::optional<Span> value = findValue(data, Name(section), Name(key));
         return value ? valueText(data, *value) : def;
     });
@@ -984,7 +1067,7 @@ QString Profile::readString(const QString& section, const QString& key, const QS
 
 QList<ProfileSection> Profile::readSections(const QStringList& names) const {
     return guardedRead(m_fileName, [&]() {
-        const QByteArray data = bytesForReading(m_fileName, filePath());
+        const QByteArray data = bytesForReading(m_fileName, nativePath());
         const char* d = data.constData();
         QList<ProfileSection> out;
         for (const QString& name : names) {
@@ -1098,12 +1181,12 @@ void Profile::writeEntries(const QList<ProfileEntry>& entries) {
 }
 
 QStringList Profile::sections() const {
-    return guardedRead(m_fileName, [&]() { return sectionNames(bytesForReading(m_fileName, filePath())); });
+    return guardedRead(m_fileName, [&]() { return sectionNames(bytesForReading(m_fileName, nativePath())); });
 }
 
 QStringList Profile::keys(const QString& section) const {
     return guardedRead(m_fileName,
-                       [&]() { return keyNames(bytesForReading(m_fileName, filePath()), Name(section)); });
+                       [&]() { return keyNames(bytesForReading(m_fileName, nativePath()), Name(section)); });
 }
 
 } // namespace lw

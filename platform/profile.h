@@ -98,7 +98,11 @@ public:
     static int lockTimeout();
 
 private:
+    // The file's path in the system's encoding.
+    QByteArray nativePath() const;
+
     QString m_fileName;
+    QByteArray m_nativePath; // set when the file name is a path
 };
 
 // The per-user configuration directory that bare file names resolve into: the application

@@ -57,10 +57,13 @@ std::optional<QString> referenceRead(QByteArray file, const QString& section, co
     return std::nullopt;
 }
 
-// Names that share beginnings, differ in case only, or are Latin-1 or UTF-8 spellings of "é".
-const QList<QByteArray> kNames = {"A", "a", "AB", "Ab", "B", "Sect", "Section", "\xC3\xA9", "\xE9", "A B"};
-const QStringList kWanted = {"A",   " a ", "AB", "Sect", "Section", "B", QString::fromUtf8("\xC3\xA9"),
-                             "A B", "Z"};
+// Names that share beginnings, differ in case only, are Latin-1 or UTF-8 spellings of "é", or hold
+// digits (which the vector search compares first).
+const QList<QByteArray> kNames = {"A",    "a",       "AB",         "Ab",     "B",   "Sect",
+                                  "Section", "\xC3\xA9", "\xE9",       "A B",    "K12", "k1",
+                                  "Key12x2"};
+const QStringList kWanted = {"A", " a ", "AB", "Sect", "Section", "B", QString::fromUtf8("\xC3\xA9"), "A B", "Z",
+                             "k12", "Key12X2"};
 
 const QList<QByteArray> kBlanks = {"", "", "", " ", "\t", "  "};
 const QList<QByteArray> kValues = {"1", " spaced ", "\"quoted\"", "'single'", "", "x=y", "caf\xE9"};
