@@ -6,8 +6,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QMutex>
 #include <QSet>
 #include <QStandardPaths>
 
@@ -557,11 +559,11 @@ QByteArray encodeValue(const QString& value) {
     return v.toUtf8();
 }
 
-QByteArray lineEnding(const QByteArray& data) {
+QByteArrayView lineEnding(const QByteArray& data) {
     const qsizetype nl = data.indexOf('\n');
     if (nl > 0 && data.at(nl - 1) == '\r')
-        return QByteArrayLiteral("\r\n");
-    return QByteArrayLiteral("\n");
+        return "\r\n";
+    return "\n";
 }
 
 void checkNames(const QString& fileName, const QString& section, const QString& key) {
@@ -591,28 +593,38 @@ void applyEntry(QByteArray& data, const ProfileEntry& entry) {
     const Name key(entry.key);
     const QByteArray value = encodeValue(entry.value);
     const Location loc = locate(data, section, key);
+    // The new contents made in one piece: data with [from, to) replaced by the parts.
+    auto splice = [&data](qsizetype from, qsizetype to, std::initializer_list<QByteArrayView> parts) {
+        qsizetype size = data.size() - (to - from);
+        for (QByteArrayView part : parts)
+            size += part.size();
+        QByteArray out;
+        out.reserve(size);
+        out.append(data.constData(), from);
+        for (QByteArrayView part : parts)
+            out.append(part);
+        out.append(data.constData() + to, data.size() - to);
+        data = std::move(out);
+    };
     if (loc.key) {
         qsizetype b = loc.value.begin;
         while (b < loc.value.end && (data.at(b) == ' ' || data.at(b) == '\t'))
             ++b;
-        data.replace(b, loc.value.end - b, value);
+        splice(b, loc.value.end, {value});
         return;
     }
-    const QByteArray eol = lineEnding(data);
-    const QByteArray keyLine = key.text().toUtf8() + '=' + value;
+    const QByteArrayView eol = lineEnding(data);
+    const QByteArray name = key.text().toUtf8();
     if (loc.section) {
         if (loc.insertTerminated)
-            data.insert(loc.insertAt, keyLine + eol);
+            splice(loc.insertAt, loc.insertAt, {name, "=", value, eol});
         else
-            data.insert(loc.insertAt, eol + keyLine);
+            splice(loc.insertAt, loc.insertAt, {eol, name, "=", value});
         return;
     }
-    QByteArray add;
     const bool bomOnly = data.size() == 3 && data.startsWith("\xEF\xBB\xBF");
-    if (!data.isEmpty() && !bomOnly && !data.endsWith('\n'))
-        add += eol;
-    add += '[' + section.text().toUtf8() + ']' + eol + keyLine + eol;
-    data += add;
+    const QByteArrayView before = !data.isEmpty() && !bomOnly && !data.endsWith('\n') ? eol : QByteArrayView();
+    splice(data.size(), data.size(), {before, "[", section.text().toUtf8(), "]", eol, name, "=", value, eol});
 }
 
 constexpr qint64 kMaxBytes = 16 * 1024 * 1024;
@@ -625,40 +637,23 @@ enum class ReadStatus {
     Failed,   // the system refused the read itself
 };
 
-// Reads the whole file once. Anything but a regular file (a directory, a pipe, a device) counts as
-// no file, so a stray path can never block the caller. noFollow: a symbolic link counts as no file
-// too. st, when given, receives the status of the file read.
-ReadStatus readAllBytes(const QByteArray& path, QByteArray* out, bool noFollow = false,
-                        struct stat* st = nullptr) {
+// Reads the whole regular file open at fd, whose status is st, from its start.
+ReadStatus readOpenFile(int fd, const struct stat& st, QByteArray* out) {
     out->clear();
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (noFollow ? O_NOFOLLOW : 0));
-    if (fd < 0)
-        return ReadStatus::NoFile;
-    struct stat own {};
-    if (!st)
-        st = &own;
-    if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
-        ::close(fd);
-        return ReadStatus::NoFile;
-    }
-    const qint64 size = st->st_size;
-    if (size > kMaxBytes) {
-        ::close(fd);
+    const qint64 size = st.st_size;
+    if (size > kMaxBytes)
         return ReadStatus::TooLarge;
-    }
     ReadStatus status = ReadStatus::Read;
     try {
         QByteArray data(qsizetype(size) + 1, Qt::Uninitialized);
         qsizetype got = 0;
         for (;;) {
             if (got == data.size()) {
-                if (got > kMaxBytes) {
-                    status = ReadStatus::TooLarge;
-                    break;
-                }
+                if (got > kMaxBytes)
+                    return ReadStatus::TooLarge;
                 data.resize(qMin<qsizetype>(data.size() * 2, kMaxBytes + 1));
             }
-            const ssize_t n = ::read(fd, data.data() + got, size_t(data.size() - got));
+            const ssize_t n = ::pread(fd, data.data() + got, size_t(data.size() - got), off_t(got));
             if (n < 0) {
                 if (errno == EINTR)
                     continue;
@@ -681,6 +676,20 @@ ReadStatus readAllBytes(const QByteArray& path, QByteArray* out, bool noFollow =
     } catch (const std::bad_alloc&) {
         status = ReadStatus::NoMemory;
     }
+    return status;
+}
+
+// Reads the whole file once. Anything but a regular file (a directory, a pipe, a device) counts as
+// no file, so a stray path can never block the caller.
+ReadStatus readAllBytes(const QByteArray& path, QByteArray* out) {
+    out->clear();
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return ReadStatus::NoFile;
+    struct stat st {};
+    ReadStatus status = ReadStatus::NoFile;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        status = readOpenFile(fd, st, out);
     ::close(fd);
     return status;
 }
@@ -816,7 +825,19 @@ pid_t temporaryOwner(const char* entry, const QByteArray& base) {
 
 // Removes the temporary files of base that writers which are gone left behind (killed in the middle
 // of a write). Called with the lock held, so no writer of ours is using one of them for this file.
-void removeStaleTemporaries(const QByteArray& dir, const QByteArray& base) {
+// Reading the folder costs more than the write itself, so a process does it at its first write of
+// each file only: what a killed writer left is removed by the next process that writes the file.
+void removeStaleTemporaries(const QByteArray& path) {
+    static QMutex mutex;
+    static QSet<QByteArray> done;
+    {
+        const QMutexLocker locker(&mutex);
+        if (done.contains(path))
+            return;
+        done.insert(path);
+    }
+    const QByteArray dir = directoryOf(path);
+    const QByteArray base = path.mid(path.lastIndexOf('/') + 1);
     DIR* d = ::opendir(dir.constData());
     if (!d)
         return;
@@ -831,22 +852,12 @@ void removeStaleTemporaries(const QByteArray& dir, const QByteArray& base) {
     ::closedir(d);
 }
 
-// Whether this process may write the existing file: its owner's write bit when it is ours, anything
-// for root, else what the system says.
-bool mayWrite(const QByteArray& path, const struct stat& st) {
-    const uid_t me = ::geteuid();
-    if (me != 0 && st.st_uid == me)
-        return st.st_mode & S_IWUSR;
-    if (me == 0)
-        return true; // a read-only file system still refuses the temporary file or the rename
-    return ::faccessat(AT_FDCWD, path.constData(), W_OK, AT_EACCESS) == 0;
-}
-
-// Replaces the file's contents with bytes: a temporary file in the same directory, made 0600 and
-// given the old file's owner (where this process may) and group before anything is written into
-// it, then its mode, flushed to disk and renamed over the old one; in place when the directory
-// takes no new file or does not let this user replace the old one. Returns false with the old file as it was and no temporary file left behind.
-bool replaceContents(const QByteArray& path, const QByteArray& bytes, const struct stat* old,
+// Replaces the contents of the locked file (fd, status old) with bytes: a temporary file in the
+// same directory, made 0600 and given the old file's owner (where this process may) and group
+// before anything is written into it, then its mode, flushed to disk and renamed over the old one;
+// in place when the directory takes no new file or does not let this user replace the old one.
+// Returns false with the old file as it was and no temporary file left behind.
+bool replaceContents(const QByteArray& path, int lockedFd, const QByteArray& bytes, const struct stat* old,
                      const QByteArray& oldBytes) {
     const QByteArray dir = directoryOf(path);
     const QByteArray base = path.mid(path.lastIndexOf('/') + 1);
@@ -896,16 +907,12 @@ bool replaceContents(const QByteArray& path, const QByteArray& bytes, const stru
         return false;
 
     // The directory takes no new files, or will not let this user replace the file, but the file
-    // itself is writable: rewrite it in place.
-    fd = ::open(path.constData(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0)
-        return false;
+    // itself is writable (it is open for writing under the lock): rewrite it in place.
+    fd = lockedFd;
     if (bytes.size() > oldBytes.size()) {
         const int rc = ::posix_fallocate(fd, 0, off_t(bytes.size()));
-        if (rc == ENOSPC || rc == EFBIG || rc == EDQUOT) {
-            ::close(fd);
+        if (rc == ENOSPC || rc == EFBIG || rc == EDQUOT)
             return false;
-        }
     }
     bool ok = writeAll(fd, bytes, 0);
     ok = ok && ::ftruncate(fd, off_t(bytes.size())) == 0;
@@ -916,7 +923,6 @@ bool replaceContents(const QByteArray& path, const QByteArray& bytes, const stru
             (void)!::ftruncate(fd, off_t(oldBytes.size()));
         ::fsync(fd);
     }
-    ok = (::close(fd) == 0) && ok;
     return ok;
 }
 
@@ -1132,52 +1138,58 @@ void Profile::writeBool(const QString& section, const QString& key, bool value) 
 void Profile::writeEntries(const QList<ProfileEntry>& entries) {
     for (const ProfileEntry& e : entries)
         checkNames(m_fileName, e.section, e.key);
-    const ProfileWriteError refused(QStringLiteral("Unable to write to %1").arg(m_fileName).toStdString());
-    const QString path = filePath();
+    auto refused = [this]() {
+        return ProfileWriteError(QStringLiteral("Unable to write to %1").arg(m_fileName).toStdString());
+    };
+    const QByteArray path = nativePath();
     if (path.isEmpty())
-        throw refused;
+        throw refused();
     if (!m_fileName.contains(QLatin1Char('/')) && !QDir().mkpath(profileDirectory()))
-        throw refused;
+        throw refused();
     try {
-        // Twice more when another program replaced the file between its status and the lock.
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            QByteArray target;
-            struct stat st {};
-            bool exists = false;
-            if (!resolveForWrite(QFile::encodeName(path), &target, &st, &exists))
-                throw refused;
-            if (exists && (!S_ISREG(st.st_mode) || !mayWrite(target, st)))
-                throw refused;
-
+        // Another round whenever another writer replaced or made the file between our look at it
+        // and the lock (each such round means that writer finished), for as long as a writer
+        // waits for a lock in all.
+        const int timeoutMs = g_lockTimeoutMs.load();
+        QElapsedTimer waited;
+        waited.start();
+        auto remaining = [&]() { return int(qMax<qint64>(0, timeoutMs - waited.elapsed())); };
+        for (bool first = true; first || waited.elapsed() < timeoutMs; first = false) {
+            QByteArray target = path;
             ProfileLock lock;
-            if (!lock.acquire(QFile::decodeName(target), exists ? &st : nullptr, g_lockTimeoutMs.load()))
-                throw refused;
-            const QByteArray dir = directoryOf(target);
-            if (lock.foundExisting())
-                removeStaleTemporaries(dir, target.mid(target.lastIndexOf('/') + 1));
+            ProfileLock::Result result = lock.acquire(target, remaining());
+            if (result == ProfileLock::Result::Link) {
+                // Followed only as the rule for shared folders allows, to a file that is no link.
+                struct stat st {};
+                bool exists = false;
+                if (!resolveForWrite(path, &target, &st, &exists) || (exists && !S_ISREG(st.st_mode)))
+                    throw refused();
+                result = lock.acquire(target, remaining());
+            }
+            if (result == ProfileLock::Result::Changed || result == ProfileLock::Result::Link)
+                continue;
+            if (result == ProfileLock::Result::Failed)
+                throw refused();
+            removeStaleTemporaries(target);
 
+            // What cannot be read cannot be kept.
             QByteArray old;
-            if (exists) {
-                struct stat now {};
-                // What cannot be read cannot be kept.
-                if (readAllBytes(target, &old, true, &now) != ReadStatus::Read)
-                    throw refused;
-                if (now.st_ino != st.st_ino || now.st_dev != st.st_dev)
-                    continue;
-                st = now;
-            } else if (::faccessat(AT_FDCWD, target.constData(), F_OK, AT_SYMLINK_NOFOLLOW) == 0) {
-                continue; // made by another program meanwhile
+            if (readOpenFile(lock.fd(), lock.status(), &old) != ReadStatus::Read) {
+                lock.discardCreated();
+                throw refused();
             }
             QByteArray data = old;
             for (const ProfileEntry& e : entries)
                 applyEntry(data, e);
-            if (!replaceContents(target, data, exists ? &st : nullptr, old))
-                throw refused;
+            if (!replaceContents(target, lock.fd(), data, &lock.status(), old)) {
+                lock.discardCreated();
+                throw refused();
+            }
             return;
         }
     } catch (const std::bad_alloc&) {
     }
-    throw refused;
+    throw refused();
 }
 
 QStringList Profile::sections() const {

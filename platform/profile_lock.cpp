@@ -1,10 +1,8 @@
-// The profile files' lock: flock on "<file>.lock", made with the data file's permissions so that
-// every user who may write the file can take it; a lock file removed by its last holder is never
-// trusted, and it is removed again before release.
+// The profile files' lock: flock on the data file, opened for writing (which a lock over a network
+// file system needs), with the check that the locked file is still the one at the path.
 #include "platform/profile_lock.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QThread>
 
 #include <cerrno>
@@ -21,81 +19,71 @@ ProfileLock::~ProfileLock() {
 void ProfileLock::release() {
     if (m_fd < 0)
         return;
-    // Removed while still held, so whoever opened this file meanwhile sees it gone and starts over.
-    // In a sticky folder another user's lock file cannot be removed: it stays, and is used again.
-    ::unlink(m_path.constData());
     ::close(m_fd);
     m_fd = -1;
+    m_created = false;
     m_path.clear();
 }
 
-QString ProfileLock::lockFilePath() const {
-    return QFile::decodeName(m_path);
+void ProfileLock::discardCreated() {
+    // Removed while still held, so a writer waiting for it sees it gone and looks again.
+    if (m_fd >= 0 && m_created)
+        ::unlink(m_path.constData());
+    release();
 }
 
-bool ProfileLock::acquire(const QString& path, const struct stat* data, int timeoutMs) {
+ProfileLock::Result ProfileLock::acquire(const QByteArray& path, int timeoutMs) {
     release();
-    const QByteArray lockPath = QFile::encodeName(path + QStringLiteral(".lock"));
-    // Owner read and write, and the file's own bits for group and others.
-    const mode_t wanted = data ? (S_IRUSR | S_IWUSR | (data->st_mode & (S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH)))
-                               : 0666;
+    bool created = false;
+    int fd = ::open(path.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == ELOOP)
+            return Result::Link;
+        if (errno != ENOENT)
+            return Result::Failed;
+        fd = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+        if (fd < 0)
+            return errno == EEXIST ? Result::Changed : Result::Failed;
+        created = true;
+    }
+    // A file made here and not locked stays: someone else holds it and may be replacing it, and
+    // an empty file reads as no file.
+    auto fail = [&](Result r) {
+        ::close(fd);
+        return r;
+    };
+
     QElapsedTimer timer;
     timer.start();
     int pauseMs = 1;
-    auto pause = [&]() {
-        if (timer.elapsed() >= timeoutMs)
-            return false;
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || timer.elapsed() >= timeoutMs)
+            return fail(Result::Failed);
         QThread::msleep(qMin<qint64>(pauseMs, qMax<qint64>(1, timeoutMs - timer.elapsed())));
         pauseMs = qMin(pauseMs * 2, 50);
-        return true;
-    };
-    for (;;) {
-        // O_NOFOLLOW: a link planted under the lock file's name is never opened.
-        int fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, wanted);
-        const bool created = fd >= 0;
-        if (fd < 0 && errno == EEXIST) {
-            fd = ::open(lockPath.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-            if (fd < 0 && errno == ENOENT)
-                continue; // removed by its holder in between
-            if (fd < 0 && errno == EACCES) {
-                // Made by another user a moment ago and not yet given its permissions, or a lock
-                // file this user may not open: wait as for a holder.
-                if (!pause())
-                    return false;
-                continue;
-            }
-        }
-        if (fd < 0)
-            return false;
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            const int err = errno;
-            ::close(fd);
-            if ((err != EWOULDBLOCK && err != EINTR) || !pause())
-                return false;
-            continue;
-        }
-        struct stat held {};
-        if (::fstat(fd, &held) != 0 || !S_ISREG(held.st_mode)) {
-            ::close(fd);
-            return false;
-        }
-        if (held.st_nlink == 0) {
-            // The previous holder removed this file as it finished: take the new one.
-            ::close(fd);
-            continue;
-        }
-        if (created && data) {
-            // The group first: changing it may clear permission bits.
-            if (held.st_gid != data->st_gid)
-                (void)!::fchown(fd, uid_t(-1), data->st_gid);
-            if ((held.st_mode & 07777) != wanted || held.st_gid != data->st_gid)
-                (void)!::fchmod(fd, wanted);
-        }
-        m_fd = fd;
-        m_path = lockPath;
-        m_foundExisting = !created;
-        return true;
     }
+    struct stat held {};
+    if (::fstat(fd, &held) != 0 || !S_ISREG(held.st_mode))
+        return fail(Result::Failed);
+    if (held.st_nlink == 0) {
+        // Replaced (or removed) by the holder before us: the file at the path is another one now.
+        ::close(fd);
+        return Result::Changed;
+    }
+    if (held.st_nlink > 1) {
+        // A file with more names may still have this inode under another one after it was
+        // replaced: ask the path itself.
+        struct stat now {};
+        if (::lstat(path.constData(), &now) != 0 || now.st_ino != held.st_ino || now.st_dev != held.st_dev) {
+            ::close(fd);
+            return Result::Changed;
+        }
+    }
+    m_fd = fd;
+    m_created = created;
+    m_status = held;
+    m_path = path;
+    return Result::Locked;
 }
 
 } // namespace lw

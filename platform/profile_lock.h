@@ -1,9 +1,8 @@
 // The lock our processes share, whoever runs them, while one of them reads and rewrites a profile
-// file: an exclusive flock on "<file>.lock" beside it, released by the system when its holder ends.
+// file: an exclusive flock on the data file itself, released by the system when its holder ends.
 #pragma once
 
 #include <QByteArray>
-#include <QString>
 
 #include <sys/stat.h>
 
@@ -16,28 +15,36 @@ public:
     ProfileLock(const ProfileLock&) = delete;
     ProfileLock& operator=(const ProfileLock&) = delete;
 
-    // Takes the lock for the file at path (links already followed), waiting at most timeoutMs for
-    // another holder. data is the file's status, or null when it does not exist yet: a lock file
-    // this call makes gets the file's read and write bits for group and others and its group,
-    // whatever the umask, so that every user who may write the file may open the lock too (a new
-    // file's lock gets what the umask gives a new file). False: not taken, because another holder
-    // kept it past the timeout or no lock file can be made or opened beside the file; there is no
-    // other place to meet, since a lock elsewhere would not be seen by every writer.
-    bool acquire(const QString& path, const struct stat* data, int timeoutMs);
+    enum class Result {
+        Locked,  // held; fd() is the file, open for reading and writing
+        Changed, // the file was replaced or made by someone else meanwhile: look again
+        Link,    // path is a symbolic link, which is not followed here
+        Failed,  // cannot be opened or made for writing, no regular file, or held past the timeout
+    };
 
-    // Whether the lock file was already there when the lock was taken: its last holder may have
-    // ended without finishing (and left a temporary file behind), or another writer waited too.
-    bool foundExisting() const { return m_foundExisting; }
+    // Opens the file at path for reading and writing and takes its lock, waiting at most
+    // timeoutMs for another holder. A symbolic link at path is not followed (the caller decides
+    // whether to follow it). A missing file is made empty first (with what the umask gives a new
+    // file) so that there is something to lock; an empty file reads as no file. Every writer
+    // locks the file it is about to replace and checks, once it holds the lock, that the file is
+    // still the one at path, so a writer never works on a file another one has just replaced.
+    Result acquire(const QByteArray& path, int timeoutMs);
 
-    // Removes the lock file and lets the next waiter in. The destructor does this too.
+    int fd() const { return m_fd; }
+    // The locked file's status, taken once the lock was held.
+    const struct stat& status() const { return m_status; }
+    // Whether acquire() made the file.
+    bool created() const { return m_created; }
+
+    // Removes the file acquire() made (when the write that needed it fails), then releases.
+    void discardCreated();
+    // Lets the next waiter in. The destructor does this too.
     void release();
-
-    // The lock file in use while the lock is held.
-    QString lockFilePath() const;
 
 private:
     int m_fd = -1;
-    bool m_foundExisting = false;
+    bool m_created = false;
+    struct stat m_status {};
     QByteArray m_path;
 };
 

@@ -37,9 +37,7 @@ int main(int argc, char** argv) {
     }
     if (mode == QLatin1String("hold") && args.size() == 3) {
         lw::ProfileLock lock;
-        struct stat st {};
-        const bool exists = ::stat(QFile::encodeName(args.at(2)).constData(), &st) == 0;
-        if (!lock.acquire(args.at(2), exists ? &st : nullptr, 5000))
+        if (lock.acquire(QFile::encodeName(args.at(2)), 5000) != lw::ProfileLock::Result::Locked)
             return 1;
         std::printf("locked\n");
         std::fflush(stdout);
