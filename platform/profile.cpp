@@ -403,6 +403,23 @@ public:
         return std::nullopt;
     }
 
+    // Right after a section's header: reads the section's last key line, if it has one.
+    bool lastKeyLine(Line& line) {
+        const qsizetype from = m_pos;
+        qsizetype lineEnd = sectionEnd(from);
+        while (lineEnd > from) {
+            // The line that ends at lineEnd (after its line ending, or at the end of the file).
+            const void* nl = memrchr(m_d + from, '\n', size_t(lineEnd - 1 - from));
+            const qsizetype begin = nl ? static_cast<const char*>(nl) - m_d + 1 : from;
+            m_pos = begin;
+            if (next(line) && line.kind == Kind::Key)
+                return true;
+            lineEnd = begin;
+        }
+        m_pos = from;
+        return false;
+    }
+
     bool terminated(const Line& line) const { return line.end > 0 && m_d[line.end - 1] == '\n'; }
 
 private:
@@ -483,6 +500,18 @@ Location locate(const QByteArray& data, const Name& section, const Name& key) {
     loc.section = true;
     loc.insertAt = line.end;
     loc.insertTerminated = reader.terminated(line);
+    if (key.keySearchable()) {
+        // The key by the vector search; where it is missing, the section's last key line found
+        // from the section's end backwards (usually its last line).
+        if (const std::optional<Span> value = reader.findKeyValue(key)) {
+            loc.key = true;
+            loc.value = *value;
+        } else if (reader.lastKeyLine(line)) {
+            loc.insertAt = line.end;
+            loc.insertTerminated = reader.terminated(line);
+        }
+        return loc;
+    }
     while (reader.next(line)) {
         if (line.kind == Kind::Section)
             break;
@@ -533,6 +562,12 @@ QString valueText(const QByteArray& data, Span raw) {
 // would change (surrounding blanks, enclosing quotes, or empty inside quotes) is put in double
 // quotes, which reading removes again.
 QByteArray encodeValue(const QString& value) {
+    // Most values need nothing done: no line break, no blank at either end, no enclosing quotes.
+    if (!value.isEmpty() && !isBlank(value.front()) && !isBlank(value.back()) &&
+        !(value.size() >= 2 && value.front() == value.back() &&
+          (value.front() == QLatin1Char('"') || value.front() == QLatin1Char('\''))) &&
+        !value.contains(QLatin1Char('\n')) && !value.contains(QLatin1Char('\r')))
+        return value.toUtf8();
     QString v;
     v.reserve(value.size());
     for (qsizetype i = 0; i < value.size(); ++i) {
@@ -592,12 +627,17 @@ void applyEntry(QByteArray& data, const ProfileEntry& entry) {
     const Name section(entry.section);
     const Name key(entry.key);
     const QByteArray value = encodeValue(entry.value);
-    const Location loc = locate(data, section, key);
     // The new contents made in one piece: data with [from, to) replaced by the parts.
     auto splice = [&data](qsizetype from, qsizetype to, std::initializer_list<QByteArrayView> parts) {
         qsizetype size = data.size() - (to - from);
         for (QByteArrayView part : parts)
             size += part.size();
+        if (from == data.size()) {
+            // At the end (a new key or section in a new file): appended, the room growing as it goes.
+            for (QByteArrayView part : parts)
+                data.append(part);
+            return;
+        }
         QByteArray out;
         out.reserve(size);
         out.append(data.constData(), from);
@@ -606,11 +646,16 @@ void applyEntry(QByteArray& data, const ProfileEntry& entry) {
         out.append(data.constData() + to, data.size() - to);
         data = std::move(out);
     };
+    const Location loc = locate(data, section, key);
+    // A value of the same length as the old one (Save writes most values unchanged) is put over it.
     if (loc.key) {
         qsizetype b = loc.value.begin;
         while (b < loc.value.end && (data.at(b) == ' ' || data.at(b) == '\t'))
             ++b;
-        splice(b, loc.value.end, {value});
+        if (loc.value.end - b != value.size())
+            splice(b, loc.value.end, {value});
+        else if (std::memcmp(data.constData() + b, value.constData(), size_t(value.size())) != 0)
+            std::memcpy(data.data() + b, value.constData(), size_t(value.size()));
         return;
     }
     const QByteArrayView eol = lineEnding(data);
@@ -1174,14 +1219,15 @@ void Profile::writeEntries(const QList<ProfileEntry>& entries) {
 
             // What cannot be read cannot be kept.
             QByteArray old;
-            if (readOpenFile(lock.fd(), lock.status(), &old) != ReadStatus::Read) {
+            const bool exists = lock.fd() >= 0;
+            if (exists && readOpenFile(lock.fd(), lock.status(), &old) != ReadStatus::Read) {
                 lock.discardCreated();
                 throw refused();
             }
             QByteArray data = old;
             for (const ProfileEntry& e : entries)
                 applyEntry(data, e);
-            if (!replaceContents(target, lock.fd(), data, &lock.status(), old)) {
+            if (!replaceContents(target, lock.fd(), data, exists ? &lock.status() : nullptr, old)) {
                 lock.discardCreated();
                 throw refused();
             }

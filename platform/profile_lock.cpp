@@ -17,9 +17,11 @@ ProfileLock::~ProfileLock() {
 }
 
 void ProfileLock::release() {
-    if (m_fd < 0)
-        return;
-    ::close(m_fd);
+    if (m_folderFd >= 0)
+        ::close(m_folderFd);
+    m_folderFd = -1;
+    if (m_fd >= 0)
+        ::close(m_fd);
     m_fd = -1;
     m_created = false;
     m_path.clear();
@@ -32,8 +34,31 @@ void ProfileLock::discardCreated() {
     release();
 }
 
+namespace {
+
+enum class Wait { Held, TimedOut, Unsupported };
+
+// Takes the exclusive lock of fd, trying again after short pauses until timeoutMs have passed since
+// the timer started.
+Wait waitForLock(int fd, const QElapsedTimer& timer, int timeoutMs) {
+    int pauseMs = 1;
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return Wait::Unsupported;
+        if (timer.elapsed() >= timeoutMs)
+            return Wait::TimedOut;
+        QThread::msleep(qMin<qint64>(pauseMs, qMax<qint64>(1, timeoutMs - timer.elapsed())));
+        pauseMs = qMin(pauseMs * 2, 50);
+    }
+    return Wait::Held;
+}
+
+} // namespace
+
 ProfileLock::Result ProfileLock::acquire(const QByteArray& path, int timeoutMs) {
     release();
+    QElapsedTimer timer;
+    timer.start();
     bool created = false;
     int fd = ::open(path.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
@@ -41,6 +66,28 @@ ProfileLock::Result ProfileLock::acquire(const QByteArray& path, int timeoutMs) 
             return Result::Link;
         if (errno != ENOENT)
             return Result::Failed;
+        // No file yet: its folder's lock keeps two writers from making it at once.
+        const qsizetype slash = path.lastIndexOf('/');
+        const QByteArray folder = slash < 0 ? QByteArrayLiteral(".") : slash == 0 ? QByteArrayLiteral("/") : path.left(slash);
+        const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const Wait wait = dir >= 0 ? waitForLock(dir, timer, timeoutMs) : Wait::Unsupported;
+        if (wait == Wait::Held) {
+            struct stat st {};
+            if (::lstat(path.constData(), &st) == 0 || errno != ENOENT) {
+                const bool there = errno != ENOENT;
+                ::close(dir);
+                return there ? Result::Changed : Result::Failed;
+            }
+            m_folderFd = dir;
+            m_path = path;
+            return Result::Locked;
+        }
+        if (dir >= 0)
+            ::close(dir);
+        if (wait == Wait::TimedOut)
+            return Result::Failed;
+        // A folder that cannot be read or locked (some network file systems lock only files
+        // open for writing): the file is made empty and locked like any other.
         fd = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
         if (fd < 0)
             return errno == EEXIST ? Result::Changed : Result::Failed;
@@ -48,36 +95,27 @@ ProfileLock::Result ProfileLock::acquire(const QByteArray& path, int timeoutMs) 
     }
     // A file made here and not locked stays: someone else holds it and may be replacing it, and
     // an empty file reads as no file.
-    auto fail = [&](Result r) {
+    if (waitForLock(fd, timer, timeoutMs) != Wait::Held) {
         ::close(fd);
-        return r;
-    };
-
-    QElapsedTimer timer;
-    timer.start();
-    int pauseMs = 1;
-    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if ((errno != EWOULDBLOCK && errno != EINTR) || timer.elapsed() >= timeoutMs)
-            return fail(Result::Failed);
-        QThread::msleep(qMin<qint64>(pauseMs, qMax<qint64>(1, timeoutMs - timer.elapsed())));
-        pauseMs = qMin(pauseMs * 2, 50);
+        return Result::Failed;
     }
     struct stat held {};
-    if (::fstat(fd, &held) != 0 || !S_ISREG(held.st_mode))
-        return fail(Result::Failed);
-    if (held.st_nlink == 0) {
-        // Replaced (or removed) by the holder before us: the file at the path is another one now.
+    bool current = ::fstat(fd, &held) == 0 && S_ISREG(held.st_mode);
+    if (!current) {
+        ::close(fd);
+        return Result::Failed;
+    }
+    // Replaced (or removed) by the holder before us, the file has no name left; a file with more
+    // names may still have one after it was replaced, so then the path itself is asked.
+    if (held.st_nlink > 1) {
+        struct stat now {};
+        current = ::lstat(path.constData(), &now) == 0 && now.st_ino == held.st_ino && now.st_dev == held.st_dev;
+    } else {
+        current = held.st_nlink == 1;
+    }
+    if (!current) {
         ::close(fd);
         return Result::Changed;
-    }
-    if (held.st_nlink > 1) {
-        // A file with more names may still have this inode under another one after it was
-        // replaced: ask the path itself.
-        struct stat now {};
-        if (::lstat(path.constData(), &now) != 0 || now.st_ino != held.st_ino || now.st_dev != held.st_dev) {
-            ::close(fd);
-            return Result::Changed;
-        }
     }
     m_fd = fd;
     m_created = created;

@@ -16,7 +16,8 @@ public:
     ProfileLock& operator=(const ProfileLock&) = delete;
 
     enum class Result {
-        Locked,  // held; fd() is the file, open for reading and writing
+        Locked,  // held; fd() is the file, open for reading and writing, or -1 when there is no
+                 // file yet (then the lock is its folder's, and the file is to be made)
         Changed, // the file was replaced or made by someone else meanwhile: look again
         Link,    // path is a symbolic link, which is not followed here
         Failed,  // cannot be opened or made for writing, no regular file, or held past the timeout
@@ -24,10 +25,11 @@ public:
 
     // Opens the file at path for reading and writing and takes its lock, waiting at most
     // timeoutMs for another holder. A symbolic link at path is not followed (the caller decides
-    // whether to follow it). A missing file is made empty first (with what the umask gives a new
-    // file) so that there is something to lock; an empty file reads as no file. Every writer
-    // locks the file it is about to replace and checks, once it holds the lock, that the file is
-    // still the one at path, so a writer never works on a file another one has just replaced.
+    // whether to follow it). Every writer locks the file it is about to replace and checks, once it
+    // holds the lock, that the file is still the one at path, so a writer never works on a file
+    // another one has just replaced. A file that is not there yet is made under its folder's
+    // lock; where the folder cannot be read or locked, the file is made empty first so that there
+    // is something to lock (an empty file reads as no file).
     Result acquire(const QByteArray& path, int timeoutMs);
 
     int fd() const { return m_fd; }
@@ -36,13 +38,14 @@ public:
     // Whether acquire() made the file.
     bool created() const { return m_created; }
 
-    // Removes the file acquire() made (when the write that needed it fails), then releases.
+    // Removes the empty file acquire() made (when the write that needed it fails), then releases.
     void discardCreated();
     // Lets the next waiter in. The destructor does this too.
     void release();
 
 private:
     int m_fd = -1;
+    int m_folderFd = -1;
     bool m_created = false;
     struct stat m_status {};
     QByteArray m_path;

@@ -1,5 +1,6 @@
-// Checks the profile store's fast lookups (lines that cannot match are passed over unread) and its
-// whole-section reads against a plain line-by-line reading of the same rules, on many generated files.
+// Checks the profile store's fast lookups (lines that cannot match are passed over unread), its
+// whole-section reads and where its writes put a key against a plain line-by-line reading of the
+// same rules, on many generated files.
 #include "platform/profile.h"
 #include "support/testsupport.h"
 
@@ -55,6 +56,53 @@ std::optional<QString> referenceRead(QByteArray file, const QString& section, co
         return decode(value);
     }
     return std::nullopt;
+}
+
+// The rules for a write of one plain value, one line after the other: the value of the first key of
+// that name in the first section of that name replaced; else a key line after that section's last
+// key line (or its header); else the section added at the end.
+QByteArray referenceWrite(const QByteArray& file, const QString& section, const QString& key, const QByteArray& value) {
+    const qsizetype firstNl = file.indexOf('\n');
+    const QByteArray eol = firstNl > 0 && file.at(firstNl - 1) == '\r' ? "\r\n" : "\n";
+    const QByteArray keyLine = key.trimmed().toUtf8() + '=' + value;
+    qsizetype pos = file.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    bool inSection = false, sectionSeen = false;
+    qsizetype insertAt = -1; // after the section's last key line or its header
+    bool terminated = true;
+    while (pos < file.size()) {
+        const qsizetype nl = file.indexOf('\n', pos);
+        const qsizetype end = nl < 0 ? file.size() : nl + 1;
+        QByteArray line = file.mid(pos, (nl < 0 ? file.size() : nl) - pos);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        const QByteArray t = line.trimmed();
+        const bool header = t.startsWith('[') && t.lastIndexOf(']') > 0;
+        if (header && inSection)
+            break;
+        if (header) {
+            inSection = !sectionSeen && sameName(t.mid(1, t.lastIndexOf(']') - 1).trimmed(), section);
+            sectionSeen = sectionSeen || inSection;
+            if (inSection) {
+                insertAt = end;
+                terminated = nl >= 0;
+            }
+        } else if (inSection && !t.isEmpty() && !t.startsWith(';') && t.contains('=')) {
+            if (sameName(t.left(t.indexOf('=')).trimmed(), key)) {
+                qsizetype b = pos + line.indexOf('=') + 1;
+                while (b < pos + line.size() && (file.at(b) == ' ' || file.at(b) == '\t'))
+                    ++b;
+                return file.left(b) + value + file.mid(pos + line.size());
+            }
+            insertAt = end;
+            terminated = nl >= 0;
+        }
+        pos = end;
+    }
+    if (insertAt >= 0)
+        return file.left(insertAt) + (terminated ? keyLine + eol : eol + keyLine) + file.mid(insertAt);
+    const bool bomOnly = file == "\xEF\xBB\xBF";
+    const QByteArray before = !file.isEmpty() && !bomOnly && !file.endsWith('\n') ? eol : QByteArray();
+    return file + before + '[' + section.trimmed().toUtf8() + ']' + eol + keyLine + eol;
 }
 
 // Names that share beginnings, differ in case only, are Latin-1 or UTF-8 spellings of "é", or hold
@@ -126,10 +174,13 @@ private slots:
                 QCOMPARE(whole.at(s).keys(), profile.keys(section));
             }
             if (round % 5 == 0) { // every fifth file also takes a write (each write waits for the disk)
-                const QString section = kWanted.at(r.bounded(kWanted.size())).trimmed();
-                const QString key = kWanted.at(r.bounded(kWanted.size())).trimmed();
+                const QString section = kWanted.at(r.bounded(kWanted.size()));
+                const QString key = kWanted.at(r.bounded(kWanted.size()));
                 Profile(path).writeString(section, key, "written");
-                QCOMPARE(referenceRead(test::readFile(path), section, key).value_or(missing), "written");
+                const QByteArray now = test::readFile(path);
+                QVERIFY2(now == referenceWrite(file, section, key, "written"),
+                         qPrintable(QString("[%1] %2 written into %3 gave %4")
+                                        .arg(section, key, file.toPercentEncoding(), now.toPercentEncoding())));
             }
         }
     }
