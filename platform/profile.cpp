@@ -627,49 +627,33 @@ void applyEntry(QByteArray& data, const ProfileEntry& entry) {
     const Name section(entry.section);
     const Name key(entry.key);
     const QByteArray value = encodeValue(entry.value);
-    // The new contents made in one piece: data with [from, to) replaced by the parts.
-    auto splice = [&data](qsizetype from, qsizetype to, std::initializer_list<QByteArrayView> parts) {
-        qsizetype size = data.size() - (to - from);
-        for (QByteArrayView part : parts)
-            size += part.size();
-        if (from == data.size()) {
-            // At the end (a new key or section in a new file): appended, the room growing as it goes.
-            for (QByteArrayView part : parts)
-                data.append(part);
-            return;
-        }
-        QByteArray out;
-        out.reserve(size);
-        out.append(data.constData(), from);
-        for (QByteArrayView part : parts)
-            out.append(part);
-        out.append(data.constData() + to, data.size() - to);
-        data = std::move(out);
-    };
     const Location loc = locate(data, section, key);
-    // A value of the same length as the old one (Save writes most values unchanged) is put over it.
+    // Changed where it stands: the caller gives data room to grow at its end.
     if (loc.key) {
         qsizetype b = loc.value.begin;
         while (b < loc.value.end && (data.at(b) == ' ' || data.at(b) == '\t'))
             ++b;
-        if (loc.value.end - b != value.size())
-            splice(b, loc.value.end, {value});
-        else if (std::memcmp(data.constData() + b, value.constData(), size_t(value.size())) != 0)
-            std::memcpy(data.data() + b, value.constData(), size_t(value.size()));
+        data.replace(b, loc.value.end - b, value);
         return;
     }
     const QByteArrayView eol = lineEnding(data);
+    QByteArray line;
     const QByteArray name = key.text().toUtf8();
+    line.reserve(name.size() + value.size() + 3);
     if (loc.section) {
+        if (!loc.insertTerminated)
+            line.append(eol);
+        line.append(name).append('=').append(value);
         if (loc.insertTerminated)
-            splice(loc.insertAt, loc.insertAt, {name, "=", value, eol});
-        else
-            splice(loc.insertAt, loc.insertAt, {eol, name, "=", value});
+            line.append(eol);
+        data.insert(loc.insertAt, line);
         return;
     }
     const bool bomOnly = data.size() == 3 && data.startsWith("\xEF\xBB\xBF");
-    const QByteArrayView before = !data.isEmpty() && !bomOnly && !data.endsWith('\n') ? eol : QByteArrayView();
-    splice(data.size(), data.size(), {before, "[", section.text().toUtf8(), "]", eol, name, "=", value, eol});
+    if (!data.isEmpty() && !bomOnly && !data.endsWith('\n'))
+        data.append(eol);
+    data.append('[').append(section.text().toUtf8()).append(']').append(eol);
+    data.append(name).append('=').append(value).append(eol);
 }
 
 constexpr qint64 kMaxBytes = 16 * 1024 * 1024;
@@ -682,15 +666,18 @@ enum class ReadStatus {
     Failed,   // the system refused the read itself
 };
 
-// Reads the whole regular file open at fd, whose status is st, from its start.
-ReadStatus readOpenFile(int fd, const struct stat& st, QByteArray* out) {
+// Reads the whole regular file open at fd, whose status is st, from its start. room: bytes of
+// room to leave after the contents, for what a write will add.
+ReadStatus readOpenFile(int fd, const struct stat& st, QByteArray* out, qsizetype room = 0) {
     out->clear();
     const qint64 size = st.st_size;
     if (size > kMaxBytes)
         return ReadStatus::TooLarge;
     ReadStatus status = ReadStatus::Read;
     try {
-        QByteArray data(qsizetype(size) + 1, Qt::Uninitialized);
+        QByteArray data;
+        data.reserve(qsizetype(size) + 1 + room);
+        data.resize(qsizetype(size) + 1);
         qsizetype got = 0;
         for (;;) {
             if (got == data.size()) {
@@ -902,8 +889,7 @@ void removeStaleTemporaries(const QByteArray& path) {
 // before anything is written into it, then its mode, flushed to disk and renamed over the old one;
 // in place when the directory takes no new file or does not let this user replace the old one.
 // Returns false with the old file as it was and no temporary file left behind.
-bool replaceContents(const QByteArray& path, int lockedFd, const QByteArray& bytes, const struct stat* old,
-                     const QByteArray& oldBytes) {
+bool replaceContents(const QByteArray& path, int lockedFd, const QByteArray& bytes, const struct stat* old) {
     const QByteArray dir = directoryOf(path);
     const QByteArray base = path.mid(path.lastIndexOf('/') + 1);
     const QByteArray prefix = temporaryPrefix(dir, base);
@@ -954,6 +940,10 @@ bool replaceContents(const QByteArray& path, int lockedFd, const QByteArray& byt
     // The directory takes no new files, or will not let this user replace the file, but the file
     // itself is writable (it is open for writing under the lock): rewrite it in place.
     fd = lockedFd;
+    // The old contents, to be put back if the rewrite fails: the file is still as it was.
+    QByteArray oldBytes;
+    if (readOpenFile(fd, *old, &oldBytes) != ReadStatus::Read)
+        return false;
     if (bytes.size() > oldBytes.size()) {
         const int rc = ::posix_fallocate(fd, 0, off_t(bytes.size()));
         if (rc == ENOSPC || rc == EFBIG || rc == EDQUOT)
@@ -1183,6 +1173,11 @@ void Profile::writeBool(const QString& section, const QString& key, bool value) 
 void Profile::writeEntries(const QList<ProfileEntry>& entries) {
     for (const ProfileEntry& e : entries)
         checkNames(m_fileName, e.section, e.key);
+    // Room for what the entries add at most: each line written in UTF-8 (three bytes a character
+    // at most) and a new section's header with its line endings.
+    qsizetype room = 0;
+    for (const ProfileEntry& e : entries)
+        room += 3 * (e.section.size() + e.key.size() + e.value.size()) + 16;
     auto refused = [this]() {
         return ProfileWriteError(QStringLiteral("Unable to write to %1").arg(m_fileName).toStdString());
     };
@@ -1195,11 +1190,17 @@ void Profile::writeEntries(const QList<ProfileEntry>& entries) {
         // Another round whenever another writer replaced or made the file between our look at it
         // and the lock (each such round means that writer finished), for as long as a writer
         // waits for a lock in all.
+        // The clock is read only from the second round on.
         const int timeoutMs = g_lockTimeoutMs.load();
         QElapsedTimer waited;
-        waited.start();
-        auto remaining = [&]() { return int(qMax<qint64>(0, timeoutMs - waited.elapsed())); };
-        for (bool first = true; first || waited.elapsed() < timeoutMs; first = false) {
+        auto remaining = [&]() {
+            return waited.isValid() ? int(qMax<qint64>(0, timeoutMs - waited.elapsed())) : timeoutMs;
+        };
+        for (int round = 0;; ++round) {
+            if (round == 1)
+                waited.start();
+            else if (round > 1 && waited.elapsed() >= timeoutMs)
+                break;
             QByteArray target = path;
             ProfileLock lock;
             ProfileLock::Result result = lock.acquire(target, remaining());
@@ -1217,17 +1218,19 @@ void Profile::writeEntries(const QList<ProfileEntry>& entries) {
                 throw refused();
             removeStaleTemporaries(target);
 
-            // What cannot be read cannot be kept.
-            QByteArray old;
+            // What cannot be read cannot be kept. The entries are applied in the buffer read, with
+            // room at its end for what they add.
+            QByteArray data;
             const bool exists = lock.fd() >= 0;
-            if (exists && readOpenFile(lock.fd(), lock.status(), &old) != ReadStatus::Read) {
+            if (exists && readOpenFile(lock.fd(), lock.status(), &data, room) != ReadStatus::Read) {
                 lock.discardCreated();
                 throw refused();
             }
-            QByteArray data = old;
+            if (!exists)
+                data.reserve(room);
             for (const ProfileEntry& e : entries)
                 applyEntry(data, e);
-            if (!replaceContents(target, lock.fd(), data, exists ? &lock.status() : nullptr, old)) {
+            if (!replaceContents(target, lock.fd(), data, exists ? &lock.status() : nullptr)) {
                 lock.discardCreated();
                 throw refused();
             }

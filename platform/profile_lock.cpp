@@ -38,27 +38,35 @@ namespace {
 
 enum class Wait { Held, TimedOut, Unsupported };
 
-// Takes the exclusive lock of fd, trying again after short pauses until timeoutMs have passed since
-// the timer started.
-Wait waitForLock(int fd, const QElapsedTimer& timer, int timeoutMs) {
+// Takes the exclusive lock of fd, trying again after short pauses for at most *timeoutMs, which is
+// lessened by the time spent waiting. The clock is read only once there is something to wait for.
+Wait waitForLock(int fd, int* timeoutMs) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return Wait::Held;
+    QElapsedTimer timer;
+    timer.start();
     int pauseMs = 1;
+    Wait result = Wait::Held;
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR)
-            return Wait::Unsupported;
-        if (timer.elapsed() >= timeoutMs)
-            return Wait::TimedOut;
-        QThread::msleep(qMin<qint64>(pauseMs, qMax<qint64>(1, timeoutMs - timer.elapsed())));
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            result = Wait::Unsupported;
+            break;
+        }
+        if (timer.elapsed() >= *timeoutMs) {
+            result = Wait::TimedOut;
+            break;
+        }
+        QThread::msleep(qMin<qint64>(pauseMs, qMax<qint64>(1, *timeoutMs - timer.elapsed())));
         pauseMs = qMin(pauseMs * 2, 50);
     }
-    return Wait::Held;
+    *timeoutMs = int(qMax<qint64>(0, *timeoutMs - timer.elapsed()));
+    return result;
 }
 
 } // namespace
 
 ProfileLock::Result ProfileLock::acquire(const QByteArray& path, int timeoutMs) {
     release();
-    QElapsedTimer timer;
-    timer.start();
     bool created = false;
     int fd = ::open(path.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
@@ -70,7 +78,7 @@ ProfileLock::Result ProfileLock::acquire(const QByteArray& path, int timeoutMs) 
         const qsizetype slash = path.lastIndexOf('/');
         const QByteArray folder = slash < 0 ? QByteArrayLiteral(".") : slash == 0 ? QByteArrayLiteral("/") : path.left(slash);
         const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        const Wait wait = dir >= 0 ? waitForLock(dir, timer, timeoutMs) : Wait::Unsupported;
+        const Wait wait = dir >= 0 ? waitForLock(dir, &timeoutMs) : Wait::Unsupported;
         if (wait == Wait::Held) {
             struct stat st {};
             if (::lstat(path.constData(), &st) == 0 || errno != ENOENT) {
@@ -95,7 +103,7 @@ ProfileLock::Result ProfileLock::acquire(const QByteArray& path, int timeoutMs) 
     }
     // A file made here and not locked stays: someone else holds it and may be replacing it, and
     // an empty file reads as no file.
-    if (waitForLock(fd, timer, timeoutMs) != Wait::Held) {
+    if (waitForLock(fd, &timeoutMs) != Wait::Held) {
         ::close(fd);
         return Result::Failed;
     }
