@@ -6,11 +6,13 @@
 #include "report/catalogue.h"
 
 #include <QFile>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -205,6 +207,55 @@ bool isAscii(const char* text, std::size_t length) {
     return all < 0x80;
 }
 
+// The names' texts, in the given order, made as strings that share one block of memory: one
+// allocation for the whole listing instead of one a name, and one release when the last of them
+// goes. Each string holds a reference to the block, so changing one copies it first, as changing
+// any shared string does; a string left alone with the block may grow into the room after it,
+// which no other string uses any more. Names are UTF-8 to Qt on this platform (QFile::decodeName
+// does the same); the common plain-ASCII name is widened byte by byte, which gives the same text.
+QStringList namesInOneBlock(const char* base, const std::vector<NameSpan>& spans) {
+    QStringList names;
+    const std::size_t count = spans.size();
+    if (count == 0) {
+        return names;
+    }
+    names.reserve(qsizetype(count));
+    qsizetype units = 0;
+    for (const NameSpan& span : spans) {
+        units += qsizetype(span.length) + 1; // a UTF-8 byte gives at most one UTF-16 unit
+    }
+    auto [header, block] = QTypedArrayData<char16_t>::allocate(units);
+    if (header == nullptr) {
+        throw std::bad_alloc();
+    }
+    header->ref_.storeRelaxed(int(count));
+    char16_t* out = block;
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    for (std::size_t i = 0; i < count; ++i) {
+        // The names are read in their new order, all over the buffer: each is asked for from
+        // memory a few names ahead, so that the wait for it overlaps the work on the others.
+        constexpr std::size_t ahead = 16;
+        if (i + ahead < count) {
+            __builtin_prefetch(base + spans[i + ahead].offset);
+        }
+        const NameSpan& span = spans[i];
+        const char* name = base + span.offset;
+        char16_t* end = out;
+        if (isAscii(name, span.length)) {
+            for (std::uint32_t k = 0; k < span.length; ++k) {
+                *end++ = char16_t(static_cast<unsigned char>(name[k]));
+            }
+        } else {
+            end = reinterpret_cast<char16_t*>(
+                utf8.appendToBuffer(reinterpret_cast<QChar*>(out), QByteArrayView(name, qsizetype(span.length))));
+        }
+        *end = 0;
+        names.append(QString(QStringPrivate(header, out, end - out)));
+        out = end + 1;
+    }
+    return names;
+}
+
 // Closes the directory stream however the listing ends.
 struct DirCloser {
     DIR* dir;
@@ -297,24 +348,7 @@ QStringList listTableFiles(const QString& directory, const QString& alias) {
         span.head = orderHead(base + span.offset, span.length, shared);
     }
     sortNames(base, spans, shared);
-    QStringList names;
-    names.reserve(qsizetype(spans.size()));
-    const std::size_t count = spans.size();
-    for (std::size_t i = 0; i < count; ++i) {
-        const NameSpan& span = spans[i];
-        // The names are read in their new order, all over the buffer: each is asked for from
-        // memory a few names ahead, so that the wait for it overlaps the work on the others.
-        constexpr std::size_t ahead = 8;
-        if (i + ahead < count) {
-            __builtin_prefetch(base + spans[i + ahead].offset);
-        }
-        // File names are UTF-8 to Qt on this platform (QFile::decodeName does the same); the
-        // common plain-ASCII name takes the cheaper conversion, which gives the same text.
-        const char* name = base + span.offset;
-        const auto length = qsizetype(span.length);
-        names.append(isAscii(name, span.length) ? QString::fromLatin1(name, length)
-                                                : QString::fromUtf8(name, length));
-    }
+    QStringList names = namesInOneBlock(base, spans);
     return names;
 }
 

@@ -71,6 +71,37 @@ private slots:
             expected << QString::fromUtf8(name);
         QCOMPARE(listTableFiles(dir.path()), expected);
     }
+
+    // The listing's names share one block of memory: each must still behave as a string of its
+    // own, changed without touching the others, and outlive the list.
+    void namesAreIndependentStrings() {
+        QTemporaryDir dir;
+        const QList<QByteArray> files = {"a.db", "b.dbf", "c\xC3\xA9.DB", "d\xE9.db", "e.db"};
+        for (const QByteArray& name : files)
+            QVERIFY(createFile(QFile::encodeName(dir.path()) + '/' + name));
+        QString kept;
+        QString grown;
+        {
+            QStringList names = listTableFiles(dir.path());
+            QCOMPARE(names.size(), 5);
+            names[1].append(QStringLiteral("-changed"));
+            names[2][0] = QLatin1Char('C');
+            QCOMPARE(names.at(0), QStringLiteral("a.db"));
+            QCOMPARE(names.at(1), QStringLiteral("b.dbf-changed"));
+            QCOMPARE(names.at(2), QString::fromUtf8("C\xC3\xA9.DB"));
+            QCOMPARE(names.at(3), QString::fromUtf8("d\xE9.db")); // not UTF-8: as the system's decoding gives it
+            QCOMPARE(names.at(4), QStringLiteral("e.db"));
+            QVERIFY(names.at(0).utf16()[4] == 0);
+            kept = names.at(3);
+            grown = names.at(0);
+        }
+        // The last holders of the block: one grows (into the room after it), the other must not see it.
+        grown.append(QString(200, QLatin1Char('x')));
+        QCOMPARE(grown, QStringLiteral("a.db") + QString(200, QLatin1Char('x')));
+        QCOMPARE(kept, QString::fromUtf8("d\xE9.db"));
+        QTemporaryDir empty;
+        QVERIFY(listTableFiles(empty.path()).isEmpty());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestTableOrder)
