@@ -139,6 +139,12 @@ bool isValidUtf8(const char* s, qsizetype n) {
 
 // Text in the file is UTF-8; anything that is not valid UTF-8 is taken as Latin-1, never dropped.
 QString decode(const char* p, qsizetype n) {
+    // Plain ASCII, the usual text, reads the same either way; the Latin-1 widening is the cheaper.
+    unsigned char any = 0;
+    for (qsizetype i = 0; i < n; ++i)
+        any |= static_cast<unsigned char>(p[i]);
+    if (any < 0x80)
+        return QString::fromLatin1(p, n);
     return isValidUtf8(p, n) ? QString::fromUtf8(p, n) : QString::fromLatin1(p, n);
 }
 
