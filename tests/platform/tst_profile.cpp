@@ -160,10 +160,12 @@ private slots:
         QTest::newRow("missing directory") << "missing/dir/t.ini";
         QTest::newRow("target is a directory") << "adir";
         QTest::newRow("link loop") << "loop";
+        QTest::newRow("target is a pipe") << "pipe"; // opened without waiting for a writer, then refused
     }
     void refusedWrites() {
         QFETCH(QString, target);
         QVERIFY(QDir(m_dir->path()).mkdir("adir") && QFile::link(path("loop"), path("loop")));
+        QVERIFY(::mkfifo(QFile::encodeName(path("pipe")).constData(), 0644) == 0);
         const QStringList before =
             QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System);
 
@@ -192,10 +194,18 @@ private slots:
         QCOMPARE(leftovers(m_dir->path(), {"real.ini", "link.ini"}), QStringList());
     }
 
-    // Several processes write different keys of one file at once: none is lost.
+    // Several processes write different keys of one file at once, into a file that is there or one
+    // that the first of them makes: none is lost.
+    void concurrentWriters_data() {
+        QTest::addColumn<bool>("exists");
+        QTest::newRow("existing file") << true;
+        QTest::newRow("new file") << false;
+    }
     void concurrentWriters() {
+        QFETCH(bool, exists);
         const QString file = path();
-        QVERIFY(writeFile(file, "; shared\n[Keep]\nK=1\n"));
+        if (exists)
+            QVERIFY(writeFile(file, "; shared\n[Keep]\nK=1\n"));
         const int writers = 4, perWriter = 25;
         QProcess procs[writers];
         for (int w = 0; w < writers; ++w)
@@ -213,7 +223,7 @@ private slots:
             QCOMPARE(p.readString("Shared", prefix + QString::number(n % perWriter), {}),
                      QStringLiteral("value %1 of %2").arg(n % perWriter).arg(prefix));
         }
-        QVERIFY(readFile(file).startsWith("; shared\n[Keep]\nK=1\n[Shared]\n"));
+        QVERIFY(readFile(file).startsWith(exists ? "; shared\n[Keep]\nK=1\n[Shared]\n" : "[Shared]\n"));
         QCOMPARE(leftovers(m_dir->path(), {QStringLiteral("t.ini")}), QStringList());
     }
 
