@@ -12,11 +12,13 @@
 #include <QMutex>
 #include <QSet>
 #include <QStandardPaths>
+#include <QVarLengthArray>
 
 #include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <csignal>
 #include <cstring>
 #include <dirent.h>
@@ -78,19 +80,41 @@ Span trimmed(const char* d, Span s) {
     return s;
 }
 
-bool startsNoCase(const char* p, qsizetype avail, const QByteArray& b) {
+// The eight bytes of w with the letters A to Z as their lower case, all at once: a byte gets 0x20
+// added where it lies in 'A'..'Z'.
+std::uint64_t lowerWord(std::uint64_t w) {
+    constexpr std::uint64_t ones = 0x0101010101010101ULL;
+    const std::uint64_t low7 = w & (0x7F * ones);
+    const std::uint64_t atLeastA = low7 + (0x80 - 'A') * ones;
+    const std::uint64_t aboveZ = low7 + (0x80 - 'Z' - 1) * ones;
+    const std::uint64_t upper = atLeastA & ~aboveZ & ~w & (0x80 * ones);
+    return w | (upper >> 2);
+}
+
+// Whether the bytes at p (avail of them left) begin with b, ASCII letters in either case; eight
+// bytes compared at a time.
+bool startsNoCase(const char* p, qsizetype avail, QByteArrayView b) {
     const qsizetype n = b.size();
     if (avail < n)
         return false;
-    const char* q = b.constData();
-    for (qsizetype i = 0; i < n; ++i) {
+    const char* q = b.data();
+    qsizetype i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t x;
+        std::uint64_t y;
+        std::memcpy(&x, p + i, 8);
+        std::memcpy(&y, q + i, 8);
+        if (x != y && lowerWord(x) != lowerWord(y))
+            return false;
+    }
+    for (; i < n; ++i) {
         if (p[i] != q[i] && lowerAscii(p[i]) != lowerAscii(q[i]))
             return false;
     }
     return true;
 }
 
-bool equalNoCase(const char* p, qsizetype n, const QByteArray& b) {
+bool equalNoCase(const char* p, qsizetype n, QByteArrayView b) {
     return n == b.size() && startsNoCase(p, n, b);
 }
 
@@ -164,42 +188,49 @@ public:
             }
         }
         if (ascii) {
-            // Both spellings are the same bytes.
-            m_utf8 = m_text.toLatin1();
+            // Both spellings are the same bytes, kept without an allocation for names of usual size.
+            m_utf8.resize(m_text.size());
+            const QChar* c = m_text.constData();
+            for (qsizetype i = 0; i < m_text.size(); ++i)
+                m_utf8[i] = char(c[i].unicode());
             return;
         }
-        m_utf8 = m_text.toUtf8();
+        const QByteArray utf8 = m_text.toUtf8();
+        m_utf8.append(utf8.constData(), utf8.size());
         if (latin1) {
-            m_latin1 = m_text.toLatin1();
+            const QByteArray other = m_text.toLatin1();
+            m_latin1.append(other.constData(), other.size());
             m_hasLatin1 = true;
         }
     }
     bool matches(const char* p, qsizetype n) const {
-        if (equalNoCase(p, n, m_utf8))
+        if (equalNoCase(p, n, utf8()))
             return true;
-        return m_hasLatin1 && equalNoCase(p, n, m_latin1) && !isValidUtf8(p, n);
+        return m_hasLatin1 && equalNoCase(p, n, latin1()) && !isValidUtf8(p, n);
     }
     // Whether a name found at p (with avail bytes to the end of the file) can be this one: false
     // only when it certainly is not, so that its line need not be taken apart.
     bool mayStartAt(const char* p, qsizetype avail) const {
-        return startsNoCase(p, avail, m_utf8) || (m_hasLatin1 && startsNoCase(p, avail, m_latin1));
+        return startsNoCase(p, avail, utf8()) || (m_hasLatin1 && startsNoCase(p, avail, latin1()));
     }
     const QString& text() const { return m_text; }
     // Whether the vector search can look for this name: it has one spelling in the file's bytes.
     bool searchable() const { return !m_hasLatin1 && !m_utf8.isEmpty(); }
-    const QByteArray& utf8() const { return m_utf8; }
+    QByteArrayView utf8() const { return QByteArrayView(m_utf8.constData(), m_utf8.size()); }
     // Whether a key of this name can be looked for by its bytes alone: one spelling, and nothing
     // in it that would make a line holding it mean something else ("=" ends a key's name, a line
     // beginning with ";" or "[" is a comment or may be a header).
     bool keySearchable() const {
-        return searchable() && !m_utf8.contains('=') && !m_utf8.contains('\n') && m_utf8.front() != ';' &&
+        return searchable() && !utf8().contains('=') && !utf8().contains('\n') && m_utf8.front() != ';' &&
                m_utf8.front() != '[';
     }
 
 private:
     QString m_text;
-    QByteArray m_utf8;
-    QByteArray m_latin1;
+    QByteArrayView latin1() const { return QByteArrayView(m_latin1.constData(), m_latin1.size()); }
+
+    QVarLengthArray<char, 64> m_utf8;
+    QVarLengthArray<char, 64> m_latin1;
     bool m_hasLatin1 = false;
 };
 
@@ -342,7 +373,7 @@ public:
                 headers = 0;
             }
         }
-        const QByteArray& name = wanted.utf8();
+        const QByteArrayView name = wanted.utf8();
         while (m_pos < m_size) {
             const qsizetype at = findNameCandidate(m_d, m_size, m_pos, name.constData(), name.size());
             if (at < 0)
@@ -381,7 +412,7 @@ public:
     std::optional<Span> findKeyValue(const Name& key) const {
         const qsizetype from = m_pos;
         const qsizetype end = sectionEnd(from);
-        const QByteArray& name = key.utf8();
+        const QByteArrayView name = key.utf8();
         qsizetype pos = from;
         while (pos < end) {
             const qsizetype at = findNameCandidate(m_d, end, pos, name.constData(), name.size());
@@ -682,8 +713,12 @@ ReadStatus readOpenFile(int fd, const struct stat& st, QByteArray* out, qsizetyp
     ReadStatus status = ReadStatus::Read;
     try {
         QByteArray data;
-        data.reserve(qsizetype(size) + 1 + room);
-        data.resize(qsizetype(size) + 1);
+        if (room > 0) {
+            data.reserve(qsizetype(size) + 1 + room);
+            data.resize(qsizetype(size) + 1);
+        } else {
+            data = QByteArray(qsizetype(size) + 1, Qt::Uninitialized);
+        }
         qsizetype got = 0;
         for (;;) {
             if (got == data.size()) {
