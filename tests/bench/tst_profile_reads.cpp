@@ -105,13 +105,14 @@ QByteArray referenceWrite(const QByteArray& file, const QString& section, const 
     return file + before + '[' + section.trimmed().toUtf8() + ']' + eol + keyLine + eol;
 }
 
-// Names that share beginnings, differ in case only, are Latin-1 or UTF-8 spellings of "é", or hold
-// digits (which the vector search compares first).
-const QList<QByteArray> kNames = {"A",    "a",       "AB",         "Ab",     "B",   "Sect",
-                                  "Section", "\xC3\xA9", "\xE9",       "A B",    "K12", "k1",
-                                  "Key12x2"};
-const QStringList kWanted = {"A", " a ", "AB", "Sect", "Section", "B", QString::fromUtf8("\xC3\xA9"), "A B", "Z",
-                             "k12", "Key12X2"};
+// Names that share beginnings, differ in case only, are Latin-1 or UTF-8 spellings of "é", hold
+// digits (which the vector search compares first), or are longer than the eight bytes compared at
+// once, some differing only in characters 0x20 apart that are no letters ("@" and "`").
+const QList<QByteArray> kNames = {"A",       "a",       "AB",      "Ab",          "B",           "Sect",
+                                  "Section", "\xC3\xA9", "\xE9",     "A B",         "K12",         "k1",
+                                  "Key12x2", "SectionLong12",        "Section@Long", "Section`Long"};
+const QStringList kWanted = {"A",   " a ",     "AB",      "Sect",          "Section",      "B", QString::fromUtf8("\xC3\xA9"),
+                             "A B", "Z",       "k12",     "Key12X2",       "sectionLONG12", "SECTION`LONG"};
 
 const QList<QByteArray> kBlanks = {"", "", "", " ", "\t", "  "};
 const QList<QByteArray> kValues = {"1", " spaced ", "\"quoted\"", "'single'", "", "x=y", "caf\xE9"};
