@@ -256,6 +256,31 @@ QStringList namesInOneBlock(const char* base, const std::vector<NameSpan>& spans
     return names;
 }
 
+// The same for names that are all plain ASCII, the usual case: the whole buffer (each name with
+// its terminating zero) is widened in one pass in the order the names were read, and the strings,
+// in name order, are made as places in that block, without going back to the names' bytes.
+QStringList asciiNamesInOneBlock(const std::string& buffer, const std::vector<NameSpan>& spans) {
+    QStringList names;
+    const std::size_t count = spans.size();
+    if (count == 0) {
+        return names;
+    }
+    names.reserve(qsizetype(count));
+    auto [header, block] = QTypedArrayData<char16_t>::allocate(qsizetype(buffer.size()));
+    if (header == nullptr) {
+        throw std::bad_alloc();
+    }
+    header->ref_.storeRelaxed(int(count));
+    const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
+    for (std::size_t i = 0; i < buffer.size(); ++i) {
+        block[i] = char16_t(bytes[i]);
+    }
+    for (const NameSpan& span : spans) {
+        names.append(QString(QStringPrivate(header, block + span.offset, qsizetype(span.length))));
+    }
+    return names;
+}
+
 // Closes the directory stream however the listing ends.
 struct DirCloser {
     DIR* dir;
@@ -310,6 +335,7 @@ QStringList listTableFiles(const QString& directory, const QString& alias) {
     // How many first bytes every table name so far shares with the first one: the order is
     // decided after them, so the sort starts there.
     std::size_t shared = 0;
+    bool allAscii = true;
     for (;;) {
         errno = 0;
         const dirent* entry = readdir(stream.dir);
@@ -339,7 +365,9 @@ QStringList listTableFiles(const QString& directory, const QString& alias) {
                 shared = sharedPrefix(buffer.data(), name, std::min(shared, length));
             }
             spans.push_back({std::uint32_t(buffer.size()), std::uint32_t(length), 0});
-            buffer.append(name, length);
+            // With its terminating zero, so that the whole buffer can be widened in one pass.
+            buffer.append(name, length + 1);
+            allAscii = allAscii && isAscii(name, length);
         }
     }
 
@@ -348,7 +376,7 @@ QStringList listTableFiles(const QString& directory, const QString& alias) {
         span.head = orderHead(base + span.offset, span.length, shared);
     }
     sortNames(base, spans, shared);
-    QStringList names = namesInOneBlock(base, spans);
+    QStringList names = allAscii ? asciiNamesInOneBlock(buffer, spans) : namesInOneBlock(base, spans);
     return names;
 }
 
