@@ -8,6 +8,7 @@
 
 #include <QMainWindow>
 #include <QPixmap>
+#include <QHash>
 #include <QPointer>
 #include <QStringList>
 
@@ -176,6 +177,9 @@ private:
     QStringList m_aliasList;
     QString m_startDirectory;
     TileMode m_tileMode = TileMode::Horizontal;
+    // The editor windows' frames that have been active at least once (childWindows()).
+    bool wasActivated(const QMdiSubWindow* sub) const;
+    QHash<const QMdiSubWindow*, QPointer<QMdiSubWindow>> m_activated;
     bool m_firstShown = false;
     bool m_parkingPending = false;
 };

@@ -194,6 +194,15 @@ void TForm1::setParked(bool parked) {
         }
         placeRows();
     }
+    // A covered frame shows nothing either. On every activation Qt deactivates each other window's
+    // frame: it lays out the frame's title bar again, fitting (eliding) its caption, and marks the
+    // title bar for repainting, a mark then clipped against all the windows above it. A covered
+    // frame has no caption and its updates are off, so it is passed over; both come back before it
+    // can be seen (turning updates on repaints the whole frame).
+    if (QMdiSubWindow* sub = hostSubWindow()) {
+        sub->setWindowTitle(parked ? QString() : windowTitle());
+        sub->setUpdatesEnabled(!parked);
+    }
     m_parked = parked;
 }
 
