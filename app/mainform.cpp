@@ -12,6 +12,7 @@
 #include "report/mdi1.h"
 #include "tools/sibling.h"
 #include "ui/flatbtn.h"
+#include "ui/fonts.h"
 #include "ui/mydialog.h"
 
 #include <QApplication>
@@ -83,9 +84,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_settings(*this) {
     registerMainFormPictures();
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Ledgerwick Builder 2.5"));
-    QFont font(QStringLiteral("System"));
-    font.setPixelSize(13);
-    setFont(font);
+    setFont(designedFont(QStringLiteral("System"), 13));
 
     buildMenus();
 

@@ -8,6 +8,7 @@
 #include "report/documents.h"
 #include "report/frame.h"
 #include "ui/flatbtn.h"
+#include "ui/fonts.h"
 #include "ui/messages.h"
 #include "ui/mydialog.h"
 
@@ -155,9 +156,7 @@ void CaptionPanel::resizeEvent(QResizeEvent* event) {
 
 TForm1::TForm1(ReportFrame& frame, QWidget* parent) : QWidget(parent), m_frame(frame) {
     setObjectName(QStringLiteral("Form1"));
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPixelSize(11);
-    setFont(font);
+    setFont(designedFont(QStringLiteral("MS Sans Serif"), 11));
     // Black text on enabled controls; disabled ones keep the style's greyed text.
     QPalette pal = palette();
     pal.setColor(QPalette::Active, QPalette::WindowText, Qt::black);

@@ -1,0 +1,17 @@
+// The program's designed fonts: Windows interface families ("System", "MS Sans Serif") named by
+// the windows, and the installed family each is shown in.
+#pragma once
+
+#include <QFont>
+#include <QString>
+
+namespace lw {
+
+// A font of a designed family and pixel size (nothing else set). Where the family is installed it
+// is named as designed. Where it is not (the usual case away from Windows), the font names the
+// installed family the system shows in its place, found once per process, for the first such
+// request: Qt would otherwise ask the font configuration for a list of fallbacks for every missing
+// family and style hint it meets, a cost the start-up paid for each. The text looks the same.
+QFont designedFont(const QString& family, int pixelSize);
+
+} // namespace lw
