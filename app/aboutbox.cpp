@@ -34,8 +34,7 @@ const QColor silver(192, 192, 192);
 const QColor aqua(0, 255, 255);
 
 QFont boxFont(int pixelSize, bool bold) {
-    QFont font = designedFont(QStringLiteral("MS Sans Serif"), pixelSize);
-    font.setStyleHint(QFont::SansSerif);
+    QFont font = designedFont(QStringLiteral("MS Sans Serif"), pixelSize, QFont::SansSerif);
     font.setBold(bold);
     return font;
 }

@@ -17,21 +17,34 @@ QFont sizedFont(const QString& family, int pixelSize) {
 
 } // namespace
 
-QFont designedFont(const QString& family, int pixelSize) {
+QFont designedFont(const QString& family, int pixelSize, QFont::StyleHint hint) {
     // Whether each designed family is installed, and the stand-in for those that are not: the
     // family Qt's own matching settles on for the first missing one. The designed families are
     // all sans-serif interface faces, which the font configuration replaces alike by its
     // sans-serif family. The probe is the requested font itself, so the face it loads is used.
     static QHash<QString, bool> installed;
     static QString standIn;
-    auto it = installed.constFind(family);
-    if (it == installed.cend())
-        it = installed.insert(family, QFontDatabase::families().contains(family, Qt::CaseInsensitive));
-    if (*it)
-        return sizedFont(family, pixelSize);
-    if (standIn.isEmpty())
-        standIn = QFontInfo(sizedFont(family, pixelSize)).family();
-    return sizedFont(standIn, pixelSize);
+    auto isInstalled = [](const QString& name) {
+        auto it = installed.constFind(name);
+        if (it == installed.cend())
+            it = installed.insert(name, QFontDatabase::families().contains(name, Qt::CaseInsensitive));
+        return *it;
+    };
+    QFont font;
+    if (isInstalled(family)) {
+        font = sizedFont(family, pixelSize);
+    } else {
+        if (standIn.isEmpty()) {
+            QFont probe = sizedFont(family, pixelSize);
+            if (hint != QFont::AnyStyle)
+                probe.setStyleHint(hint);
+            standIn = QFontInfo(probe).family();
+        }
+        font = sizedFont(standIn, pixelSize);
+    }
+    if (hint != QFont::AnyStyle && !isInstalled(font.family()))
+        font.setStyleHint(hint);
+    return font;
 }
 
 } // namespace lw

@@ -27,8 +27,7 @@ namespace {
 constexpr int glyphMargin = 2;
 
 QFont dialogFont(bool bold) {
-    QFont font = designedFont(QStringLiteral("MS Sans Serif"), 11);
-    font.setStyleHint(QFont::SansSerif);
+    QFont font = designedFont(QStringLiteral("MS Sans Serif"), 11, QFont::SansSerif);
     font.setBold(bold);
     return font;
 }

@@ -49,8 +49,7 @@ private slots:
         QFETCH(int, hint);
         if (QFontDatabase::families().contains(family, Qt::CaseInsensitive))
             QSKIP("the designed family is installed here");
-        QFont designed = designedFont(family, pixelSize);
-        designed.setStyleHint(QFont::StyleHint(hint));
+        QFont designed = designedFont(family, pixelSize, QFont::StyleHint(hint));
         designed.setBold(bold);
         const QFont before = matchedByQt(family, pixelSize, bold, QFont::StyleHint(hint));
         // Named after a family that is installed, so Qt has nothing to fall back on.
