@@ -199,6 +199,10 @@ private slots:
         QVERIFY(form->childWindows().first()->isMaximized());
         QVERIFY(frameShown(windows[1]) && frameCovered(windows[2]));
         QVERIFY(form->windowTitle().contains(windows[1]->windowTitle()));
+        // Restored, the maximised window covers nothing any more: the others show again.
+        form->childWindows().first()->showNormal();
+        QCoreApplication::processEvents();
+        QVERIFY(frameShown(windows[1]) && frameShown(windows[2]) && !windows[2]->isParked());
 
         int asked = 0;
         for (int i = 0; i < 2; ++i)
