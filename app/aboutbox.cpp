@@ -5,6 +5,7 @@
 #include "app/mdigeometry.h"
 #include "platform/errorbox.h"
 #include "platform/help.h"
+#include "ui/fonts.h"
 
 #include <QAbstractButton>
 #include <QGuiApplication>
@@ -33,9 +34,7 @@ const QColor silver(192, 192, 192);
 const QColor aqua(0, 255, 255);
 
 QFont boxFont(int pixelSize, bool bold) {
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(pixelSize);
+    QFont font = designedFont(QStringLiteral("MS Sans Serif"), pixelSize, QFont::SansSerif);
     font.setBold(bold);
     return font;
 }

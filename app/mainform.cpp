@@ -12,6 +12,7 @@
 #include "report/mdi1.h"
 #include "tools/sibling.h"
 #include "ui/flatbtn.h"
+#include "ui/fonts.h"
 #include "ui/mydialog.h"
 
 #include <QApplication>
@@ -53,7 +54,6 @@ constexpr int kToolBarHeight = 27;
 // The editor window's designed outer size: cascading never makes one smaller.
 constexpr int kDesignedEditorWidth = 521;
 constexpr int kDesignedEditorHeight = 308;
-const char* const kActivatedProperty = "lwActivated";
 
 // Hands every event of the client area's viewport to the main window's ClientAreaProc.
 class ClientAreaHook : public QObject {
@@ -84,9 +84,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_settings(*this) {
     registerMainFormPictures();
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Ledgerwick Builder 2.5"));
-    QFont font(QStringLiteral("System"));
-    font.setPixelSize(13);
-    setFont(font);
+    setFont(designedFont(QStringLiteral("System"), 13));
 
     buildMenus();
 
@@ -112,7 +110,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_settings(*this) {
     connect(m_clientArea, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* sub) {
         // Windows never activated follow the others in creation order (childWindows()).
         if (sub) {
-            sub->setProperty(kActivatedProperty, true);
+            m_activated.insert(sub, sub);
             parkCoveredWindows();
         }
     });
@@ -550,6 +548,12 @@ void TMainForm::settleParking() {
     }
 }
 
+bool TMainForm::wasActivated(const QMdiSubWindow* sub) const {
+    // The address of a frame that is gone may come back for a new one: its entry is empty then.
+    const auto it = m_activated.constFind(sub);
+    return it != m_activated.cend() && it->data() == sub;
+}
+
 QList<QMdiSubWindow*> TMainForm::childWindows() const {
     QList<QMdiSubWindow*> result;
     if (!m_clientArea)
@@ -558,11 +562,11 @@ QList<QMdiSubWindow*> TMainForm::childWindows() const {
     // Qt lists the most recently activated window last.
     const QList<QMdiSubWindow*> history = m_clientArea->subWindowList(QMdiArea::ActivationHistoryOrder);
     for (auto it = history.crbegin(); it != history.crend(); ++it) {
-        if (counts(*it) && (*it)->property(kActivatedProperty).toBool())
+        if (counts(*it) && wasActivated(*it))
             result.append(*it);
     }
     for (QMdiSubWindow* sub : m_clientArea->subWindowList(QMdiArea::CreationOrder)) {
-        if (counts(sub) && !sub->property(kActivatedProperty).toBool())
+        if (counts(sub) && !wasActivated(sub))
             result.append(sub);
     }
     return result;

@@ -6,6 +6,7 @@
 #include "app/settings.h"
 #include "report/frame.h"
 
+#include <QHash>
 #include <QMainWindow>
 #include <QPixmap>
 #include <QPointer>
@@ -162,6 +163,8 @@ private:
     // settleParking() brings them back once no window covers them any more.
     void parkCoveredWindows();
     void settleParking();
+    // Whether the frame has been active at least once (childWindows()).
+    bool wasActivated(const QMdiSubWindow* sub) const;
 
     // The event filter installed on the client area's viewport, bound to this window.
     QObject* ClientProcInstance = nullptr;
@@ -176,6 +179,8 @@ private:
     QStringList m_aliasList;
     QString m_startDirectory;
     TileMode m_tileMode = TileMode::Horizontal;
+    // The editor windows' frames that have been active at least once (childWindows()).
+    QHash<const QMdiSubWindow*, QPointer<QMdiSubWindow>> m_activated;
     bool m_firstShown = false;
     bool m_parkingPending = false;
 };

@@ -8,6 +8,7 @@
 #include "report/documents.h"
 #include "report/frame.h"
 #include "ui/flatbtn.h"
+#include "ui/fonts.h"
 #include "ui/messages.h"
 #include "ui/mydialog.h"
 
@@ -155,9 +156,7 @@ void CaptionPanel::resizeEvent(QResizeEvent* event) {
 
 TForm1::TForm1(ReportFrame& frame, QWidget* parent) : QWidget(parent), m_frame(frame) {
     setObjectName(QStringLiteral("Form1"));
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPixelSize(11);
-    setFont(font);
+    setFont(designedFont(QStringLiteral("MS Sans Serif"), 11));
     // Black text on enabled controls; disabled ones keep the style's greyed text.
     QPalette pal = palette();
     pal.setColor(QPalette::Active, QPalette::WindowText, Qt::black);
@@ -193,6 +192,15 @@ void TForm1::setParked(bool parked) {
             row->show();
         }
         placeRows();
+    }
+    // A covered frame shows nothing either. On every activation Qt deactivates each other window's
+    // frame: it lays out the frame's title bar again, fitting (eliding) its caption, and marks the
+    // title bar for repainting, a mark then clipped against all the windows above it. A covered
+    // frame has no caption and its updates are off, so it is passed over; both come back before it
+    // can be seen (turning updates on repaints the whole frame).
+    if (QMdiSubWindow* sub = hostSubWindow()) {
+        sub->setWindowTitle(parked ? QString() : windowTitle());
+        sub->setUpdatesEnabled(!parked);
     }
     m_parked = parked;
 }

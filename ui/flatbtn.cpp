@@ -4,6 +4,7 @@
 
 #include "platform/errorbox.h"
 #include "ui/flatbtn_glyphs.h"
+#include "ui/fonts.h"
 
 #include <QBuffer>
 #include <QContextMenuEvent>
@@ -663,9 +664,7 @@ void TFlatButton::paintButton(QPainter& painter) {
 void setupProgramButton(TFlatButton* button, const QString& caption) {
     button->setButtonLayout(blBitmapLeft);
     button->setOptions({boMonoDisplay, boPopupMark, boShowBevel});
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPixelSize(11);
-    button->setFont(font); // an own font: ParentFont false
+    button->setFont(designedFont(QStringLiteral("MS Sans Serif"), 11)); // an own font: ParentFont false
     button->setFontColor(clWindowText);
     button->setBitmap(programButtonGlyph());
     button->setNoFocusBitmap(programButtonNoFocusGlyph());

@@ -4,6 +4,7 @@
 
 #include "platform/errorbox.h"
 #include "platform/help.h"
+#include "ui/fonts.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -26,9 +27,7 @@ namespace {
 constexpr int glyphMargin = 2;
 
 QFont dialogFont(bool bold) {
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(11);
+    QFont font = designedFont(QStringLiteral("MS Sans Serif"), 11, QFont::SansSerif);
     font.setBold(bold);
     return font;
 }
