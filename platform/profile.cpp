@@ -48,7 +48,7 @@ QString trimBlanks(const QString& s) {
         ++b;
     while (e > b && isBlank(s.at(e - 1)))
         --e;
-    return s.mid(b, e - b);
+    return b == 0 && e == s.size() ? s : s.mid(b, e - b);
 }
 
 // Names compare with ASCII letters folded and every other character as it is.
@@ -459,6 +459,9 @@ public:
 
     bool terminated(const Line& line) const { return line.end > 0 && m_d[line.end - 1] == '\n'; }
 
+    // Goes on from a line's start.
+    void seek(qsizetype pos) { m_pos = pos; }
+
 private:
     // Where the line begins when a section name at `at` would be its header's: only blanks between
     // the name and a "[", and only blanks between that and the line's start. -1 otherwise.
@@ -527,16 +530,39 @@ struct Location {
     Span value;                   // the bytes after its "="
 };
 
-Location locate(const QByteArray& data, const Name& section, const Name& key) {
+// Where the section that the entry before went into lies, for the next entry of a batch: batches
+// mostly keep to one section, and a write changes nothing before that section's first key line.
+struct SectionHint {
+    QVarLengthArray<char, 64> name; // the section's name as the entry gave it (UTF-8)
+    qsizetype headerEnd = -1;       // after its header's line ending; -1: no hint
+};
+
+Location locate(const QByteArray& data, const Name& section, const Name& key, SectionHint* hint = nullptr) {
     Location loc;
     LineReader reader(data);
     Line line;
     const char* d = data.constData();
-    if (!reader.findSection(section, line))
-        return loc;
-    loc.section = true;
-    loc.insertAt = line.end;
-    loc.insertTerminated = reader.terminated(line);
+    const QByteArrayView name = section.utf8();
+    if (hint && hint->headerEnd >= 0 && QByteArrayView(hint->name.constData(), hint->name.size()) == name) {
+        reader.seek(hint->headerEnd);
+        loc.section = true;
+        loc.insertAt = hint->headerEnd;
+        loc.insertTerminated = true;
+    } else {
+        if (hint)
+            hint->headerEnd = -1;
+        if (!reader.findSection(section, line))
+            return loc;
+        loc.section = true;
+        loc.insertAt = line.end;
+        loc.insertTerminated = reader.terminated(line);
+        // A header without a line ending gets one from the next key written after it.
+        if (hint && loc.insertTerminated) {
+            hint->name.clear();
+            hint->name.append(name.data(), name.size());
+            hint->headerEnd = line.end;
+        }
+    }
     if (key.keySearchable()) {
         // The key by the vector search; where it is missing, the section's last key line found
         // from the section's end backwards (usually its last line).
@@ -599,24 +625,41 @@ QString valueText(const QByteArray& data, Span raw) {
 // would change (surrounding blanks, enclosing quotes, or empty inside quotes) is put in double
 // quotes, which reading removes again.
 QByteArray encodeValue(const QString& value) {
-    // Most values need nothing done: no line break, no blank at either end, no enclosing quotes.
-    if (!value.isEmpty() && !isBlank(value.front()) && !isBlank(value.back()) &&
-        !(value.size() >= 2 && value.front() == value.back() &&
-          (value.front() == QLatin1Char('"') || value.front() == QLatin1Char('\''))) &&
-        !value.contains(QLatin1Char('\n')) && !value.contains(QLatin1Char('\r')))
-        return value.toUtf8();
+    // Most values need nothing done: no line break, no blank at either end, no enclosing quotes;
+    // plain ASCII ones are narrowed as they are looked at.
+    const qsizetype n = value.size();
+    const QChar* c = value.constData();
+    if (n > 0 && !isBlank(c[0]) && !isBlank(c[n - 1]) &&
+        !(n >= 2 && c[0] == c[n - 1] && (c[0] == QLatin1Char('"') || c[0] == QLatin1Char('\'')))) {
+        QByteArray out(n, Qt::Uninitialized);
+        char* o = out.data();
+        qsizetype i = 0;
+        for (; i < n; ++i) {
+            const char16_t u = c[i].unicode();
+            if (u >= 0x80 || u == '\n' || u == '\r')
+                break;
+            o[i] = char(u);
+        }
+        if (i == n)
+            return out;
+        bool lineBreak = false;
+        for (qsizetype k = i; k < n && !lineBreak; ++k)
+            lineBreak = c[k] == QLatin1Char('\n') || c[k] == QLatin1Char('\r');
+        if (!lineBreak)
+            return value.toUtf8();
+    }
     QString v;
     v.reserve(value.size());
     for (qsizetype i = 0; i < value.size(); ++i) {
-        const QChar c = value.at(i);
-        if (c == QLatin1Char('\r')) {
+        const QChar ch = value.at(i);
+        if (ch == QLatin1Char('\r')) {
             v += QLatin1Char(' ');
             if (i + 1 < value.size() && value.at(i + 1) == QLatin1Char('\n'))
                 ++i;
-        } else if (c == QLatin1Char('\n')) {
+        } else if (ch == QLatin1Char('\n')) {
             v += QLatin1Char(' ');
         } else {
-            v += c;
+            v += ch;
         }
     }
     bool quote = false;
@@ -638,10 +681,19 @@ QByteArrayView lineEnding(const QByteArray& data) {
     return "\n";
 }
 
+// Whether the text holds one of the characters a to c.
+bool holdsAny(QStringView text, char16_t a, char16_t b, char16_t c) {
+    for (QChar ch : text) {
+        const char16_t u = ch.unicode();
+        if (u == a || u == b || u == c)
+            return true;
+    }
+    return false;
+}
+
 void checkNames(const QString& fileName, const QString& section, const QString& key) {
     const QString s = trimBlanks(section);
-    if (s.isEmpty() || s.contains(QLatin1Char(']')) || s.contains(QLatin1Char('\n')) ||
-        s.contains(QLatin1Char('\r')))
+    if (s.isEmpty() || holdsAny(s, u']', u'\n', u'\r'))
         throw ProfileArgumentError(
             QStringLiteral(
                 "Invalid section name \"%1\" for %2: a section name must not be empty or hold \"]\" "
@@ -649,8 +701,8 @@ void checkNames(const QString& fileName, const QString& section, const QString& 
                 .arg(section, fileName)
                 .toStdString());
     const QString k = trimBlanks(key);
-    if (k.isEmpty() || k.contains(QLatin1Char('=')) || k.contains(QLatin1Char('\n')) ||
-        k.contains(QLatin1Char('\r')) || k.startsWith(QLatin1Char(';')) || k.startsWith(QLatin1Char('[')))
+    if (k.isEmpty() || holdsAny(k, u'=', u'\n', u'\r') || k.front() == QLatin1Char(';') ||
+        k.front() == QLatin1Char('['))
         throw ProfileArgumentError(
             QStringLiteral(
                 "Invalid key name \"%1\" for %2: a key must not be empty, hold \"=\" or a line break, "
@@ -660,11 +712,11 @@ void checkNames(const QString& fileName, const QString& section, const QString& 
 }
 
 // Applies one write to the file's bytes exactly as a single write would.
-void applyEntry(QByteArray& data, const ProfileEntry& entry) {
+void applyEntry(QByteArray& data, const ProfileEntry& entry, SectionHint* hint = nullptr) {
     const Name section(entry.section);
     const Name key(entry.key);
     const QByteArray value = encodeValue(entry.value);
-    const Location loc = locate(data, section, key);
+    const Location loc = locate(data, section, key, hint);
     // Changed where it stands: the caller gives data room to grow at its end.
     if (loc.key) {
         qsizetype b = loc.value.begin;
@@ -674,23 +726,41 @@ void applyEntry(QByteArray& data, const ProfileEntry& entry) {
         return;
     }
     const QByteArrayView eol = lineEnding(data);
-    QByteArray line;
-    const QByteArray name = key.text().toUtf8();
-    line.reserve(name.size() + value.size() + 3);
+    const QByteArrayView name = key.utf8();
+    // The bytes to add, put together first and added in one go.
+    QVarLengthArray<char, 256> add;
+    auto put = [&add](QByteArrayView bytes) { add.append(bytes.data(), bytes.size()); };
     if (loc.section) {
+        // After the section's last key line (or its header): a line ending first where that line
+        // has none, and then, as that line had, none after the key.
         if (!loc.insertTerminated)
-            line.append(eol);
-        line.append(name).append('=').append(value);
+            put(eol);
+        put(name);
+        put("=");
+        put(value);
         if (loc.insertTerminated)
-            line.append(eol);
-        data.insert(loc.insertAt, line);
+            put(eol);
+        data.insert(loc.insertAt, QByteArrayView(add.constData(), add.size()));
         return;
     }
     const bool bomOnly = data.size() == 3 && data.startsWith("\xEF\xBB\xBF");
     if (!data.isEmpty() && !bomOnly && !data.endsWith('\n'))
-        data.append(eol);
-    data.append('[').append(section.text().toUtf8()).append(']').append(eol);
-    data.append(name).append('=').append(value).append(eol);
+        put(eol);
+    const QByteArrayView sectionName = section.utf8();
+    put("[");
+    put(sectionName);
+    put("]");
+    put(eol);
+    if (hint) {
+        hint->name.clear();
+        hint->name.append(sectionName.data(), sectionName.size());
+        hint->headerEnd = data.size() + add.size();
+    }
+    put(name);
+    put("=");
+    put(value);
+    put(eol);
+    data.append(add.constData(), add.size());
 }
 
 constexpr qint64 kMaxBytes = 16 * 1024 * 1024;
@@ -1269,8 +1339,9 @@ void Profile::writeEntries(const QList<ProfileEntry>& entries) {
             }
             if (!exists)
                 data.reserve(room);
+            SectionHint hint;
             for (const ProfileEntry& e : entries)
-                applyEntry(data, e);
+                applyEntry(data, e, &hint);
             if (!replaceContents(target, lock.fd(), data, exists ? &lock.status() : nullptr)) {
                 lock.discardCreated();
                 throw refused();

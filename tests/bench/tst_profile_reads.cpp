@@ -182,6 +182,26 @@ private slots:
                 QVERIFY2(now == referenceWrite(file, section, key, "written"),
                          qPrintable(QString("[%1] %2 written into %3 gave %4")
                                         .arg(section, key, file.toPercentEncoding(), now.toPercentEncoding())));
+            } else if (round % 5 == 1) {
+                // A batch: each entry as a single write after the ones before would place it, most
+                // of them into the section of the entry before.
+                QList<ProfileEntry> batch;
+                QByteArray expected = file;
+                QString section = kWanted.at(r.bounded(kWanted.size()));
+                for (int e = 0; e < 4; ++e) {
+                    if (r.bounded(4) == 0)
+                        section = kWanted.at(r.bounded(kWanted.size()));
+                    const QString key = kWanted.at(r.bounded(kWanted.size()));
+                    const QByteArray value = "batch" + QByteArray::number(e);
+                    batch.append({section, key, QString::fromLatin1(value)});
+                    expected = referenceWrite(expected, section, key, value);
+                }
+                QVERIFY(test::writeFile(path, file));
+                Profile(path).writeEntries(batch);
+                const QByteArray now = test::readFile(path);
+                QVERIFY2(now == expected, qPrintable(QString("a batch written into %1 gave %2 instead of %3")
+                                                         .arg(file.toPercentEncoding(), now.toPercentEncoding(),
+                                                              expected.toPercentEncoding())));
             }
         }
     }
