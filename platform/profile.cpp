@@ -1072,6 +1072,40 @@ bool replaceContents(const QByteArray& path, int lockedFd, const QByteArray& byt
     return ok;
 }
 
+enum class Created { Done, Exists, Unsupported, Failed };
+
+// Makes the file that is not there yet without any lock: a temporary file (with what the umask
+// gives a new file) is renamed to the file's name only while no file has that name. Of two
+// writers making the file at once one succeeds; the other finds the file there (Exists) and then
+// writes into it under its lock, so no key is lost. Unsupported: the file system cannot rename
+// that way (the caller makes the file under its folder's lock instead).
+Created createContents(const QByteArray& path, const QByteArray& bytes) {
+    const QByteArray prefix = temporaryPrefix(directoryOf(path), path.mid(path.lastIndexOf('/') + 1));
+    const QByteArray pid = QByteArray::number(::getpid());
+    // A name of its own even among this process's threads: no lock keeps them apart here.
+    QByteArray tmp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+        tmp = prefix + pid + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 16) + ".tmp";
+        fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd < 0 && errno != EEXIST)
+            return Created::Failed;
+    }
+    if (fd < 0)
+        return Created::Failed;
+    bool ok = writeAll(fd, bytes, 0) && ::fdatasync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (ok && ::renameat2(AT_FDCWD, tmp.constData(), AT_FDCWD, path.constData(), RENAME_NOREPLACE) == 0)
+        return Created::Done;
+    const int error = errno;
+    ::unlink(tmp.constData());
+    if (!ok)
+        return Created::Failed;
+    if (error == EEXIST)
+        return Created::Exists;
+    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ? Created::Unsupported : Created::Failed;
+}
+
 // Section names in file order, the first of each name only.
 QStringList sectionNames(const QByteArray& data) {
     QStringList out;
@@ -1307,6 +1341,8 @@ void Profile::writeEntries(const QList<ProfileEntry>& entries) {
         auto remaining = [&]() {
             return waited.isValid() ? int(qMax<qint64>(0, timeoutMs - waited.elapsed())) : timeoutMs;
         };
+        // A missing file is made without a lock where the file system allows.
+        bool lockFree = true;
         for (int round = 0;; ++round) {
             if (round == 1)
                 waited.start();
@@ -1314,14 +1350,32 @@ void Profile::writeEntries(const QList<ProfileEntry>& entries) {
                 break;
             QByteArray target = path;
             ProfileLock lock;
-            ProfileLock::Result result = lock.acquire(target, remaining());
+            ProfileLock::Result result = lock.acquire(target, remaining(), lockFree);
             if (result == ProfileLock::Result::Link) {
                 // Followed only as the rule for shared folders allows, to a file that is no link.
                 struct stat st {};
                 bool exists = false;
                 if (!resolveForWrite(path, &target, &st, &exists) || (exists && !S_ISREG(st.st_mode)))
                     throw refused();
-                result = lock.acquire(target, remaining());
+                result = lock.acquire(target, remaining(), lockFree);
+            }
+            if (result == ProfileLock::Result::Missing) {
+                QByteArray data;
+                data.reserve(room);
+                SectionHint hint;
+                for (const ProfileEntry& e : entries)
+                    applyEntry(data, e, &hint);
+                switch (createContents(target, data)) {
+                case Created::Done:
+                    return;
+                case Created::Exists: // made by another writer meanwhile: written into under its lock
+                    continue;
+                case Created::Unsupported:
+                    lockFree = false;
+                    continue;
+                case Created::Failed:
+                    throw refused();
+                }
             }
             if (result == ProfileLock::Result::Changed || result == ProfileLock::Result::Link)
                 continue;

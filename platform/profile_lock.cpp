@@ -65,7 +65,7 @@ Wait waitForLock(int fd, int* timeoutMs) {
 
 } // namespace
 
-ProfileLock::Result ProfileLock::acquire(const QByteArray& path, int timeoutMs) {
+ProfileLock::Result ProfileLock::acquire(const QByteArray& path, int timeoutMs, bool missing) {
     release();
     bool created = false;
     int fd = ::open(path.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
@@ -74,6 +74,8 @@ ProfileLock::Result ProfileLock::acquire(const QByteArray& path, int timeoutMs) 
             return Result::Link;
         if (errno != ENOENT)
             return Result::Failed;
+        if (missing)
+            return Result::Missing;
         // No file yet: its folder's lock keeps two writers from making it at once.
         const qsizetype slash = path.lastIndexOf('/');
         const QByteArray folder = slash < 0 ? QByteArrayLiteral(".") : slash == 0 ? QByteArrayLiteral("/") : path.left(slash);

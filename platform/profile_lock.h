@@ -20,6 +20,7 @@ public:
                  // file yet (then the lock is its folder's, and the file is to be made)
         Changed, // the file was replaced or made by someone else meanwhile: look again
         Link,    // path is a symbolic link, which is not followed here
+        Missing, // there is no file, and the caller asked to be told rather than to lock
         Failed,  // cannot be opened or made for writing, no regular file, or held past the timeout
     };
 
@@ -30,7 +31,8 @@ public:
     // another one has just replaced. A file that is not there yet is made under its folder's
     // lock; where the folder cannot be read or locked, the file is made empty first so that there
     // is something to lock (an empty file reads as no file).
-    Result acquire(const QByteArray& path, int timeoutMs);
+    // missing: whether a file that is not there is reported (Missing) instead of locked for making.
+    Result acquire(const QByteArray& path, int timeoutMs, bool missing = false);
 
     int fd() const { return m_fd; }
     // The locked file's status, taken once the lock was held.

@@ -1,7 +1,7 @@
 // A second process for the profile store's tests: writes keys into a shared file, holds the file's
 // lock until it is killed, writes with a file-size limit that stands in for a full disk (or that
 // kills it in the middle of the write), or reads with hardly any memory to spare.
-//   profile_writer write <file> <section> <key prefix> <count>
+//   profile_writer write <file> <section> <key prefix> <count> [<file that lets it start>]
 //   profile_writer hold <file>
 //   profile_writer limited|killed <file> <max bytes> <section> <key> <value length>
 //   profile_writer lowmem <file> <section> <key>
@@ -22,7 +22,13 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     const QString mode = args.value(1);
-    if (mode == QLatin1String("write") && args.size() == 6) {
+    if (mode == QLatin1String("write") && (args.size() == 6 || args.size() == 7)) {
+        // With a seventh argument, the writes start once that file exists, so that several
+        // writers can be let go at the same moment.
+        if (args.size() == 7) {
+            while (!QFile::exists(args.at(6)))
+                QThread::usleep(200);
+        }
         lw::Profile profile(args.at(2));
         const int count = args.at(5).toInt();
         try {

@@ -207,10 +207,16 @@ private slots:
         if (exists)
             QVERIFY(writeFile(file, "; shared\n[Keep]\nK=1\n"));
         const int writers = 4, perWriter = 25;
+        // All let go at once, so that their first writes meet (in a new file: all of them making it).
+        const QString go = path("go");
         QProcess procs[writers];
         for (int w = 0; w < writers; ++w)
             procs[w].start(LW_PROFILE_WRITER, {"write", file, "Shared", QStringLiteral("W%1_").arg(w),
-                                               QString::number(perWriter)});
+                                               QString::number(perWriter), go});
+        for (QProcess& proc : procs)
+            QVERIFY(proc.waitForStarted(10000));
+        QTest::qWait(100);
+        QVERIFY(writeFile(go, ""));
         for (QProcess& proc : procs) {
             QVERIFY(proc.waitForFinished(120000));
             QCOMPARE(proc.exitStatus(), QProcess::NormalExit);
@@ -224,7 +230,7 @@ private slots:
                      QStringLiteral("value %1 of %2").arg(n % perWriter).arg(prefix));
         }
         QVERIFY(readFile(file).startsWith(exists ? "; shared\n[Keep]\nK=1\n[Shared]\n" : "[Shared]\n"));
-        QCOMPARE(leftovers(m_dir->path(), {QStringLiteral("t.ini")}), QStringList());
+        QCOMPARE(leftovers(m_dir->path(), {QStringLiteral("t.ini"), QStringLiteral("go")}), QStringList());
     }
 
     // A write that runs out of space (here: past the process's file-size limit) leaves the old file.
