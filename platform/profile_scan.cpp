@@ -170,7 +170,11 @@ qsizetype findNameCandidate(const char* data, qsizetype end, qsizetype from, con
 #ifdef LW_SCAN_X86
     switch (level()) {
     case Level::Avx512:
-        return scanAvx512(data, from, last, needle);
+        // The wide registers pay off over long stretches only: the processor brings up their
+        // units first, and a short search is over before that has paid for itself.
+        if (last - from >= 4096)
+            return scanAvx512(data, from, last, needle);
+        return scanAvx2(data, from, last, needle);
     case Level::Avx2:
         return scanAvx2(data, from, last, needle);
     case Level::Sse2:
