@@ -623,15 +623,19 @@ QString valueText(const QByteArray& data, Span raw) {
 
 // The bytes that store a value on one line: line breaks become blanks, and a value that reading
 // would change (surrounding blanks, enclosing quotes, or empty inside quotes) is put in double
-// quotes, which reading removes again.
-QByteArray encodeValue(const QString& value) {
+// quotes, which reading removes again. Written into out, which holds usual values without an
+// allocation.
+using ValueBytes = QVarLengthArray<char, 256>;
+void encodeValue(const QString& value, ValueBytes& out) {
+    out.clear();
+    auto take = [&out](const QByteArray& bytes) { out.append(bytes.constData(), bytes.size()); };
     // Most values need nothing done: no line break, no blank at either end, no enclosing quotes;
     // plain ASCII ones are narrowed as they are looked at.
     const qsizetype n = value.size();
     const QChar* c = value.constData();
     if (n > 0 && !isBlank(c[0]) && !isBlank(c[n - 1]) &&
         !(n >= 2 && c[0] == c[n - 1] && (c[0] == QLatin1Char('"') || c[0] == QLatin1Char('\'')))) {
-        QByteArray out(n, Qt::Uninitialized);
+        out.resize(n);
         char* o = out.data();
         qsizetype i = 0;
         for (; i < n; ++i) {
@@ -641,12 +645,16 @@ QByteArray encodeValue(const QString& value) {
             o[i] = char(u);
         }
         if (i == n)
-            return out;
+            return;
         bool lineBreak = false;
         for (qsizetype k = i; k < n && !lineBreak; ++k)
             lineBreak = c[k] == QLatin1Char('\n') || c[k] == QLatin1Char('\r');
-        if (!lineBreak)
-            return value.toUtf8();
+        if (!lineBreak) {
+            out.clear();
+            take(value.toUtf8());
+            return;
+        }
+        out.clear();
     }
     QString v;
     v.reserve(value.size());
@@ -671,7 +679,7 @@ QByteArray encodeValue(const QString& value) {
     }
     if (quote)
         v = QLatin1Char('"') + v + QLatin1Char('"');
-    return v.toUtf8();
+    take(v.toUtf8());
 }
 
 QByteArrayView lineEnding(const QByteArray& data) {
@@ -715,7 +723,9 @@ void checkNames(const QString& fileName, const QString& section, const QString& 
 void applyEntry(QByteArray& data, const ProfileEntry& entry, SectionHint* hint = nullptr) {
     const Name section(entry.section);
     const Name key(entry.key);
-    const QByteArray value = encodeValue(entry.value);
+    ValueBytes valueBytes;
+    encodeValue(entry.value, valueBytes);
+    const QByteArrayView value(valueBytes.constData(), valueBytes.size());
     const Location loc = locate(data, section, key, hint);
     // Changed where it stands: the caller gives data room to grow at its end.
     if (loc.key) {
@@ -937,8 +947,16 @@ bool writeAll(int fd, const QByteArray& bytes, off_t offset) {
 
 // Our temporary files: ".<name>.<process id>.tmp", or with a random part before ".tmp" when that
 // name is taken. The process id is what tells a later writer whether the file is still in use.
-QByteArray temporaryPrefix(const QByteArray& dir, const QByteArray& base) {
-    return dir + "/." + base + '.';
+QByteArray temporaryPrefix(const QByteArray& path) {
+    const qsizetype slash = path.lastIndexOf('/');
+    QByteArray prefix;
+    prefix.reserve(path.size() + 40); // room for the process id and a random part
+    if (slash < 0)
+        prefix.append("./");
+    else
+        prefix.append(path.constData(), slash + 1);
+    prefix.append('.').append(path.constData() + slash + 1, path.size() - slash - 1).append('.');
+    return prefix;
 }
 
 // The process id in a directory entry's name when it is one of our temporary files for base,
@@ -1001,15 +1019,14 @@ void removeStaleTemporaries(const QByteArray& path) {
 // in place when the directory takes no new file or does not let this user replace the old one.
 // Returns false with the old file as it was and no temporary file left behind.
 bool replaceContents(const QByteArray& path, int lockedFd, const QByteArray& bytes, const struct stat* old) {
-    const QByteArray dir = directoryOf(path);
-    const QByteArray base = path.mid(path.lastIndexOf('/') + 1);
-    const QByteArray prefix = temporaryPrefix(dir, base);
+    const QByteArray prefix = temporaryPrefix(path);
     const QByteArray pid = QByteArray::number(::getpid());
     // A new file gets what the umask gives it, as any new file would; an existing file's temporary
     // copy is for this user alone until it has the old file's owner and group.
     const mode_t createMode = old ? 0600 : 0666;
 
-    QByteArray tmp = prefix + pid + ".tmp";
+    QByteArray tmp = prefix;
+    tmp.append(pid).append(".tmp");
     int fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, createMode);
     if (fd < 0 && errno == EEXIST) {
         // Left by an earlier process with our id (we hold the lock: it is no one's now), or planted.
@@ -1080,7 +1097,7 @@ enum class Created { Done, Exists, Unsupported, Failed };
 // writes into it under its lock, so no key is lost. Unsupported: the file system cannot rename
 // that way (the caller makes the file under its folder's lock instead).
 Created createContents(const QByteArray& path, const QByteArray& bytes) {
-    const QByteArray prefix = temporaryPrefix(directoryOf(path), path.mid(path.lastIndexOf('/') + 1));
+    const QByteArray prefix = temporaryPrefix(path);
     const QByteArray pid = QByteArray::number(::getpid());
     // A name of its own even among this process's threads: no lock keeps them apart here.
     QByteArray tmp;

@@ -389,6 +389,9 @@ void TForm1::setDirectoryLabel(const QString& text) {
 }
 
 void TForm1::setWorkbookLabel(const QString& text) {
+    // Save sets the same name again each time: the label keeps its text and the size made for it.
+    if (Label3->text() == text)
+        return;
     Label3->setText(text);
     Label3->adjustSize();
 }
