@@ -41,16 +41,15 @@ bool isBlank(QChar c) {
     return c.unicode() < 0x80 && isBlank(char(c.unicode()));
 }
 
-QString trimBlanks(const QString& s) {
+QStringView trimBlanks(QStringView s) {
     qsizetype b = 0;
     qsizetype e = s.size();
     while (b < e && isBlank(s.at(b)))
         ++b;
     while (e > b && isBlank(s.at(e - 1)))
         --e;
-    return b == 0 && e == s.size() ? s : s.mid(b, e - b);
+    return s.sliced(b, e - b);
 }
-
 // Names compare with ASCII letters folded and every other character as it is.
 QString foldAscii(const QString& s) {
     QString out = s;
@@ -175,10 +174,12 @@ QString decode(const char* p, qsizetype n) {
 // A section or key name as the caller gave it, ready to be matched against raw file bytes.
 class Name {
 public:
+    // The name is looked at where it is: it must outlive this.
+    explicit Name(QString&&) = delete;
     explicit Name(const QString& name) : m_text(trimBlanks(name)) {
         bool ascii = true;
         bool latin1 = true;
-        for (QChar c : std::as_const(m_text)) {
+        for (QChar c : m_text) {
             if (c.unicode() >= 0x80) {
                 ascii = false;
                 if (c.unicode() > 0xFF) {
@@ -213,7 +214,6 @@ public:
     bool mayStartAt(const char* p, qsizetype avail) const {
         return startsNoCase(p, avail, utf8()) || (m_hasLatin1 && startsNoCase(p, avail, latin1()));
     }
-    const QString& text() const { return m_text; }
     // Whether the vector search can look for this name: it has one spelling in the file's bytes.
     bool searchable() const { return !m_hasLatin1 && !m_utf8.isEmpty(); }
     QByteArrayView utf8() const { return QByteArrayView(m_utf8.constData(), m_utf8.size()); }
@@ -226,7 +226,7 @@ public:
     }
 
 private:
-    QString m_text;
+    QStringView m_text; // the caller's name, which outlives this
     QByteArrayView latin1() const { return QByteArrayView(m_latin1.constData(), m_latin1.size()); }
 
     QVarLengthArray<char, 64> m_utf8;
@@ -700,7 +700,7 @@ bool holdsAny(QStringView text, char16_t a, char16_t b, char16_t c) {
 }
 
 void checkNames(const QString& fileName, const QString& section, const QString& key) {
-    const QString s = trimBlanks(section);
+    const QStringView s = trimBlanks(section);
     if (s.isEmpty() || holdsAny(s, u']', u'\n', u'\r'))
         throw ProfileArgumentError(
             QStringLiteral(
@@ -708,7 +708,7 @@ void checkNames(const QString& fileName, const QString& section, const QString& 
                 "or a line break")
                 .arg(section, fileName)
                 .toStdString());
-    const QString k = trimBlanks(key);
+    const QStringView k = trimBlanks(key);
     if (k.isEmpty() || holdsAny(k, u'=', u'\n', u'\r') || k.front() == QLatin1Char(';') ||
         k.front() == QLatin1Char('['))
         throw ProfileArgumentError(
@@ -1300,7 +1300,7 @@ QStringList ProfileSection::keys() const {
 }
 
 QString ProfileSection::readString(const QString& key, const QString& def) const {
-    const auto it = m_index.constFind(foldAscii(trimBlanks(key)));
+    const auto it = m_index.constFind(foldAscii(trimBlanks(key).toString()));
     return it == m_index.cend() ? def : m_values.at(*it);
 }
 
