@@ -1,4 +1,4 @@
-// The profile store's fast search: three bytes of a name compared at 32 or 64 positions at once, then
+// The profile store's fast search: two bytes of a name compared at 32 or 64 positions at once, then
 // the whole name where both agree, so that a file of many small sections is crossed at memory speed.
 #include "platform/profile_scan.h"
 
@@ -40,7 +40,6 @@ struct Needle {
     qsizetype size;
     Probe a;
     Probe b;
-    Probe c;
     bool matchesAt(const char* p) const {
         for (qsizetype i = 0; i < size; ++i) {
             if (p[i] != name[i] && lower(p[i]) != lower(name[i]))
@@ -50,11 +49,9 @@ struct Needle {
     }
 };
 
-// The three bytes compared first: the last one, the first byte that is no letter (digits and
-// signs need no case folding and tell names like "Section12" and "Section13" apart sooner), and
-// the first one (which keeps the other two from meeting in every line of numbers: "Section21999"
-// against "Key021999=value of key 021999"); the middle one where the first is the one that is no
-// letter.
+// The two bytes compared first: the last one, and the first byte that is no letter (digits and
+// signs need no case folding and tell names like "Section12" and "Section13" apart sooner), else
+// the first.
 Needle needleFor(const char* name, qsizetype size) {
     qsizetype first = 0;
     for (qsizetype i = 0; i + 1 < size; ++i) {
@@ -63,13 +60,13 @@ Needle needleFor(const char* name, qsizetype size) {
             break;
         }
     }
-    return Needle{name, size, Probe(name, first), Probe(name, size - 1), Probe(name, first == 0 ? size / 2 : 0)};
+    return Needle{name, size, Probe(name, first), Probe(name, size - 1)};
 }
 
 // Positions i in [from, last) are candidates: the name fits before the end at each.
 qsizetype scanPlain(const char* d, qsizetype from, qsizetype last, const Needle& n) {
     for (qsizetype i = from; i < last; ++i) {
-        if (n.a.hits(d + i) && n.b.hits(d + i) && n.c.hits(d + i) && n.matchesAt(d + i))
+        if (n.a.hits(d + i) && n.b.hits(d + i) && n.matchesAt(d + i))
             return i;
     }
     return -1;
@@ -95,13 +92,11 @@ __attribute__((target("avx512bw"))) qsizetype scanAvx512(const char* d, qsizetyp
                                                          const Needle& n) {
     const __m512i aw = _mm512_set1_epi8(char(n.a.want)), af = _mm512_set1_epi8(char(n.a.fold));
     const __m512i bw = _mm512_set1_epi8(char(n.b.want)), bf = _mm512_set1_epi8(char(n.b.fold));
-    const __m512i cw = _mm512_set1_epi8(char(n.c.want)), cf = _mm512_set1_epi8(char(n.c.fold));
     qsizetype i = from;
     for (; last - i >= 64; i += 64) {
         const __m512i x = _mm512_or_si512(_mm512_loadu_si512(d + i + n.a.offset), af);
         const __m512i y = _mm512_or_si512(_mm512_loadu_si512(d + i + n.b.offset), bf);
-        const __m512i z = _mm512_or_si512(_mm512_loadu_si512(d + i + n.c.offset), cf);
-        quint64 bits = _mm512_mask_cmpeq_epi8_mask(_mm512_mask_cmpeq_epi8_mask(_mm512_cmpeq_epi8_mask(x, aw), y, bw), z, cw);
+        quint64 bits = _mm512_mask_cmpeq_epi8_mask(_mm512_cmpeq_epi8_mask(x, aw), y, bw);
         if (const qsizetype at = firstMatch(d, i, bits, n); at >= 0)
             return at;
     }
@@ -111,15 +106,12 @@ __attribute__((target("avx512bw"))) qsizetype scanAvx512(const char* d, qsizetyp
 __attribute__((target("avx2"))) qsizetype scanAvx2(const char* d, qsizetype from, qsizetype last, const Needle& n) {
     const __m256i aw = _mm256_set1_epi8(char(n.a.want)), af = _mm256_set1_epi8(char(n.a.fold));
     const __m256i bw = _mm256_set1_epi8(char(n.b.want)), bf = _mm256_set1_epi8(char(n.b.fold));
-    const __m256i cw = _mm256_set1_epi8(char(n.c.want)), cf = _mm256_set1_epi8(char(n.c.fold));
     qsizetype i = from;
     for (; last - i >= 32; i += 32) {
         const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i + n.a.offset));
         const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i + n.b.offset));
-        const __m256i z = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i + n.c.offset));
         unsigned bits = unsigned(_mm256_movemask_epi8(_mm256_and_si256(
-            _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(x, af), aw), _mm256_cmpeq_epi8(_mm256_or_si256(y, bf), bw)),
-            _mm256_cmpeq_epi8(_mm256_or_si256(z, cf), cw))));
+            _mm256_cmpeq_epi8(_mm256_or_si256(x, af), aw), _mm256_cmpeq_epi8(_mm256_or_si256(y, bf), bw))));
         if (const qsizetype at = firstMatch(d, i, bits, n); at >= 0)
             return at;
     }
@@ -129,15 +121,12 @@ __attribute__((target("avx2"))) qsizetype scanAvx2(const char* d, qsizetype from
 qsizetype scanSse2(const char* d, qsizetype from, qsizetype last, const Needle& n) {
     const __m128i aw = _mm_set1_epi8(char(n.a.want)), af = _mm_set1_epi8(char(n.a.fold));
     const __m128i bw = _mm_set1_epi8(char(n.b.want)), bf = _mm_set1_epi8(char(n.b.fold));
-    const __m128i cw = _mm_set1_epi8(char(n.c.want)), cf = _mm_set1_epi8(char(n.c.fold));
     qsizetype i = from;
     for (; last - i >= 16; i += 16) {
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i + n.a.offset));
         const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i + n.b.offset));
-        const __m128i z = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i + n.c.offset));
-        unsigned bits = unsigned(_mm_movemask_epi8(_mm_and_si128(
-            _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(x, af), aw), _mm_cmpeq_epi8(_mm_or_si128(y, bf), bw)),
-            _mm_cmpeq_epi8(_mm_or_si128(z, cf), cw))));
+        unsigned bits = unsigned(_mm_movemask_epi8(
+            _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(x, af), aw), _mm_cmpeq_epi8(_mm_or_si128(y, bf), bw))));
         if (const qsizetype at = firstMatch(d, i, bits, n); at >= 0)
             return at;
     }
