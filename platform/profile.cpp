@@ -8,8 +8,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QMutex>
+#include <QRandomGenerator>
 #include <QSet>
 #include <QStandardPaths>
 #include <QVarLengthArray>
@@ -18,8 +18,8 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
-#include <cstdint>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -384,7 +384,8 @@ public:
                 continue;
             }
             m_pos = start;
-            if (next(line) && line.kind == Kind::Section && wanted.matches(m_d + line.name.begin, line.name.size()))
+            if (next(line) && line.kind == Kind::Section &&
+                wanted.matches(m_d + line.name.begin, line.name.size()))
                 return true;
         }
         m_pos = m_size;
@@ -874,8 +875,7 @@ QByteArray bytesForReading(const QString& fileName, const QByteArray& path) {
 }
 
 // A whole read-side call, with running out of memory on the way made the store's read error.
-template <typename F>
-auto guardedRead(const QString& fileName, F&& body) -> decltype(body()) {
+template <typename F> auto guardedRead(const QString& fileName, F&& body) -> decltype(body()) {
     try {
         return body();
     } catch (const std::bad_alloc&) {
@@ -963,8 +963,9 @@ QByteArray temporaryPrefix(const QByteArray& path) {
 // else 0.
 pid_t temporaryOwner(const char* entry, const QByteArray& base) {
     const qsizetype n = qsizetype(std::strlen(entry));
-    if (n < base.size() + 7 || entry[0] != '.' || std::memcmp(entry + 1, base.constData(), size_t(base.size())) != 0 ||
-        entry[base.size() + 1] != '.' || std::strcmp(entry + n - 4, ".tmp") != 0)
+    if (n < base.size() + 7 || entry[0] != '.' ||
+        std::memcmp(entry + 1, base.constData(), size_t(base.size())) != 0 || entry[base.size() + 1] != '.' ||
+        std::strcmp(entry + n - 4, ".tmp") != 0)
         return 0;
     qsizetype i = base.size() + 2;
     qint64 pid = 0;
@@ -1033,7 +1034,8 @@ bool replaceContents(const QByteArray& path, int lockedFd, const QByteArray& byt
         if (::unlink(tmp.constData()) == 0)
             fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, createMode);
         for (int attempt = 0; attempt < 8 && fd < 0 && errno == EEXIST; ++attempt) {
-            tmp = prefix + pid + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 16) + ".tmp";
+            tmp =
+                prefix + pid + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 16) + ".tmp";
             fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, createMode);
         }
     }
@@ -1343,6 +1345,13 @@ void Profile::writeEntries(const QList<ProfileEntry>& entries) {
     auto refused = [this]() {
         return ProfileWriteError(QStringLiteral("Unable to write to %1").arg(m_fileName).toStdString());
     };
+    // Each entry changes the bytes as a single write would, the section of the entry before
+    // remembered for the next.
+    auto applyAll = [&entries](QByteArray& data) {
+        SectionHint hint;
+        for (const ProfileEntry& e : entries)
+            applyEntry(data, e, &hint);
+    };
     const QByteArray path = nativePath();
     if (path.isEmpty())
         throw refused();
@@ -1351,8 +1360,7 @@ void Profile::writeEntries(const QList<ProfileEntry>& entries) {
     try {
         // Another round whenever another writer replaced or made the file between our look at it
         // and the lock (each such round means that writer finished), for as long as a writer
-        // waits for a lock in all.
-        // The clock is read only from the second round on.
+        // waits for a lock in all; the clock is read only from the second round on.
         const int timeoutMs = g_lockTimeoutMs.load();
         QElapsedTimer waited;
         auto remaining = [&]() {
@@ -1379,9 +1387,7 @@ void Profile::writeEntries(const QList<ProfileEntry>& entries) {
             if (result == ProfileLock::Result::Missing) {
                 QByteArray data;
                 data.reserve(room);
-                SectionHint hint;
-                for (const ProfileEntry& e : entries)
-                    applyEntry(data, e, &hint);
+                applyAll(data);
                 switch (createContents(target, data)) {
                 case Created::Done:
                     return;
@@ -1410,9 +1416,7 @@ void Profile::writeEntries(const QList<ProfileEntry>& entries) {
             }
             if (!exists)
                 data.reserve(room);
-            SectionHint hint;
-            for (const ProfileEntry& e : entries)
-                applyEntry(data, e, &hint);
+            applyAll(data);
             if (!replaceContents(target, lock.fd(), data, exists ? &lock.status() : nullptr)) {
                 lock.discardCreated();
                 throw refused();

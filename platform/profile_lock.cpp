@@ -78,7 +78,9 @@ ProfileLock::Result ProfileLock::acquire(const QByteArray& path, int timeoutMs, 
             return Result::Missing;
         // No file yet: its folder's lock keeps two writers from making it at once.
         const qsizetype slash = path.lastIndexOf('/');
-        const QByteArray folder = slash < 0 ? QByteArrayLiteral(".") : slash == 0 ? QByteArrayLiteral("/") : path.left(slash);
+        const QByteArray folder = slash < 0    ? QByteArrayLiteral(".")
+                                  : slash == 0 ? QByteArrayLiteral("/")
+                                               : path.left(slash);
         const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         const Wait wait = dir >= 0 ? waitForLock(dir, &timeoutMs) : Wait::Unsupported;
         if (wait == Wait::Held) {
@@ -119,7 +121,8 @@ ProfileLock::Result ProfileLock::acquire(const QByteArray& path, int timeoutMs, 
     // names may still have one after it was replaced, so then the path itself is asked.
     if (held.st_nlink > 1) {
         struct stat now {};
-        current = ::lstat(path.constData(), &now) == 0 && now.st_ino == held.st_ino && now.st_dev == held.st_dev;
+        current =
+            ::lstat(path.constData(), &now) == 0 && now.st_ino == held.st_ino && now.st_dev == held.st_dev;
     } else {
         current = held.st_nlink == 1;
     }

@@ -28,9 +28,8 @@ struct Probe {
     unsigned char want = 0;
     unsigned char fold = 0;
     Probe(const char* name, qsizetype at)
-        : offset(at),
-          want(isLetter(name[at]) ? (static_cast<unsigned char>(name[at]) | 0x20)
-                                  : static_cast<unsigned char>(name[at])),
+        : offset(at), want(isLetter(name[at]) ? (static_cast<unsigned char>(name[at]) | 0x20)
+                                              : static_cast<unsigned char>(name[at])),
           fold(isLetter(name[at]) ? 0x20 : 0) {}
     bool hits(const char* p) const { return (static_cast<unsigned char>(p[offset]) | fold) == want; }
 };
@@ -103,7 +102,8 @@ __attribute__((target("avx512bw"))) qsizetype scanAvx512(const char* d, qsizetyp
     return scanPlain(d, i, last, n);
 }
 
-__attribute__((target("avx2"))) qsizetype scanAvx2(const char* d, qsizetype from, qsizetype last, const Needle& n) {
+__attribute__((target("avx2"))) qsizetype scanAvx2(const char* d, qsizetype from, qsizetype last,
+                                                   const Needle& n) {
     const __m256i aw = _mm256_set1_epi8(char(n.a.want)), af = _mm256_set1_epi8(char(n.a.fold));
     const __m256i bw = _mm256_set1_epi8(char(n.b.want)), bf = _mm256_set1_epi8(char(n.b.fold));
     qsizetype i = from;
@@ -149,7 +149,8 @@ Level level() {
 
 } // namespace
 
-qsizetype findNameCandidate(const char* data, qsizetype end, qsizetype from, const char* name, qsizetype size) {
+qsizetype findNameCandidate(const char* data, qsizetype end, qsizetype from, const char* name,
+                            qsizetype size) {
     if (size <= 0 || from < 0)
         return -1;
     const qsizetype last = end - size + 1; // one past the last possible start

@@ -246,8 +246,8 @@ QStringList namesInOneBlock(const char* base, const std::vector<NameSpan>& spans
                 *end++ = char16_t(static_cast<unsigned char>(name[k]));
             }
         } else {
-            end = reinterpret_cast<char16_t*>(
-                utf8.appendToBuffer(reinterpret_cast<QChar*>(out), QByteArrayView(name, qsizetype(span.length))));
+            end = reinterpret_cast<char16_t*>(utf8.appendToBuffer(
+                reinterpret_cast<QChar*>(out), QByteArrayView(name, qsizetype(span.length))));
         }
         *end = 0;
         names.append(QString(QStringPrivate(header, out, end - out)));

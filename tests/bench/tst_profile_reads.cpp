@@ -61,7 +61,8 @@ std::optional<QString> referenceRead(QByteArray file, const QString& section, co
 // The rules for a write of one plain value, one line after the other: the value of the first key of
 // that name in the first section of that name replaced; else a key line after that section's last
 // key line (or its header); else the section added at the end.
-QByteArray referenceWrite(const QByteArray& file, const QString& section, const QString& key, const QByteArray& value) {
+QByteArray referenceWrite(const QByteArray& file, const QString& section, const QString& key,
+                          const QByteArray& value) {
     const qsizetype firstNl = file.indexOf('\n');
     const QByteArray eol = firstNl > 0 && file.at(firstNl - 1) == '\r' ? "\r\n" : "\n";
     const QByteArray keyLine = key.trimmed().toUtf8() + '=' + value;
@@ -108,11 +109,12 @@ QByteArray referenceWrite(const QByteArray& file, const QString& section, const 
 // Names that share beginnings, differ in case only, are Latin-1 or UTF-8 spellings of "é", hold
 // digits (which the vector search compares first), or are longer than the eight bytes compared at
 // once, some differing only in characters 0x20 apart that are no letters ("@" and "`").
-const QList<QByteArray> kNames = {"A",       "a",       "AB",      "Ab",          "B",           "Sect",
-                                  "Section", "\xC3\xA9", "\xE9",     "A B",         "K12",         "k1",
-                                  "Key12x2", "SectionLong12",        "Section@Long", "Section`Long"};
-const QStringList kWanted = {"A",   " a ",     "AB",      "Sect",          "Section",      "B", QString::fromUtf8("\xC3\xA9"),
-                             "A B", "Z",       "k12",     "Key12X2",       "sectionLONG12", "SECTION`LONG"};
+const QList<QByteArray> kNames = {
+    "A",    "a",   "AB",  "Ab", "B",       "Sect",          "Section",      "\xC3\xA9",
+    "\xE9", "A B", "K12", "k1", "Key12x2", "SectionLong12", "Section@Long", "Section`Long"};
+const QStringList kWanted = {
+    "A",   " a ", "AB",  "Sect",    "Section",       "B",           QString::fromUtf8("\xC3\xA9"),
+    "A B", "Z",   "k12", "Key12X2", "sectionLONG12", "SECTION`LONG"};
 
 const QList<QByteArray> kBlanks = {"", "", "", " ", "\t", "  "};
 const QList<QByteArray> kValues = {"1", " spaced ", "\"quoted\"", "'single'", "", "x=y", "caf\xE9"};
@@ -168,9 +170,9 @@ private slots:
                     const QString got = profile.readString(section, key, missing);
                     const QString gotWhole = whole.at(s).readString(key, missing);
                     QVERIFY2(got == expected && gotWhole == expected,
-                             qPrintable(QString("[%1] %2 in %3: %4 (whole section: %5) instead of %6")
-                                            .arg(section, key, file.toPercentEncoding(), got, gotWhole,
-                                                 expected)));
+                             qPrintable(
+                                 QString("[%1] %2 in %3: %4 (whole section: %5) instead of %6")
+                                     .arg(section, key, file.toPercentEncoding(), got, gotWhole, expected)));
                 }
                 QCOMPARE(whole.at(s).keys(), profile.keys(section));
             }
@@ -179,9 +181,10 @@ private slots:
                 const QString key = kWanted.at(r.bounded(kWanted.size()));
                 Profile(path).writeString(section, key, "written");
                 const QByteArray now = test::readFile(path);
-                QVERIFY2(now == referenceWrite(file, section, key, "written"),
-                         qPrintable(QString("[%1] %2 written into %3 gave %4")
-                                        .arg(section, key, file.toPercentEncoding(), now.toPercentEncoding())));
+                QVERIFY2(
+                    now == referenceWrite(file, section, key, "written"),
+                    qPrintable(QString("[%1] %2 written into %3 gave %4")
+                                   .arg(section, key, file.toPercentEncoding(), now.toPercentEncoding())));
             } else if (round % 5 == 1) {
                 // A batch: each entry as a single write after the ones before would place it, most
                 // of them into the section of the entry before.
@@ -199,9 +202,10 @@ private slots:
                 QVERIFY(test::writeFile(path, file));
                 Profile(path).writeEntries(batch);
                 const QByteArray now = test::readFile(path);
-                QVERIFY2(now == expected, qPrintable(QString("a batch written into %1 gave %2 instead of %3")
-                                                         .arg(file.toPercentEncoding(), now.toPercentEncoding(),
-                                                              expected.toPercentEncoding())));
+                QVERIFY2(now == expected,
+                         qPrintable(QString("a batch written into %1 gave %2 instead of %3")
+                                        .arg(file.toPercentEncoding(), now.toPercentEncoding(),
+                                             expected.toPercentEncoding())));
             }
         }
     }

@@ -88,7 +88,9 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
-    std::fprintf(stderr, "usage: profile_writer write <file> <section> <prefix> <count> | hold <file> | "
-                         "limited|killed <file> <max bytes> <section> <key> <value length> | lowmem <file> <section> <key>\n");
+    std::fprintf(
+        stderr,
+        "usage: profile_writer write <file> <section> <prefix> <count> | hold <file> | "
+        "limited|killed <file> <max bytes> <section> <key> <value length> | lowmem <file> <section> <key>\n");
     return 2;
 }

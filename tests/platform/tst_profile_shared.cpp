@@ -56,7 +56,8 @@ class TstProfileShared : public QObject {
         env.remove("XDG_RUNTIME_DIR");
         env.insert("HOME", m_base->path());
         p.setProcessEnvironment(env);
-        p.start("setpriv", QStringList{"--reuid=" + user, "--regid=" + user, "--init-groups", "--", m_writer} + args);
+        p.start("setpriv",
+                QStringList{"--reuid=" + user, "--regid=" + user, "--init-groups", "--", m_writer} + args);
     }
     int runAs(const QString& user, const QStringList& args, QByteArray* output = nullptr) const {
         QProcess p;
@@ -69,7 +70,8 @@ class TstProfileShared : public QObject {
     }
 
     static QStringList leftovers(const QString& dir, const QStringList& expected) {
-        QStringList names = QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        QStringList names =
+            QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
         for (const QString& e : expected)
             names.removeAll(e);
         return names;
@@ -80,7 +82,8 @@ private slots:
         // On tmpfs where there is one, so that a thousand writes take no time at disk speed.
         const QString shm = QStringLiteral("/dev/shm");
         m_base = std::make_unique<QTemporaryDir>(
-            (QFileInfo(shm).isDir() && QFileInfo(shm).isWritable() ? shm : QDir::tempPath()) + "/lw-shared-XXXXXX");
+            (QFileInfo(shm).isDir() && QFileInfo(shm).isWritable() ? shm : QDir::tempPath()) +
+            "/lw-shared-XXXXXX");
         QVERIFY(m_base->isValid());
         QVERIFY(::chmod(QFile::encodeName(m_base->path()).constData(), 0755) == 0);
         m_writer = m_base->filePath("profile_writer");
@@ -140,7 +143,8 @@ private slots:
         ::umask(mask);
         for (QProcess* p : {&a, &b}) {
             QVERIFY(p->waitForFinished(120000));
-            QVERIFY2(p->exitStatus() == QProcess::NormalExit && p->exitCode() == 0, p->readAllStandardError());
+            QVERIFY2(p->exitStatus() == QProcess::NormalExit && p->exitCode() == 0,
+                     p->readAllStandardError());
         }
         const Profile profile(file);
         QCOMPARE(profile.keys("Shared").size(), 2000);
@@ -202,8 +206,8 @@ private slots:
         QVERIFY(writeFile(target, secret));
         if (byOther) {
             QProcess ln;
-            ln.start("setpriv", {"--reuid=" + m_userA, "--regid=" + m_userA, "--init-groups", "--", "ln", "-s",
-                                 target, link});
+            ln.start("setpriv", {"--reuid=" + m_userA, "--regid=" + m_userA, "--init-groups", "--", "ln",
+                                 "-s", target, link});
             QVERIFY(ln.waitForFinished(10000) && ln.exitCode() == 0);
         } else {
             QVERIFY(QFile::link(target, link));
