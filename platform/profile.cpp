@@ -50,6 +50,7 @@ QStringView trimBlanks(QStringView s) {
         --e;
     return s.sliced(b, e - b);
 }
+
 // Names compare with ASCII letters folded and every other character as it is.
 QString foldAscii(const QString& s) {
     QString out = s;
@@ -410,9 +411,8 @@ public:
     // For reading, right after the header of the section looked in: the value of the section's
     // first key line named key, found by the vector search for the name within the section (which
     // ends at the next header) instead of line by line. Only for names that are keySearchable().
-    std::optional<Span> findKeyValue(const Name& key) const {
+    std::optional<Span> findKeyValue(const Name& key, qsizetype end) const {
         const qsizetype from = m_pos;
-        const qsizetype end = sectionEnd(from);
         const QByteArrayView name = key.utf8();
         qsizetype pos = from;
         while (pos < end) {
@@ -442,9 +442,9 @@ public:
     }
 
     // Right after a section's header: reads the section's last key line, if it has one.
-    bool lastKeyLine(Line& line) {
+    bool lastKeyLine(Line& line, qsizetype end) {
         const qsizetype from = m_pos;
-        qsizetype lineEnd = sectionEnd(from);
+        qsizetype lineEnd = end;
         while (lineEnd > from) {
             // The line that ends at lineEnd (after its line ending, or at the end of the file).
             const void* nl = memrchr(m_d + from, '\n', size_t(lineEnd - 1 - from));
@@ -462,6 +462,9 @@ public:
 
     // Goes on from a line's start.
     void seek(qsizetype pos) { m_pos = pos; }
+
+    // Right after a section's header: where the section ends (the next header line, or the end).
+    qsizetype sectionEnd() const { return sectionEnd(m_pos); }
 
 private:
     // Where the line begins when a section name at `at` would be its header's: only blanks between
@@ -567,10 +570,11 @@ Location locate(const QByteArray& data, const Name& section, const Name& key, Se
     if (key.keySearchable()) {
         // The key by the vector search; where it is missing, the section's last key line found
         // from the section's end backwards (usually its last line).
-        if (const std::optional<Span> value = reader.findKeyValue(key)) {
+        const qsizetype end = reader.sectionEnd();
+        if (const std::optional<Span> value = reader.findKeyValue(key, end)) {
             loc.key = true;
             loc.value = *value;
-        } else if (reader.lastKeyLine(line)) {
+        } else if (reader.lastKeyLine(line, end)) {
             loc.insertAt = line.end;
             loc.insertTerminated = reader.terminated(line);
         }
@@ -601,7 +605,7 @@ std::optional<Span> findValue(const QByteArray& data, const Name& section, const
     if (!reader.findSection(section, line))
         return std::nullopt;
     if (key.keySearchable())
-        return reader.findKeyValue(key);
+        return reader.findKeyValue(key, reader.sectionEnd());
     while (reader.nextKeyLine(key, line)) {
         if (line.kind == Kind::Section)
             return std::nullopt;
@@ -959,6 +963,40 @@ QByteArray temporaryPrefix(const QByteArray& path) {
     return prefix;
 }
 
+// Makes a new temporary file for path (never through a link) with the given mode; its name goes to
+// *name. unique: always with a random part, since no lock keeps this process's threads apart; else
+// the plain name first, which under the file's lock can only be a leftover of an earlier process
+// with our id (or planted) and is removed. -1 when no file could be made.
+int openTemporary(const QByteArray& path, mode_t mode, bool unique, QByteArray* name) {
+    const QByteArray prefix = temporaryPrefix(path);
+    const QByteArray pid = QByteArray::number(::getpid());
+    auto create = [&](const QByteArray& candidate) {
+        *name = candidate;
+        return ::open(candidate.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+    };
+    int fd = -1;
+    if (!unique) {
+        const QByteArray plain = prefix + pid + ".tmp";
+        fd = create(plain);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+        // Taken: removed if it may be (else, planted where only its owner may remove it, a name
+        // with a random part is taken instead).
+        if (::unlink(plain.constData()) == 0) {
+            fd = create(plain);
+            if (fd >= 0 || errno != EEXIST)
+                return fd;
+        }
+    }
+    for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+        fd = create(prefix + pid + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 16) +
+                    ".tmp");
+        if (fd < 0 && errno != EEXIST)
+            return -1;
+    }
+    return fd;
+}
+
 // The process id in a directory entry's name when it is one of our temporary files for base,
 // else 0.
 pid_t temporaryOwner(const char* entry, const QByteArray& base) {
@@ -1019,60 +1057,40 @@ void removeStaleTemporaries(const QByteArray& path) {
 // before anything is written into it, then its mode, flushed to disk and renamed over the old one;
 // in place when the directory takes no new file or does not let this user replace the old one.
 // Returns false with the old file as it was and no temporary file left behind.
-bool replaceContents(const QByteArray& path, int lockedFd, const QByteArray& bytes, const struct stat* old) {
-    const QByteArray prefix = temporaryPrefix(path);
-    const QByteArray pid = QByteArray::number(::getpid());
-    // A new file gets what the umask gives it, as any new file would; an existing file's temporary
-    // copy is for this user alone until it has the old file's owner and group.
-    const mode_t createMode = old ? 0600 : 0666;
-
-    QByteArray tmp = prefix;
-    tmp.append(pid).append(".tmp");
-    int fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, createMode);
-    if (fd < 0 && errno == EEXIST) {
-        // Left by an earlier process with our id (we hold the lock: it is no one's now), or planted.
-        if (::unlink(tmp.constData()) == 0)
-            fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, createMode);
-        for (int attempt = 0; attempt < 8 && fd < 0 && errno == EEXIST; ++attempt) {
-            tmp =
-                prefix + pid + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 16) + ".tmp";
-            fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, createMode);
-        }
-    }
+bool replaceContents(const QByteArray& path, int lockedFd, const QByteArray& bytes, const struct stat& old) {
+    // The copy is for this user alone until it has the old file's owner and group.
+    QByteArray tmp;
+    int fd = openTemporary(path, 0600, false, &tmp);
     if (fd >= 0) {
         bool ok = true;
-        if (old) {
-            // Owner and group before the first byte; the group alone when this user is not root
-            // (the system lets a user give a file any group they belong to).
-            const uid_t me = ::geteuid();
-            const gid_t group = ::getegid();
-            if (me == 0 && (old->st_uid != me || old->st_gid != group))
-                ok = ::fchown(fd, old->st_uid, old->st_gid) == 0;
-            else if (me != 0 && old->st_gid != group)
-                (void)!::fchown(fd, uid_t(-1), old->st_gid);
-        }
+        // Owner and group before the first byte; the group alone when this user is not root (the
+        // system lets a user give a file any group they belong to).
+        const uid_t me = ::geteuid();
+        const gid_t group = ::getegid();
+        if (me == 0 && (old.st_uid != me || old.st_gid != group))
+            ok = ::fchown(fd, old.st_uid, old.st_gid) == 0;
+        else if (me != 0 && old.st_gid != group)
+            (void)!::fchown(fd, uid_t(-1), old.st_gid);
         ok = ok && writeAll(fd, bytes, 0);
-        if (ok && old && (old->st_mode & 07777) != 0600)
-            ok = ::fchmod(fd, old->st_mode & 07777) == 0;
+        if (ok && (old.st_mode & 07777) != 0600)
+            ok = ::fchmod(fd, old.st_mode & 07777) == 0;
         ok = ok && ::fdatasync(fd) == 0;
         ok = (::close(fd) == 0) && ok;
         if (ok && ::rename(tmp.constData(), path.constData()) == 0)
             return true;
         // A sticky folder lets no one but its owner and the file's replace the file.
-        const bool sticky = ok && old && (errno == EPERM || errno == EACCES);
+        const bool sticky = ok && (errno == EPERM || errno == EACCES);
         ::unlink(tmp.constData());
         if (!sticky)
             return false;
     }
-    if (!old)
-        return false;
 
     // The directory takes no new files, or will not let this user replace the file, but the file
     // itself is writable (it is open for writing under the lock): rewrite it in place.
     fd = lockedFd;
     // The old contents, to be put back if the rewrite fails: the file is still as it was.
     QByteArray oldBytes;
-    if (readOpenFile(fd, *old, &oldBytes) != ReadStatus::Read)
+    if (readOpenFile(fd, old, &oldBytes) != ReadStatus::Read)
         return false;
     if (bytes.size() > oldBytes.size()) {
         const int rc = ::posix_fallocate(fd, 0, off_t(bytes.size()));
@@ -1097,19 +1115,10 @@ enum class Created { Done, Exists, Unsupported, Failed };
 // gives a new file) is renamed to the file's name only while no file has that name. Of two
 // writers making the file at once one succeeds; the other finds the file there (Exists) and then
 // writes into it under its lock, so no key is lost. Unsupported: the file system cannot rename
-// that way (the caller makes the file under its folder's lock instead).
+// that way (the caller then makes the file empty and locks it as any other).
 Created createContents(const QByteArray& path, const QByteArray& bytes) {
-    const QByteArray prefix = temporaryPrefix(path);
-    const QByteArray pid = QByteArray::number(::getpid());
-    // A name of its own even among this process's threads: no lock keeps them apart here.
     QByteArray tmp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
-        tmp = prefix + pid + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 16) + ".tmp";
-        fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd < 0 && errno != EEXIST)
-            return Created::Failed;
-    }
+    const int fd = openTemporary(path, 0666, true, &tmp);
     if (fd < 0)
         return Created::Failed;
     bool ok = writeAll(fd, bytes, 0) && ::fdatasync(fd) == 0;
@@ -1409,15 +1418,12 @@ void Profile::writeEntries(const QList<ProfileEntry>& entries) {
             // What cannot be read cannot be kept. The entries are applied in the buffer read, with
             // room at its end for what they add.
             QByteArray data;
-            const bool exists = lock.fd() >= 0;
-            if (exists && readOpenFile(lock.fd(), lock.status(), &data, room) != ReadStatus::Read) {
+            if (readOpenFile(lock.fd(), lock.status(), &data, room) != ReadStatus::Read) {
                 lock.discardCreated();
                 throw refused();
             }
-            if (!exists)
-                data.reserve(room);
             applyAll(data);
-            if (!replaceContents(target, lock.fd(), data, exists ? &lock.status() : nullptr)) {
+            if (!replaceContents(target, lock.fd(), data, lock.status())) {
                 lock.discardCreated();
                 throw refused();
             }

@@ -17,9 +17,6 @@ ProfileLock::~ProfileLock() {
 }
 
 void ProfileLock::release() {
-    if (m_folderFd >= 0)
-        ::close(m_folderFd);
-    m_folderFd = -1;
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
@@ -36,31 +33,21 @@ void ProfileLock::discardCreated() {
 
 namespace {
 
-enum class Wait { Held, TimedOut, Unsupported };
-
-// Takes the exclusive lock of fd, trying again after short pauses for at most *timeoutMs, which is
-// lessened by the time spent waiting. The clock is read only once there is something to wait for.
-Wait waitForLock(int fd, int* timeoutMs) {
+// Takes the exclusive lock of fd, trying again after short pauses for at most timeoutMs. The clock
+// is read only once there is something to wait for.
+bool waitForLock(int fd, int timeoutMs) {
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
-        return Wait::Held;
+        return true;
     QElapsedTimer timer;
     timer.start();
     int pauseMs = 1;
-    Wait result = Wait::Held;
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR) {
-            result = Wait::Unsupported;
-            break;
-        }
-        if (timer.elapsed() >= *timeoutMs) {
-            result = Wait::TimedOut;
-            break;
-        }
-        QThread::msleep(qMin<qint64>(pauseMs, qMax<qint64>(1, *timeoutMs - timer.elapsed())));
+        if ((errno != EWOULDBLOCK && errno != EINTR) || timer.elapsed() >= timeoutMs)
+            return false;
+        QThread::msleep(qMin<qint64>(pauseMs, qMax<qint64>(1, timeoutMs - timer.elapsed())));
         pauseMs = qMin(pauseMs * 2, 50);
     }
-    *timeoutMs = int(qMax<qint64>(0, *timeoutMs - timer.elapsed()));
-    return result;
+    return true;
 }
 
 } // namespace
@@ -76,30 +63,7 @@ ProfileLock::Result ProfileLock::acquire(const QByteArray& path, int timeoutMs, 
             return Result::Failed;
         if (missing)
             return Result::Missing;
-        // No file yet: its folder's lock keeps two writers from making it at once.
-        const qsizetype slash = path.lastIndexOf('/');
-        const QByteArray folder = slash < 0    ? QByteArrayLiteral(".")
-                                  : slash == 0 ? QByteArrayLiteral("/")
-                                               : path.left(slash);
-        const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        const Wait wait = dir >= 0 ? waitForLock(dir, &timeoutMs) : Wait::Unsupported;
-        if (wait == Wait::Held) {
-            struct stat st {};
-            if (::lstat(path.constData(), &st) == 0 || errno != ENOENT) {
-                const bool there = errno != ENOENT;
-                ::close(dir);
-                return there ? Result::Changed : Result::Failed;
-            }
-            m_folderFd = dir;
-            m_path = path;
-            return Result::Locked;
-        }
-        if (dir >= 0)
-            ::close(dir);
-        if (wait == Wait::TimedOut)
-            return Result::Failed;
-        // A folder that cannot be read or locked (some network file systems lock only files
-        // open for writing): the file is made empty and locked like any other.
+        // Made empty and locked like any other file (an empty file reads as no file).
         fd = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
         if (fd < 0)
             return errno == EEXIST ? Result::Changed : Result::Failed;
@@ -107,7 +71,7 @@ ProfileLock::Result ProfileLock::acquire(const QByteArray& path, int timeoutMs, 
     }
     // A file made here and not locked stays: someone else holds it and may be replacing it, and
     // an empty file reads as no file.
-    if (waitForLock(fd, &timeoutMs) != Wait::Held) {
+    if (!waitForLock(fd, timeoutMs)) {
         ::close(fd);
         return Result::Failed;
     }

@@ -16,8 +16,7 @@ public:
     ProfileLock& operator=(const ProfileLock&) = delete;
 
     enum class Result {
-        Locked,  // held; fd() is the file, open for reading and writing, or -1 when there is no
-                 // file yet (then the lock is its folder's, and the file is to be made)
+        Locked,  // held; fd() is the file, open for reading and writing
         Changed, // the file was replaced or made by someone else meanwhile: look again
         Link,    // path is a symbolic link, which is not followed here
         Missing, // there is no file, and the caller asked to be told rather than to lock
@@ -28,10 +27,9 @@ public:
     // timeoutMs for another holder. A symbolic link at path is not followed (the caller decides
     // whether to follow it). Every writer locks the file it is about to replace and checks, once it
     // holds the lock, that the file is still the one at path, so a writer never works on a file
-    // another one has just replaced. A file that is not there yet is made under its folder's
-    // lock; where the folder cannot be read or locked, the file is made empty first so that there
-    // is something to lock (an empty file reads as no file).
-    // missing: whether a file that is not there is reported (Missing) instead of locked for making.
+    // another one has just replaced. A file that is not there yet is reported (Missing) when the
+    // caller asks for that; otherwise it is made empty first so that there is something to lock
+    // (an empty file reads as no file).
     Result acquire(const QByteArray& path, int timeoutMs, bool missing = false);
 
     int fd() const { return m_fd; }
@@ -47,7 +45,6 @@ public:
 
 private:
     int m_fd = -1;
-    int m_folderFd = -1;
     bool m_created = false;
     struct stat m_status {};
     QByteArray m_path;

@@ -211,55 +211,12 @@ bool isAscii(const char* text, std::size_t length) {
 // allocation for the whole listing instead of one a name, and one release when the last of them
 // goes. Each string holds a reference to the block, so changing one copies it first, as changing
 // any shared string does; a string left alone with the block may grow into the room after it,
-// which no other string uses any more. Names are UTF-8 to Qt on this platform (QFile::decodeName
-// does the same); the common plain-ASCII name is widened byte by byte, which gives the same text.
-QStringList namesInOneBlock(const char* base, const std::vector<NameSpan>& spans) {
-    QStringList names;
-    const std::size_t count = spans.size();
-    if (count == 0) {
-        return names;
-    }
-    names.reserve(qsizetype(count));
-    qsizetype units = 0;
-    for (const NameSpan& span : spans) {
-        units += qsizetype(span.length) + 1; // a UTF-8 byte gives at most one UTF-16 unit
-    }
-    auto [header, block] = QTypedArrayData<char16_t>::allocate(units);
-    if (header == nullptr) {
-        throw std::bad_alloc();
-    }
-    header->ref_.storeRelaxed(int(count));
-    char16_t* out = block;
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    for (std::size_t i = 0; i < count; ++i) {
-        // The names are read in their new order, all over the buffer: each is asked for from
-        // memory a few names ahead, so that the wait for it overlaps the work on the others.
-        constexpr std::size_t ahead = 16;
-        if (i + ahead < count) {
-            __builtin_prefetch(base + spans[i + ahead].offset);
-        }
-        const NameSpan& span = spans[i];
-        const char* name = base + span.offset;
-        char16_t* end = out;
-        if (isAscii(name, span.length)) {
-            for (std::uint32_t k = 0; k < span.length; ++k) {
-                *end++ = char16_t(static_cast<unsigned char>(name[k]));
-            }
-        } else {
-            end = reinterpret_cast<char16_t*>(utf8.appendToBuffer(
-                reinterpret_cast<QChar*>(out), QByteArrayView(name, qsizetype(span.length))));
-        }
-        *end = 0;
-        names.append(QString(QStringPrivate(header, out, end - out)));
-        out = end + 1;
-    }
-    return names;
-}
-
-// The same for names that are all plain ASCII, the usual case: the whole buffer (each name with
-// its terminating zero) is widened in one pass in the order the names were read, and the strings,
-// in name order, are made as places in that block, without going back to the names' bytes.
-QStringList asciiNamesInOneBlock(const std::string& buffer, const std::vector<NameSpan>& spans) {
+// which no other string uses any more. Each name's text stands where its bytes stand in the
+// buffer (a UTF-8 byte gives at most one UTF-16 unit, and the name's terminating zero makes room
+// for the text's). A listing of plain-ASCII names, the usual case, is widened in one pass over the
+// buffer in the order the names were read; otherwise each name is decoded in turn. Names are
+// UTF-8 to Qt on this platform (QFile::decodeName does the same).
+QStringList namesInOneBlock(const std::string& buffer, const std::vector<NameSpan>& spans, bool allAscii) {
     QStringList names;
     const std::size_t count = spans.size();
     if (count == 0) {
@@ -272,11 +229,30 @@ QStringList asciiNamesInOneBlock(const std::string& buffer, const std::vector<Na
     }
     header->ref_.storeRelaxed(int(count));
     const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
-    for (std::size_t i = 0; i < buffer.size(); ++i) {
-        block[i] = char16_t(bytes[i]);
+    auto widen = [&](std::size_t from, std::size_t length) {
+        for (std::size_t i = from; i < from + length; ++i) {
+            block[i] = char16_t(bytes[i]);
+        }
+    };
+    if (allAscii) {
+        widen(0, buffer.size());
     }
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     for (const NameSpan& span : spans) {
-        names.append(QString(QStringPrivate(header, block + span.offset, qsizetype(span.length))));
+        char16_t* text = block + span.offset;
+        qsizetype length = qsizetype(span.length);
+        if (!allAscii) {
+            const char* name = buffer.data() + span.offset;
+            if (isAscii(name, span.length)) {
+                widen(span.offset, span.length);
+            } else {
+                length = reinterpret_cast<char16_t*>(utf8.appendToBuffer(reinterpret_cast<QChar*>(text),
+                                                                         QByteArrayView(name, length))) -
+                         text;
+            }
+            text[length] = 0;
+        }
+        names.append(QString(QStringPrivate(header, text, length)));
     }
     return names;
 }
@@ -376,7 +352,7 @@ QStringList listTableFiles(const QString& directory, const QString& alias) {
         span.head = orderHead(base + span.offset, span.length, shared);
     }
     sortNames(base, spans, shared);
-    QStringList names = allAscii ? asciiNamesInOneBlock(buffer, spans) : namesInOneBlock(base, spans);
+    QStringList names = namesInOneBlock(buffer, spans, allAscii);
     return names;
 }
 

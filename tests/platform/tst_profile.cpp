@@ -22,15 +22,6 @@ class TstProfile : public QObject {
     std::unique_ptr<QTemporaryDir> m_dir;
     QString path(const QString& name = QStringLiteral("t.ini")) const { return m_dir->filePath(name); }
 
-    // What a directory holds besides the given files: temporary or lock files left behind.
-    static QStringList leftovers(const QString& dir, const QStringList& expected) {
-        QStringList names =
-            QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-        for (const QString& e : expected)
-            names.removeAll(e);
-        return names;
-    }
-
 private slots:
     void init() {
         Profile::setLockTimeout(10000);
@@ -115,7 +106,7 @@ private slots:
             QVERIFY(writeFile(path(), before));
         Profile(path()).writeString(section, key, value);
         QCOMPARE(readFile(path()), after);
-        QCOMPARE(leftovers(m_dir->path(), {QStringLiteral("t.ini")}), QStringList());
+        QCOMPARE(test::leftovers(m_dir->path(), {QStringLiteral("t.ini")}), QStringList());
     }
 
     // Another program writes a key between two of ours: only the key being written changes.
@@ -191,7 +182,7 @@ private slots:
         struct stat st {};
         QVERIFY(::stat(QFile::encodeName(real).constData(), &st) == 0);
         QCOMPARE(int(st.st_mode & 07777), 0640);
-        QCOMPARE(leftovers(m_dir->path(), {"real.ini", "link.ini"}), QStringList());
+        QCOMPARE(test::leftovers(m_dir->path(), {"real.ini", "link.ini"}), QStringList());
     }
 
     // Several processes write different keys of one file at once, into a file that is there or one
@@ -230,7 +221,8 @@ private slots:
                      QStringLiteral("value %1 of %2").arg(n % perWriter).arg(prefix));
         }
         QVERIFY(readFile(file).startsWith(exists ? "; shared\n[Keep]\nK=1\n[Shared]\n" : "[Shared]\n"));
-        QCOMPARE(leftovers(m_dir->path(), {QStringLiteral("t.ini"), QStringLiteral("go")}), QStringList());
+        QCOMPARE(test::leftovers(m_dir->path(), {QStringLiteral("t.ini"), QStringLiteral("go")}),
+                 QStringList());
     }
 
     // A write that runs out of space (here: past the process's file-size limit) leaves the old file.
@@ -245,7 +237,7 @@ private slots:
         QCOMPARE(writer.readAllStandardOutput().trimmed(),
                  (QStringLiteral("Unable to write to ") + file).toUtf8());
         QCOMPARE(readFile(file), old);
-        QCOMPARE(leftovers(m_dir->path(), {QStringLiteral("t.ini")}), QStringList());
+        QCOMPARE(test::leftovers(m_dir->path(), {QStringLiteral("t.ini")}), QStringList());
     }
 
     // A lock left by a process that died is taken over; a live one is waited for, but not forever.
@@ -269,7 +261,7 @@ private slots:
         Profile::setLockTimeout(5000);
         Profile(file).writeString("M", "K", "3");
         QCOMPARE(readFile(file), QByteArray("[M]\nK=3\n"));
-        QCOMPARE(leftovers(m_dir->path(), {QFileInfo(file).fileName()}), QStringList());
+        QCOMPARE(test::leftovers(m_dir->path(), {QFileInfo(file).fileName()}), QStringList());
     }
 };
 

@@ -69,14 +69,6 @@ class TstProfileShared : public QObject {
         return p.exitCode();
     }
 
-    static QStringList leftovers(const QString& dir, const QStringList& expected) {
-        QStringList names =
-            QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-        for (const QString& e : expected)
-            names.removeAll(e);
-        return names;
-    }
-
 private slots:
     void initTestCase() {
         // On tmpfs where there is one, so that a thousand writes take no time at disk speed.
@@ -154,7 +146,7 @@ private slots:
             QCOMPARE(shared.readString("B" + QString::number(i), {}), QStringLiteral("value %1 of B").arg(i));
         }
         QCOMPARE(int(statOf(file).st_mode & 07777), 0666);
-        QCOMPARE(leftovers(dir, {"sales.pr"}), QStringList());
+        QCOMPARE(test::leftovers(dir, {"sales.pr"}), QStringList());
     }
 
     // A lock that one user's killed writer held on a file in a sticky folder (where the other user
@@ -179,7 +171,7 @@ private slots:
         QCOMPARE(runAs(m_userB, {"write", file, "REPORT", "B", "1"}, &output), 0);
         QVERIFY(timer.elapsed() < 5000); // not the ten seconds of waiting for a holder
         QCOMPARE(Profile(file).readString("REPORT", "B0", {}), QStringLiteral("value 0 of B"));
-        QCOMPARE(leftovers(dir, {"sales.pr"}), QStringList());
+        QCOMPARE(test::leftovers(dir, {"sales.pr"}), QStringList());
     }
 
     // A link is followed only where the kernel's rule for shared folders would follow it; a link
@@ -222,7 +214,7 @@ private slots:
         QCOMPARE(message, followed ? QString() : "Unable to write to " + link);
         QCOMPARE(readFile(target), followed ? QByteArray("[M]\nK=written\n") : secret);
         QVERIFY(S_ISLNK(statOf(link).st_mode));
-        QCOMPARE(leftovers(dir, {"sales.pr"}), QStringList());
+        QCOMPARE(test::leftovers(dir, {"sales.pr"}), QStringList());
     }
 
     // A writer killed in the middle of its write (by the file-size limit's signal) leaves a
@@ -246,7 +238,7 @@ private slots:
         QCOMPARE(writer.exitStatus(), QProcess::CrashExit);
         QCOMPARE(readFile(file), before);
         const QString temporary = QStringLiteral(".secret.ini.%1.tmp").arg(pid);
-        QCOMPARE(leftovers(dir, {"secret.ini"}), QStringList{temporary});
+        QCOMPARE(test::leftovers(dir, {"secret.ini"}), QStringList{temporary});
         const struct stat st = statOf(dir + '/' + temporary);
         QCOMPARE(int(st.st_mode & 07777), 0600);
         QVERIFY(st.st_size > 0 && st.st_size <= 4096);
@@ -256,7 +248,7 @@ private slots:
         }
 
         Profile(file).writeString("M", "K", "after");
-        QCOMPARE(leftovers(dir, {"secret.ini"}), QStringList());
+        QCOMPARE(test::leftovers(dir, {"secret.ini"}), QStringList());
         const struct stat after = statOf(file);
         QCOMPARE(int(after.st_mode & 07777), 0600);
         if (root) {
@@ -284,7 +276,7 @@ private slots:
         QCOMPARE(st.st_gid, m_gid);
         QCOMPARE(int(st.st_mode & 07777), 0660);
         QCOMPARE(Profile(file).keys("REPORT"), (QStringList{"Name", "A0", "B0"}));
-        QCOMPARE(leftovers(dir, {"team.pr"}), QStringList());
+        QCOMPARE(test::leftovers(dir, {"team.pr"}), QStringList());
     }
 
     // A file that others may write, in a folder they may not add to: the lock is on the file itself,
@@ -308,7 +300,7 @@ private slots:
         const QString fresh = dir + "/new.pr";
         QCOMPARE(runAs(m_userA, {"write", fresh, "REPORT", "A", "1"}, &output), 1);
         QCOMPARE(output.trimmed(), ("Unable to write to " + fresh).toUtf8());
-        QCOMPARE(leftovers(dir, {"open.pr"}), QStringList());
+        QCOMPARE(test::leftovers(dir, {"open.pr"}), QStringList());
     }
 
     // A file past the bound is an error for every read and write, found without reading it; a read
@@ -331,7 +323,7 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(ProfileReadError, huge.keys("REPORT"));
         QVERIFY_THROWS_EXCEPTION(ProfileWriteError, Profile(file).writeString("REPORT", "Name", "x"));
         QCOMPARE(QFileInfo(file).size(), size);
-        QCOMPARE(leftovers(dir, {"huge.pr"}), QStringList());
+        QCOMPARE(test::leftovers(dir, {"huge.pr"}), QStringList());
 
         const QString big = dir + "/big.pr";
         QVERIFY(writeFile(big, QByteArray(12 * 1024 * 1024, ';') + "\n[REPORT]\nName=Big\n"));

@@ -139,6 +139,14 @@ QByteArray readFile(const QString& path) {
     return f.readAll();
 }
 
+QStringList leftovers(const QString& dir, const QStringList& expected) {
+    QStringList names =
+        QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& e : expected)
+        names.removeAll(e);
+    return names;
+}
+
 QString settingsFilePath() {
     return Profile(settingsFileName()).filePath();
 }

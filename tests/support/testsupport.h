@@ -50,6 +50,9 @@ bool waitFor(const std::function<bool()>& cond, int timeoutMs = 5000);
 bool writeFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path);
 
+// What a directory holds besides the given names (hidden files included): files left behind.
+QStringList leftovers(const QString& dir, const QStringList& expected);
+
 // The program's settings file "l_wick.ini" where the profile store keeps it.
 QString settingsFilePath();
 
