@@ -10,8 +10,7 @@
 
 #include <optional>
 
-class QLocalServer;
-class QLocalSocket;
+class QSocketNotifier;
 class QTimer;
 
 namespace lw {
@@ -71,19 +70,29 @@ signals:
     void messageReceived(int number);
 
 private:
+    // One connected client: its socket, what it has sent so far and the reply still to go out.
     struct Client {
-        QByteArray buffer;
+        QSocketNotifier* reader = nullptr;
+        QSocketNotifier* writer = nullptr; // only while a reply waits for room in the socket
         QTimer* idle = nullptr;
+        QByteArray buffer;
+        QByteArray reply;
         bool done = false;
     };
 
     void acceptConnections();
-    void readClient(QLocalSocket* socket);
-    void finishLine(QLocalSocket* socket, const QByteArray& line, bool canReply);
-    void dropClient(QLocalSocket* socket);
+    void readClient(int fd);
+    void finishLine(int fd, const QByteArray& line);
+    void writeReply(int fd);
+    void dropClient(int fd);
 
-    QLocalServer* m_server = nullptr;
-    QHash<QLocalSocket*, Client> m_clients;
+    int m_fd = -1;
+    QSocketNotifier* m_notifier = nullptr;
+    QString m_path;
+    // The socket file that listen() made, so that close() never removes another one in its place.
+    quint64 m_device = 0;
+    quint64 m_inode = 0;
+    QHash<int, Client> m_clients; // by socket descriptor
     QString m_errorString;
 };
 
