@@ -3,6 +3,7 @@
 #include "platform/profile_scan.h"
 
 #include <bit>
+#include <type_traits>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -115,7 +116,8 @@ __attribute__((target("avx2"), always_inline)) inline unsigned
 hits256(const char* pa, const char* pb, qsizetype i, __m256i aw, __m256i af, __m256i bw, __m256i bf) {
     const __m256i x = folded256<FoldA>(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pa + i)), af);
     const __m256i y = folded256<FoldB>(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pb + i)), bf);
-    return unsigned(_mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(x, aw), _mm256_cmpeq_epi8(y, bw))));
+    return unsigned(
+        _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(x, aw), _mm256_cmpeq_epi8(y, bw))));
 }
 
 template <bool FoldA, bool FoldB>
@@ -136,7 +138,8 @@ __attribute__((target("avx2"))) qsizetype scanAvx2(const char* d, qsizetype from
             return at;
     }
     for (; last - i >= 32; i += 32) {
-        if (const qsizetype at = firstMatch(d, i, hits256<FoldA, FoldB>(pa, pb, i, aw, af, bw, bf), n); at >= 0)
+        if (const qsizetype at = firstMatch(d, i, hits256<FoldA, FoldB>(pa, pb, i, aw, af, bw, bf), n);
+            at >= 0)
             return at;
     }
     return scanPlain(d, i, last, n);
@@ -154,7 +157,8 @@ __attribute__((target("avx512bw"))) qsizetype scanAvx512(const char* d, qsizetyp
     qsizetype i = from;
     // One unaligned step, then on from where the first probe's loads are aligned (the positions
     // in between are looked at twice, which changes nothing: the first match is still the first).
-    if (const qsizetype at = firstMatch(d, i, quint64(hits512<FoldA, FoldB, false>(pa, pb, i, aw, af, bw, bf)), n);
+    if (const qsizetype at =
+            firstMatch(d, i, quint64(hits512<FoldA, FoldB, false>(pa, pb, i, aw, af, bw, bf)), n);
         at >= 0)
         return at;
     i += 64 - qsizetype(reinterpret_cast<quintptr>(pa + i) & 63);
@@ -176,25 +180,14 @@ __attribute__((target("avx512bw"))) qsizetype scanAvx512(const char* d, qsizetyp
     return scanAvx2<FoldA, FoldB>(d, i, last, n);
 }
 
-// The search instantiated for the probes' folds.
-template <template <bool, bool> class Scan>
-qsizetype withFolds(const char* d, qsizetype from, qsizetype last, const Needle& n) {
+// scan(fa, fb) instantiated for the probes' folds, given as std::bool_constant.
+template <typename Scan> qsizetype withFolds(const Needle& n, Scan&& scan) {
+    using Yes = std::true_type;
+    using No = std::false_type;
     if (n.a.fold)
-        return n.b.fold ? Scan<true, true>::run(d, from, last, n) : Scan<true, false>::run(d, from, last, n);
-    return n.b.fold ? Scan<false, true>::run(d, from, last, n) : Scan<false, false>::run(d, from, last, n);
+        return n.b.fold ? scan(Yes{}, Yes{}) : scan(Yes{}, No{});
+    return n.b.fold ? scan(No{}, Yes{}) : scan(No{}, No{});
 }
-
-template <bool FoldA, bool FoldB> struct Avx512Scan {
-    static qsizetype run(const char* d, qsizetype from, qsizetype last, const Needle& n) {
-        return scanAvx512<FoldA, FoldB>(d, from, last, n);
-    }
-};
-
-template <bool FoldA, bool FoldB> struct Avx2Scan {
-    static qsizetype run(const char* d, qsizetype from, qsizetype last, const Needle& n) {
-        return scanAvx2<FoldA, FoldB>(d, from, last, n);
-    }
-};
 
 qsizetype scanSse2(const char* d, qsizetype from, qsizetype last, const Needle& n) {
     const __m128i aw = _mm_set1_epi8(char(n.a.want)), af = _mm_set1_epi8(char(n.a.fold));
@@ -240,11 +233,16 @@ qsizetype findNameCandidate(const char* data, qsizetype end, qsizetype from, con
     case Level::Avx512:
         // The wide registers pay off over long stretches only: the processor brings up their
         // units first, and a short search is over before that has paid for itself.
-        if (last - from >= 4096)
-            return withFolds<Avx512Scan>(data, from, last, needle);
-        return withFolds<Avx2Scan>(data, from, last, needle);
+        if (last - from >= 4096) {
+            return withFolds(needle, [&](auto fa, auto fb) {
+                return scanAvx512<decltype(fa)::value, decltype(fb)::value>(data, from, last, needle);
+            });
+        }
+        [[fallthrough]];
     case Level::Avx2:
-        return withFolds<Avx2Scan>(data, from, last, needle);
+        return withFolds(needle, [&](auto fa, auto fb) {
+            return scanAvx2<decltype(fa)::value, decltype(fb)::value>(data, from, last, needle);
+        });
     case Level::Sse2:
         break;
     }
