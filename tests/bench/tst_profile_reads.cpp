@@ -2,12 +2,14 @@
 // whole-section reads and where its writes put a key against a plain line-by-line reading of the
 // same rules, on many generated files.
 #include "platform/profile.h"
+#include "platform/profile_scan.h"
 #include "support/testsupport.h"
 
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstring>
 #include <optional>
 
 using namespace lw;
@@ -206,6 +208,61 @@ private slots:
                          qPrintable(QString("a batch written into %1 gave %2 instead of %3")
                                         .arg(file.toPercentEncoding(), now.toPercentEncoding(),
                                              expected.toPercentEncoding())));
+            }
+        }
+    }
+
+    // The vector search against a plain one, over buffers long enough for its widest steps, from
+    // every alignment, with names whose compared bytes are letters (either case), digits or both,
+    // longer than a step, and planted near the start, the end and where steps meet.
+    void vectorSearchFindsTheFirstCandidate() {
+        const QList<QByteArray> names = {"Section2199", "NoSuchSection", "k9", "Z", "a1b2c3",
+                                         QByteArray(70, 'x') + "7", "9" + QByteArray(66, 'Q')};
+        const QByteArray alphabet = "aAbBkKqQsSxXzZ0123456789[]=\n ";
+        auto plain = [](const QByteArray& d, qsizetype from, const QByteArray& name) -> qsizetype {
+            for (qsizetype i = from; i + name.size() <= d.size(); ++i) {
+                if (QByteArrayView(d).sliced(i, name.size()).compare(name, Qt::CaseInsensitive) == 0)
+                    return i;
+            }
+            return -1;
+        };
+        QRandomGenerator r(7091);
+        for (int round = 0; round < 1500; ++round) {
+            const QByteArray& name = names.at(r.bounded(names.size()));
+            QByteArray d(r.bounded(r.bounded(4) ? 9000 : 300), Qt::Uninitialized);
+            for (char& c : d)
+                c = alphabet.at(r.bounded(alphabet.size()));
+            const qsizetype from = d.isEmpty() ? 0 : r.bounded(qMin<qsizetype>(d.size(), 130));
+            // Planted copies, some with their letters' case changed and some with a byte off: anywhere,
+            // just after the start (where the first wide step meets the next) or near the end.
+            const qsizetype room = d.size() - name.size() + 1;
+            for (int k = r.bounded(4); k > 0 && room > 0; --k) {
+                static constexpr int kNearStart[] = {0, 1, 31, 32, 33, 63, 64, 65, 127, 128, 255, 256, 257};
+                const int where = r.bounded(3);
+                const qsizetype at = where == 0   ? r.bounded(room)
+                                     : where == 1 ? qMin(room - 1, from + kNearStart[r.bounded(13)])
+                                                  : room - 1 - r.bounded(qMin<qsizetype>(80, room));
+                QByteArray copy = r.bounded(2) ? name.toUpper() : name;
+                if (r.bounded(3) == 0)
+                    copy[r.bounded(copy.size())] = '#';
+                d.replace(at, copy.size(), copy);
+            }
+            const qsizetype expected = plain(d, from, name);
+            // The same bytes at every alignment, so that the wide steps start at every offset of a
+            // block.
+            QByteArray holder(d.size() + 64, '\0');
+            for (qsizetype shift = 0; shift < 64; ++shift) {
+                std::memcpy(holder.data() + shift, d.constData(), size_t(d.size()));
+                const qsizetype got =
+                    findNameCandidate(holder.constData() + shift, d.size(), from, name.constData(), name.size());
+                if (got != expected) // the message only when needed: it is made before the check
+                    QFAIL(qPrintable(QString("%1 in %2 bytes from %3, shifted by %4: %5 instead of %6")
+                                         .arg(QString::fromLatin1(name))
+                                         .arg(d.size())
+                                         .arg(from)
+                                         .arg(shift)
+                                         .arg(got)
+                                         .arg(expected)));
             }
         }
     }
