@@ -9,11 +9,13 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <dirent.h>
@@ -51,8 +53,10 @@ struct NameSpan {
 // end, packed so that comparing two of them as numbers compares the bytes in name order.
 std::uint64_t orderHead(const char* name, std::size_t length, std::size_t depth) {
     std::uint64_t word = 0;
-    if (depth < length) {
-        std::memcpy(&word, name + depth, std::min<std::size_t>(8, length - depth));
+    if (length >= depth + 8) {
+        std::memcpy(&word, name + depth, 8);
+    } else if (depth < length) {
+        std::memcpy(&word, name + depth, length - depth);
     }
     word = __builtin_bswap64(word); // the first byte the most significant
     // All eight bytes lowered at once: a byte gets 0x20 added where it lies in 'A'..'Z'.
@@ -84,26 +88,110 @@ bool nameLessFrom(const char* base, const NameSpan& a, const NameSpan& b, std::s
     return std::memcmp(p, q, common) < 0;
 }
 
-// Sorts spans whose names agree before depth, and whose heads hold their bytes from depth: a
-// radix pass for each of the eight byte positions where the names differ, then each run of
-// names with equal heads in turn from eight bytes further on. Names that share a long
-// beginning thus cost a pass over their heads per eight shared bytes, never a comparison of the
-// shared bytes; a comparison sort is left for small runs.
-void sortFrom(const char* base, NameSpan* spans, std::size_t n, std::size_t depth,
-              std::vector<NameSpan>& scratch) {
+// Room the sort works in: a second array of spans for the radix passes to copy between, and their
+// counts of names per digit.
+struct SortRoom {
+    NameSpan* scratch; // room for as many spans as the whole listing has
+    std::vector<std::uint32_t> counts;
+};
+
+// Puts spans in the order of their heads by radix passes over the heads' bits that differ. Bits the
+// same in every head decide nothing, so each byte position where the heads differ keeps only its
+// bits from the highest that differs down (digits differ in their low four bits), packed into one
+// key that orders and groups the spans as their heads do: names numbered with six digits after a
+// shared beginning take 24 bits, and fewer passes than six. The counts of all passes are taken in
+// the one pass that packs the keys; a pass whose digit is the same everywhere is skipped. The heads
+// are left as those keys.
+void radixSortHeads(NameSpan* spans, std::size_t n, std::uint64_t differ, SortRoom& room) {
+    int shifts[8];
+    std::uint64_t masks[8];
+    int widths[8];
+    int fields = 0;
+    int bits = 0;
+    for (int shift = 56; shift >= 0; shift -= 8) {
+        const unsigned byte = unsigned(differ >> shift) & 0xFF;
+        if (byte != 0) {
+            const int width = std::bit_width(byte);
+            shifts[fields] = shift;
+            widths[fields] = width;
+            masks[fields] = (std::uint64_t(1) << width) - 1;
+            ++fields;
+            bits += width;
+        }
+    }
+    // Wider digits mean fewer passes but more counts to add up and more places to write to at once;
+    // twelve bits suit big listings, eight the runs of names that agree further.
+    const int widest = n >= (std::size_t(1) << 16) ? 12 : 8;
+    const int passes = (bits + widest - 1) / widest;
+    const int digitBits = (bits + passes - 1) / passes;
+    const std::size_t buckets = std::size_t(1) << digitBits;
+    const std::uint64_t digitMask = buckets - 1;
+    room.counts.assign(std::size_t(passes) * buckets, 0);
+    std::uint32_t* counts = room.counts.data();
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint64_t head = spans[i].head;
+        std::uint64_t key = 0;
+        for (int f = 0; f < fields; ++f) {
+            key = (key << widths[f]) | ((head >> shifts[f]) & masks[f]);
+        }
+        spans[i].head = key;
+        for (int pass = 0; pass < passes; ++pass) {
+            ++counts[std::size_t(pass) * buckets + ((key >> (pass * digitBits)) & digitMask)];
+        }
+    }
+    NameSpan* from = spans;
+    NameSpan* to = room.scratch;
+    for (int pass = 0; pass < passes; ++pass) {
+        std::uint32_t* start = counts + std::size_t(pass) * buckets;
+        const int shift = pass * digitBits;
+        if (start[(from[0].head >> shift) & digitMask] == n) {
+            continue; // every name has the same digit here
+        }
+        std::uint32_t at = 0;
+        for (std::size_t b = 0; b < buckets; ++b) {
+            const std::uint32_t count = start[b];
+            start[b] = at;
+            at += count;
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            to[start[(from[i].head >> shift) & digitMask]++] = from[i];
+        }
+        std::swap(from, to);
+    }
+    if (from != spans) {
+        std::copy(from, from + n, spans);
+    }
+}
+
+// Sorts spans whose names agree before depth: their heads (eight bytes from depth) are made (or
+// were, with the bits in which they differ from the first one's given), the spans put in the order of their heads, then each run of names with equal heads in turn from
+// eight bytes further on. Names that share a long beginning thus cost a pass over their heads per
+// eight shared bytes, never a comparison of the shared bytes; a comparison sort is left for small
+// runs.
+void sortFrom(const char* base, NameSpan* spans, std::size_t n, std::size_t depth, SortRoom& room,
+              const std::uint64_t* headsMade = nullptr) {
     for (;;) {
         if (n < 2) {
             return;
+        }
+        std::uint64_t differ = 0;
+        if (headsMade != nullptr) {
+            differ = *headsMade;
+            headsMade = nullptr;
+        } else {
+            const std::uint64_t first = orderHead(base + spans[0].offset, spans[0].length, depth);
+            spans[0].head = first;
+            for (std::size_t i = 1; i < n; ++i) {
+                const std::uint64_t head = orderHead(base + spans[i].offset, spans[i].length, depth);
+                spans[i].head = head;
+                differ |= head ^ first;
+            }
         }
         if (n < 48) {
             std::sort(spans, spans + n, [base, depth](const NameSpan& a, const NameSpan& b) {
                 return a.head != b.head ? a.head < b.head : nameLessFrom(base, a, b, depth + 8);
             });
             return;
-        }
-        std::uint64_t differ = 0;
-        for (std::size_t i = 1; i < n; ++i) {
-            differ |= spans[i].head ^ spans[0].head;
         }
         if (differ == 0) {
             // The same eight bytes everywhere. Names that end within them are equal but for the
@@ -115,38 +203,9 @@ void sortFrom(const char* base, NameSpan* spans, std::size_t n, std::size_t dept
                 return;
             }
             depth += 8;
-            for (std::size_t i = 0; i < n; ++i) {
-                spans[i].head = orderHead(base + spans[i].offset, spans[i].length, depth);
-            }
             continue;
         }
-        if (scratch.size() < n) {
-            scratch.resize(n);
-        }
-        NameSpan* from = spans;
-        NameSpan* to = scratch.data();
-        for (int shift = 0; shift < 64; shift += 8) {
-            if (((differ >> shift) & 0xFF) == 0) {
-                continue; // every name has the same byte here
-            }
-            std::size_t start[256] = {};
-            for (std::size_t i = 0; i < n; ++i) {
-                ++start[(from[i].head >> shift) & 0xFF];
-            }
-            std::size_t at = 0;
-            for (std::size_t& slot : start) {
-                const std::size_t count = slot;
-                slot = at;
-                at += count;
-            }
-            for (std::size_t i = 0; i < n; ++i) {
-                to[start[(from[i].head >> shift) & 0xFF]++] = from[i];
-            }
-            std::swap(from, to);
-        }
-        if (from != spans) {
-            std::copy(from, from + n, spans);
-        }
+        radixSortHeads(spans, n, differ, room);
         for (std::size_t i = 0; i < n;) {
             std::size_t j = i + 1;
             while (j < n && spans[j].head == spans[i].head) {
@@ -161,23 +220,13 @@ void sortFrom(const char* base, NameSpan* spans, std::size_t n, std::size_t dept
                         return std::memcmp(base + a.offset, base + b.offset, a.length) < 0;
                     });
                 } else {
-                    for (std::size_t k = 0; k < count; ++k) {
-                        run[k].head = orderHead(base + run[k].offset, run[k].length, depth + 8);
-                    }
-                    sortFrom(base, run, count, depth + 8, scratch);
+                    sortFrom(base, run, count, depth + 8, room);
                 }
             }
             i = j;
         }
         return;
     }
-}
-
-// Puts the names in name order (nameLessFrom from the first byte), for names whose first shared
-// bytes are the same and whose heads hold their bytes from there.
-void sortNames(const char* base, std::vector<NameSpan>& spans, std::size_t shared) {
-    std::vector<NameSpan> scratch;
-    sortFrom(base, spans.data(), spans.size(), shared, scratch);
 }
 
 // How many of the first limit bytes of two names are the same, eight at a time while they agree.
@@ -207,54 +256,75 @@ bool isAscii(const char* text, std::size_t length) {
     return all < 0x80;
 }
 
-// The names' texts, in the given order, made as strings that share one block of memory: one
-// allocation for the whole listing instead of one a name, and one release when the last of them
-// goes. Each string holds a reference to the block, so changing one copies it first, as changing
-// any shared string does; a string left alone with the block may grow into the room after it,
-// which no other string uses any more. Each name's text stands where its bytes stand in the
-// buffer (a UTF-8 byte gives at most one UTF-16 unit, and the name's terminating zero makes room
-// for the text's). A listing of plain-ASCII names, the usual case, is widened in one pass over the
-// buffer in the order the names were read; otherwise each name is decoded in turn. Names are
-// UTF-8 to Qt on this platform (QFile::decodeName does the same).
-QStringList namesInOneBlock(const std::string& buffer, const std::vector<NameSpan>& spans, bool allAscii) {
-    QStringList names;
-    const std::size_t count = spans.size();
-    if (count == 0) {
-        return names;
-    }
-    names.reserve(qsizetype(count));
-    auto [header, block] = QTypedArrayData<char16_t>::allocate(qsizetype(buffer.size()));
-    if (header == nullptr) {
-        throw std::bad_alloc();
-    }
-    header->ref_.storeRelaxed(int(count));
-    const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
-    auto widen = [&](std::size_t from, std::size_t length) {
-        for (std::size_t i = from; i < from + length; ++i) {
-            block[i] = char16_t(bytes[i]);
+// The block of memory the names are gathered in as bytes and that then holds their texts, for the
+// strings of the listing to share: one allocation for the whole listing instead of one a name
+// (and no second buffer for the bytes), and one release when the last string goes. A name's text
+// stands at the index where its bytes stand (a UTF-8 byte gives at most one UTF-16 unit, and the
+// name's terminating zero makes room for the text's), so the bytes, read before their units are
+// written, are widened in place from the end of the block towards its start.
+class NameBlock {
+public:
+    explicit NameBlock(std::size_t units) { resize(units); }
+    NameBlock(const NameBlock&) = delete;
+    NameBlock& operator=(const NameBlock&) = delete;
+    ~NameBlock() {
+        if (header_ != nullptr) {
+            QTypedArrayData<char16_t>::deallocate(header_);
         }
-    };
-    if (allAscii) {
-        widen(0, buffer.size());
     }
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    for (const NameSpan& span : spans) {
-        char16_t* text = block + span.offset;
-        qsizetype length = qsizetype(span.length);
-        if (!allAscii) {
-            const char* name = buffer.data() + span.offset;
-            if (isAscii(name, span.length)) {
-                widen(span.offset, span.length);
-            } else {
-                length = reinterpret_cast<char16_t*>(utf8.appendToBuffer(reinterpret_cast<QChar*>(text),
-                                                                         QByteArrayView(name, length))) -
-                         text;
-            }
-            text[length] = 0;
+
+    char* bytes() const { return reinterpret_cast<char*>(units_); }
+    char16_t* units() const { return units_; }
+    // Room for this many bytes, or units once widened.
+    std::size_t capacity() const { return capacity_; }
+
+    // Makes room for exactly this many units, keeping what the block holds up to there.
+    void resize(std::size_t units) {
+        const auto [header, data] =
+            header_ == nullptr
+                ? QTypedArrayData<char16_t>::allocate(qsizetype(units))
+                : QTypedArrayData<char16_t>::reallocateUnaligned(header_, units_, qsizetype(units),
+                                                                 QArrayData::KeepSize);
+        if (header == nullptr) {
+            throw std::bad_alloc(); // the block held so far is still there, and released
         }
-        names.append(QString(QStringPrivate(header, text, length)));
+        header_ = header;
+        units_ = data;
+        capacity_ = units;
     }
-    return names;
+
+    // Hands the block over to the strings that refer to it, one reference each.
+    QTypedArrayData<char16_t>* release(int references) {
+        header_->ref_.storeRelaxed(references);
+        return std::exchange(header_, nullptr);
+    }
+
+private:
+    QTypedArrayData<char16_t>* header_ = nullptr;
+    char16_t* units_ = nullptr;
+    std::size_t capacity_ = 0;
+};
+
+// Widens the first count bytes of the block to as many UTF-16 units, from the end: the units of a
+// stretch lie at or after its bytes, over bytes already read.
+void widenInPlace(NameBlock& block, std::size_t count) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(block.bytes());
+    char16_t* units = block.units();
+    std::size_t i = count;
+    while (i >= 16) {
+        i -= 16;
+        unsigned char in[16];
+        char16_t out[16];
+        std::memcpy(in, bytes + i, sizeof in);
+        for (int k = 0; k < 16; ++k) {
+            out[k] = in[k];
+        }
+        std::memcpy(units + i, out, sizeof out);
+    }
+    while (i > 0) {
+        --i;
+        units[i] = bytes[i];
+    }
 }
 
 // Closes the directory stream however the listing ends.
@@ -296,21 +366,26 @@ QStringList listTableFiles(const QString& directory, const QString& alias) {
     }
     const int dirFd = dirfd(stream.dir);
 
-    // The names are gathered as bytes in one buffer, ordered there and decoded at the end: one
-    // allocation per table instead of several. The directory's own size is about that of its
-    // names, so the buffers are made big enough at once rather than grown and copied.
-    std::string buffer;
-    std::vector<NameSpan> spans;
+    // The names are gathered as bytes in the block their texts will take, ordered there and
+    // widened at the end. The directory's own size is about that of its names, so the block and
+    // the spans are made big enough at once rather than grown and copied; room not written to
+    // costs no memory, and the block is cut to its names' size before it is widened.
     struct stat directoryInfo;
     const std::size_t hint =
         fstat(dirFd, &directoryInfo) == 0 && directoryInfo.st_size > 0
             ? std::min<std::size_t>(std::size_t(directoryInfo.st_size), std::size_t(1) << 26)
             : 16384;
-    buffer.reserve(hint);
+    NameBlock block(hint);
+    std::size_t used = 0; // bytes of the block taken
+    std::vector<NameSpan> spans;
     spans.reserve(hint / 32);
     // How many first bytes every table name so far shares with the first one: the order is
-    // decided after them, so the sort starts there.
+    // decided after them, so the sort starts there. The names' heads from there are made while
+    // their bytes are at hand, with the bits in which they differ from the first name's; should a
+    // later name share less (after the first few names, seldom), they are made again for all.
     std::size_t shared = 0;
+    std::uint64_t differ = 0;
+    bool headsMade = true;
     bool allAscii = true;
     for (;;) {
         errno = 0;
@@ -334,26 +409,97 @@ QStringList listTableFiles(const QString& directory, const QString& alias) {
             struct stat info;
             regular = fstatat(dirFd, name, &info, 0) == 0 && S_ISREG(info.st_mode);
         }
-        if (regular) {
-            if (spans.empty()) {
-                shared = length;
-            } else {
-                shared = sharedPrefix(buffer.data(), name, std::min(shared, length));
+        if (!regular) {
+            continue;
+        }
+        // Offsets are 32 bits: four gigabytes of names, some hundred million tables.
+        if (used + length + 1 > UINT32_MAX) {
+            throw EngineError((which + QStringLiteral(" holds too many tables to list")).toStdString());
+        }
+        if (used + length + 1 > 2 * block.capacity()) {
+            block.resize(std::max(block.capacity() * 2, used + length + 1));
+        }
+        // With its terminating zero, so that the whole block can be widened in one pass.
+        std::memcpy(block.bytes() + used, name, length + 1);
+        if (spans.empty()) {
+            shared = length;
+        } else {
+            const std::size_t before = shared;
+            shared = sharedPrefix(block.bytes() + spans[0].offset, name, std::min(shared, length));
+            if (shared != before && headsMade) {
+                if (spans.size() <= 64) {
+                    differ = 0;
+                    for (NameSpan& span : spans) {
+                        span.head = orderHead(block.bytes() + span.offset, span.length, shared);
+                        differ |= span.head ^ spans[0].head;
+                    }
+                } else {
+                    headsMade = false;
+                }
             }
-            spans.push_back({std::uint32_t(buffer.size()), std::uint32_t(length), 0});
-            // With its terminating zero, so that the whole buffer can be widened in one pass.
-            buffer.append(name, length + 1);
-            allAscii = allAscii && isAscii(name, length);
+        }
+        std::uint64_t head = 0;
+        if (headsMade) {
+            head = orderHead(name, length, shared);
+            differ |= spans.empty() ? 0 : head ^ spans[0].head;
+        }
+        spans.push_back({std::uint32_t(used), std::uint32_t(length), head});
+        used += length + 1;
+        allAscii = allAscii && isAscii(name, length);
+    }
+    const std::size_t count = spans.size();
+    if (count == 0) {
+        return {};
+    }
+    block.resize(used);
+
+    // The strings' list, made at once; until they are made, its room is where the sort copies the
+    // spans between passes (a string takes more room than a span).
+    static_assert(sizeof(QString) >= sizeof(NameSpan) && alignof(QString) >= alignof(NameSpan));
+    QArrayDataPointer<QString> list(QTypedArrayData<QString>::allocate(qsizetype(count)));
+    if (list.data() == nullptr) {
+        throw std::bad_alloc();
+    }
+    SortRoom room{reinterpret_cast<NameSpan*>(list.data()), {}};
+    sortFrom(block.bytes(), spans.data(), count, shared, room, headsMade ? &differ : nullptr);
+
+    // The texts. A listing of plain-ASCII names, the usual case, is widened in one pass over the
+    // block; otherwise each name is decoded in turn from a copy of the bytes, since a text may
+    // take the place of other names' bytes. Names are UTF-8 to Qt on this platform
+    // (QFile::decodeName does the same).
+    if (allAscii) {
+        widenInPlace(block, used);
+    } else {
+        const std::string bytes(block.bytes(), used);
+        char16_t* units = block.units();
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        for (NameSpan& span : spans) {
+            const char* name = bytes.data() + span.offset;
+            char16_t* text = units + span.offset;
+            if (isAscii(name, span.length)) {
+                for (std::size_t i = 0; i < span.length; ++i) {
+                    text[i] = char16_t(static_cast<unsigned char>(name[i]));
+                }
+            } else {
+                span.length = std::uint32_t(reinterpret_cast<char16_t*>(utf8.appendToBuffer(
+                                                reinterpret_cast<QChar*>(text),
+                                                QByteArrayView(name, qsizetype(span.length)))) -
+                                            text);
+            }
+            text[span.length] = 0;
         }
     }
-
-    const char* base = buffer.data();
-    for (NameSpan& span : spans) {
-        span.head = orderHead(base + span.offset, span.length, shared);
+    // Each string holds a reference to the block, so changing one copies it first, as changing any
+    // shared string does; a string left alone with the block may grow into the room after it,
+    // which no other string uses any more.
+    char16_t* units = block.units();
+    QTypedArrayData<char16_t>* header = block.release(int(count));
+    QString* strings = list.data();
+    for (const NameSpan& span : spans) {
+        new (strings + list.size) QString(QStringPrivate(header, units + span.offset, qsizetype(span.length)));
+        ++list.size;
     }
-    sortNames(base, spans, shared);
-    QStringList names = namesInOneBlock(buffer, spans, allAscii);
-    return names;
+    return QStringList(std::move(list));
 }
 
 } // namespace lw
