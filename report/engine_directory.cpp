@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <type_traits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,6 +29,10 @@ namespace {
 
 unsigned char lowerAscii(unsigned char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+
+char16_t lowerAscii(char16_t c) {
+    return (c >= u'A' && c <= u'Z') ? char16_t(c - u'A' + u'a') : c;
 }
 
 // The same test as isTableFileName on the raw bytes of a name, before it is decoded.
@@ -49,16 +54,47 @@ struct NameSpan {
     std::uint64_t head; // eight bytes of the name in name order, from the depth being sorted
 };
 
-// Eight bytes of a name from position depth, letters A to Z as their lower case, zero past the
-// end, packed so that comparing two of them as numbers compares the bytes in name order.
-std::uint64_t orderHead(const char* name, std::size_t length, std::size_t depth) {
+// The names are held either as their bytes (unsigned char) or, in a listing of plain-ASCII names,
+// already as their UTF-16 units (char16_t), one unit a byte: the order below is the same on both.
+
+// Eight bytes of a name from position depth, in their order: the first the least significant.
+std::uint64_t headBytes(const unsigned char* name, std::size_t length, std::size_t depth) {
     std::uint64_t word = 0;
     if (length >= depth + 8) {
         std::memcpy(&word, name + depth, 8);
     } else if (depth < length) {
         std::memcpy(&word, name + depth, length - depth);
     }
-    word = __builtin_bswap64(word); // the first byte the most significant
+    return word;
+}
+
+// The same from units that all hold a byte: each unit's low byte, packed.
+std::uint64_t headBytes(const char16_t* name, std::size_t length, std::size_t depth) {
+    std::uint64_t low = 0;
+    std::uint64_t high = 0;
+    if (length >= depth + 8) {
+        std::memcpy(&low, name + depth, 8);
+        std::memcpy(&high, name + depth + 4, 8);
+    } else {
+        char16_t units[8] = {};
+        if (depth < length) {
+            std::memcpy(units, name + depth, (length - depth) * sizeof(char16_t));
+        }
+        std::memcpy(&low, units, 8);
+        std::memcpy(&high, units + 4, 8);
+    }
+    auto pack = [](std::uint64_t x) { // four 16-bit lanes of a byte each, to four bytes
+        x = (x | (x >> 8)) & 0x0000FFFF0000FFFFULL;
+        return (x | (x >> 16)) & 0xFFFFFFFFULL;
+    };
+    return pack(low) | (pack(high) << 32);
+}
+
+// Eight bytes of a name from position depth, letters A to Z as their lower case, zero past the
+// end, packed so that comparing two of them as numbers compares the bytes in name order.
+template <typename Unit>
+std::uint64_t orderHead(const Unit* name, std::size_t length, std::size_t depth) {
+    std::uint64_t word = __builtin_bswap64(headBytes(name, length, depth)); // the first byte the most significant
     // All eight bytes lowered at once: a byte gets 0x20 added where it lies in 'A'..'Z'.
     constexpr std::uint64_t ones = 0x0101010101010101ULL;
     const std::uint64_t low7 = word & (0x7F * ones);
@@ -68,16 +104,25 @@ std::uint64_t orderHead(const char* name, std::size_t length, std::size_t depth)
     return word | (upper >> 2);
 }
 
+// Whether the first length units of two names are the same exactly, or which goes first.
+template <typename Unit>
+int compareExactly(const Unit* p, const Unit* q, std::size_t length) {
+    return std::char_traits<std::conditional_t<sizeof(Unit) == 1, char, char16_t>>::compare(
+        reinterpret_cast<const std::conditional_t<sizeof(Unit) == 1, char, char16_t>*>(p),
+        reinterpret_cast<const std::conditional_t<sizeof(Unit) == 1, char, char16_t>*>(q), length);
+}
+
 // Name order from position depth on, for names equal before it: letters A to Z equal to their
 // lower case, everything else by byte value (for UTF-8 names that is code point order); a name
 // before the longer names it begins; names equal in that order go by their exact bytes.
-bool nameLessFrom(const char* base, const NameSpan& a, const NameSpan& b, std::size_t depth) {
-    const auto* p = reinterpret_cast<const unsigned char*>(base + a.offset);
-    const auto* q = reinterpret_cast<const unsigned char*>(base + b.offset);
+template <typename Unit>
+bool nameLessFrom(const Unit* base, const NameSpan& a, const NameSpan& b, std::size_t depth) {
+    const Unit* p = base + a.offset;
+    const Unit* q = base + b.offset;
     const std::size_t common = std::min(a.length, b.length);
     for (std::size_t i = depth; i < common; ++i) {
-        const unsigned char x = lowerAscii(p[i]);
-        const unsigned char y = lowerAscii(q[i]);
+        const Unit x = lowerAscii(p[i]);
+        const Unit y = lowerAscii(q[i]);
         if (x != y) {
             return x < y;
         }
@@ -85,7 +130,7 @@ bool nameLessFrom(const char* base, const NameSpan& a, const NameSpan& b, std::s
     if (a.length != b.length) {
         return a.length < b.length;
     }
-    return std::memcmp(p, q, common) < 0;
+    return compareExactly(p, q, common) < 0;
 }
 
 // Room the sort works in: a second array of spans for the radix passes to copy between, and their
@@ -168,7 +213,8 @@ void radixSortHeads(NameSpan* spans, std::size_t n, std::uint64_t differ, SortRo
 // eight bytes further on. Names that share a long beginning thus cost a pass over their heads per
 // eight shared bytes, never a comparison of the shared bytes; a comparison sort is left for small
 // runs.
-void sortFrom(const char* base, NameSpan* spans, std::size_t n, std::size_t depth, SortRoom& room,
+template <typename Unit>
+void sortFrom(const Unit* base, NameSpan* spans, std::size_t n, std::size_t depth, SortRoom& room,
               const std::uint64_t* headsMade = nullptr) {
     for (;;) {
         if (n < 2) {
@@ -198,7 +244,7 @@ void sortFrom(const char* base, NameSpan* spans, std::size_t n, std::size_t dept
             // case of their letters; the others go on eight bytes further.
             if (spans[0].length <= depth + 8) {
                 std::sort(spans, spans + n, [base](const NameSpan& a, const NameSpan& b) {
-                    return std::memcmp(base + a.offset, base + b.offset, a.length) < 0;
+                    return compareExactly(base + a.offset, base + b.offset, a.length) < 0;
                 });
                 return;
             }
@@ -217,7 +263,7 @@ void sortFrom(const char* base, NameSpan* spans, std::size_t n, std::size_t dept
                 if (run[0].length <= depth + 8) {
                     // Equal heads that hold a name's end: equal but for letter case.
                     std::sort(run, run + count, [base](const NameSpan& a, const NameSpan& b) {
-                        return std::memcmp(base + a.offset, base + b.offset, a.length) < 0;
+                        return compareExactly(base + a.offset, base + b.offset, a.length) < 0;
                     });
                 } else {
                     sortFrom(base, run, count, depth + 8, room);
@@ -229,7 +275,7 @@ void sortFrom(const char* base, NameSpan* spans, std::size_t n, std::size_t dept
     }
 }
 
-// How many of the first limit bytes of two names are the same, eight at a time while they agree.
+// How many of the first limit bytes of two names are the same, eight at a time.
 std::size_t sharedPrefix(const char* a, const char* b, std::size_t limit) {
     std::size_t i = 0;
     while (i + 8 <= limit) {
@@ -238,7 +284,8 @@ std::size_t sharedPrefix(const char* a, const char* b, std::size_t limit) {
         std::memcpy(&x, a + i, 8);
         std::memcpy(&y, b + i, 8);
         if (x != y) {
-            break;
+            // The first byte that differs: the lowest one, bytes being read in memory order.
+            return i + std::size_t(std::countr_zero(x ^ y) / 8);
         }
         i += 8;
     }
@@ -249,19 +296,27 @@ std::size_t sharedPrefix(const char* a, const char* b, std::size_t limit) {
 }
 
 bool isAscii(const char* text, std::size_t length) {
-    unsigned char all = 0;
-    for (std::size_t i = 0; i < length; ++i) {
+    std::uint64_t all = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text + i, 8);
+        all |= word;
+    }
+    for (; i < length; ++i) {
         all |= static_cast<unsigned char>(text[i]);
     }
-    return all < 0x80;
+    return (all & 0x8080808080808080ULL) == 0;
 }
 
-// The block of memory the names are gathered in as bytes and that then holds their texts, for the
-// strings of the listing to share: one allocation for the whole listing instead of one a name
-// (and no second buffer for the bytes), and one release when the last string goes. A name's text
-// stands at the index where its bytes stand (a UTF-8 byte gives at most one UTF-16 unit, and the
-// name's terminating zero makes room for the text's), so the bytes, read before their units are
-// written, are widened in place from the end of the block towards its start.
+// The block of memory the names are gathered in and that then holds their texts, for the strings
+// of the listing to share: one allocation for the whole listing instead of one a name (and no
+// second buffer), and one release when the last string goes. A name's text stands at the index of
+// its first byte, as many units as it has bytes at most (a UTF-8 byte gives at most one UTF-16
+// unit, and the name's terminating zero makes room for the text's). Plain-ASCII names, the usual
+// case, are widened as they are gathered, a unit a byte; from the first name that is not, the
+// block holds the bytes (those gathered so far narrowed again) and the texts are decoded at the
+// end.
 class NameBlock {
 public:
     explicit NameBlock(std::size_t units) { resize(units); }
@@ -273,10 +328,9 @@ public:
         }
     }
 
-    char* bytes() const { return reinterpret_cast<char*>(units_); }
+    unsigned char* bytes() const { return reinterpret_cast<unsigned char*>(units_); }
     char16_t* units() const { return units_; }
-    // Room for this many bytes, or units once widened.
-    std::size_t capacity() const { return capacity_; }
+    std::size_t capacity() const { return capacity_; } // in units
 
     // Makes room for exactly this many units, keeping what the block holds up to there.
     void resize(std::size_t units) {
@@ -293,6 +347,25 @@ public:
         capacity_ = units;
     }
 
+    // The first count units, each holding a byte, made into those bytes in the block's first count
+    // bytes, front to back: a stretch's bytes lie at or before its units, over units already read.
+    void narrow(std::size_t count) {
+        unsigned char* bytes = this->bytes();
+        std::size_t i = 0;
+        for (; i + 16 <= count; i += 16) {
+            char16_t in[16];
+            unsigned char out[16];
+            std::memcpy(in, units_ + i, sizeof in);
+            for (int k = 0; k < 16; ++k) {
+                out[k] = static_cast<unsigned char>(in[k]);
+            }
+            std::memcpy(bytes + i, out, sizeof out);
+        }
+        for (; i < count; ++i) {
+            bytes[i] = static_cast<unsigned char>(units_[i]);
+        }
+    }
+
     // Hands the block over to the strings that refer to it, one reference each.
     QTypedArrayData<char16_t>* release(int references) {
         header_->ref_.storeRelaxed(references);
@@ -304,28 +377,6 @@ private:
     char16_t* units_ = nullptr;
     std::size_t capacity_ = 0;
 };
-
-// Widens the first count bytes of the block to as many UTF-16 units, from the end: the units of a
-// stretch lie at or after its bytes, over bytes already read.
-void widenInPlace(NameBlock& block, std::size_t count) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(block.bytes());
-    char16_t* units = block.units();
-    std::size_t i = count;
-    while (i >= 16) {
-        i -= 16;
-        unsigned char in[16];
-        char16_t out[16];
-        std::memcpy(in, bytes + i, sizeof in);
-        for (int k = 0; k < 16; ++k) {
-            out[k] = in[k];
-        }
-        std::memcpy(units + i, out, sizeof out);
-    }
-    while (i > 0) {
-        --i;
-        units[i] = bytes[i];
-    }
-}
 
 // Closes the directory stream however the listing ends.
 struct DirCloser {
@@ -366,27 +417,27 @@ QStringList listTableFiles(const QString& directory, const QString& alias) {
     }
     const int dirFd = dirfd(stream.dir);
 
-    // The names are gathered as bytes in the block their texts will take, ordered there and
-    // widened at the end. The directory's own size is about that of its names, so the block and
-    // the spans are made big enough at once rather than grown and copied; room not written to
-    // costs no memory, and the block is cut to its names' size before it is widened.
+    // The directory's own size is about that of its names, so the block and the spans are made
+    // big enough at once rather than grown and copied; room not written to costs no memory, and
+    // the block is cut to its names' size at the end.
     struct stat directoryInfo;
     const std::size_t hint =
         fstat(dirFd, &directoryInfo) == 0 && directoryInfo.st_size > 0
             ? std::min<std::size_t>(std::size_t(directoryInfo.st_size), std::size_t(1) << 26)
             : 16384;
     NameBlock block(hint);
-    std::size_t used = 0; // bytes of the block taken
+    std::size_t used = 0; // units (or bytes) of the block taken
+    bool allAscii = true; // and so the block holds units
     std::vector<NameSpan> spans;
     spans.reserve(hint / 32);
     // How many first bytes every table name so far shares with the first one: the order is
     // decided after them, so the sort starts there. The names' heads from there are made while
     // their bytes are at hand, with the bits in which they differ from the first name's; should a
     // later name share less (after the first few names, seldom), they are made again for all.
+    std::string first;
     std::size_t shared = 0;
     std::uint64_t differ = 0;
     bool headsMade = true;
-    bool allAscii = true;
     for (;;) {
         errno = 0;
         const dirent* entry = readdir(stream.dir);
@@ -416,21 +467,36 @@ QStringList listTableFiles(const QString& directory, const QString& alias) {
         if (used + length + 1 > UINT32_MAX) {
             throw EngineError((which + QStringLiteral(" holds too many tables to list")).toStdString());
         }
-        if (used + length + 1 > 2 * block.capacity()) {
+        if (used + length + 1 > block.capacity()) {
             block.resize(std::max(block.capacity() * 2, used + length + 1));
         }
-        // With its terminating zero, so that the whole block can be widened in one pass.
-        std::memcpy(block.bytes() + used, name, length + 1);
+        const bool ascii = isAscii(name, length);
+        if (allAscii && !ascii) {
+            block.narrow(used);
+            allAscii = false;
+        }
+        // With its terminating zero, the text's when widened.
+        if (allAscii) {
+            char16_t* units = block.units() + used;
+            for (std::size_t i = 0; i <= length; ++i) {
+                units[i] = char16_t(static_cast<unsigned char>(name[i]));
+            }
+        } else {
+            std::memcpy(block.bytes() + used, name, length + 1);
+        }
         if (spans.empty()) {
+            first.assign(name, length);
             shared = length;
         } else {
             const std::size_t before = shared;
-            shared = sharedPrefix(block.bytes() + spans[0].offset, name, std::min(shared, length));
+            shared = sharedPrefix(first.data(), name, std::min(shared, length));
             if (shared != before && headsMade) {
                 if (spans.size() <= 64) {
                     differ = 0;
                     for (NameSpan& span : spans) {
-                        span.head = orderHead(block.bytes() + span.offset, span.length, shared);
+                        span.head = allAscii
+                                        ? orderHead(block.units() + span.offset, span.length, shared)
+                                        : orderHead(block.bytes() + span.offset, span.length, shared);
                         differ |= span.head ^ spans[0].head;
                     }
                 } else {
@@ -440,12 +506,11 @@ QStringList listTableFiles(const QString& directory, const QString& alias) {
         }
         std::uint64_t head = 0;
         if (headsMade) {
-            head = orderHead(name, length, shared);
+            head = orderHead(reinterpret_cast<const unsigned char*>(name), length, shared);
             differ |= spans.empty() ? 0 : head ^ spans[0].head;
         }
         spans.push_back({std::uint32_t(used), std::uint32_t(length), head});
         used += length + 1;
-        allAscii = allAscii && isAscii(name, length);
     }
     const std::size_t count = spans.size();
     if (count == 0) {
@@ -461,16 +526,16 @@ QStringList listTableFiles(const QString& directory, const QString& alias) {
         throw std::bad_alloc();
     }
     SortRoom room{reinterpret_cast<NameSpan*>(list.data()), {}};
-    sortFrom(block.bytes(), spans.data(), count, shared, room, headsMade ? &differ : nullptr);
-
-    // The texts. A listing of plain-ASCII names, the usual case, is widened in one pass over the
-    // block; otherwise each name is decoded in turn from a copy of the bytes, since a text may
-    // take the place of other names' bytes. Names are UTF-8 to Qt on this platform
-    // (QFile::decodeName does the same).
+    const std::uint64_t* differMade = headsMade ? &differ : nullptr;
     if (allAscii) {
-        widenInPlace(block, used);
+        sortFrom(static_cast<const char16_t*>(block.units()), spans.data(), count, shared, room, differMade);
     } else {
-        const std::string bytes(block.bytes(), used);
+        sortFrom(static_cast<const unsigned char*>(block.bytes()), spans.data(), count, shared, room,
+                 differMade);
+        // Each name decoded in turn from a copy of the bytes, since a text may take the place of
+        // other names' bytes. Names are UTF-8 to Qt on this platform (QFile::decodeName does the
+        // same).
+        const std::string bytes(reinterpret_cast<const char*>(block.bytes()), used);
         char16_t* units = block.units();
         QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
         for (NameSpan& span : spans) {
