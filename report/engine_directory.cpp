@@ -14,8 +14,8 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
-#include <type_traits>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -92,9 +92,9 @@ std::uint64_t headBytes(const char16_t* name, std::size_t length, std::size_t de
 
 // Eight bytes of a name from position depth, letters A to Z as their lower case, zero past the
 // end, packed so that comparing two of them as numbers compares the bytes in name order.
-template <typename Unit>
-std::uint64_t orderHead(const Unit* name, std::size_t length, std::size_t depth) {
-    std::uint64_t word = __builtin_bswap64(headBytes(name, length, depth)); // the first byte the most significant
+template <typename Unit> std::uint64_t orderHead(const Unit* name, std::size_t length, std::size_t depth) {
+    std::uint64_t word =
+        __builtin_bswap64(headBytes(name, length, depth)); // the first byte the most significant
     // All eight bytes lowered at once: a byte gets 0x20 added where it lies in 'A'..'Z'.
     constexpr std::uint64_t ones = 0x0101010101010101ULL;
     const std::uint64_t low7 = word & (0x7F * ones);
@@ -105,8 +105,7 @@ std::uint64_t orderHead(const Unit* name, std::size_t length, std::size_t depth)
 }
 
 // Whether the first length units of two names are the same exactly, or which goes first.
-template <typename Unit>
-int compareExactly(const Unit* p, const Unit* q, std::size_t length) {
+template <typename Unit> int compareExactly(const Unit* p, const Unit* q, std::size_t length) {
     return std::char_traits<std::conditional_t<sizeof(Unit) == 1, char, char16_t>>::compare(
         reinterpret_cast<const std::conditional_t<sizeof(Unit) == 1, char, char16_t>*>(p),
         reinterpret_cast<const std::conditional_t<sizeof(Unit) == 1, char, char16_t>*>(q), length);
@@ -164,9 +163,9 @@ void radixSortHeads(NameSpan* spans, std::size_t n, std::uint64_t differ, SortRo
             bits += width;
         }
     }
-    // Wider digits mean fewer passes but more counts to add up and more places to write to at once;
-    // twelve bits suit big listings, eight the runs of names that agree further.
-    const int widest = n >= (std::size_t(1) << 16) ? 12 : 8;
+    // Wider digits mean fewer passes but more counts to add up and more places to write to at once:
+    // twelve bits once there are as many names as counts a pass, eight below.
+    const int widest = n >= 4096 ? 12 : 8;
     const int passes = (bits + widest - 1) / widest;
     const int digitBits = (bits + passes - 1) / passes;
     const std::size_t buckets = std::size_t(1) << digitBits;
@@ -209,10 +208,10 @@ void radixSortHeads(NameSpan* spans, std::size_t n, std::uint64_t differ, SortRo
 }
 
 // Sorts spans whose names agree before depth: their heads (eight bytes from depth) are made (or
-// were, with the bits in which they differ from the first one's given), the spans put in the order of their heads, then each run of names with equal heads in turn from
-// eight bytes further on. Names that share a long beginning thus cost a pass over their heads per
-// eight shared bytes, never a comparison of the shared bytes; a comparison sort is left for small
-// runs.
+// were, with the bits in which they differ from the first one's given), the spans put in the order of their
+// heads, then each run of names with equal heads in turn from eight bytes further on. Names that share a long
+// beginning thus cost a pass over their heads per eight shared bytes, never a comparison of the shared bytes;
+// a comparison sort is left for small runs.
 template <typename Unit>
 void sortFrom(const Unit* base, NameSpan* spans, std::size_t n, std::size_t depth, SortRoom& room,
               const std::uint64_t* headsMade = nullptr) {
@@ -334,11 +333,10 @@ public:
 
     // Makes room for exactly this many units, keeping what the block holds up to there.
     void resize(std::size_t units) {
-        const auto [header, data] =
-            header_ == nullptr
-                ? QTypedArrayData<char16_t>::allocate(qsizetype(units))
-                : QTypedArrayData<char16_t>::reallocateUnaligned(header_, units_, qsizetype(units),
-                                                                 QArrayData::KeepSize);
+        const auto [header, data] = header_ == nullptr
+                                        ? QTypedArrayData<char16_t>::allocate(qsizetype(units))
+                                        : QTypedArrayData<char16_t>::reallocateUnaligned(
+                                              header_, units_, qsizetype(units), QArrayData::KeepSize);
         if (header == nullptr) {
             throw std::bad_alloc(); // the block held so far is still there, and released
         }
@@ -494,9 +492,8 @@ QStringList listTableFiles(const QString& directory, const QString& alias) {
                 if (spans.size() <= 64) {
                     differ = 0;
                     for (NameSpan& span : spans) {
-                        span.head = allAscii
-                                        ? orderHead(block.units() + span.offset, span.length, shared)
-                                        : orderHead(block.bytes() + span.offset, span.length, shared);
+                        span.head = allAscii ? orderHead(block.units() + span.offset, span.length, shared)
+                                             : orderHead(block.bytes() + span.offset, span.length, shared);
                         differ |= span.head ^ spans[0].head;
                     }
                 } else {
@@ -546,10 +543,10 @@ QStringList listTableFiles(const QString& directory, const QString& alias) {
                     text[i] = char16_t(static_cast<unsigned char>(name[i]));
                 }
             } else {
-                span.length = std::uint32_t(reinterpret_cast<char16_t*>(utf8.appendToBuffer(
-                                                reinterpret_cast<QChar*>(text),
-                                                QByteArrayView(name, qsizetype(span.length)))) -
-                                            text);
+                span.length = std::uint32_t(
+                    reinterpret_cast<char16_t*>(utf8.appendToBuffer(
+                        reinterpret_cast<QChar*>(text), QByteArrayView(name, qsizetype(span.length)))) -
+                    text);
             }
             text[span.length] = 0;
         }
@@ -561,7 +558,8 @@ QStringList listTableFiles(const QString& directory, const QString& alias) {
     QTypedArrayData<char16_t>* header = block.release(int(count));
     QString* strings = list.data();
     for (const NameSpan& span : spans) {
-        new (strings + list.size) QString(QStringPrivate(header, units + span.offset, qsizetype(span.length)));
+        new (strings + list.size)
+            QString(QStringPrivate(header, units + span.offset, qsizetype(span.length)));
         ++list.size;
     }
     return QStringList(std::move(list));
