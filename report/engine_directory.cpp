@@ -15,7 +15,6 @@
 #include <cstring>
 #include <new>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -56,6 +55,8 @@ struct NameSpan {
 
 // The names are held either as their bytes (unsigned char) or, in a listing of plain-ASCII names,
 // already as their UTF-16 units (char16_t), one unit a byte: the order below is the same on both.
+// Words read from memory have their first byte the least significant.
+static_assert(std::endian::native == std::endian::little);
 
 // Eight bytes of a name from position depth, in their order: the first the least significant.
 std::uint64_t headBytes(const unsigned char* name, std::size_t length, std::size_t depth) {
@@ -93,8 +94,8 @@ std::uint64_t headBytes(const char16_t* name, std::size_t length, std::size_t de
 // Eight bytes of a name from position depth, letters A to Z as their lower case, zero past the
 // end, packed so that comparing two of them as numbers compares the bytes in name order.
 template <typename Unit> std::uint64_t orderHead(const Unit* name, std::size_t length, std::size_t depth) {
-    std::uint64_t word =
-        __builtin_bswap64(headBytes(name, length, depth)); // the first byte the most significant
+    // The first byte the most significant.
+    const std::uint64_t word = __builtin_bswap64(headBytes(name, length, depth));
     // All eight bytes lowered at once: a byte gets 0x20 added where it lies in 'A'..'Z'.
     constexpr std::uint64_t ones = 0x0101010101010101ULL;
     const std::uint64_t low7 = word & (0x7F * ones);
@@ -104,11 +105,13 @@ template <typename Unit> std::uint64_t orderHead(const Unit* name, std::size_t l
     return word | (upper >> 2);
 }
 
-// Whether the first length units of two names are the same exactly, or which goes first.
-template <typename Unit> int compareExactly(const Unit* p, const Unit* q, std::size_t length) {
-    return std::char_traits<std::conditional_t<sizeof(Unit) == 1, char, char16_t>>::compare(
-        reinterpret_cast<const std::conditional_t<sizeof(Unit) == 1, char, char16_t>*>(p),
-        reinterpret_cast<const std::conditional_t<sizeof(Unit) == 1, char, char16_t>*>(q), length);
+// Which of two names' first length units goes first by their exact values, or 0 when they agree.
+int compareExactly(const unsigned char* p, const unsigned char* q, std::size_t length) {
+    return std::memcmp(p, q, length);
+}
+
+int compareExactly(const char16_t* p, const char16_t* q, std::size_t length) {
+    return std::char_traits<char16_t>::compare(p, q, length);
 }
 
 // Name order from position depth on, for names equal before it: letters A to Z equal to their
@@ -207,11 +210,11 @@ void radixSortHeads(NameSpan* spans, std::size_t n, std::uint64_t differ, SortRo
     }
 }
 
-// Sorts spans whose names agree before depth: their heads (eight bytes from depth) are made (or
-// were, with the bits in which they differ from the first one's given), the spans put in the order of their
-// heads, then each run of names with equal heads in turn from eight bytes further on. Names that share a long
-// beginning thus cost a pass over their heads per eight shared bytes, never a comparison of the shared bytes;
-// a comparison sort is left for small runs.
+// Sorts spans whose names agree before depth: their heads (eight bytes from depth) are made, or
+// were with the bits in which they differ from the first one's given; the spans are put in the
+// order of their heads, then each run of names with equal heads in turn from eight bytes further
+// on. Names that share a long beginning thus cost a pass over their heads per eight shared bytes,
+// never a comparison of the shared bytes; a comparison sort is left for small runs.
 template <typename Unit>
 void sortFrom(const Unit* base, NameSpan* spans, std::size_t n, std::size_t depth, SortRoom& room,
               const std::uint64_t* headsMade = nullptr) {
@@ -276,6 +279,10 @@ void sortFrom(const Unit* base, NameSpan* spans, std::size_t n, std::size_t dept
 
 // How many of the first limit bytes of two names are the same, eight at a time.
 std::size_t sharedPrefix(const char* a, const char* b, std::size_t limit) {
+    // The first byte that differs in two words read from memory: their lowest that differs.
+    auto firstDiffering = [](std::uint64_t x, std::uint64_t y) {
+        return std::size_t(std::countr_zero(x ^ y) / 8);
+    };
     std::size_t i = 0;
     while (i + 8 <= limit) {
         std::uint64_t x;
@@ -283,10 +290,17 @@ std::size_t sharedPrefix(const char* a, const char* b, std::size_t limit) {
         std::memcpy(&x, a + i, 8);
         std::memcpy(&y, b + i, 8);
         if (x != y) {
-            // The first byte that differs: the lowest one, bytes being read in memory order.
-            return i + std::size_t(std::countr_zero(x ^ y) / 8);
+            return i + firstDiffering(x, y);
         }
         i += 8;
+    }
+    if (i < limit && limit >= 8) {
+        // The last eight bytes, overlapping those found the same.
+        std::uint64_t x;
+        std::uint64_t y;
+        std::memcpy(&x, a + limit - 8, 8);
+        std::memcpy(&y, b + limit - 8, 8);
+        return x == y ? limit : limit - 8 + firstDiffering(x, y);
     }
     while (i < limit && a[i] == b[i]) {
         ++i;
