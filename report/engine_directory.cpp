@@ -175,16 +175,34 @@ void radixSortHeads(NameSpan* spans, std::size_t n, std::uint64_t differ, SortRo
     const std::uint64_t digitMask = buckets - 1;
     room.counts.assign(std::size_t(passes) * buckets, 0);
     std::uint32_t* counts = room.counts.data();
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::uint64_t head = spans[i].head;
-        std::uint64_t key = 0;
-        for (int f = 0; f < fields; ++f) {
-            key = (key << widths[f]) | ((head >> shifts[f]) & masks[f]);
+    // The counting for a known number of passes, its loop unrolled.
+    auto packAndCount = [&]<int knownPasses>() {
+        const int passCount = knownPasses > 0 ? knownPasses : passes;
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint64_t head = spans[i].head;
+            std::uint64_t key = 0;
+            for (int f = 0; f < fields; ++f) {
+                key = (key << widths[f]) | ((head >> shifts[f]) & masks[f]);
+            }
+            spans[i].head = key;
+            for (int pass = 0; pass < passCount; ++pass) {
+                ++counts[std::size_t(pass) * buckets + ((key >> (pass * digitBits)) & digitMask)];
+            }
         }
-        spans[i].head = key;
-        for (int pass = 0; pass < passes; ++pass) {
-            ++counts[std::size_t(pass) * buckets + ((key >> (pass * digitBits)) & digitMask)];
-        }
+    };
+    switch (passes) {
+    case 1:
+        packAndCount.template operator()<1>();
+        break;
+    case 2:
+        packAndCount.template operator()<2>();
+        break;
+    case 3:
+        packAndCount.template operator()<3>();
+        break;
+    default:
+        packAndCount.template operator()<0>();
+        break;
     }
     NameSpan* from = spans;
     NameSpan* to = room.scratch;
@@ -482,16 +500,19 @@ QStringList listTableFiles(const QString& directory, const QString& alias) {
         if (used + length + 1 > block.capacity()) {
             block.resize(std::max(block.capacity() * 2, used + length + 1));
         }
-        const bool ascii = isAscii(name, length);
-        if (allAscii && !ascii) {
-            block.narrow(used);
-            allAscii = false;
-        }
-        // With its terminating zero, the text's when widened.
+        // With its terminating zero, the text's when widened. A name widened that turns out not to be
+        // plain ASCII is narrowed again with the others.
         if (allAscii) {
             char16_t* units = block.units() + used;
+            unsigned all = 0;
             for (std::size_t i = 0; i <= length; ++i) {
-                units[i] = char16_t(static_cast<unsigned char>(name[i]));
+                const auto byte = static_cast<unsigned char>(name[i]);
+                units[i] = byte;
+                all |= byte;
+            }
+            if (all >= 0x80) {
+                block.narrow(used + length + 1);
+                allAscii = false;
             }
         } else {
             std::memcpy(block.bytes() + used, name, length + 1);
