@@ -470,8 +470,10 @@ QStringList listTableFiles(const QString& directory, const QString& alias) {
     const int dirFd = dirfd(stream.dir);
 
     // The directory's own size is about that of its names, so the block and the spans are made
-    // big enough at once rather than grown and copied; room not written to costs no memory, and
-    // the block is cut to its names' size at the end.
+    // big enough at once rather than grown and copied; room not written to costs no memory. The
+    // block keeps that size: cut to its names', it would be freed smaller than the next listing's
+    // block is made, and the allocator, which keeps freed blocks below some tens of megabytes for
+    // reuse only up to the biggest it has released, would map fresh memory for each listing.
     struct stat directoryInfo;
     const std::size_t hint =
         fstat(dirFd, &directoryInfo) == 0 && directoryInfo.st_size > 0
@@ -570,7 +572,6 @@ QStringList listTableFiles(const QString& directory, const QString& alias) {
     if (count == 0) {
         return {};
     }
-    block.resize(used);
 
     // The strings' list, made at once; until they are made, its room is where the sort copies the
     // spans between passes (a string takes more room than a span).
