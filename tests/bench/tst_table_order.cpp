@@ -3,6 +3,7 @@
 #include "report/engine_directory.h"
 
 #include <QRandomGenerator>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -35,40 +36,66 @@ class TestTableOrder : public QObject {
 private slots:
     void bigListingsInNameOrder_data() {
         QTest::addColumn<QList<QByteArray>>("prefixes");
-        QTest::addColumn<bool>("asciiOnly"); // plain-ASCII listings take a path of their own
+        QTest::addColumn<QByteArray>("letters"); // of the rest of each name
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QList<QByteArray>>("oddOnes"); // a few more names among them
+        const QByteArray ascii = "aAbBzZ09_-.~ []`{";
+        const QByteArray mixed = "aAbBzZ09_-.~ \xC3\xA9\xE9[]`{";
         // 800 names take the radix sort (few, the comparison sort the catalogue's tests see): names that
         // differ early, first differ in the eighth byte (the last one the radix passes see), or agree longer.
-        QTest::newRow("varied") << QList<QByteArray>{""} << false;
-        QTest::newRow("varied, ASCII") << QList<QByteArray>{""} << true;
-        QTest::newRow("seven bytes shared") << QList<QByteArray>{"REPORT_", "report_"} << false;
+        QTest::newRow("varied") << QList<QByteArray>{""} << mixed << 800 << QList<QByteArray>{};
+        QTest::newRow("varied, ASCII") << QList<QByteArray>{""} << ascii << 800 << QList<QByteArray>{};
+        QTest::newRow("seven bytes shared")
+            << QList<QByteArray>{"REPORT_", "report_"} << mixed << 800 << QList<QByteArray>{};
         QTest::newRow("long shared beginnings")
-            << QList<QByteArray>{"CUSTOMERS_2023_", "customers_2023_", "Customers_2024"} << true;
+            << QList<QByteArray>{"CUSTOMERS_2023_", "customers_2023_", "Customers_2024"} << ascii << 800
+            << QList<QByteArray>{};
         // Beginnings of more than two eight-byte steps, some ending on a step's last byte, names
         // that differ only in the case of a letter.
         QTest::newRow("longer shared beginnings")
             << QList<QByteArray>{"CUSTOMER_ORDERS_2024_", "customer_orders_2024_", "CUSTOMER_ORDERS_",
                                  "CUSTOMER_ORDERS_2024_BRANCH_0"}
-            << false;
+            << mixed << 800 << QList<QByteArray>{};
+        // Numbers of one to eleven digits after a long beginning: the sort keeps only the bits in
+        // which the names differ (four a digit), names end at every place of a digit, and keys of
+        // different lengths meet in one radix digit.
+        QTest::newRow("numbered, different lengths")
+            << QList<QByteArray>{"CUSTOMER_ORDERS_2024_"} << QByteArray("0123456789") << 5000
+            << QList<QByteArray>{};
+        // Plain names but for a few, met somewhere in the reading (the names gathered so far then
+        // change from text to bytes), and a few names that share less of the beginning than all the
+        // others, met after many of them.
+        QTest::newRow("a few names not plain ASCII")
+            << QList<QByteArray>{"CUSTOMER_ORDERS_2024_"} << QByteArray("0123456789aB") << 3000
+            << QList<QByteArray>{"CUSTOMER_ORDERS_2024_\xC3\xA9.db", "CUSTOMER_ORDERS_2024_\xC3\xBC.DBF",
+                                 "CUSTOMER_ORDERS_2024_1\xC3\xA9.db"};
+        QTest::newRow("a few names share less")
+            << QList<QByteArray>{"CUSTOMER_ORDERS_2024_"} << QByteArray("0123456789") << 3000
+            << QList<QByteArray>{"CUSTOMER_1.db", "customer_ORDERS_2.DB", "CUSTOMER_ORDERS_2024.dbf"};
     }
     void bigListingsInNameOrder() {
         QFETCH(QList<QByteArray>, prefixes);
-        QFETCH(bool, asciiOnly);
+        QFETCH(QByteArray, letters);
+        QFETCH(int, count);
+        QFETCH(QList<QByteArray>, oddOnes);
         QTemporaryDir dir;
         QRandomGenerator r(807 + quint32(prefixes.size()));
         static const QList<QByteArray> exts = {".DB", ".db", ".DBF", ".dbf", ".Dbf"};
-        const QByteArray letters = asciiOnly ? "aAbBzZ09_-.~ []`{" : "aAbBzZ09_-.~ \xC3\xA9\xE9[]`{";
-        QList<QByteArray> names;
-        while (names.size() < 800) {
+        QList<QByteArray> names = oddOnes;
+        QSet<QByteArray> made(oddOnes.begin(), oddOnes.end());
+        while (names.size() < count + oddOnes.size()) {
             QByteArray stem = prefixes.at(r.bounded(prefixes.size()));
             const int length = r.bounded(1, 12);
             for (int i = 0; i < length; ++i)
                 stem += letters.at(r.bounded(letters.size()));
             const QByteArray name = stem + exts.at(r.bounded(exts.size()));
-            if (names.contains(name))
+            if (made.contains(name))
                 continue;
-            QVERIFY(createFile(QFile::encodeName(dir.path()) + '/' + name));
+            made.insert(name);
             names << name;
         }
+        for (const QByteArray& name : names)
+            QVERIFY(createFile(QFile::encodeName(dir.path()) + '/' + name));
         std::sort(names.begin(), names.end(), referenceLess);
         QStringList expected;
         for (const QByteArray& name : names)
