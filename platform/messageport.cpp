@@ -412,11 +412,11 @@ void MessagePort::readClient(int fd) {
                 QByteArray line = it->buffer.left(newline);
                 if (line.endsWith('\r'))
                     line.chop(1);
-                finishLine(fd, line.size() <= MaxLineLength ? line : QByteArray("x"));
+                finishLine(fd, line);
                 return;
             }
             if (it->buffer.size() > MaxLineLength + 1) {
-                finishLine(fd, QByteArray("x")); // over-long: junk
+                finishLine(fd, it->buffer); // over-long: refused
                 return;
             }
             continue;
@@ -429,7 +429,7 @@ void MessagePort::readClient(int fd) {
             // A client that ends after an unterminated line still gets its message through, and an
             // answer too when it has only shut its sending side.
             const QByteArray rest = it->buffer;
-            finishLine(fd, rest.size() <= MaxLineLength ? rest : QByteArray("x"));
+            finishLine(fd, rest);
             return;
         }
         dropClient(fd); // gone without a word, or the connection failed
@@ -443,7 +443,8 @@ void MessagePort::finishLine(int fd, const QByteArray& line) {
         return;
     it->done = true;
     it->reader->setEnabled(false); // anything after the first line is not listened to
-    const std::optional<int> number = parseLine(line);
+    // A line longer than a message may be is refused, whatever it holds.
+    const std::optional<int> number = line.size() <= MaxLineLength ? parseLine(line) : std::nullopt;
     it->reply = number ? AckLine : RefuseLine;
     it->idle->start(IdleTimeoutMs); // the time the answer may wait for the client to take it
     writeReply(fd);
