@@ -148,6 +148,9 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_settings(*this) {
             m_activated.insert(sub, sub);
             m_history.removeIf([sub](const QPointer<QMdiSubWindow>& p) { return !p || p == sub; });
             m_history.prepend(sub);
+            // Qt is done with the change of the active window by now: the frames it covers go at
+            // once, before the rest of the command lays out and paints the main window.
+            parkFramesCoveredBy(sub);
             parkCoveredWindows();
         }
     });
@@ -605,6 +608,16 @@ void TMainForm::settleParking() {
     }
 }
 
+void TMainForm::parkFramesCoveredBy(QMdiSubWindow* active) {
+    if (!active->isMaximized() || active->isHidden())
+        return;
+    const QList<QMdiSubWindow*> subs = m_clientArea->subWindowList();
+    for (QMdiSubWindow* sub : subs) {
+        if (sub != active && !sub->isMaximized() && !sub->isHidden() && qobject_cast<TForm1*>(sub->widget()))
+            parkFrame(sub);
+    }
+}
+
 void TMainForm::parkFrame(QMdiSubWindow* sub) {
     if (!m_parkingLot) {
         m_parkingLot = new QWidget;
@@ -618,12 +631,21 @@ void TMainForm::parkFrame(QMdiSubWindow* sub) {
     sub->setParent(m_parkingLot, sub->windowFlags());
     sub->setGeometry(place);
     sub->show();
+    // Every frame follows each change of the focus in the program, to become active when one of
+    // its controls takes it; a parked frame cannot take the focus, so it stops following until it
+    // is back (only where the frame follows through the connection Qt makes, which is checked).
+    if (QObject::disconnect(qApp, SIGNAL(focusChanged(QWidget*, QWidget*)), sub,
+                            SLOT(_q_processFocusChanged(QWidget*, QWidget*))))
+        m_focusDetached.insert(sub);
 }
 
 void TMainForm::unparkFrame(QMdiSubWindow* sub) {
     if (!isParked(sub))
         return;
     // Adding a frame to the client area places it anew: it gets its own place back.
+    if (m_focusDetached.remove(sub))
+        connect(qApp, SIGNAL(focusChanged(QWidget*, QWidget*)), sub, SLOT(_q_processFocusChanged(QWidget*, QWidget*)),
+                Qt::UniqueConnection);
     const QRect place = sub->geometry();
     m_clientArea->addSubWindow(sub, sub->windowFlags());
     sub->setGeometry(place);

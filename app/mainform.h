@@ -10,6 +10,7 @@
 #include <QMainWindow>
 #include <QPixmap>
 #include <QPointer>
+#include <QSet>
 #include <QStringList>
 
 class QFileDialog;
@@ -176,6 +177,7 @@ private:
     // nothing covers them any more, and hands over to the window active before one that closed.
     void parkCoveredWindows();
     void settleParking();
+    void parkFramesCoveredBy(QMdiSubWindow* active);
     void parkFrame(QMdiSubWindow* sub);
     void unparkFrame(QMdiSubWindow* sub);
     void unparkAll();
@@ -204,6 +206,8 @@ private:
     QList<QPointer<QMdiSubWindow>> m_history;
     // The hidden window that holds the parked frames; made on first use, deleted with us.
     QWidget* m_parkingLot = nullptr;
+    // The parked frames that no longer follow the focus (parkFrame()); they follow again when back.
+    QSet<const QMdiSubWindow*> m_focusDetached;
     // The current frame as settleParking() last saw it, and whether it was maximised then.
     QPointer<QMdiSubWindow> m_lastCurrent;
     bool m_lastMaximized = false;

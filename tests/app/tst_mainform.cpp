@@ -200,6 +200,10 @@ private slots:
         }
         QCOMPARE(form->clientArea()->subWindowList(QMdiArea::StackingOrder).last(), frame(chosen));
         QCOMPARE(form->activeEditorWindow(), chosen);
+        // A control of another window that takes the focus makes that window the active one.
+        windows[1]->Edit1->setFocus();
+        QTRY_COMPARE(form->activeEditorWindow(), windows[1]);
+        form->activateEditorWindow(frame(chosen));
 
         // Maximised again and closed: the window active before it takes over, maximised, out of
         // the holder; the others stay parked.
