@@ -620,8 +620,12 @@ void TMainForm::parkFramesCoveredBy(QMdiSubWindow* active) {
 
 void TMainForm::parkFrame(QMdiSubWindow* sub) {
     if (!m_parkingLot) {
+        // It looks as the client area does, so that the frames see no change of font or colours
+        // (a frame keeps the title font it had while it was away).
         m_parkingLot = new QWidget;
         m_parkingLot->setObjectName(QStringLiteral("ParkedWindows"));
+        m_parkingLot->setFont(m_clientArea->viewport()->font());
+        m_parkingLot->setPalette(m_clientArea->viewport()->palette());
     }
     // Moved straight from the client area's viewport, never without a parent: a frame left without
     // one switches itself to moving and sizing by outline for good. The client area lets go of a
