@@ -21,6 +21,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -29,6 +30,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QStyleOptionTitleBar>
 #include <QToolButton>
@@ -71,6 +73,39 @@ private:
     QWidget* m_viewport;
 };
 
+// Ctrl+Tab and Ctrl+Shift+Tab in an editor window go to the next or previous editor window, parked
+// ones included, which Qt's own handling in the client area would not see; releasing Ctrl ends
+// the round. Installed on the application, so that it comes before the client area's handling.
+class WindowCycleKeys : public QObject {
+public:
+    WindowCycleKeys(TMainForm& form, QWidget* area) : QObject(&form), m_form(form), m_area(area) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
+            return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (event->type() == QEvent::KeyRelease) {
+            if (key->key() == Qt::Key_Control)
+                m_form.endWindowCycle();
+            return false;
+        }
+        if (key->key() != Qt::Key_Tab && key->key() != Qt::Key_Backtab)
+            return false;
+        const Qt::KeyboardModifiers modifiers = key->modifiers();
+        if (!(modifiers & Qt::ControlModifier) || (modifiers & (Qt::AltModifier | Qt::MetaModifier)))
+            return false;
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (!widget || !m_area->isAncestorOf(widget))
+            return false;
+        m_form.cycleEditorWindows(key->key() == Qt::Key_Tab ? 1 : -1);
+        return true;
+    }
+
+private:
+    TMainForm& m_form;
+    QWidget* m_area;
+};
+
 QIcon glyph(const QString& name) {
     QIcon icon;
     icon.addPixmap(QPixmap(QStringLiteral(":/mainform/%1.png").arg(name)), QIcon::Normal);
@@ -111,9 +146,15 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_settings(*this) {
         // Windows never activated follow the others in creation order (childWindows()).
         if (sub) {
             m_activated.insert(sub, sub);
+            m_history.removeIf([sub](const QPointer<QMdiSubWindow>& p) { return !p || p == sub; });
+            m_history.prepend(sub);
+            // Qt is done with the change of the active window by now: the frames it covers go at
+            // once, before the rest of the command lays out and paints the main window.
+            parkFramesCoveredBy(sub);
             parkCoveredWindows();
         }
     });
+    qApp->installEventFilter(new WindowCycleKeys(*this, m_clientArea));
 
     m_tile = QPixmap(QStringLiteral(":/mainform/tile.png"));
     img = new QLabel(this);
@@ -135,9 +176,10 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_settings(*this) {
 
 TMainForm::~TMainForm() {
     // The editor windows go first, while this object is still a complete ReportFrame.
-    const QList<QMdiSubWindow*> subs = m_clientArea->subWindowList();
+    const QList<QMdiSubWindow*> subs = allFrames();
     for (QMdiSubWindow* sub : subs)
         delete sub;
+    delete m_parkingLot;
 }
 
 QMenu* TMainForm::addMenu(QMenu*& member, const char* name, const QString& caption) {
@@ -502,33 +544,31 @@ TForm1* TMainForm::createEditorWindow() {
     auto* form = new TForm1(*this);
     QMdiSubWindow* sub = m_clientArea->addSubWindow(form);
     sub->setAttribute(Qt::WA_DeleteOnClose);
-    // A window's rows come back before it becomes active (and Qt gives the focus back to the
-    // control that had it); a change of state may cover or uncover the others.
-    connect(sub, &QMdiSubWindow::aboutToActivate, form, [form] { form->setParked(false); });
+    m_frames.removeIf([](const QPointer<QMdiSubWindow>& p) { return !p; });
+    m_frames.append(sub);
+    // A change of state may cover or uncover the others.
     connect(sub, &QMdiSubWindow::windowStateChanged, this, &TMainForm::parkCoveredWindows);
     sub->showMaximized();
     return form;
 }
 
-void TMainForm::parkCoveredWindows() {
-    // While a window is maximised it covers the others. While Qt hands the maximised state from
-    // one window to the next, both may be maximised, or the new one still hidden: a window that
-    // is or is becoming maximised and the current one (the active one, or the one active before
-    // a dialog took the focus) keep their rows. Once the events of the change have been
-    // delivered, the state is looked at again (settleParking), so that a passing state never
-    // brings back every window's rows only to park them again.
-    const QList<QMdiSubWindow*> subs = m_clientArea->subWindowList();
-    const bool covered = std::any_of(subs.cbegin(), subs.cend(), [](QMdiSubWindow* sub) {
-        return sub->windowState() & Qt::WindowMaximized;
-    });
-    QMdiSubWindow* current = m_clientArea->currentSubWindow();
-    if (covered) {
-        for (QMdiSubWindow* sub : subs) {
-            auto* form = qobject_cast<TForm1*>(sub->widget());
-            if (form && sub != current && !(sub->windowState() & Qt::WindowMaximized))
-                form->setParked(true);
-        }
+QList<QMdiSubWindow*> TMainForm::allFrames() const {
+    QList<QMdiSubWindow*> result;
+    for (const QPointer<QMdiSubWindow>& sub : m_frames) {
+        if (sub)
+            result.append(sub);
     }
+    return result;
+}
+
+bool TMainForm::isParked(const QMdiSubWindow* sub) const {
+    return sub && m_parkingLot && sub->parentWidget() == m_parkingLot;
+}
+
+void TMainForm::parkCoveredWindows() {
+    // Qt is often in the middle of handing the maximised state or the activation from one window
+    // to another when this is called: the frames are only looked at, and moved, once the events
+    // of the change have been delivered.
     if (!m_parkingPending) {
         m_parkingPending = true;
         QMetaObject::invokeMethod(this, &TMainForm::settleParking, Qt::QueuedConnection);
@@ -537,14 +577,136 @@ void TMainForm::parkCoveredWindows() {
 
 void TMainForm::settleParking() {
     m_parkingPending = false;
+    // The window that was current has closed: the one active before it takes over, maximised as
+    // it was. Qt's client area would pick among the windows it holds, which are not all of them.
+    if (m_lastCurrent.isNull() || m_lastCurrent->isHidden()) {
+        const QList<QMdiSubWindow*> order = childWindows();
+        if (!order.isEmpty() && m_clientArea->activeSubWindow() != order.first()) {
+            activateEditorWindow(order.first());
+            if (m_lastMaximized && !order.first()->isMaximized())
+                order.first()->showMaximized();
+        }
+    }
     const QList<QMdiSubWindow*> subs = m_clientArea->subWindowList();
     const bool covered = std::any_of(subs.cbegin(), subs.cend(), [](QMdiSubWindow* sub) {
         return sub->isMaximized() && !sub->isHidden();
     });
     QMdiSubWindow* current = m_clientArea->currentSubWindow();
+    if (covered) {
+        // The current window (the active one, or the one active before a dialog took the focus)
+        // and a maximised one stay; a frame that is closing is left to go.
+        for (QMdiSubWindow* sub : subs) {
+            if (sub != current && !sub->isMaximized() && !sub->isHidden() && qobject_cast<TForm1*>(sub->widget()))
+                parkFrame(sub);
+        }
+    } else {
+        unparkAll();
+    }
+    if (current) {
+        m_lastCurrent = current;
+        m_lastMaximized = current->isMaximized();
+    }
+}
+
+void TMainForm::parkFramesCoveredBy(QMdiSubWindow* active) {
+    if (!active->isMaximized() || active->isHidden())
+        return;
+    const QList<QMdiSubWindow*> subs = m_clientArea->subWindowList();
     for (QMdiSubWindow* sub : subs) {
-        if (auto* form = qobject_cast<TForm1*>(sub->widget()))
-            form->setParked(covered && sub != current && !sub->isMaximized());
+        if (sub != active && !sub->isMaximized() && !sub->isHidden() && qobject_cast<TForm1*>(sub->widget()))
+            parkFrame(sub);
+    }
+}
+
+void TMainForm::parkFrame(QMdiSubWindow* sub) {
+    if (!m_parkingLot) {
+        // It looks as the client area does, so that the frames see no change of font or colours
+        // (a frame keeps the title font it had while it was away).
+        m_parkingLot = new QWidget;
+        m_parkingLot->setObjectName(QStringLiteral("ParkedWindows"));
+        m_parkingLot->setFont(m_clientArea->viewport()->font());
+        m_parkingLot->setPalette(m_clientArea->viewport()->palette());
+    }
+    // Moved straight from the client area's viewport, never without a parent: a frame left without
+    // one switches itself to moving and sizing by outline for good. The client area lets go of a
+    // frame that leaves its viewport (signals, event filter, lists); the frame keeps its place,
+    // size, state, caption and controls, and stays shown inside the hidden holder.
+    const QRect place = sub->geometry();
+    sub->setParent(m_parkingLot, sub->windowFlags());
+    sub->setGeometry(place);
+    sub->show();
+    // Every frame follows each change of the focus in the program, to become active when one of
+    // its controls takes it; a parked frame cannot take the focus, so it stops following until it
+    // is back (only where the frame follows through the connection Qt makes, which is checked).
+    if (QObject::disconnect(qApp, SIGNAL(focusChanged(QWidget*, QWidget*)), sub,
+                            SLOT(_q_processFocusChanged(QWidget*, QWidget*))))
+        m_focusDetached.insert(sub);
+}
+
+void TMainForm::unparkFrame(QMdiSubWindow* sub) {
+    if (!isParked(sub))
+        return;
+    // Adding a frame to the client area places it anew: it gets its own place back.
+    if (m_focusDetached.remove(sub))
+        connect(qApp, SIGNAL(focusChanged(QWidget*, QWidget*)), sub, SLOT(_q_processFocusChanged(QWidget*, QWidget*)),
+                Qt::UniqueConnection);
+    const QRect place = sub->geometry();
+    m_clientArea->addSubWindow(sub, sub->windowFlags());
+    sub->setGeometry(place);
+    sub->show();
+}
+
+void TMainForm::unparkAll() {
+    if (!m_parkingLot || m_parkingLot->children().isEmpty())
+        return;
+    // The least recently active first, each over the ones before. A frame that is shown makes
+    // itself the active one: the client area's signal is held meanwhile, so that the order of the
+    // windows stays as it was, and the current window is made active and put on top again.
+    const QList<QMdiSubWindow*> order = childWindows();
+    QMdiSubWindow* current = m_clientArea->currentSubWindow();
+    if (!current && !order.isEmpty())
+        current = order.first();
+    {
+        const QSignalBlocker quiet(m_clientArea);
+        for (auto it = order.crbegin(); it != order.crend(); ++it)
+            unparkFrame(*it);
+    }
+    if (current) {
+        current->raise();
+        m_clientArea->setActiveSubWindow(current);
+    }
+}
+
+void TMainForm::activateEditorWindow(QMdiSubWindow* sub) {
+    if (!sub)
+        return;
+    unparkFrame(sub);
+    sub->show();
+    sub->raise();
+    m_clientArea->setActiveSubWindow(sub);
+}
+
+void TMainForm::cycleEditorWindows(int step) {
+    // A round whose window is no longer the active one (another was chosen meanwhile, or the
+    // release of Ctrl went elsewhere) starts again from the order of now.
+    if (!m_cycle.isEmpty() && m_cycle[m_cyclePlace] != m_clientArea->activeSubWindow())
+        m_cycle.clear();
+    if (m_cycle.isEmpty()) {
+        for (QMdiSubWindow* sub : childWindows())
+            m_cycle.append(sub);
+        m_cyclePlace = 0;
+    }
+    const qsizetype count = m_cycle.size();
+    if (count < 2)
+        return;
+    // Windows closed during the round are passed over.
+    for (qsizetype tries = 0; tries < count; ++tries) {
+        m_cyclePlace = (m_cyclePlace + step + count) % count;
+        QMdiSubWindow* sub = m_cycle[m_cyclePlace];
+        if (sub && !sub->isHidden()) {
+            activateEditorWindow(sub);
+            return;
+        }
     }
 }
 
@@ -558,14 +720,12 @@ QList<QMdiSubWindow*> TMainForm::childWindows() const {
     QList<QMdiSubWindow*> result;
     if (!m_clientArea)
         return result;
-    auto counts = [](QMdiSubWindow* sub) { return !sub->isHidden() && qobject_cast<TForm1*>(sub->widget()); };
-    // Qt lists the most recently activated window last.
-    const QList<QMdiSubWindow*> history = m_clientArea->subWindowList(QMdiArea::ActivationHistoryOrder);
-    for (auto it = history.crbegin(); it != history.crend(); ++it) {
-        if (counts(*it) && wasActivated(*it))
-            result.append(*it);
+    auto counts = [](QMdiSubWindow* sub) { return sub && !sub->isHidden() && qobject_cast<TForm1*>(sub->widget()); };
+    for (const QPointer<QMdiSubWindow>& sub : m_history) {
+        if (counts(sub))
+            result.append(sub);
     }
-    for (QMdiSubWindow* sub : m_clientArea->subWindowList(QMdiArea::CreationOrder)) {
+    for (const QPointer<QMdiSubWindow>& sub : m_frames) {
         if (counts(sub) && !wasActivated(sub))
             result.append(sub);
     }
@@ -621,10 +781,7 @@ void TMainForm::N51Click(TMenuItem* item) {
         const int i = item->tag();
         if (i < 0 || i >= order.size())
             return;
-        QMdiSubWindow* sub = order[i];
-        sub->show();
-        sub->raise();
-        m_clientArea->setActiveSubWindow(sub);
+        activateEditorWindow(order[i]);
     });
 }
 
@@ -635,6 +792,7 @@ void TMainForm::Cascade1Click() {
 // Qt's own cascade sizes every window from its size hint; a desktop's cascade gives each window
 // most of the client area instead, and an editor window never gets less than its designed size.
 void TMainForm::cascadeEditorWindows() {
+    unparkAll(); // every window is seen again
     // The least recently active window first, so that the active one ends on top, last.
     QList<QMdiSubWindow*> open;
     const QList<QMdiSubWindow*> order = childWindows();
@@ -702,6 +860,7 @@ void placeIcons(const QRect& area, const QList<QMdiSubWindow*>& minimised) {
 } // namespace
 
 void TMainForm::tileEditorWindows() {
+    unparkAll(); // every window is seen again
     QList<QMdiSubWindow*> open;
     QList<QMdiSubWindow*> minimised;
     for (QMdiSubWindow* sub : childWindows())
@@ -719,7 +878,7 @@ void TMainForm::tileEditorWindows() {
             open[i]->showNormal();
         open[i]->setGeometry(places[i]);
     }
-    settleParking(); // every window shows again: their rows come back before they are painted
+    settleParking();
 }
 
 void TMainForm::ArrangeClick() {

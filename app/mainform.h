@@ -10,6 +10,7 @@
 #include <QMainWindow>
 #include <QPixmap>
 #include <QPointer>
+#include <QSet>
 #include <QStringList>
 
 class QFileDialog;
@@ -94,6 +95,15 @@ public:
     QMdiArea* clientArea() const { return m_clientArea; }
     // The editor windows' frames in the order of child windows (the active one first).
     QList<QMdiSubWindow*> childWindows() const;
+    // Brings the editor window's frame to the front and makes it the active one, from wherever it
+    // is (a covered frame is put back into the client area first).
+    void activateEditorWindow(QMdiSubWindow* sub);
+    // Whether the frame is covered by a maximised window and kept outside the client area.
+    bool isParked(const QMdiSubWindow* sub) const;
+    // Ctrl+Tab and Ctrl+Shift+Tab: the next or previous editor window in the order the windows had
+    // when the Ctrl key went down (the most recently active first); its release ends the round.
+    void cycleEditorWindows(int step);
+    void endWindowCycle() { m_cycle.clear(); }
 
     TileMode tileMode() const { return m_tileMode; }
     const QPixmap& backgroundTile() const { return m_tile; }
@@ -159,10 +169,20 @@ private:
     QMenu* addMenu(QMenu*& member, const char* name, const QString& caption);
     void tileEditorWindows();
     void cascadeEditorWindows();
-    // Parks the rows of the editor windows that a maximised window covers (TForm1::setParked);
-    // settleParking() brings them back once no window covers them any more.
+    // The frames that a maximised window covers are kept outside the client area (parked), in a
+    // hidden window of their own: Qt's client area does work in proportion to all its windows
+    // whenever one is raised or activated, and walks all widgets of the main window when the
+    // maximised window changes. parkCoveredWindows() asks for settleParking(), which runs once the
+    // events of a change have been delivered: it parks covered frames, brings them all back when
+    // nothing covers them any more, and hands over to the window active before one that closed.
     void parkCoveredWindows();
     void settleParking();
+    void parkFramesCoveredBy(QMdiSubWindow* active);
+    void parkFrame(QMdiSubWindow* sub);
+    void unparkFrame(QMdiSubWindow* sub);
+    void unparkAll();
+    // The frames of all editor windows, in the client area or parked, in creation order.
+    QList<QMdiSubWindow*> allFrames() const;
     // Whether the frame has been active at least once (childWindows()).
     bool wasActivated(const QMdiSubWindow* sub) const;
 
@@ -181,6 +201,19 @@ private:
     TileMode m_tileMode = TileMode::Horizontal;
     // The editor windows' frames that have been active at least once (childWindows()).
     QHash<const QMdiSubWindow*, QPointer<QMdiSubWindow>> m_activated;
+    // The frames in creation order, and those ever active with the most recently active first.
+    QList<QPointer<QMdiSubWindow>> m_frames;
+    QList<QPointer<QMdiSubWindow>> m_history;
+    // The hidden window that holds the parked frames; made on first use, deleted with us.
+    QWidget* m_parkingLot = nullptr;
+    // The parked frames that no longer follow the focus (parkFrame()); they follow again when back.
+    QSet<const QMdiSubWindow*> m_focusDetached;
+    // The current frame as settleParking() last saw it, and whether it was maximised then.
+    QPointer<QMdiSubWindow> m_lastCurrent;
+    bool m_lastMaximized = false;
+    // The round of Ctrl+Tab: the windows in their order when it began, and the place in it.
+    QList<QPointer<QMdiSubWindow>> m_cycle;
+    qsizetype m_cyclePlace = 0;
     bool m_firstShown = false;
     bool m_parkingPending = false;
 };

@@ -168,43 +168,6 @@ TForm1::TForm1(ReportFrame& frame, QWidget* parent) : QWidget(parent), m_frame(f
     placeRows();
 }
 
-TForm1::~TForm1() {
-    delete m_holder; // with the rows, when they are parked
-}
-
-void TForm1::setParked(bool parked) {
-    if (parked == m_parked)
-        return;
-    const QList<CaptionPanel*> rows = {Panel1, Panel2, Panel3, Panel4, Panel7, Panel5, Panel6};
-    if (parked) {
-        if (!m_holder) {
-            // The holder looks as this window does, so the rows see no change of font or colours.
-            m_holder = new QWidget;
-            m_holder->setObjectName(objectName() + QStringLiteral("Rows"));
-            m_holder->setFont(font());
-            m_holder->setPalette(palette());
-        }
-        for (CaptionPanel* row : rows)
-            row->setParent(m_holder);
-    } else {
-        for (CaptionPanel* row : rows) {
-            row->setParent(this);
-            row->show();
-        }
-        placeRows();
-    }
-    // A covered frame shows nothing either. On every activation Qt deactivates each other window's
-    // frame: it lays out the frame's title bar again, fitting (eliding) its caption, and marks the
-    // title bar for repainting, a mark then clipped against all the windows above it. A covered
-    // frame has no caption and its updates are off, so it is passed over; both come back before it
-    // can be seen (turning updates on repaints the whole frame).
-    if (QMdiSubWindow* sub = hostSubWindow()) {
-        sub->setWindowTitle(parked ? QString() : windowTitle());
-        sub->setUpdatesEnabled(!parked);
-    }
-    m_parked = parked;
-}
-
 QSize TForm1::sizeHint() const {
     return {kDesignedWidth, kDesignedHeight};
 }

@@ -60,7 +60,6 @@ public:
     enum : int { StateSaved = 0, StateNew = 3, StateEdited = 5, StateRangeEdited = 6 };
 
     explicit TForm1(ReportFrame& frame, QWidget* parent = nullptr);
-    ~TForm1() override;
 
     // The designed client area: 513 wide, the seven rows' designed heights high.
     static constexpr int kDesignedWidth = 513;
@@ -94,14 +93,6 @@ public:
     static constexpr int kNameLength = 225;
     static constexpr int kRecordLength = 4;
     static constexpr int kNoLengthLimit = std::numeric_limits<int>::max();
-
-    // While another editor window lies maximised over this one, nothing of it can be seen: its
-    // rows are then kept in a hidden holder outside the main window, and come back (same
-    // controls, same state) before the window is shown again. With them out of the main window,
-    // Qt's work on every window switch, which walks all widgets of the main window, no longer
-    // grows with the controls of every open editor window.
-    void setParked(bool parked);
-    bool isParked() const { return m_parked; }
 
     // Closes the window as its close button does, through the sub-window that hosts it.
     // Returns false when the close was refused (the Save-as dialog cancelled, or the save failed).
@@ -196,8 +187,6 @@ private:
 
     bool m_closeAccepted = false; // the close handling has run and agreed
     bool m_hostClosing = false;   // the hosting sub-window is delivering its close to us
-    bool m_parked = false;
-    QWidget* m_holder = nullptr; // the rows while parked; made on first use, deleted with us
 };
 
 } // namespace lw

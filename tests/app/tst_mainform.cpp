@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QKeyEvent>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
@@ -139,8 +140,9 @@ private slots:
         QCOMPARE(subs[0]->pos() - subs[1]->pos(), step);
     }
 
-    // The windows under a maximised one keep their rows outside the main window; choosing one from
-    // the Windows menu, or tiling, brings the rows back whole, and the close asks for each window.
+    // The windows under a maximised one are kept outside the main window; choosing one from the
+    // Windows menu, tiling or restoring brings them back whole and in their places, and the close
+    // asks for each window.
     void coveredWindowsPutAside() {
         auto form = test::makeMainForm();
         form->N2->trigger();
@@ -149,20 +151,20 @@ private slots:
             form->N2->trigger();
         QCoreApplication::processEvents();
         QList<TForm1*> windows = form->editorWindows(); // the active one first
-        QVERIFY(!windows[0]->isParked() && windows[1]->isParked() && windows[2]->isParked());
-        QVERIFY(!windows[2]->isAncestorOf(windows[2]->Edit1));
+        auto frame = [](TForm1* w) { return qobject_cast<QMdiSubWindow*>(w->parentWidget()); };
+        // A frame that can be seen is in the client area; a covered one is outside the main window.
+        auto shown = [&form, frame](TForm1* w) {
+            QMdiSubWindow* sub = frame(w);
+            return sub && !form->isParked(sub) && form->clientArea()->subWindowList().contains(sub) &&
+                   sub->isVisible() && sub->windowTitle() == w->windowTitle();
+        };
+        auto parked = [&form, frame](TForm1* w) {
+            QMdiSubWindow* sub = frame(w);
+            return sub && form->isParked(sub) && !form->isAncestorOf(sub) &&
+                   !form->clientArea()->subWindowList().contains(sub) && !sub->isHidden();
+        };
+        QVERIFY(shown(windows[0]) && parked(windows[1]) && parked(windows[2]));
         QCOMPARE(windows[2]->Edit1->text(), QStringLiteral("No Name 1"));
-        // A frame that can be seen has its caption and paints; a covered one has neither.
-        auto frameShown = [](TForm1* w) {
-            auto* sub = qobject_cast<QMdiSubWindow*>(w->parentWidget());
-            return sub && sub->updatesEnabled() && !w->windowTitle().isEmpty() &&
-                   sub->windowTitle() == w->windowTitle();
-        };
-        auto frameCovered = [](TForm1* w) {
-            auto* sub = qobject_cast<QMdiSubWindow*>(w->parentWidget());
-            return sub && !sub->updatesEnabled() && sub->windowTitle().isEmpty();
-        };
-        QVERIFY(frameShown(windows[0]) && frameCovered(windows[1]) && frameCovered(windows[2]));
         QVERIFY(form->windowTitle().contains(QStringLiteral("No Name 3")));
 
         emit form->N14->aboutToShow();
@@ -171,24 +173,45 @@ private slots:
         QCoreApplication::processEvents();
         TForm1* chosen = form->activeEditorWindow();
         QCOMPARE(chosen, windows[2]);
-        QVERIFY(!chosen->isParked() && chosen->isAncestorOf(chosen->Edit1) && chosen->Edit1->isVisible());
+        QVERIFY(shown(chosen) && chosen->Edit1->isVisible() && frame(chosen)->isMaximized());
         // The keyboard works in it again: a control of its rows has the focus.
         QTRY_VERIFY(QApplication::focusWidget() && chosen->isAncestorOf(QApplication::focusWidget()));
         QCOMPARE(chosen->Panel5->geometry(), QRect(0, 183, std::max(chosen->width(), 513), 32));
-        QVERIFY(windows[0]->isParked());
-        QVERIFY(frameShown(chosen) && frameCovered(windows[0]));
+        QVERIFY(parked(windows[0]) && parked(windows[1]));
         QVERIFY(form->windowTitle().contains(QStringLiteral("No Name 1")));
 
+        // Tiled, every window is seen; maximised and restored again, each keeps its tile, the
+        // active one on top, and moves and sizes as before (not by outline).
         form->TileHorisontal->trigger();
-        for (TForm1* w : form->editorWindows())
-            QVERIFY(!w->isParked() && w->Edit1->isVisible() && frameShown(w));
+        QList<QRect> tiles;
+        for (TForm1* w : windows) {
+            QVERIFY(shown(w) && w->Edit1->isVisible());
+            tiles.append(frame(w)->geometry());
+        }
+        frame(chosen)->showMaximized();
+        QCoreApplication::processEvents();
+        QVERIFY(shown(chosen) && parked(windows[0]) && parked(windows[1]));
+        frame(chosen)->showNormal();
+        QCoreApplication::processEvents();
+        for (int i = 0; i < windows.size(); ++i) {
+            QVERIFY(shown(windows[i]));
+            QCOMPARE(frame(windows[i])->geometry(), tiles[i]);
+            QVERIFY(!frame(windows[i])->testOption(QMdiSubWindow::RubberBandMove));
+        }
+        QCOMPARE(form->clientArea()->subWindowList(QMdiArea::StackingOrder).last(), frame(chosen));
+        QCOMPARE(form->activeEditorWindow(), chosen);
+        // A control of another window that takes the focus makes that window the active one.
+        windows[1]->Edit1->setFocus();
+        QTRY_COMPARE(form->activeEditorWindow(), windows[1]);
+        form->activateEditorWindow(frame(chosen));
 
-        // Maximised again and closed: the window active before it takes over, caption and all.
-        QMdiSubWindow* top = form->childWindows().first();
-        top->showMaximized();
+        // Maximised again and closed: the window active before it takes over, maximised, out of
+        // the holder; the others stay parked.
+        frame(windows[1])->showMaximized();
+        form->activateEditorWindow(frame(windows[1]));
         QCoreApplication::processEvents();
         windows = form->editorWindows();
-        QVERIFY(frameCovered(windows[1]) && frameCovered(windows[2]));
+        QVERIFY(parked(windows[1]) && parked(windows[2]));
         test::answerNextModal([](QWidget* dialog) {
             if (auto* no = dialog->findChild<QAbstractButton*>(QStringLiteral("CancelBtn")))
                 no->click();
@@ -196,13 +219,13 @@ private slots:
         QVERIFY(windows[0]->closeWindow());
         QCoreApplication::processEvents();
         QCOMPARE(form->activeEditorWindow(), windows[1]);
-        QVERIFY(form->childWindows().first()->isMaximized());
-        QVERIFY(frameShown(windows[1]) && frameCovered(windows[2]));
+        QVERIFY(frame(windows[1])->isMaximized());
+        QVERIFY(shown(windows[1]) && parked(windows[2]));
         QVERIFY(form->windowTitle().contains(windows[1]->windowTitle()));
         // Restored, the maximised window covers nothing any more: the others show again.
-        form->childWindows().first()->showNormal();
+        frame(windows[1])->showNormal();
         QCoreApplication::processEvents();
-        QVERIFY(frameShown(windows[1]) && frameShown(windows[2]) && !windows[2]->isParked());
+        QVERIFY(shown(windows[1]) && shown(windows[2]));
 
         int asked = 0;
         for (int i = 0; i < 2; ++i)
@@ -213,6 +236,39 @@ private slots:
             });
         QVERIFY(form->close());
         QCOMPARE(asked, 2);
+    }
+
+    // Ctrl+Tab in an editor window goes to the window active before it, parked or not; more Tabs
+    // with Ctrl held go on through all windows in the order they had when Ctrl went down, Shift
+    // goes back; releasing Ctrl ends the round.
+    void ctrlTabGoesThroughTheWindows() {
+        auto form = test::makeMainForm();
+        for (int i = 0; i < 3; ++i)
+            form->N2->trigger();
+        QCoreApplication::processEvents();
+        const QList<QMdiSubWindow*> order = form->childWindows(); // No Name 3, 2, 1
+        // The Tab key alone goes down and up, as while Ctrl (and Shift) are held.
+        auto press = [&form](Qt::Key key, Qt::KeyboardModifiers modifiers) {
+            QWidget* target = form->activeEditorWindow()->Edit1;
+            QKeyEvent down(QEvent::KeyPress, key, modifiers);
+            QKeyEvent up(QEvent::KeyRelease, key, modifiers);
+            QApplication::sendEvent(target, &down);
+            QApplication::sendEvent(target, &up);
+            QCoreApplication::processEvents();
+            return form->childWindows().first();
+        };
+        QCOMPARE(press(Qt::Key_Tab, Qt::ControlModifier), order[1]);
+        QVERIFY(order[1]->isMaximized() && !form->isParked(order[1]) && form->isParked(order[0]));
+        QCOMPARE(press(Qt::Key_Tab, Qt::ControlModifier), order[2]);
+        QCOMPARE(press(Qt::Key_Tab, Qt::ControlModifier), order[0]);
+        QCOMPARE(press(Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier), order[2]);
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_Control, Qt::NoModifier);
+        QApplication::sendEvent(form->activeEditorWindow()->Edit1, &release);
+        // A new round starts from the order of now: order[2], order[0], order[1].
+        QCOMPARE(press(Qt::Key_Tab, Qt::ControlModifier), order[0]);
+        QCOMPARE(form->activeEditorWindow()->Edit1->text(), QStringLiteral("No Name 3"));
+        // Tab alone stays within the window.
+        QCOMPARE(press(Qt::Key_Tab, Qt::NoModifier), order[0]);
     }
 
     // Separators show their line only: the designed caption "-" is not drawn beside it.

@@ -142,7 +142,7 @@ TForm1* clientsReport(TMainForm& form, const QString& dir) {
 
 void showMaximised(TMainForm& form, TForm1* w) {
     QMdiSubWindow* sub = qobject_cast<QMdiSubWindow*>(w->parentWidget());
-    form.clientArea()->setActiveSubWindow(sub);
+    form.activateEditorWindow(sub);
     sub->showMaximized();
 }
 
@@ -195,7 +195,7 @@ int main(int argc, char* argv[]) {
     settle();
     form->TileVerticalClick();
     QMdiSubWindow* salesSub = qobject_cast<QMdiSubWindow*>(sales->parentWidget());
-    form->clientArea()->setActiveSubWindow(salesSub);
+    form->activateEditorWindow(salesSub);
     settle();
     shoot(QStringLiteral("main-window"), {form});
     sales->ComboBox2->showPopup();
