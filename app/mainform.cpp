@@ -579,7 +579,7 @@ void TMainForm::settleParking() {
     m_parkingPending = false;
     // The window that was current has closed: the one active before it takes over, maximised as
     // it was. Qt's client area would pick among the windows it holds, which are not all of them.
-    if (m_lastCurrent.isNull() || m_lastCurrent->isHidden()) {
+    if (m_currentSeen && (m_lastCurrent.isNull() || m_lastCurrent->isHidden())) {
         const QList<QMdiSubWindow*> order = childWindows();
         if (!order.isEmpty() && m_clientArea->activeSubWindow() != order.first()) {
             activateEditorWindow(order.first());
@@ -602,6 +602,7 @@ void TMainForm::settleParking() {
     } else {
         unparkAll();
     }
+    m_currentSeen = current != nullptr;
     if (current) {
         m_lastCurrent = current;
         m_lastMaximized = current->isMaximized();

@@ -211,6 +211,7 @@ private:
     // The current frame as settleParking() last saw it, and whether it was maximised then.
     QPointer<QMdiSubWindow> m_lastCurrent;
     bool m_lastMaximized = false;
+    bool m_currentSeen = false; // m_lastCurrent was set by the last settleParking()
     // The round of Ctrl+Tab: the windows in their order when it began, and the place in it.
     QList<QPointer<QMdiSubWindow>> m_cycle;
     qsizetype m_cyclePlace = 0;
