@@ -26,6 +26,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace lw {
 
@@ -778,6 +779,57 @@ void applyEntry(QByteArray& data, const ProfileEntry& entry, SectionHint* hint =
     data.append(add.constData(), add.size());
 }
 
+// The bytes of a file that is not there yet, made by the entries: each section in the order its
+// first entry comes, with its keys in the order given, which is what applying the entries one by
+// one to an empty file gives while no key comes twice into one section. False, with nothing made,
+// where one does (or where the batch is too large for comparing every pair): the caller then
+// applies them one by one.
+bool makeNewContents(const QList<ProfileEntry>& entries, QByteArray& data) {
+    constexpr qsizetype kMostEntries = 64;
+    const qsizetype n = entries.size();
+    if (n == 0 || n > kMostEntries)
+        return false;
+    std::vector<Name> sections;
+    std::vector<Name> keys;
+    sections.reserve(size_t(n));
+    keys.reserve(size_t(n));
+    // first[i]: the first entry of entry i's section, as the reading of the file would match it.
+    QVarLengthArray<qsizetype, kMostEntries> first(n);
+    for (qsizetype i = 0; i < n; ++i) {
+        const Name& section = sections.emplace_back(entries[i].section);
+        const Name& key = keys.emplace_back(entries[i].key);
+        first[i] = i;
+        for (qsizetype j = 0; j < i; ++j) {
+            const QByteArrayView other = sections[size_t(j)].utf8();
+            if (first[j] == j && section.matches(other.data(), other.size())) {
+                first[i] = j;
+                break;
+            }
+        }
+        for (qsizetype j = first[i]; j < i; ++j) {
+            const QByteArrayView other = keys[size_t(j)].utf8();
+            if (first[j] == first[i] && key.matches(other.data(), other.size()))
+                return false;
+        }
+    }
+    ValueBytes value;
+    for (qsizetype i = 0; i < n; ++i) {
+        if (first[i] != i)
+            continue;
+        const QByteArrayView section = sections[size_t(i)].utf8();
+        data.append('[').append(section.data(), section.size()).append("]\n");
+        for (qsizetype j = i; j < n; ++j) {
+            if (first[j] != i)
+                continue;
+            const QByteArrayView key = keys[size_t(j)].utf8();
+            value.clear();
+            encodeValue(entries[j].value, value);
+            data.append(key.data(), key.size()).append('=').append(value.constData(), value.size()).append('\n');
+        }
+    }
+    return true;
+}
+
 constexpr qint64 kMaxBytes = 16 * 1024 * 1024;
 
 enum class ReadStatus {
@@ -1396,7 +1448,8 @@ void Profile::writeEntries(const QList<ProfileEntry>& entries) {
             if (result == ProfileLock::Result::Missing) {
                 QByteArray data;
                 data.reserve(room);
-                applyAll(data);
+                if (!makeNewContents(entries, data))
+                    applyAll(data);
                 switch (createContents(target, data)) {
                 case Created::Done:
                     return;

@@ -212,6 +212,53 @@ private slots:
         }
     }
 
+    // A batch into a file that is not there yet gives the bytes of its entries written one by one
+    // into an empty file, by the rules and by the store's own way for files that are there: with
+    // keys that come once (sections given in other spellings, coming back after others) and with
+    // keys that come twice, values that need quotes or other bytes, and more entries than are
+    // ever compared pair by pair.
+    void batchIntoNewFileFollowsTheRules() {
+        QTemporaryDir dir;
+        const QString fresh = dir.filePath("fresh.pr"), existing = dir.filePath("existing.pr");
+        const QStringList distinctKeys = {"A",   "AB", "Sect", "Section", "B",       QString::fromUtf8("\xC3\xA9"),
+                                          "A B", "Z",  "k12",  "Key12X2", "SECTION`LONG"};
+        QRandomGenerator r(20241207);
+        for (int round = 0; round < 300; ++round) {
+            const bool keysOnce = round % 2 == 0;
+            const int count = round % 50 == 49 ? 70 : r.bounded(1, 12);
+            QStringList keys = distinctKeys;
+            QList<ProfileEntry> batch;
+            QByteArray expected; // by the rules, for plain values
+            bool plain = true;
+            for (int e = 0; e < count; ++e) {
+                const QString section = kWanted.at(r.bounded(kWanted.size()));
+                QString key = kWanted.at(r.bounded(kWanted.size()));
+                if (keysOnce)
+                    key = e < distinctKeys.size() ? keys.takeAt(r.bounded(keys.size())) : "Extra" + QString::number(e);
+                const bool odd = r.bounded(4) == 0;
+                const QByteArray value = odd ? pick(r, kValues) : "v" + QByteArray::number(e);
+                plain = plain && !odd;
+                batch.append({section, key, decode(value)});
+                expected = referenceWrite(expected, section, key, value);
+            }
+            QFile::remove(fresh);
+            Profile(fresh).writeEntries(batch);
+            QVERIFY(test::writeFile(existing, QByteArray()));
+            Profile(existing).writeEntries(batch);
+            const QByteArray made = test::readFile(fresh);
+            QVERIFY2(made == test::readFile(existing),
+                     qPrintable(QString("round %1: a new file got %2, an empty one %3")
+                                    .arg(round)
+                                    .arg(QString::fromLatin1(made.toPercentEncoding()),
+                                         QString::fromLatin1(test::readFile(existing).toPercentEncoding()))));
+            if (plain)
+                QVERIFY2(made == expected, qPrintable(QString("round %1: %2 instead of %3")
+                                                          .arg(round)
+                                                          .arg(QString::fromLatin1(made.toPercentEncoding()),
+                                                               QString::fromLatin1(expected.toPercentEncoding()))));
+        }
+    }
+
     // The vector search against a plain one, over buffers long enough for its widest steps, from
     // every alignment, with names whose compared bytes are letters (either case), digits or both,
     // longer than a step, and planted near the start, the end and where steps meet.
