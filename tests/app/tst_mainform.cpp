@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
@@ -236,6 +237,45 @@ private slots:
             });
         QVERIFY(form->close());
         QCOMPARE(asked, 2);
+    }
+
+    // A minimised window under a maximised one is parked too and comes back minimised, in its
+    // place; a parked window that is closed goes from the list, and the active one stays.
+    void parkedWindowsKeepTheirState() {
+        auto form = test::makeMainForm();
+        form->resize(700, 500);
+        for (int i = 0; i < 3; ++i)
+            form->N2->trigger();
+        QCoreApplication::processEvents();
+        const QList<QMdiSubWindow*> subs = form->childWindows(); // the active one first
+        subs[0]->showNormal();
+        QCoreApplication::processEvents();
+        subs[2]->showMinimized();
+        QCoreApplication::processEvents();
+        const QRect icon = subs[2]->geometry();
+        form->activateEditorWindow(subs[0]);
+        subs[0]->showMaximized();
+        QCoreApplication::processEvents();
+        QVERIFY(form->isParked(subs[1]) && form->isParked(subs[2]) && subs[2]->isMinimized());
+
+        test::answerNextModal([](QWidget* dialog) {
+            if (auto* no = dialog->findChild<QAbstractButton*>(QStringLiteral("CancelBtn")))
+                no->click();
+        });
+        const QPointer<QMdiSubWindow> closed = subs[1];
+        QVERIFY(qobject_cast<TForm1*>(subs[1]->widget())->closeWindow());
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(closed.isNull());
+        QCOMPARE(form->childWindows(), (QList<QMdiSubWindow*>{subs[0], subs[2]}));
+        QCOMPARE(form->clientArea()->activeSubWindow(), subs[0]);
+        QVERIFY(subs[0]->isMaximized() && form->isParked(subs[2]));
+
+        subs[0]->showNormal();
+        QCoreApplication::processEvents();
+        QVERIFY(!form->isParked(subs[2]) && subs[2]->isMinimized());
+        QCOMPARE(subs[2]->geometry(), icon);
+        QCOMPARE(form->clientArea()->activeSubWindow(), subs[0]);
     }
 
     // Ctrl+Tab in an editor window goes to the window active before it, parked or not; more Tabs
