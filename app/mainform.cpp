@@ -143,11 +143,11 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_settings(*this) {
     m_clientArea->setActivationOrder(QMdiArea::ActivationHistoryOrder);
     column->addWidget(m_clientArea, 1);
     connect(m_clientArea, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* sub) {
-        // Windows never activated follow the others in creation order (childWindows()).
+        // The window order (childWindows()): the most recently active first, then the windows
+        // never active, in creation order, as createEditorWindow() added them at the end.
         if (sub) {
-            m_activated.insert(sub, sub);
-            m_history.removeIf([sub](const QPointer<QMdiSubWindow>& p) { return !p || p == sub; });
-            m_history.prepend(sub);
+            m_windows.removeIf([sub](const QPointer<QMdiSubWindow>& p) { return !p || p == sub; });
+            m_windows.prepend(sub);
             // Qt is done with the change of the active window by now: the frames it covers go at
             // once, before the rest of the command lays out and paints the main window.
             parkFramesCoveredBy(sub);
@@ -176,9 +176,9 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_settings(*this) {
 
 TMainForm::~TMainForm() {
     // The editor windows go first, while this object is still a complete ReportFrame.
-    const QList<QMdiSubWindow*> subs = allFrames();
-    for (QMdiSubWindow* sub : subs)
-        delete sub;
+    const QList<QPointer<QMdiSubWindow>> subs = m_windows;
+    for (const QPointer<QMdiSubWindow>& sub : subs)
+        delete sub.data();
     delete m_parkingLot;
 }
 
@@ -544,21 +544,12 @@ TForm1* TMainForm::createEditorWindow() {
     auto* form = new TForm1(*this);
     QMdiSubWindow* sub = m_clientArea->addSubWindow(form);
     sub->setAttribute(Qt::WA_DeleteOnClose);
-    m_frames.removeIf([](const QPointer<QMdiSubWindow>& p) { return !p; });
-    m_frames.append(sub);
+    m_windows.removeIf([](const QPointer<QMdiSubWindow>& p) { return !p; });
+    m_windows.append(sub);
     // A change of state may cover or uncover the others.
     connect(sub, &QMdiSubWindow::windowStateChanged, this, &TMainForm::parkCoveredWindows);
     sub->showMaximized();
     return form;
-}
-
-QList<QMdiSubWindow*> TMainForm::allFrames() const {
-    QList<QMdiSubWindow*> result;
-    for (const QPointer<QMdiSubWindow>& sub : m_frames) {
-        if (sub)
-            result.append(sub);
-    }
-    return result;
 }
 
 bool TMainForm::isParked(const QMdiSubWindow* sub) const {
@@ -592,16 +583,12 @@ void TMainForm::settleParking() {
         return sub->isMaximized() && !sub->isHidden();
     });
     QMdiSubWindow* current = m_clientArea->currentSubWindow();
-    if (covered) {
-        // The current window (the active one, or the one active before a dialog took the focus)
-        // and a maximised one stay; a frame that is closing is left to go.
-        for (QMdiSubWindow* sub : subs) {
-            if (sub != current && !sub->isMaximized() && !sub->isHidden() && qobject_cast<TForm1*>(sub->widget()))
-                parkFrame(sub);
-        }
-    } else {
+    // The current window (the active one, or the one active before a dialog took the focus)
+    // stays in the client area.
+    if (covered)
+        parkAllBut(current);
+    else
         unparkAll();
-    }
     m_currentSeen = current != nullptr;
     if (current) {
         m_lastCurrent = current;
@@ -610,11 +597,15 @@ void TMainForm::settleParking() {
 }
 
 void TMainForm::parkFramesCoveredBy(QMdiSubWindow* active) {
-    if (!active->isMaximized() || active->isHidden())
-        return;
+    if (active->isMaximized() && !active->isHidden())
+        parkAllBut(active);
+}
+
+void TMainForm::parkAllBut(const QMdiSubWindow* keep) {
+    // A maximised frame stays, and a frame that is closing is left to go.
     const QList<QMdiSubWindow*> subs = m_clientArea->subWindowList();
     for (QMdiSubWindow* sub : subs) {
-        if (sub != active && !sub->isMaximized() && !sub->isHidden() && qobject_cast<TForm1*>(sub->widget()))
+        if (sub != keep && !sub->isMaximized() && !sub->isHidden() && qobject_cast<TForm1*>(sub->widget()))
             parkFrame(sub);
     }
 }
@@ -711,23 +702,10 @@ void TMainForm::cycleEditorWindows(int step) {
     }
 }
 
-bool TMainForm::wasActivated(const QMdiSubWindow* sub) const {
-    // The address of a frame that is gone may come back for a new one: its entry is empty then.
-    const auto it = m_activated.constFind(sub);
-    return it != m_activated.cend() && it->data() == sub;
-}
-
 QList<QMdiSubWindow*> TMainForm::childWindows() const {
     QList<QMdiSubWindow*> result;
-    if (!m_clientArea)
-        return result;
-    auto counts = [](QMdiSubWindow* sub) { return sub && !sub->isHidden() && qobject_cast<TForm1*>(sub->widget()); };
-    for (const QPointer<QMdiSubWindow>& sub : m_history) {
-        if (counts(sub))
-            result.append(sub);
-    }
-    for (const QPointer<QMdiSubWindow>& sub : m_frames) {
-        if (counts(sub) && !wasActivated(sub))
+    for (const QPointer<QMdiSubWindow>& sub : m_windows) {
+        if (sub && !sub->isHidden() && qobject_cast<TForm1*>(sub->widget()))
             result.append(sub);
     }
     return result;

@@ -6,7 +6,6 @@
 #include "app/settings.h"
 #include "report/frame.h"
 
-#include <QHash>
 #include <QMainWindow>
 #include <QPixmap>
 #include <QPointer>
@@ -178,13 +177,10 @@ private:
     void parkCoveredWindows();
     void settleParking();
     void parkFramesCoveredBy(QMdiSubWindow* active);
+    void parkAllBut(const QMdiSubWindow* keep);
     void parkFrame(QMdiSubWindow* sub);
     void unparkFrame(QMdiSubWindow* sub);
     void unparkAll();
-    // The frames of all editor windows, in the client area or parked, in creation order.
-    QList<QMdiSubWindow*> allFrames() const;
-    // Whether the frame has been active at least once (childWindows()).
-    bool wasActivated(const QMdiSubWindow* sub) const;
 
     // The event filter installed on the client area's viewport, bound to this window.
     QObject* ClientProcInstance = nullptr;
@@ -199,11 +195,9 @@ private:
     QStringList m_aliasList;
     QString m_startDirectory;
     TileMode m_tileMode = TileMode::Horizontal;
-    // The editor windows' frames that have been active at least once (childWindows()).
-    QHash<const QMdiSubWindow*, QPointer<QMdiSubWindow>> m_activated;
-    // The frames in creation order, and those ever active with the most recently active first.
-    QList<QPointer<QMdiSubWindow>> m_frames;
-    QList<QPointer<QMdiSubWindow>> m_history;
+    // Every editor window's frame, in the client area or parked: the most recently active first,
+    // then those never active, in creation order (childWindows()).
+    QList<QPointer<QMdiSubWindow>> m_windows;
     // The hidden window that holds the parked frames; made on first use, deleted with us.
     QWidget* m_parkingLot = nullptr;
     // The parked frames that no longer follow the focus (parkFrame()); they follow again when back.
