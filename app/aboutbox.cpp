@@ -154,8 +154,9 @@ void TAboutBox::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Escape:
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        // Nothing on the box takes the keyboard: these keys do not close it.
+        // Nothing on the box takes the keyboard, so these keys close it as its close area does.
         event->accept();
+        OKButtonClick();
         return;
     default:
         QDialog::keyPressEvent(event);
@@ -164,7 +165,7 @@ void TAboutBox::keyPressEvent(QKeyEvent* event) {
 
 void TAboutBox::reject() {
     // The box draws no close box of its own, but a window manager may give its frame one: a close
-    // from there ends the box as its close area does. (Esc never gets here: no key closes it.)
+    // from there ends the box as its close area does.
     OKButtonClick();
 }
 

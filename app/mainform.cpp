@@ -16,7 +16,9 @@
 #include "ui/mydialog.h"
 
 #include <QApplication>
+#include <QAbstractItemView>
 #include <QCloseEvent>
+#include <QCompleter>
 #include <QFileDialog>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -37,6 +39,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 // The pictures live in a static library, so their resource is registered by hand.
 static void registerMainFormPictures() {
@@ -347,12 +350,28 @@ void TMainForm::buildToolBar() {
 
 // The file dialogs are made on first use: building them (icons, a scan of the current directory)
 // is the largest part of the window's creation, and many runs never open a file.
+namespace {
+
+// The file-name completion list of a file dialog is a window of its own: Enter accepts the
+// dialog and leaves the list on screen, taking the keys typed next. It goes with the dialog.
+void closeCompletionWithDialog(QFileDialog* dialog) {
+    QObject::connect(dialog, &QDialog::finished, dialog, [dialog] {
+        for (QCompleter* completer : dialog->findChildren<QCompleter*>()) {
+            if (QAbstractItemView* list = completer->popup(); list && list->isVisible())
+                list->hide();
+        }
+    });
+}
+
+} // namespace
+
 QFileDialog* TMainForm::openDialog() {
     if (!OpenDialog1) {
         OpenDialog1 = new QFileDialog(this);
         OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
         OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
         OpenDialog1->setFileMode(QFileDialog::ExistingFile);
+        closeCompletionWithDialog(OpenDialog1);
         m_components.append(OpenDialog1);
     }
     return OpenDialog1;
@@ -366,6 +385,7 @@ QFileDialog* TMainForm::saveDialog() {
         SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
         SaveDialog1->setFileMode(QFileDialog::AnyFile);
         SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite);
+        closeCompletionWithDialog(SaveDialog1);
         m_components.append(SaveDialog1);
     }
     return SaveDialog1;
@@ -400,9 +420,37 @@ void TMainForm::FormCreate() {
 }
 
 bool TMainForm::event(QEvent* e) {
-    if (e->type() == QEvent::WindowActivate)
+    if (e->type() == QEvent::WindowActivate) {
         FormActivate();
+        // By the first activation the window manager has framed the window: its title bar is known.
+        if (!std::exchange(m_titleBarChecked, true))
+            QMetaObject::invokeMethod(this, [this] { keepTitleBarOnScreen(); }, Qt::QueuedConnection);
+    }
     return QMainWindow::event(e);
+}
+
+void TMainForm::keepTitleBarOnScreen() {
+    if (isMaximized() || isMinimized() || isFullScreen() || !isVisible())
+        return;
+    QList<QRect> areas;
+    for (const QScreen* s : QGuiApplication::screens())
+        areas.append(s->availableGeometry());
+    const QRect frame = frameGeometry();
+    const QRect inner = geometry();
+    // Before the window manager has framed it the window has no title bar of its own yet: count
+    // the height a title bar has in this style.
+    int title = inner.top() - frame.top();
+    if (title <= 0)
+        title = style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    const QPoint place = titleBarOnScreen(frame, title, areas);
+    if (place != frame.topLeft())
+        move(place);
+    // A window taller than the free area of its screen loses its bottom edge rather than its title.
+    if (const QScreen* where = screen()) {
+        const int room = where->availableGeometry().height() - (frame.height() - inner.height());
+        if (room > minimumHeight() && height() > room)
+            resize(width(), room);
+    }
 }
 
 void TMainForm::FormActivate() {
@@ -421,11 +469,21 @@ void TMainForm::showEvent(QShowEvent* e) {
             const QRect screenRect = where->geometry();
             move(screenRect.topLeft() + centredPosition(screenRect.size(), frameGeometry().size()));
         }
+        keepTitleBarOnScreen();
     }
     QMainWindow::showEvent(e);
 }
 
 void TMainForm::closeEvent(QCloseEvent* e) {
+    // While the blank builder works on the active definition the window waits for its answer,
+    // minimised and disabled; quitting now would leave the builder posting to nobody. The end of
+    // the desktop session is not refused.
+    if (m_tools && m_tools->isWaitingForBlankBuilder() && !qApp->isSavingSession()) {
+        e->ignore();
+        if (!isMinimized())
+            showMinimized();
+        return;
+    }
     FormClose(e);
 }
 

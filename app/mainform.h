@@ -161,6 +161,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Moves the window so that its whole title bar is on a screen (and no taller than the screen's
+    // free area): a stored position or size must not leave it where the user cannot grab it.
+    void keepTitleBarOnScreen();
     void buildMenus();
     void buildToolBar();
     TMenuItem* addItem(QMenu* menu, TMenuItem*& member, const char* name, const QString& caption, int tag = 0,
@@ -210,6 +213,7 @@ private:
     QList<QPointer<QMdiSubWindow>> m_cycle;
     qsizetype m_cyclePlace = 0;
     bool m_firstShown = false;
+    bool m_titleBarChecked = false; // once the window manager's frame is known
     bool m_parkingPending = false;
 };
 

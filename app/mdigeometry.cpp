@@ -22,6 +22,28 @@ QPoint centredPosition(const QSize& screen, const QSize& window) {
     return {std::max(0, left), std::max(0, top)};
 }
 
+QPoint titleBarOnScreen(const QRect& frame, int titleHeight, const QList<QRect>& areas) {
+    const QRect bar(frame.topLeft(), QSize(frame.width(), std::max(1, titleHeight)));
+    if (areas.isEmpty())
+        return frame.topLeft();
+    const QRect* best = &areas.first();
+    long long bestShare = -1;
+    for (const QRect& area : areas) {
+        if (area.contains(bar))
+            return frame.topLeft();
+        const QRect common = area.intersected(frame);
+        const long long share = common.isEmpty() ? 0 : 1LL * common.width() * common.height();
+        if (share > bestShare) {
+            bestShare = share;
+            best = &area;
+        }
+    }
+    const QRect& area = *best;
+    const int maxLeft = std::max(area.left(), area.right() + 1 - frame.width());
+    const int maxTop = std::max(area.top(), area.bottom() + 1 - bar.height());
+    return {std::clamp(frame.left(), area.left(), maxLeft), std::clamp(frame.top(), area.top(), maxTop)};
+}
+
 namespace {
 
 // The start of part i of n equal parts of length; consecutive starts leave no gap and no overlap.

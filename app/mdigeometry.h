@@ -21,6 +21,12 @@ TileCounts backgroundTileCounts(const QSize& innerArea, const QSize& tile);
 // each coordinate (screen - window) / 2, truncated toward zero, 0 when negative.
 QPoint centredPosition(const QSize& screen, const QSize& window);
 
+// Where a window's frame goes so that its whole title bar (the frame's top titleHeight pixels)
+// lies on one screen's available area: where it is when it does already; else on the area that
+// holds most of the frame (the first when none does), moved the least so that the bar's top and
+// left edges are inside it, and its right edge too when the frame is no wider than the area.
+QPoint titleBarOnScreen(const QRect& frame, int titleHeight, const QList<QRect>& areas);
+
 // Horizontal tiling stacks the windows one above another; vertical tiling sets them side by side.
 // With four or more windows both make a grid: about the square root of the count in one direction,
 // filled column by column, the last column taking the windows left over.

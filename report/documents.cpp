@@ -2,7 +2,9 @@
 // report definition between its file and an editor window.
 #include "report/documents.h"
 
+#include "platform/errorbox.h"
 #include "platform/paths.h"
+#include "platform/profile.h"
 #include "report/catalogue.h"
 #include "report/definition.h"
 #include "report/frame.h"
@@ -12,6 +14,7 @@
 
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 
 namespace lw {
 
@@ -56,6 +59,28 @@ QString chooseFile(QFileDialog* dialog, const QString& directory) {
     return dialog->selectedFiles().value(0);
 }
 
+// Why the file is not a report definition, or empty when it is one: a definition is text with a
+// "REPORT" section. An empty file counts as an empty definition: there is nothing in it to lose.
+// Files past the profile store's bound are left to the store, which refuses them with its reason.
+QString notDefinitionReason(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return QStringLiteral("it is not a regular file");
+    if (info.size() > profileMaxBytes())
+        return {};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("it cannot be read");
+    const QByteArray bytes = file.readAll();
+    if (bytes.contains('\0'))
+        return QStringLiteral("it is not a text file");
+    if (bytes.trimmed().isEmpty())
+        return {};
+    if (!Profile(path).readSections({QStringLiteral("REPORT")}).at(0).exists())
+        return QStringLiteral("it has no [REPORT] section");
+    return {};
+}
+
 } // namespace
 
 TForm1* newDocument(ReportFrame& frame) {
@@ -87,18 +112,30 @@ void openDocument(ReportFrame& frame) {
     if (chosen.isEmpty())
         return;
     frame.setLastDialogDirectory(directoryPart(chosen));
-    loadDocument(frame, chosen);
-    frame.addToRecentFiles(chosen);
+    bool notDefinition = false;
+    loadDocument(frame, chosen, &notDefinition);
+    // A file that is no definition is not one to come back to.
+    if (!notDefinition)
+        frame.addToRecentFiles(chosen);
 }
 
-TForm1* loadDocument(ReportFrame& frame, const QString& path) {
-    // 1. The file must exist and be open to reading and writing.
-    {
-        QFile file(path);
-        if (path.isEmpty() || !file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly)) {
-            MyFormDialog(messageText(1), path, 1, 0);
-            return nullptr;
-        }
+TForm1* loadDocument(ReportFrame& frame, const QString& path, bool* notDefinition) {
+    if (notDefinition)
+        *notDefinition = false;
+    // 1. The file must be there and readable; whether it can be written is Save's concern, so a
+    // definition in a read-only folder or on a read-only disk still opens.
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists() || info.isDir() || !info.isReadable()) {
+        MyFormDialog(messageText(1), path, 1, 0);
+        return nullptr;
+    }
+    // Anything else the user picked (notes, a workbook, a pipe) is refused before a window could
+    // save report keys into it.
+    if (const QString why = notDefinitionReason(path); !why.isEmpty()) {
+        if (notDefinition)
+            *notDefinition = true;
+        showErrorBox(path + QStringLiteral(" is not a report definition: ") + why);
+        return nullptr;
     }
     // 2. One window per file.
     for (TForm1* open : frame.editorWindows()) {

@@ -15,8 +15,9 @@ TForm1* newDocument(ReportFrame& frame);
 void openDocument(ReportFrame& frame);
 
 // The load step shared by Open and the recent-files items. Returns the new window, or nullptr
-// when the file was refused with a message.
-TForm1* loadDocument(ReportFrame& frame, const QString& path);
+// when the file was refused with a message; notDefinition (when given) tells whether the refusal
+// was for a file that is not a report definition at all (binary, or text without "REPORT").
+TForm1* loadDocument(ReportFrame& frame, const QString& path, bool* notDefinition = nullptr);
 
 // Close: closes the active editor window through its own close handling.
 void closeDocument(ReportFrame& frame);

@@ -333,6 +333,8 @@ void TForm1::connectHandlers() {
     connect(Edit3, &QLineEdit::textChanged, this, [this] { Edit3Change(); });
     connect(Edit4, &QLineEdit::textChanged, this, [this] { Edit3Change(); });
     connect(CheckBox1, &QCheckBox::toggled, this, [this] { CheckBox1Click(); });
+    // An edited condition is unsaved work like the switch that turns it on.
+    connect(Edit5, &QLineEdit::textChanged, this, [this] { Edit5Change(); });
     connect(Panel6, &CaptionPanel::resized, this, [this] { Panel6Resize(); });
     connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
     connect(FlatButton1, &TFlatButton::clicked, this, [this] { FlatButton1Click(); });
@@ -518,6 +520,10 @@ void TForm1::CheckBox1Click() {
         Label13->setEnabled(on);
         Edit5->setEnabled(on);
     });
+}
+
+void TForm1::Edit5Change() {
+    guarded([&] { markEdited(StateRangeEdited); });
 }
 
 void TForm1::Panel6Resize() {

@@ -115,6 +115,7 @@ public:
     void Edit3KeyPress(QChar& key);
     void Edit3Change();
     void CheckBox1Click();
+    void Edit5Change();
     void Panel6Resize();
     void Button2Click();
     void FlatButton1Click();

@@ -13,6 +13,7 @@
 
 #include <QPointer>
 #include <QProcessEnvironment>
+#include <QRect>
 #include <QWidget>
 #include <QtDebug>
 
@@ -58,6 +59,9 @@ struct SiblingTools::Private {
     MessagePort port;
     // The blank builder the main window waits for, while it waits; null otherwise.
     QPointer<ProcessWatch> builder;
+    // How the main window stood before it was minimised for the blank builder: given back after.
+    bool wasMaximized = false;
+    QRect normalGeometry;
 };
 
 SiblingTools::SiblingTools(ReportFrame& frame, QObject* parent) : QObject(parent), d(new Private(frame)) {
@@ -121,12 +125,14 @@ void SiblingTools::blankBuilder() {
             .writeString(QStringLiteral("ZARMEK"), QStringLiteral("TForm"), QStringLiteral("TMainForm"));
 
         QWidget* main = d->frame.frameWidget();
+        d->wasMaximized = main->isMaximized();
+        d->normalGeometry = main->isMaximized() ? main->normalGeometry() : main->geometry();
         main->showMinimized();
         const LaunchResult launch = launchTool(blankBuilderProgram(d->frame.startDirectory()),
                                                window->definitionPath(), toolEnvironment());
         if (!launch.started) {
             // Said, not only logged: a command that silently does nothing leaves the user guessing.
-            main->showNormal();
+            restoreFrame();
             notice(messageText(MsgError), launch.error);
             return;
         }
@@ -199,7 +205,14 @@ void SiblingTools::stopWaiting() {
 void SiblingTools::restoreFrame() {
     QWidget* main = d->frame.frameWidget();
     main->setEnabled(true);
+    // Back as it was: maximised, or normal at its own place and size.
+    if (d->wasMaximized) {
+        main->showMaximized();
+        return;
+    }
     main->showNormal();
+    if (d->normalGeometry.isValid() && main->geometry() != d->normalGeometry)
+        main->setGeometry(d->normalGeometry);
 }
 
 } // namespace lw
