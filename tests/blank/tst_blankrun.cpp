@@ -296,6 +296,10 @@ private slots:
         QTest::newRow("spreadsheet still open")
             << "program" << "hold" << "ok,ok,done" << ""
             << QStringList({wait, " Close MS Excel|", reading}) << "Clients";
+        QTest::newRow("open in Excel") << "program" << "keep" << "ok,ok,done" << ""
+                                       << QStringList({wait, " Close MS Excel|", reading}) << "Clients";
+        QTest::newRow("saved as ods, told, given up")
+            << "program" << "ods" << "done,ok,no" << "" << QStringList({wait, " ATTENTION  |saved as "}) << "";
         QTest::newRow("cancelled") << "program" << "keep" << "no" << "" << QStringList({wait}) << "";
         QTest::newRow("markers all removed, given up")
             << "program" << "empty" << "done,no" << ""
@@ -339,12 +343,16 @@ private slots:
         QVERIFY(w);
         w->setWorkbookLabel("(not yet)"); // only 1029 makes the window read the path back
 
+        // Excel's owner file beside the blank: a length byte, the user's name, padding.
+        const QString owner = tag.contains("Excel") ? QFileInfo(book).absolutePath() + "/~$clients.xls" : QString();
+        if (!owner.isEmpty())
+            QVERIFY(writeFile(owner, "\x0BTess Tester" + QByteArray(150, ' ')));
         e2e::ModalRecorder quiet;
         QTest::mouseClick(form->SB12, Qt::LeftButton);
         QVERIFY(!form->isEnabled());
-        if (modes == "hold") { // the user closes the spreadsheet program only once told to
+        if (modes == "hold" || tag.contains("Excel")) { // the user closes the spreadsheet program only once told to
             QVERIFY(waitFor([&] { return readFile(log()).contains("Close MS Excel"); }, 20000));
-            QVERIFY(writeFile(path("go"), ""));
+            QVERIFY(writeFile(path("go"), "") && (owner.isEmpty() || QFile::remove(owner)));
         }
         QVERIFY(waitFor([&] { return form->isEnabled(); }, 90000));
         QCOMPARE(form->windowState(), Qt::WindowNoState);
@@ -354,6 +362,13 @@ private slots:
         QCOMPARE(lines.size(), shown.size());
         for (int i = 0; i < shown.size(); ++i)
             QVERIFY2(lines[i].startsWith(shown[i]), qPrintable(lines.join('\n')));
+        if (tag.contains("Excel")) // who holds the blank, from the owner file
+            QCOMPARE(lines.value(1), " Close MS Excel|" + book + " is open: Excel of Tess Tester (" + owner + ")");
+        if (modes == "ods") { // the work went into an .ods: said so, the blank not read as if it held it
+            const QString ods = QFileInfo(book).absolutePath() + "/clients.ods";
+            QCOMPARE(lines.value(1), " ATTENTION  |saved as " + ods + ": save the blank as Excel 97-2003 " + book);
+            QVERIFY(QFileInfo::exists(ods));
+        }
         QCOMPARE(w->Label3->text(), a1.isEmpty() ? QString("(not yet)") : book);
         if (!a1.isEmpty())
             QCOMPARE(xlrdCells(book).value("0,0"), a1);

@@ -10,6 +10,8 @@
 #   xlsx     LibreOffice saves it as .xlsx, under the .xls name
 #   hold     keeps LibreOffice's lock file beside it until $LW_SHEET_GO exists (at most 20 s)
 #   keep     changes nothing
+#   ods      saves the work as an .ods of the same name beside it, leaving the blank as it was (the
+#            "keep the format?" question answered with the other button)
 import os
 import subprocess
 import sys
@@ -61,9 +63,12 @@ elif mode == "lo":
     libreoffice("xls:MS Excel 97")
 elif mode == "xlsx":
     libreoffice("xlsx")
+elif mode == "ods":
+    with open(os.path.splitext(path)[0] + ".ods", "wb") as ods:
+        ods.write(b"PK\x03\x04 an OpenDocument spreadsheet stands here")
 elif mode == "hold":
     lock = os.path.join(os.path.dirname(path), ".~lock." + os.path.basename(path) + "#")
-    open(lock, "w").write("tester,host,tester,07.12.2026 10:00,file:///;\n")
+    open(lock, "w").write("Tess Tester,tester,sheethost,07.12.2026 10:00,file:///home/tester/.config/lo;\n")
     go = os.environ.get("LW_SHEET_GO", "")
     for _ in range(400):
         if go and os.path.exists(go):
