@@ -485,21 +485,26 @@ private slots:
         QTest::addColumn<QString>("source");
         QTest::addColumn<QString>("condition");
         QTest::addColumn<QString>("expected"); // on standard error
-        QTest::newRow("no blank") << "" << "SHOP" << "" << "MS Excel File was not found: " + path("f0.xls");
-        QTest::newRow("no markers") << "Hello" << "SHOP" << "" << "No entries in the file: " + path("f1.xls");
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("to");
+        QTest::newRow("no blank") << "" << "SHOP" << "" << "MS Excel File was not found: " + path("f0.xls") << 1 << 0;
+        QTest::newRow("no markers") << "Hello" << "SHOP" << "" << "No entries in the file: " + path("f1.xls") << 1 << 0;
         QTest::newRow("unknown marker") << "${NAME} ${NOPE}" << "SHOP" << ""
-                                        << "Report error: Unknown marker: ${NOPE} (Sheet!A1)";
-        QTest::newRow("bad condition") << "${NAME}" << "SHOP" << "where NOPE >" << "Report error: ";
-        QTest::newRow("bare condition") << "${NAME}" << "SHOP" << "NOPE = 1" << "NOPE";
-        QTest::newRow("no data") << "${NAME}" << "SHOP" << "where ID < 0" << "No data";
-        QTest::newRow("no alias") << "${NAME}" << "NOSUCH" << "" << "Alias: ";
-        QTest::newRow("not a workbook") << "PK" << "SHOP" << "" << "Report error: ";
+                                        << "Report error: Unknown marker: ${NOPE} (Sheet!A1)" << 1 << 0;
+        QTest::newRow("bad condition") << "${NAME}" << "SHOP" << "where NOPE >" << "Report error: " << 1 << 0;
+        QTest::newRow("bare condition") << "${NAME}" << "SHOP" << "NOPE = 1" << "NOPE" << 1 << 0;
+        QTest::newRow("reversed range") << "${NAME}" << "SHOP" << "" << "No data: From 3 is after To 2" << 3 << 2;
+        QTest::newRow("no data") << "${NAME}" << "SHOP" << "where ID < 0" << "No data" << 1 << 0;
+        QTest::newRow("no alias") << "${NAME}" << "NOSUCH" << "" << "Alias: " << 1 << 0;
+        QTest::newRow("not a workbook") << "PK" << "SHOP" << "" << "Report error: " << 1 << 0;
     }
     void failures() {
         QFETCH(QString, blankText);
         QFETCH(QString, source);
         QFETCH(QString, condition);
         QFETCH(QString, expected);
+        QFETCH(int, from);
+        QFETCH(int, to);
         static int n = 0;
         const QString name = QStringLiteral("f%1").arg(n++);
         if (blankText == "PK")
@@ -507,7 +512,7 @@ private slots:
         else if (!blankText.isEmpty())
             QVERIFY(makeBlank(path(name + ".xls"),
                               QJsonArray{QJsonObject{{"name", "Sheet"}, {"cells", QJsonArray{cell(0, 0, blankText)}}}}));
-        const Run r = run({"--batch", definition(name, 1, 0, source, "SALES", 1, 0, condition)});
+        const Run r = run({"--batch", definition(name, 1, 0, source, "SALES", from, to, condition)});
         QCOMPARE(r.exit, 1);
         QVERIFY2(r.err.contains(expected), qPrintable(r.err));
         QVERIFY(!QFile::exists(reportOf(name)));
@@ -538,22 +543,30 @@ private slots:
         QTest::addColumn<bool>("held");
         QTest::addColumn<int>("show"); // 0 off, 1 an existing program, 2 a missing one
         QTest::addColumn<QString>("told"); // the notices' log ("caption|text" lines), or standard error in batch
-        QTest::newRow("held, batch") << false << true << 0 << "Close MS Excel: %1";
-        QTest::newRow("held, NO") << true << true << 0 << " Close MS Excel|%1\n";
-        QTest::newRow("not shown") << true << false << 0 << "";
-        QTest::newRow("shown") << true << false << 1 << "";
-        QTest::newRow("program missing") << true << false << 2 << " Excel cannot be lunched|%1\n";
+        QTest::addColumn<QString>("answers"); // of the windows
+        QTest::addColumn<bool>("looked");     // the report opened in the spreadsheet program
+        QTest::newRow("held, batch") << false << true << 0 << "Close MS Excel: %1" << "" << false;
+        QTest::newRow("held, NO") << true << true << 0 << " Close MS Excel|%1\n" << "no" << false;
+        // Not shown: the last window says where the report is, with Open and Close.
+        QTest::newRow("not shown, closed") << true << false << 0 << "win|%1\n" << "no" << false;
+        QTest::newRow("not shown, opened from the window") << true << false << 0 << "win|%1\n" << "ok" << true;
+        QTest::newRow("not shown, program missing")
+            << true << false << 2 << "win|%1\n Excel cannot be lunched|%1\n" << "ok,ok" << false;
+        QTest::newRow("shown") << true << false << 1 << "" << "ok,ok" << true;
+        QTest::newRow("program missing") << true << false << 3 << " Excel cannot be lunched|%1\n" << "ok,ok" << false;
     }
     void withWindows() {
         QFETCH(bool, windows);
         QFETCH(bool, held);
         QFETCH(int, show);
         QFETCH(QString, told);
+        QFETCH(QString, answers);
+        QFETCH(bool, looked);
         told.replace("%1", reportOf("win"));
         QFile::copy(path("card.xls"), path("win.xls"));
         const QString def = definition("win", 0, 1, "SHOP", "SALES", 1, 3);
         const QString log = path("win.log"), opened = path("opened.txt"), config = path("config");
-        const QString program = path(show == 2 ? "no-such-program" : "spreadsheet.sh");
+        const QString program = path(show >= 2 ? "no-such-program" : "spreadsheet.sh");
         QFile::remove(log);
         QFile::remove(opened);
         QVERIFY(test::writeFile(reportOf("win"), "the old report"));
@@ -562,12 +575,11 @@ private slots:
                                                             QFile::encodeName(opened) + "\n"));
         QVERIFY(QFile::setPermissions(path("spreadsheet.sh"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         QVERIFY(QDir().mkpath(config + "/Ledgerwick"));
-        QVERIFY(test::writeFile(config + "/Ledgerwick/l_wick.ini", "[EXCEL]\nShow=" + QByteArray(show ? "1" : "0") +
+        QVERIFY(test::writeFile(config + "/Ledgerwick/l_wick.ini", "[EXCEL]\nShow=" + QByteArray(show % 2 ? "1" : "0") +
                                                                       "\nProgram=" + QFile::encodeName(program) + "\n"));
         const QStringList before = QDir(path("")).entryList(QDir::Files | QDir::Hidden);
 
-        const Run r = windows ? run({def}, {"QT_QPA_PLATFORM=offscreen", held ? "LEDGERWICK_TEST_ANSWERS=no"
-                                                                        : "LEDGERWICK_TEST_ANSWERS=ok,ok",
+        const Run r = windows ? run({def}, {"QT_QPA_PLATFORM=offscreen", "LEDGERWICK_TEST_ANSWERS=" + answers,
                                            "LEDGERWICK_TEST_LOG=" + log, "XDG_CONFIG_HOME=" + config})
                               : run({"--batch", def});
         const QString logged = QString::fromUtf8(test::readFile(log));
@@ -584,7 +596,7 @@ private slots:
             return;
         }
         QCOMPARE(sheetsOf(reportOf("win")).size(), 4);
-        if (show == 1)
+        if (looked)
             QVERIFY(QTest::qWaitFor([&] { return test::readFile(opened) == QFile::encodeName(reportOf("win")); }, 10000));
         else
             QVERIFY(!QFile::exists(opened));

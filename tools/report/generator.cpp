@@ -721,12 +721,18 @@ bool Generator::needsRecordCount() const {
     return false;
 }
 
+QString noDataText(const ReportDefinition& d) {
+    if (d.to > 0 && d.from > d.to)
+        return QStringLiteral("From %1 is after To %2").arg(d.from).arg(d.to);
+    return d.db;
+}
+
 qint64 Generator::writeRecords(Writing& w, Progress& progress, const std::function<void(qint64)>& writeOne) {
     const auto fail = [this](const std::exception& e) { dataFailure(e); };
     auto q = openQuery();
     data::Record rec;
     if (!q->next(rec, fail))
-        throw ReportFailure(CaptionNoData, m_def.db);
+        throw ReportFailure(CaptionNoData, noDataText(m_def));
     qint64 n = 0;
     do {
         ++n;

@@ -73,6 +73,10 @@ enum Caption : int {
     CaptionCloseExcel = 25,
 };
 
+// The text of " No data ": the table, or the record range itself when From comes after To (and
+// To is not 0, "to the last record"), which no table can fill.
+QString noDataText(const ReportDefinition& definition);
+
 class Generator {
 public:
     explicit Generator(const QString& definitionPath);

@@ -6,14 +6,20 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QLocale>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QTextStream>
 #include <QThread>
 #include <QTimer>
+#include <QVBoxLayout>
 
 #include <cstring>
 #include <exception>
@@ -113,6 +119,65 @@ private:
     QLocale m_locale;
 };
 
+// The end of a report that is not opened at once ("Show prepared report" off): where it is, Open
+// to look at it in the spreadsheet program, Close; it closes by itself after a while.
+class FinishedWindow : public QDialog {
+public:
+    static constexpr int closeAfterSeconds = 15;
+
+    FinishedWindow(const QString& title, const QString& reportPath) : m_report(reportPath) {
+        setObjectName(QStringLiteral("Finished"));
+        setWindowTitle(title);
+        auto* text = new QLabel(QStringLiteral("The report is ready:\n%1").arg(QDir::toNativeSeparators(reportPath)));
+        text->setObjectName(QStringLiteral("Label1"));
+        text->setTextFormat(Qt::PlainText);
+        text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        auto* open = new QPushButton(QStringLiteral("Open"));
+        open->setObjectName(QStringLiteral("OKBtn"));
+        open->setDefault(true);
+        m_close = new QPushButton;
+        m_close->setObjectName(QStringLiteral("CancelBtn"));
+        connect(open, &QPushButton::clicked, this, [this] { openReport(); });
+        connect(m_close, &QPushButton::clicked, this, &QDialog::reject);
+        auto* buttons = new QHBoxLayout;
+        buttons->addStretch();
+        buttons->addWidget(open);
+        buttons->addWidget(m_close);
+        auto* layout = new QVBoxLayout(this);
+        layout->addWidget(text);
+        layout->addLayout(buttons);
+        setMinimumWidth(360);
+        showLeft();
+        connect(&m_tick, &QTimer::timeout, this, [this] {
+            if (--m_left <= 0)
+                reject();
+            else
+                showLeft();
+        });
+        m_tick.start(1000);
+    }
+
+protected:
+    void showEvent(QShowEvent* event) override {
+        QDialog::showEvent(event);
+        testLog(windowTitle(), m_report);
+    }
+
+private:
+    void showLeft() { m_close->setText(QStringLiteral("Close (%1)").arg(m_left)); }
+    void openReport() {
+        m_tick.stop();
+        if (openInSpreadsheet(m_report) == 0)
+            notice(CaptionCannotLaunch, m_report);
+        accept();
+    }
+
+    QString m_report;
+    QPushButton* m_close = nullptr;
+    QTimer m_tick;
+    int m_left = closeAfterSeconds;
+};
+
 // Reading, querying and writing on a worker thread, while this thread keeps the progress window
 // answering (with windows) and hears a request to end (SIGTERM, SIGINT, SIGHUP), which cancels the
 // work as the Cancel button does; exceptions of the work are thrown again here.
@@ -170,8 +235,14 @@ int generate(const QString& definitionPath) {
             return ExitFailure;
         }
         g.finish();
-        if (!batchMode() && showPreparedReport() && openInSpreadsheet(g.reportPath()) == 0)
-            notice(CaptionCannotLaunch, g.reportPath());
+        if (!batchMode() && showPreparedReport()) {
+            if (openInSpreadsheet(g.reportPath()) == 0)
+                notice(CaptionCannotLaunch, g.reportPath());
+        } else if (!batchMode()) {
+            // Without it the user would get no sign of the report at all.
+            const QString name = g.definition().name;
+            FinishedWindow(name.isEmpty() ? QStringLiteral("Report") : name, g.reportPath()).exec();
+        }
         return ExitSuccess;
     } catch (const ReportFailure& f) {
         g.abandon();
@@ -233,7 +304,7 @@ int check(const QString& definitionPath) {
             << "Sheets: " << c.reportSheets + c.otherSheets << " (" << c.reportSheets << " filled from the records)\n";
         out.flush();
         if (c.records == 0) {
-            notice(CaptionNoData, g.definition().db);
+            notice(CaptionNoData, noDataText(g.definition()));
             return ExitFailure;
         }
         return t.unknown.isEmpty() ? ExitSuccess : ExitFailure;
