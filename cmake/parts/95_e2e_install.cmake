@@ -26,3 +26,4 @@ target_compile_definitions(tst_install PRIVATE
 add_executable(lw_shotdriver tests/e2e/shotdriver.cpp)
 target_link_libraries(lw_shotdriver PRIVATE ledgerwick_gui lw_testsupport Qt6::Test)
 add_dependencies(lw_shotdriver lw_demo)
+lw_add_test(tst_deps tests/e2e/tst_deps.cpp)
