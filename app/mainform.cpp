@@ -443,14 +443,9 @@ void TMainForm::keepTitleBarOnScreen() {
     if (title <= 0)
         title = style()->pixelMetric(QStyle::PM_TitleBarHeight);
     const QPoint place = titleBarOnScreen(frame, title, areas);
+    // The size stays as stored: a window taller than the screen loses its bottom edge, not its title.
     if (place != frame.topLeft())
         move(place);
-    // A window taller than the free area of its screen loses its bottom edge rather than its title.
-    if (const QScreen* where = screen()) {
-        const int room = where->availableGeometry().height() - (frame.height() - inner.height());
-        if (room > minimumHeight() && height() > room)
-            resize(width(), room);
-    }
 }
 
 void TMainForm::FormActivate() {

@@ -161,8 +161,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    // Moves the window so that its whole title bar is on a screen (and no taller than the screen's
-    // free area): a stored position or size must not leave it where the user cannot grab it.
+    // Moves the window so that its whole title bar is on a screen: a stored position or size must
+    // not leave it where the user cannot grab it.
     void keepTitleBarOnScreen();
     void buildMenus();
     void buildToolBar();

@@ -10,3 +10,5 @@ list(APPEND LW_GUI_SOURCES
 lw_add_test(tst_mdigeometry tests/app/tst_mdigeometry.cpp)
 lw_add_test(tst_mainform tests/app/tst_mainform.cpp)
 lw_add_test(tst_settings tests/app/tst_settings.cpp)
+lw_add_test(tst_userwork tests/app/tst_userwork.cpp)
+add_dependencies(tst_userwork ledgerwick-post)

@@ -61,6 +61,31 @@ private slots:
         }
         QCOMPARE(covered, static_cast<long long>(area.width()) * area.height());
     }
+
+    // A stored place is moved the least that puts the whole title bar (24 pixels here) on a screen.
+    void titleBarOnScreen_data() {
+        QTest::addColumn<QRect>("frame");
+        QTest::addColumn<QPoint>("expected");
+        const QSize size(600, 400);
+        QTest::newRow("on the screen: kept") << QRect(QPoint(100, 50), size) << QPoint(100, 50);
+        QTest::newRow("on the second screen: kept") << QRect(QPoint(1400, 10), size) << QPoint(1400, 10);
+        QTest::newRow("above the screen") << QRect(QPoint(100, -300), size) << QPoint(100, 0);
+        QTest::newRow("half of the bar above") << QRect(QPoint(100, -12), size) << QPoint(100, 0);
+        QTest::newRow("left of the screen") << QRect(QPoint(-250, 100), size) << QPoint(0, 100);
+        QTest::newRow("bar below the bottom") << QRect(QPoint(100, 1020), size) << QPoint(100, 1000);
+        QTest::newRow("across both screens: onto the one holding most")
+            << QRect(QPoint(1100, -40), size) << QPoint(1280, 0);
+        QTest::newRow("nowhere near: the first screen") << QRect(QPoint(9000, 9000), size) << QPoint(680, 1000);
+        QTest::newRow("wider than the screen: its left edge shown")
+            << QRect(QPoint(-100, 5), QSize(1500, 400)) << QPoint(0, 5);
+    }
+    void titleBarOnScreen() {
+        QFETCH(QRect, frame);
+        QFETCH(QPoint, expected);
+        // Two screens side by side: 1280 x 1024 and 1024 x 768 to its right.
+        const QList<QRect> areas{QRect(0, 0, 1280, 1024), QRect(1280, 0, 1024, 768)};
+        QCOMPARE(lw::titleBarOnScreen(frame, 24, areas), expected);
+    }
 };
 
 QTEST_APPLESS_MAIN(TestMdiGeometry)

@@ -40,6 +40,13 @@ QByteArray junk(qsizetype size, bool brackets = false) {
     return bytes;
 }
 
+// Bytes of every value but NUL and "[": text of sorts, damaged, with no section of its own.
+QByteArray textJunk(qsizetype size) {
+    QByteArray bytes = junk(size);
+    bytes.replace('\0', '\x01');
+    return bytes;
+}
+
 // Sections and keys of some other program, up to the given size.
 QByteArray filler(qsizetype size) {
     const QByteArray block = "[OTHER PROGRAM]\nKey=" + QByteArray(100, 'v') + "\n; a remark\n";
@@ -70,7 +77,6 @@ QString shown(const TForm1& w) {
       << (w.CheckBox1->isChecked() ? "query" : "no query") << w.Edit5->text();
     return s.join('|');
 }
-const QString kDefaults = "|directory|||rows|one|1|1|no query|";
 
 } // namespace
 
@@ -126,14 +132,10 @@ private slots:
         QTest::addColumn<QString>("shown");
         const QString defaults = "|directory|||rows|one|1|1|no query|";
         QTest::newRow("empty") << QByteArray() << defaults;
-        QTest::newRow("one line without any newline") << QByteArray(4 * 1024 * 1024, 'x') << defaults;
         QTest::newRow("only section headers") << QByteArray("[REPORT]\n[SQL]\n[ZARMEK]\n[]\n[") << defaults;
-        QTest::newRow("binary, then keys") << junk(256 * 1024, true) + "\n[REPORT]\nName=After junk\nFrom=7\n"
-                                           << "After junk|directory|||rows|one|7|1|no query|";
-        QTest::newRow("full of NUL bytes, also inside the section")
-            << QByteArray(1024 * 1024, '\0') + "\n[REPORT]\nPath=/data/\n" + QByteArray(64, '\0') +
-                   "\nDB=ORDERS.DBF\nTo=12\n"
-            << "|directory|/data/|ORDERS.DBF|rows|one|1|12|no query|";
+        QTest::newRow("control characters, then keys")
+            << textJunk(256 * 1024) + "\n[REPORT]\nName=After junk\nFrom=7\n"
+            << "After junk|directory|||rows|one|7|1|no query|";
         QTest::newRow("15 MB, keys at the end")
             << filler(kHuge) + "[REPORT]\nName=At the end\nTo=99\n[SQL]\nOnOff=1\nSQL=AMOUNT > 1\n"
             << "At the end|directory|||rows|one|1|99|query|AMOUNT > 1";
@@ -190,11 +192,50 @@ private slots:
         QVERIFY(form->editorWindows().isEmpty());
     }
 
+    // Files that are no report definition, chosen in File, Open: refused with a message naming the
+    // file, no window, the file byte for byte as it was, and not put into the recent-files list.
+    void notDefinitions_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("notes") << QByteArray("Shopping: milk, bread.\nCall Ann on Monday.\n")
+                               << "it has no [REPORT] section";
+        QTest::newRow("one line without any newline") << QByteArray(4 * 1024 * 1024, 'x')
+                                                      << "it has no [REPORT] section";
+        QTest::newRow("other program's settings") << filler(4096) << "it has no [REPORT] section";
+        QTest::newRow("workbook (compound file)")
+            << QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + QByteArray(4088, '\0') << "it is not a text file";
+        QTest::newRow("binary, then keys") << junk(256 * 1024, true) + "\n[REPORT]\nName=After junk\n"
+                                           << "it is not a text file";
+        QTest::newRow("NUL bytes inside the section")
+            << "[REPORT]\nPath=/data/\n" + QByteArray(64, '\0') + "\nDB=ORDERS.DBF\n" << "it is not a text file";
+    }
+    void notDefinitions() {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, why);
+        const QString file = path("not-a-definition.pr");
+        QVERIFY(test::writeFile(file, content));
+        auto form = test::makeMainForm();
+        e2e::ModalRecorder recorder;
+        QVERIFY(!openThroughDialog(*form, file));
+        QVERIFY(m_fileDialog.seen);
+        VERIFY_IN_TIME();
+        QVERIFY(waitFor([&] { return !recorder.seen().isEmpty(); }));
+        QCOMPARE(recorder.seen(), QStringList{"Ledgerwick|" + file + " is not a report definition: " + why + "."});
+        QVERIFY(form->editorWindows().isEmpty());
+        QVERIFY(!form->N11->isVisible());
+        // Save and Save as have nothing to write into it.
+        form->N6->trigger();
+        form->N7->trigger();
+        QVERIFY(form->close());
+        QVERIFY(test::readFile(file) == content);
+        QVERIFY(!test::readFile(test::settingsFilePath()).contains("not-a-definition"));
+    }
+
     // Saving a damaged file changes its keys, keeps every other byte, and reads back as saved.
     void savingKeepsWhatWasNotUnderstood() {
-        const QByteArray head = junk(64 * 1024) + "\n[SQL]\n";
+        const QByteArray head = textJunk(64 * 1024) + "\n[REPORT]\n[SQL]\n";
         const QString file = path("keep.pr");
-        QVERIFY(test::writeFile(file, head + "SQL=x\n" + QByteArray(1000, '\0') + "\n"));
+        QVERIFY(test::writeFile(file, head + "SQL=x\n" + QByteArray(1000, '\x7f') + "\n"));
         auto form = test::makeMainForm();
         e2e::ModalRecorder quiet;
         TForm1* w = openThroughDialog(*form, file);
@@ -203,7 +244,7 @@ private slots:
         form->N6->trigger();
         QCOMPARE(w->modificationState(), int(TForm1::StateSaved));
         const QByteArray after = test::readFile(file);
-        QVERIFY(after.startsWith(head) && after.contains(QByteArray(1000, '\0')));
+        QVERIFY(after.startsWith(textJunk(64 * 1024)) && after.contains(QByteArray(1000, '\x7f')));
         QVERIFY2(after.contains("Name=Saved over junk"), after.right(400).toPercentEncoding().constData());
 
         form->N4->trigger();
@@ -215,7 +256,7 @@ private slots:
     }
 
     // Names for no ordinary file, chosen from the recent-files list: refused with " File was not found "
-    // when they cannot be opened, else opened with the defaults, but never waited on.
+    // when they cannot be opened, else as no report definition, and never waited on.
     void filesThatAreNoFiles_data() {
         QTest::addColumn<QString>("kind");
         QTest::newRow("directory") << "directory";
@@ -225,7 +266,6 @@ private slots:
 
     void filesThatAreNoFiles() {
         QFETCH(QString, kind);
-        const bool refused = kind == "directory";
         const QString file = path("special-" + kind + ".pr");
         QVERIFY(makeSpecial(kind, file));
         QVERIFY(test::writeFile(test::settingsFilePath(), "[MENU]\n1=" + file.toUtf8() + "\n"));
@@ -233,10 +273,12 @@ private slots:
         e2e::ModalRecorder recorder;
         form->N11->trigger();
         VERIFY_IN_TIME();
-        QCOMPARE(recorder.seen(), refused ? QStringList{" File was not found |" + file} : QStringList());
-        QCOMPARE(form->editorWindows().size(), refused ? 0 : 1);
-        if (!refused)
-            QCOMPARE(shown(*form->activeEditorWindow()), kDefaults);
+        QVERIFY(waitFor([&] { return !recorder.seen().isEmpty(); }));
+        QCOMPARE(recorder.seen(), kind == "directory"
+                                      ? QStringList{" File was not found |" + file}
+                                      : QStringList{"Ledgerwick|" + file +
+                                                    " is not a report definition: it is not a regular file."});
+        QVERIFY(form->editorWindows().isEmpty());
     }
 
     // A damaged settings file: what can be read is used, the size at most the screen; the close writes

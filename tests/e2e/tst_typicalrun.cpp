@@ -251,7 +251,12 @@ private slots:
             QVERIFY(QFile::link(build + "/" + tool, path("start/" + tool)));
         }
         Profile(test::settingsFilePath()).writeString("EXCEL", "Program", "/bin/true");
-        qputenv("LEDGERWICK_TEST_ANSWERS", "ok,ok");
+        // The tools are not in the test mode of the standard paths: they read the settings file of
+        // the configuration directory itself.
+        const QString toolConfig = qEnvironmentVariable("XDG_CONFIG_HOME") + "/Ledgerwick";
+        QVERIFY(QDir().mkpath(toolConfig));
+        Profile(toolConfig + "/l_wick.ini").writeString("EXCEL", "Program", "/bin/true");
+        qputenv("LEDGERWICK_TEST_ANSWERS", "done,ok");
 
         DialogRecord about;
         QVERIFY(startProgramShown(&about));
