@@ -348,8 +348,6 @@ void TMainForm::buildToolBar() {
     m_components.append(FlatButton1);
 }
 
-// The file dialogs are made on first use: building them (icons, a scan of the current directory)
-// is the largest part of the window's creation, and many runs never open a file.
 namespace {
 
 // The file-name completion list of a file dialog is a window of its own: Enter accepts the
@@ -365,6 +363,8 @@ void closeCompletionWithDialog(QFileDialog* dialog) {
 
 } // namespace
 
+// The file dialogs are made on first use: building them (icons, a scan of the current directory)
+// is the largest part of the window's creation, and many runs never open a file.
 QFileDialog* TMainForm::openDialog() {
     if (!OpenDialog1) {
         OpenDialog1 = new QFileDialog(this);

@@ -36,6 +36,8 @@ private slots:
         test::answerNextModal([&](QWidget* w) {
             QTest::keyClick(w->windowHandle(), Qt::Key(key));
             openAfterKey = w->isVisible();
+            if (!openAfterKey)
+                return; // closed by the key, with the close area's result
             destroyAboutBox();
             aliveWhileOpen = box && AboutBox == box;
             if (auto* ok = w->findChild<QLabel*>(QStringLiteral("OKLabel")); ok && w->isVisible())
@@ -45,7 +47,7 @@ private slots:
         });
         QCOMPARE(box->exec(), 2);
         QCOMPARE(openAfterKey, !keyCloses);
-        QVERIFY(aliveWhileOpen && closedByClick);
+        QVERIFY(keyCloses || (aliveWhileOpen && closedByClick));
         QTEST(int(catcher.urls.size()), "helpOpened");
         QVERIFY(box); // closed, not yet destroyed
         destroyAboutBox();

@@ -83,10 +83,10 @@ private slots:
         QVERIFY(setMode(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
         QVERIFY(setMode(dir, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup));
         auto form = test::makeMainForm();
-        e2e::ModalRecorder recorder;
+        auto recorder = std::make_unique<e2e::ModalRecorder>();
         TForm1* w = loadDocument(*form, file);
         QVERIFY(w);
-        QCOMPARE(recorder.seen(), QStringList());
+        QCOMPARE(recorder->seen(), QStringList());
         QCOMPARE(w->Edit5->text(), QString("AMOUNT > 5"));
         QCOMPARE(w->modificationState(), int(TForm1::StateSaved));
 
@@ -97,8 +97,8 @@ private slots:
         }
         w->Edit1->setText("Changed");
         form->N6->trigger();
-        QVERIFY(waitFor([&] { return !recorder.seen().isEmpty(); }));
-        QCOMPARE(recorder.seen(), QStringList{"Ledgerwick|Unable to write to " + file + "."});
+        QVERIFY(waitFor([&] { return !recorder->seen().isEmpty(); }));
+        QCOMPARE(recorder->seen(), QStringList{"Ledgerwick|Unable to write to " + file + "."});
         QCOMPARE(w->modificationState(), int(TForm1::StateEdited));
         QCOMPARE(w->windowTitle(), QString("kept.pr"));
         QCOMPARE(w->Label3->text(), QString("/r/kept.xls"));
@@ -106,6 +106,7 @@ private slots:
         QCOMPARE(readFile(left), kDefinition);
         for (const QString& d : {dir, dir + ".moved"})
             setMode(d, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        recorder.reset(); // the save question at the close is answered on purpose
         test::answerNextMessageDialog(test::Answer::No);
         QVERIFY(form->close());
     }
