@@ -129,20 +129,20 @@ TForm1* loadDocument(ReportFrame& frame, const QString& path, bool* notDefinitio
         MyFormDialog(messageText(1), path, 1, 0);
         return nullptr;
     }
-    // Anything else the user picked (notes, a workbook, a pipe) is refused before a window could
-    // save report keys into it.
-    if (const QString why = notDefinitionReason(path); !why.isEmpty()) {
-        if (notDefinition)
-            *notDefinition = true;
-        showErrorBox(path + QStringLiteral(" is not a report definition: ") + why);
-        return nullptr;
-    }
     // 2. One window per file.
     for (TForm1* open : frame.editorWindows()) {
         if (open->definitionPath() == path) {
             MyFormDialog(messageText(2), path, 1, 0);
             return nullptr;
         }
+    }
+    // A file that is no report definition (notes, a workbook, a pipe) is refused before a window could
+    // save report keys into it.
+    if (const QString why = notDefinitionReason(path); !why.isEmpty()) {
+        if (notDefinition)
+            *notDefinition = true;
+        showErrorBox(path + QStringLiteral(" is not a report definition: ") + why);
+        return nullptr;
     }
     const ReportDefinition d = readDefinition(path);
     // 3, 4.
