@@ -4,8 +4,8 @@
 // C clients (an sqlite3_step loop, libpq in single-row mode). Memory growth is noted.
 #include "data/tabledata.h"
 #include "ratio.h"
-#include "report/catalogue.h"
-#include "report/engine_aliasfile.h"
+#include "data/catalogue.h"
+#include "data/engine_aliasfile.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -3,7 +3,7 @@
 #include "report/documents.h"
 
 #include "platform/paths.h"
-#include "report/catalogue.h"
+#include "data/catalogue.h"
 #include "report/definition.h"
 #include "report/frame.h"
 #include "report/mdi1.h"
