@@ -65,6 +65,37 @@ QByteArray ownBlank(const QString& path, const QStringList& texts) {
     return readFile(path);
 }
 
+// A dBASE III table written byte by byte: fields as "NAME:T:length", records as their cells.
+QByteArray dbase3(const QList<QByteArray>& fields, const QList<QList<QByteArray>>& records) {
+    QByteArray descriptors;
+    int recordLength = 1;
+    QList<int> lengths;
+    for (const QByteArray& f : fields) {
+        const QList<QByteArray> p = f.split(':');
+        QByteArray d(32, '\0');
+        d.replace(0, p[0].size(), p[0]);
+        d[11] = p[1][0];
+        d[16] = char(p[2].toInt());
+        descriptors += d;
+        lengths.append(p[2].toInt());
+        recordLength += p[2].toInt();
+    }
+    const int headerLength = 32 + descriptors.size() + 1;
+    QByteArray out(32, '\0');
+    out[0] = 0x03;
+    out[1] = 126; out[2] = 1; out[3] = 1;
+    out[4] = char(records.size());
+    out[8] = char(headerLength & 0xff); out[9] = char(headerLength >> 8);
+    out[10] = char(recordLength & 0xff); out[11] = char(recordLength >> 8);
+    out += descriptors + '\r';
+    for (const QList<QByteArray>& r : records) {
+        out += ' ';
+        for (int i = 0; i < r.size(); ++i)
+            out += fields[i].split(':')[1] == "N" ? r[i].rightJustified(lengths[i]) : r[i].leftJustified(lengths[i]);
+    }
+    return out + '\x1a';
+}
+
 } // namespace
 
 class TstBlankRun : public QObject {
@@ -267,6 +298,36 @@ private slots:
         QCOMPARE(run.exitCode, 1);
         QVERIFY(run.err.contains("ended by signal 15"));
         QCOMPARE(e2e::iniKeys(def).value("REPORT").value("Excel"), QString());
+    }
+
+    // Two fields cut to one name (dBASE keeps 10 characters): the blank gets ${NAME} and ${NAME:2},
+    // and the report shows each field in its own column, as xlrd reads it.
+    void sameNamedFields() {
+        const QString dir = path("samename");
+        QVERIFY(QDir().mkpath(dir));
+        QVERIFY(writeFile(dir + "/POINTS.DBF", dbase3({"POINT_IDEN:C:8", "POINT_IDEN:N:6"},
+                                                      {{"A-1", "11"}, {"B-22", "-2205"}, {"C-333", "0"}})));
+        const QString def = dir + "/points.pr";
+        QVERIFY(writeFile(def, definition(dir, "POINTS.DBF")));
+        m_messages.clear();
+        const Run run = runTool({"--no-edit", def});
+        QCOMPARE(run.exitCode, 0);
+        const QMap<QString, QString> blank = xlrdCells(dir + "/points.xls");
+        QCOMPARE(blank.value("3,0"), QString("${POINT_IDEN}"));
+        QCOMPARE(blank.value("3,1"), QString("${POINT_IDEN:2}"));
+
+        QProcess p;
+        p.start(buildDir() + "/ledgerwick-report", {"--batch", def});
+        QVERIFY(p.waitForFinished(60000));
+        QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+        const QMap<QString, QString> report = xlrdCells(dir + "/points_report.xls");
+        const QStringList texts{"A-1", "B-22", "C-333"};
+        const QList<double> numbers{11, -2205, 0};
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(report.value(QString("%1,0").arg(3 + i)), texts[i]);
+            QCOMPARE(report.value(QString("%1,1").arg(3 + i)).toDouble(), numbers[i]);
+        }
+        QVERIFY(!report.contains("6,0"));
     }
 
     // The Blank Builder command of the real main window starts the real program: the user arranges

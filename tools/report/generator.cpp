@@ -420,7 +420,7 @@ struct Generator::Writing {
                     if (record && p.field >= 0 && std::size_t(p.field) < record->size())
                         text += valueText((*record)[std::size_t(p.field)]);
                     else
-                        text += QStringLiteral("${") + g.m_fieldNames.value(p.field) + u'}';
+                        text += QStringLiteral("${") + fieldMarkerName(p.field, g.m_fieldNames) + u'}';
                     break;
                 case TextPart::Kind::Number:
                     text += QString::number(number);
