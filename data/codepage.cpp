@@ -124,7 +124,75 @@ QByteArray multiByteName(int codePage) {
 
 } // namespace
 
+namespace {
+
+// The length of UTF-8 bytes without a character cut short at their end (a field cut by bytes).
+qsizetype wholeCharacters(const char* bytes, qsizetype length) {
+    qsizetype back = 0;
+    while (back < 3 && back < length && (static_cast<unsigned char>(bytes[length - back - 1]) & 0xC0) == 0x80) {
+        ++back;
+    }
+    if (back == length) {
+        return length;
+    }
+    const auto lead = static_cast<unsigned char>(bytes[length - back - 1]);
+    const int need = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+    return need > back ? length - back - 1 : length;
+}
+
+} // namespace
+
+bool validUtf8(const char* bytes, qsizetype length, bool& multiByte) {
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes);
+    qsizetype i = 0;
+    while (i < length) {
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        int more = 0;
+        quint32 min = 0;
+        quint32 code = 0;
+        if (c >= 0xC2 && c <= 0xDF) {
+            more = 1;
+            min = 0x80;
+            code = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            more = 2;
+            min = 0x800;
+            code = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            more = 3;
+            min = 0x10000;
+            code = c & 0x07;
+        } else {
+            return false;
+        }
+        qsizetype k = 1;
+        for (; k <= more && i + k < length; ++k) {
+            if ((s[i + k] & 0xC0) != 0x80) {
+                return false;
+            }
+            code = (code << 6) | (s[i + k] & 0x3F);
+        }
+        if (k <= more) {
+            return true; // cut short by the end of the bytes
+        }
+        if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+            return false;
+        }
+        multiByte = true;
+        i += more + 1;
+    }
+    return true;
+}
+
 TextDecoder::TextDecoder(int codePage) : m_codePage(codePage) {
+    if (codePage == utf8CodePage) {
+        m_utf8 = true;
+        return;
+    }
     m_high = singleByteTable(codePage);
     if (m_high == nullptr) {
         const QByteArray name = multiByteName(codePage);
@@ -139,6 +207,10 @@ TextDecoder::TextDecoder(int codePage) : m_codePage(codePage) {
 }
 
 void TextDecoder::decode(const char* bytes, qsizetype length, QString& out) const {
+    if (m_utf8) {
+        out = QString::fromUtf8(bytes, wholeCharacters(bytes, length));
+        return;
+    }
     if (m_high == nullptr) {
         QStringDecoder decoder(m_decoderName.constData());
         out = decoder(QByteArrayView(bytes, length));
@@ -155,6 +227,17 @@ void TextDecoder::decode(const char* bytes, qsizetype length, QString& out) cons
 
 void TextDecoder::decodeUtf8(const char* bytes, qsizetype length, std::string& out) const {
     out.clear();
+    if (m_utf8) {
+        bool multiByte = false;
+        if (validUtf8(bytes, length, multiByte)) {
+            out.assign(bytes, std::size_t(length));
+            out.resize(std::size_t(wholeCharacters(bytes, length)));
+            return;
+        }
+        const QByteArray utf8 = QString::fromUtf8(bytes, length).toUtf8();
+        out.assign(utf8.constData(), std::size_t(utf8.size()));
+        return;
+    }
     if (m_high == nullptr) {
         QString text;
         decode(bytes, length, text);
