@@ -3,6 +3,10 @@
 
 #include <QStringDecoder>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace lw::data {
 
 int codePageOfLanguageDriver(unsigned char driver) {
@@ -219,7 +223,20 @@ void TextDecoder::decode(const char* bytes, qsizetype length, QString& out) cons
     out.resize(length);
     char16_t* d = reinterpret_cast<char16_t*>(out.data());
     const auto* s = reinterpret_cast<const unsigned char*>(bytes);
-    for (qsizetype i = 0; i < length; ++i) {
+    qsizetype i = 0;
+#ifdef __SSE2__
+    // ASCII sixteen bytes at a time: widened to UTF-16 as they are (most table text is ASCII).
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= length; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        if (_mm_movemask_epi8(v) != 0) {
+            break;
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i + 8), _mm_unpackhi_epi8(v, zero));
+    }
+#endif
+    for (; i < length; ++i) {
         const unsigned char c = s[i];
         d[i] = c < 0x80 ? char16_t(c) : m_high[c - 0x80];
     }

@@ -125,8 +125,9 @@ public:
         return {};
     }
 
-    // The blob at pointer, of length bytes, into out. False with a reason when it cannot be read.
-    bool read(quint32 pointer, qint64 length, QByteArray& out, QString& reason, bool& cut) {
+    // The blob at pointer, of length bytes: data points at its bytes (valid until the next read).
+    // False with a reason when it cannot be read.
+    bool read(quint32 pointer, qint64 length, const char*& data, QString& reason, bool& cut) {
         cut = false;
         const qint64 block = qint64(pointer & 0xFFFFFF00u);
         const int index = int(pointer & 0xFF);
@@ -134,8 +135,6 @@ public:
             reason = QStringLiteral("a memo pointer (offset %1) outside the memo file").arg(block);
             return false;
         }
-        qint64 take = std::min(length, memoLimit);
-        cut = take < length;
         if (index == 0xFF) {
             unsigned char head[9];
             if (!m_file.readAt(block, head, 9) || head[0] != 2) {
@@ -150,24 +149,29 @@ public:
                              .arg(block);
                 return false;
             }
-            out.resize(qsizetype(take));
-            if (!m_file.readAt(block + 9, out.data(), take)) {
+            const qint64 take = std::min(length, memoLimit);
+            cut = take < length;
+            m_big.resize(qsizetype(take));
+            if (!m_file.readAt(block + 9, m_big.data(), take)) {
                 reason = QStringLiteral("a memo that runs past the end of the memo file (block at offset %1)")
                              .arg(block);
                 return false;
             }
+            data = m_big.constData();
             return true;
         }
         if (index >= 64 || !loadChunk(block)) {
             reason = QStringLiteral("a memo pointer (offset %1, entry %2) to no memo").arg(block).arg(index);
             return false;
         }
-        const unsigned char* e = m_chunk.data() + 12 + 5 * index;
+        const unsigned char* e = m_chunk + 12 + 5 * index;
         const qint64 start = qint64(e[0]) * 16;
         const qint64 paragraphs = e[1];
         if (m_chunk[0] != 3 || paragraphs == 0 || start < 12 + 64 * 5 || length > paragraphs * 16 ||
             length <= (paragraphs - 1) * 16) {
-            reason = QStringLiteral("a memo pointer (offset %1, entry %2) to no memo of its length").arg(block).arg(index);
+            reason = QStringLiteral("a memo pointer (offset %1, entry %2) to no memo of its length")
+                         .arg(block)
+                         .arg(index);
             return false;
         }
         if (start + length > m_chunkFilled) {
@@ -175,31 +179,37 @@ public:
                          .arg(block);
             return false;
         }
-        out = QByteArray(reinterpret_cast<const char*>(m_chunk.data() + start), qsizetype(length));
+        data = reinterpret_cast<const char*>(m_chunk + start);
         return true;
     }
 
 private:
-    // The 4 KB block at offset into m_chunk (what the file holds of it); the last one read is kept,
-    // as the small memos of neighbouring records share their blocks.
+    // The 4 KB block at offset: m_chunk points at what the file holds of it. The file is read 64 KB
+    // at a time, as the small memos of neighbouring records share their blocks and follow each other.
     bool loadChunk(qint64 offset) {
-        if (offset == m_chunkAt) {
-            return true;
+        constexpr qint64 window = 64 * 1024;
+        const qint64 want = std::min(chunk, m_file.size() - offset);
+        if (m_windowAt < 0 || offset < m_windowAt || offset + want > m_windowAt + m_windowFilled) {
+            const qint64 n = std::min(window, m_file.size() - offset);
+            m_window.resize(std::size_t(window));
+            if (n < 12 + 64 * 5 || !m_file.readAt(offset, m_window.data(), n)) {
+                m_windowAt = -1;
+                return false;
+            }
+            m_windowAt = offset;
+            m_windowFilled = n;
         }
-        m_chunk.assign(std::size_t(chunk), 0);
-        const qint64 n = std::min(chunk, m_file.size() - offset);
-        if (n < 12 + 64 * 5 || !m_file.readAt(offset, m_chunk.data(), n)) {
-            m_chunkAt = -1;
-            return false;
-        }
-        m_chunkAt = offset;
-        m_chunkFilled = n;
-        return true;
+        m_chunk = m_window.data() + (offset - m_windowAt);
+        m_chunkFilled = want;
+        return want >= 12 + 64 * 5;
     }
 
     InputFile m_file;
-    std::vector<unsigned char> m_chunk;
-    qint64 m_chunkAt = -1;
+    QByteArray m_big; // the last memo of a block of its own
+    std::vector<unsigned char> m_window; // what was last read of the file
+    qint64 m_windowAt = -1;
+    qint64 m_windowFilled = 0;
+    const unsigned char* m_chunk = nullptr; // the block of the memo being read, in m_window
     qint64 m_chunkFilled = 0;
 };
 
@@ -349,7 +359,6 @@ private:
     std::vector<Column> m_columns;
     TextDecoder m_decoder;
     std::unique_ptr<BlobFile> m_blobs; // open only when the table has memo fields and the file is sound
-    QByteArray m_memoBytes;
     QSet<QString> m_warnedValues;
 
     std::vector<unsigned char> m_block;
@@ -596,17 +605,16 @@ void ParadoxReader::memo(const Column& c, const unsigned char* d, Value& out) {
         }
         QString reason;
         bool cut = false;
-        if (!m_blobs->read(pointer, length, m_memoBytes, reason, cut)) {
+        if (!m_blobs->read(pointer, length, bytes, reason, cut)) {
             warnValue(c, reason);
             return;
         }
+        n = qsizetype(std::min(length, memoLimit));
         if (cut) {
             warn(QStringLiteral("The memo file \"%1\": a memo longer than %2 bytes was cut to that length")
                      .arg(m_blobs->path())
                      .arg(memoLimit));
         }
-        bytes = m_memoBytes.constData();
-        n = m_memoBytes.size();
     }
     while (n > 0 && bytes[n - 1] == 0) {
         --n;
