@@ -235,6 +235,13 @@ void TextDecoder::decode(const char* bytes, qsizetype length, QString& out) cons
         _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_unpacklo_epi8(v, zero));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i + 8), _mm_unpackhi_epi8(v, zero));
     }
+    if (i + 8 <= length) {
+        const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i));
+        if ((_mm_movemask_epi8(v) & 0xFF) == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_unpacklo_epi8(v, zero));
+            i += 8;
+        }
+    }
 #endif
     for (; i < length; ++i) {
         const unsigned char c = s[i];
