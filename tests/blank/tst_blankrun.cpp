@@ -357,6 +357,12 @@ private slots:
         QCOMPARE(blank.value("3,0"), QString("${POINT_IDEN}"));
         QCOMPARE(blank.value("3,1"), QString("${POINT_IDEN:2}"));
 
+        QProcess check;
+        check.start(buildDir() + "/ledgerwick-report", {"--check", def});
+        QVERIFY(check.waitForFinished(60000));
+        const QString checked = QString::fromUtf8(check.readAllStandardOutput() + check.readAllStandardError());
+        QVERIFY2(check.exitCode() == 0 && checked.contains("POINT_IDEN:2") && !checked.contains("nknown"),
+                 qPrintable(checked));
         QProcess p;
         p.start(buildDir() + "/ledgerwick-report", {"--batch", def});
         QVERIFY(p.waitForFinished(60000));
