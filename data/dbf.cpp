@@ -275,6 +275,7 @@ public:
 private:
     void readHeader();
     QString readDbase2Header(const unsigned char* head, std::vector<QByteArray>& rawNames);
+    void finishHeader(int languageDriver, const std::vector<QByteArray>& rawNames);
     void chooseDecoder(int languageDriver, const std::vector<QByteArray>& rawNames);
     bool textIsUtf8(const std::vector<QByteArray>& rawNames);
     void findMemoFile();
@@ -342,184 +343,189 @@ void DbfReader::readHeader() {
         failTable(m_path, QStringLiteral("dBASE 7 tables are not supported (save it as dBASE IV or 5)"));
     }
     std::vector<QByteArray> rawNames;
-    qint64 headerCount = 0;
-    int languageDriver = 0;
-    m_decoder = TextDecoder(1252);
-    const QString notDbase2 = m_version == 0x02 ? readDbase2Header(head, rawNames) : QString();
-    if (m_dbase2) {
-        headerCount = m_count;
-    } else {
+    if (m_version == 0x02) {
+        const QString notDbase2 = readDbase2Header(head, rawNames);
+        if (m_dbase2) {
+            finishHeader(0, rawNames);
+            return;
+        }
         rawNames.clear();
-        if (m_version == 0x02) {
-            // FoxBASE wrote 0x02 with the dBASE III layout; what fits neither is named for what it says.
-            const qint64 headerSize = le16(head + 8);
-            if (headerSize < 33 || headerSize > size || le16(head + 10) < 2) {
-                failTable(m_path, QStringLiteral("it is a dBASE II table that cannot be read: %1").arg(notDbase2));
-            }
+        // FoxBASE wrote 0x02 with the dBASE III layout; what fits neither is named for what it says.
+        const qint64 headerSize = le16(head + 8);
+        if (headerSize < 33 || headerSize > size || le16(head + 10) < 2) {
+            failTable(m_path, QStringLiteral("it is a dBASE II table that cannot be read: %1").arg(notDbase2));
         }
-        if (!knownVersion(m_version)) {
-            failTable(m_path, QStringLiteral("it is not a dBASE table (unknown version byte 0x%1)")
-                                  .arg(m_version, 2, 16, QLatin1Char('0')));
-        }
-        headerCount = le32(head + 4);
-        m_headerSize = le16(head + 8);
-        m_recordSize = le16(head + 10);
-        if (m_headerSize < 33 || m_headerSize > size) {
-            failTable(m_path, QStringLiteral("its header size %1 does not fit the file of %2 bytes")
-                                  .arg(m_headerSize)
-                                  .arg(size));
-        }
-        if (m_recordSize < 1) {
-            failTable(m_path, QStringLiteral("its record size is 0"));
-        }
-
-        languageDriver = head[29];
-        const int codePage = codePageOfLanguageDriver(head[29]);
-        m_decoder = TextDecoder(codePage == 0 ? 1252 : codePage);
-
-        std::vector<unsigned char> header(static_cast<std::size_t>(m_headerSize));
-        if (!m_file.readAt(0, header.data(), m_headerSize)) {
-            failTable(m_path, QStringLiteral("its header cannot be read"));
-        }
-        const bool vfp = isVisualFoxPro(m_version);
-        std::vector<Column> all;
-        int lengthSum = 0;
-        qint64 at = 32;
-        for (; at + 32 <= m_headerSize && header[std::size_t(at)] != 0x0D; at += 32) {
-            const unsigned char* d = header.data() + at;
-            Column c;
-            int nameLength = 0;
-            while (nameLength < 11 && d[nameLength] != 0) {
-                ++nameLength;
-            }
-            m_decoder.decode(reinterpret_cast<const char*>(d), nameLength, c.field.name);
-            c.field.name = c.field.name.trimmed();
-            rawNames.push_back(QByteArray(reinterpret_cast<const char*>(d), nameLength));
-            c.type = char(d[11]);
-            c.length = d[16];
-            c.field.decimals = d[17];
-            // FoxPro and Clipper keep the high byte of a long character field's length in the decimals.
-            if (c.type == 'C' && !vfp && m_version != 0x03 && c.field.decimals > 0) {
-                c.length += 256 * c.field.decimals;
-                c.field.decimals = 0;
-            } else if (c.type == 'C') {
-                c.field.decimals = 0;
-            }
-            if (c.length == 0) {
-                failTable(m_path, QStringLiteral("the field %1 has the length 0").arg(c.field.name));
-            }
-            c.offset = lengthSum;
-            lengthSum += c.length;
-            c.field.size = c.length;
-            const unsigned char flags = vfp ? d[18] : 0;
-            switch (c.type) {
-            case 'C':
-                c.field.type = FieldType::Text;
-                break;
-            case 'V':
-                c.decode = Decode::Varchar;
-                c.field.type = FieldType::Text;
-                break;
-            case 'N':
-                c.decode = Decode::Numeric;
-                c.field.type = c.field.decimals == 0 && c.length <= 18 ? FieldType::Integer : FieldType::Decimal;
-                break;
-            case 'F':
-                c.decode = Decode::Float;
-                c.field.type = FieldType::Double;
-                break;
-            case 'D':
-                c.decode = Decode::Date;
-                c.field.type = FieldType::Date;
-                break;
-            case 'L':
-                c.decode = Decode::Logical;
-                c.field.type = FieldType::Logical;
-                break;
-            case 'M':
-                c.decode = (flags & 0x04) ? Decode::Binary : Decode::Memo;
-                c.field.type = (flags & 0x04) ? FieldType::Binary : FieldType::Text;
-                c.field.size = 0;
-                m_needsMemo = m_needsMemo || c.decode == Decode::Memo;
-                break;
-            case 'I':
-            case '+':
-                c.decode = c.length == 4 ? Decode::Int32 : Decode::Binary;
-                c.field.type = FieldType::Integer;
-                break;
-            case 'B':
-                if (vfp && c.length == 8) {
-                    c.decode = Decode::Double8;
-                    c.field.type = FieldType::Double;
-                } else {
-                    c.decode = Decode::Binary;
-                    c.field.type = FieldType::Binary;
-                }
-                break;
-            case 'Y':
-                c.decode = c.length == 8 ? Decode::Currency : Decode::Binary;
-                c.field.type = FieldType::Decimal;
-                c.field.decimals = 4;
-                break;
-            case 'T':
-                c.decode = c.length == 8 ? Decode::DateTime : Decode::Binary;
-                c.field.type = FieldType::Timestamp;
-                break;
-            case '0':
-                // Visual FoxPro's hidden field of null and varchar-length flags.
-                m_nullFlagsOffset = c.offset;
-                m_nullFlagsLength = c.length;
-                rawNames.pop_back();
-                continue;
-            case 'G':
-            case 'P':
-            case 'Q':
-            case 'W':
-                c.decode = Decode::Binary;
-                c.field.type = FieldType::Binary;
-                break;
-            default:
-                c.decode = Decode::Binary;
-                c.field.type = FieldType::Binary;
-                warn(QStringLiteral(
-                         "The table file \"%1\": the field %2 has the unknown type \"%3\" and is read as empty")
-                         .arg(m_path, c.field.name, QString(QChar::fromLatin1(c.type))));
-                break;
-            }
-            if (c.decode == Decode::Binary && c.field.type == FieldType::Binary) {
-                warn(QStringLiteral("The table file \"%1\": the binary field %2 is read as empty")
-                         .arg(m_path, c.field.name));
-            }
-            if (vfp) {
-                // Bits of the null flags: one per varchar (length held), then one per nullable field.
-                c.nullBit = flags & 0x02 ? 1 : -1; // placeholder, numbered below
-                c.varBit = (c.type == 'V' || c.type == 'Q') ? 1 : -1;
-            }
-            all.push_back(c);
-        }
-        if (at + 32 > m_headerSize && (at >= m_headerSize || header[std::size_t(at)] != 0x0D)) {
-            failTable(m_path, QStringLiteral("its field list has no end mark within the header"));
-        }
-        if (all.empty()) {
-            failTable(m_path, QStringLiteral("it has no fields"));
-        }
-        if (lengthSum + 1 != m_recordSize) {
-            failTable(m_path, QStringLiteral("its record size %1 does not match its fields (%2 bytes)")
-                                  .arg(m_recordSize)
-                                  .arg(lengthSum + 1));
-        }
-        int bit = 0;
-        for (Column& c : all) {
-            if (c.varBit >= 0) {
-                c.varBit = bit++;
-            }
-            if (c.nullBit >= 0) {
-                c.nullBit = bit++;
-            }
-        }
-        m_columns = std::move(all);
+    }
+    if (!knownVersion(m_version)) {
+        failTable(m_path, QStringLiteral("it is not a dBASE table (unknown version byte 0x%1)")
+                              .arg(m_version, 2, 16, QLatin1Char('0')));
+    }
+    const qint64 headerCount = le32(head + 4);
+    m_headerSize = le16(head + 8);
+    m_recordSize = le16(head + 10);
+    if (m_headerSize < 33 || m_headerSize > size) {
+        failTable(m_path, QStringLiteral("its header size %1 does not fit the file of %2 bytes")
+                              .arg(m_headerSize)
+                              .arg(size));
+    }
+    if (m_recordSize < 1) {
+        failTable(m_path, QStringLiteral("its record size is 0"));
     }
 
+    const int languageDriver = head[29];
+    const int codePage = codePageOfLanguageDriver(head[29]);
+    m_decoder = TextDecoder(codePage == 0 ? 1252 : codePage);
+
+    std::vector<unsigned char> header(static_cast<std::size_t>(m_headerSize));
+    if (!m_file.readAt(0, header.data(), m_headerSize)) {
+        failTable(m_path, QStringLiteral("its header cannot be read"));
+    }
+    const bool vfp = isVisualFoxPro(m_version);
+    std::vector<Column> all;
+    int lengthSum = 0;
+    qint64 at = 32;
+    for (; at + 32 <= m_headerSize && header[std::size_t(at)] != 0x0D; at += 32) {
+        const unsigned char* d = header.data() + at;
+        Column c;
+        int nameLength = 0;
+        while (nameLength < 11 && d[nameLength] != 0) {
+            ++nameLength;
+        }
+        m_decoder.decode(reinterpret_cast<const char*>(d), nameLength, c.field.name);
+        c.field.name = c.field.name.trimmed();
+        rawNames.push_back(QByteArray(reinterpret_cast<const char*>(d), nameLength));
+        c.type = char(d[11]);
+        c.length = d[16];
+        c.field.decimals = d[17];
+        // FoxPro and Clipper keep the high byte of a long character field's length in the decimals.
+        if (c.type == 'C' && !vfp && m_version != 0x03 && c.field.decimals > 0) {
+            c.length += 256 * c.field.decimals;
+            c.field.decimals = 0;
+        } else if (c.type == 'C') {
+            c.field.decimals = 0;
+        }
+        if (c.length == 0) {
+            failTable(m_path, QStringLiteral("the field %1 has the length 0").arg(c.field.name));
+        }
+        c.offset = lengthSum;
+        lengthSum += c.length;
+        c.field.size = c.length;
+        const unsigned char flags = vfp ? d[18] : 0;
+        switch (c.type) {
+        case 'C':
+            c.field.type = FieldType::Text;
+            break;
+        case 'V':
+            c.decode = Decode::Varchar;
+            c.field.type = FieldType::Text;
+            break;
+        case 'N':
+            c.decode = Decode::Numeric;
+            c.field.type = c.field.decimals == 0 && c.length <= 18 ? FieldType::Integer : FieldType::Decimal;
+            break;
+        case 'F':
+            c.decode = Decode::Float;
+            c.field.type = FieldType::Double;
+            break;
+        case 'D':
+            c.decode = Decode::Date;
+            c.field.type = FieldType::Date;
+            break;
+        case 'L':
+            c.decode = Decode::Logical;
+            c.field.type = FieldType::Logical;
+            break;
+        case 'M':
+            c.decode = (flags & 0x04) ? Decode::Binary : Decode::Memo;
+            c.field.type = (flags & 0x04) ? FieldType::Binary : FieldType::Text;
+            c.field.size = 0;
+            m_needsMemo = m_needsMemo || c.decode == Decode::Memo;
+            break;
+        case 'I':
+        case '+':
+            c.decode = c.length == 4 ? Decode::Int32 : Decode::Binary;
+            c.field.type = FieldType::Integer;
+            break;
+        case 'B':
+            if (vfp && c.length == 8) {
+                c.decode = Decode::Double8;
+                c.field.type = FieldType::Double;
+            } else {
+                c.decode = Decode::Binary;
+                c.field.type = FieldType::Binary;
+            }
+            break;
+        case 'Y':
+            c.decode = c.length == 8 ? Decode::Currency : Decode::Binary;
+            c.field.type = FieldType::Decimal;
+            c.field.decimals = 4;
+            break;
+        case 'T':
+            c.decode = c.length == 8 ? Decode::DateTime : Decode::Binary;
+            c.field.type = FieldType::Timestamp;
+            break;
+        case '0':
+            // Visual FoxPro's hidden field of null and varchar-length flags.
+            m_nullFlagsOffset = c.offset;
+            m_nullFlagsLength = c.length;
+            rawNames.pop_back();
+            continue;
+        case 'G':
+        case 'P':
+        case 'Q':
+        case 'W':
+            c.decode = Decode::Binary;
+            c.field.type = FieldType::Binary;
+            break;
+        default:
+            c.decode = Decode::Binary;
+            c.field.type = FieldType::Binary;
+            warn(QStringLiteral(
+                     "The table file \"%1\": the field %2 has the unknown type \"%3\" and is read as empty")
+                     .arg(m_path, c.field.name, QString(QChar::fromLatin1(c.type))));
+            break;
+        }
+        if (c.decode == Decode::Binary && c.field.type == FieldType::Binary) {
+            warn(QStringLiteral("The table file \"%1\": the binary field %2 is read as empty")
+                     .arg(m_path, c.field.name));
+        }
+        if (vfp) {
+            // Bits of the null flags: one per varchar (length held), then one per nullable field.
+            c.nullBit = flags & 0x02 ? 1 : -1; // placeholder, numbered below
+            c.varBit = (c.type == 'V' || c.type == 'Q') ? 1 : -1;
+        }
+        all.push_back(c);
+    }
+    if (at + 32 > m_headerSize && (at >= m_headerSize || header[std::size_t(at)] != 0x0D)) {
+        failTable(m_path, QStringLiteral("its field list has no end mark within the header"));
+    }
+    if (all.empty()) {
+        failTable(m_path, QStringLiteral("it has no fields"));
+    }
+    if (lengthSum + 1 != m_recordSize) {
+        failTable(m_path, QStringLiteral("its record size %1 does not match its fields (%2 bytes)")
+                              .arg(m_recordSize)
+                              .arg(lengthSum + 1));
+    }
+    int bit = 0;
+    for (Column& c : all) {
+        if (c.varBit >= 0) {
+            c.varBit = bit++;
+        }
+        if (c.nullBit >= 0) {
+            c.nullBit = bit++;
+        }
+    }
+    m_columns = std::move(all);
+    m_count = headerCount;
+    finishHeader(languageDriver, rawNames);
+}
+
+// What follows the field list of either layout: the record count against the file's size, the
+// code page, the memo file. m_count holds the header's count.
+void DbfReader::finishHeader(int languageDriver, const std::vector<QByteArray>& rawNames) {
+    const qint64 size = m_file.size();
+    const qint64 headerCount = m_count;
     const qint64 available = (size - m_headerSize) / m_recordSize;
     m_count = headerCount;
     if (headerCount > available) {
