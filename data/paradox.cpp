@@ -125,6 +125,10 @@ public:
         return {};
     }
 
+    // What kind of fault the last read that failed met (its reason names the place too).
+    enum class Fault { Outside, NotMemoBlock, LengthMismatch, PastEnd, NoEntry, NoSuchMemo };
+    Fault fault() const { return m_fault; }
+
     // The blob at pointer, of length bytes: data points at its bytes (valid until the next read).
     // False with a reason when it cannot be read.
     bool read(quint32 pointer, qint64 length, const char*& data, QString& reason, bool& cut) {
@@ -132,18 +136,21 @@ public:
         const qint64 block = qint64(pointer & 0xFFFFFF00u);
         const int index = int(pointer & 0xFF);
         if (block == 0 || block >= m_file.size()) {
+            m_fault = Fault::Outside;
             reason = QStringLiteral("a memo pointer (offset %1) outside the memo file").arg(block);
             return false;
         }
         if (index == 0xFF) {
             unsigned char head[9];
             if (!m_file.readAt(block, head, 9) || head[0] != 2) {
+                m_fault = Fault::NotMemoBlock;
                 reason = QStringLiteral("a memo pointer (offset %1) to a block that is not a memo's").arg(block);
                 return false;
             }
             const qint64 chunks = le16(head + 1);
             const qint64 stored = le32(head + 3);
             if (stored != length || 9 + length > chunks * chunk) {
+                m_fault = Fault::LengthMismatch;
                 reason = QStringLiteral("a memo whose length (%1) does not match its block at offset %2")
                              .arg(length)
                              .arg(block);
@@ -153,6 +160,7 @@ public:
             cut = take < length;
             m_big.resize(qsizetype(take));
             if (!m_file.readAt(block + 9, m_big.data(), take)) {
+                m_fault = Fault::PastEnd;
                 reason = QStringLiteral("a memo that runs past the end of the memo file (block at offset %1)")
                              .arg(block);
                 return false;
@@ -161,6 +169,7 @@ public:
             return true;
         }
         if (index >= 64 || !loadChunk(block)) {
+            m_fault = Fault::NoEntry;
             reason = QStringLiteral("a memo pointer (offset %1, entry %2) to no memo").arg(block).arg(index);
             return false;
         }
@@ -169,12 +178,14 @@ public:
         const qint64 paragraphs = e[1];
         if (m_chunk[0] != 3 || paragraphs == 0 || start < 12 + 64 * 5 || length > paragraphs * 16 ||
             length <= (paragraphs - 1) * 16) {
+            m_fault = Fault::NoSuchMemo;
             reason = QStringLiteral("a memo pointer (offset %1, entry %2) to no memo of its length")
                          .arg(block)
                          .arg(index);
             return false;
         }
         if (start + length > m_chunkFilled) {
+            m_fault = Fault::PastEnd;
             reason = QStringLiteral("a memo that runs past the end of the memo file (block at offset %1)")
                          .arg(block);
             return false;
@@ -205,6 +216,7 @@ private:
     }
 
     InputFile m_file;
+    Fault m_fault = Fault::Outside;
     QByteArray m_big; // the last memo of a block of its own
     std::vector<unsigned char> m_window; // what was last read of the file
     qint64 m_windowAt = -1;
@@ -325,9 +337,10 @@ private:
     void openBlobFile();
     void loadBlock(int number, bool walking = true);
     void memo(const Column& c, const unsigned char* d, Value& out);
-    // Said once for each field and kind of fault, naming the first record that has it.
-    void warnValue(const Column& c, const QString& what) {
-        const QString key = c.field.name + QLatin1Char('\n') + what;
+    // Said once for each field and kind of fault (what, unless a key is given), naming the first
+    // record that has it.
+    void warnValue(const Column& c, const QString& what, const QString& kind = QString()) {
+        const QString key = c.field.name + QLatin1Char('\n') + (kind.isEmpty() ? what : kind);
         if (m_warnedValues.contains(key)) {
             return;
         }
@@ -606,7 +619,7 @@ void ParadoxReader::memo(const Column& c, const unsigned char* d, Value& out) {
         QString reason;
         bool cut = false;
         if (!m_blobs->read(pointer, length, bytes, reason, cut)) {
-            warnValue(c, reason);
+            warnValue(c, reason, QStringLiteral("memo %1").arg(int(m_blobs->fault())));
             return;
         }
         n = qsizetype(std::min(length, memoLimit));
