@@ -133,7 +133,8 @@ namespace {
 // The length of UTF-8 bytes without a character cut short at their end (a field cut by bytes).
 qsizetype wholeCharacters(const char* bytes, qsizetype length) {
     qsizetype back = 0;
-    while (back < 3 && back < length && (static_cast<unsigned char>(bytes[length - back - 1]) & 0xC0) == 0x80) {
+    while (back < 3 && back < length &&
+           (static_cast<unsigned char>(bytes[length - back - 1]) & 0xC0) == 0x80) {
         ++back;
     }
     if (back == length) {

@@ -353,7 +353,8 @@ void DbfReader::readHeader() {
         // FoxBASE wrote 0x02 with the dBASE III layout; what fits neither is named for what it says.
         const qint64 headerSize = le16(head + 8);
         if (headerSize < 33 || headerSize > size || le16(head + 10) < 2) {
-            failTable(m_path, QStringLiteral("it is a dBASE II table that cannot be read: %1").arg(notDbase2));
+            failTable(m_path,
+                      QStringLiteral("it is a dBASE II table that cannot be read: %1").arg(notDbase2));
         }
     }
     if (!knownVersion(m_version)) {
@@ -613,7 +614,9 @@ QString DbfReader::readDbase2Header(const unsigned char* head, std::vector<QByte
         return QStringLiteral("it has no fields");
     }
     if (lengthSum + 1 != recordSize) {
-        return QStringLiteral("its record size %1 does not match its fields (%2 bytes)").arg(recordSize).arg(lengthSum + 1);
+        return QStringLiteral("its record size %1 does not match its fields (%2 bytes)")
+            .arg(recordSize)
+            .arg(lengthSum + 1);
     }
     m_dbase2 = true;
     m_headerSize = headerSize;
@@ -647,10 +650,9 @@ void DbfReader::chooseDecoder(int languageDriver, const std::vector<QByteArray>&
     if (languageDriver == 0 && !utf8) {
         return; // no driver named: code page 1252, as always
     }
-    const QString named = languageDriver == 0
-                              ? QStringLiteral("names no language driver")
-                              : QStringLiteral("names the unknown language driver 0x%1")
-                                    .arg(languageDriver, 2, 16, QLatin1Char('0'));
+    const QString named = languageDriver == 0 ? QStringLiteral("names no language driver")
+                                              : QStringLiteral("names the unknown language driver 0x%1")
+                                                    .arg(languageDriver, 2, 16, QLatin1Char('0'));
     warn(QStringLiteral("The table file \"%1\" %2; its text is read as %3")
              .arg(m_path, named,
                   utf8 ? QStringLiteral("UTF-8 (it is valid UTF-8 with characters of several bytes)")

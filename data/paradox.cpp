@@ -144,7 +144,8 @@ public:
             unsigned char head[9];
             if (!m_file.readAt(block, head, 9) || head[0] != 2) {
                 m_fault = Fault::NotMemoBlock;
-                reason = QStringLiteral("a memo pointer (offset %1) to a block that is not a memo's").arg(block);
+                reason =
+                    QStringLiteral("a memo pointer (offset %1) to a block that is not a memo's").arg(block);
                 return false;
             }
             const qint64 chunks = le16(head + 1);
@@ -217,7 +218,7 @@ private:
 
     InputFile m_file;
     Fault m_fault = Fault::Outside;
-    QByteArray m_big; // the last memo of a block of its own
+    QByteArray m_big;                    // the last memo of a block of its own
     std::vector<unsigned char> m_window; // what was last read of the file
     qint64 m_windowAt = -1;
     qint64 m_windowFilled = 0;
@@ -567,12 +568,14 @@ void ParadoxReader::openBlobFile() {
     QString found;
     for (const QString& name : dir.entryList(QDir::Files | QDir::Readable | QDir::Hidden | QDir::System)) {
         if (name.size() == base.size() + 3 && name.startsWith(base, Qt::CaseInsensitive) &&
-            name.endsWith(QLatin1String(".mb"), Qt::CaseInsensitive) && (found.isEmpty() || name.startsWith(base))) {
+            name.endsWith(QLatin1String(".mb"), Qt::CaseInsensitive) &&
+            (found.isEmpty() || name.startsWith(base))) {
             found = dir.filePath(name);
         }
     }
     if (found.isEmpty()) {
-        warn(QStringLiteral("The memo file of the table file \"%1\" is missing; its memo fields are read as empty")
+        warn(QStringLiteral(
+                 "The memo file of the table file \"%1\" is missing; its memo fields are read as empty")
                  .arg(m_path));
         return;
     }
@@ -580,8 +583,9 @@ void ParadoxReader::openBlobFile() {
         auto blobs = std::make_unique<BlobFile>(found);
         const QString damage = blobs->damage();
         if (!damage.isEmpty()) {
-            warn(QStringLiteral("The memo file \"%1\" is damaged (%2); the memo fields of the table file \"%3\" "
-                                "are read as empty")
+            warn(QStringLiteral(
+                     "The memo file \"%1\" is damaged (%2); the memo fields of the table file \"%3\" "
+                     "are read as empty")
                      .arg(found, damage, m_path));
             return;
         }
@@ -681,7 +685,8 @@ void ParadoxReader::loadBlock(int number, bool walking) {
                  .arg(available)
                  .arg(m_blockSize)
                  .arg(m_recordsInBlock)
-                 .arg(whole < claimed ? QStringLiteral(" (the block should hold %1)").arg(claimed) : QString()));
+                 .arg(whole < claimed ? QStringLiteral(" (the block should hold %1)").arg(claimed)
+                                      : QString()));
     }
     m_index = -1;
 }
