@@ -71,7 +71,8 @@ int fieldIndex(const QString& name, const QStringList& fieldNames)
     return -1;
 }
 
-QString fieldMarkerName(int index, const QStringList& fieldNames) {
+QString fieldMarkerName(int index, const QStringList& fieldNames)
+{
     if (index < 0 || index >= fieldNames.size())
         return {};
     const QString& name = fieldNames.at(index);
