@@ -7,7 +7,7 @@
 #include "platform/errorbox.h"
 #include "platform/help.h"
 #include "platform/paths.h"
-#include "report/catalogue.h"
+#include "data/catalogue.h"
 #include "report/documents.h"
 #include "report/mdi1.h"
 #include "tools/sibling.h"

@@ -1,7 +1,7 @@
 // Catalogue speed: listing the tables of a directory alias of 1,000 to 1,000,000 files, with short
 // names and with names that share a long beginning, against reading the directory's names alone.
 #include "ratio.h"
-#include "report/catalogue.h"
+#include "data/catalogue.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -3,6 +3,10 @@
 
 #include <QStringDecoder>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace lw::data {
 
 int codePageOfLanguageDriver(unsigned char driver) {
@@ -124,7 +128,76 @@ QByteArray multiByteName(int codePage) {
 
 } // namespace
 
+namespace {
+
+// The length of UTF-8 bytes without a character cut short at their end (a field cut by bytes).
+qsizetype wholeCharacters(const char* bytes, qsizetype length) {
+    qsizetype back = 0;
+    while (back < 3 && back < length &&
+           (static_cast<unsigned char>(bytes[length - back - 1]) & 0xC0) == 0x80) {
+        ++back;
+    }
+    if (back == length) {
+        return length;
+    }
+    const auto lead = static_cast<unsigned char>(bytes[length - back - 1]);
+    const int need = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+    return need > back ? length - back - 1 : length;
+}
+
+} // namespace
+
+bool validUtf8(const char* bytes, qsizetype length, bool& multiByte) {
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes);
+    qsizetype i = 0;
+    while (i < length) {
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        int more = 0;
+        quint32 min = 0;
+        quint32 code = 0;
+        if (c >= 0xC2 && c <= 0xDF) {
+            more = 1;
+            min = 0x80;
+            code = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            more = 2;
+            min = 0x800;
+            code = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            more = 3;
+            min = 0x10000;
+            code = c & 0x07;
+        } else {
+            return false;
+        }
+        qsizetype k = 1;
+        for (; k <= more && i + k < length; ++k) {
+            if ((s[i + k] & 0xC0) != 0x80) {
+                return false;
+            }
+            code = (code << 6) | (s[i + k] & 0x3F);
+        }
+        if (k <= more) {
+            return true; // cut short by the end of the bytes
+        }
+        if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+            return false;
+        }
+        multiByte = true;
+        i += more + 1;
+    }
+    return true;
+}
+
 TextDecoder::TextDecoder(int codePage) : m_codePage(codePage) {
+    if (codePage == utf8CodePage) {
+        m_utf8 = true;
+        return;
+    }
     m_high = singleByteTable(codePage);
     if (m_high == nullptr) {
         const QByteArray name = multiByteName(codePage);
@@ -139,6 +212,10 @@ TextDecoder::TextDecoder(int codePage) : m_codePage(codePage) {
 }
 
 void TextDecoder::decode(const char* bytes, qsizetype length, QString& out) const {
+    if (m_utf8) {
+        out = QString::fromUtf8(bytes, wholeCharacters(bytes, length));
+        return;
+    }
     if (m_high == nullptr) {
         QStringDecoder decoder(m_decoderName.constData());
         out = decoder(QByteArrayView(bytes, length));
@@ -147,7 +224,27 @@ void TextDecoder::decode(const char* bytes, qsizetype length, QString& out) cons
     out.resize(length);
     char16_t* d = reinterpret_cast<char16_t*>(out.data());
     const auto* s = reinterpret_cast<const unsigned char*>(bytes);
-    for (qsizetype i = 0; i < length; ++i) {
+    qsizetype i = 0;
+#ifdef __SSE2__
+    // ASCII sixteen bytes at a time: widened to UTF-16 as they are (most table text is ASCII).
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= length; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        if (_mm_movemask_epi8(v) != 0) {
+            break;
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i + 8), _mm_unpackhi_epi8(v, zero));
+    }
+    if (i + 8 <= length) {
+        const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i));
+        if ((_mm_movemask_epi8(v) & 0xFF) == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_unpacklo_epi8(v, zero));
+            i += 8;
+        }
+    }
+#endif
+    for (; i < length; ++i) {
         const unsigned char c = s[i];
         d[i] = c < 0x80 ? char16_t(c) : m_high[c - 0x80];
     }
@@ -155,6 +252,17 @@ void TextDecoder::decode(const char* bytes, qsizetype length, QString& out) cons
 
 void TextDecoder::decodeUtf8(const char* bytes, qsizetype length, std::string& out) const {
     out.clear();
+    if (m_utf8) {
+        bool multiByte = false;
+        if (validUtf8(bytes, length, multiByte)) {
+            out.assign(bytes, std::size_t(length));
+            out.resize(std::size_t(wholeCharacters(bytes, length)));
+            return;
+        }
+        const QByteArray utf8 = QString::fromUtf8(bytes, length).toUtf8();
+        out.assign(utf8.constData(), std::size_t(utf8.size()));
+        return;
+    }
     if (m_high == nullptr) {
         QString text;
         decode(bytes, length, text);

@@ -14,7 +14,14 @@ const char16_t* singleByteTable(int codePage);
 // The code page a dBASE language driver byte names; 0 when the byte names none we know.
 int codePageOfLanguageDriver(unsigned char driver);
 
-// Decodes the text of one code page. Unknown code pages decode as 1252.
+// Code page 65001: UTF-8.
+constexpr int utf8CodePage = 65001;
+
+// Whether the bytes are valid UTF-8; multiByte is set when they hold a character of more than one
+// byte. A sequence cut short by the end of the bytes counts as valid (fields are cut by bytes).
+bool validUtf8(const char* bytes, qsizetype length, bool& multiByte);
+
+// Decodes the text of one code page (or UTF-8). Unknown code pages decode as 1252.
 class TextDecoder {
 public:
     explicit TextDecoder(int codePage = 1252);
@@ -30,6 +37,7 @@ public:
 private:
     int m_codePage = 1252;
     bool m_known = true;
+    bool m_utf8 = false;
     const char16_t* m_high = nullptr; // single-byte pages
     QByteArray m_decoderName;         // multi-byte pages (through QStringDecoder)
 };

@@ -48,6 +48,9 @@ struct Column {
     int varBit = -1;  // Visual FoxPro: bit that says a varchar holds its length in its last byte
 };
 
+// The Julian day of 1899-12-30, the date part of a FoxPro date and time that holds only a time.
+constexpr quint32 timeOnlyJulianDay = 2415019;
+
 // The records of a table are read this many bytes at a time (at least one record).
 constexpr qint64 bufferBytes = 64 * 1024;
 
@@ -271,6 +274,10 @@ public:
 
 private:
     void readHeader();
+    QString readDbase2Header(const unsigned char* head, std::vector<QByteArray>& rawNames);
+    void finishHeader(int languageDriver, const std::vector<QByteArray>& rawNames);
+    void chooseDecoder(int languageDriver, const std::vector<QByteArray>& rawNames);
+    bool textIsUtf8(const std::vector<QByteArray>& rawNames);
     void findMemoFile();
     void fill(qint64 index, qint64 records = 0);
     bool isNull(const Column& c) const {
@@ -312,6 +319,7 @@ private:
     TextDecoder m_decoder;
     std::unique_ptr<MemoFile> m_memo;
     bool m_needsMemo = false;
+    bool m_dbase2 = false;
 
     std::vector<char> m_buffer;
     qint64 m_bufferRecords = 0;
@@ -334,6 +342,21 @@ void DbfReader::readHeader() {
     if ((m_version & 0x07) == 0x04) {
         failTable(m_path, QStringLiteral("dBASE 7 tables are not supported (save it as dBASE IV or 5)"));
     }
+    std::vector<QByteArray> rawNames;
+    if (m_version == 0x02) {
+        const QString notDbase2 = readDbase2Header(head, rawNames);
+        if (m_dbase2) {
+            finishHeader(0, rawNames);
+            return;
+        }
+        rawNames.clear();
+        // FoxBASE wrote 0x02 with the dBASE III layout; what fits neither is named for what it says.
+        const qint64 headerSize = le16(head + 8);
+        if (headerSize < 33 || headerSize > size || le16(head + 10) < 2) {
+            failTable(m_path,
+                      QStringLiteral("it is a dBASE II table that cannot be read: %1").arg(notDbase2));
+        }
+    }
     if (!knownVersion(m_version)) {
         failTable(m_path, QStringLiteral("it is not a dBASE table (unknown version byte 0x%1)")
                               .arg(m_version, 2, 16, QLatin1Char('0')));
@@ -353,16 +376,6 @@ void DbfReader::readHeader() {
     const int languageDriver = head[29];
     const int codePage = codePageOfLanguageDriver(head[29]);
     m_decoder = TextDecoder(codePage == 0 ? 1252 : codePage);
-    if (codePage != 0 && !m_decoder.known()) {
-        warn(QStringLiteral("The table file \"%1\" uses code page %2, which is read as 1252")
-                 .arg(m_path)
-                 .arg(codePage));
-    } else if (codePage == 0 && languageDriver != 0) {
-        warn(QStringLiteral("The table file \"%1\" names the unknown language driver 0x%2; its text is read "
-                            "as code page 1252")
-                 .arg(m_path)
-                 .arg(languageDriver, 2, 16, QLatin1Char('0')));
-    }
 
     std::vector<unsigned char> header(static_cast<std::size_t>(m_headerSize));
     if (!m_file.readAt(0, header.data(), m_headerSize)) {
@@ -381,6 +394,7 @@ void DbfReader::readHeader() {
         }
         m_decoder.decode(reinterpret_cast<const char*>(d), nameLength, c.field.name);
         c.field.name = c.field.name.trimmed();
+        rawNames.push_back(QByteArray(reinterpret_cast<const char*>(d), nameLength));
         c.type = char(d[11]);
         c.length = d[16];
         c.field.decimals = d[17];
@@ -455,6 +469,7 @@ void DbfReader::readHeader() {
             // Visual FoxPro's hidden field of null and varchar-length flags.
             m_nullFlagsOffset = c.offset;
             m_nullFlagsLength = c.length;
+            rawNames.pop_back();
             continue;
         case 'G':
         case 'P':
@@ -503,10 +518,15 @@ void DbfReader::readHeader() {
         }
     }
     m_columns = std::move(all);
-    for (const Column& c : m_columns) {
-        m_fields.push_back(c.field);
-    }
+    m_count = headerCount;
+    finishHeader(languageDriver, rawNames);
+}
 
+// What follows the field list of either layout: the record count against the file's size, the
+// code page, the memo file. m_count holds the header's count.
+void DbfReader::finishHeader(int languageDriver, const std::vector<QByteArray>& rawNames) {
+    const qint64 size = m_file.size();
+    const qint64 headerCount = m_count;
     const qint64 available = (size - m_headerSize) / m_recordSize;
     m_count = headerCount;
     if (headerCount > available) {
@@ -524,9 +544,161 @@ void DbfReader::readHeader() {
                  .arg(available)
                  .arg(headerCount));
     }
+    chooseDecoder(languageDriver, rawNames);
+    for (const Column& c : m_columns) {
+        m_fields.push_back(c.field);
+    }
     if (m_needsMemo) {
         findMemoFile();
     }
+}
+
+// dBASE II: a header of 521 bytes: the version, the record count (16 bits), the date, the record
+// length (16 bits, the deletion flag included), then up to 32 field descriptors of 16 bytes (the
+// name in 11 bytes, the type C, N or L, the length, two bytes of no use, the decimals); a 0x0D
+// where a descriptor would start ends the list. False when the header is not such a one.
+QString DbfReader::readDbase2Header(const unsigned char* head, std::vector<QByteArray>& rawNames) {
+    constexpr qint64 headerSize = 521;
+    const qint64 size = m_file.size();
+    unsigned char header[headerSize];
+    if (size < headerSize || !m_file.readAt(0, header, headerSize)) {
+        return QStringLiteral("the file is shorter than its header of %1 bytes").arg(headerSize);
+    }
+    const qint64 recordSize = le16(head + 6);
+    std::vector<Column> all;
+    int lengthSum = 0;
+    for (int i = 0; i < 32; ++i) {
+        const unsigned char* d = header + 8 + 16 * i;
+        if (d[0] == 0x0D) {
+            break;
+        }
+        Column c;
+        int nameLength = 0;
+        while (nameLength < 11 && d[nameLength] != 0) {
+            ++nameLength;
+        }
+        if (nameLength == 0) {
+            return QStringLiteral("field %1 has no name").arg(i + 1);
+        }
+        rawNames.push_back(QByteArray(reinterpret_cast<const char*>(d), nameLength));
+        m_decoder.decode(rawNames.back().constData(), nameLength, c.field.name);
+        c.field.name = c.field.name.trimmed();
+        c.type = char(d[11]);
+        c.length = d[12];
+        c.field.decimals = c.type == 'N' ? d[15] : 0;
+        c.field.size = c.length;
+        c.offset = lengthSum;
+        switch (c.type) {
+        case 'C':
+            c.field.type = FieldType::Text;
+            break;
+        case 'N':
+            c.decode = Decode::Numeric;
+            c.field.type = c.field.decimals == 0 && c.length <= 18 ? FieldType::Integer : FieldType::Decimal;
+            break;
+        case 'L':
+            c.decode = Decode::Logical;
+            c.field.type = FieldType::Logical;
+            break;
+        default:
+            return QStringLiteral("the field %1 has the type \"%2\", which dBASE II does not have")
+                .arg(c.field.name, QString::fromLatin1(&c.type, 1));
+        }
+        if (c.length == 0) {
+            return QStringLiteral("the field %1 has the length 0").arg(c.field.name);
+        }
+        lengthSum += c.length;
+        all.push_back(c);
+    }
+    if (all.empty()) {
+        return QStringLiteral("it has no fields");
+    }
+    if (lengthSum + 1 != recordSize) {
+        return QStringLiteral("its record size %1 does not match its fields (%2 bytes)")
+            .arg(recordSize)
+            .arg(lengthSum + 1);
+    }
+    m_dbase2 = true;
+    m_headerSize = headerSize;
+    m_recordSize = recordSize;
+    m_count = le16(head + 1);
+    m_columns = std::move(all);
+    return {};
+}
+
+// The decoder of the table's text by its language driver. A driver we do not know (or none) gives
+// code page 1252, unless the text of the names and character fields is valid UTF-8 holding
+// characters of several bytes: then it is read as UTF-8, and the warning says so.
+void DbfReader::chooseDecoder(int languageDriver, const std::vector<QByteArray>& rawNames) {
+    const int codePage = m_dbase2 ? 0 : codePageOfLanguageDriver(static_cast<unsigned char>(languageDriver));
+    if (codePage != 0) {
+        if (!m_decoder.known()) {
+            warn(QStringLiteral("The table file \"%1\" uses code page %2, which is read as 1252")
+                     .arg(m_path)
+                     .arg(codePage));
+        }
+        return;
+    }
+    const bool utf8 = textIsUtf8(rawNames);
+    if (utf8) {
+        m_decoder = TextDecoder(utf8CodePage);
+        for (std::size_t i = 0; i < m_columns.size() && i < rawNames.size(); ++i) {
+            m_decoder.decode(rawNames[i].constData(), rawNames[i].size(), m_columns[i].field.name);
+            m_columns[i].field.name = m_columns[i].field.name.trimmed();
+        }
+    }
+    if (languageDriver == 0 && !utf8) {
+        return; // no driver named: code page 1252, as always
+    }
+    const QString named = languageDriver == 0 ? QStringLiteral("names no language driver")
+                                              : QStringLiteral("names the unknown language driver 0x%1")
+                                                    .arg(languageDriver, 2, 16, QLatin1Char('0'));
+    warn(QStringLiteral("The table file \"%1\" %2; its text is read as %3")
+             .arg(m_path, named,
+                  utf8 ? QStringLiteral("UTF-8 (it is valid UTF-8 with characters of several bytes)")
+                       : QStringLiteral("code page 1252")));
+}
+
+// Whether the names and the character fields of the records (up to a bound of bytes read) are valid
+// UTF-8 with at least one character of several bytes.
+bool DbfReader::textIsUtf8(const std::vector<QByteArray>& rawNames) {
+    bool multiByte = false;
+    for (const QByteArray& name : rawNames) {
+        if (!validUtf8(name.constData(), name.size(), multiByte)) {
+            return false;
+        }
+    }
+    std::vector<const Column*> text;
+    for (const Column& c : m_columns) {
+        if (c.decode == Decode::Char || c.decode == Decode::Varchar) {
+            text.push_back(&c);
+        }
+    }
+    if (text.empty()) {
+        return multiByte;
+    }
+    constexpr qint64 scanBytes = 32 * 1024 * 1024;
+    const qint64 records = std::min(m_count, std::max<qint64>(scanBytes / m_recordSize, 1));
+    const qint64 perRead = std::max<qint64>(bufferBytes / m_recordSize, 1);
+    std::vector<char> buffer(std::size_t(perRead * m_recordSize));
+    for (qint64 first = 0; first < records; first += perRead) {
+        const qint64 n = std::min(perRead, records - first);
+        if (!m_file.readAt(m_headerSize + first * m_recordSize, buffer.data(), n * m_recordSize)) {
+            break;
+        }
+        for (qint64 r = 0; r < n; ++r) {
+            const char* record = buffer.data() + r * m_recordSize;
+            if (record[0] == 0x1A) {
+                return multiByte;
+            }
+            for (const Column* c : text) {
+                if (!validUtf8(record + 1 + c->offset, c->length, multiByte)) {
+                    return false;
+                }
+            }
+        }
+    }
+    return multiByte;
 }
 
 void DbfReader::findMemoFile() {
@@ -858,7 +1030,8 @@ void DbfReader::value(int column, Value& out) {
             warnValue(c, QStringLiteral("a date and time that is not one"));
             return;
         }
-        out.kind = Value::Kind::Timestamp;
+        // FoxPro keeps a time of day alone on the day 1899-12-30 (day 0 of the spreadsheet count).
+        out.kind = day == timeOnlyJulianDay ? Value::Kind::Time : Value::Kind::Timestamp;
         return;
     }
     case Decode::Binary:

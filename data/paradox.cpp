@@ -4,6 +4,11 @@
 #include "data/codepage.h"
 #include "data/tablefile.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QSet>
+
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -90,6 +95,137 @@ bool paradoxDouble(const unsigned char* d, double& out) {
     return true;
 }
 
+// Bytes of one memo, at most: a longer memo is cut with a warning.
+constexpr qint64 memoLimit = 64 * 1024 * 1024;
+
+// The .mb file beside a table: memos and other blobs in blocks of 4 KB chunks. A blob field's last
+// 10 bytes point into it: the block's offset with an index in its low byte, the blob's length and a
+// modification number. Index 0xFF is a block of one blob (type 2: its chunk count, length and
+// modification number, then the data); other indexes name an entry of a block shared by small
+// blobs (type 3: a table of 64 entries of 5 bytes from byte 12, each the data's offset and length in
+// 16-byte units, a modification number and the length's remainder). Every offset and length is
+// checked against the file: a damaged memo is a reason, never a read outside the file.
+class BlobFile {
+public:
+    static constexpr qint64 chunk = 4096;
+
+    explicit BlobFile(const QString& path) : m_file(path) {}
+
+    const QString& path() const { return m_file.path(); }
+
+    // Empty when the file can hold memos, else what is wrong with it.
+    QString damage() const {
+        unsigned char head[1];
+        if (m_file.size() < chunk || !m_file.readAt(0, head, 1)) {
+            return QStringLiteral("it is shorter than its header block");
+        }
+        if (head[0] != 0) {
+            return QStringLiteral("its first block is not a header block");
+        }
+        return {};
+    }
+
+    // What kind of fault the last read that failed met (its reason names the place too).
+    enum class Fault { Outside, NotMemoBlock, LengthMismatch, PastEnd, NoEntry, NoSuchMemo };
+    Fault fault() const { return m_fault; }
+
+    // The blob at pointer, of length bytes: data points at its bytes (valid until the next read).
+    // False with a reason when it cannot be read.
+    bool read(quint32 pointer, qint64 length, const char*& data, QString& reason, bool& cut) {
+        cut = false;
+        const qint64 block = qint64(pointer & 0xFFFFFF00u);
+        const int index = int(pointer & 0xFF);
+        if (block == 0 || block >= m_file.size()) {
+            m_fault = Fault::Outside;
+            reason = QStringLiteral("a memo pointer (offset %1) outside the memo file").arg(block);
+            return false;
+        }
+        if (index == 0xFF) {
+            unsigned char head[9];
+            if (!m_file.readAt(block, head, 9) || head[0] != 2) {
+                m_fault = Fault::NotMemoBlock;
+                reason =
+                    QStringLiteral("a memo pointer (offset %1) to a block that is not a memo's").arg(block);
+                return false;
+            }
+            const qint64 chunks = le16(head + 1);
+            const qint64 stored = le32(head + 3);
+            if (stored != length || 9 + length > chunks * chunk) {
+                m_fault = Fault::LengthMismatch;
+                reason = QStringLiteral("a memo whose length (%1) does not match its block at offset %2")
+                             .arg(length)
+                             .arg(block);
+                return false;
+            }
+            const qint64 take = std::min(length, memoLimit);
+            cut = take < length;
+            m_big.resize(qsizetype(take));
+            if (!m_file.readAt(block + 9, m_big.data(), take)) {
+                m_fault = Fault::PastEnd;
+                reason = QStringLiteral("a memo that runs past the end of the memo file (block at offset %1)")
+                             .arg(block);
+                return false;
+            }
+            data = m_big.constData();
+            return true;
+        }
+        if (index >= 64 || !loadChunk(block)) {
+            m_fault = Fault::NoEntry;
+            reason = QStringLiteral("a memo pointer (offset %1, entry %2) to no memo").arg(block).arg(index);
+            return false;
+        }
+        const unsigned char* e = m_chunk + 12 + 5 * index;
+        const qint64 start = qint64(e[0]) * 16;
+        const qint64 paragraphs = e[1];
+        if (m_chunk[0] != 3 || paragraphs == 0 || start < 12 + 64 * 5 || length > paragraphs * 16 ||
+            length <= (paragraphs - 1) * 16) {
+            m_fault = Fault::NoSuchMemo;
+            reason = QStringLiteral("a memo pointer (offset %1, entry %2) to no memo of its length")
+                         .arg(block)
+                         .arg(index);
+            return false;
+        }
+        if (start + length > m_chunkFilled) {
+            m_fault = Fault::PastEnd;
+            reason = QStringLiteral("a memo that runs past the end of the memo file (block at offset %1)")
+                         .arg(block);
+            return false;
+        }
+        data = reinterpret_cast<const char*>(m_chunk + start);
+        return true;
+    }
+
+private:
+    // The 4 KB block at offset: m_chunk points at what the file holds of it. The file is read 64 KB
+    // at a time, as the small memos of neighbouring records share their blocks and follow each other.
+    bool loadChunk(qint64 offset) {
+        constexpr qint64 window = 64 * 1024;
+        const qint64 want = std::min(chunk, m_file.size() - offset);
+        if (m_windowAt < 0 || offset < m_windowAt || offset + want > m_windowAt + m_windowFilled) {
+            const qint64 n = std::min(window, m_file.size() - offset);
+            m_window.resize(std::size_t(window));
+            if (n < 12 + 64 * 5 || !m_file.readAt(offset, m_window.data(), n)) {
+                m_windowAt = -1;
+                return false;
+            }
+            m_windowAt = offset;
+            m_windowFilled = n;
+        }
+        m_chunk = m_window.data() + (offset - m_windowAt);
+        m_chunkFilled = want;
+        return want >= 12 + 64 * 5;
+    }
+
+    InputFile m_file;
+    Fault m_fault = Fault::Outside;
+    QByteArray m_big;                    // the last memo of a block of its own
+    std::vector<unsigned char> m_window; // what was last read of the file
+    qint64 m_windowAt = -1;
+    qint64 m_windowFilled = 0;
+    const unsigned char* m_chunk = nullptr; // the block of the memo being read, in m_window
+    qint64 m_chunkFilled = 0;
+};
+
 class ParadoxReader : public TableReader {
 public:
     explicit ParadoxReader(const QString& path) : m_file(path) {
@@ -153,12 +289,13 @@ public:
         m_lastSeekBlock = block;
         const qint64 offset = m_headerSize + qint64(block - 1) * m_blockSize;
         unsigned char head[6];
-        if (block < 1 || offset + m_blockSize > m_file.size() || !m_file.readAt(offset, head, 6)) {
+        if (block < 1 || !m_file.readAt(offset, head, 6)) {
             failTable(m_path, QStringLiteral("there is no block %1").arg(block));
         }
         const int addDataSize = qint16(le16(head + 4));
         const int records = addDataSize < 0 ? 0 : addDataSize / m_recordSize + 1;
-        if (index >= records || 6 + qint64(index + 1) * m_recordSize > m_blockSize) {
+        if (index >= records || 6 + qint64(index + 1) * m_recordSize > m_blockSize ||
+            offset + 6 + qint64(index + 1) * m_recordSize > m_file.size()) {
             failTable(m_path, QStringLiteral("block %1 has no record %2").arg(block).arg(index + 1));
         }
         m_record.resize(std::size_t(m_recordSize));
@@ -198,7 +335,21 @@ private:
     }
 
     void readHeader();
+    void openBlobFile();
     void loadBlock(int number, bool walking = true);
+    void memo(const Column& c, const unsigned char* d, Value& out);
+    // Said once for each field and kind of fault (what, unless a key is given), naming the first
+    // record that has it.
+    void warnValue(const Column& c, const QString& what, const QString& kind = QString()) {
+        const QString key = c.field.name + QLatin1Char('\n') + (kind.isEmpty() ? what : kind);
+        if (m_warnedValues.contains(key)) {
+            return;
+        }
+        m_warnedValues.insert(key);
+        warn(QStringLiteral("The table file \"%1\": %2 in field %3 (first at record %4) read as empty")
+                 .arg(m_path, what, c.field.name)
+                 .arg(m_recordCount));
+    }
     void finishWalk() {
         if (!m_countChecked && m_recordCount != m_headerCount) {
             warn(QStringLiteral(
@@ -221,6 +372,8 @@ private:
     qint64 m_maxBlocks = 0;
     std::vector<Column> m_columns;
     TextDecoder m_decoder;
+    std::unique_ptr<BlobFile> m_blobs; // open only when the table has memo fields and the file is sound
+    QSet<QString> m_warnedValues;
 
     std::vector<unsigned char> m_block;
     std::vector<unsigned char> m_record; // one record read by seek()
@@ -308,7 +461,6 @@ void ParadoxReader::readHeader() {
         const int fieldSize = header[std::size_t(at + 2 * i + 1)];
         c.length = fieldSize;
         c.field.size = fieldSize;
-        bool memoWarning = false;
         switch (c.type) {
         case Alpha:
             c.field.type = FieldType::Text;
@@ -351,7 +503,6 @@ void ParadoxReader::readHeader() {
         case FmtMemo:
             c.field.type = FieldType::Text;
             c.field.size = 0;
-            memoWarning = true;
             break;
         case Blob:
         case Ole:
@@ -359,7 +510,6 @@ void ParadoxReader::readHeader() {
         case Bytes:
             c.field.type = FieldType::Binary;
             c.field.size = 0;
-            memoWarning = c.type != Bytes;
             break;
         default:
             failTable(m_path, QStringLiteral("field %1 has the unknown type 0x%2")
@@ -372,7 +522,6 @@ void ParadoxReader::readHeader() {
         c.offset = offset;
         offset += c.length;
         m_columns.push_back(c);
-        (void)memoWarning;
     }
     if (offset != m_recordSize) {
         failTable(m_path, QStringLiteral("its record size %1 does not match its fields (%2 bytes)")
@@ -392,9 +541,12 @@ void ParadoxReader::readHeader() {
         m_decoder.decode(reinterpret_cast<const char*>(header.data() + at), end - at, c.field.name);
         at = end + 1;
     }
+    bool hasMemo = false;
     for (const Column& c : m_columns) {
-        if (c.type == MemoBlob || c.type == FmtMemo || c.type == Blob || c.type == Ole || c.type == Graphic) {
-            warn(QStringLiteral("The table file \"%1\": the memo or binary field %2 is read as empty")
+        if (c.type == MemoBlob || c.type == FmtMemo) {
+            hasMemo = true;
+        } else if (c.type == Blob || c.type == Ole || c.type == Graphic) {
+            warn(QStringLiteral("The table file \"%1\": the graphic, OLE or binary field %2 is read as empty")
                      .arg(m_path, c.field.name));
         } else if (c.type == Bytes) {
             warn(QStringLiteral("The table file \"%1\": the binary field %2 is read as empty")
@@ -402,23 +554,111 @@ void ParadoxReader::readHeader() {
         }
         m_fields.push_back(c.field);
     }
-    m_maxBlocks = (size - m_headerSize) / m_blockSize;
+    // A last block the file ends inside counts too.
+    m_maxBlocks = (size - m_headerSize + m_blockSize - 1) / m_blockSize;
+    if (hasMemo) {
+        openBlobFile();
+    }
+}
+
+void ParadoxReader::openBlobFile() {
+    const QFileInfo info(m_path);
+    const QString base = info.completeBaseName();
+    const QDir dir = info.absoluteDir();
+    QString found;
+    for (const QString& name : dir.entryList(QDir::Files | QDir::Readable | QDir::Hidden | QDir::System)) {
+        if (name.size() == base.size() + 3 && name.startsWith(base, Qt::CaseInsensitive) &&
+            name.endsWith(QLatin1String(".mb"), Qt::CaseInsensitive) &&
+            (found.isEmpty() || name.startsWith(base))) {
+            found = dir.filePath(name);
+        }
+    }
+    if (found.isEmpty()) {
+        warn(QStringLiteral(
+                 "The memo file of the table file \"%1\" is missing; its memo fields are read as empty")
+                 .arg(m_path));
+        return;
+    }
+    try {
+        auto blobs = std::make_unique<BlobFile>(found);
+        const QString damage = blobs->damage();
+        if (!damage.isEmpty()) {
+            warn(QStringLiteral(
+                     "The memo file \"%1\" is damaged (%2); the memo fields of the table file \"%3\" "
+                     "are read as empty")
+                     .arg(found, damage, m_path));
+            return;
+        }
+        m_blobs = std::move(blobs);
+    } catch (const DataError& e) {
+        warn(QStringLiteral("%1; the memo fields of the table file \"%2\" are read as empty")
+                 .arg(QString::fromStdString(e.what()), m_path));
+    }
+}
+
+void ParadoxReader::memo(const Column& c, const unsigned char* d, Value& out) {
+    // The record holds the memo's first bytes, then the pointer into the .mb file, the memo's
+    // length and its modification number.
+    if (c.length <= 10) {
+        warnValue(c, QStringLiteral("a memo field too short to point at its memo"));
+        return;
+    }
+    const qint64 leader = c.length - 10;
+    const unsigned char* tail = d + leader;
+    const quint32 pointer = le32(tail);
+    const qint64 length = le32(tail + 4);
+    if (length == 0) {
+        return;
+    }
+    const char* bytes = nullptr;
+    qsizetype n = 0;
+    if (length <= leader) {
+        // Short enough to be in the record whole.
+        bytes = reinterpret_cast<const char*>(d);
+        n = qsizetype(length);
+    } else {
+        if (!m_blobs) {
+            return; // said when the table was opened
+        }
+        QString reason;
+        bool cut = false;
+        if (!m_blobs->read(pointer, length, bytes, reason, cut)) {
+            warnValue(c, reason, QStringLiteral("memo %1").arg(int(m_blobs->fault())));
+            return;
+        }
+        n = qsizetype(std::min(length, memoLimit));
+        if (cut) {
+            warn(QStringLiteral("The memo file \"%1\": a memo longer than %2 bytes was cut to that length")
+                     .arg(m_blobs->path())
+                     .arg(memoLimit));
+        }
+    }
+    while (n > 0 && bytes[n - 1] == 0) {
+        --n;
+    }
+    out.kind = Value::Kind::Text;
+    m_decoder.decode(bytes, n, out.text);
 }
 
 void ParadoxReader::loadBlock(int number, bool walking) {
-    if (walking && ++m_blocksVisited > m_maxBlocks) {
-        failTable(
-            m_path,
-            QStringLiteral("the chain of its data blocks goes round in a loop (at block %1)").arg(number));
-    }
     const qint64 offset = m_headerSize + qint64(number - 1) * m_blockSize;
-    if (number < 1 || offset + m_blockSize > m_file.size()) {
+    // Past the end first: a pointer beyond the file is what it is, not a loop.
+    if (number < 1 || offset >= m_file.size()) {
         failTable(m_path,
                   QStringLiteral("a block pointer (%1) points past the end of the file, after record %2")
                       .arg(number)
                       .arg(m_recordCount));
     }
-    if (!m_file.readAt(offset, m_block.data(), m_blockSize)) {
+    if (walking && ++m_blocksVisited > m_maxBlocks) {
+        failTable(
+            m_path,
+            QStringLiteral("the chain of its data blocks goes round in a loop (at block %1)").arg(number));
+    }
+    const qint64 available = std::min(m_blockSize, m_file.size() - offset);
+    if (available < m_blockSize) {
+        std::fill(m_block.begin(), m_block.end(), 0);
+    }
+    if (!m_file.readAt(offset, m_block.data(), available)) {
         failTable(m_path, QStringLiteral("block %1 cannot be read").arg(number));
     }
     m_currentBlock = number;
@@ -429,6 +669,24 @@ void ParadoxReader::loadBlock(int number, bool walking) {
         failTable(m_path, QStringLiteral("block %1 claims more records than it can hold, after record %2")
                               .arg(number)
                               .arg(m_recordCount));
+    }
+    if (available < m_blockSize) {
+        // The file ends inside this block: the records wholly there are read.
+        const int claimed = available < 6 ? 0 : m_recordsInBlock;
+        const int whole = available < 6 ? 0 : int((available - 6) / m_recordSize);
+        m_recordsInBlock = std::min(claimed, whole);
+        if (available < 6) {
+            m_nextBlock = 0;
+        }
+        warn(QStringLiteral("The table file \"%1\": the file ends inside its last block (block %2, %3 of its "
+                            "%4 bytes); the %5 records it holds are read%6")
+                 .arg(m_path)
+                 .arg(number)
+                 .arg(available)
+                 .arg(m_blockSize)
+                 .arg(m_recordsInBlock)
+                 .arg(whole < claimed ? QStringLiteral(" (the block should hold %1)").arg(claimed)
+                                      : QString()));
     }
     m_index = -1;
 }
@@ -544,6 +802,10 @@ void ParadoxReader::value(int column, Value& out) {
         out.number = t.toDouble();
         return;
     }
+    case MemoBlob:
+    case FmtMemo:
+        memo(c, d, out);
+        return;
     default:
         return;
     }

@@ -4,7 +4,7 @@
 
 #include "data/streams.h"
 #include "data/values.h"
-#include "report/catalogue.h"
+#include "data/catalogue.h"
 
 #ifdef LW_HAVE_LIBPQ
 #include <libpq-fe.h>

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "data/tabledata.h"
-#include "report/engine_sql.h"
+#include "data/engine_sql.h"
 
 namespace lw::data {
 

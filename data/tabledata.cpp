@@ -4,8 +4,8 @@
 
 #include "data/sqlsource.h"
 #include "data/streams.h"
-#include "report/catalogue.h"
-#include "report/engine_aliasfile.h"
+#include "data/catalogue.h"
+#include "data/engine_aliasfile.h"
 
 #include <QDir>
 #include <QFile>

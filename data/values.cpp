@@ -142,6 +142,11 @@ bool setIsoValue(Value& out, const char* text, qsizetype length, FieldType want)
         return true;
     }
     if (!parseDate(text, length, out.date)) {
+        // A time alone in a Timestamp column is a Time, as a date alone is a Date.
+        if (want == FieldType::Timestamp && parseTime(text, length, out.time)) {
+            out.kind = Value::Kind::Time;
+            return true;
+        }
         return false;
     }
     if (length == 10) {

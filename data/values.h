@@ -13,7 +13,7 @@ void setDecimal(Value& out, double d, int decimals);
 bool setDecimalText(Value& out, const char* text, qsizetype length);
 // A Date, Time or Timestamp value of ISO text: "YYYY-MM-DD", "HH:MM[:SS[.fff]]",
 // "YYYY-MM-DD HH:MM[:SS[.fff]]" (or with "T"), a zone after the time ignored. want says which
-// of them the column is; a date alone in a Timestamp column is a Date. False when it is not one.
+// of them the column is; a date alone in a Timestamp column is a Date, a time alone a Time. False when it is not one.
 bool setIsoValue(Value& out, const char* text, qsizetype length, FieldType want);
 
 // A Text value of UTF-8 bytes, reusing out's storage for plain ASCII text.

@@ -5,7 +5,7 @@
 #include "platform/errorbox.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
-#include "report/catalogue.h"
+#include "data/catalogue.h"
 #include "report/definition.h"
 #include "report/frame.h"
 #include "report/mdi1.h"

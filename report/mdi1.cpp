@@ -4,7 +4,7 @@
 
 #include "platform/errorbox.h"
 #include "platform/paths.h"
-#include "report/catalogue.h"
+#include "data/catalogue.h"
 #include "report/documents.h"
 #include "report/frame.h"
 #include "ui/flatbtn.h"

@@ -5,7 +5,7 @@
 #include "platform/launcher.h"
 #include "platform/messageport.h"
 #include "platform/profile.h"
-#include "report/catalogue.h"
+#include "data/catalogue.h"
 #include "report/frame.h"
 #include "report/mdi1.h"
 #include "ui/messages.h"

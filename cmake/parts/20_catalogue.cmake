@@ -1,10 +1,10 @@
 # The data-source catalogue: aliases and tables from the alias configuration and real engines,
 # the path rules, and the demo data generated at build time.
 list(APPEND LW_CORE_SOURCES
-  report/catalogue.cpp report/catalogue.h
-  report/engine_aliasfile.cpp report/engine_aliasfile.h
-  report/engine_directory.cpp report/engine_directory.h
-  report/engine_sql.cpp report/engine_sql.h)
+  data/catalogue.cpp data/catalogue.h
+  data/engine_aliasfile.cpp data/engine_aliasfile.h
+  data/engine_directory.cpp data/engine_directory.h
+  data/engine_sql.cpp data/engine_sql.h)
 
 # The demo data: dBASE III tables, an SQLite database and their alias configuration, made into
 # <build dir>/demo from the sources in demo/ by a small generator program.
@@ -28,6 +28,6 @@ install(FILES ${CMAKE_BINARY_DIR}/demo/aliases.ini ${CMAKE_BINARY_DIR}/demo/demo
 install(DIRECTORY ${CMAKE_BINARY_DIR}/demo/tables
   DESTINATION ${CMAKE_INSTALL_DATADIR}/ledgerwick/demo)
 
-lw_add_test(tst_catalogue tests/report/tst_catalogue.cpp)
-lw_add_test(tst_catalogue_engines tests/report/tst_catalogue_engines.cpp)
+lw_add_test(tst_catalogue tests/data/tst_catalogue.cpp)
+lw_add_test(tst_catalogue_engines tests/data/tst_catalogue_engines.cpp)
 add_dependencies(tst_catalogue_engines lw_demo)

@@ -23,4 +23,9 @@ target_link_libraries(tst_blanklayout PRIVATE lw_blank)
 # The program started for real, by hand and by the main window, with a stand-in spreadsheet program.
 lw_add_test(tst_blankrun tests/blank/tst_blankrun.cpp)
 target_link_libraries(tst_blankrun PRIVATE ledgerwick_workbook)
-add_dependencies(tst_blankrun ledgerwick-blank lw_demo)
+add_dependencies(tst_blankrun ledgerwick-blank ledgerwick-report lw_demo)
+# Paradox tables of pxlib's making for the real-table cases, when pxlib was found.
+if(TARGET lw_pxfixture)
+  add_dependencies(tst_blankrun lw_pxfixture)
+  target_compile_definitions(tst_blankrun PRIVATE LW_PXFIXTURE="$<TARGET_FILE:lw_pxfixture>")
+endif()

@@ -1,6 +1,6 @@
 // Checks the order of big directory listings (the fast sort that the benchmarks led to) against a
 // plain comparison sort of the same names.
-#include "report/engine_directory.h"
+#include "data/engine_directory.h"
 
 #include <QRandomGenerator>
 #include <QSet>

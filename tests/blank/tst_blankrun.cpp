@@ -54,6 +54,43 @@ QMap<QString, QString> xlrdCells(const QString& path) {
     return cells;
 }
 
+// The cells of the first sheet as python3-xlrd reads them with their number formats: "row,col" to
+// {value, format}.
+QMap<QString, QStringList> xlrdCellsAndFormats(const QString& path) {
+    QProcess p;
+    p.start("/usr/bin/python3", {sourceDir() + "/tests/blank/xlsdump.py", path});
+    QMap<QString, QStringList> cells;
+    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+        return cells;
+    const QJsonObject sheet = QJsonDocument::fromJson(p.readAllStandardOutput())["sheets"][0].toObject();
+    for (const QJsonValue& c : sheet["cells"].toArray())
+        cells.insert(QString("%1,%2").arg(c["row"].toInt()).arg(c["col"].toInt()),
+                     {c["value"].toVariant().toString(), c["format"].toString()});
+    return cells;
+}
+
+QByteArray le32(quint32 v) {
+    QByteArray b(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        b[i] = char((v >> (8 * i)) & 0xFF);
+    return b;
+}
+
+#ifdef LW_PXFIXTURE
+// The records of a Paradox table as pxlib reads them, split into cells ("null" for none).
+QList<QStringList> pxlibRecords(const QString& file) {
+    QProcess dump;
+    dump.start(QStringLiteral(LW_PXFIXTURE), {"dump", file});
+    dump.waitForFinished(30000);
+    QList<QStringList> records;
+    for (const QString& line : QString::fromUtf8(dump.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
+        if (!line.startsWith("PXLib: "))
+            records << line.split('|');
+    records.removeFirst(); // the field names
+    return records;
+}
+#endif
+
 // A blank of our own with the given texts in column A of the sheet "Mine".
 QByteArray ownBlank(const QString& path, const QStringList& texts) {
     xls::WorkbookWriter w(path);
@@ -63,6 +100,41 @@ QByteArray ownBlank(const QString& path, const QStringList& texts) {
     w.endSheet();
     w.finish();
     return readFile(path);
+}
+
+// A dBASE table written byte by byte: fields as "NAME:T:length", records as their cells; dBASE III
+// unless a version (0x30: Visual FoxPro) and language driver are given.
+QByteArray dbase3(const QList<QByteArray>& fields, const QList<QList<QByteArray>>& records,
+                  char version = 0x03, char driver = 0x03) {
+    QByteArray descriptors;
+    int recordLength = 1;
+    QList<int> lengths;
+    for (const QByteArray& f : fields) {
+        const QList<QByteArray> p = f.split(':');
+        QByteArray d(32, '\0');
+        d.replace(0, p[0].size(), p[0]);
+        d[11] = p[1][0];
+        d[16] = char(p[2].toInt());
+        descriptors += d;
+        lengths.append(p[2].toInt());
+        recordLength += p[2].toInt();
+    }
+    const int backlink = version == 0x30 ? 263 : 0;
+    const int headerLength = 32 + descriptors.size() + 1 + backlink;
+    QByteArray out(32, '\0');
+    out[0] = version;
+    out[29] = driver;
+    out[1] = 126; out[2] = 1; out[3] = 1;
+    out[4] = char(records.size());
+    out[8] = char(headerLength & 0xff); out[9] = char(headerLength >> 8);
+    out[10] = char(recordLength & 0xff); out[11] = char(recordLength >> 8);
+    out += descriptors + '\r' + QByteArray(backlink, '\0');
+    for (const QList<QByteArray>& r : records) {
+        out += ' ';
+        for (int i = 0; i < r.size(); ++i)
+            out += fields[i].split(':')[1] == "N" ? r[i].rightJustified(lengths[i]) : r[i].leftJustified(lengths[i]);
+    }
+    return out + '\x1a';
 }
 
 } // namespace
@@ -267,6 +339,136 @@ private slots:
         QCOMPARE(run.exitCode, 1);
         QVERIFY(run.err.contains("ended by signal 15"));
         QCOMPARE(e2e::iniKeys(def).value("REPORT").value("Excel"), QString());
+    }
+
+    // Tables as other programs write them, through the blank builder and the report generator: each
+    // value where the report should have it, as xlrd reads the report. Paradox values are pxlib's.
+    // Two fields cut to one name (dBASE keeps 10 characters) get ${NAME} and ${NAME:2} in the blank.
+    void realTables_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("two fields of one name") << "samename";
+        QTest::newRow("UTF-8 text under an unknown language driver") << "utf8";
+        QTest::newRow("dBASE II") << "dbase2";
+        QTest::newRow("FoxPro time alone") << "foxtime";
+        QTest::newRow("Paradox memos") << "pxmemo";
+        QTest::newRow("Paradox file cut inside its last block") << "pxcut";
+    }
+    void realTables() {
+        QFETCH(QString, kind);
+        const QString dir = path("real_" + kind);
+        QVERIFY(QDir().mkpath(dir));
+        QString table = "T.DBF";
+        QList<QStringList> expected; // per record, the cells of the first columns ("" for empty)
+        QString warning;             // said by the generator
+        if (kind == "samename") {
+            QVERIFY(writeFile(dir + "/T.DBF", dbase3({"POINT_IDEN:C:8", "POINT_IDEN:N:6"},
+                                                     {{"A-1", "11"}, {"B-22", "-2205"}, {"C-333", "0"}})));
+            expected = {{"A-1", "11"}, {"B-22", "-2205"}, {"C-333", "0"}};
+        } else if (kind == "utf8") {
+            QVERIFY(writeFile(dir + "/T.DBF", dbase3({"Номер:C:12", "CITY:C:16", "N:N:4"},
+                                                     {{"Ёлка", "Москва", "1"}, {"Пётр", "Zoë", "2"}}, 0x03, char(0xF0))));
+            expected = {{"Ёлка", "Москва", "1"}, {"Пётр", "Zoë", "2"}};
+            warning = "its text is read as UTF-8";
+        } else if (kind == "dbase2") {
+            QByteArray file(521, '\0');
+            file[0] = 0x02;
+            file[1] = 3;
+            const QList<QByteArray> names = {"NAME", "QTY"};
+            const int lengths[] = {10, 4};
+            for (int i = 0; i < 2; ++i) {
+                file.replace(8 + 16 * i, names[i].size(), names[i]);
+                file[8 + 16 * i + 11] = i ? 'N' : 'C';
+                file[8 + 16 * i + 12] = char(lengths[i]);
+            }
+            file[8 + 32] = 0x0D;
+            file[6] = 15;
+            file += " Oats         5*Barley       6 Rye         -7\x1A";
+            QVERIFY(writeFile(dir + "/T.DBF", file));
+            expected = {{"Oats", "5"}, {"Rye", "-7"}};
+        } else if (kind == "foxtime") {
+            QVERIFY(writeFile(dir + "/T.DBF", dbase3({"AT:T:8", "NAME:C:4"},
+                                                     {{le32(2415019) + le32(48938000), "a"},
+                                                      {le32(2460370) + le32(3600000), "b"}}, 0x30)));
+            const double day0 = 48938000 / 86400000.0;
+            const double stamp = QDate(1899, 12, 30).daysTo(QDate::fromJulianDay(2460370)) + 1 / 24.0;
+            expected = {{QString::number(day0, 'g', 17), "a"}, {QString::number(stamp, 'g', 17), "b"}};
+        } else {
+#ifndef LW_PXFIXTURE
+            QSKIP("pxlib (package pxlib-dev) was not found when building");
+#else
+            table = "memo.db";
+            const QString file = dir + "/memo.db";
+            QStringList args{"make", file, "70", "1251", "2", kind == "pxcut" ? "100" : "15"};
+            if (kind == "pxmemo")
+                args << "memo";
+            QCOMPARE(QProcess::execute(QStringLiteral(LW_PXFIXTURE), args), 0);
+            const QList<QStringList> records = pxlibRecords(file);
+            for (const QStringList& r : records)
+                expected << QStringList{r[0], r[2], r.last() == "null" ? QString() : r.last()};
+            if (kind == "pxcut") {
+                // Two and a half records of the last block are left.
+                QFile f(file);
+                QVERIFY(f.open(QIODevice::ReadOnly));
+                const QByteArray bytes = f.read(6);
+                const int recordSize = quint8(bytes[0]) | quint8(bytes[1]) << 8;
+                const int headerSize = quint8(bytes[2]) | quint8(bytes[3]) << 8;
+                const qint64 blockSize = quint8(bytes[5]) * 1024;
+                const qint64 last = headerSize + (f.size() - headerSize - 1) / blockSize * blockSize;
+                QVERIFY(f.seek(last + 4));
+                const QByteArray add = f.read(2);
+                const int inLast = qint16(quint8(add[0]) | quint8(add[1]) << 8) / recordSize + 1;
+                f.close();
+                QVERIFY(QFile::resize(file, last + 6 + 2 * recordSize + recordSize / 2));
+                expected = expected.mid(0, expected.size() - inLast + 2);
+                for (QStringList& e : expected)
+                    e.removeLast(); // no memo field
+                warning = "the file ends inside its last block";
+            }
+#endif
+        }
+        const QString def = dir + "/real.pr";
+        QVERIFY(writeFile(def, definition(dir, table)));
+        m_messages.clear();
+        const Run run = runTool({"--no-edit", def});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        if (kind == "samename") {
+            const QMap<QString, QString> blank = xlrdCells(dir + "/real.xls");
+            QCOMPARE(blank.value("3,0"), QString("${POINT_IDEN}"));
+            QCOMPARE(blank.value("3,1"), QString("${POINT_IDEN:2}"));
+            QProcess check;
+            check.start(buildDir() + "/ledgerwick-report", {"--check", def});
+            QVERIFY(check.waitForFinished(60000));
+            const QString checked = QString::fromUtf8(check.readAllStandardOutput() + check.readAllStandardError());
+            QVERIFY2(check.exitCode() == 0 && checked.contains("POINT_IDEN:2") && !checked.contains("nknown"),
+                     qPrintable(checked));
+        }
+        QProcess p;
+        p.start(buildDir() + "/ledgerwick-report", {"--batch", def});
+        QVERIFY(p.waitForFinished(60000));
+        const QString said = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY2(p.exitCode() == 0, qPrintable(said));
+        QVERIFY2(said.contains(warning), qPrintable(said));
+        const QMap<QString, QStringList> report = xlrdCellsAndFormats(dir + "/real_report.xls");
+        // Paradox: NAME, SMALL and the memo (the last column) of the report.
+        const int lastColumn = kind == "pxmemo" ? 11 : 2;
+        for (int i = 0; i < expected.size(); ++i) {
+            for (int c = 0; c < expected[i].size(); ++c) {
+                const int column = kind.startsWith("px") ? (c == 0 ? 0 : c == 1 ? 2 : lastColumn) : c;
+                const QStringList cell = report.value(QString("%1,%2").arg(3 + i).arg(column));
+                const QString value = cell.value(0);
+                if (kind == "foxtime" && c == 0) {
+                    QVERIFY2(qAbs(value.toDouble() - expected[i][c].toDouble()) < 1e-9, qPrintable(value));
+                    // A time shows as a time; a date and time as both.
+                    QCOMPARE(cell.value(1).contains("yy"), i == 1);
+                    QVERIFY(cell.value(1).contains("hh:mm"));
+                } else if (kind.startsWith("px") && c == 1 && expected[i][c] != "null") {
+                    QCOMPARE(value.toDouble(), expected[i][c].toDouble());
+                } else {
+                    QCOMPARE(value, expected[i][c] == "null" ? QString() : expected[i][c]);
+                }
+            }
+        }
+        QVERIFY(report.value(QString("%1,0").arg(3 + expected.size())).isEmpty());
     }
 
     // The Blank Builder command of the real main window starts the real program: the user arranges

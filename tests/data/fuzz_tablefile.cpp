@@ -1,5 +1,6 @@
 // libFuzzer target over the table file readers: the input is a dBASE table (beside a memo file of
-// each layout) or a Paradox table, opened and read to the end. Anything but a DataError is a fault.
+// each layout) or a Paradox table (beside a memo file), opened and read to the end. Anything but a
+// DataError is a fault.
 #include "data/tablefile.h"
 
 #include <QByteArray>
@@ -28,8 +29,17 @@ QString workDir() {
         QByteArray fpt(512 + 64 * 2, '\0');
         fpt[7] = 64;
         fpt.replace(512, 14, QByteArray("\x00\x00\x00\x01\x00\x00\x00\x06memo f", 14));
-        for (const auto& [name, bytes] :
-             {std::pair{QStringLiteral("/T.DBT"), dbt}, std::pair{QStringLiteral("/T.FPT"), fpt}}) {
+        // Paradox: a header block, a block of small memos (entries 0 and 1), a block of one memo.
+        QByteArray mb(4096 * 3, '\0');
+        mb[4096] = 3;
+        mb[4097] = 1;
+        mb.replace(4096 + 12, 10, QByteArray("\x15\x01\x01\x00\x05\x16\x01\x01\x00\x0B", 10));
+        mb.replace(4096 + 336, 5, "memo!");
+        mb.replace(4096 + 352, 11, "second memo");
+        mb.replace(8192, 9, QByteArray("\x02\x01\x00\x14\x00\x00\x00\x01\x00", 9));
+        mb.replace(8192 + 9, 20, "a memo of its own...");
+        for (const auto& [name, bytes] : {std::pair{QStringLiteral("/T.DBT"), dbt}, std::pair{QStringLiteral("/T.FPT"), fpt},
+                                          std::pair{QStringLiteral("/T.MB"), mb}}) {
             QFile f(d + name);
             if (f.open(QIODevice::WriteOnly)) {
                 f.write(bytes);

@@ -1,8 +1,9 @@
 // Test helper around pxlib, a Paradox library we did not write: it makes Paradox tables of a given
 // version, code page and block size, and prints the records of a table as pxlib reads them.
 //
-//   lw_pxfixture make <file.db> <version 30|35|40|50|70> <code page> <block KB> <records> [delete]
+//   lw_pxfixture make <file.db> <version 30|35|40|50|70> <code page> <block KB> <records> [delete] [memo]
 //   lw_pxfixture dump <file.db>
+// "memo" adds a memo field NOTE whose memos (in <file>.mb) run from none to several 4 KB chunks.
 // pxlib's header has no C++ linkage block of its own.
 extern "C" {
 #include <paradox.h>
@@ -44,11 +45,29 @@ std::string cp(int codePage) {
 const char* names[] = {"Ada Lovelace",    "Борис Пастернак", "Zoë Ørsted",
                        "O'Brien \"Bob\"", "Łukasz Żółw",     "Петя"};
 
-int make(const char* file, int version, int codePage, int blockKb, int records, bool deleteSome) {
+// The .mb file beside a .db file.
+std::string blobFileOf(const char* file) {
+    std::string name = file;
+    return name.substr(0, name.size() - 3) + ".mb";
+}
+
+// Memo r: from none through the record's own bytes, small ones sharing a block and long ones
+// of a block or several, of the table's names in its code page.
+std::string memoText(int r, int codePage) {
+    static const int sizes[] = {0, 7, 30, 200, 3000, 9000, 47};
+    const std::size_t size = std::size_t(sizes[r % 7]);
+    const std::string word = convert(names[(r + 1) % 6], "UTF-8", cp(codePage)) + " " + std::to_string(r) + "; ";
+    std::string text;
+    while (text.size() < size)
+        text += word;
+    return text.substr(0, size);
+}
+
+int make(const char* file, int version, int codePage, int blockKb, int records, bool deleteSome, bool memo) {
     pxdoc_t* doc = PX_new();
     // pxlib takes the field list over and frees it with its own allocator.
-    auto* fields = static_cast<pxfield_t*>(doc->malloc(doc, 11 * sizeof(pxfield_t), "fields"));
-    std::memset(fields, 0, 11 * sizeof(pxfield_t));
+    auto* fields = static_cast<pxfield_t*>(doc->malloc(doc, 12 * sizeof(pxfield_t), "fields"));
+    std::memset(fields, 0, 12 * sizeof(pxfield_t));
     const struct {
         const char* name;
         char type;
@@ -71,8 +90,18 @@ int make(const char* file, int version, int codePage, int blockKb, int records, 
         ++used;
     }
     (void)count;
+    if (memo) {
+        fields[used].px_fname = PX_strdup(doc, "NOTE");
+        fields[used].px_ftype = pxfMemoBLOb;
+        fields[used].px_flen = 20; // 10 bytes of the memo itself, then its pointer
+        ++used;
+    }
     if (PX_create_file(doc, fields, used, file, pxfFileTypNonIndexDB) < 0) {
         std::fprintf(stderr, "cannot create %s\n", file);
+        return 1;
+    }
+    if (memo && PX_set_blob_file(doc, blobFileOf(file).c_str()) < 0) {
+        std::fprintf(stderr, "cannot create the memo file of %s\n", file);
         return 1;
     }
     doc->px_head->px_fileversion = version;
@@ -144,6 +173,12 @@ int make(const char* file, int version, int codePage, int blockKb, int records, 
             case pxfAutoInc:
                 PX_put_data_long(doc, d, 4, r + 1);
                 break;
+            case pxfMemoBLOb: {
+                std::string text = memoText(r, codePage);
+                if (!text.empty())
+                    PX_put_data_blob(doc, d, f.px_flen, text.data(), int(text.size()));
+                break;
+            }
             }
             at += f.px_flen;
         }
@@ -179,6 +214,11 @@ int dump(const char* file) {
     }
     const int n = PX_get_num_fields(doc);
     pxfield_t* fields = PX_get_fields(doc);
+    FILE* blobs = std::fopen(blobFileOf(file).c_str(), "rb");
+    if (blobs) {
+        std::fclose(blobs);
+        PX_set_blob_file(doc, blobFileOf(file).c_str());
+    }
     int codePage = doc->px_head->px_doscodepage;
     if (codePage == 0)
         codePage = 437;
@@ -282,6 +322,17 @@ int dump(const char* file) {
                 }
                 break;
             }
+            case pxfMemoBLOb:
+            case pxfFmtMemoBLOb: {
+                char* value = nullptr;
+                int mod = 0;
+                int size = 0;
+                if (PX_get_data_blob(doc, d, f.px_flen, &mod, &size, &value) > 0 && value) {
+                    cell = convert(std::string(value, std::size_t(size)), cp(codePage), "UTF-8");
+                    doc->free(doc, value);
+                }
+                break;
+            }
             }
             std::printf("%s%s", i ? "|" : "", cell.c_str());
             at += f.px_flen;
@@ -298,14 +349,20 @@ int dump(const char* file) {
 int main(int argc, char** argv) {
     PX_boot();
     int rc = 2;
+    bool deleteSome = false;
+    bool memo = false;
+    for (int i = 7; i < argc; ++i) {
+        deleteSome = deleteSome || std::strcmp(argv[i], "delete") == 0;
+        memo = memo || std::strcmp(argv[i], "memo") == 0;
+    }
     if (argc >= 7 && std::strcmp(argv[1], "make") == 0)
         rc = make(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]),
-                  argc > 7 && std::strcmp(argv[7], "delete") == 0);
+                  deleteSome, memo);
     else if (argc == 3 && std::strcmp(argv[1], "dump") == 0)
         rc = dump(argv[2]);
     else
         std::fprintf(stderr,
-                     "usage: lw_pxfixture make FILE VERSION CODEPAGE BLOCKKB RECORDS [delete] | dump FILE\n");
+                     "usage: lw_pxfixture make FILE VERSION CODEPAGE BLOCKKB RECORDS [delete] [memo] | dump FILE\n");
     PX_shutdown();
     return rc;
 }

@@ -3,8 +3,8 @@
 // database aliases (SQLite, ODBC, PostgreSQL on the server scripts/test-servers starts).
 #include "data/tabledata.h"
 #include "fixtures.h"
-#include "report/catalogue.h"
-#include "report/engine_aliasfile.h"
+#include "data/catalogue.h"
+#include "data/engine_aliasfile.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>

@@ -145,6 +145,35 @@ QString readAll(const QString& dir, const QString& table) {
     }
 }
 
+#ifdef LW_PXFIXTURE
+// A table memo.db with its memo file memo.mb made by pxlib in dir; its records as pxlib reads them.
+QStringList makeMemoTable(const QString& dir, int version, int codePage, int blockKb, int records) {
+    const QString file = dir + "/memo.db";
+    QFile::remove(dir + "/memo.mb");
+    if (QProcess::execute(QStringLiteral(LW_PXFIXTURE),
+                          {"make", file, QString::number(version), QString::number(codePage),
+                           QString::number(blockKb), QString::number(records), "memo"}) != 0)
+        return {QStringLiteral("pxlib could not make the table")};
+    QProcess dump;
+    dump.start(QStringLiteral(LW_PXFIXTURE), {"dump", file});
+    dump.waitForFinished(30000);
+    QStringList rows = QString::fromUtf8(dump.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    // pxlib says on standard output that the memo file it wrote itself is not a whole number of
+    // 4 KB chunks (it leaves the last one short): not a record.
+    rows.removeIf([](const QString& line) { return line.startsWith(QLatin1String("PXLib: ")); });
+    return rows;
+}
+#endif
+
+// The records of dir/memo.db as our reader gives them, with a condition when given.
+QStringList paradoxRows(const QString& dir, const QString& condition, QStringList* warnings = nullptr) {
+    auto stream = DataSource::open({false, dir})->query(QStringLiteral("memo.db"), condition, 0, 0);
+    const QStringList rows = lwtest::rows(*stream);
+    if (warnings)
+        *warnings = stream->warnings();
+    return rows;
+}
+
 struct Sample {
     const char* iconvName;
     quint8 driver;
@@ -280,6 +309,179 @@ private slots:
         const QStringList ours = ourRows(dir, QStringLiteral("T.DBF"));
         QCOMPARE(ours.size(), 1 + 14 - 2); // two deleted
         QCOMPARE(ours, dbfreadRows(dir + "/T.DBF"));
+    }
+
+    // ---- dBASE reader: tables as other programs write them
+
+    // The text of a table whose language driver we do not know (or that names none): UTF-8 when
+    // its names and character fields are valid UTF-8 with characters of several bytes, else code
+    // page 1252; a driver we know is taken at its word. dbfread is told the encoding it should use.
+    void dbfTextEncoding_data() {
+        QTest::addColumn<int>("driver");
+        QTest::addColumn<QString>("encoding"); // of the bytes written
+        QTest::addColumn<QString>("readAs");   // what the table should be read as (dbfread's name)
+        QTest::addColumn<QString>("warning");  // part of the one warning; empty: none
+        QTest::addColumn<bool>("cyrillic");    // the words written: Russian, or French and Danish
+        QTest::newRow("unknown driver, UTF-8") << 0xF0 << "UTF-8" << "utf-8" << "0xf0; its text is read as UTF-8" << true;
+        QTest::newRow("unknown driver, UTF-8 Latin") << 0xF0 << "UTF-8" << "utf-8" << "read as UTF-8" << false;
+        QTest::newRow("no driver, UTF-8") << 0x00 << "UTF-8" << "utf-8"
+                                          << "names no language driver; its text is read as UTF-8" << true;
+        QTest::newRow("unknown driver, 1252") << 0xF0 << "CP1252" << "cp1252"
+                                              << "0xf0; its text is read as code page 1252" << false;
+        QTest::newRow("no driver, 1252") << 0x00 << "CP1252" << "cp1252" << "" << false;
+        QTest::newRow("unknown driver, 1251 bytes") << 0xF0 << "CP1251" << "cp1252" << "read as code page 1252" << true;
+        QTest::newRow("driver 1252 holding UTF-8 bytes") << 0x03 << "UTF-8" << "cp1252" << "" << false;
+        QTest::newRow("driver 1251") << 0xC9 << "CP1251" << "cp1251" << "" << true;
+    }
+    void dbfTextEncoding() {
+        if (!haveDbfread())
+            QSKIP("python3-dbfread is not installed");
+        QFETCH(int, driver);
+        QFETCH(QString, encoding);
+        QFETCH(QString, readAs);
+        QFETCH(QString, warning);
+        QFETCH(bool, cyrillic);
+        const QByteArray codecName = encoding.toLatin1();
+        const char* codec = codecName.constData();
+        // "Номер" is ten bytes in UTF-8: a whole field name.
+        const QList<DbfField> fields = {{lwtest::encode(cyrillic ? "Номер" : "Numéro", codec), 'C', 12},
+                                        {"CITY", 'C', 16}, {"N", 'N', 4}};
+        const QStringList values = cyrillic ? QStringList{"Ёлка", "Москва", "Пётр"} : QStringList{"Café", "Zoë", "Øst"};
+        QList<QByteArray> records;
+        for (int i = 0; i < 30; ++i)
+            records << lwtest::dbfRecord(fields, {lwtest::encode(values[i % 3], codec),
+                                                  i % 4 ? QByteArray("plain") : lwtest::encode(values[(i + 1) % 3], codec),
+                                                  QByteArray::number(i)});
+        const QString dir = subdir(QStringLiteral("enc_") + QTest::currentDataTag());
+        QVERIFY(lwtest::writeFile(dir + "/E.DBF", lwtest::dbfTable(0x03, quint8(driver), fields, records)));
+        QStringList warnings;
+        const QStringList ours = ourRows(dir, QStringLiteral("E.DBF"), &warnings);
+        QCOMPARE(ours, dbfreadRows(dir + "/E.DBF", readAs));
+        QCOMPARE(ours.size(), 31);
+        QCOMPARE(warnings.size(), warning.isEmpty() ? 0 : 1);
+        if (!warning.isEmpty())
+            QVERIFY2(warnings.first().contains(warning), qPrintable(warnings.first()));
+        if (readAs == "utf-8")
+            QVERIFY(ours.first().startsWith(cyrillic ? "Номер|" : "Numéro|"));
+    }
+
+    // A UTF-8 text cut by bytes at the end of a field, and bytes that only look like UTF-8 at first.
+    void dbfUtf8Edges() {
+        const QString dir = subdir(QStringLiteral("utf8edges"));
+        const QList<DbfField> fields = {{"NAME", 'C', 5}};
+        // "Жук" is 6 bytes: the field keeps 5, the last letter cut in half.
+        const QByteArray cut = QByteArray("Жук").left(5);
+        QVERIFY(lwtest::writeFile(dir + "/CUT.DBF", lwtest::dbfTable(0x03, 0xF0, fields,
+                                                                      {lwtest::dbfRecord(fields, {cut})})));
+        QCOMPARE(ourRows(dir, QStringLiteral("CUT.DBF")), QStringList({"NAME", "Жу"}));
+        // Valid in the first records, not in a later one: the whole table is code page 1252.
+        QList<QByteArray> records;
+        for (int i = 0; i < 3000; ++i)
+            records << lwtest::dbfRecord(fields, {i == 2999 ? QByteArray("\xC3(") : QByteArray("\xC3\xA9")});
+        QVERIFY(lwtest::writeFile(dir + "/LATE.DBF", lwtest::dbfTable(0x03, 0xF0, fields, records)));
+        const QStringList rows = ourRows(dir, QStringLiteral("LATE.DBF"));
+        QCOMPARE(rows.value(1), QStringLiteral("Ã©"));
+        QCOMPARE(rows.value(3000), QStringLiteral("Ã("));
+    }
+
+    // dBASE II: its own header of 521 bytes with 16-byte field descriptors, types C, N and L.
+    // dbfread reads every table with the later layout, so the values are compared with the bytes.
+    void dbase2_data() {
+        QTest::addColumn<int>("records");
+        QTest::addColumn<bool>("endMark");
+        QTest::newRow("three records") << 3 << true;
+        QTest::newRow("no end mark") << 5 << false;
+        QTest::newRow("empty") << 0 << true;
+    }
+    void dbase2() {
+        QFETCH(int, records);
+        QFETCH(bool, endMark);
+        struct F { QByteArray name; char type; int length; int decimals; };
+        const QList<F> fields = {{"NAME", 'C', 12, 0}, {"QTY", 'N', 5, 0}, {"PRICE", 'N', 8, 2}, {"PAID", 'L', 1, 0}};
+        QByteArray file(521, '\0');
+        file[0] = 0x02;
+        file[1] = char(records);
+        file[3] = 7; file[4] = 14; file[5] = 84;
+        int recordLength = 1;
+        for (int i = 0; i < fields.size(); ++i) {
+            QByteArray d(16, '\0');
+            d.replace(0, fields[i].name.size(), fields[i].name);
+            d[11] = fields[i].type;
+            d[12] = char(fields[i].length);
+            d[15] = char(fields[i].decimals);
+            file.replace(8 + 16 * i, 16, d);
+            recordLength += fields[i].length;
+        }
+        file[8 + 16 * fields.size()] = 0x0D;
+        file[6] = char(recordLength);
+        QStringList expected{"NAME|QTY|PRICE|PAID"};
+        const QList<QByteArray> names = {"Oats", "Barley corn", "Rye"};
+        for (int r = 0; r < records; ++r) {
+            const QByteArray price = QByteArray::number(r * 12.5 - 3, 'f', 2);
+            file += (r == 1 ? "*" : " ") + names[r % 3].leftJustified(12) + QByteArray::number(r * 7).rightJustified(5) +
+                    price.rightJustified(8) + (r % 2 ? "T" : "F");
+            if (r != 1)
+                expected << names[r % 3] + "|" + QString::number(r * 7) + "|d:" + price + "|" + (r % 2 ? "true" : "false");
+        }
+        if (endMark)
+            file += '\x1A';
+        const QString dir = subdir(QStringLiteral("dbase2_") + QTest::currentDataTag());
+        QVERIFY(lwtest::writeFile(dir + "/OLD.DBF", file));
+        QCOMPARE(ourRows(dir, QStringLiteral("OLD.DBF")), expected);
+        const std::vector<Field> f = DataSource::open({false, dir})->fields(QStringLiteral("OLD.DBF"));
+        QCOMPARE(f.size(), std::size_t(4));
+        QCOMPARE(f[1].type, FieldType::Integer);
+        QCOMPARE(f[2].type, FieldType::Decimal);
+        QCOMPARE(f[3].type, FieldType::Logical);
+
+        // A dBASE II header that fits neither layout is refused as what it is.
+        file[8 + 11] = 'D';
+        QVERIFY(lwtest::writeFile(dir + "/OLD.DBF", file));
+        const QString got = readAll(dir, QStringLiteral("OLD.DBF"));
+        QVERIFY2(got.contains("it is a dBASE II table") && got.contains("type \"D\""), qPrintable(got));
+    }
+
+    // FoxPro keeps a time alone on 1899-12-30: a time, directly and through a condition; other
+    // dates and times stay as they were. dbfread gives the date and the time, which must match.
+    void foxProTimeOnly() {
+        if (!haveDbfread())
+            QSKIP("python3-dbfread is not installed");
+        const QString dir = subdir(QStringLiteral("foxtime"));
+        const QList<DbfField> fields = {{"AT", 'T', 8}};
+        const QList<QPair<quint32, quint32>> stamps = {{2415019, 48938000}, {2415019, 0}, {2415020, 3600000},
+                                                       {2460370, 61123}, {2415019, 86399999}};
+        QList<QByteArray> records;
+        for (const auto& [day, ms] : stamps)
+            records << lwtest::dbfRecord(fields, {lwtest::le32(day) + lwtest::le32(ms)});
+        QVERIFY(lwtest::writeFile(dir + "/T.DBF", lwtest::dbfTable(0x30, 0x03, fields, records)));
+        const QStringList python = dbfreadRows(dir + "/T.DBF");
+        QCOMPARE(python.size(), 6);
+        for (const QString& condition : {QString(), QStringLiteral("where 1 = 1")}) {
+            auto stream = DataSource::open({false, dir})->query(QStringLiteral("T.DBF"), condition, 0, 0);
+            Record r;
+            for (int i = 0; i < stamps.size(); ++i) {
+                QVERIFY(stream->next(r));
+                const bool timeOnly = python[i + 1].startsWith("1899-12-30T");
+                QCOMPARE(r[0].kind, timeOnly ? Value::Kind::Time : Value::Kind::Timestamp);
+                QCOMPARE(timeOnly ? "1899-12-30T" + lwtest::show(r[0]) : lwtest::show(r[0]), python[i + 1]);
+            }
+        }
+    }
+
+    // Two fields cut to one name: both are there, each with its own values.
+    void sameNamedFields() {
+        if (!haveDbfread())
+            QSKIP("python3-dbfread is not installed");
+        const QString dir = subdir(QStringLiteral("samenames"));
+        const QList<DbfField> fields = {{"POINT_ID", 'C', 6}, {"POINT_ID", 'N', 5}};
+        QVERIFY(lwtest::writeFile(dir + "/P.DBF", lwtest::dbfTable(0x03, 0x03, fields,
+                                                                    {lwtest::dbfRecord(fields, {"A-1", "7"}),
+                                                                     lwtest::dbfRecord(fields, {"B-2", "-12"})})));
+        QCOMPARE(ourRows(dir, QStringLiteral("P.DBF")), QStringList({"POINT_ID|POINT_ID", "A-1|7", "B-2|-12"}));
+        // dbfread keeps one value per name: the second, in both columns.
+        QCOMPARE(dbfreadRows(dir + "/P.DBF").value(1), QStringLiteral("7|7"));
+        auto stream = DataSource::open({false, dir})->query(QStringLiteral("P.DBF"), QStringLiteral("where POINT_ID_2 < 0"), 0, 0);
+        QCOMPARE(lwtest::rows(*stream, false), QStringList({"B-2|-12"}));
     }
 
     // The demo tables shipped with the program.
@@ -495,6 +697,207 @@ private slots:
 #endif
     }
 
+    // ---- Paradox reader: memos, and files that end inside their last block
+
+    // Memos of every size pxlib writes (in the record alone, sharing a block, a block of their own,
+    // several chunks), value for value against pxlib's own reading.
+    void paradoxMemosAgainstPxlib_data() {
+        QTest::addColumn<int>("version");
+        QTest::addColumn<int>("codePage");
+        QTest::addColumn<int>("blockKb");
+        QTest::addColumn<int>("records");
+        QTest::addColumn<int>("type"); // the memo field's type, set in the header after pxlib wrote it
+        QTest::newRow("7, 1251") << 70 << 1251 << 2 << 40 << 0x0C;
+        QTest::newRow("5, 1252, small blocks") << 50 << 1252 << 1 << 30 << 0x0C;
+        QTest::newRow("4, 866") << 40 << 866 << 4 << 25 << 0x0C;
+        QTest::newRow("formatted memo") << 70 << 1252 << 2 << 15 << 0x0E;
+        QTest::newRow("binary blob") << 70 << 1252 << 2 << 15 << 0x0D;
+        QTest::newRow("graphic") << 70 << 1252 << 2 << 15 << 0x10;
+        QTest::newRow("OLE") << 70 << 1252 << 2 << 15 << 0x0F;
+    }
+    void paradoxMemosAgainstPxlib() {
+#ifndef LW_PXFIXTURE
+        QSKIP("pxlib (package pxlib-dev) was not found when building");
+#else
+        QFETCH(int, version);
+        QFETCH(int, codePage);
+        QFETCH(int, blockKb);
+        QFETCH(int, records);
+        QFETCH(int, type);
+        const QString dir = subdir(QStringLiteral("pxmemo_") + QTest::currentDataTag());
+        QStringList expected = makeMemoTable(dir, version, codePage, blockKb, records);
+        if (type != 0x0C) {
+            // The twelfth field's type byte; pxlib reads a formatted memo as a memo, and gives
+            // nothing for the binary kinds, as we do.
+            QFile f(dir + "/memo.db");
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.seek(0x78 + 2 * 11));
+            QCOMPARE(f.read(1), QByteArray("\x0C"));
+            QVERIFY(f.seek(0x78 + 2 * 11));
+            f.write(QByteArray(1, char(type)));
+            f.close();
+            QProcess dump;
+            dump.start(QStringLiteral(LW_PXFIXTURE), {"dump", dir + "/memo.db"});
+            QVERIFY(dump.waitForFinished(30000));
+            expected = QString::fromUtf8(dump.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+            expected.removeIf([](const QString& line) { return line.startsWith(QLatin1String("PXLib: ")); });
+        }
+        QStringList warnings;
+        QCOMPARE(paradoxRows(dir, QString(), &warnings), expected);
+        if (type == 0x0C || type == 0x0E)
+            QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n')));
+        else
+            QCOMPARE(warnings, QStringList{"The table file \"" + dir +
+                                           "/memo.db\": the graphic, OLE or binary field NOTE is read as empty"});
+        QCOMPARE(paradoxRows(dir, QStringLiteral("where length(NOTE) >= 0 or NOTE is null")), expected);
+        const std::vector<Field> fields = DataSource::open({false, dir})->fields(QStringLiteral("memo.db"));
+        QCOMPARE(fields.back().name, QStringLiteral("NOTE"));
+        QCOMPARE(fields.back().type, type == 0x0C || type == 0x0E ? FieldType::Text : FieldType::Binary);
+#endif
+    }
+
+    // A memo file missing or damaged: the table is read all the same, the memos that cannot be
+    // read are empty and said, the others as pxlib reads them from the sound file.
+    void paradoxDamagedMemos_data() {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<QString>("lost");    // the records whose memos are lost: "in the file", "4", "some"
+        QTest::addColumn<QString>("warning");
+        QTest::newRow("missing") << "missing" << "in the file" << "is missing; its memo fields are read as empty";
+        QTest::newRow("shorter than its header") << "short" << "in the file" << "is damaged (it is shorter than its header block)";
+        QTest::newRow("not a memo file") << "header" << "in the file" << "its first block is not a header block";
+        QTest::newRow("cut in the middle") << "cut" << "some" << "runs past the end of the memo file";
+        QTest::newRow("pointer outside the file") << "outside" << "4" << "outside the memo file in field NOTE (first at record 5)";
+        QTest::newRow("pointer to an unused entry") << "entry" << "2" << "to no memo of its length in field NOTE (first at record 3)";
+        QTest::newRow("length beyond its block") << "length" << "3" << "to no memo of its length";
+        QTest::newRow("long memo's length wrong") << "longlength" << "5" << "does not match its block";
+    }
+    void paradoxDamagedMemos() {
+#ifndef LW_PXFIXTURE
+        QSKIP("pxlib (package pxlib-dev) was not found when building");
+#else
+        QFETCH(QString, damage);
+        QFETCH(QString, lost);
+        QFETCH(QString, warning);
+        const QString dir = subdir(QStringLiteral("pxmemodamage_") + QTest::currentDataTag());
+        const QStringList sound = makeMemoTable(dir, 70, 1252, 2, 21);
+        const QString mb = dir + "/memo.mb";
+        QFile table(dir + "/memo.db");
+        QVERIFY(table.open(QIODevice::ReadWrite));
+        const QByteArray head = table.read(4);
+        const int recordSize = (head[0] & 0xFF) | (head[1] & 0xFF) << 8;
+        const int headerSize = (head[2] & 0xFF) | (head[3] & 0xFF) << 8;
+        // The memo field's pointer in record r (all in the first block): after its 10 bytes of text.
+        const auto pointerAt = [&](int r) { return headerSize + 6 + r * recordSize + recordSize - 20 + 10; };
+        if (damage == "missing") {
+            QVERIFY(QFile::remove(mb));
+        } else if (damage == "short") {
+            QVERIFY(QFile::resize(mb, 100));
+        } else if (damage == "header") {
+            QFile f(mb);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            f.write("\x02", 1);
+        } else if (damage == "cut") {
+            QVERIFY(QFile::resize(mb, QFileInfo(mb).size() / 2));
+        } else if (damage == "outside") {
+            QVERIFY(table.seek(pointerAt(4)));
+            table.write("\x00\x00\x00\x7F", 4);
+        } else if (damage == "entry") {
+            QVERIFY(table.seek(pointerAt(2)));
+            table.write("\x20", 1);
+        } else if (damage == "length") {
+            QVERIFY(table.seek(pointerAt(3) + 4));
+            table.write("\x00\x20\x00\x00", 4); // 8 KB for a memo of a shared block
+        } else if (damage == "longlength") {
+            QVERIFY(table.seek(pointerAt(5) + 4));
+            table.write("\x00\x00\x01\x00", 4);
+        }
+        table.close();
+        QStringList warnings;
+        const QStringList ours = paradoxRows(dir, QString(), &warnings);
+        QCOMPARE(ours.size(), sound.size());
+        QVERIFY2(warnings.join('\n').contains(warning), qPrintable(warnings.join('\n')));
+        QStringList lostRecords;
+        for (int i = 1; i < sound.size(); ++i) {
+            const qsizetype cut = sound[i].lastIndexOf('|');
+            QCOMPARE(ours[i].left(ours[i].lastIndexOf('|')), sound[i].left(cut)); // all but the memo
+            if (ours[i] != sound[i]) {
+                QCOMPARE(ours[i].mid(ours[i].lastIndexOf('|') + 1), QStringLiteral("null"));
+                lostRecords << QString::number(i - 1);
+            }
+        }
+        if (lost == "in the file") {
+            // Memos of the record alone (7 bytes, one in seven) are kept; all others are lost.
+            QStringList inFile;
+            for (int r = 0; r < sound.size() - 1; ++r)
+                if (r % 7 != 0 && r % 7 != 1)
+                    inFile << QString::number(r);
+            QCOMPARE(lostRecords, inFile);
+        } else if (lost == "some") {
+            QVERIFY(!lostRecords.isEmpty() && lostRecords.size() < 15);
+            // Each kind of fault said once, however many memos it takes: past the end of the file,
+            // a pointer beyond it, a shared block too short to hold its entries.
+            QVERIFY2(warnings.filter("in field NOTE").size() <= 3, qPrintable(warnings.join('\n')));
+            QVERIFY(warnings.filter("in field NOTE").size() < lostRecords.size());
+        } else {
+            QCOMPARE(lostRecords, QStringList{lost});
+        }
+#endif
+    }
+
+    // A file that ends inside its last block: the records wholly there are read, with a warning
+    // naming the cause, and they are pxlib's records of the whole file.
+    void paradoxCutLastBlock_data() {
+        QTest::addColumn<int>("keep");     // bytes of the last block kept: its head, then records
+        QTest::addColumn<int>("records");  // of the last block read; -1: all it holds
+        QTest::newRow("all its records there") << -100 << -1;
+        QTest::newRow("two and a half records") << 2 << 2;
+        QTest::newRow("inside its head") << -3 << 0;
+        QTest::newRow("one record") << 1 << 1;
+    }
+    void paradoxCutLastBlock() {
+#ifndef LW_PXFIXTURE
+        QSKIP("pxlib (package pxlib-dev) was not found when building");
+#else
+        QFETCH(int, keep);
+        QFETCH(int, records);
+        const QString dir = subdir(QStringLiteral("pxcut_") + QTest::currentDataTag());
+        const QString file = dir + "/cut.db";
+        QCOMPARE(QProcess::execute(QStringLiteral(LW_PXFIXTURE), {"make", file, "70", "1252", "2", "100"}), 0);
+        QProcess dump;
+        dump.start(QStringLiteral(LW_PXFIXTURE), {"dump", file});
+        QVERIFY(dump.waitForFinished(30000));
+        const QStringList whole = QString::fromUtf8(dump.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        f.close();
+        const auto u16 = [&](qint64 at) { return int(quint8(bytes[at]) | quint8(bytes[at + 1]) << 8); };
+        const int recordSize = u16(0);
+        const int headerSize = u16(2);
+        const qint64 blockSize = qint64(quint8(bytes[5])) * 1024;
+        const qint64 last = headerSize + (bytes.size() - headerSize - blockSize) / blockSize * blockSize;
+        const int inLast = qint16(u16(last + 4)) / recordSize + 1;
+        QVERIFY(inLast > 2);
+        const qint64 size = keep == -100 ? last + 6 + inLast * recordSize + 100
+                            : keep < 0   ? last - keep
+                                         : last + 6 + qint64(keep) * recordSize + recordSize / 2;
+        QVERIFY(size < last + blockSize);
+        QVERIFY(QFile::resize(file, size));
+        const int read = records < 0 ? inLast : records;
+        QStringList warnings;
+        auto stream = DataSource::open({false, dir})->query(QStringLiteral("cut.db"), QString(), 0, 0);
+        const QStringList ours = lwtest::rows(*stream);
+        warnings = stream->warnings();
+        QCOMPARE(ours, whole.mid(0, whole.size() - inLast + read));
+        QVERIFY2(warnings.join('\n').contains(QStringLiteral("the file ends inside its last block (block %1")
+                                                  .arg((last - headerSize) / blockSize + 1)),
+                 qPrintable(warnings.join('\n')));
+        // Through a condition and in an order that jumps about, the same records.
+        stream = DataSource::open({false, dir})->query(QStringLiteral("cut.db"), QStringLiteral("order by SERIAL desc"), 0, 0);
+        QCOMPARE(lwtest::rows(*stream).size(), ours.size());
+#endif
+    }
+
     // Damaged Paradox tables: block chains that leave the file or go round, sizes that disagree.
     void damagedParadox_data() {
         QTest::addColumn<int>("offset");
@@ -634,7 +1037,8 @@ private slots:
                                   "/BAD.DBF\": a logical value that is not one in field OK (first at "
                                   "record 2) read as empty"}));
 #ifdef LW_PXFIXTURE
-        // The NAME field of a pxlib table made a memo field (same size): read as empty, said once.
+        // The NAME field of a pxlib table made a memo field (same size), without a memo file: read
+        // as empty, said once.
         const QString file = dir + "/memo.db";
         QCOMPARE(QProcess::execute(QStringLiteral(LW_PXFIXTURE), {"make", file, "70", "1252", "1", "5"}), 0);
         QFile f(file);
@@ -645,8 +1049,8 @@ private slots:
         const QStringList rows = ourRows(dir, QStringLiteral("memo.db"), &warnings);
         QCOMPARE(rows.size(), 6);
         QVERIFY(rows[1].startsWith("null|1900-01-01"));
-        QCOMPARE(warnings, QStringList({"The table file \"" + file +
-                                        "\": the memo or binary field NAME is read as empty"}));
+        QCOMPARE(warnings, QStringList({"The memo file of the table file \"" + file +
+                                        "\" is missing; its memo fields are read as empty"}));
 
         // A Paradox header that counts more records than its blocks hold: the blocks are read.
         QVERIFY(f.open(QIODevice::ReadWrite));

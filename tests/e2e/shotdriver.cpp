@@ -3,7 +3,7 @@
 // into the directory given (scripts/screenshots).
 #include "app/mainform.h"
 #include "app/menuitem.h"
-#include "report/catalogue.h"
+#include "data/catalogue.h"
 #include "report/mdi1.h"
 #include "support/testsupport.h"
 

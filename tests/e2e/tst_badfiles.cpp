@@ -3,7 +3,7 @@
 #include "app/mainform.h"
 #include "app/menuitem.h"
 #include "e2e/e2esupport.h"
-#include "report/catalogue.h"
+#include "data/catalogue.h"
 #include "report/mdi1.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 // caption label, never shows between that label and the controls, whatever the font's width.
 #include "app/mainform.h"
 #include "app/menuitem.h"
-#include "report/catalogue.h"
+#include "data/catalogue.h"
 #include "report/mdi1.h"
 #include "support/fakeengine.h"
 #include "support/testsupport.h"

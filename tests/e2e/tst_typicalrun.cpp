@@ -4,7 +4,7 @@
 #include "app/menuitem.h"
 #include "platform/profile.h"
 #include "e2e/e2esupport.h"
-#include "report/catalogue.h"
+#include "data/catalogue.h"
 #include "report/mdi1.h"
 #include "ui/flatbtn.h"
 

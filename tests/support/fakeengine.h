@@ -2,7 +2,7 @@
 // so that no test depends on the aliases configured on the machine.
 #pragma once
 
-#include "report/catalogue.h"
+#include "data/catalogue.h"
 
 namespace lw::test {
 

@@ -2,7 +2,7 @@
 // and recording what the windows and document commands asked of the frame.
 #pragma once
 
-#include "report/catalogue.h"
+#include "data/catalogue.h"
 #include "report/frame.h"
 #include "report/mdi1.h"
 #include "support/testsupport.h"

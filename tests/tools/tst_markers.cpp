@@ -60,6 +60,40 @@ private slots:
         QTEST(fieldIndex(name, fields), "field");
     }
 
+    // Fields a table repeats: ${NAME} the first, ${NAME:2} the second; the marker names the blank
+    // builder writes read back to the same fields.
+    void sameNamedFields_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("field");
+        QTest::newRow("plain name, the first") << "Point_ID" << 0;
+        QTest::newRow(":1 is the first") << "POINT_ID:1" << 0;
+        QTest::newRow(":2 the second") << "point_id:2" << 2;
+        QTest::newRow(":3 the third") << "Point_ID:3" << 4;
+        QTest::newRow("past the fields of the name") << "Point_ID:4" << -1;
+        QTest::newRow(":0 is no field") << "Point_ID:0" << -1;
+        QTest::newRow("a single field, :2") << "Name:2" << -1;
+        QTest::newRow("a single field, :1") << "Name:1" << 1;
+        QTest::newRow("not a number") << "Point_ID:x" << -1;
+        QTest::newRow("nothing after the colon") << "Point_ID:" << -1;
+        QTest::newRow("a field whose name holds the colon") << "Time:2" << 3;
+        QTest::newRow("that field, counted") << "Time:2:1" << 3;
+        QTest::newRow("a huge index") << "Point_ID:99999999999" << -1;
+    }
+    void sameNamedFields() {
+        QFETCH(QString, name);
+        const QStringList fields{"Point_ID", "Name", "POINT_ID", "Time:2", "Point_id"};
+        QTEST(fieldIndex(name, fields), "field");
+        QCOMPARE(markerKind(name, fields), fieldIndex(name, fields) >= 0 ? MarkerKind::Field : MarkerKind::Unknown);
+    }
+    void markerNamesReadBack() {
+        const QStringList fields{"Point_ID", "Name", "POINT_ID", "Time:2", "Point_id", "name"};
+        for (int i = 0; i < fields.size(); ++i)
+            QCOMPARE(fieldIndex(fieldMarkerName(i, fields), fields), i);
+        QCOMPARE(fieldMarkerName(2, fields), QStringLiteral("POINT_ID:2"));
+        QCOMPARE(fieldMarkerName(1, fields), QStringLiteral("Name"));
+        QVERIFY(fieldMarkerName(6, fields).isEmpty());
+    }
+
     void dateWithoutSuchField() {
         QCOMPARE(markerKind("Date", {"Name"}), MarkerKind::Date);
     }

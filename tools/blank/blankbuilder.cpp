@@ -2,7 +2,7 @@
 #include "tools/blank/blankbuilder.h"
 
 #include "platform/profile.h"
-#include "report/catalogue.h"
+#include "data/catalogue.h"
 #include "tools/blank/blanklayout.h"
 #include "tools/blank/blankscan.h"
 #include "tools/blank/waitwindow.h"

@@ -1,6 +1,7 @@
 // A new blank: the cells, formats and widths of a columnar or form layout for a table's fields.
 #include "tools/blank/blanklayout.h"
 
+#include "tools/common/markers.h"
 #include "workbook/xls.h"
 
 #include <algorithm>
@@ -43,6 +44,15 @@ QString markerFor(const QString& fieldName) {
     if (fieldName.isEmpty() || fieldName.contains(QLatin1Char('}')))
         return {};
     return QStringLiteral("${") + fieldName + QLatin1Char('}');
+}
+
+QString markerFor(const std::vector<data::Field>& fields, std::size_t index) {
+    if (index >= fields.size() || markerFor(fields[index].name).isEmpty())
+        return {};
+    QStringList names;
+    for (std::size_t i = 0; i <= index; ++i)
+        names.append(fields[i].name);
+    return QStringLiteral("${") + fieldMarkerName(int(index), names) + QLatin1Char('}');
 }
 
 QString literalText(const QString& text) {
@@ -169,7 +179,7 @@ QStringList writeBlank(const QString& path, const QString& reportName, bool colu
         for (int c = 0; c < columns; ++c)
             writer.writeText(2, c, caption, literalText(fields[std::size_t(c)].name));
         for (int c = 0; c < columns; ++c) {
-            const QString marker = markerFor(fields[std::size_t(c)].name);
+            const QString marker = markerFor(fields, std::size_t(c));
             if (marker.isEmpty())
                 writer.writeBlank(3, c, markerFormats[std::size_t(c)]);
             else
@@ -191,7 +201,7 @@ QStringList writeBlank(const QString& path, const QString& reportName, bool colu
         for (int i = 0; i < rows; ++i) {
             const data::Field& field = fields[std::size_t(i)];
             writer.writeText(2 + i, 0, caption, literalText(field.name));
-            const QString marker = markerFor(field.name);
+            const QString marker = markerFor(fields, std::size_t(i));
             if (!marker.isEmpty())
                 writer.writeText(2 + i, 1, markerFormats[std::size_t(i)], marker);
         }

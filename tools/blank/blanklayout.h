@@ -14,6 +14,9 @@ namespace lw::blank {
 // The marker that stands for a field, "${NAME}"; empty when the name cannot be one (it holds "}",
 // which ends a marker, or is empty).
 QString markerFor(const QString& fieldName);
+// The marker of the field at index among fields: "${NAME}", or "${NAME:k}" for the k-th field of a
+// name the table repeats (dBASE cuts names at 10 characters, so two fields may end up alike).
+QString markerFor(const std::vector<data::Field>& fields, std::size_t index);
 
 // A literal text as a cell holds it without being read as markers: every "${" written "$${".
 QString literalText(const QString& text);

@@ -51,7 +51,36 @@ int fieldIndex(const QString& name, const QStringList& fieldNames)
     for (qsizetype i = 0; i < fieldNames.size(); ++i)
         if (fieldNames.at(i).compare(name, Qt::CaseInsensitive) == 0)
             return int(i);
+    // "NAME:k": the k-th field called NAME.
+    const qsizetype colon = name.lastIndexOf(u':');
+    if (colon <= 0 || colon + 1 >= name.size())
+        return -1;
+    int wanted = 0;
+    for (qsizetype i = colon + 1; i < name.size(); ++i) {
+        const QChar c = name.at(i);
+        if (c < u'0' || c > u'9' || wanted > 100000)
+            return -1;
+        wanted = wanted * 10 + (c.unicode() - u'0');
+    }
+    if (wanted < 1)
+        return -1;
+    const QStringView base = QStringView(name).left(colon);
+    for (qsizetype i = 0; i < fieldNames.size(); ++i)
+        if (fieldNames.at(i).compare(base, Qt::CaseInsensitive) == 0 && --wanted == 0)
+            return int(i);
     return -1;
+}
+
+QString fieldMarkerName(int index, const QStringList& fieldNames)
+{
+    if (index < 0 || index >= fieldNames.size())
+        return {};
+    const QString& name = fieldNames.at(index);
+    int occurrence = 1;
+    for (int i = 0; i < index; ++i)
+        if (fieldNames.at(i).compare(name, Qt::CaseInsensitive) == 0)
+            ++occurrence;
+    return occurrence == 1 ? name : name + QStringLiteral(":%1").arg(occurrence);
 }
 
 MarkerKind markerKind(const QString& name, const QStringList& fieldNames)

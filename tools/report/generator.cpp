@@ -168,7 +168,14 @@ struct Generator::Writing {
         if (it != derivedXf.constEnd())
             return *it;
         quint16 result = xf;
-        if (!blank.isDateFormat(xf)) {
+        if (kind == 1 && blank.isDateFormat(xf)) {
+            // A time alone (a FoxPro date and time on day 0) in a cell formatted for dates and times:
+            // shown as a time, not as the day the count of days starts on.
+            QString code = blank.numberFormat(xf);
+            code.remove(QRegularExpression(QStringLiteral("\"[^\"]*\"|\\[[^\\]]*\\]")));
+            if (code.contains(u'y', Qt::CaseInsensitive) || code.contains(u'd', Qt::CaseInsensitive))
+                result = out.withNumberFormat(xf, TimeFormat);
+        } else if (!blank.isDateFormat(xf)) {
             const QString code = blank.numberFormat(xf).trimmed();
             if (code.isEmpty() || code.compare(QStringLiteral("General"), Qt::CaseInsensitive) == 0 ||
                 code == QStringLiteral("@"))
@@ -420,7 +427,7 @@ struct Generator::Writing {
                     if (record && p.field >= 0 && std::size_t(p.field) < record->size())
                         text += valueText((*record)[std::size_t(p.field)]);
                     else
-                        text += QStringLiteral("${") + g.m_fieldNames.value(p.field) + u'}';
+                        text += QStringLiteral("${") + fieldMarkerName(p.field, g.m_fieldNames) + u'}';
                     break;
                 case TextPart::Kind::Number:
                     text += QString::number(number);

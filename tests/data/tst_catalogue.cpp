@@ -1,8 +1,8 @@
 // The catalogue's operations over a stand-in engine, and the alias configuration engine with
 // directories of table files: listing rules, path normalisation, failures.
-#include "report/catalogue.h"
-#include "report/engine_aliasfile.h"
-#include "report/engine_directory.h"
+#include "data/catalogue.h"
+#include "data/engine_aliasfile.h"
+#include "data/engine_directory.h"
 #include "support/testsupport.h"
 
 #include <QFile>

@@ -1,10 +1,10 @@
 // The alias configuration engine: reads the configuration through the profile store on every
 // request (nothing is cached) and hands each alias to its directory or SQL database.
-#include "report/engine_aliasfile.h"
+#include "data/engine_aliasfile.h"
 
 #include "platform/profile.h"
-#include "report/engine_directory.h"
-#include "report/engine_sql.h"
+#include "data/engine_directory.h"
+#include "data/engine_sql.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 // Table listings of SQL databases through Qt's drivers, with one kept connection per alias.
-#include "report/engine_sql.h"
+#include "data/engine_sql.h"
 
-#include "report/catalogue.h"
+#include "data/catalogue.h"
 
 #include <QLibrary>
 #include <QSqlDatabase>

@@ -2,8 +2,8 @@
 // per alias, key "TYPE" and the type's parameters) answered by directories and SQL databases.
 #pragma once
 
-#include "report/catalogue.h"
-#include "report/engine_sql.h"
+#include "data/catalogue.h"
+#include "data/engine_sql.h"
 
 namespace lw {
 

@@ -2,8 +2,8 @@
 // through unixODBC and the SQLite ODBC driver, PostgreSQL on the server scripts/test-servers
 // starts; connection reuse; where the configuration is found.
 #include "platform/profile.h"
-#include "report/catalogue.h"
-#include "report/engine_aliasfile.h"
+#include "data/catalogue.h"
+#include "data/engine_aliasfile.h"
 #include "support/testsupport.h"
 
 #include <QSqlDatabase>

@@ -1,8 +1,8 @@
 // The data-source catalogue: the program's engine, alias and table listings, alias directories
 // and the two text rules (path normalisation, blank trimming) that the windows share.
-#include "report/catalogue.h"
+#include "data/catalogue.h"
 
-#include "report/engine_aliasfile.h"
+#include "data/engine_aliasfile.h"
 
 #include <QCollator>
 #include <QSet>

@@ -1,9 +1,9 @@
 // Table files of a directory, read with readdir: the entry type comes with the name, so only
 // table names whose type the file system does not report (links, some network file systems)
 // cost a stat call.
-#include "report/engine_directory.h"
+#include "data/engine_directory.h"
 
-#include "report/catalogue.h"
+#include "data/catalogue.h"
 
 #include <QFile>
 #include <QStringDecoder>
