@@ -2,10 +2,10 @@
 // report definition between its file and an editor window.
 #include "report/documents.h"
 
+#include "data/catalogue.h"
 #include "platform/errorbox.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
-#include "data/catalogue.h"
 #include "report/definition.h"
 #include "report/frame.h"
 #include "report/mdi1.h"
