@@ -192,7 +192,8 @@ public:
 private:
     void readGlobals();
     void readSheet(qsizetype pos, Sheet& sheet);
-    void readPrintTitles(const QByteArray& nameRecord);
+    void readName(const QByteArray& nameRecord, std::vector<DefinedName>& standIns);
+    void printTitles(const DefinedName& name);
     std::optional<Formula> convertFormula(const QByteArray& tokens, const QByteArray& extra, int row,
                                           int column, bool shared);
     void noteBook(const QString& what) {
@@ -237,11 +238,26 @@ Workbook WorkbookReader::read() {
         Sheet& sheet = m_book.sheets[std::size_t(m_boundToModel[i])];
         sheet.name = m_bound[i].name;
         readSheet(m_bound[i].pos, sheet);
-        if (m_bound[i].hidden) // the writer shows every sheet it writes
-            sheet.dropped.append(QStringLiteral("hidden state (the sheet will be shown)"));
+        sheet.hidden = m_bound[i].hidden;
     }
+    std::vector<DefinedName> standIns;
     for (const QByteArray& n : m_names)
-        readPrintTitles(n);
+        readName(n, standIns);
+    for (DefinedName& n : standIns) {
+        const bool real = n.builtin == 0x07 ? n.scope >= 0 && m_book.sheets[std::size_t(n.scope)].printTitleRows
+                                            : std::any_of(m_book.names.begin(), m_book.names.end(),
+                                                          [&](const DefinedName& o) {
+                                                              return o.builtin == n.builtin && o.scope == n.scope;
+                                                          });
+        if (real)
+            continue;
+        if (n.builtin == 0x07) {
+            if (n.scope >= 0)
+                printTitles(n);
+        } else {
+            m_book.names.push_back(std::move(n));
+        }
+    }
     return std::move(m_book);
 }
 
@@ -355,7 +371,7 @@ void WorkbookReader::readGlobals() {
         throw Error("the workbook stream ends before its workbook records do (the file is truncated)");
 }
 
-void WorkbookReader::readPrintTitles(const QByteArray& n) {
+void WorkbookReader::readName(const QByteArray& n, std::vector<DefinedName>& standIns) {
     Reader rd(n);
     const quint16 flags = rd.u16();
     rd.u8();
@@ -366,22 +382,51 @@ void WorkbookReader::readPrintTitles(const QByteArray& n) {
     rd.skip(4);
     const quint8 optionByte = rd.u8();
     const bool wide = optionByte & 1;
-    if (!(flags & 0x20)) { // a name the user gave
-        noteBook(QStringLiteral("defined names"));
+    QString text;
+    for (int i = 0; i < cch; ++i)
+        text += QChar(wide ? rd.u16() : rd.u8());
+    if (flags & 0x0E) { // a macro's function or command
+        noteBook(QStringLiteral("macros"));
         return;
     }
-    if (cch != 1)
-        return;
-    const quint16 builtin = wide ? rd.u16() : rd.u8();
-    if (builtin == 0x06 && itab >= 1 && itab <= m_boundToModel.size() && m_boundToModel[itab - 1] >= 0) {
-        Sheet& s = m_book.sheets[std::size_t(m_boundToModel[itab - 1])];
-        if (!s.dropped.contains(QStringLiteral("print area")))
-            s.dropped.append(QStringLiteral("print area"));
-        return;
+    DefinedName name;
+    name.hidden = flags & 0x01;
+    if (flags & 0x20)
+        name.builtin = text.isEmpty() ? -1 : text.at(0).unicode();
+    else if ((name.builtin = builtinNameCode(text)) < 0)
+        name.name = text;
+    if (itab >= 1) {
+        if (itab > m_boundToModel.size() || m_boundToModel[itab - 1] < 0)
+            return; // a name of a chart or macro sheet: noted with the sheet
+        name.scope = m_boundToModel[itab - 1];
     }
-    if (builtin != 0x07 || itab < 1 || itab > m_boundToModel.size() || m_boundToModel[itab - 1] < 0)
-        return;
     const QByteArray tokens = rd.bytes(std::min<qsizetype>(cce, rd.remaining()));
+    const QByteArray extra = rd.bytes(rd.remaining());
+    const QStringList before = m_book.dropped;
+    std::optional<Formula> f = tokens.isEmpty() ? std::nullopt : convertFormula(tokens, extra, 0, 0, false);
+    m_book.dropped = before;
+    if (!f) {
+        noteBook(QStringLiteral("the defined name %1 (it refers to another workbook or cannot be read)")
+                     .arg(name.name.isEmpty() ? QStringLiteral("built-in %1").arg(name.builtin) : name.name));
+        return;
+    }
+    name.formula = std::move(*f);
+    // The stand-ins LibreOffice writes beside the real built-in names count only when the real one
+    // is missing.
+    if (!(flags & 0x20) && name.builtin >= 0) {
+        standIns.push_back(std::move(name));
+        return;
+    }
+    if (name.builtin == 0x07) {
+        if (name.scope >= 0)
+            printTitles(name);
+        return;
+    }
+    m_book.names.push_back(std::move(name));
+}
+
+void WorkbookReader::printTitles(const DefinedName& name) {
+    const QByteArray& tokens = name.formula.tokens();
     int pos = 0;
     while (pos < tokens.size()) {
         const int size = tokenSize(tokens, pos);
@@ -393,7 +438,7 @@ void WorkbookReader::readPrintTitles(const QByteArray& n) {
             const int r1 = biff::u16(p), r2 = biff::u16(p + 2);
             const int c1 = biff::u16(p + 4) & 0x3FFF, c2 = biff::u16(p + 6) & 0x3FFF;
             if (c1 == 0 && c2 >= 0xFF && r1 <= r2)
-                m_book.sheets[std::size_t(m_boundToModel[itab - 1])].printTitleRows = std::pair(r1, r2);
+                m_book.sheets[std::size_t(name.scope)].printTitleRows = std::pair(r1, r2);
         }
         pos += size;
     }
@@ -729,6 +774,20 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
         case rDimensions:
         case rUncalced:
         case 0x0019: // WINDOWPROTECT: the workbook's window setting, which some writers repeat per sheet
+            break;
+        case rCondFmt:
+        case rCf:
+        case rCondFmt12:
+        case rCf12:
+        case rCfEx:
+        case rDval:
+        case rDv:
+        case rHlink:
+        case rQuickTip:
+        case rFilterMode:
+        case rAutoFilterInfo:
+        case rAutoFilter:
+            sheet.anchored.append(Record{r.id, QByteArray(r.data, r.size)});
             break;
         default:
             if (isLayoutRecord(r.id)) {

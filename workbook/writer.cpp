@@ -247,6 +247,8 @@ struct WorkbookWriter::Impl {
         std::vector<MergedRange> merged;
         std::vector<int> breaks;
         std::optional<std::pair<int, int>> titles;
+        bool hidden = false;
+        QByteArray filter, objects, cellFormats; // whole records given by addSheetRecords
         qint64 dataStart = 0;
         qint64 dataLength = 0;
         std::vector<quint32> dbcells; // relative to dataStart
@@ -256,6 +258,7 @@ struct WorkbookWriter::Impl {
     bool inSheet = false;
     int lastRow = -1, lastColumn = -1;
     int maxSheetRef = -1;
+    std::vector<DefinedName> names;
 
     // The current block of 32 rows.
     struct BlockRow {
@@ -607,7 +610,9 @@ QByteArray WorkbookWriter::Impl::globals(std::vector<qsizetype>& boundSheetPos) 
     for (const SheetInfo& s : sheets) {
         boundSheetPos.push_back(g.size() + 4);
         QByteArray d;
-        Out(d).u32(0).u8(0).u8(0);
+        // At least one sheet stays visible: a workbook of hidden sheets shows nothing to open.
+        const bool hidden = s.hidden && &s != &sheets.front();
+        Out(d).u32(0).u8(hidden ? 1 : 0).u8(0);
         d.append(unicodeString(s.name, true));
         rec(rBoundSheet, d);
     }
@@ -619,7 +624,7 @@ QByteArray WorkbookWriter::Impl::globals(std::vector<qsizetype>& boundSheetPos) 
     bool titles = false;
     for (const SheetInfo& s : sheets)
         titles = titles || s.titles.has_value();
-    if (maxSheetRef >= 0 || titles) {
+    if (maxSheetRef >= 0 || titles || !names.empty()) {
         // This workbook's own sheets, one EXTERNSHEET entry per sheet in sheet order, so that a
         // 3-D reference's entry index is the sheet's index.
         QByteArray d;
@@ -641,6 +646,30 @@ QByteArray WorkbookWriter::Impl::globals(std::vector<qsizetype>& boundSheetPos) 
             on.u8(ptgArea3d).u16(quint16(i)).u16(quint16(sheets[i].titles->first));
             on.u16(quint16(sheets[i].titles->second)).u16(0).u16(0x00FF);
             rec(rName, n);
+        }
+        for (const DefinedName& name : names) {
+            const QString text = name.builtin >= 0 ? QString(QChar(char16_t(name.builtin))) : name.name;
+            bool wide = false;
+            for (QChar c : text)
+                wide = wide || c.unicode() > 0xFF;
+            QByteArray n;
+            Out on(n);
+            on.u16(quint16((name.hidden ? 0x01 : 0) | (name.builtin >= 0 ? 0x20 : 0)))
+                .u8(0)
+                .u8(quint8(text.size()))
+                .u16(quint16(name.formula.tokens().size()))
+                .u16(0)
+                .u16(quint16(name.scope + 1))
+                .u32(0)
+                .u8(wide ? 1 : 0);
+            for (QChar c : text) {
+                if (wide)
+                    on.u16(c.unicode());
+                else
+                    on.u8(quint8(c.unicode()));
+            }
+            on.bytes(name.formula.tokens()).bytes(name.formula.extra());
+            appendLongRecord(g, rName, n);
         }
     }
     // The shared string table, and EXTSST pointing into it every `bucket` strings.
@@ -738,6 +767,7 @@ void WorkbookWriter::Impl::sheetParts(std::size_t index, qint64 start, QByteArra
         rec(rColInfo, d);
         c = e + 1;
     }
+    head.append(s.filter);
     {
         QByteArray d;
         Out o(d);
@@ -763,6 +793,7 @@ void WorkbookWriter::Impl::sheetParts(std::size_t index, qint64 start, QByteArra
     }
     // After the cells: the window settings (only the first sheet selected), merged cells, the rest.
     auto trec = [&tail](quint16 id, const QByteArray& d) { appendRecord(tail, id, d); };
+    tail.append(s.objects);
     bool window = false;
     for (qsizetype i = 0; i < s.layout.size(); ++i) {
         const Record& r = s.layout[i];
@@ -797,6 +828,7 @@ void WorkbookWriter::Impl::sheetParts(std::size_t index, qint64 start, QByteArra
         }
         trec(rMergedCells, d);
     }
+    tail.append(s.cellFormats);
     for (qsizetype i = 0; i < s.layout.size(); ++i) {
         if (groups[std::size_t(i)] == 2)
             trec(s.layout[i].id, s.layout[i].data);
@@ -1157,6 +1189,29 @@ void WorkbookWriter::setPrintTitleRows(int first, int last) {
     s.titles = std::pair(first, last);
 }
 
+void WorkbookWriter::setSheetHidden(bool hidden) {
+    d->sheet().hidden = hidden;
+}
+
+void WorkbookWriter::addSheetRecords(SheetPart part, const QByteArray& records) {
+    Impl::SheetInfo& s = d->sheet();
+    (part == SheetPart::Filter ? s.filter : part == SheetPart::Objects ? s.objects : s.cellFormats).append(records);
+}
+
+void WorkbookWriter::addName(const DefinedName& name) {
+    if (d->finished)
+        throw Error("the workbook is already finished");
+    const QString text = name.builtin >= 0 ? QStringLiteral("x") : name.name;
+    if (text.isEmpty() || text.size() > 255 || name.builtin > 0xFF)
+        throw Error("a defined name needs a name of 1 to 255 characters");
+    if (name.formula.tokens().size() > 0xFFFF || name.formula.tokens().size() + name.formula.extra().size() > 8000)
+        throw Error(QStringLiteral("the defined name %1 is too long").arg(name.name).toStdString());
+    for (int s : name.formula.sheetsReferenced())
+        d->maxSheetRef = std::max(d->maxSheetRef, s);
+    d->maxSheetRef = std::max(d->maxSheetRef, name.scope);
+    d->names.push_back(name);
+}
+
 void WorkbookWriter::endSheet() {
     if (!d->inSheet)
         throw Error("endSheet without beginSheet");
@@ -1168,6 +1223,7 @@ void WorkbookWriter::endSheet() {
 
 void WorkbookWriter::writeSheet(const Sheet& sheet) {
     beginSheet(sheet.name, &sheet);
+    setSheetHidden(sheet.hidden);
     // Row formats and cells, both in row order, merged into one walk: a row's format comes first.
     std::size_t r = 0;
     for (const Cell& c : sheet.cells) {

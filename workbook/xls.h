@@ -144,8 +144,23 @@ struct ColumnFormat {
     bool hidden = false;
 };
 
+// A defined name: a user's name or a built-in one (print area, filter database ...). Its formula's
+// 3-D references hold sheet indices, as cell formulas' do.
+struct DefinedName {
+    QString name;     // a user's name; empty for a built-in one
+    int builtin = -1; // built-in code (0x06 print area, 0x0D filter database ...), -1 for a user's name
+    int scope = -1;   // index of the sheet the name belongs to, -1 the workbook
+    bool hidden = false;
+    Formula formula;
+};
+
+// Built-in names that LibreOffice also writes as ordinary names ("Excel_BuiltIn_Print_Area",
+// "_xlnm.Print_Area"): the built-in code such a name stands for, -1 for any other name.
+int builtinNameCode(const QString& name);
+
 struct Sheet {
     QString name;
+    bool hidden = false;
     std::vector<Cell> cells;           // in row order, columns ascending within a row
     std::vector<RowFormat> rows;       // rows with a ROW record, in row order
     std::vector<ColumnFormat> columns; // COLINFO
@@ -155,6 +170,10 @@ struct Sheet {
     // The sheet's other layout records as read (DEFCOLWIDTH, DEFAULTROWHEIGHT, WINDOW2, SCL, PANE,
     // SELECTION, page setup, margins, header, footer, print settings ...), written back unchanged.
     QList<Record> layoutRecords;
+    // Records anchored to cells, as read: conditional formats (CONDFMT, CF, CONDFMT12, CF12, CFEX),
+    // data validation (DVAL, DV), hyperlinks (HLINK, QUICKTIP) and the autofilter (FILTERMODE,
+    // AUTOFILTERINFO, AUTOFILTER); written moved with the rows (workbook/xls/anchors.h).
+    QList<Record> anchored;
     // What the sheet holds that is not carried into a written copy, by name: "drawings",
     // "comments", "conditional formats", "data validation", "hyperlinks" ... (each once).
     QStringList dropped;
@@ -174,7 +193,8 @@ struct Workbook {
     bool date1904 = false;
     quint16 codepage = 1200;
     Formats formats;
-    QStringList dropped; // workbook-level things not carried (e.g. "macros", "defined names")
+    QStringList dropped; // workbook-level things not carried (e.g. "macros", "links to other workbooks")
+    std::vector<DefinedName> names; // print titles excepted (Sheet::printTitleRows)
 
     // The number format code of a cell format ("General", "0.00", "dd/mm/yyyy", ...).
     QString numberFormat(quint16 xf) const;
@@ -264,7 +284,15 @@ public:
     void addMerged(const MergedRange& range);
     void addRowBreak(int row);
     void setPrintTitleRows(int first, int last);
+    void setSheetHidden(bool hidden);
+    // Whole records (headers included) for the sheet being written, in the place the format gives
+    // them: Filter before the sheet's dimensions (FILTERMODE, AUTOFILTERINFO, AUTOFILTER), Objects
+    // after the cells (drawings, comments), Formats after the merged cells (CONDFMT, HLINK, DVAL ...).
+    enum class SheetPart { Filter, Objects, Formats };
+    void addSheetRecords(SheetPart part, const QByteArray& records);
     void endSheet();
+    // A defined name; its scope and 3-D references are indices of written sheets (checked in finish).
+    void addName(const DefinedName& name);
     // A whole sheet as the next one: begun under its name with its layout, then its row formats
     // and cells (which must be in row order), merged cells, page breaks and print titles; ended.
     void writeSheet(const Sheet& sheet);

@@ -395,8 +395,8 @@ private slots:
         s += formula(8, 0, QByteArray(1, 0x3A) + le16(1) + le16(0) + le16(0));
         const Workbook b = readWorkbookStream(
             workbookStream(globals, {s, rec(0x0203, cellHead(0, 0) + QByteArray(8, 0))}, 1));
-        QVERIFY(b.sheets[1].dropped.contains(QStringLiteral("hidden state (the sheet will be shown)")));
-        QVERIFY(!b.sheets[0].dropped.contains(QStringLiteral("hidden state (the sheet will be shown)")));
+        QVERIFY(b.sheets[1].hidden); // kept: the writer writes it back
+        QVERIFY(!b.sheets[0].hidden);
         QCOMPARE(cellAt(b, 0, 0, 0)->value.number, -7.0);
         QCOMPARE(cellAt(b, 0, 0, 1)->value.number, 12.34);
         QCOMPARE(cellAt(b, 0, 0, 2)->value.number, 1.5);

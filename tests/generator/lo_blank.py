@@ -1,0 +1,145 @@
+#!/usr/bin/python3
+# Test helper: makes a blank as a user would, with openpyxl as .xlsx and saved as Excel 97-2003 by
+# LibreOffice, holding everything a user arranges around a band; and reads a report back the same
+# way (LibreOffice to .xlsx, openpyxl), printing what it holds as JSON.
+#   lo_blank.py blank OUT.xls [form]     the blank (band at row 4: ${#} ${NAME} ${AMOUNT})
+#   lo_blank.py read REPORT.xls          the report's pictures, comments, formats, names ... as JSON
+#   lo_blank.py records BOOK.xls         the record types of each substream (BIFF8), as JSON
+import io
+import json
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+import openpyxl
+from openpyxl.chart import BarChart, Reference
+from openpyxl.comments import Comment
+from openpyxl.drawing.image import Image
+from openpyxl.formatting.rule import CellIsRule
+from openpyxl.styles import Font, PatternFill
+from openpyxl.worksheet.datavalidation import DataValidation
+
+
+def png(colour):
+    from PIL import Image as PilImage
+    out = io.BytesIO()
+    PilImage.new("RGB", (40, 20), colour).save(out, "PNG")
+    out.seek(0)
+    return out
+
+
+def convert(src, fmt, outdir):
+    profile = tempfile.mkdtemp(prefix="lo-profile-")
+    try:
+        subprocess.run(["soffice", "-env:UserInstallation=file://" + profile, "--headless", "--convert-to", fmt,
+                        "--outdir", outdir, src], check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=240)
+    finally:
+        shutil.rmtree(profile, ignore_errors=True)
+
+
+def make_blank(out, form):
+    wb = openpyxl.Workbook()
+    ws = wb.active
+    ws.title = "Sales"
+    ws["A1"] = "Report ${REPORT}"
+    ws["A1"].font = Font(bold=True)
+    ws["A3"], ws["B3"], ws["C3"] = "No", "Name", "Amount"
+    ws["B3"].comment = Comment("Client name", "ann")
+    ws["A4"], ws["B4"], ws["C4"] = "${#}", "${NAME}", "${AMOUNT}"
+    ws["C4"].comment = Comment("Amount of the sale", "ann")
+    ws["A6"] = "Total"
+    ws["C6"] = "=SUM(C4:C4)"
+    ws["D6"] = "=COUNT(C4:C4)"
+    ws["E6"] = "=MAX(C4:C4)*2+1"
+    ws["A8"] = "site"
+    ws["A8"].hyperlink = "https://example.org/"
+    logo = Image(png("red"))
+    ws.add_image(logo, "E1")
+    below = Image(png("blue"))
+    ws.add_image(below, "E8")
+    ws.conditional_formatting.add("C4", CellIsRule(operator="lessThan", formula=["0"],
+                                                   fill=PatternFill("solid", start_color="FFC7CE")))
+    dv = DataValidation(type="list", formula1='"a,b,c"', allow_blank=True)
+    ws.add_data_validation(dv)
+    dv.add("B4")
+    ws.auto_filter.ref = "A3:C4"
+    wb.defined_names.append(openpyxl.workbook.defined_name.DefinedName("Amounts", attr_text="Sales!$C$4:$C$4"))
+    ws.print_area = "A1:E8"
+    ws.print_title_rows = "3:3"
+    chart = BarChart()
+    chart.add_data(Reference(ws, min_col=3, min_row=4, max_row=4), titles_from_data=False)
+    chart.set_categories(Reference(ws, min_col=2, min_row=4, max_row=4))
+    ws.add_chart(chart, "G2")
+    tmp = tempfile.mkdtemp(prefix="lo-blank-")
+    try:
+        src = os.path.join(tmp, os.path.splitext(os.path.basename(out))[0] + ".xlsx")
+        wb.save(src)
+        convert(src, "xls", tmp)
+        shutil.move(os.path.join(tmp, os.path.basename(src)[:-5] + ".xls"), out)
+    finally:
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
+def anchor_of(obj):
+    m = obj.anchor._from
+    return [m.row, m.col]
+
+
+def read(path):
+    tmp = tempfile.mkdtemp(prefix="lo-read-")
+    try:
+        convert(os.path.abspath(path), "xlsx", tmp)
+        wb = openpyxl.load_workbook(os.path.join(tmp, os.path.basename(path)[:-4] + ".xlsx"))
+        names = {}
+        for dn in wb.defined_names.definedName:
+            names[dn.name] = dn.attr_text
+        out = {"names": names, "sheets": []}
+        for ws in wb.worksheets:
+            sheet = {"name": ws.title, "state": ws.sheet_state}
+            sheet["images"] = sorted(anchor_of(i) for i in ws._images)
+            sheet["charts"] = []
+            for ch in ws._charts:
+                series = [s.val.numRef.f for s in ch.series if s.val and s.val.numRef]
+                sheet["charts"].append({"anchor": anchor_of(ch), "series": series})
+            sheet["comments"] = sorted(c.coordinate for row in ws.iter_rows() for c in row if c.comment)
+            sheet["cf"] = sorted(str(r.sqref) for r in ws.conditional_formatting)
+            sheet["dv"] = sorted(str(d.sqref) for d in ws.data_validations.dataValidation)
+            sheet["links"] = sorted(c.coordinate for row in ws.iter_rows() for c in row if c.hyperlink)
+            sheet["filter"] = ws.auto_filter.ref
+            sheet["print_area"] = ws.print_area
+            sheet["print_titles"] = ws.print_title_rows
+            sheet["freeze"] = ws.freeze_panes
+            sheet["values"] = {c.coordinate: c.value for row in ws.iter_rows() for c in row if c.value is not None}
+            out["sheets"].append(sheet)
+        json.dump(out, sys.stdout, default=str)
+    finally:
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
+def records(path):
+    from xlrd import compdoc
+    data = compdoc.CompDoc(open(path, "rb").read()).get_named_stream("Workbook")
+    pos, subs = 0, []
+    while pos + 4 <= len(data):
+        rid, size = struct.unpack("<HH", data[pos:pos + 4])
+        if rid == 0x0809:
+            subs.append([])
+        if subs:
+            subs[-1].append("%04x" % rid)
+        pos += 4 + size
+    json.dump(subs, sys.stdout)
+
+
+if __name__ == "__main__":
+    if sys.argv[1] == "blank":
+        make_blank(sys.argv[2], len(sys.argv) > 3 and sys.argv[3] == "form")
+    elif sys.argv[1] == "read":
+        read(sys.argv[2])
+    elif sys.argv[1] == "records":
+        records(sys.argv[2])
+    else:
+        sys.exit(__doc__)

@@ -1,0 +1,218 @@
+// The report keeps what a user arranged around the band of a blank made the way a user makes one
+// (openpyxl as .xlsx, saved as Excel 97-2003 by LibreOffice), read back by programs we did not write:
+// LibreOffice converts the report to .xlsx, openpyxl reads it, xlrd reads the stored results.
+#include "support/testsupport.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace lw;
+
+namespace {
+
+constexpr int Records = 10;
+double amount(int i) { return i * 10.25 - 30; }
+
+QString sourceDir() { return qEnvironmentVariable("LEDGERWICK_SOURCE_DIR"); }
+QString binaryDir() { return qEnvironmentVariable("LEDGERWICK_TEST_BINARY_DIR"); }
+
+// The layouts, by the definition's View and List.
+struct LayoutCase {
+    const char* name;
+    int view;
+    int list;
+};
+const LayoutCase Layouts[] = {{"columnar", 1, 0}, {"form", 0, 0}, {"sheets", 0, 1}};
+
+// Runs a program; its standard output, or nothing with a warning when it failed.
+QByteArray runProgram(const QString& program, const QStringList& args, QString* err = nullptr,
+                      const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    if (!p.waitForFinished(600000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        qWarning() << program << args << p.readAllStandardError();
+        return {};
+    }
+    if (err)
+        *err = QString::fromUtf8(p.readAllStandardError());
+    return p.readAllStandardOutput() + ' ';
+}
+
+// The value at a path of keys and indices ("sheets/0/cf") as compact JSON.
+QString valueAt(const QJsonValue& root, const QString& path) {
+    QJsonValue v = root;
+    for (const QString& key : path.split(u'/')) {
+        bool isIndex = false;
+        const int index = key.toInt(&isIndex);
+        v = isIndex ? v.toArray().at(index) : v.toObject().value(key);
+    }
+    if (v.isArray())
+        return QString::fromUtf8(QJsonDocument(v.toArray()).toJson(QJsonDocument::Compact));
+    if (v.isObject())
+        return QString::fromUtf8(QJsonDocument(v.toObject()).toJson(QJsonDocument::Compact));
+    return v.toVariant().toString();
+}
+
+} // namespace
+
+class TstKeep : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_tmp;
+    QString m_skip;
+    QHash<QString, QJsonObject> m_read;  // layout -> what LibreOffice and openpyxl read
+    QHash<QString, QJsonObject> m_xlrd;  // layout -> what xlrd reads
+    QHash<QString, QString> m_err;       // layout -> the generator's notices
+
+    QString path(const QString& name) const { return m_tmp.filePath(name); }
+    QString helper() const { return sourceDir() + "/tests/generator/lo_blank.py"; }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_tmp.isValid());
+        if (QStandardPaths::findExecutable("soffice").isEmpty()) {
+            m_skip = "LibreOffice (soffice) is not installed";
+            return;
+        }
+        if (runProgram("/usr/bin/python3", {"-c", "import openpyxl, PIL, xlrd"}).isEmpty()) {
+            m_skip = "python3-openpyxl, python3-pil or python3-xlrd is not installed";
+            return;
+        }
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "setup");
+            db.setDatabaseName(path("shop.sqlite"));
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec("CREATE TABLE SALES (ID INTEGER, NAME TEXT, AMOUNT REAL)"));
+            for (int i = 1; i <= Records; ++i)
+                QVERIFY(q.exec(QStringLiteral("INSERT INTO SALES VALUES (%1, 'Client %1', %2)").arg(i).arg(amount(i))));
+        }
+        QSqlDatabase::removeDatabase("setup");
+        QVERIFY(test::writeFile(path("aliases.ini"), "[SHOP]\nTYPE=SQLITE\nDATABASE NAME=shop.sqlite\n"));
+        QVERIFY(!runProgram("/usr/bin/python3", {helper(), "blank", path("blank.xls")}).isEmpty());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LEDGERWICK_ALIASES", path("aliases.ini"));
+        for (const LayoutCase& l : Layouts) {
+            const QString name = l.name;
+            QVERIFY(QFile::copy(path("blank.xls"), path(name + ".xls")));
+            QVERIFY(test::writeFile(path(name + ".pr"),
+                                    QStringLiteral("[REPORT]\nExcel=\nName=%1\nAlias=1\nPath=SHOP\nDB=SALES\nView=%2\n"
+                                                   "List=%3\nFrom=1\nTo=0\n\n[SQL]\nOnOff=0\nSQL=\n")
+                                        .arg(name)
+                                        .arg(l.view)
+                                        .arg(l.list)
+                                        .toUtf8()));
+            QString err;
+            QVERIFY(!runProgram(binaryDir() + "/VORTAL1", {"--batch", path(name + ".pr")}, &err, env).isEmpty());
+            m_err.insert(name, err);
+            const QString report = path(name + "_report.xls");
+            m_read.insert(name, QJsonDocument::fromJson(runProgram("/usr/bin/python3", {helper(), "read", report})).object());
+            m_xlrd.insert(name, QJsonDocument::fromJson(runProgram("/usr/bin/python3",
+                                                                    {sourceDir() + "/tests/generator/books.py", "dump", report}))
+                                    .object());
+            QVERIFY(!m_read[name].isEmpty());
+            QVERIFY(!m_xlrd[name].isEmpty());
+        }
+    }
+
+    // Each thing at its moved, widened or copied place, per layout (band at row 4, 10 records;
+    // a form block is rows 1 to 8).
+    void kept_data() {
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char* tag, const char* layout, const char* path, const char* expected) {
+            QTest::newRow(tag) << layout << path << expected;
+        };
+        // Defined names: a user's name over the band, the print area, the print titles.
+        row("name columnar", "columnar", "names/Amounts", "Sales!$C$4:$C$13");
+        row("name form", "form", "names/Amounts", "Sales!$C$4:$C$4");
+        row("name sheets", "sheets", "names/Amounts", "'1'!$C$4:$C$4");
+        row("print area columnar", "columnar", "sheets/0/print_area", R"(["$A$1:$E$17"])");
+        row("print area form", "form", "sheets/0/print_area", R"(["$A$1:$E$80"])");
+        row("print area sheets 1", "sheets", "sheets/0/print_area", R"(["$A$1:$E$8"])");
+        row("print area sheets 10", "sheets", "sheets/9/print_area", R"(["$A$1:$E$8"])");
+        row("print titles columnar", "columnar", "sheets/0/print_titles", "$3:$3");
+        row("print titles sheets 10", "sheets", "sheets/9/print_titles", "$3:$3");
+        // Conditional formats, validation, hyperlinks, the autofilter.
+        row("cf columnar", "columnar", "sheets/0/cf", R"(["C4:C13"])");
+        row("cf form", "form", "sheets/0/cf", R"(["C4 C12 C20 C28 C36 C44 C52 C60 C68 C76"])");
+        row("cf sheets", "sheets", "sheets/9/cf", R"(["C4"])");
+        row("dv columnar", "columnar", "sheets/0/dv", R"(["B4:B13"])");
+        row("dv form", "form", "sheets/0/dv", R"(["B4 B12 B20 B28 B36 B44 B52 B60 B68 B76"])");
+        row("dv sheets", "sheets", "sheets/9/dv", R"(["B4"])");
+        row("link columnar", "columnar", "sheets/0/links", R"(["A17"])");
+        row("link form", "form", "sheets/0/links/9", "A80");
+        row("link sheets", "sheets", "sheets/9/links", R"(["A8"])");
+        row("filter columnar", "columnar", "sheets/0/filter", "A3:C13");
+        row("filter form", "form", "sheets/0/filter", "A3:C4");
+        row("filter sheets", "sheets", "sheets/9/filter", "A3:C4");
+    }
+    void kept() {
+        if (!m_skip.isEmpty())
+            QSKIP(qPrintable(m_skip));
+        QFETCH(QString, layout);
+        QFETCH(QString, path);
+        QFETCH(QString, expected);
+        QCOMPARE(valueAt(m_read.value(layout), path), expected);
+    }
+
+    // The stored results of the totals below the band, as a reader that does not recalculate sees
+    // them: SUM, COUNT and MAX*2+1 of the amounts (a form: of its own record's amount).
+    void storedTotals_data() {
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<int>("sheet");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QList<double>>("expected");
+        double sum = 0, max = amount(1);
+        for (int i = 1; i <= Records; ++i) {
+            sum += amount(i);
+            max = std::max(max, amount(i));
+        }
+        QTest::newRow("columnar") << "columnar" << 0 << 14 << QList<double>{sum, double(Records), max * 2 + 1};
+        QTest::newRow("form, block 1") << "form" << 0 << 5 << QList<double>{amount(1), 1, amount(1) * 2 + 1};
+        QTest::newRow("form, block 10") << "form" << 0 << 77 << QList<double>{amount(10), 1, amount(10) * 2 + 1};
+        QTest::newRow("sheets, sheet 7") << "sheets" << 6 << 5 << QList<double>{amount(7), 1, amount(7) * 2 + 1};
+    }
+    void storedTotals() {
+        if (!m_skip.isEmpty())
+            QSKIP(qPrintable(m_skip));
+        QFETCH(QString, layout);
+        QFETCH(int, sheet);
+        QFETCH(int, row);
+        QFETCH(QList<double>, expected);
+        QList<double> got;
+        for (const QJsonValue& c : m_xlrd.value(layout)["sheets"][sheet]["cells"].toArray())
+            if (c[0].toInt() == row && c[1].toInt() >= 2 && c[1].toInt() <= 4)
+                got << c[3].toDouble();
+        QCOMPARE(got, expected);
+    }
+
+    // Nothing LibreOffice writes into an .xls draws a warning.
+    void noWarning_data() {
+        QTest::addColumn<QString>("layout");
+        for (const LayoutCase& l : Layouts)
+            QTest::newRow(l.name) << l.name;
+    }
+    void noWarning() {
+        if (!m_skip.isEmpty())
+            QSKIP(qPrintable(m_skip));
+        QFETCH(QString, layout);
+        const QString err = m_err.value(layout);
+        for (const char* what : {"defined names", "print area", "conditional formats", "data validation", "hyperlinks",
+                                 "filters", "hidden"})
+            QVERIFY2(!err.contains(QLatin1String(what)), qPrintable(err));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstKeep)
+#include "tst_keep.moc"
