@@ -2,6 +2,7 @@
 // "Workbook" stream's records into the workbook model.
 #include "workbook/biff.h"
 #include "workbook/xls.h"
+#include "workbook/xls/drawing.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -363,6 +364,11 @@ void WorkbookReader::readGlobals() {
         case rObjProj:
             noteBook(QStringLiteral("macros"));
             break;
+        case rMsoDrawingGroup: {
+            Reader rd = m_stream.withContinues(r);
+            m_book.drawingGroup += rd.bytes(rd.remaining());
+            break;
+        }
         default:
             break;
         }
@@ -522,6 +528,11 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
     long stringFor = -1;                     // the formula cell whose text result a STRING record holds
     QSet<quint16> unknown;                   // record types the reader does not know
     bool keepContinue = false;
+    // The drawing: the OfficeArt bytes of its MSODRAWING records one after another, and the records
+    // between them with the length of those bytes before each.
+    QByteArray art;
+    std::vector<std::pair<qsizetype, Record>> between;
+    enum class Drawn { None, Art, Object } drawn = Drawn::None;
     auto checkCell = [&sheet](int col) {
         if (col >= maxColumns)
             throw Error(QStringLiteral("a cell of the sheet \"%1\" lies past column 256")
@@ -549,13 +560,16 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
                             .toStdString());
         const bool wasKeeping = keepContinue;
         keepContinue = false;
+        const Drawn wasDrawn = drawn;
+        drawn = Drawn::None;
         if (r.id == rEof)
             break;
         switch (r.id) {
         case rBof: {
-            // An embedded chart or other substream: skipped up to its own end record.
-            note(QStringLiteral("charts"));
+            // An embedded chart: its substream up to its own end record goes with the OBJ before it.
+            // Its series formulas name sheets by EXTERNSHEET entry: they get the model's sheet indices.
             int depth = 1;
+            between.push_back({art.size(), Record{r.id, QByteArray(r.data, r.size)}});
             while (depth > 0) {
                 if (!m_stream.next(r))
                     throw Error("an embedded chart runs past the end of the workbook stream");
@@ -563,11 +577,45 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
                     ++depth;
                 else if (r.id == rEof)
                     --depth;
+                QByteArray data(r.data, r.size);
+                if (r.id == 0x1051 && r.size >= 8) { // BRAI: a series' values, categories or name
+                    const int cce = biff::u16(r.data + 6);
+                    if (cce > 0 && 8 + cce <= r.size) {
+                        const QStringList before = m_book.dropped;
+                        const std::optional<Formula> f =
+                            convertFormula(QByteArray(r.data + 8, cce), {}, 0, 0, false);
+                        m_book.dropped = before;
+                        if (f && f->tokens().size() == cce)
+                            data.replace(8, cce, f->tokens());
+                        else
+                            note(QStringLiteral("a chart's series that refer to other workbooks"));
+                    }
+                }
+                between.push_back({art.size(), Record{r.id, data}});
             }
+            drawn = Drawn::Object;
             break;
         }
+        case rMsoDrawing:
+            art.append(r.data, r.size);
+            drawn = Drawn::Art;
+            break;
+        case rObj:
+        case rTxo:
+            between.push_back({art.size(), Record{r.id, QByteArray(r.data, r.size)}});
+            drawn = Drawn::Object;
+            break;
+        case rNote:
+            sheet.notes.append(Record{r.id, QByteArray(r.data, r.size)});
+            break;
         case rContinue:
-            if (wasKeeping) {
+            if (wasDrawn == Drawn::Art) {
+                art.append(r.data, r.size);
+                drawn = Drawn::Art;
+            } else if (wasDrawn == Drawn::Object) {
+                between.push_back({art.size(), Record{r.id, QByteArray(r.data, r.size)}});
+                drawn = Drawn::Object;
+            } else if (wasKeeping) {
                 sheet.layoutRecords.append(Record{r.id, QByteArray(r.data, r.size)});
                 keepContinue = true;
             }
@@ -757,18 +805,7 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
             }
             break;
         }
-        case rObj: {
-            // Every drawn object (shape, picture, chart, comment box) has an OBJ record; the
-            // drawing records around them hold nothing visible on their own.
-            const quint16 kind = r.size >= 6 && biff::u16(r.data) == 0x15 ? biff::u16(r.data + 4) : 0;
-            note(kind == 0x19   ? QStringLiteral("comments")
-                 : kind == 0x05 ? QStringLiteral("charts")
-                                : QStringLiteral("drawings"));
-            break;
-        }
-        case rMsoDrawing:
         case rMsoDrawingSelection:
-        case rTxo:
         case rIndex:
         case rDbCell:
         case rDimensions:
@@ -807,6 +844,11 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
             }
             break;
         }
+    }
+    if (!art.isEmpty() || !between.empty()) {
+        const QString problem = readDrawing(art, between, sheet);
+        if (!problem.isEmpty())
+            note(problem);
     }
     // Shared formulas become each cell's own tokens; array formulas stay as their values.
     // A cell of a shared formula names the formula by the first cell of its range.

@@ -259,6 +259,8 @@ struct WorkbookWriter::Impl {
     int lastRow = -1, lastColumn = -1;
     int maxSheetRef = -1;
     std::vector<DefinedName> names;
+    QByteArray drawingGroup;
+    bool sheetReferences = false;
 
     // The current block of 32 rows.
     struct BlockRow {
@@ -624,7 +626,7 @@ QByteArray WorkbookWriter::Impl::globals(std::vector<qsizetype>& boundSheetPos) 
     bool titles = false;
     for (const SheetInfo& s : sheets)
         titles = titles || s.titles.has_value();
-    if (maxSheetRef >= 0 || titles || !names.empty()) {
+    if (maxSheetRef >= 0 || titles || !names.empty() || sheetReferences) {
         // This workbook's own sheets, one EXTERNSHEET entry per sheet in sheet order, so that a
         // 3-D reference's entry index is the sheet's index.
         QByteArray d;
@@ -672,6 +674,8 @@ QByteArray WorkbookWriter::Impl::globals(std::vector<qsizetype>& boundSheetPos) 
             appendLongRecord(g, rName, n);
         }
     }
+    if (!drawingGroup.isEmpty())
+        appendLongRecord(g, rMsoDrawingGroup, drawingGroup);
     // The shared string table, and EXTSST pointing into it every `bucket` strings.
     const quint32 count = sstCount();
     const quint16 bucket = quint16(std::max<quint32>(8, (count + 1019) / 1020));
@@ -1210,6 +1214,14 @@ void WorkbookWriter::addName(const DefinedName& name) {
         d->maxSheetRef = std::max(d->maxSheetRef, s);
     d->maxSheetRef = std::max(d->maxSheetRef, name.scope);
     d->names.push_back(name);
+}
+
+void WorkbookWriter::setDrawingGroup(const QByteArray& officeArt) {
+    d->drawingGroup = officeArt;
+}
+
+void WorkbookWriter::useSheetReferences() {
+    d->sheetReferences = true;
 }
 
 void WorkbookWriter::endSheet() {

@@ -158,6 +158,20 @@ struct DefinedName {
 // "_xlnm.Print_Area"): the built-in code such a name stands for, -1 for any other name.
 int builtinNameCode(const QString& name);
 
+// A drawn object of a sheet (picture, shape, text box, comment box, chart, a filter's drop-down):
+// its OfficeArt shape container in pieces, each followed by the records that follow it in the
+// sheet (OBJ, TXO and its CONTINUE records, a chart's substream from BOF to EOF). A chart's series
+// formulas (BRAI) hold sheet indices, as cell formulas do. workbook/xls/drawing.h places copies.
+struct DrawingObject {
+    struct Part {
+        QByteArray art;
+        QList<Record> records;
+    };
+    std::vector<Part> parts;
+    int row = -1;  // top row of its anchor; -1: none (it stays where it is)
+    int kind = -1; // its OBJ's object type (0x05 chart, 0x08 picture, 0x14 drop-down, 0x19 comment ...)
+};
+
 struct Sheet {
     QString name;
     bool hidden = false;
@@ -174,6 +188,11 @@ struct Sheet {
     // data validation (DVAL, DV), hyperlinks (HLINK, QUICKTIP) and the autofilter (FILTERMODE,
     // AUTOFILTERINFO, AUTOFILTER); written moved with the rows (workbook/xls/anchors.h).
     QList<Record> anchored;
+    // The sheet's drawing: the group shape that holds the others (an OfficeArt shape container),
+    // the objects, and the comments (NOTE records, each naming its comment box's OBJ).
+    QByteArray drawingPatriarch;
+    std::vector<DrawingObject> objects;
+    QList<Record> notes;
     // What the sheet holds that is not carried into a written copy, by name: "drawings",
     // "comments", "conditional formats", "data validation", "hyperlinks" ... (each once).
     QStringList dropped;
@@ -195,6 +214,7 @@ struct Workbook {
     Formats formats;
     QStringList dropped; // workbook-level things not carried (e.g. "macros", "links to other workbooks")
     std::vector<DefinedName> names; // print titles excepted (Sheet::printTitleRows)
+    QByteArray drawingGroup;        // the OfficeArt drawing group (MSODRAWINGGROUP) with its pictures
 
     // The number format code of a cell format ("General", "0.00", "dd/mm/yyyy", ...).
     QString numberFormat(quint16 xf) const;
@@ -293,6 +313,11 @@ public:
     void endSheet();
     // A defined name; its scope and 3-D references are indices of written sheets (checked in finish).
     void addName(const DefinedName& name);
+    // The workbook's OfficeArt drawing group (MSODRAWINGGROUP), for sheets given drawings.
+    void setDrawingGroup(const QByteArray& officeArt);
+    // Records given whole refer to sheets by EXTERNSHEET entry (charts): the table is written,
+    // one entry per sheet in sheet order.
+    void useSheetReferences();
     // A whole sheet as the next one: begun under its name with its layout, then its row formats
     // and cells (which must be in row order), merged cells, page breaks and print titles; ended.
     void writeSheet(const Sheet& sheet);

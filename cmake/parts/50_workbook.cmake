@@ -11,7 +11,8 @@ add_library(ledgerwick_workbook STATIC
   workbook/reader.cpp
   workbook/writer.cpp workbook/writer_budget.h
   workbook/xls/anchors.cpp workbook/xls/anchors.h
-  workbook/xls/totals.cpp workbook/xls/totals.h)
+  workbook/xls/totals.cpp workbook/xls/totals.h
+  workbook/xls/drawing.cpp workbook/xls/drawing.h)
 target_include_directories(ledgerwick_workbook PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(ledgerwick_workbook PUBLIC Qt6::Core PRIVATE PkgConfig::GSF)
 # glib names a struct member "signals", which Qt keywords would turn into "public".
@@ -40,7 +41,7 @@ if(LW_CLANGXX)
   set(lw_fuzz_sources
     ${CMAKE_SOURCE_DIR}/workbook/biff.cpp ${CMAKE_SOURCE_DIR}/workbook/model.cpp
     ${CMAKE_SOURCE_DIR}/workbook/formula.cpp ${CMAKE_SOURCE_DIR}/workbook/reader.cpp
-    ${CMAKE_SOURCE_DIR}/workbook/xls/anchors.cpp
+    ${CMAKE_SOURCE_DIR}/workbook/xls/anchors.cpp ${CMAKE_SOURCE_DIR}/workbook/xls/drawing.cpp
     ${CMAKE_SOURCE_DIR}/tests/workbook/fuzz_xls.cpp)
   add_custom_command(
     OUTPUT ${CMAKE_BINARY_DIR}/fuzz_xls

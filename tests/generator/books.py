@@ -72,6 +72,7 @@ def dump(path):
             "heights": {str(k): v.height for k, v in sh.rowinfo_map.items() if v.has_default_height == 0},
             "breaks": [b[0] for b in sh.horizontal_page_breaks],
             "titles": titles.get(index, []),
+            "notes": sorted([list(k) for k in sh.cell_note_map]),
         })
     json.dump(out, sys.stdout)
 

@@ -6,6 +6,7 @@
 #include "tools/common/markers.h"
 #include "tools/common/toolkit.h"
 #include "workbook/xls/anchors.h"
+#include "workbook/xls/drawing.h"
 #include "workbook/xls/totals.h"
 
 #include <QFileInfo>
@@ -154,6 +155,7 @@ struct Generator::Writing {
     // written index of each of the blank's sheets (the report sheet: its first written sheet).
     std::vector<std::pair<int, xls::RowMap>> reportMaps;
     std::vector<int> writtenOf;
+    std::unique_ptr<xls::DrawingPlacer> drawings;
     // Columnar: what each column of the band's copies holds, for the results of the totals below.
     std::array<xls::ColumnTally, xls::maxColumns> tallies;
 
@@ -564,6 +566,23 @@ struct Generator::Writing {
 
     // Ends a sheet: what the source sheet anchors to its rows, placed by the map, goes with it.
     void endSheet(const xls::Sheet& source, const xls::RowMap& map, bool report) {
+        // Charts' series: on the report sheet over this sheet's rows; elsewhere over the first
+        // report sheet's (as far as known when the chart's sheet is written).
+        const int reportSheet = t.sheetIndex;
+        const int target = report ? currentSheet() : reportMaps.empty() ? writtenOf[std::size_t(reportSheet)]
+                                                                         : reportMaps.front().first;
+        const xls::RowMap none;
+        const xls::RowMap& seriesMap = report ? map : reportMaps.empty() ? none : reportMaps.front().second;
+        const auto sheetOf = [this](int s) {
+            return s >= 0 && s < int(writtenOf.size()) ? writtenOf[std::size_t(s)] : -1;
+        };
+        out.addSheetRecords(xls::WorkbookWriter::SheetPart::Objects,
+                            drawings->sheet(source, map, [&](xls::Formula& f, int shift) {
+                                if (!xls::placeSeries(f, reportSheet, target, seriesMap, shift, sheetOf))
+                                    g.warn(QStringLiteral("A chart on sheet %1 refers to cells that are not in the "
+                                                          "report: #REF!.")
+                                               .arg(out.sheetName(currentSheet())));
+                            }));
         QStringList problems;
         const xls::AnchoredRecords a = xls::placeAnchored(source.anchored, map, &problems);
         out.addSheetRecords(xls::WorkbookWriter::SheetPart::Filter, a.filter);
@@ -781,6 +800,9 @@ void Generator::fill(Progress& progress) {
             w.place(progress.total >= 0 ? progress.total.load() : countRecords(progress), layout());
 
         w.writtenOf.assign(m_blank.sheets.size(), -1);
+        for (int s = 0; s < int(m_blank.sheets.size()); ++s) // as far as known before the report's sheets
+            w.writtenOf[std::size_t(s)] = s <= m_template.sheetIndex ? s : s + int(w.placed.sheets) - 1;
+        w.drawings = std::make_unique<xls::DrawingPlacer>(m_blank);
         for (int s = 0; s < int(m_blank.sheets.size()); ++s) {
             w.writtenOf[std::size_t(s)] = m_writer->sheetCount();
             if (s != m_template.sheetIndex) {
@@ -800,6 +822,9 @@ void Generator::fill(Progress& progress) {
             }
         }
         w.writeNames();
+        m_writer->setDrawingGroup(w.drawings->group());
+        if (w.drawings->placedCharts())
+            m_writer->useSheetReferences();
     } catch (const xls::Error& e) {
         abandon();
         throw ReportFailure(CaptionReportError, QString::fromUtf8(e.what()));

@@ -386,4 +386,38 @@ bool placeName(Formula& formula, int source, int target, const RowMap& map,
     });
 }
 
+bool placeSeries(Formula& formula, int source, int target, const RowMap& map, int shift,
+                 const std::function<int(int)>& sheetOf) {
+    const QByteArray& t = formula.tokens();
+    if (t.size() == 7 && quint8(t[0]) >= 0x20 && baseToken(quint8(t[0])) == ptgRef3d) {
+        QByteArray area;
+        Out(area)
+            .u8(withClass(ptgArea3d, quint8(t[0])))
+            .bytes(t.mid(1, 2))
+            .bytes(t.mid(3, 2))
+            .bytes(t.mid(3, 2))
+            .bytes(t.mid(5, 2))
+            .bytes(t.mid(5, 2));
+        formula = Formula(area, formula.extra());
+    }
+    return formula.relocate([&](const RowSpan& r, bool) -> std::optional<RowSpan> {
+        if (r.sheet < 0)
+            return r;
+        if (r.sheet != source) {
+            const int s = sheetOf(r.sheet);
+            if (s < 0)
+                return std::nullopt;
+            return RowSpan{s, r.first, r.last};
+        }
+        const std::vector<RowPiece> pieces = map.range(r.first, r.last);
+        if (pieces.empty())
+            return std::nullopt;
+        RowPiece p = pieces.front();
+        for (const RowPiece& q : pieces)
+            if (pieces.size() > 1 && q.shift == shift)
+                p = q;
+        return RowSpan{target, p.first, p.last};
+    });
+}
+
 } // namespace lw::xls

@@ -62,4 +62,10 @@ AnchoredRecords placeAnchored(const QList<Record>& anchored, const RowMap& map, 
 bool placeName(Formula& formula, int source, int target, const RowMap& map,
                const std::function<int(int)>& sheetOf);
 
+// A chart's series formula (values, categories) placed like a name, for the copy of the chart that
+// moved by `shift` rows: where its range was copied, the copy that moved with the chart; a single
+// cell that is widened becomes a range.
+bool placeSeries(Formula& formula, int source, int target, const RowMap& map, int shift,
+                 const std::function<int(int)>& sheetOf);
+
 } // namespace lw::xls
