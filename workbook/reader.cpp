@@ -3,6 +3,7 @@
 #include "workbook/biff.h"
 #include "workbook/xls.h"
 #include "workbook/xls/drawing.h"
+#include "workbook/xls/storage.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -117,6 +118,16 @@ QString sheetDropName(quint16 id) {
     case rScenMan:
     case rScenario:
         return QStringLiteral("scenarios");
+    case 0x00B0: // SXVIEW and the records of its fields, items and data
+    case 0x00B1:
+    case 0x00B2:
+    case 0x00B4:
+    case 0x00B5:
+    case 0x00B6:
+    case 0x00C5:
+    case 0x00F1:
+    case 0x0100:
+        return QStringLiteral("pivot tables (kept as their cells)");
     case rLabelRanges:
         return QStringLiteral("label ranges");
     case rFeat:
@@ -362,7 +373,8 @@ void WorkbookReader::readGlobals() {
             break;
         }
         case rObjProj:
-            noteBook(QStringLiteral("macros"));
+        case rCodeName:
+            m_book.macroRecords.append(Record{r.id, QByteArray(r.data, r.size)});
             break;
         case rMsoDrawingGroup: {
             Reader rd = m_stream.withContinues(r);
@@ -987,7 +999,14 @@ Workbook readWorkbook(const QString& path) {
     const QString name = QFileInfo(path).fileName().isEmpty() ? path : path;
     try {
         const QByteArray bytes = workbookStream(path);
-        return readWorkbookStream(bytes);
+        Workbook book = readWorkbookStream(bytes);
+        if (std::any_of(book.macroRecords.begin(), book.macroRecords.end(),
+                        [](const Record& r) { return r.id == rObjProj; })) {
+            book.storages = readStorages(path, {QStringLiteral("_VBA_PROJECT_CUR")});
+            book.dropped << QStringLiteral("a macro project (carried as it is: its code knows the blank's cells, "
+                                          "not the report's)");
+        }
+        return book;
     } catch (const Error& e) {
         throw Error((name + QStringLiteral(": ") + QString::fromUtf8(e.what())).toStdString());
     } catch (const std::bad_alloc&) {

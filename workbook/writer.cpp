@@ -3,6 +3,7 @@
 #include "workbook/biff.h"
 #include "workbook/writer_budget.h"
 #include "workbook/xls.h"
+#include "workbook/xls/storage.h"
 
 #include <QDir>
 #include <QFile>
@@ -261,6 +262,8 @@ struct WorkbookWriter::Impl {
     std::vector<DefinedName> names;
     QByteArray drawingGroup;
     bool sheetReferences = false;
+    QList<Record> macroRecords;
+    std::vector<StorageEntry> storages;
 
     // The current block of 32 rows.
     struct BlockRow {
@@ -607,6 +610,8 @@ QByteArray WorkbookWriter::Impl::globals(std::vector<qsizetype>& boundSheetPos) 
     u16rec(rPrecision, 1);
     u16rec(rRefreshAll, 0);
     u16rec(rBookBool, 0);
+    for (const Record& r : macroRecords)
+        rec(r.id, r.data);
     for (const Record& r : formats)
         rec(r.id, r.data);
     for (const SheetInfo& s : sheets) {
@@ -1220,6 +1225,11 @@ void WorkbookWriter::setDrawingGroup(const QByteArray& officeArt) {
     d->drawingGroup = officeArt;
 }
 
+void WorkbookWriter::keepMacroProject(const QList<Record>& records, const std::vector<StorageEntry>& storages) {
+    d->macroRecords = records;
+    d->storages = storages;
+}
+
 void WorkbookWriter::useSheetReferences() {
     d->sheetReferences = true;
 }
@@ -1347,6 +1357,8 @@ void WorkbookWriter::finish() {
         ok = gsf_output_close(stream) && ok;
         g_object_unref(stream);
     }
+    for (const StorageEntry& e : d->storages)
+        ok = ok && writeStorage(ole, e);
     ok = gsf_output_close(GSF_OUTPUT(ole)) && ok;
     g_object_unref(ole);
     if (!ok)

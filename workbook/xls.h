@@ -207,6 +207,15 @@ struct Formats {
     QList<Record> records;
 };
 
+// A storage or stream of the compound file beside the workbook stream, with everything under it
+// (a macro project's "_VBA_PROJECT_CUR"), carried into a written workbook byte for byte.
+struct StorageEntry {
+    QString name;
+    bool storage = false; // a storage (its children), else a stream (its data)
+    QByteArray data;
+    std::vector<StorageEntry> children;
+};
+
 struct Workbook {
     std::vector<Sheet> sheets;
     bool date1904 = false;
@@ -215,6 +224,9 @@ struct Workbook {
     QStringList dropped; // workbook-level things not carried (e.g. "macros", "links to other workbooks")
     std::vector<DefinedName> names; // print titles excepted (Sheet::printTitleRows)
     QByteArray drawingGroup;        // the OfficeArt drawing group (MSODRAWINGGROUP) with its pictures
+    // A macro project: its storage and its workbook records (OBJPROJ, the workbook's CODENAME).
+    std::vector<StorageEntry> storages;
+    QList<Record> macroRecords;
 
     // The number format code of a cell format ("General", "0.00", "dd/mm/yyyy", ...).
     QString numberFormat(quint16 xf) const;
@@ -318,6 +330,8 @@ public:
     // Records given whole refer to sheets by EXTERNSHEET entry (charts): the table is written,
     // one entry per sheet in sheet order.
     void useSheetReferences();
+    // A macro project carried as it is: its workbook records and its storage.
+    void keepMacroProject(const QList<Record>& records, const std::vector<StorageEntry>& storages);
     // A whole sheet as the next one: begun under its name with its layout, then its row formats
     // and cells (which must be in row order), merged cells, page breaks and print titles; ended.
     void writeSheet(const Sheet& sheet);

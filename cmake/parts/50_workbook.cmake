@@ -12,7 +12,8 @@ add_library(ledgerwick_workbook STATIC
   workbook/writer.cpp workbook/writer_budget.h
   workbook/xls/anchors.cpp workbook/xls/anchors.h
   workbook/xls/totals.cpp workbook/xls/totals.h
-  workbook/xls/drawing.cpp workbook/xls/drawing.h)
+  workbook/xls/drawing.cpp workbook/xls/drawing.h
+  workbook/xls/storage.cpp workbook/xls/storage.h)
 target_include_directories(ledgerwick_workbook PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(ledgerwick_workbook PUBLIC Qt6::Core PRIVATE PkgConfig::GSF)
 # glib names a struct member "signals", which Qt keywords would turn into "public".
@@ -42,6 +43,7 @@ if(LW_CLANGXX)
     ${CMAKE_SOURCE_DIR}/workbook/biff.cpp ${CMAKE_SOURCE_DIR}/workbook/model.cpp
     ${CMAKE_SOURCE_DIR}/workbook/formula.cpp ${CMAKE_SOURCE_DIR}/workbook/reader.cpp
     ${CMAKE_SOURCE_DIR}/workbook/xls/anchors.cpp ${CMAKE_SOURCE_DIR}/workbook/xls/drawing.cpp
+    ${CMAKE_SOURCE_DIR}/workbook/xls/storage.cpp
     ${CMAKE_SOURCE_DIR}/tests/workbook/fuzz_xls.cpp)
   add_custom_command(
     OUTPUT ${CMAKE_BINARY_DIR}/fuzz_xls

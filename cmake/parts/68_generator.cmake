@@ -29,6 +29,7 @@ if(TARGET ledgerwick_workbook AND TARGET ledgerwick_data AND TARGET lw_toolkit)
   # What a user arranges around the band, in a blank made by LibreOffice, read back through
   # LibreOffice and openpyxl (skipped when either is missing).
   lw_add_test(tst_keep tests/generator/tst_keep.cpp)
+  target_link_libraries(tst_keep PRIVATE ledgerwick_workbook) # a blank with a macro project
   add_dependencies(tst_keep ledgerwick-report)
   set_tests_properties(tst_keep PROPERTIES TIMEOUT 900)
 else()

@@ -74,6 +74,13 @@ def make_blank(out, form):
     chart.add_data(Reference(ws, min_col=3, min_row=4, max_row=4), titles_from_data=False)
     chart.set_categories(Reference(ws, min_col=2, min_row=4, max_row=4))
     ws.add_chart(chart, "G2")
+    ws.freeze_panes = "A4"
+    ws.sheet_view.zoomScale = 150
+    ws.sheet_view.showGridLines = False
+    ws.sheet_properties.tabColor = "FF0000"
+    hidden = wb.create_sheet("Hidden")
+    hidden["A1"] = "kept out of sight"
+    hidden.sheet_state = "hidden"
     tmp = tempfile.mkdtemp(prefix="lo-blank-")
     try:
         src = os.path.join(tmp, os.path.splitext(os.path.basename(out))[0] + ".xlsx")
@@ -113,6 +120,10 @@ def read(path):
             sheet["print_area"] = ws.print_area
             sheet["print_titles"] = ws.print_title_rows
             sheet["freeze"] = ws.freeze_panes
+            sheet["zoom"] = ws.sheet_view.zoomScale
+            sheet["gridlines"] = ws.sheet_view.showGridLines
+            tab = ws.sheet_properties.tabColor
+            sheet["tab"] = tab.rgb if tab is not None and isinstance(tab.rgb, str) else None
             sheet["values"] = {c.coordinate: c.value for row in ws.iter_rows() for c in row if c.value is not None}
             out["sheets"].append(sheet)
         json.dump(out, sys.stdout, default=str)

@@ -2,6 +2,7 @@
 // (openpyxl as .xlsx, saved as Excel 97-2003 by LibreOffice), read back by programs we did not write:
 // LibreOffice converts the report to .xlsx, openpyxl reads it, xlrd reads the stored results.
 #include "support/testsupport.h"
+#include "workbook/xls.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -13,6 +14,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
 
 using namespace lw;
 
@@ -212,6 +215,93 @@ private slots:
             if (c[0].toInt() == row && c[1].toInt() >= 2 && c[1].toInt() <= 4)
                 got << c[3].toDouble();
         QCOMPARE(got, expected);
+    }
+
+    // Frozen rows, zoom and gridlines of the report sheet on every report sheet; a hidden sheet stays
+    // hidden (a blank made by xlwt: LibreOffice's conversion leaves the view settings out).
+    void view_data() {
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<int>("sheets");
+        for (const LayoutCase& l : Layouts)
+            QTest::newRow(l.name) << l.name << (l.view == 0 && l.list == 1 ? Records + 1 : 2);
+    }
+    void view() {
+        if (!m_skip.isEmpty())
+            QSKIP(qPrintable(m_skip));
+        QFETCH(QString, layout);
+        QFETCH(int, sheets);
+        const QString blank = path("view-" + layout + ".xls");
+        const QJsonObject view{{"frozen", 3}, {"grid", false}, {"zoom", 150}};
+        const QJsonArray layoutJson{
+            QJsonObject{{"name", "Sales"},
+                        {"cells", QJsonArray{QJsonArray{0, 0, "Title"}, QJsonArray{3, 0, "${#}"}, QJsonArray{3, 1, "${NAME}"}}},
+                        {"view", view}},
+            QJsonObject{{"name", "Aside"}, {"cells", QJsonArray{QJsonArray{0, 0, "x"}}}, {"view", QJsonObject{{"hidden", true}}}}};
+        QVERIFY(test::writeFile(blank + ".json", QJsonDocument(QJsonObject{{"sheets", layoutJson}}).toJson()));
+        QVERIFY(!runProgram("/usr/bin/python3", {sourceDir() + "/tests/generator/books.py", "blank", blank + ".json", blank})
+                     .isEmpty());
+        const LayoutCase* l = std::find_if(std::begin(Layouts), std::end(Layouts),
+                                           [&](const LayoutCase& c) { return layout == QLatin1String(c.name); });
+        QVERIFY(test::writeFile(path("view-" + layout + ".pr"),
+                                QStringLiteral("[REPORT]\nExcel=\nName=v\nAlias=1\nPath=SHOP\nDB=SALES\nView=%1\nList=%2\n"
+                                               "From=1\nTo=0\n\n[SQL]\nOnOff=0\nSQL=\n")
+                                    .arg(l->view)
+                                    .arg(l->list)
+                                    .toUtf8()));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LEDGERWICK_ALIASES", path("aliases.ini"));
+        QVERIFY(!runProgram(binaryDir() + "/VORTAL1", {"--batch", path("view-" + layout + ".pr")}, nullptr, env).isEmpty());
+        const QJsonArray got = QJsonDocument::fromJson(runProgram("/usr/bin/python3", {sourceDir() + "/tests/generator/books.py",
+                                                                                        "dump", path("view-" + layout + "_report.xls")}))
+                                   .object()["sheets"]
+                                   .toArray();
+        QCOMPARE(got.size(), sheets);
+        for (int i = 0; i + 1 < sheets; ++i) {
+            QJsonObject v = got[i]["view"].toObject();
+            QCOMPARE(v["frozen"].toInt(), 3);
+            QCOMPARE(v["grid"].toBool(), false);
+            QCOMPARE(v["zoom"].toInt(), 150);
+            QCOMPARE(v["hidden"].toBool(), false);
+        }
+        QCOMPARE(got.last()["name"].toString(), "Aside");
+        QCOMPARE(got.last()["view"]["hidden"].toBool(), true);
+    }
+
+    // A macro project cannot follow the rows: carried as it is (its storage byte for byte, OBJPROJ
+    // and the code name) and named in the one warning and by --check.
+    void macroProject() {
+        if (!m_skip.isEmpty())
+            QSKIP(qPrintable(m_skip));
+        const QByteArray dir(300, '\x5A'), project("ID=\"{00000000-0000-0000-0000-000000000000}\"\r\n");
+        try {
+            xls::WorkbookWriter w(path("macro.xls"));
+            w.beginSheet("Sales");
+            w.writeText(3, 1, 15, "${NAME}");
+            const xls::StorageEntry vba{"_VBA_PROJECT_CUR", true, {},
+                                        {{"PROJECT", false, project, {}},
+                                         {"VBA", true, {}, {{"dir", false, dir, {}}}}}};
+            QByteArray codeName;
+            codeName.append(char(12)).append('\0').append('\0').append("ThisWorkbook");
+            w.keepMacroProject({xls::Record{0x00D3, {}}, xls::Record{0x01BA, codeName}}, {vba});
+            w.finish();
+        } catch (const xls::Error& e) {
+            QFAIL(e.what());
+        }
+        QVERIFY(test::writeFile(path("macro.pr"), "[REPORT]\nExcel=\nName=m\nAlias=1\nPath=SHOP\nDB=SALES\nView=1\n"
+                                                  "List=0\nFrom=1\nTo=0\n\n[SQL]\nOnOff=0\nSQL=\n"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LEDGERWICK_ALIASES", path("aliases.ini"));
+        QString err;
+        QVERIFY(!runProgram(binaryDir() + "/VORTAL1", {"--batch", path("macro.pr")}, &err, env).isEmpty());
+        QVERIFY2(err.contains("Not carried into the report: a macro project (carried as it is"), qPrintable(err));
+        QVERIFY(runProgram(binaryDir() + "/VORTAL1", {"--check", path("macro.pr")}, nullptr, env).contains("a macro project"));
+        const QByteArray streams = runProgram(
+            "/usr/bin/python3",
+            {"-c", "import sys; from xlrd import compdoc; d = compdoc.CompDoc(open(sys.argv[1], 'rb').read()); "
+                   "print(d.get_named_stream('_VBA_PROJECT_CUR/VBA/dir').hex(), "
+                   "d.get_named_stream('_VBA_PROJECT_CUR/PROJECT').hex())",
+             path("macro_report.xls")});
+        QCOMPARE(streams.trimmed(), dir.toHex() + ' ' + project.toHex());
     }
 
     // Nothing LibreOffice writes into an .xls draws a warning.

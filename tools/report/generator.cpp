@@ -788,6 +788,13 @@ void Generator::fill(Progress& progress) {
     try {
         m_writer->useFormatsOf(m_blank);
         m_writer->setDate1904(m_blank.date1904);
+        // A macro project goes along as it is (named in the warning above): OBJPROJ only with
+        // its storage.
+        QList<xls::Record> macroRecords;
+        for (const xls::Record& r : m_blank.macroRecords)
+            if (r.id != 0x00D3 || !m_blank.storages.empty())
+                macroRecords << r;
+        m_writer->keepMacroProject(macroRecords, m_blank.storages);
         Writing w(*this, *m_writer, m_blank, m_template);
         const QDate today = m_today.isValid() ? m_today : QDate::currentDate();
         dateSerial(today, m_blank.date1904, w.todaySerial);
