@@ -2,7 +2,8 @@
 # Test helper: makes a blank as a user would, with openpyxl as .xlsx and saved as Excel 97-2003 by
 # LibreOffice, holding everything a user arranges around a band; and reads a report back the same
 # way (LibreOffice to .xlsx, openpyxl), printing what it holds as JSON.
-#   lo_blank.py blank OUT.xls [form]     the blank (band at row 4: ${#} ${NAME} ${AMOUNT})
+#   lo_blank.py blank OUT.xls [MODE]     the blank (band at row 4: ${#} ${NAME} ${AMOUNT}); MODE "bench"
+#                                        holds only a logo, a chart and a conditional format, "plain" none
 #   lo_blank.py read REPORT.xls          the report's pictures, comments, formats, names ... as JSON
 #   lo_blank.py records BOOK.xls         the record types of each substream (BIFF8), as JSON
 import io
@@ -41,28 +42,41 @@ def convert(src, fmt, outdir):
         shutil.rmtree(profile, ignore_errors=True)
 
 
-def make_blank(out, form):
+def make_blank(out, mode):
     wb = openpyxl.Workbook()
     ws = wb.active
     ws.title = "Sales"
     ws["A1"] = "Report ${REPORT}"
     ws["A1"].font = Font(bold=True)
     ws["A3"], ws["B3"], ws["C3"] = "No", "Name", "Amount"
-    ws["B3"].comment = Comment("Client name", "ann")
+    full = mode not in ("bench", "plain")
+    dressed = mode != "plain"
+    if full:
+        ws["B3"].comment = Comment("Client name", "ann")
     ws["A4"], ws["B4"], ws["C4"] = "${#}", "${NAME}", "${AMOUNT}"
-    ws["C4"].comment = Comment("Amount of the sale", "ann")
+    if full:
+        ws["C4"].comment = Comment("Amount of the sale", "ann")
     ws["A6"] = "Total"
     ws["C6"] = "=SUM(C4:C4)"
     ws["D6"] = "=COUNT(C4:C4)"
     ws["E6"] = "=MAX(C4:C4)*2+1"
     ws["A8"] = "site"
+    if dressed:
+        ws.add_image(Image(png("red")), "E1")
+        ws.conditional_formatting.add("C4", CellIsRule(operator="lessThan", formula=["0"],
+                                                       fill=PatternFill("solid", start_color="FFC7CE")))
+        chart = BarChart()
+        chart.add_data(Reference(ws, min_col=3, min_row=4, max_row=4), titles_from_data=False)
+        chart.set_categories(Reference(ws, min_col=2, min_row=4, max_row=4))
+        ws.add_chart(chart, "G2")
+    if full:
+        add_the_rest(wb, ws)
+    save_as_xls(wb, out)
+
+
+def add_the_rest(wb, ws):
     ws["A8"].hyperlink = "https://example.org/"
-    logo = Image(png("red"))
-    ws.add_image(logo, "E1")
-    below = Image(png("blue"))
-    ws.add_image(below, "E8")
-    ws.conditional_formatting.add("C4", CellIsRule(operator="lessThan", formula=["0"],
-                                                   fill=PatternFill("solid", start_color="FFC7CE")))
+    ws.add_image(Image(png("blue")), "E8")
     dv = DataValidation(type="list", formula1='"a,b,c"', allow_blank=True)
     ws.add_data_validation(dv)
     dv.add("B4")
@@ -70,10 +84,6 @@ def make_blank(out, form):
     wb.defined_names.append(openpyxl.workbook.defined_name.DefinedName("Amounts", attr_text="Sales!$C$4:$C$4"))
     ws.print_area = "A1:E8"
     ws.print_title_rows = "3:3"
-    chart = BarChart()
-    chart.add_data(Reference(ws, min_col=3, min_row=4, max_row=4), titles_from_data=False)
-    chart.set_categories(Reference(ws, min_col=2, min_row=4, max_row=4))
-    ws.add_chart(chart, "G2")
     ws.freeze_panes = "A4"
     ws.sheet_view.zoomScale = 150
     ws.sheet_view.showGridLines = False
@@ -81,6 +91,9 @@ def make_blank(out, form):
     hidden = wb.create_sheet("Hidden")
     hidden["A1"] = "kept out of sight"
     hidden.sheet_state = "hidden"
+
+
+def save_as_xls(wb, out):
     tmp = tempfile.mkdtemp(prefix="lo-blank-")
     try:
         src = os.path.join(tmp, os.path.splitext(os.path.basename(out))[0] + ".xlsx")
@@ -147,7 +160,7 @@ def records(path):
 
 if __name__ == "__main__":
     if sys.argv[1] == "blank":
-        make_blank(sys.argv[2], len(sys.argv) > 3 and sys.argv[3] == "form")
+        make_blank(sys.argv[2], sys.argv[3] if len(sys.argv) > 3 else "full")
     elif sys.argv[1] == "read":
         read(sys.argv[2])
     elif sys.argv[1] == "records":

@@ -830,6 +830,8 @@ void Generator::fill(Progress& progress) {
         }
         w.writeNames();
         m_writer->setDrawingGroup(w.drawings->group());
+        if (!w.drawings->problem().isEmpty())
+            warn(QStringLiteral("Not carried into the report: %1.").arg(w.drawings->problem()));
         if (w.drawings->placedCharts())
             m_writer->useSheetReferences();
     } catch (const xls::Error& e) {

@@ -154,10 +154,16 @@ QByteArray DrawingPlacer::sheet(const Sheet& source, const RowMap& map, const Se
     };
     std::vector<Copy> copies;
     quint32 shapes = 1; // the group shape that holds the others
+    std::size_t objects = 0; // OBJ ids are 16 bits: a sheet holds at most 65,535 objects
     for (const DrawingObject& o : source.objects) {
         std::vector<int> shifts = o.row < 0 ? std::vector<int>{0} : map.shifts(o.row);
         if (o.kind == 0x14 && shifts.size() > 1) // a filter's drop-down: the filter is there once
             shifts.resize(1);
+        if (objects + shifts.size() > 0xFFFF) {
+            shifts.resize(0xFFFF - std::min<std::size_t>(objects, 0xFFFF));
+            m_problem = QStringLiteral("drawn objects past the 65,535 a sheet can hold");
+        }
+        objects += shifts.size();
         // The object's bytes may split inside a record: its shapes are counted on the whole.
         QByteArray whole;
         for (const DrawingObject::Part& p : o.parts)

@@ -33,6 +33,8 @@ public:
     // pictures' reference counts of what was placed. Empty when nothing was.
     QByteArray group() const;
     bool placedCharts() const { return m_charts; }
+    // What could not be placed (objects past a sheet's limit), empty when all was.
+    QString problem() const { return m_problem; }
 
 private:
     const Workbook& m_blank;
@@ -42,6 +44,7 @@ private:
     std::vector<std::pair<quint32, quint32>> m_clusters; // drawing id, shape ids used
     std::vector<quint32> m_pictureRefs;                  // per picture of the store
     bool m_charts = false;
+    QString m_problem;
 };
 
 } // namespace lw::xls
