@@ -6,6 +6,7 @@
 #                                        holds only a logo, a chart and a conditional format, "plain" none
 #   lo_blank.py read REPORT.xls          the report's pictures, comments, formats, names ... as JSON
 #   lo_blank.py records BOOK.xls         the record types of each substream (BIFF8), as JSON
+#   lo_blank.py pages REPORT.xls         per page of LibreOffice's PDF export, whether the red logo shows
 import io
 import json
 import os
@@ -158,11 +159,30 @@ def records(path):
     json.dump(subs, sys.stdout)
 
 
+def pages(path):
+    from PIL import Image as PilImage
+    tmp = tempfile.mkdtemp(prefix="lo-pages-")
+    try:
+        convert(os.path.abspath(path), "pdf", tmp)
+        pdf = os.path.join(tmp, os.path.basename(path)[:-4] + ".pdf")
+        subprocess.run(["pdftoppm", "-r", "40", "-png", pdf, os.path.join(tmp, "page")], check=True)
+        shown = []
+        for name in sorted(n for n in os.listdir(tmp) if n.startswith("page") and n.endswith(".png")):
+            im = PilImage.open(os.path.join(tmp, name)).convert("RGB")
+            red = sum(1 for r, g, b in im.getdata() if r > 200 and g < 60 and b < 60)
+            shown.append(red > 4)
+        json.dump(shown, sys.stdout)
+    finally:
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
 if __name__ == "__main__":
     if sys.argv[1] == "blank":
         make_blank(sys.argv[2], sys.argv[3] if len(sys.argv) > 3 else "full")
     elif sys.argv[1] == "read":
         read(sys.argv[2])
+    elif sys.argv[1] == "pages":
+        pages(sys.argv[2])
     elif sys.argv[1] == "records":
         records(sys.argv[2])
     else:

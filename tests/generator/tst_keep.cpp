@@ -77,6 +77,7 @@ class TstKeep : public QObject {
     QHash<QString, QJsonObject> m_read;  // layout -> what LibreOffice and openpyxl read
     QHash<QString, QJsonObject> m_xlrd;  // layout -> what xlrd reads
     QHash<QString, QString> m_err;       // layout -> the generator's notices
+    QHash<QString, QJsonArray> m_pages;  // layout -> per page of the PDF export, whether the logo shows
 
     QString path(const QString& name) const { return m_tmp.filePath(name); }
     QString helper() const { return sourceDir() + "/tests/generator/lo_blank.py"; }
@@ -124,6 +125,9 @@ private slots:
             m_xlrd.insert(name, QJsonDocument::fromJson(runProgram("/usr/bin/python3",
                                                                     {sourceDir() + "/tests/generator/books.py", "dump", report}))
                                     .object());
+            if (!QStandardPaths::findExecutable("pdftoppm").isEmpty())
+                m_pages.insert(name,
+                               QJsonDocument::fromJson(runProgram("/usr/bin/python3", {helper(), "pages", report})).array());
             QVERIFY(!m_read[name].isEmpty());
             QVERIFY(!m_xlrd[name].isEmpty());
         }
@@ -302,6 +306,27 @@ private slots:
                    "d.get_named_stream('_VBA_PROJECT_CUR/PROJECT').hex())",
              path("macro_report.xls")});
         QCOMPARE(streams.trimmed(), dir.toHex() + ' ' + project.toHex());
+    }
+
+    // LibreOffice's PDF export of the report: the logo's pixels on every page (a form: a page per record).
+    void logoOnEveryPage_data() {
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<int>("pages");
+        QTest::newRow("columnar") << "columnar" << 1;
+        QTest::newRow("form") << "form" << Records;
+        QTest::newRow("sheets") << "sheets" << Records;
+    }
+    void logoOnEveryPage() {
+        if (!m_skip.isEmpty())
+            QSKIP(qPrintable(m_skip));
+        if (QStandardPaths::findExecutable("pdftoppm").isEmpty())
+            QSKIP("pdftoppm (poppler-utils) is not installed");
+        QFETCH(QString, layout);
+        QFETCH(int, pages);
+        QJsonArray expected;
+        for (int i = 0; i < pages; ++i)
+            expected.append(true);
+        QCOMPARE(m_pages.value(layout), expected);
     }
 
     // Nothing LibreOffice writes into an .xls draws a warning.
