@@ -200,6 +200,38 @@ private slots:
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(", ")));
     }
 
+    // The Excel 2007 records: CONDFMT12 and its CF12 rule (its header's range and its formula), and
+    // the CFEX that names the format, below the band: moved 9 rows.
+    void condFmt12() {
+        const int row = 7;
+        const QByteArray frt = le16(biff::rCondFmt12) + le16(1) + le16(row) + le16(row) + le16(2) + le16(2);
+        const QByteArray head = frt + le16(1) + le16(5 << 1) + le16(row) + le16(row) + le16(2) + le16(2) + le16(1) +
+                                le16(row) + le16(row) + le16(2) + le16(2);
+        const QByteArray rule = ref(row, 2);
+        const QByteArray cf12 = le16(biff::rCf12) + le16(1) + le16(row) + le16(row) + le16(2) + le16(2) + char(1) +
+                                char(6) + le16(int(rule.size())) + le16(0) + QByteArray(4, '\0') + rule + le16(0);
+        QByteArray cfex = le16(biff::rCfEx) + le16(1) + le16(row) + le16(row) + le16(2) + le16(2) + QByteArray(4, '\0') + le16(5);
+        QStringList problems;
+        const AnchoredRecords placed = placeAnchored(
+            {Record{biff::rCondFmt12, head}, Record{biff::rCf12, cf12}, Record{biff::rCfEx, cfex}}, layoutMap("columnar"),
+            &problems);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(", ")));
+        QList<int> rows; // every row field: CONDFMT12 header, bound, range; CF12 header, formula; CFEX header
+        const QByteArray& out = placed.formats;
+        for (qsizetype pos = 0; pos + 4 <= out.size(); pos += 4 + biff::u16(out.constData() + pos + 2)) {
+            const char* d = out.constData() + pos + 4;
+            const quint16 id = biff::u16(out.constData() + pos);
+            rows << biff::u16(d + 4) + 1;
+            if (id == biff::rCondFmt12)
+                rows << biff::u16(d + 16) + 1 << biff::u16(d + 26) + 1;
+            if (id == biff::rCf12)
+                rows << biff::u16(d + 23) + 1;
+            if (id == biff::rCfEx)
+                rows << biff::u16(d + 16);
+        }
+        QCOMPARE(rows, (QList<int>{17, 17, 17, 17, 17, 17, 5}));
+    }
+
     // A defined name over the band: widened like the print area, on the written sheet given.
     void names_data() {
         QTest::addColumn<QString>("layout");

@@ -222,7 +222,7 @@ private:
         const int id = idField >> 1;
         std::vector<QByteArray> cfex;
         for (const Record& r : m_in)
-            if (!is12 && r.id == rCfEx && r.data.size() >= 18 && (biff::u16(r.data.constData() + 16)) == id)
+            if (r.id == rCfEx && r.data.size() >= 18 && (biff::u16(r.data.constData() + 16)) == id)
                 cfex.push_back(r.data);
         const std::vector<Placed> placed = placeRefs(refs, m_map);
         for (std::size_t from = 0; from < placed.size(); from += refsPerRecord) {
@@ -246,10 +246,24 @@ private:
             for (qsizetype k = i + 1; k < end; ++k) {
                 QByteArray cf = m_in[k].data;
                 if (is12) {
-                    if (cf.size() >= 12) {
-                        QByteArray ref;
-                        Out(ref).u16(b.r1).u16(b.r2).u16(b.c1).u16(b.c2);
-                        cf.replace(4, 8, ref);
+                    // The future record header's range, then ct, cp, cce1, cce2, the format (its
+                    // size first), the two formulas and the formula of the active range.
+                    if (cf.size() < 22)
+                        throw Error("CF12");
+                    QByteArray ref;
+                    Out(ref).u16(b.r1).u16(b.r2).u16(b.c1).u16(b.c2);
+                    cf.replace(4, 8, ref);
+                    const int cce1 = biff::u16(cf.constData() + 14), cce2 = biff::u16(cf.constData() + 16);
+                    const qint64 at = 22 + qint64(biff::u32(cf.constData() + 18));
+                    if (at + cce1 + cce2 <= cf.size()) {
+                        cf.replace(at, cce1, moved(cf.mid(at, cce1), shift));
+                        cf.replace(at + cce1, cce2, moved(cf.mid(at + cce1, cce2), shift));
+                        const qint64 active = at + cce1 + cce2;
+                        if (active + 2 <= cf.size()) {
+                            const int cce = biff::u16(cf.constData() + active);
+                            if (active + 2 + cce <= cf.size())
+                                cf.replace(active + 2, cce, moved(cf.mid(active + 2, cce), shift));
+                        }
                     }
                 } else {
                     if (cf.size() < 6)
