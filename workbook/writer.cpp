@@ -314,6 +314,14 @@ struct WorkbookWriter::Impl {
                             .toStdString());
     }
     QByteArray globals(std::vector<qsizetype>& boundSheetPos) const;
+    // The sheet shown when the workbook opens: the first that is not hidden (the first of all when
+    // every one is).
+    std::size_t activeSheet() const {
+        for (std::size_t i = 0; i < sheets.size(); ++i)
+            if (!sheets[i].hidden)
+                return i;
+        return 0;
+    }
     void sheetParts(std::size_t i, qint64 start, QByteArray& head, QByteArray& tail) const;
 };
 
@@ -601,7 +609,9 @@ QByteArray WorkbookWriter::Impl::globals(std::vector<qsizetype>& boundSheetPos) 
     u16rec(rPassword, 0);
     {
         QByteArray d;
-        Out(d).u16(0).u16(0).u16(0x4000).u16(0x2000).u16(0x0038).u16(0).u16(0).u16(1).u16(0x0258);
+        // The first visible sheet is the active one.
+        const quint16 active = quint16(activeSheet());
+        Out(d).u16(0).u16(0).u16(0x4000).u16(0x2000).u16(0x0038).u16(active).u16(active).u16(1).u16(0x0258);
         rec(rWindow1, d);
     }
     u16rec(rBackup, 0);
@@ -618,7 +628,7 @@ QByteArray WorkbookWriter::Impl::globals(std::vector<qsizetype>& boundSheetPos) 
         boundSheetPos.push_back(g.size() + 4);
         QByteArray d;
         // At least one sheet stays visible: a workbook of hidden sheets shows nothing to open.
-        const bool hidden = s.hidden && &s != &sheets.front();
+        const bool hidden = s.hidden && std::size_t(&s - sheets.data()) != activeSheet();
         Out(d).u32(0).u8(hidden ? 1 : 0).u8(0);
         d.append(unicodeString(s.name, true));
         rec(rBoundSheet, d);
@@ -812,7 +822,7 @@ void WorkbookWriter::Impl::sheetParts(std::size_t index, qint64 start, QByteArra
         if (r.id == rWindow2 && d.size() >= 2) {
             window = true;
             quint16 flags = biff::u16(d.constData()) & ~0x0600;
-            if (index == 0)
+            if (index == activeSheet())
                 flags |= 0x0600;
             put16(d.data(), flags);
         }
@@ -820,7 +830,7 @@ void WorkbookWriter::Impl::sheetParts(std::size_t index, qint64 start, QByteArra
     }
     if (!window) {
         QByteArray d;
-        Out(d).u16(index == 0 ? 0x06B6 : 0x00B6).u16(0).u16(0).u32(0x40).u16(0).u16(0).u32(0);
+        Out(d).u16(index == activeSheet() ? 0x06B6 : 0x00B6).u16(0).u16(0).u32(0x40).u16(0).u16(0).u32(0);
         trec(rWindow2, d);
     }
     for (std::size_t i = 0; i < s.merged.size(); i += 1026) {

@@ -86,7 +86,8 @@ def dump(path):
             "titles": titles.get(index, []),
             "notes": sorted([list(k) for k in sh.cell_note_map]),
             "view": {"frozen": sh.horz_split_pos if sh.panes_are_frozen else 0, "grid": bool(sh.show_grid_lines),
-                     "zoom": sh.scl_mag_factor, "hidden": bool(sh.visibility)},
+                     "zoom": sh.scl_mag_factor, "hidden": bool(sh.visibility),
+                     "selected": bool(sh.sheet_selected)},
         })
     json.dump(out, sys.stdout)
 

@@ -226,26 +226,33 @@ private slots:
     void view_data() {
         QTest::addColumn<QString>("layout");
         QTest::addColumn<int>("sheets");
+        QTest::addColumn<bool>("hiddenFirst"); // the hidden sheet before the report's
         for (const LayoutCase& l : Layouts)
-            QTest::newRow(l.name) << l.name << (l.view == 0 && l.list == 1 ? Records + 1 : 2);
+            QTest::newRow(l.name) << l.name << (l.view == 0 && l.list == 1 ? Records + 1 : 2) << false;
+        QTest::newRow("columnar, hidden sheet first") << "columnar" << 2 << true;
     }
     void view() {
         if (!m_skip.isEmpty())
             QSKIP(qPrintable(m_skip));
         QFETCH(QString, layout);
         QFETCH(int, sheets);
+        QFETCH(bool, hiddenFirst);
+        if (hiddenFirst)
+            layout += "-first";
         const QString blank = path("view-" + layout + ".xls");
         const QJsonObject view{{"frozen", 3}, {"grid", false}, {"zoom", 150}};
-        const QJsonArray layoutJson{
-            QJsonObject{{"name", "Sales"},
-                        {"cells", QJsonArray{QJsonArray{0, 0, "Title"}, QJsonArray{3, 0, "${#}"}, QJsonArray{3, 1, "${NAME}"}}},
-                        {"view", view}},
-            QJsonObject{{"name", "Aside"}, {"cells", QJsonArray{QJsonArray{0, 0, "x"}}}, {"view", QJsonObject{{"hidden", true}}}}};
+        const QJsonObject report{
+            {"name", "Sales"},
+            {"cells", QJsonArray{QJsonArray{0, 0, "Title"}, QJsonArray{3, 0, "${#}"}, QJsonArray{3, 1, "${NAME}"}}},
+            {"view", view}};
+        const QJsonObject aside{
+            {"name", "Aside"}, {"cells", QJsonArray{QJsonArray{0, 0, "x"}}}, {"view", QJsonObject{{"hidden", true}}}};
+        const QJsonArray layoutJson = hiddenFirst ? QJsonArray{aside, report} : QJsonArray{report, aside};
         QVERIFY(test::writeFile(blank + ".json", QJsonDocument(QJsonObject{{"sheets", layoutJson}}).toJson()));
         QVERIFY(!runProgram("/usr/bin/python3", {sourceDir() + "/tests/generator/books.py", "blank", blank + ".json", blank})
                      .isEmpty());
         const LayoutCase* l = std::find_if(std::begin(Layouts), std::end(Layouts),
-                                           [&](const LayoutCase& c) { return layout == QLatin1String(c.name); });
+                                           [&](const LayoutCase& c) { return layout.startsWith(QLatin1String(c.name)); });
         QVERIFY(test::writeFile(path("view-" + layout + ".pr"),
                                 QStringLiteral("[REPORT]\nExcel=\nName=v\nAlias=1\nPath=SHOP\nDB=SALES\nView=%1\nList=%2\n"
                                                "From=1\nTo=0\n\n[SQL]\nOnOff=0\nSQL=\n")
@@ -260,15 +267,18 @@ private slots:
                                    .object()["sheets"]
                                    .toArray();
         QCOMPARE(got.size(), sheets);
-        for (int i = 0; i + 1 < sheets; ++i) {
+        const int first = hiddenFirst ? 1 : 0, hiddenAt = hiddenFirst ? 0 : sheets - 1;
+        for (int i = first; i < first + sheets - 1; ++i) {
             QJsonObject v = got[i]["view"].toObject();
             QCOMPARE(v["frozen"].toInt(), 3);
             QCOMPARE(v["grid"].toBool(), false);
             QCOMPARE(v["zoom"].toInt(), 150);
             QCOMPARE(v["hidden"].toBool(), false);
+            QCOMPARE(v["selected"].toBool(), i == first); // the first visible sheet is the one shown
         }
-        QCOMPARE(got.last()["name"].toString(), "Aside");
-        QCOMPARE(got.last()["view"]["hidden"].toBool(), true);
+        QCOMPARE(got[hiddenAt]["name"].toString(), "Aside");
+        QCOMPARE(got[hiddenAt]["view"]["hidden"].toBool(), true);
+        QCOMPARE(got[hiddenAt]["view"]["selected"].toBool(), false);
     }
 
     // A macro project cannot follow the rows: carried as it is (its storage byte for byte, OBJPROJ
