@@ -165,6 +165,12 @@ private slots:
         row("filter columnar", "columnar", "sheets/0/filter", "A3:C13");
         row("filter form", "form", "sheets/0/filter", "A3:C4");
         row("filter sheets", "sheets", "sheets/9/filter", "A3:C4");
+        // The tab colour, and a hidden sheet after the report's.
+        row("tab colour columnar", "columnar", "sheets/0/tab", "FFFF0000");
+        row("tab colour sheets 10", "sheets", "sheets/9/tab", "FFFF0000");
+        row("hidden columnar", "columnar", "sheets/1/state", "hidden");
+        row("hidden form", "form", "sheets/1/state", "hidden");
+        row("hidden sheets", "sheets", "sheets/10/state", "hidden");
         // Pictures ([row, column] of their top left corner): a logo at row 1, a picture at row 8.
         row("pictures columnar", "columnar", "sheets/0/images", "[[0,4],[16,4]]");
         row("pictures form", "form", "sheets/0/images/19", "[79,4]");

@@ -316,7 +316,6 @@ private:
             const quint16 cce2 = rd.u16();
             rd.u16();
             rd.skip(cce2);
-            const qsizetype refsAt = dv.size() - rd.remaining();
             const std::vector<Placed> placed = placeRefs(readRefs(rd), m_map);
             for (std::size_t from = 0; from < placed.size(); from += refsPerRecord) {
                 const std::size_t to = std::min(placed.size(), from + refsPerRecord);
@@ -328,7 +327,6 @@ private:
                 o.u16(quint16(to - from));
                 for (std::size_t k = from; k < to; ++k)
                     putRef8(o, placed[k].ref);
-                (void)refsAt;
                 appendRecord(dvs, rDv, d);
                 ++count;
             }
