@@ -204,7 +204,8 @@ public:
 private:
     void readGlobals();
     void readSheet(qsizetype pos, Sheet& sheet);
-    void readName(const QByteArray& nameRecord, std::vector<DefinedName>& standIns);
+    void readName(const QByteArray& nameRecord, std::size_t record,
+                  std::vector<std::pair<std::size_t, DefinedName>>& standIns);
     void printTitles(const DefinedName& name);
     std::optional<Formula> convertFormula(const QByteArray& tokens, const QByteArray& extra, int row,
                                           int column, bool shared);
@@ -231,6 +232,8 @@ private:
     };
     std::vector<Xti> m_xti;
     std::vector<QByteArray> m_names;
+    std::vector<int> m_nameIndex; // per NAME record: its index in Workbook::names, -1 for none
+    bool m_inName = false;        // reading a name's own formula: names in it are not followed
 };
 
 Workbook WorkbookReader::read() {
@@ -244,18 +247,12 @@ Workbook WorkbookReader::read() {
             noteBook(m_bound[i].type == 2 ? QStringLiteral("chart sheets") : QStringLiteral("macro sheets"));
     }
     m_book.sheets.resize(std::size_t(model));
-    for (std::size_t i = 0; i < m_bound.size(); ++i) {
-        if (m_boundToModel[i] < 0)
-            continue;
-        Sheet& sheet = m_book.sheets[std::size_t(m_boundToModel[i])];
-        sheet.name = m_bound[i].name;
-        readSheet(m_bound[i].pos, sheet);
-        sheet.hidden = m_bound[i].hidden;
-    }
-    std::vector<DefinedName> standIns;
-    for (const QByteArray& n : m_names)
-        readName(n, standIns);
-    for (DefinedName& n : standIns) {
+    // The names first: cell formulas may use them.
+    std::vector<std::pair<std::size_t, DefinedName>> standIns;
+    m_nameIndex.assign(m_names.size(), -1);
+    for (std::size_t i = 0; i < m_names.size(); ++i)
+        readName(m_names[i], i, standIns);
+    for (auto& [record, n] : standIns) {
         const bool real = n.builtin == 0x07 ? n.scope >= 0 && m_book.sheets[std::size_t(n.scope)].printTitleRows
                                             : std::any_of(m_book.names.begin(), m_book.names.end(),
                                                           [&](const DefinedName& o) {
@@ -267,8 +264,17 @@ Workbook WorkbookReader::read() {
             if (n.scope >= 0)
                 printTitles(n);
         } else {
+            m_nameIndex[record] = int(m_book.names.size());
             m_book.names.push_back(std::move(n));
         }
+    }
+    for (std::size_t i = 0; i < m_bound.size(); ++i) {
+        if (m_boundToModel[i] < 0)
+            continue;
+        Sheet& sheet = m_book.sheets[std::size_t(m_boundToModel[i])];
+        sheet.name = m_bound[i].name;
+        readSheet(m_bound[i].pos, sheet);
+        sheet.hidden = m_bound[i].hidden;
     }
     return std::move(m_book);
 }
@@ -389,7 +395,8 @@ void WorkbookReader::readGlobals() {
         throw Error("the workbook stream ends before its workbook records do (the file is truncated)");
 }
 
-void WorkbookReader::readName(const QByteArray& n, std::vector<DefinedName>& standIns) {
+void WorkbookReader::readName(const QByteArray& n, std::size_t record,
+                              std::vector<std::pair<std::size_t, DefinedName>>& standIns) {
     Reader rd(n);
     const quint16 flags = rd.u16();
     rd.u8();
@@ -421,7 +428,9 @@ void WorkbookReader::readName(const QByteArray& n, std::vector<DefinedName>& sta
     const QByteArray tokens = rd.bytes(std::min<qsizetype>(cce, rd.remaining()));
     const QByteArray extra = rd.bytes(rd.remaining());
     const QStringList before = m_book.dropped;
+    m_inName = true;
     std::optional<Formula> f = tokens.isEmpty() ? std::nullopt : convertFormula(tokens, extra, 0, 0, false);
+    m_inName = false;
     m_book.dropped = before;
     if (!f) {
         noteBook(QStringLiteral("the defined name %1 (it refers to another workbook or cannot be read)")
@@ -432,7 +441,7 @@ void WorkbookReader::readName(const QByteArray& n, std::vector<DefinedName>& sta
     // The stand-ins LibreOffice writes beside the real built-in names count only when the real one
     // is missing.
     if (!(flags & 0x20) && name.builtin >= 0) {
-        standIns.push_back(std::move(name));
+        standIns.emplace_back(record, std::move(name));
         return;
     }
     if (name.builtin == 0x07) {
@@ -440,6 +449,7 @@ void WorkbookReader::readName(const QByteArray& n, std::vector<DefinedName>& sta
             printTitles(name);
         return;
     }
+    m_nameIndex[record] = int(m_book.names.size());
     m_book.names.push_back(std::move(name));
 }
 
@@ -475,6 +485,16 @@ std::optional<Formula> WorkbookReader::convertFormula(const QByteArray& in, cons
         char* p = tokens.data() + pos;
         const quint8 t = quint8(*p);
         const quint8 base = baseToken(t);
+        if (t >= 0x20 && base == ptgName) {
+            // A workbook's name the model holds: the token names it by its index there, plus one.
+            const quint32 index = biff::u32(p + 1);
+            const int model = index >= 1 && index <= m_nameIndex.size() ? m_nameIndex[index - 1] : -1;
+            if (!m_inName && model >= 0 && m_book.names[std::size_t(model)].scope < 0) {
+                put32(p + 1, quint32(model + 1));
+                pos += size;
+                continue;
+            }
+        }
         if (t >= 0x20 && (base == ptgName || base == ptgNameX)) {
             noteBook(
                 QStringLiteral("formulas using defined names or add-in functions (kept as their values)"));

@@ -260,6 +260,7 @@ struct WorkbookWriter::Impl {
     int lastRow = -1, lastColumn = -1;
     int maxSheetRef = -1;
     std::vector<DefinedName> names;
+    int maxNameRef = 0; // the highest name a formula uses (1-based)
     QByteArray drawingGroup;
     bool sheetReferences = false;
     QList<Record> macroRecords;
@@ -653,17 +654,7 @@ QByteArray WorkbookWriter::Impl::globals(std::vector<qsizetype>& boundSheetPos) 
         for (std::size_t i = 0; i < sheets.size(); ++i)
             o.u16(0).u16(quint16(i)).u16(quint16(i));
         appendLongRecord(g, rExternSheet, x);
-        for (std::size_t i = 0; i < sheets.size(); ++i) {
-            if (!sheets[i].titles)
-                continue;
-            QByteArray n;
-            Out on(n);
-            on.u16(0x0020).u8(0).u8(1).u16(11).u16(0).u16(quint16(i + 1)).u32(0);
-            on.u8(0).u8(0x07);
-            on.u8(ptgArea3d).u16(quint16(i)).u16(quint16(sheets[i].titles->first));
-            on.u16(quint16(sheets[i].titles->second)).u16(0).u16(0x00FF);
-            rec(rName, n);
-        }
+        // The names given first, so that a formula's name index is its place among them.
         for (const DefinedName& name : names) {
             const QString text = name.builtin >= 0 ? QString(QChar(char16_t(name.builtin))) : name.name;
             bool wide = false;
@@ -687,6 +678,17 @@ QByteArray WorkbookWriter::Impl::globals(std::vector<qsizetype>& boundSheetPos) 
             }
             on.bytes(name.formula.tokens()).bytes(name.formula.extra());
             appendLongRecord(g, rName, n);
+        }
+        for (std::size_t i = 0; i < sheets.size(); ++i) {
+            if (!sheets[i].titles)
+                continue;
+            QByteArray n;
+            Out on(n);
+            on.u16(0x0020).u8(0).u8(1).u16(11).u16(0).u16(quint16(i + 1)).u32(0);
+            on.u8(0).u8(0x07);
+            on.u8(ptgArea3d).u16(quint16(i)).u16(quint16(sheets[i].titles->first));
+            on.u16(quint16(sheets[i].titles->second)).u16(0).u16(0x00FF);
+            rec(rName, n);
         }
     }
     if (!drawingGroup.isEmpty())
@@ -1128,8 +1130,17 @@ void WorkbookWriter::writeFormula(int row, int column, quint16 xf, const Formula
                     .arg(column + 1)
                     .toStdString());
         const quint8 base = baseToken(t);
-        if (t >= 0x20 && (base == ptgName || base == ptgNameX))
-            throw Error(QStringLiteral("the formula in row %1, column %2 uses a defined name")
+        if (t >= 0x20 && base == ptgName) { // a name given by addName, by its place plus one
+            const quint32 index = biff::u32(tokens.constData() + pos + 1);
+            if (index < 1 || index > 0xFFFF)
+                throw Error(QStringLiteral("the formula in row %1, column %2 uses a defined name that does not exist")
+                                .arg(row + 1)
+                                .arg(column + 1)
+                                .toStdString());
+            d->maxNameRef = std::max(d->maxNameRef, int(index));
+        }
+        if (t >= 0x20 && base == ptgNameX)
+            throw Error(QStringLiteral("the formula in row %1, column %2 uses a name of another workbook")
                             .arg(row + 1)
                             .arg(column + 1)
                             .toStdString());
@@ -1294,6 +1305,11 @@ void WorkbookWriter::finish() {
         endSheet();
     if (d->sheets.empty())
         throw Error("a workbook needs at least one sheet");
+    if (d->maxNameRef > int(d->names.size()))
+        throw Error(QStringLiteral("a formula uses defined name %1 but the workbook has %2")
+                        .arg(d->maxNameRef)
+                        .arg(d->names.size())
+                        .toStdString());
     if (d->maxSheetRef >= int(d->sheets.size()))
         throw Error(QStringLiteral("a formula refers to sheet %1 but the workbook has %2 sheets")
                         .arg(d->maxSheetRef + 1)

@@ -57,9 +57,10 @@ struct RowSpan {
 // Tokens that refer to sheets of a workbook (tRef3d, tArea3d ...) hold the index of the SHEET in the
 // model (not the file's EXTERNSHEET index): the reader maps them, the writer maps them back to its
 // own EXTERNSHEET table. Shared formulas (SHRFMLA) are expanded into each cell's own tokens when read.
-// A formula the model cannot carry (one referring to another workbook, to a range of sheets or to a
-// defined name, an array formula, a data table) is read as its cached value alone, and
-// Workbook::dropped or Sheet::dropped says so.
+// A name of the workbook (tName) is named by its index in Workbook::names plus one. A formula the
+// model cannot carry (one referring to another workbook, to a range of sheets or to a name of a
+// sheet, an array formula, a data table) is read as its cached value alone, and Workbook::dropped
+// or Sheet::dropped says so.
 class Formula {
 public:
     Formula() = default;
@@ -324,6 +325,7 @@ public:
     void addSheetRecords(SheetPart part, const QByteArray& records);
     void endSheet();
     // A defined name; its scope and 3-D references are indices of written sheets (checked in finish).
+    // Formulas name it by its place among the names given, counted from 1.
     void addName(const DefinedName& name);
     // The workbook's OfficeArt drawing group (MSODRAWINGGROUP), for sheets given drawings.
     void setDrawingGroup(const QByteArray& officeArt);

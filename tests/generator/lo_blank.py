@@ -83,6 +83,7 @@ def add_the_rest(wb, ws):
     dv.add("B4")
     ws.auto_filter.ref = "A3:C4"
     wb.defined_names.append(openpyxl.workbook.defined_name.DefinedName("Amounts", attr_text="Sales!$C$4:$C$4"))
+    ws["F6"] = "=SUM(Amounts)"
     ws.print_area = "A1:E8"
     ws.print_title_rows = "3:3"
     ws.freeze_panes = "A4"

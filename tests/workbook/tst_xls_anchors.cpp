@@ -31,6 +31,9 @@ QByteArray integer(int v) {
 QByteArray func(int argc, int fn) {
     return QByteArray(1, 0x42) + char(argc) + le16(fn);
 }
+QByteArray name(int index) {
+    return QByteArray(1, 0x43) + le16(index) + le16(0);
+}
 const QByteArray SumAttr("\x19\x10\x00\x00", 4);
 const QByteArray Add(1, 0x03), Mul(1, 0x05), Div(1, 0x06);
 
@@ -257,6 +260,21 @@ private slots:
         QCOMPARE((QList<int>{biff::u16(t + 1), biff::u16(t + 3) + 1, biff::u16(t + 5) + 1}), expected);
     }
 
+    // Names in a formula go by the index the report gives them; one it does not hold stops it.
+    void formulaNames_data() {
+        QTest::addColumn<QList<int>>("written"); // per name of the blank
+        QTest::addColumn<int>("expected");       // the token's index, -1: refused
+        QTest::newRow("moved") << QList<int>{4, 0} << 5;
+        QTest::newRow("not written") << QList<int>{-1, 0} << -1;
+    }
+    void formulaNames() {
+        QFETCH(QList<int>, written);
+        QFETCH(int, expected);
+        Formula f(name(1) + func(1, 4));
+        const bool ok = mapNames(f, [&](int n) { return written.value(n, -1); });
+        QCOMPARE(ok ? int(biff::u16(f.tokens().constData() + 1)) : -1, expected);
+    }
+
     void builtinNames_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("code");
@@ -289,6 +307,8 @@ private slots:
         QTest::newRow("a cell reference: not computed") << ref(3, 2) + integer(1) + Add << "";
         QTest::newRow("another range: not computed") << area(3, 4, 2, 2) + SumAttr << "";
         QTest::newRow("a column of formulas: not computed") << area(3, 3, 4, 4) + SumAttr << "";
+        QTest::newRow("SUM of a name over the band") << name(1) + func(1, 4) << "30.75";
+        QTest::newRow("a name over other rows: not computed") << name(2) + func(1, 4) << "";
     }
     void totals() {
         QFETCH(QByteArray, tokens);
@@ -300,9 +320,10 @@ private slots:
         d.add({ValueType::Text, 0, "b"});
         d.add({ValueType::Empty, 0, {}});
         e.unknown = true;
-        const std::optional<Value> v = computeTotal(Formula(tokens), 3, 3, [&](int column) -> const ColumnTally* {
-            return column == 2 ? &c : column == 3 ? &d : column == 4 ? &e : nullptr;
-        });
+        const std::optional<Value> v = computeTotal(
+            Formula(tokens), 3, 3,
+            [&](int column) -> const ColumnTally* { return column == 2 ? &c : column == 3 ? &d : column == 4 ? &e : nullptr; },
+            [](int n) { return n == 0 ? std::optional(std::pair(2, 2)) : std::nullopt; });
         const QString got = !v ? QString()
                             : v->type == ValueType::Error ? QStringLiteral("error %1").arg(v->number)
                                                           : QString::number(v->number);

@@ -477,11 +477,32 @@ struct Generator::Writing {
                 g.warn(QStringLiteral("The formula in %1 refers past the sheet's edge after moving: #REF!.")
                            .arg(where(row, c.column)));
             }
+            // Names go by their place among the names written (the workbook's names come first).
+            if (!xls::mapNames(f, [this](int model) { return nameIndexOf(model); })) {
+                g.warn(QStringLiteral("The formula in %1 uses a name the report does not hold: kept as its value.")
+                           .arg(where(row, c.column)));
+                out.writeValue(row, c.column, c.xf, c.value);
+                return;
+            }
             // A total below the band gets its result, computed from the values the copies received.
+            // On a columnar report a workbook's name over exactly the band counts as the band (it
+            // was widened over every copy); a form's names stay on its first block.
             std::optional<xls::Value> result;
-            if (c.spreadsOverBand && (part == Part::Footer || (part == Part::Form && row - rowOffset > t.bandLast)))
-                result = xls::computeTotal(*c.formula, t.bandFirst, t.bandLast,
-                                           [this](int column) { return &tallies[std::size_t(column)]; });
+            if (part == Part::Footer || (part == Part::Form && row - rowOffset > t.bandLast))
+                result = xls::computeTotal(
+                    *c.formula, t.bandFirst, t.bandLast, [this](int column) { return &tallies[std::size_t(column)]; },
+                    [this](int name) -> std::optional<std::pair<int, int>> {
+                        if (part != Part::Footer || name < 0 || name >= int(blank.names.size()))
+                            return std::nullopt;
+                        const QByteArray& n = blank.names[std::size_t(name)].formula.tokens();
+                        if (n.size() != 11 || (quint8(n[0]) & 0x1F) != 0x1B || xls::Formula(n).sheetsReferenced() !=
+                                                                                     std::vector<int>{t.sheetIndex})
+                            return std::nullopt;
+                        const auto u16 = [&](int at) { return int(quint8(n[at])) | (int(quint8(n[at + 1])) << 8); };
+                        if (u16(3) != t.bandFirst || u16(5) != t.bandLast)
+                            return std::nullopt;
+                        return std::pair(u16(7) & 0xFF, u16(9) & 0xFF);
+                    });
             out.writeFormula(row, c.column, c.xf, f, result ? *result : c.value);
             return;
         }
@@ -609,18 +630,41 @@ struct Generator::Writing {
         endSheet(sheet, xls::RowMap(std::move(segments)), true);
     }
 
-    // The blank's defined names in the report: a name of the report sheet once per report sheet,
-    // each over its own rows; a workbook's name over the first report sheet's rows.
+    // The written index of a workbook's name of the blank (by its index there): the workbook's names
+    // are written first, in the blank's order; -1 for a sheet's name.
+    int nameIndexOf(int model) const {
+        if (model < 0 || model >= int(blank.names.size()) || blank.names[std::size_t(model)].scope >= 0)
+            return -1;
+        int index = 0;
+        for (int i = 0; i < model; ++i)
+            index += blank.names[std::size_t(i)].scope < 0 ? 1 : 0;
+        return index;
+    }
+
+    // The blank's defined names in the report: the workbook's names first, over the first report
+    // sheet's rows; then the sheets' names, a name of the report sheet once per report sheet, each
+    // over its own rows.
     void writeNames() {
         const int report = t.sheetIndex;
         const auto sheetOf = [&](int s) { return s >= 0 && s < int(writtenOf.size()) ? writtenOf[std::size_t(s)] : -1; };
-        for (const xls::DefinedName& n : blank.names) {
+        std::vector<const xls::DefinedName*> ordered;
+        for (const xls::DefinedName& n : blank.names)
+            if (n.scope < 0)
+                ordered.push_back(&n);
+        for (const xls::DefinedName& n : blank.names)
+            if (n.scope >= 0)
+                ordered.push_back(&n);
+        const xls::RowMap none;
+        for (const xls::DefinedName* name : ordered) {
+            const xls::DefinedName& n = *name;
             std::vector<std::pair<int, const xls::RowMap*>> targets;
             if (n.scope == report) {
                 for (const auto& [written, map] : reportMaps)
                     targets.emplace_back(written, &map);
             } else if (!reportMaps.empty()) {
                 targets.emplace_back(reportMaps.front().first, &reportMaps.front().second);
+            } else {
+                targets.emplace_back(writtenOf[std::size_t(report)], &none);
             }
             for (const auto& [written, map] : targets) {
                 xls::DefinedName placedName = n;

@@ -432,4 +432,26 @@ bool placeSeries(Formula& formula, int source, int target, const RowMap& map, in
     });
 }
 
+bool mapNames(Formula& formula, const std::function<int(int)>& written) {
+    QByteArray tokens = formula.tokens();
+    bool changed = false;
+    for (int pos = 0; pos < tokens.size();) {
+        const int size = tokenSize(tokens, pos);
+        if (size < 0)
+            break;
+        const quint8 t = quint8(tokens[pos]);
+        if (t >= 0x20 && baseToken(t) == ptgName) {
+            const int to = written(int(biff::u32(tokens.constData() + pos + 1)) - 1);
+            if (to < 0)
+                return false;
+            put32(tokens.data() + pos + 1, quint32(to + 1));
+            changed = true;
+        }
+        pos += size;
+    }
+    if (changed)
+        formula = Formula(tokens, formula.extra());
+    return true;
+}
+
 } // namespace lw::xls

@@ -62,6 +62,10 @@ AnchoredRecords placeAnchored(const QList<Record>& anchored, const RowMap& map, 
 bool placeName(Formula& formula, int source, int target, const RowMap& map,
                const std::function<int(int)>& sheetOf);
 
+// The names a formula uses (tName, by index plus one) given the index `written` gives for each
+// (-1: not written); false, the formula unchanged, when one is not.
+bool mapNames(Formula& formula, const std::function<int(int)>& written);
+
 // A chart's series formula (values, categories) placed like a name, for the copy of the chart that
 // moved by `shift` rows: where its range was copied, the copy that moved with the chart; a single
 // cell that is widened becomes a range.

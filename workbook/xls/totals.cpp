@@ -45,7 +45,8 @@ using Item = std::variant<double, quint8, Area>;
 } // namespace
 
 std::optional<Value> computeTotal(const Formula& formula, int first, int last,
-                                  const std::function<const ColumnTally*(int column)>& tally) {
+                                  const std::function<const ColumnTally*(int column)>& tally,
+                                  const std::function<std::optional<std::pair<int, int>>(int name)>& nameColumns) {
     const QByteArray& t = formula.tokens();
     std::vector<Item> stack;
     const auto pop = [&]() -> std::optional<Item> {
@@ -154,6 +155,11 @@ std::optional<Value> computeTotal(const Formula& formula, int first, int last,
             if (biff::u16(p) != first || biff::u16(p + 2) != last)
                 return std::nullopt;
             stack.emplace_back(Area{biff::u16(p + 4) & 0xFF, biff::u16(p + 6) & 0xFF});
+        } else if (id >= 0x20 && baseToken(id) == ptgName && nameColumns) {
+            const std::optional<std::pair<int, int>> columns = nameColumns(int(biff::u32(p)) - 1);
+            if (!columns)
+                return std::nullopt;
+            stack.emplace_back(Area{columns->first, columns->second});
         } else if (id >= 0x20 && baseToken(id) == ptgFuncVar) {
             const int argc = quint8(p[0]) & 0x7F;
             const int fn = biff::u16(p + 1) & 0x7FFF;

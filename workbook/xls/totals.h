@@ -26,7 +26,10 @@ struct ColumnTally {
 // The result of a formula whose areas over rows first..last (on its own sheet) mean every copy of
 // the band, with the tally of each column; nothing when the formula holds anything else, or a
 // column it totals is unknown.
+// A name (by its index in Workbook::names) counts as such an area when nameColumns gives its
+// columns.
 std::optional<Value> computeTotal(const Formula& formula, int first, int last,
-                                  const std::function<const ColumnTally*(int column)>& tally);
+                                  const std::function<const ColumnTally*(int column)>& tally,
+                                  const std::function<std::optional<std::pair<int, int>>(int name)>& nameColumns = {});
 
 } // namespace lw::xls
