@@ -252,7 +252,9 @@ Workbook WorkbookReader::read() {
     m_nameIndex.assign(m_names.size(), -1);
     for (std::size_t i = 0; i < m_names.size(); ++i)
         readName(m_names[i], i, standIns);
-    for (auto& [record, n] : standIns) {
+    for (auto& standIn : standIns) {
+        const std::size_t record = standIn.first;
+        DefinedName& n = standIn.second;
         const bool real = n.builtin == 0x07 ? n.scope >= 0 && m_book.sheets[std::size_t(n.scope)].printTitleRows
                                             : std::any_of(m_book.names.begin(), m_book.names.end(),
                                                           [&](const DefinedName& o) {
