@@ -22,10 +22,16 @@ using namespace lw;
 namespace {
 
 constexpr int Records = 10;
-double amount(int i) { return i * 10.25 - 30; }
+double amount(int i) {
+    return i * 10.25 - 30;
+}
 
-QString sourceDir() { return qEnvironmentVariable("LEDGERWICK_SOURCE_DIR"); }
-QString binaryDir() { return qEnvironmentVariable("LEDGERWICK_TEST_BINARY_DIR"); }
+QString sourceDir() {
+    return qEnvironmentVariable("LEDGERWICK_SOURCE_DIR");
+}
+QString binaryDir() {
+    return qEnvironmentVariable("LEDGERWICK_TEST_BINARY_DIR");
+}
 
 // The layouts, by the definition's View and List.
 struct LayoutCase {
@@ -74,10 +80,10 @@ class TstKeep : public QObject {
 
     QTemporaryDir m_tmp;
     QString m_skip;
-    QHash<QString, QJsonObject> m_read;  // layout -> what LibreOffice and openpyxl read
-    QHash<QString, QJsonObject> m_xlrd;  // layout -> what xlrd reads
-    QHash<QString, QString> m_err;       // layout -> the generator's notices
-    QHash<QString, QJsonArray> m_pages;  // layout -> per page of the PDF export, whether the logo shows
+    QHash<QString, QJsonObject> m_read; // layout -> what LibreOffice and openpyxl read
+    QHash<QString, QJsonObject> m_xlrd; // layout -> what xlrd reads
+    QHash<QString, QString> m_err;      // layout -> the generator's notices
+    QHash<QString, QJsonArray> m_pages; // layout -> per page of the PDF export, whether the logo shows
 
     QString path(const QString& name) const { return m_tmp.filePath(name); }
     QString helper() const { return sourceDir() + "/tests/generator/lo_blank.py"; }
@@ -100,7 +106,8 @@ private slots:
             QSqlQuery q(db);
             QVERIFY(q.exec("CREATE TABLE SALES (ID INTEGER, NAME TEXT, AMOUNT REAL)"));
             for (int i = 1; i <= Records; ++i)
-                QVERIFY(q.exec(QStringLiteral("INSERT INTO SALES VALUES (%1, 'Client %1', %2)").arg(i).arg(amount(i))));
+                QVERIFY(q.exec(
+                    QStringLiteral("INSERT INTO SALES VALUES (%1, 'Client %1', %2)").arg(i).arg(amount(i))));
         }
         QSqlDatabase::removeDatabase("setup");
         QVERIFY(test::writeFile(path("aliases.ini"), "[SHOP]\nTYPE=SQLITE\nDATABASE NAME=shop.sqlite\n"));
@@ -110,24 +117,30 @@ private slots:
         for (const LayoutCase& l : Layouts) {
             const QString name = l.name;
             QVERIFY(QFile::copy(path("blank.xls"), path(name + ".xls")));
-            QVERIFY(test::writeFile(path(name + ".pr"),
-                                    QStringLiteral("[REPORT]\nExcel=\nName=%1\nAlias=1\nPath=SHOP\nDB=SALES\nView=%2\n"
-                                                   "List=%3\nFrom=1\nTo=0\n\n[SQL]\nOnOff=0\nSQL=\n")
-                                        .arg(name)
-                                        .arg(l.view)
-                                        .arg(l.list)
-                                        .toUtf8()));
+            QVERIFY(test::writeFile(
+                path(name + ".pr"),
+                QStringLiteral("[REPORT]\nExcel=\nName=%1\nAlias=1\nPath=SHOP\nDB=SALES\nView=%2\n"
+                               "List=%3\nFrom=1\nTo=0\n\n[SQL]\nOnOff=0\nSQL=\n")
+                    .arg(name)
+                    .arg(l.view)
+                    .arg(l.list)
+                    .toUtf8()));
             QString err;
-            QVERIFY(!runProgram(binaryDir() + "/VORTAL1", {"--batch", path(name + ".pr")}, &err, env).isEmpty());
+            QVERIFY(
+                !runProgram(binaryDir() + "/VORTAL1", {"--batch", path(name + ".pr")}, &err, env).isEmpty());
             m_err.insert(name, err);
             const QString report = path(name + "_report.xls");
-            m_read.insert(name, QJsonDocument::fromJson(runProgram("/usr/bin/python3", {helper(), "read", report})).object());
-            m_xlrd.insert(name, QJsonDocument::fromJson(runProgram("/usr/bin/python3",
-                                                                    {sourceDir() + "/tests/generator/books.py", "dump", report}))
+            m_read.insert(
+                name,
+                QJsonDocument::fromJson(runProgram("/usr/bin/python3", {helper(), "read", report})).object());
+            m_xlrd.insert(name, QJsonDocument::fromJson(
+                                    runProgram("/usr/bin/python3",
+                                               {sourceDir() + "/tests/generator/books.py", "dump", report}))
                                     .object());
             if (!QStandardPaths::findExecutable("pdftoppm").isEmpty())
-                m_pages.insert(name,
-                               QJsonDocument::fromJson(runProgram("/usr/bin/python3", {helper(), "pages", report})).array());
+                m_pages.insert(
+                    name, QJsonDocument::fromJson(runProgram("/usr/bin/python3", {helper(), "pages", report}))
+                              .array());
             QVERIFY(!m_read[name].isEmpty());
             QVERIFY(!m_xlrd[name].isEmpty());
         }
@@ -186,9 +199,12 @@ private slots:
         row("comments form last", "form", "sheets/0/comments/19", "C76");
         row("comments sheets", "sheets", "sheets/9/comments", R"(["B3","C4"])");
         // A bar chart above the band over the band's amounts.
-        row("chart columnar", "columnar", "sheets/0/charts", R"([{"anchor":[1,6],"series":["Sales!$C$4:$C$13"]}])");
-        row("chart form 10", "form", "sheets/0/charts/9", R"({"anchor":[73,6],"series":["Sales!$C$76:$C$76"]})");
-        row("chart sheets 10", "sheets", "sheets/9/charts", R"([{"anchor":[1,6],"series":["'10'!$C$4:$C$4"]}])");
+        row("chart columnar", "columnar", "sheets/0/charts",
+            R"([{"anchor":[1,6],"series":["Sales!$C$4:$C$13"]}])");
+        row("chart form 10", "form", "sheets/0/charts/9",
+            R"({"anchor":[73,6],"series":["Sales!$C$76:$C$76"]})");
+        row("chart sheets 10", "sheets", "sheets/9/charts",
+            R"([{"anchor":[1,6],"series":["'10'!$C$4:$C$4"]}])");
     }
     void kept() {
         if (!m_skip.isEmpty())
@@ -212,10 +228,13 @@ private slots:
             sum += amount(i);
             max = std::max(max, amount(i));
         }
-        QTest::newRow("columnar") << "columnar" << 0 << 14 << QList<double>{sum, double(Records), max * 2 + 1, sum};
+        QTest::newRow("columnar") << "columnar" << 0 << 14
+                                  << QList<double>{sum, double(Records), max * 2 + 1, sum};
         QTest::newRow("form, block 1") << "form" << 0 << 5 << QList<double>{amount(1), 1, amount(1) * 2 + 1};
-        QTest::newRow("form, block 10") << "form" << 0 << 77 << QList<double>{amount(10), 1, amount(10) * 2 + 1};
-        QTest::newRow("sheets, sheet 7") << "sheets" << 6 << 5 << QList<double>{amount(7), 1, amount(7) * 2 + 1};
+        QTest::newRow("form, block 10")
+            << "form" << 0 << 77 << QList<double>{amount(10), 1, amount(10) * 2 + 1};
+        QTest::newRow("sheets, sheet 7")
+            << "sheets" << 6 << 5 << QList<double>{amount(7), 1, amount(7) * 2 + 1};
     }
     void storedTotals() {
         if (!m_skip.isEmpty())
@@ -251,31 +270,40 @@ private slots:
             layout += "-first";
         const QString blank = path("view-" + layout + ".xls");
         const QJsonObject view{{"frozen", 3}, {"grid", false}, {"zoom", 150}};
-        const QJsonObject report{
-            {"name", "Sales"},
-            {"cells", QJsonArray{QJsonArray{0, 0, "Title"}, QJsonArray{3, 0, "${#}"}, QJsonArray{3, 1, "${NAME}"}}},
-            {"view", view}};
-        const QJsonObject aside{
-            {"name", "Aside"}, {"cells", QJsonArray{QJsonArray{0, 0, "x"}}}, {"view", QJsonObject{{"hidden", true}}}};
+        const QJsonObject report{{"name", "Sales"},
+                                 {"cells", QJsonArray{QJsonArray{0, 0, "Title"}, QJsonArray{3, 0, "${#}"},
+                                                      QJsonArray{3, 1, "${NAME}"}}},
+                                 {"view", view}};
+        const QJsonObject aside{{"name", "Aside"},
+                                {"cells", QJsonArray{QJsonArray{0, 0, "x"}}},
+                                {"view", QJsonObject{{"hidden", true}}}};
         const QJsonArray layoutJson = hiddenFirst ? QJsonArray{aside, report} : QJsonArray{report, aside};
-        QVERIFY(test::writeFile(blank + ".json", QJsonDocument(QJsonObject{{"sheets", layoutJson}}).toJson()));
-        QVERIFY(!runProgram("/usr/bin/python3", {sourceDir() + "/tests/generator/books.py", "blank", blank + ".json", blank})
+        QVERIFY(
+            test::writeFile(blank + ".json", QJsonDocument(QJsonObject{{"sheets", layoutJson}}).toJson()));
+        QVERIFY(!runProgram("/usr/bin/python3",
+                            {sourceDir() + "/tests/generator/books.py", "blank", blank + ".json", blank})
                      .isEmpty());
-        const LayoutCase* l = std::find_if(std::begin(Layouts), std::end(Layouts),
-                                           [&](const LayoutCase& c) { return layout.startsWith(QLatin1String(c.name)); });
-        QVERIFY(test::writeFile(path("view-" + layout + ".pr"),
-                                QStringLiteral("[REPORT]\nExcel=\nName=v\nAlias=1\nPath=SHOP\nDB=SALES\nView=%1\nList=%2\n"
-                                               "From=1\nTo=0\n\n[SQL]\nOnOff=0\nSQL=\n")
-                                    .arg(l->view)
-                                    .arg(l->list)
-                                    .toUtf8()));
+        const LayoutCase* l = std::find_if(std::begin(Layouts), std::end(Layouts), [&](const LayoutCase& c) {
+            return layout.startsWith(QLatin1String(c.name));
+        });
+        QVERIFY(test::writeFile(
+            path("view-" + layout + ".pr"),
+            QStringLiteral("[REPORT]\nExcel=\nName=v\nAlias=1\nPath=SHOP\nDB=SALES\nView=%1\nList=%2\n"
+                           "From=1\nTo=0\n\n[SQL]\nOnOff=0\nSQL=\n")
+                .arg(l->view)
+                .arg(l->list)
+                .toUtf8()));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("LEDGERWICK_ALIASES", path("aliases.ini"));
-        QVERIFY(!runProgram(binaryDir() + "/VORTAL1", {"--batch", path("view-" + layout + ".pr")}, nullptr, env).isEmpty());
-        const QJsonArray got = QJsonDocument::fromJson(runProgram("/usr/bin/python3", {sourceDir() + "/tests/generator/books.py",
-                                                                                        "dump", path("view-" + layout + "_report.xls")}))
-                                   .object()["sheets"]
-                                   .toArray();
+        QVERIFY(
+            !runProgram(binaryDir() + "/VORTAL1", {"--batch", path("view-" + layout + ".pr")}, nullptr, env)
+                 .isEmpty());
+        const QJsonArray got =
+            QJsonDocument::fromJson(
+                runProgram("/usr/bin/python3", {sourceDir() + "/tests/generator/books.py", "dump",
+                                                path("view-" + layout + "_report.xls")}))
+                .object()["sheets"]
+                .toArray();
         QCOMPARE(got.size(), sheets);
         const int first = hiddenFirst ? 1 : 0, hiddenAt = hiddenFirst ? 0 : sheets - 1;
         for (int i = first; i < first + sheets - 1; ++i) {
@@ -301,9 +329,11 @@ private slots:
             xls::WorkbookWriter w(path("macro.xls"));
             w.beginSheet("Sales");
             w.writeText(3, 1, 15, "${NAME}");
-            const xls::StorageEntry vba{"_VBA_PROJECT_CUR", true, {},
-                                        {{"PROJECT", false, project, {}},
-                                         {"VBA", true, {}, {{"dir", false, dir, {}}}}}};
+            const xls::StorageEntry vba{
+                "_VBA_PROJECT_CUR",
+                true,
+                {},
+                {{"PROJECT", false, project, {}}, {"VBA", true, {}, {{"dir", false, dir, {}}}}}};
             QByteArray codeName;
             codeName.append(char(12)).append('\0').append('\0').append("ThisWorkbook");
             w.keepMacroProject({xls::Record{0x00D3, {}}, xls::Record{0x01BA, codeName}}, {vba});
@@ -311,19 +341,23 @@ private slots:
         } catch (const xls::Error& e) {
             QFAIL(e.what());
         }
-        QVERIFY(test::writeFile(path("macro.pr"), "[REPORT]\nExcel=\nName=m\nAlias=1\nPath=SHOP\nDB=SALES\nView=1\n"
-                                                  "List=0\nFrom=1\nTo=0\n\n[SQL]\nOnOff=0\nSQL=\n"));
+        QVERIFY(test::writeFile(path("macro.pr"),
+                                "[REPORT]\nExcel=\nName=m\nAlias=1\nPath=SHOP\nDB=SALES\nView=1\n"
+                                "List=0\nFrom=1\nTo=0\n\n[SQL]\nOnOff=0\nSQL=\n"));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("LEDGERWICK_ALIASES", path("aliases.ini"));
         QString err;
         QVERIFY(!runProgram(binaryDir() + "/VORTAL1", {"--batch", path("macro.pr")}, &err, env).isEmpty());
-        QVERIFY2(err.contains("Not carried into the report: a macro project (carried as it is"), qPrintable(err));
-        QVERIFY(runProgram(binaryDir() + "/VORTAL1", {"--check", path("macro.pr")}, nullptr, env).contains("a macro project"));
+        QVERIFY2(err.contains("Not carried into the report: a macro project (carried as it is"),
+                 qPrintable(err));
+        QVERIFY(runProgram(binaryDir() + "/VORTAL1", {"--check", path("macro.pr")}, nullptr, env)
+                    .contains("a macro project"));
         const QByteArray streams = runProgram(
             "/usr/bin/python3",
-            {"-c", "import sys; from xlrd import compdoc; d = compdoc.CompDoc(open(sys.argv[1], 'rb').read()); "
-                   "print(d.get_named_stream('_VBA_PROJECT_CUR/VBA/dir').hex(), "
-                   "d.get_named_stream('_VBA_PROJECT_CUR/PROJECT').hex())",
+            {"-c",
+             "import sys; from xlrd import compdoc; d = compdoc.CompDoc(open(sys.argv[1], 'rb').read()); "
+             "print(d.get_named_stream('_VBA_PROJECT_CUR/VBA/dir').hex(), "
+             "d.get_named_stream('_VBA_PROJECT_CUR/PROJECT').hex())",
              path("macro_report.xls")});
         QCOMPARE(streams.trimmed(), dir.toHex() + ' ' + project.toHex());
     }

@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto sheetOf = [&](int s) { return s < int(book.sheets.size()) ? s : -1; };
         for (const Sheet& sheet : book.sheets) {
             for (const RowMap& map : maps) {
-                drawings.sheet(sheet, map, [&](Formula& f, int shift) { placeSeries(f, 0, 0, map, shift, sheetOf); });
+                drawings.sheet(sheet, map,
+                               [&](Formula& f, int shift) { placeSeries(f, 0, 0, map, shift, sheetOf); });
                 placeAnchored(sheet.anchored, map);
                 for (const DefinedName& n : book.names) {
                     Formula f = n.formula;

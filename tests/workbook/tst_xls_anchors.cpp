@@ -54,7 +54,11 @@ RowMap layoutMap(const QString& layout) {
 QString piecesText(const std::vector<RowPiece>& pieces) {
     QStringList out;
     for (const RowPiece& p : pieces)
-        out << QStringLiteral("%1-%2%3%4").arg(p.first + 1).arg(p.last + 1).arg(p.shift < 0 ? "" : "+").arg(p.shift);
+        out << QStringLiteral("%1-%2%3%4")
+                   .arg(p.first + 1)
+                   .arg(p.last + 1)
+                   .arg(p.shift < 0 ? "" : "+")
+                   .arg(p.shift);
     return out.join(u' ');
 }
 
@@ -68,13 +72,18 @@ QString rangesOf(const QByteArray& records) {
         if (id == biff::rCondFmt) {
             const int n = biff::u16(d + 12);
             for (int i = 0; i < n; ++i)
-                out << QStringLiteral("cf:%1-%2").arg(biff::u16(d + 14 + 8 * i) + 1).arg(biff::u16(d + 16 + 8 * i) + 1);
+                out << QStringLiteral("cf:%1-%2")
+                           .arg(biff::u16(d + 14 + 8 * i) + 1)
+                           .arg(biff::u16(d + 16 + 8 * i) + 1);
         } else if (id == biff::rCf) {
             const int cce1 = biff::u16(d + 2), cce2 = biff::u16(d + 4);
             out << QStringLiteral("rule:%1").arg(biff::u16(d + size - cce1 - cce2 + 1) + 1); // its tRef's row
         } else if (id == biff::rHlink || id == biff::rQuickTip) {
             const char* r = d + (id == biff::rQuickTip ? 2 : 0);
-            out << QStringLiteral("%1:%2-%3").arg(id == biff::rHlink ? "link" : "tip").arg(biff::u16(r) + 1).arg(biff::u16(r + 2) + 1);
+            out << QStringLiteral("%1:%2-%3")
+                       .arg(id == biff::rHlink ? "link" : "tip")
+                       .arg(biff::u16(r) + 1)
+                       .arg(biff::u16(r + 2) + 1);
         } else if (id == biff::rDv) {
             biff::Reader rd(QByteArray(d, size));
             rd.u32();
@@ -106,7 +115,8 @@ QList<Record> anchoredAt(int row) {
                          le16(row) + le16(2) + le16(2);
     r << Record{biff::rCondFmt, condFmt};
     const QByteArray rule = ref(row, 2);
-    r << Record{biff::rCf, QByteArray(1, 1) + char(6) + le16(int(rule.size())) + le16(0) + QByteArray(6, '\0') + rule};
+    r << Record{biff::rCf,
+                QByteArray(1, 1) + char(6) + le16(int(rule.size())) + le16(0) + QByteArray(6, '\0') + rule};
     QByteArray dval = le16(0) + QByteArray(8, '\0') + QByteArray(4, '\xFF') + QByteArray(4, '\0');
     r << Record{biff::rDval, dval};
     QByteArray dv = QByteArray(4, '\0');
@@ -116,7 +126,8 @@ QList<Record> anchoredAt(int row) {
     dv += le16(1) + le16(row) + le16(row) + le16(1) + le16(1);
     r << Record{biff::rDv, dv};
     r << Record{biff::rHlink, le16(row) + le16(row) + le16(0) + le16(0) + QByteArray(20, 'x')};
-    r << Record{biff::rQuickTip, le16(0x0800) + le16(row) + le16(row) + le16(0) + le16(0) + QByteArray(4, 'y')};
+    r << Record{biff::rQuickTip,
+                le16(0x0800) + le16(row) + le16(row) + le16(0) + le16(0) + QByteArray(4, 'y')};
     return r;
 }
 
@@ -139,12 +150,15 @@ private slots:
         QTest::newRow("header and band widened") << "columnar" << 3 << 4 << "3-13+0";
         QTest::newRow("whole column stays") << "columnar" << 1 << maxRows << "1-65536+0";
         QTest::newRow("inside a 2-row band: copied")
-            << "columnar, 2-row band" << 5 << 5 << "5-5+0 7-7+2 9-9+4 11-11+6 13-13+8 15-15+10 17-17+12 19-19+14 21-21+16 23-23+18";
-        QTest::newRow("footer not on this sheet: cut at the band") << "columnar, no footer here" << 1 << 8 << "1-8+0";
+            << "columnar, 2-row band" << 5 << 5
+            << "5-5+0 7-7+2 9-9+4 11-11+6 13-13+8 15-15+10 17-17+12 19-19+14 21-21+16 23-23+18";
+        QTest::newRow("footer not on this sheet: cut at the band")
+            << "columnar, no footer here" << 1 << 8 << "1-8+0";
         QTest::newRow("only the footer: not on this sheet") << "columnar, no footer here" << 8 << 8 << "";
         QTest::newRow("form block widened") << "form" << 1 << 8 << "1-80+0";
         QTest::newRow("form cell copied per block")
-            << "form" << 4 << 4 << "4-4+0 12-12+8 20-20+16 28-28+24 36-36+32 44-44+40 52-52+48 60-60+56 68-68+64 76-76+72";
+            << "form" << 4 << 4
+            << "4-4+0 12-12+8 20-20+16 28-28+24 36-36+32 44-44+40 52-52+48 60-60+56 68-68+64 76-76+72";
         QTest::newRow("sheet per record stays") << "sheets" << 4 << 4 << "4-4+0";
     }
     void rowMap() {
@@ -182,13 +196,18 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("band, columnar")
             << "columnar" << 4 << "cf:4-13 rule:4 dval:1 dv:4-13 link:4-13 tip:4-13";
-        QTest::newRow("below, columnar") << "columnar" << 8 << "cf:17-17 rule:17 dval:1 dv:17-17 link:17-17 tip:17-17";
-        QTest::newRow("header, columnar") << "columnar" << 3 << "cf:3-3 rule:3 dval:1 dv:3-3 link:3-3 tip:3-3";
+        QTest::newRow("below, columnar")
+            << "columnar" << 8 << "cf:17-17 rule:17 dval:1 dv:17-17 link:17-17 tip:17-17";
+        QTest::newRow("header, columnar")
+            << "columnar" << 3 << "cf:3-3 rule:3 dval:1 dv:3-3 link:3-3 tip:3-3";
         QTest::newRow("form: per block")
             << "form" << 4
-            << "cf:4-4 cf:12-12 cf:20-20 cf:28-28 cf:36-36 cf:44-44 cf:52-52 cf:60-60 cf:68-68 cf:76-76 rule:4 dval:1 "
-               "dv:4-4 dv:12-12 dv:20-20 dv:28-28 dv:36-36 dv:44-44 dv:52-52 dv:60-60 dv:68-68 dv:76-76 link:4-4 tip:4-4 link:12-12 tip:12-12 link:20-20 tip:20-20 link:28-28 tip:28-28 link:36-36 "
-               "tip:36-36 link:44-44 tip:44-44 link:52-52 tip:52-52 link:60-60 tip:60-60 link:68-68 tip:68-68 "
+            << "cf:4-4 cf:12-12 cf:20-20 cf:28-28 cf:36-36 cf:44-44 cf:52-52 cf:60-60 cf:68-68 cf:76-76 "
+               "rule:4 dval:1 "
+               "dv:4-4 dv:12-12 dv:20-20 dv:28-28 dv:36-36 dv:44-44 dv:52-52 dv:60-60 dv:68-68 dv:76-76 "
+               "link:4-4 tip:4-4 link:12-12 tip:12-12 link:20-20 tip:20-20 link:28-28 tip:28-28 link:36-36 "
+               "tip:36-36 link:44-44 tip:44-44 link:52-52 tip:52-52 link:60-60 tip:60-60 link:68-68 "
+               "tip:68-68 "
                "link:76-76 tip:76-76";
         QTest::newRow("sheets") << "sheets" << 4 << "cf:4-4 rule:4 dval:1 dv:4-4 link:4-4 tip:4-4";
         QTest::newRow("not on the sheet") << "columnar, no footer here" << 8 << "";
@@ -208,16 +227,18 @@ private slots:
     void condFmt12() {
         const int row = 7;
         const QByteArray frt = le16(biff::rCondFmt12) + le16(1) + le16(row) + le16(row) + le16(2) + le16(2);
-        const QByteArray head = frt + le16(1) + le16(5 << 1) + le16(row) + le16(row) + le16(2) + le16(2) + le16(1) +
-                                le16(row) + le16(row) + le16(2) + le16(2);
+        const QByteArray head = frt + le16(1) + le16(5 << 1) + le16(row) + le16(row) + le16(2) + le16(2) +
+                                le16(1) + le16(row) + le16(row) + le16(2) + le16(2);
         const QByteArray rule = ref(row, 2);
-        const QByteArray cf12 = le16(biff::rCf12) + le16(1) + le16(row) + le16(row) + le16(2) + le16(2) + char(1) +
-                                char(6) + le16(int(rule.size())) + le16(0) + QByteArray(4, '\0') + rule + le16(0);
-        QByteArray cfex = le16(biff::rCfEx) + le16(1) + le16(row) + le16(row) + le16(2) + le16(2) + QByteArray(4, '\0') + le16(5);
+        const QByteArray cf12 = le16(biff::rCf12) + le16(1) + le16(row) + le16(row) + le16(2) + le16(2) +
+                                char(1) + char(6) + le16(int(rule.size())) + le16(0) + QByteArray(4, '\0') +
+                                rule + le16(0);
+        QByteArray cfex = le16(biff::rCfEx) + le16(1) + le16(row) + le16(row) + le16(2) + le16(2) +
+                          QByteArray(4, '\0') + le16(5);
         QStringList problems;
         const AnchoredRecords placed = placeAnchored(
-            {Record{biff::rCondFmt12, head}, Record{biff::rCf12, cf12}, Record{biff::rCfEx, cfex}}, layoutMap("columnar"),
-            &problems);
+            {Record{biff::rCondFmt12, head}, Record{biff::rCf12, cf12}, Record{biff::rCfEx, cfex}},
+            layoutMap("columnar"), &problems);
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(", ")));
         QList<int> rows; // every row field: CONDFMT12 header, bound, range; CF12 header, formula; CFEX header
         const QByteArray& out = placed.formats;
@@ -322,9 +343,11 @@ private slots:
         e.unknown = true;
         const std::optional<Value> v = computeTotal(
             Formula(tokens), 3, 3,
-            [&](int column) -> const ColumnTally* { return column == 2 ? &c : column == 3 ? &d : column == 4 ? &e : nullptr; },
+            [&](int column) -> const ColumnTally* {
+                return column == 2 ? &c : column == 3 ? &d : column == 4 ? &e : nullptr;
+            },
             [](int n) { return n == 0 ? std::optional(std::pair(2, 2)) : std::nullopt; });
-        const QString got = !v ? QString()
+        const QString got = !v                            ? QString()
                             : v->type == ValueType::Error ? QStringLiteral("error %1").arg(v->number)
                                                           : QString::number(v->number);
         QCOMPARE(got, expected);

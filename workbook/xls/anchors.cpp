@@ -11,10 +11,10 @@ namespace lw::xls {
 using namespace biff;
 
 int builtinNameCode(const QString& name) {
-    static const char* const names[] = {"Consolidate_Area", "Auto_Open",     "Auto_Close",      "Extract",
-                                        "Database",         "Criteria",      "Print_Area",      "Print_Titles",
-                                        "Recorder",         "Data_Form",     "Auto_Activate",   "Auto_Deactivate",
-                                        "Sheet_Title",      "_FilterDatabase"};
+    static const char* const names[] = {
+        "Consolidate_Area", "Auto_Open",       "Auto_Close",   "Extract",        "Database",
+        "Criteria",         "Print_Area",      "Print_Titles", "Recorder",       "Data_Form",
+        "Auto_Activate",    "Auto_Deactivate", "Sheet_Title",  "_FilterDatabase"};
     QString rest;
     if (name.startsWith(QStringLiteral("Excel_BuiltIn_"), Qt::CaseInsensitive))
         rest = name.mid(14);
@@ -150,7 +150,8 @@ public:
         : m_in(records), m_map(map), m_problems(problems) {
         for (const Record& r : records)
             if ((r.id == rCondFmt || r.id == rCondFmt12) && r.data.size() >= (r.id == rCondFmt ? 4 : 16))
-                m_nextId = std::max(m_nextId, (biff::u16(r.data.constData() + (r.id == rCondFmt ? 2 : 14)) >> 1) + 1);
+                m_nextId = std::max(m_nextId,
+                                    (biff::u16(r.data.constData() + (r.id == rCondFmt ? 2 : 14)) >> 1) + 1);
     }
 
     AnchoredRecords run() {
@@ -176,7 +177,8 @@ public:
                     appendRecord(m_out.filter, r.id, r.data);
                     break;
                 default: // a CF, CF12, CFEX, DV or QUICKTIP without its head: nothing to attach it to
-                    problem(QStringLiteral("a record of type 0x%1 out of place").arg(r.id, 4, 16, QLatin1Char('0')));
+                    problem(QStringLiteral("a record of type 0x%1 out of place")
+                                .arg(r.id, 4, 16, QLatin1Char('0')));
                     break;
                 }
             } catch (const Error&) {
@@ -272,7 +274,8 @@ private:
                     const qsizetype at = cf.size() - cce1 - cce2;
                     if (at < 6)
                         throw Error("CF");
-                    const QByteArray f1 = moved(cf.mid(at, cce1), shift), f2 = moved(cf.mid(at + cce1, cce2), shift);
+                    const QByteArray f1 = moved(cf.mid(at, cce1), shift),
+                                     f2 = moved(cf.mid(at + cce1, cce2), shift);
                     cf = cf.left(at) + f1 + f2;
                 }
                 appendRecord(m_out.formats, m_in[k].id, cf);

@@ -54,7 +54,8 @@ struct AnchoredRecords {
     QByteArray filter;
     QByteArray formats;
 };
-AnchoredRecords placeAnchored(const QList<Record>& anchored, const RowMap& map, QStringList* problems = nullptr);
+AnchoredRecords placeAnchored(const QList<Record>& anchored, const RowMap& map,
+                              QStringList* problems = nullptr);
 
 // A defined name's references to sheet `source` placed by the map on written sheet `target`
 // (the first piece where a range was copied); references to other sheets go through sheetOf

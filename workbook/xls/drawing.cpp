@@ -71,7 +71,8 @@ QByteArray artHeader(quint16 verInst, quint16 type, quint32 length) {
 
 } // namespace
 
-QString readDrawing(const QByteArray& art, const std::vector<std::pair<qsizetype, Record>>& between, Sheet& sheet) {
+QString readDrawing(const QByteArray& art, const std::vector<std::pair<qsizetype, Record>>& between,
+                    Sheet& sheet) {
     const QString unreadable = QStringLiteral("drawings (unreadable)");
     Art dg;
     if (!artAt(art, 0, art.size(), dg) || dg.type != artDgContainer || !dg.container())
@@ -126,7 +127,8 @@ QString readDrawing(const QByteArray& art, const std::vector<std::pair<qsizetype
         int id = -1;
         for (const DrawingObject::Part& part : o.parts)
             for (const Record& r : part.records)
-                if (o.kind < 0 && r.id == rObj && r.data.size() >= 8 && biff::u16(r.data.constData()) == 0x15) {
+                if (o.kind < 0 && r.id == rObj && r.data.size() >= 8 &&
+                    biff::u16(r.data.constData()) == 0x15) {
                     o.kind = biff::u16(r.data.constData() + 4);
                     id = biff::u16(r.data.constData() + 6);
                 }
@@ -153,7 +155,7 @@ QByteArray DrawingPlacer::sheet(const Sheet& source, const RowMap& map, const Se
         int shift;
     };
     std::vector<Copy> copies;
-    quint32 shapes = 1; // the group shape that holds the others
+    quint32 shapes = 1;      // the group shape that holds the others
     std::size_t objects = 0; // OBJ ids are 16 bits: a sheet holds at most 65,535 objects
     for (const DrawingObject& o : source.objects) {
         std::vector<int> shifts = o.row < 0 ? std::vector<int>{0} : map.shifts(o.row);
@@ -205,7 +207,8 @@ QByteArray DrawingPlacer::sheet(const Sheet& source, const RowMap& map, const Se
                 for (qsizetype i = 0; i < count; ++i) {
                     const quint16 id = biff::u16(p + 6 * i);
                     const quint32 value = biff::u32(p + 6 * i + 2);
-                    if ((id & 0x3FFF) == 0x0104 && (id & 0x4000) && value >= 1 && value <= m_pictureRefs.size())
+                    if ((id & 0x3FFF) == 0x0104 && (id & 0x4000) && value >= 1 &&
+                        value <= m_pictureRefs.size())
                         ++m_pictureRefs[value - 1];
                 }
             }
@@ -236,7 +239,8 @@ QByteArray DrawingPlacer::sheet(const Sheet& source, const RowMap& map, const Se
                     ++depth;
                 } else if (r.id == rEof) {
                     --depth;
-                } else if (depth == 0 && r.id == rObj && r.data.size() >= 8 && biff::u16(r.data.constData()) == 0x15) {
+                } else if (depth == 0 && r.id == rObj && r.data.size() >= 8 &&
+                           biff::u16(r.data.constData()) == 0x15) {
                     const int old = biff::u16(r.data.constData() + 6);
                     ++nextObj;
                     objIds[{old, c.shift}] = nextObj;

@@ -15,7 +15,8 @@ namespace lw::xls {
 // Splits a sheet's drawing (the bytes of its MSODRAWING records, and the records between them with
 // the length of the bytes before each) into Sheet::drawingPatriarch and Sheet::objects. Returns
 // what could not be read ("drawings (unreadable)"), empty when all was.
-QString readDrawing(const QByteArray& art, const std::vector<std::pair<qsizetype, Record>>& between, Sheet& sheet);
+QString readDrawing(const QByteArray& art, const std::vector<std::pair<qsizetype, Record>>& between,
+                    Sheet& sheet);
 
 // A chart's series formula (BRAI) moved for the copy of the chart that moved by `shift` rows.
 using SeriesPlacer = std::function<void(Formula& formula, int shift)>;

@@ -38,7 +38,8 @@ bool readEntry(GsfInput* input, const QString& name, StorageEntry& out, qint64& 
         throw Error("a macro project larger than 256 MB");
     budget -= size;
     out.data.resize(qsizetype(size));
-    return size == 0 || gsf_input_read(input, size_t(size), reinterpret_cast<guint8*>(out.data.data())) != nullptr;
+    return size == 0 ||
+           gsf_input_read(input, size_t(size), reinterpret_cast<guint8*>(out.data.data())) != nullptr;
 }
 
 } // namespace
@@ -81,7 +82,8 @@ bool writeStorage(GsfOutfile* parent, const StorageEntry& entry) {
         for (const StorageEntry& child : entry.children)
             ok = ok && writeStorage(GSF_OUTFILE(out), child);
     } else if (!entry.data.isEmpty()) {
-        ok = gsf_output_write(out, size_t(entry.data.size()), reinterpret_cast<const guint8*>(entry.data.constData()));
+        ok = gsf_output_write(out, size_t(entry.data.size()),
+                              reinterpret_cast<const guint8*>(entry.data.constData()));
     }
     ok = gsf_output_close(out) && ok;
     g_object_unref(out);

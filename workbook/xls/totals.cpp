@@ -44,9 +44,10 @@ using Item = std::variant<double, quint8, Area>;
 
 } // namespace
 
-std::optional<Value> computeTotal(const Formula& formula, int first, int last,
-                                  const std::function<const ColumnTally*(int column)>& tally,
-                                  const std::function<std::optional<std::pair<int, int>>(int name)>& nameColumns) {
+std::optional<Value>
+computeTotal(const Formula& formula, int first, int last,
+             const std::function<const ColumnTally*(int column)>& tally,
+             const std::function<std::optional<std::pair<int, int>>(int name)>& nameColumns) {
     const QByteArray& t = formula.tokens();
     std::vector<Item> stack;
     const auto pop = [&]() -> std::optional<Item> {

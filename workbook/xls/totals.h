@@ -28,8 +28,9 @@ struct ColumnTally {
 // column it totals is unknown.
 // A name (by its index in Workbook::names) counts as such an area when nameColumns gives its
 // columns.
-std::optional<Value> computeTotal(const Formula& formula, int first, int last,
-                                  const std::function<const ColumnTally*(int column)>& tally,
-                                  const std::function<std::optional<std::pair<int, int>>(int name)>& nameColumns = {});
+std::optional<Value>
+computeTotal(const Formula& formula, int first, int last,
+             const std::function<const ColumnTally*(int column)>& tally,
+             const std::function<std::optional<std::pair<int, int>>(int name)>& nameColumns = {});
 
 } // namespace lw::xls
