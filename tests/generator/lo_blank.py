@@ -3,7 +3,8 @@
 # LibreOffice, holding everything a user arranges around a band; and reads a report back the same
 # way (LibreOffice to .xlsx, openpyxl), printing what it holds as JSON.
 #   lo_blank.py blank OUT.xls [MODE]     the blank (band at row 4: ${#} ${NAME} ${AMOUNT}); MODE "bench"
-#                                        holds only a logo, a chart and a conditional format, "plain" none
+#                                        holds only a logo, a chart and a conditional format, "plain" none,
+#                                        "before" a sheet before the report's with a chart over the band
 #   lo_blank.py read REPORT.xls          the report's pictures, comments, formats, names ... as JSON
 #   lo_blank.py records BOOK.xls         the record types of each substream (BIFF8), as JSON
 #   lo_blank.py pages REPORT.xls         per page of LibreOffice's PDF export, whether the red logo shows
@@ -50,8 +51,8 @@ def make_blank(out, mode):
     ws["A1"] = "Report ${REPORT}"
     ws["A1"].font = Font(bold=True)
     ws["A3"], ws["B3"], ws["C3"] = "No", "Name", "Amount"
-    full = mode not in ("bench", "plain")
-    dressed = mode != "plain"
+    full = mode not in ("bench", "plain", "before")
+    dressed = mode not in ("plain", "before")
     if full:
         ws["B3"].comment = Comment("Client name", "ann")
     ws["A4"], ws["B4"], ws["C4"] = "${#}", "${NAME}", "${AMOUNT}"
@@ -70,6 +71,12 @@ def make_blank(out, mode):
         chart.add_data(Reference(ws, min_col=3, min_row=4, max_row=4), titles_from_data=False)
         chart.set_categories(Reference(ws, min_col=2, min_row=4, max_row=4))
         ws.add_chart(chart, "G2")
+    if mode == "before":
+        summary = wb.create_sheet("Summary", 0)
+        summary["A1"] = "Summary"
+        chart = BarChart()
+        chart.add_data(Reference(ws, min_col=3, min_row=4, max_row=4), titles_from_data=False)
+        summary.add_chart(chart, "B3")
     if full:
         add_the_rest(wb, ws)
     save_as_xls(wb, out)

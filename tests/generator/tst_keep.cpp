@@ -383,6 +383,22 @@ private slots:
         QCOMPARE(m_pages.value(layout), expected);
     }
 
+    // A chart on a sheet before the report's, over the band: its series widened over every copy.
+    void chartOnSheetBefore() {
+        if (!m_skip.isEmpty())
+            QSKIP(qPrintable(m_skip));
+        QVERIFY(!runProgram("/usr/bin/python3", {helper(), "blank", path("before.xls"), "before"}).isEmpty());
+        QVERIFY(test::writeFile(path("before.pr"), "[REPORT]\nExcel=\nName=b\nAlias=1\nPath=SHOP\nDB=SALES\nView=1\n"
+                                                   "List=0\nFrom=1\nTo=0\n\n[SQL]\nOnOff=0\nSQL=\n"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LEDGERWICK_ALIASES", path("aliases.ini"));
+        QVERIFY(!runProgram(binaryDir() + "/VORTAL1", {"--batch", path("before.pr")}, nullptr, env).isEmpty());
+        const QJsonObject read =
+            QJsonDocument::fromJson(runProgram("/usr/bin/python3", {helper(), "read", path("before_report.xls")})).object();
+        QCOMPARE(valueAt(read, "sheets/0/name"), "Summary");
+        QCOMPARE(valueAt(read, "sheets/0/charts/0/series"), R"(["Sales!$C$4:$C$13"])");
+    }
+
     // Nothing LibreOffice writes into an .xls draws a warning.
     void noWarning_data() {
         QTest::addColumn<QString>("layout");

@@ -592,8 +592,9 @@ struct Generator::Writing {
         const int reportSheet = t.sheetIndex;
         const int target = report ? currentSheet() : reportMaps.empty() ? writtenOf[std::size_t(reportSheet)]
                                                                          : reportMaps.front().first;
-        const xls::RowMap none;
-        const xls::RowMap& seriesMap = report ? map : reportMaps.empty() ? none : reportMaps.front().second;
+        // Before the report's sheets are written, the first one's rows as the record count placed them.
+        const xls::RowMap early = report || !reportMaps.empty() ? xls::RowMap() : firstReportMap();
+        const xls::RowMap& seriesMap = report ? map : reportMaps.empty() ? early : reportMaps.front().second;
         const auto sheetOf = [this](int s) {
             return s >= 0 && s < int(writtenOf.size()) ? writtenOf[std::size_t(s)] : -1;
         };
@@ -613,6 +614,21 @@ struct Generator::Writing {
         if (report)
             reportMaps.emplace_back(currentSheet(), map);
         out.endSheet();
+    }
+
+    // The first report sheet's rows as placed from the record count (columnar); as they are when not known.
+    xls::RowMap firstReportMap() const {
+        if (!placed.known || placed.pieces.empty() || !t.hasBand() || g.layout() != Layout::Columnar)
+            return xls::RowMap();
+        const int b0 = t.bandFirst, b1 = t.bandLast, h = t.bandHeight();
+        const xls::RowSpan& p = placed.pieces.front();
+        std::vector<xls::RowSegment> segments;
+        if (b0 > 0)
+            segments.push_back({0, b0 - 1, 0});
+        segments.push_back({b0, b1, p.first, (p.last - p.first + 1) / h, h});
+        if (placed.sheets == 1)
+            segments.push_back({b1 + 1, xls::maxRows - 1, b1 + 1 + placed.footerShift});
+        return xls::RowMap(std::move(segments));
     }
 
     // A columnar report sheet ends: its header, the band's copies on it, and the footer (at row
@@ -920,6 +936,11 @@ void checkCancel(Progress& progress, qint64 n) {
 bool Generator::needsRecordCount() const {
     const Template& t = m_template;
     const bool columnar = layout() == Layout::Columnar;
+    // A chart on a sheet before the report's: its series over the band widen by the count.
+    for (int s = 0; columnar && s < t.sheetIndex; ++s)
+        for (const xls::DrawingObject& o : m_blank.sheets[std::size_t(s)].objects)
+            if (o.kind == 0x05)
+                return true;
     for (int s = 0; s < int(m_blank.sheets.size()); ++s) {
         for (const xls::Cell& cell : m_blank.sheets[std::size_t(s)].cells) {
             if (!cell.formula)
