@@ -1,6 +1,8 @@
 // The report generator as the user runs it (whole process, --batch): 65,536 records x 10 fields from
 // SQLite into a columnar blank against a small C program with the SQLite C API and libxlsxwriter;
-// 250,000 and 1,000,000 records (time per record, peak memory); 9,999 records as a form on sheets.
+// 250,000 and 1,000,000 records (time per record, peak memory); 9,999 records as a form on sheets;
+// 65,536 records into a blank made by LibreOffice with a logo, a chart and a conditional format
+// against the same blank without them.
 #include "ratio.h"
 
 #include "report/definition.h"
@@ -245,6 +247,34 @@ int main(int argc, char** argv) {
                                  "report/generator_1000000x10 peak memory"))
         ->Iterations(1)
         ->Repetitions(3);
+    // Blanks as a user makes them (openpyxl, saved by LibreOffice): without and with a logo, a chart
+    // over the band and a conditional format; left out when LibreOffice or openpyxl is missing.
+    const QString helper = QStringLiteral(LW_SOURCE_DIR "/tests/generator/lo_blank.py");
+    const auto loBlank = [&](const char* name, const char* mode) {
+        const std::string out = (g_dir + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".xls")).toStdString();
+        return runProcess({"/usr/bin/python3", helper.toStdString(), "blank", out, mode}).ok;
+    };
+    if (loBlank("plain65536", "plain") && loBlank("dressed65536", "bench")) {
+        const std::string plain = "report/generator_plain_blank_65536";
+        lwbench::addManualCase(plain, "", 0, timed({program, "--batch", def("plain65536", "R65536", 1, 0)}))
+            ->Iterations(1)
+            ->Repetitions(7);
+        lwbench::addManualCase("report/generator_logo_chart_format_65536", plain, 1.1,
+                               timed({program, "--batch", def("dressed65536", "R65536", 1, 0)},
+                                     "report/generator_logo_chart_format_65536 peak memory"))
+            ->Iterations(1)
+            ->Repetitions(7);
+        // A picture (and a chart) on each of 9,999 sheets: the picture's data stays once in the
+        // drawing group, each sheet holds its shapes.
+        QFile::copy(g_dir + QStringLiteral("/dressed65536.xls"), g_dir + QStringLiteral("/dressed9999.xls"));
+        lwbench::addManualCase("report/generator_form_sheets_picture_9999", "report/generator_form_sheets_9999", 0,
+                               timed({program, "--batch", def("dressed9999", "R9999", 0, 1)},
+                                     "report/generator_form_sheets_picture_9999 peak memory"))
+            ->Iterations(1)
+            ->Repetitions(3);
+    } else {
+        fprintf(stderr, "LibreOffice or python3-openpyxl missing: the blanks with drawings are not measured\n");
+    }
     lwbench::addManualCase("report/generator_form_sheets_9999", "", 0,
                            timed({program, "--batch", def("cards", "R9999", 0, 1)},
                                  "report/generator_form_9999 peak memory"))

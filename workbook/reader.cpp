@@ -2,6 +2,8 @@
 // "Workbook" stream's records into the workbook model.
 #include "workbook/biff.h"
 #include "workbook/xls.h"
+#include "workbook/xls/drawing.h"
+#include "workbook/xls/storage.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -116,6 +118,16 @@ QString sheetDropName(quint16 id) {
     case rScenMan:
     case rScenario:
         return QStringLiteral("scenarios");
+    case 0x00B0: // SXVIEW and the records of its fields, items and data
+    case 0x00B1:
+    case 0x00B2:
+    case 0x00B4:
+    case 0x00B5:
+    case 0x00B6:
+    case 0x00C5:
+    case 0x00F1:
+    case 0x0100:
+        return QStringLiteral("pivot tables (kept as their cells)");
     case rLabelRanges:
         return QStringLiteral("label ranges");
     case rFeat:
@@ -192,7 +204,9 @@ public:
 private:
     void readGlobals();
     void readSheet(qsizetype pos, Sheet& sheet);
-    void readPrintTitles(const QByteArray& nameRecord);
+    void readName(const QByteArray& nameRecord, std::size_t record,
+                  std::vector<std::pair<std::size_t, DefinedName>>& standIns);
+    void printTitles(const DefinedName& name);
     std::optional<Formula> convertFormula(const QByteArray& tokens, const QByteArray& extra, int row,
                                           int column, bool shared);
     void noteBook(const QString& what) {
@@ -218,6 +232,8 @@ private:
     };
     std::vector<Xti> m_xti;
     std::vector<QByteArray> m_names;
+    std::vector<int> m_nameIndex; // per NAME record: its index in Workbook::names, -1 for none
+    bool m_inName = false;        // reading a name's own formula: names in it are not followed
 };
 
 Workbook WorkbookReader::read() {
@@ -231,17 +247,37 @@ Workbook WorkbookReader::read() {
             noteBook(m_bound[i].type == 2 ? QStringLiteral("chart sheets") : QStringLiteral("macro sheets"));
     }
     m_book.sheets.resize(std::size_t(model));
+    // The names first: cell formulas may use them.
+    std::vector<std::pair<std::size_t, DefinedName>> standIns;
+    m_nameIndex.assign(m_names.size(), -1);
+    for (std::size_t i = 0; i < m_names.size(); ++i)
+        readName(m_names[i], i, standIns);
+    for (auto& standIn : standIns) {
+        const std::size_t record = standIn.first;
+        DefinedName& n = standIn.second;
+        const bool real = n.builtin == 0x07 ? n.scope >= 0 && m_book.sheets[std::size_t(n.scope)].printTitleRows
+                                            : std::any_of(m_book.names.begin(), m_book.names.end(),
+                                                          [&](const DefinedName& o) {
+                                                              return o.builtin == n.builtin && o.scope == n.scope;
+                                                          });
+        if (real)
+            continue;
+        if (n.builtin == 0x07) {
+            if (n.scope >= 0)
+                printTitles(n);
+        } else {
+            m_nameIndex[record] = int(m_book.names.size());
+            m_book.names.push_back(std::move(n));
+        }
+    }
     for (std::size_t i = 0; i < m_bound.size(); ++i) {
         if (m_boundToModel[i] < 0)
             continue;
         Sheet& sheet = m_book.sheets[std::size_t(m_boundToModel[i])];
         sheet.name = m_bound[i].name;
         readSheet(m_bound[i].pos, sheet);
-        if (m_bound[i].hidden) // the writer shows every sheet it writes
-            sheet.dropped.append(QStringLiteral("hidden state (the sheet will be shown)"));
+        sheet.hidden = m_bound[i].hidden;
     }
-    for (const QByteArray& n : m_names)
-        readPrintTitles(n);
     return std::move(m_book);
 }
 
@@ -345,8 +381,14 @@ void WorkbookReader::readGlobals() {
             break;
         }
         case rObjProj:
-            noteBook(QStringLiteral("macros"));
+        case rCodeName:
+            m_book.macroRecords.append(Record{r.id, QByteArray(r.data, r.size)});
             break;
+        case rMsoDrawingGroup: {
+            Reader rd = m_stream.withContinues(r);
+            m_book.drawingGroup += rd.bytes(rd.remaining());
+            break;
+        }
         default:
             break;
         }
@@ -355,7 +397,8 @@ void WorkbookReader::readGlobals() {
         throw Error("the workbook stream ends before its workbook records do (the file is truncated)");
 }
 
-void WorkbookReader::readPrintTitles(const QByteArray& n) {
+void WorkbookReader::readName(const QByteArray& n, std::size_t record,
+                              std::vector<std::pair<std::size_t, DefinedName>>& standIns) {
     Reader rd(n);
     const quint16 flags = rd.u16();
     rd.u8();
@@ -366,22 +409,54 @@ void WorkbookReader::readPrintTitles(const QByteArray& n) {
     rd.skip(4);
     const quint8 optionByte = rd.u8();
     const bool wide = optionByte & 1;
-    if (!(flags & 0x20)) { // a name the user gave
-        noteBook(QStringLiteral("defined names"));
+    QString text;
+    for (int i = 0; i < cch; ++i)
+        text += QChar(wide ? rd.u16() : rd.u8());
+    if (flags & 0x0E) { // a macro's function or command
+        noteBook(QStringLiteral("macros"));
         return;
     }
-    if (cch != 1)
-        return;
-    const quint16 builtin = wide ? rd.u16() : rd.u8();
-    if (builtin == 0x06 && itab >= 1 && itab <= m_boundToModel.size() && m_boundToModel[itab - 1] >= 0) {
-        Sheet& s = m_book.sheets[std::size_t(m_boundToModel[itab - 1])];
-        if (!s.dropped.contains(QStringLiteral("print area")))
-            s.dropped.append(QStringLiteral("print area"));
-        return;
+    DefinedName name;
+    name.hidden = flags & 0x01;
+    if (flags & 0x20)
+        name.builtin = text.isEmpty() ? -1 : text.at(0).unicode();
+    else if ((name.builtin = builtinNameCode(text)) < 0)
+        name.name = text;
+    if (itab >= 1) {
+        if (itab > m_boundToModel.size() || m_boundToModel[itab - 1] < 0)
+            return; // a name of a chart or macro sheet: noted with the sheet
+        name.scope = m_boundToModel[itab - 1];
     }
-    if (builtin != 0x07 || itab < 1 || itab > m_boundToModel.size() || m_boundToModel[itab - 1] < 0)
-        return;
     const QByteArray tokens = rd.bytes(std::min<qsizetype>(cce, rd.remaining()));
+    const QByteArray extra = rd.bytes(rd.remaining());
+    const QStringList before = m_book.dropped;
+    m_inName = true;
+    std::optional<Formula> f = tokens.isEmpty() ? std::nullopt : convertFormula(tokens, extra, 0, 0, false);
+    m_inName = false;
+    m_book.dropped = before;
+    if (!f) {
+        noteBook(QStringLiteral("the defined name %1 (it refers to another workbook or cannot be read)")
+                     .arg(name.name.isEmpty() ? QStringLiteral("built-in %1").arg(name.builtin) : name.name));
+        return;
+    }
+    name.formula = std::move(*f);
+    // The stand-ins LibreOffice writes beside the real built-in names count only when the real one
+    // is missing.
+    if (!(flags & 0x20) && name.builtin >= 0) {
+        standIns.emplace_back(record, std::move(name));
+        return;
+    }
+    if (name.builtin == 0x07) {
+        if (name.scope >= 0)
+            printTitles(name);
+        return;
+    }
+    m_nameIndex[record] = int(m_book.names.size());
+    m_book.names.push_back(std::move(name));
+}
+
+void WorkbookReader::printTitles(const DefinedName& name) {
+    const QByteArray& tokens = name.formula.tokens();
     int pos = 0;
     while (pos < tokens.size()) {
         const int size = tokenSize(tokens, pos);
@@ -393,7 +468,7 @@ void WorkbookReader::readPrintTitles(const QByteArray& n) {
             const int r1 = biff::u16(p), r2 = biff::u16(p + 2);
             const int c1 = biff::u16(p + 4) & 0x3FFF, c2 = biff::u16(p + 6) & 0x3FFF;
             if (c1 == 0 && c2 >= 0xFF && r1 <= r2)
-                m_book.sheets[std::size_t(m_boundToModel[itab - 1])].printTitleRows = std::pair(r1, r2);
+                m_book.sheets[std::size_t(name.scope)].printTitleRows = std::pair(r1, r2);
         }
         pos += size;
     }
@@ -412,6 +487,16 @@ std::optional<Formula> WorkbookReader::convertFormula(const QByteArray& in, cons
         char* p = tokens.data() + pos;
         const quint8 t = quint8(*p);
         const quint8 base = baseToken(t);
+        if (t >= 0x20 && base == ptgName) {
+            // A workbook's name the model holds: the token names it by its index there, plus one.
+            const quint32 index = biff::u32(p + 1);
+            const int model = index >= 1 && index <= m_nameIndex.size() ? m_nameIndex[index - 1] : -1;
+            if (!m_inName && model >= 0 && m_book.names[std::size_t(model)].scope < 0) {
+                put32(p + 1, quint32(model + 1));
+                pos += size;
+                continue;
+            }
+        }
         if (t >= 0x20 && (base == ptgName || base == ptgNameX)) {
             noteBook(
                 QStringLiteral("formulas using defined names or add-in functions (kept as their values)"));
@@ -477,6 +562,11 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
     long stringFor = -1;                     // the formula cell whose text result a STRING record holds
     QSet<quint16> unknown;                   // record types the reader does not know
     bool keepContinue = false;
+    // The drawing: the OfficeArt bytes of its MSODRAWING records one after another, and the records
+    // between them with the length of those bytes before each.
+    QByteArray art;
+    std::vector<std::pair<qsizetype, Record>> between;
+    enum class Drawn { None, Art, Object } drawn = Drawn::None;
     auto checkCell = [&sheet](int col) {
         if (col >= maxColumns)
             throw Error(QStringLiteral("a cell of the sheet \"%1\" lies past column 256")
@@ -504,13 +594,16 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
                             .toStdString());
         const bool wasKeeping = keepContinue;
         keepContinue = false;
+        const Drawn wasDrawn = drawn;
+        drawn = Drawn::None;
         if (r.id == rEof)
             break;
         switch (r.id) {
         case rBof: {
-            // An embedded chart or other substream: skipped up to its own end record.
-            note(QStringLiteral("charts"));
+            // An embedded chart: its substream up to its own end record goes with the OBJ before it.
+            // Its series formulas name sheets by EXTERNSHEET entry: they get the model's sheet indices.
             int depth = 1;
+            between.push_back({art.size(), Record{r.id, QByteArray(r.data, r.size)}});
             while (depth > 0) {
                 if (!m_stream.next(r))
                     throw Error("an embedded chart runs past the end of the workbook stream");
@@ -518,11 +611,45 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
                     ++depth;
                 else if (r.id == rEof)
                     --depth;
+                QByteArray data(r.data, r.size);
+                if (r.id == 0x1051 && r.size >= 8) { // BRAI: a series' values, categories or name
+                    const int cce = biff::u16(r.data + 6);
+                    if (cce > 0 && 8 + cce <= r.size) {
+                        const QStringList before = m_book.dropped;
+                        const std::optional<Formula> f =
+                            convertFormula(QByteArray(r.data + 8, cce), {}, 0, 0, false);
+                        m_book.dropped = before;
+                        if (f && f->tokens().size() == cce)
+                            data.replace(8, cce, f->tokens());
+                        else
+                            note(QStringLiteral("a chart's series that refer to other workbooks"));
+                    }
+                }
+                between.push_back({art.size(), Record{r.id, data}});
             }
+            drawn = Drawn::Object;
             break;
         }
+        case rMsoDrawing:
+            art.append(r.data, r.size);
+            drawn = Drawn::Art;
+            break;
+        case rObj:
+        case rTxo:
+            between.push_back({art.size(), Record{r.id, QByteArray(r.data, r.size)}});
+            drawn = Drawn::Object;
+            break;
+        case rNote:
+            sheet.notes.append(Record{r.id, QByteArray(r.data, r.size)});
+            break;
         case rContinue:
-            if (wasKeeping) {
+            if (wasDrawn == Drawn::Art) {
+                art.append(r.data, r.size);
+                drawn = Drawn::Art;
+            } else if (wasDrawn == Drawn::Object) {
+                between.push_back({art.size(), Record{r.id, QByteArray(r.data, r.size)}});
+                drawn = Drawn::Object;
+            } else if (wasKeeping) {
                 sheet.layoutRecords.append(Record{r.id, QByteArray(r.data, r.size)});
                 keepContinue = true;
             }
@@ -712,23 +839,26 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
             }
             break;
         }
-        case rObj: {
-            // Every drawn object (shape, picture, chart, comment box) has an OBJ record; the
-            // drawing records around them hold nothing visible on their own.
-            const quint16 kind = r.size >= 6 && biff::u16(r.data) == 0x15 ? biff::u16(r.data + 4) : 0;
-            note(kind == 0x19   ? QStringLiteral("comments")
-                 : kind == 0x05 ? QStringLiteral("charts")
-                                : QStringLiteral("drawings"));
-            break;
-        }
-        case rMsoDrawing:
         case rMsoDrawingSelection:
-        case rTxo:
         case rIndex:
         case rDbCell:
         case rDimensions:
         case rUncalced:
         case 0x0019: // WINDOWPROTECT: the workbook's window setting, which some writers repeat per sheet
+            break;
+        case rCondFmt:
+        case rCf:
+        case rCondFmt12:
+        case rCf12:
+        case rCfEx:
+        case rDval:
+        case rDv:
+        case rHlink:
+        case rQuickTip:
+        case rFilterMode:
+        case rAutoFilterInfo:
+        case rAutoFilter:
+            sheet.anchored.append(Record{r.id, QByteArray(r.data, r.size)});
             break;
         default:
             if (isLayoutRecord(r.id)) {
@@ -748,6 +878,11 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
             }
             break;
         }
+    }
+    if (!art.isEmpty() || !between.empty()) {
+        const QString problem = readDrawing(art, between, sheet);
+        if (!problem.isEmpty())
+            note(problem);
     }
     // Shared formulas become each cell's own tokens; array formulas stay as their values.
     // A cell of a shared formula names the formula by the first cell of its range.
@@ -886,7 +1021,14 @@ Workbook readWorkbook(const QString& path) {
     const QString name = QFileInfo(path).fileName().isEmpty() ? path : path;
     try {
         const QByteArray bytes = workbookStream(path);
-        return readWorkbookStream(bytes);
+        Workbook book = readWorkbookStream(bytes);
+        if (std::any_of(book.macroRecords.begin(), book.macroRecords.end(),
+                        [](const Record& r) { return r.id == rObjProj; })) {
+            book.storages = readStorages(path, {QStringLiteral("_VBA_PROJECT_CUR")});
+            book.dropped << QStringLiteral("a macro project (carried as it is: its code knows the blank's cells, "
+                                          "not the report's)");
+        }
+        return book;
     } catch (const Error& e) {
         throw Error((name + QStringLiteral(": ") + QString::fromUtf8(e.what())).toStdString());
     } catch (const std::bad_alloc&) {

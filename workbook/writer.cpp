@@ -3,6 +3,7 @@
 #include "workbook/biff.h"
 #include "workbook/writer_budget.h"
 #include "workbook/xls.h"
+#include "workbook/xls/storage.h"
 
 #include <QDir>
 #include <QFile>
@@ -247,6 +248,8 @@ struct WorkbookWriter::Impl {
         std::vector<MergedRange> merged;
         std::vector<int> breaks;
         std::optional<std::pair<int, int>> titles;
+        bool hidden = false;
+        QByteArray filter, objects, cellFormats; // whole records given by addSheetRecords
         qint64 dataStart = 0;
         qint64 dataLength = 0;
         std::vector<quint32> dbcells; // relative to dataStart
@@ -256,6 +259,12 @@ struct WorkbookWriter::Impl {
     bool inSheet = false;
     int lastRow = -1, lastColumn = -1;
     int maxSheetRef = -1;
+    std::vector<DefinedName> names;
+    int maxNameRef = 0; // the highest name a formula uses (1-based)
+    QByteArray drawingGroup;
+    bool sheetReferences = false;
+    QList<Record> macroRecords;
+    std::vector<StorageEntry> storages;
 
     // The current block of 32 rows.
     struct BlockRow {
@@ -306,6 +315,14 @@ struct WorkbookWriter::Impl {
                             .toStdString());
     }
     QByteArray globals(std::vector<qsizetype>& boundSheetPos) const;
+    // The sheet shown when the workbook opens: the first that is not hidden (the first of all when
+    // every one is).
+    std::size_t activeSheet() const {
+        for (std::size_t i = 0; i < sheets.size(); ++i)
+            if (!sheets[i].hidden)
+                return i;
+        return 0;
+    }
     void sheetParts(std::size_t i, qint64 start, QByteArray& head, QByteArray& tail) const;
 };
 
@@ -593,7 +610,9 @@ QByteArray WorkbookWriter::Impl::globals(std::vector<qsizetype>& boundSheetPos) 
     u16rec(rPassword, 0);
     {
         QByteArray d;
-        Out(d).u16(0).u16(0).u16(0x4000).u16(0x2000).u16(0x0038).u16(0).u16(0).u16(1).u16(0x0258);
+        // The first visible sheet is the active one.
+        const quint16 active = quint16(activeSheet());
+        Out(d).u16(0).u16(0).u16(0x4000).u16(0x2000).u16(0x0038).u16(active).u16(active).u16(1).u16(0x0258);
         rec(rWindow1, d);
     }
     u16rec(rBackup, 0);
@@ -602,12 +621,16 @@ QByteArray WorkbookWriter::Impl::globals(std::vector<qsizetype>& boundSheetPos) 
     u16rec(rPrecision, 1);
     u16rec(rRefreshAll, 0);
     u16rec(rBookBool, 0);
+    for (const Record& r : macroRecords)
+        rec(r.id, r.data);
     for (const Record& r : formats)
         rec(r.id, r.data);
     for (const SheetInfo& s : sheets) {
         boundSheetPos.push_back(g.size() + 4);
         QByteArray d;
-        Out(d).u32(0).u8(0).u8(0);
+        // At least one sheet stays visible: a workbook of hidden sheets shows nothing to open.
+        const bool hidden = s.hidden && std::size_t(&s - sheets.data()) != activeSheet();
+        Out(d).u32(0).u8(hidden ? 1 : 0).u8(0);
         d.append(unicodeString(s.name, true));
         rec(rBoundSheet, d);
     }
@@ -619,7 +642,7 @@ QByteArray WorkbookWriter::Impl::globals(std::vector<qsizetype>& boundSheetPos) 
     bool titles = false;
     for (const SheetInfo& s : sheets)
         titles = titles || s.titles.has_value();
-    if (maxSheetRef >= 0 || titles) {
+    if (maxSheetRef >= 0 || titles || !names.empty() || sheetReferences) {
         // This workbook's own sheets, one EXTERNSHEET entry per sheet in sheet order, so that a
         // 3-D reference's entry index is the sheet's index.
         QByteArray d;
@@ -631,6 +654,31 @@ QByteArray WorkbookWriter::Impl::globals(std::vector<qsizetype>& boundSheetPos) 
         for (std::size_t i = 0; i < sheets.size(); ++i)
             o.u16(0).u16(quint16(i)).u16(quint16(i));
         appendLongRecord(g, rExternSheet, x);
+        // The names given first, so that a formula's name index is its place among them.
+        for (const DefinedName& name : names) {
+            const QString text = name.builtin >= 0 ? QString(QChar(char16_t(name.builtin))) : name.name;
+            bool wide = false;
+            for (QChar c : text)
+                wide = wide || c.unicode() > 0xFF;
+            QByteArray n;
+            Out on(n);
+            on.u16(quint16((name.hidden ? 0x01 : 0) | (name.builtin >= 0 ? 0x20 : 0)))
+                .u8(0)
+                .u8(quint8(text.size()))
+                .u16(quint16(name.formula.tokens().size()))
+                .u16(0)
+                .u16(quint16(name.scope + 1))
+                .u32(0)
+                .u8(wide ? 1 : 0);
+            for (QChar c : text) {
+                if (wide)
+                    on.u16(c.unicode());
+                else
+                    on.u8(quint8(c.unicode()));
+            }
+            on.bytes(name.formula.tokens()).bytes(name.formula.extra());
+            appendLongRecord(g, rName, n);
+        }
         for (std::size_t i = 0; i < sheets.size(); ++i) {
             if (!sheets[i].titles)
                 continue;
@@ -643,6 +691,8 @@ QByteArray WorkbookWriter::Impl::globals(std::vector<qsizetype>& boundSheetPos) 
             rec(rName, n);
         }
     }
+    if (!drawingGroup.isEmpty())
+        appendLongRecord(g, rMsoDrawingGroup, drawingGroup);
     // The shared string table, and EXTSST pointing into it every `bucket` strings.
     const quint32 count = sstCount();
     const quint16 bucket = quint16(std::max<quint32>(8, (count + 1019) / 1020));
@@ -738,6 +788,7 @@ void WorkbookWriter::Impl::sheetParts(std::size_t index, qint64 start, QByteArra
         rec(rColInfo, d);
         c = e + 1;
     }
+    head.append(s.filter);
     {
         QByteArray d;
         Out o(d);
@@ -763,6 +814,7 @@ void WorkbookWriter::Impl::sheetParts(std::size_t index, qint64 start, QByteArra
     }
     // After the cells: the window settings (only the first sheet selected), merged cells, the rest.
     auto trec = [&tail](quint16 id, const QByteArray& d) { appendRecord(tail, id, d); };
+    tail.append(s.objects);
     bool window = false;
     for (qsizetype i = 0; i < s.layout.size(); ++i) {
         const Record& r = s.layout[i];
@@ -772,7 +824,7 @@ void WorkbookWriter::Impl::sheetParts(std::size_t index, qint64 start, QByteArra
         if (r.id == rWindow2 && d.size() >= 2) {
             window = true;
             quint16 flags = biff::u16(d.constData()) & ~0x0600;
-            if (index == 0)
+            if (index == activeSheet())
                 flags |= 0x0600;
             put16(d.data(), flags);
         }
@@ -780,7 +832,7 @@ void WorkbookWriter::Impl::sheetParts(std::size_t index, qint64 start, QByteArra
     }
     if (!window) {
         QByteArray d;
-        Out(d).u16(index == 0 ? 0x06B6 : 0x00B6).u16(0).u16(0).u32(0x40).u16(0).u16(0).u32(0);
+        Out(d).u16(index == activeSheet() ? 0x06B6 : 0x00B6).u16(0).u16(0).u32(0x40).u16(0).u16(0).u32(0);
         trec(rWindow2, d);
     }
     for (std::size_t i = 0; i < s.merged.size(); i += 1026) {
@@ -797,6 +849,7 @@ void WorkbookWriter::Impl::sheetParts(std::size_t index, qint64 start, QByteArra
         }
         trec(rMergedCells, d);
     }
+    tail.append(s.cellFormats);
     for (qsizetype i = 0; i < s.layout.size(); ++i) {
         if (groups[std::size_t(i)] == 2)
             trec(s.layout[i].id, s.layout[i].data);
@@ -1077,8 +1130,17 @@ void WorkbookWriter::writeFormula(int row, int column, quint16 xf, const Formula
                     .arg(column + 1)
                     .toStdString());
         const quint8 base = baseToken(t);
-        if (t >= 0x20 && (base == ptgName || base == ptgNameX))
-            throw Error(QStringLiteral("the formula in row %1, column %2 uses a defined name")
+        if (t >= 0x20 && base == ptgName) { // a name given by addName, by its place plus one
+            const quint32 index = biff::u32(tokens.constData() + pos + 1);
+            if (index < 1 || index > 0xFFFF)
+                throw Error(QStringLiteral("the formula in row %1, column %2 uses a defined name that does not exist")
+                                .arg(row + 1)
+                                .arg(column + 1)
+                                .toStdString());
+            d->maxNameRef = std::max(d->maxNameRef, int(index));
+        }
+        if (t >= 0x20 && base == ptgNameX)
+            throw Error(QStringLiteral("the formula in row %1, column %2 uses a name of another workbook")
                             .arg(row + 1)
                             .arg(column + 1)
                             .toStdString());
@@ -1157,6 +1219,42 @@ void WorkbookWriter::setPrintTitleRows(int first, int last) {
     s.titles = std::pair(first, last);
 }
 
+void WorkbookWriter::setSheetHidden(bool hidden) {
+    d->sheet().hidden = hidden;
+}
+
+void WorkbookWriter::addSheetRecords(SheetPart part, const QByteArray& records) {
+    Impl::SheetInfo& s = d->sheet();
+    (part == SheetPart::Filter ? s.filter : part == SheetPart::Objects ? s.objects : s.cellFormats).append(records);
+}
+
+void WorkbookWriter::addName(const DefinedName& name) {
+    if (d->finished)
+        throw Error("the workbook is already finished");
+    const QString text = name.builtin >= 0 ? QStringLiteral("x") : name.name;
+    if (text.isEmpty() || text.size() > 255 || name.builtin > 0xFF)
+        throw Error("a defined name needs a name of 1 to 255 characters");
+    if (name.formula.tokens().size() > 0xFFFF || name.formula.tokens().size() + name.formula.extra().size() > 8000)
+        throw Error(QStringLiteral("the defined name %1 is too long").arg(name.name).toStdString());
+    for (int s : name.formula.sheetsReferenced())
+        d->maxSheetRef = std::max(d->maxSheetRef, s);
+    d->maxSheetRef = std::max(d->maxSheetRef, name.scope);
+    d->names.push_back(name);
+}
+
+void WorkbookWriter::setDrawingGroup(const QByteArray& officeArt) {
+    d->drawingGroup = officeArt;
+}
+
+void WorkbookWriter::keepMacroProject(const QList<Record>& records, const std::vector<StorageEntry>& storages) {
+    d->macroRecords = records;
+    d->storages = storages;
+}
+
+void WorkbookWriter::useSheetReferences() {
+    d->sheetReferences = true;
+}
+
 void WorkbookWriter::endSheet() {
     if (!d->inSheet)
         throw Error("endSheet without beginSheet");
@@ -1168,6 +1266,7 @@ void WorkbookWriter::endSheet() {
 
 void WorkbookWriter::writeSheet(const Sheet& sheet) {
     beginSheet(sheet.name, &sheet);
+    setSheetHidden(sheet.hidden);
     // Row formats and cells, both in row order, merged into one walk: a row's format comes first.
     std::size_t r = 0;
     for (const Cell& c : sheet.cells) {
@@ -1206,6 +1305,11 @@ void WorkbookWriter::finish() {
         endSheet();
     if (d->sheets.empty())
         throw Error("a workbook needs at least one sheet");
+    if (d->maxNameRef > int(d->names.size()))
+        throw Error(QStringLiteral("a formula uses defined name %1 but the workbook has %2")
+                        .arg(d->maxNameRef)
+                        .arg(d->names.size())
+                        .toStdString());
     if (d->maxSheetRef >= int(d->sheets.size()))
         throw Error(QStringLiteral("a formula refers to sheet %1 but the workbook has %2 sheets")
                         .arg(d->maxSheetRef + 1)
@@ -1279,6 +1383,8 @@ void WorkbookWriter::finish() {
         ok = gsf_output_close(stream) && ok;
         g_object_unref(stream);
     }
+    for (const StorageEntry& e : d->storages)
+        ok = ok && writeStorage(ole, e);
     ok = gsf_output_close(GSF_OUTPUT(ole)) && ok;
     g_object_unref(ole);
     if (!ok)

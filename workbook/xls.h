@@ -57,9 +57,10 @@ struct RowSpan {
 // Tokens that refer to sheets of a workbook (tRef3d, tArea3d ...) hold the index of the SHEET in the
 // model (not the file's EXTERNSHEET index): the reader maps them, the writer maps them back to its
 // own EXTERNSHEET table. Shared formulas (SHRFMLA) are expanded into each cell's own tokens when read.
-// A formula the model cannot carry (one referring to another workbook, to a range of sheets or to a
-// defined name, an array formula, a data table) is read as its cached value alone, and
-// Workbook::dropped or Sheet::dropped says so.
+// A name of the workbook (tName) is named by its index in Workbook::names plus one. A formula the
+// model cannot carry (one referring to another workbook, to a range of sheets or to a name of a
+// sheet, an array formula, a data table) is read as its cached value alone, and Workbook::dropped
+// or Sheet::dropped says so.
 class Formula {
 public:
     Formula() = default;
@@ -144,8 +145,37 @@ struct ColumnFormat {
     bool hidden = false;
 };
 
+// A defined name: a user's name or a built-in one (print area, filter database ...). Its formula's
+// 3-D references hold sheet indices, as cell formulas' do.
+struct DefinedName {
+    QString name;     // a user's name; empty for a built-in one
+    int builtin = -1; // built-in code (0x06 print area, 0x0D filter database ...), -1 for a user's name
+    int scope = -1;   // index of the sheet the name belongs to, -1 the workbook
+    bool hidden = false;
+    Formula formula;
+};
+
+// Built-in names that LibreOffice also writes as ordinary names ("Excel_BuiltIn_Print_Area",
+// "_xlnm.Print_Area"): the built-in code such a name stands for, -1 for any other name.
+int builtinNameCode(const QString& name);
+
+// A drawn object of a sheet (picture, shape, text box, comment box, chart, a filter's drop-down):
+// its OfficeArt shape container in pieces, each followed by the records that follow it in the
+// sheet (OBJ, TXO and its CONTINUE records, a chart's substream from BOF to EOF). A chart's series
+// formulas (BRAI) hold sheet indices, as cell formulas do. workbook/xls/drawing.h places copies.
+struct DrawingObject {
+    struct Part {
+        QByteArray art;
+        QList<Record> records;
+    };
+    std::vector<Part> parts;
+    int row = -1;  // top row of its anchor; -1: none (it stays where it is)
+    int kind = -1; // its OBJ's object type (0x05 chart, 0x08 picture, 0x14 drop-down, 0x19 comment ...)
+};
+
 struct Sheet {
     QString name;
+    bool hidden = false;
     std::vector<Cell> cells;           // in row order, columns ascending within a row
     std::vector<RowFormat> rows;       // rows with a ROW record, in row order
     std::vector<ColumnFormat> columns; // COLINFO
@@ -155,6 +185,15 @@ struct Sheet {
     // The sheet's other layout records as read (DEFCOLWIDTH, DEFAULTROWHEIGHT, WINDOW2, SCL, PANE,
     // SELECTION, page setup, margins, header, footer, print settings ...), written back unchanged.
     QList<Record> layoutRecords;
+    // Records anchored to cells, as read: conditional formats (CONDFMT, CF, CONDFMT12, CF12, CFEX),
+    // data validation (DVAL, DV), hyperlinks (HLINK, QUICKTIP) and the autofilter (FILTERMODE,
+    // AUTOFILTERINFO, AUTOFILTER); written moved with the rows (workbook/xls/anchors.h).
+    QList<Record> anchored;
+    // The sheet's drawing: the group shape that holds the others (an OfficeArt shape container),
+    // the objects, and the comments (NOTE records, each naming its comment box's OBJ).
+    QByteArray drawingPatriarch;
+    std::vector<DrawingObject> objects;
+    QList<Record> notes;
     // What the sheet holds that is not carried into a written copy, by name: "drawings",
     // "comments", "conditional formats", "data validation", "hyperlinks" ... (each once).
     QStringList dropped;
@@ -169,12 +208,26 @@ struct Formats {
     QList<Record> records;
 };
 
+// A storage or stream of the compound file beside the workbook stream, with everything under it
+// (a macro project's "_VBA_PROJECT_CUR"), carried into a written workbook byte for byte.
+struct StorageEntry {
+    QString name;
+    bool storage = false; // a storage (its children), else a stream (its data)
+    QByteArray data;
+    std::vector<StorageEntry> children;
+};
+
 struct Workbook {
     std::vector<Sheet> sheets;
     bool date1904 = false;
     quint16 codepage = 1200;
     Formats formats;
-    QStringList dropped; // workbook-level things not carried (e.g. "macros", "defined names")
+    QStringList dropped; // workbook-level things not carried (e.g. "macros", "links to other workbooks")
+    std::vector<DefinedName> names; // print titles excepted (Sheet::printTitleRows)
+    QByteArray drawingGroup;        // the OfficeArt drawing group (MSODRAWINGGROUP) with its pictures
+    // A macro project: its storage and its workbook records (OBJPROJ, the workbook's CODENAME).
+    std::vector<StorageEntry> storages;
+    QList<Record> macroRecords;
 
     // The number format code of a cell format ("General", "0.00", "dd/mm/yyyy", ...).
     QString numberFormat(quint16 xf) const;
@@ -264,7 +317,23 @@ public:
     void addMerged(const MergedRange& range);
     void addRowBreak(int row);
     void setPrintTitleRows(int first, int last);
+    void setSheetHidden(bool hidden);
+    // Whole records (headers included) for the sheet being written, in the place the format gives
+    // them: Filter before the sheet's dimensions (FILTERMODE, AUTOFILTERINFO, AUTOFILTER), Objects
+    // after the cells (drawings, comments), Formats after the merged cells (CONDFMT, HLINK, DVAL ...).
+    enum class SheetPart { Filter, Objects, Formats };
+    void addSheetRecords(SheetPart part, const QByteArray& records);
     void endSheet();
+    // A defined name; its scope and 3-D references are indices of written sheets (checked in finish).
+    // Formulas name it by its place among the names given, counted from 1.
+    void addName(const DefinedName& name);
+    // The workbook's OfficeArt drawing group (MSODRAWINGGROUP), for sheets given drawings.
+    void setDrawingGroup(const QByteArray& officeArt);
+    // Records given whole refer to sheets by EXTERNSHEET entry (charts): the table is written,
+    // one entry per sheet in sheet order.
+    void useSheetReferences();
+    // A macro project carried as it is: its workbook records and its storage.
+    void keepMacroProject(const QList<Record>& records, const std::vector<StorageEntry>& storages);
     // A whole sheet as the next one: begun under its name with its layout, then its row formats
     // and cells (which must be in row order), merged cells, page breaks and print titles; ended.
     void writeSheet(const Sheet& sheet);

@@ -9,7 +9,11 @@ add_library(ledgerwick_workbook STATIC
   workbook/model.cpp
   workbook/formula.cpp
   workbook/reader.cpp
-  workbook/writer.cpp workbook/writer_budget.h)
+  workbook/writer.cpp workbook/writer_budget.h
+  workbook/xls/anchors.cpp workbook/xls/anchors.h
+  workbook/xls/totals.cpp workbook/xls/totals.h
+  workbook/xls/drawing.cpp workbook/xls/drawing.h
+  workbook/xls/storage.cpp workbook/xls/storage.h)
 target_include_directories(ledgerwick_workbook PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(ledgerwick_workbook PUBLIC Qt6::Core PRIVATE PkgConfig::GSF)
 # glib names a struct member "signals", which Qt keywords would turn into "public".
@@ -20,7 +24,7 @@ pkg_check_modules(FREEXL REQUIRED IMPORTED_TARGET freexl)
 add_executable(lw_freexl_dump tests/workbook/freexl_dump.cpp)
 target_link_libraries(lw_freexl_dump PRIVATE PkgConfig::FREEXL)
 
-foreach(t xls_write xls_read xls_formula xls_damaged)
+foreach(t xls_write xls_read xls_formula xls_damaged xls_anchors)
   lw_add_test(tst_${t} tests/workbook/tst_${t}.cpp tests/workbook/xlstest.h)
   target_link_libraries(tst_${t} PRIVATE ledgerwick_workbook)
   add_dependencies(tst_${t} lw_freexl_dump)
@@ -38,6 +42,8 @@ if(LW_CLANGXX)
   set(lw_fuzz_sources
     ${CMAKE_SOURCE_DIR}/workbook/biff.cpp ${CMAKE_SOURCE_DIR}/workbook/model.cpp
     ${CMAKE_SOURCE_DIR}/workbook/formula.cpp ${CMAKE_SOURCE_DIR}/workbook/reader.cpp
+    ${CMAKE_SOURCE_DIR}/workbook/xls/anchors.cpp ${CMAKE_SOURCE_DIR}/workbook/xls/drawing.cpp
+    ${CMAKE_SOURCE_DIR}/workbook/xls/storage.cpp
     ${CMAKE_SOURCE_DIR}/tests/workbook/fuzz_xls.cpp)
   add_custom_command(
     OUTPUT ${CMAKE_BINARY_DIR}/fuzz_xls
@@ -53,6 +59,27 @@ if(LW_CLANGXX)
     COMMAND ${CMAKE_SOURCE_DIR}/tests/workbook/fuzz_run.sh ${CMAKE_BINARY_DIR}/fuzz_xls
             $<TARGET_FILE:lw_xls_seeds> ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/fuzz_xls_work 30)
   set_tests_properties(fuzz_xls PROPERTIES TIMEOUT 180 ENVIRONMENT "HOME=${CMAKE_BINARY_DIR}/fuzz_xls_work")
+
+  # The drawing and chart readers and the placers that copy drawings, formats and names over rows,
+  # seeded as above and with a blank made by LibreOffice that holds every kind of drawing.
+  set(lw_fuzz_drawing_sources ${lw_fuzz_sources} ${CMAKE_SOURCE_DIR}/tests/workbook/fuzz_xls_drawing.cpp)
+  list(REMOVE_ITEM lw_fuzz_drawing_sources ${CMAKE_SOURCE_DIR}/tests/workbook/fuzz_xls.cpp)
+  add_custom_command(
+    OUTPUT ${CMAKE_BINARY_DIR}/fuzz_xls_drawing
+    COMMAND ${LW_CLANGXX} -std=c++20 -g -O1 -fPIC -fsanitize=fuzzer,address -DQT_NO_KEYWORDS -DQT_CORE_LIB
+            "-I$<JOIN:$<TARGET_PROPERTY:Qt6::Core,INTERFACE_INCLUDE_DIRECTORIES>,;-I>" -I${CMAKE_SOURCE_DIR}
+            ${GSF_CFLAGS} ${lw_fuzz_drawing_sources} -o ${CMAKE_BINARY_DIR}/fuzz_xls_drawing
+            $<TARGET_LINKER_FILE:Qt6::Core> ${GSF_LDFLAGS}
+    DEPENDS ${lw_fuzz_drawing_sources} ${CMAKE_SOURCE_DIR}/workbook/xls.h ${CMAKE_SOURCE_DIR}/workbook/biff.h
+            ${CMAKE_SOURCE_DIR}/workbook/xls/anchors.h ${CMAKE_SOURCE_DIR}/workbook/xls/drawing.h
+    COMMENT "Building the drawing readers' fuzz target with clang"
+    COMMAND_EXPAND_LISTS VERBATIM)
+  add_custom_target(lw_fuzz_xls_drawing ALL DEPENDS ${CMAKE_BINARY_DIR}/fuzz_xls_drawing)
+  add_test(NAME fuzz_xls_drawing
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/workbook/fuzz_run.sh ${CMAKE_BINARY_DIR}/fuzz_xls_drawing
+            $<TARGET_FILE:lw_xls_seeds> ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/fuzz_xls_drawing_work 30 drawings)
+  set_tests_properties(fuzz_xls_drawing PROPERTIES TIMEOUT 240
+    ENVIRONMENT "HOME=${CMAKE_BINARY_DIR}/fuzz_xls_drawing_work")
 else()
   message(STATUS "clang++ not found: the workbook reader's fuzz target is not built")
 endif()

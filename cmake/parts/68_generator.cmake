@@ -25,6 +25,13 @@ if(TARGET ledgerwick_workbook AND TARGET ledgerwick_data AND TARGET lw_toolkit)
   target_link_libraries(tst_generator PRIVATE ledgerwick_workbook) # blanks with print titles
   add_dependencies(tst_generator ledgerwick-report lw_demo)
   set_tests_properties(tst_generator PROPERTIES TIMEOUT 900)
+
+  # What a user arranges around the band, in a blank made by LibreOffice, read back through
+  # LibreOffice and openpyxl (skipped when either is missing).
+  lw_add_test(tst_keep tests/generator/tst_keep.cpp)
+  target_link_libraries(tst_keep PRIVATE ledgerwick_workbook) # a blank with a macro project
+  add_dependencies(tst_keep ledgerwick-report)
+  set_tests_properties(tst_keep PROPERTIES TIMEOUT 900)
 else()
   message(STATUS "ledgerwick-report waits for the workbook, table data and toolkit targets")
 endif()

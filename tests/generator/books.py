@@ -33,6 +33,18 @@ def make_blank(layout_path, out_path):
             ws.merge(r1, r2, c1, c2)
         for col, width in sh.get("widths", {}).items():
             ws.col(int(col)).width = width
+        view = sh.get("view", {})
+        if "frozen" in view:  # rows frozen at the top
+            ws.panes_frozen = True
+            ws.horz_split_pos = view["frozen"]
+            ws.horz_split_first_visible = view["frozen"]
+        if "grid" in view:
+            ws.show_grid = view["grid"]
+        if "zoom" in view:
+            ws.normal_magn = view["zoom"]
+            ws.scl_magn = view["zoom"]
+        if view.get("hidden"):
+            ws.visibility = 1
         for row, height in sh.get("heights", {}).items():
             ws.row(int(row)).height_mismatch = True
             ws.row(int(row)).height = height
@@ -72,6 +84,10 @@ def dump(path):
             "heights": {str(k): v.height for k, v in sh.rowinfo_map.items() if v.has_default_height == 0},
             "breaks": [b[0] for b in sh.horizontal_page_breaks],
             "titles": titles.get(index, []),
+            "notes": sorted([list(k) for k in sh.cell_note_map]),
+            "view": {"frozen": sh.horz_split_pos if sh.panes_are_frozen else 0, "grid": bool(sh.show_grid_lines),
+                     "zoom": sh.scl_mag_factor, "hidden": bool(sh.visibility),
+                     "selected": bool(sh.sheet_selected)},
         })
     json.dump(out, sys.stdout)
 

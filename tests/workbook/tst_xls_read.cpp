@@ -1,6 +1,7 @@
 // The workbook reader: workbooks LibreOffice saves as Excel 97-2003 (a template of its own and our
 // blank saved back), a template written back with its looks unchanged, and record forms that
 // LibreOffice does not write (strings split across CONTINUE records, RK forms, shared formulas).
+#include "workbook/biff.h"
 #include "workbook/xls.h"
 #include "xlstest.h"
 
@@ -355,6 +356,60 @@ private slots:
             QCOMPARE(b.sheets[0].cells[std::size_t(i)].value.text, strings[i]);
     }
 
+    // Defined names: a user's, built-in ones, and the stand-ins LibreOffice writes beside them
+    // (understood as the built-in they stand for, and never twice); "name|scope|sheet rows" each.
+    void definedNames_data() {
+        QTest::addColumn<QByteArrayList>("names"); // NAME records: flags, name, sheet (1-based, 0 none), rows
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("titles");
+        const auto name = [](int flags, const QByteArray& text, int itab, int sheet, int r1, int r2) {
+            const QByteArray area = QByteArray(1, 0x3B) + le16(sheet) + le16(r1) + le16(r2) + le16(0) + le16(255);
+            return le16(flags) + char(0) + char(text.size()) + le16(int(area.size())) + le16(0) + le16(itab) +
+                   le32(0) + char(0) + text + area;
+        };
+        const QByteArray area(1, 0x06), titles(1, 0x07);
+        QTest::newRow("a user's name") << QByteArrayList{name(0, "Amounts", 0, 1, 3, 3)} << "Amounts|-1|1 4-4" << "";
+        QTest::newRow("print area") << QByteArrayList{name(0x20, area, 1, 0, 0, 7)} << "#6|0|0 1-8" << "";
+        QTest::newRow("LibreOffice's stand-in alone")
+            << QByteArrayList{name(0, "Excel_BuiltIn_Print_Area", 1, 0, 0, 7)} << "#6|0|0 1-8" << "";
+        QTest::newRow("stand-in beside the built-in")
+            << QByteArrayList{name(0x20, area, 1, 0, 0, 7), name(0, "_xlnm.Print_Area", 1, 0, 0, 9)} << "#6|0|0 1-8" << "";
+        QTest::newRow("print titles and their stand-in")
+            << QByteArrayList{name(0x20, titles, 2, 1, 2, 2), name(0, "Excel_BuiltIn_Print_Titles", 2, 1, 4, 4)} << ""
+            << "S1 3-3";
+        QTest::newRow("a stand-in for print titles alone")
+            << QByteArrayList{name(0, "Excel_BuiltIn_Print_Titles", 2, 1, 4, 4)} << "" << "S1 5-5";
+        QTest::newRow("hidden filter database")
+            << QByteArrayList{name(0x21, QByteArray(1, 0x0D), 1, 0, 2, 3)} << "#13|0|0 3-4" << "";
+    }
+    void definedNames() {
+        QFETCH(QByteArrayList, names);
+        QFETCH(QString, expected);
+        QFETCH(QString, titles);
+        QByteArray globals = rec(0x01AE, le16(2) + le16(0x0401)) +
+                             rec(0x0017, le16(2) + le16(0) + le16(0) + le16(0) + le16(0) + le16(1) + le16(1));
+        for (const QByteArray& n : names)
+            globals += rec(0x0018, n);
+        const Workbook b = readWorkbookStream(workbookStream(globals, {QByteArray(), QByteArray()}));
+        QStringList got;
+        for (const DefinedName& n : b.names) {
+            const char* t = n.formula.tokens().constData();
+            got << QStringLiteral("%1|%2|%3 %4-%5")
+                       .arg(n.builtin >= 0 ? QStringLiteral("#%1").arg(n.builtin) : n.name)
+                       .arg(n.scope)
+                       .arg(lw::xls::biff::u16(t + 1))
+                       .arg(lw::xls::biff::u16(t + 3) + 1)
+                       .arg(lw::xls::biff::u16(t + 5) + 1);
+        }
+        QCOMPARE(got.join(u','), expected);
+        QStringList gotTitles;
+        for (const Sheet& s : b.sheets)
+            if (s.printTitleRows)
+                gotTitles << QStringLiteral("%1 %2-%3").arg(s.name).arg(s.printTitleRows->first + 1).arg(s.printTitleRows->second + 1);
+        QCOMPARE(gotTitles.join(u','), titles);
+        QVERIFY2(b.dropped.isEmpty(), qPrintable(b.dropped.join(", ")));
+    }
+
     // Cell records LibreOffice does not write: RK forms, MULRK, MULBLANK, LABEL, RSTRING,
     // errors, text results, shared and array formulas, 3-D references through EXTERNSHEET, a
     // hidden sheet.
@@ -395,8 +450,8 @@ private slots:
         s += formula(8, 0, QByteArray(1, 0x3A) + le16(1) + le16(0) + le16(0));
         const Workbook b = readWorkbookStream(
             workbookStream(globals, {s, rec(0x0203, cellHead(0, 0) + QByteArray(8, 0))}, 1));
-        QVERIFY(b.sheets[1].dropped.contains(QStringLiteral("hidden state (the sheet will be shown)")));
-        QVERIFY(!b.sheets[0].dropped.contains(QStringLiteral("hidden state (the sheet will be shown)")));
+        QVERIFY(b.sheets[1].hidden); // kept: the writer writes it back
+        QVERIFY(!b.sheets[0].hidden);
         QCOMPARE(cellAt(b, 0, 0, 0)->value.number, -7.0);
         QCOMPARE(cellAt(b, 0, 0, 1)->value.number, 12.34);
         QCOMPARE(cellAt(b, 0, 0, 2)->value.number, 1.5);

@@ -5,11 +5,15 @@
 #include "data/tabledata.h"
 #include "tools/common/markers.h"
 #include "tools/common/toolkit.h"
+#include "workbook/xls/anchors.h"
+#include "workbook/xls/drawing.h"
+#include "workbook/xls/totals.h"
 
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
 
+#include <array>
 #include <cmath>
 #include <functional>
 
@@ -146,6 +150,60 @@ struct Generator::Writing {
         int footerShift = 0;              // rows the footer moved on the last report sheet
         std::vector<xls::RowSpan> pieces; // the band's copies per report sheet (written indices)
     } placed;
+
+    // Where the blank's rows landed on each written sheet, for what is anchored to them; the
+    // written index of each of the blank's sheets (the report sheet: its first written sheet).
+    std::vector<std::pair<int, xls::RowMap>> reportMaps;
+    std::vector<int> writtenOf;
+    std::unique_ptr<xls::DrawingPlacer> drawings;
+    // Columnar: what each column of the band's copies holds, for the results of the totals below.
+    std::array<xls::ColumnTally, xls::maxColumns> tallies;
+
+    // The value a field cell of the band received, as a total counts it.
+    void tallyField(const CellPlan& c) {
+        xls::ColumnTally& t = tallies[std::size_t(c.column)];
+        if (!record || c.field < 0 || std::size_t(c.field) >= record->size()) {
+            t.unknown = true;
+            return;
+        }
+        const data::Value& v = (*record)[std::size_t(c.field)];
+        double serial = 0;
+        xls::Value written{xls::ValueType::Text, 0, valueText(v)};
+        switch (v.kind) {
+        case data::Value::Kind::Null:
+            return;
+        case data::Value::Kind::Integer:
+            if (std::fabs(double(v.integer)) <= maxExactInteger)
+                written = {xls::ValueType::Number, double(v.integer), {}};
+            break;
+        case data::Value::Kind::Double:
+            written = std::isfinite(v.number) ? xls::Value{xls::ValueType::Number, v.number, {}}
+                                              : xls::Value{xls::ValueType::Error, 0x24, {}};
+            break;
+        case data::Value::Kind::Decimal: {
+            bool ok = false;
+            const double d = v.text.toDouble(&ok);
+            if (ok && std::isfinite(d))
+                written = {xls::ValueType::Number, d, {}};
+            break;
+        }
+        case data::Value::Kind::Text:
+            break;
+        case data::Value::Kind::Date:
+        case data::Value::Kind::Timestamp:
+            if (dateSerial(v.date, blank.date1904, serial))
+                written = {xls::ValueType::Number,
+                           serial + (v.kind == data::Value::Kind::Timestamp ? timeFraction(v.time) : 0.0), {}};
+            break;
+        case data::Value::Kind::Time:
+            written = {xls::ValueType::Number, timeFraction(v.time), {}};
+            break;
+        case data::Value::Kind::Logical:
+            written = {xls::ValueType::Boolean, v.logical ? 1.0 : 0.0, {}};
+            break;
+        }
+        t.add(written);
+    }
 
     Writing(Generator& gen, xls::WorkbookWriter& w, const xls::Workbook& b, const Template& tp)
         : g(gen), out(w), blank(b), t(tp), sheet(b.sheets[std::size_t(tp.sheetIndex)]) {}
@@ -378,6 +436,28 @@ struct Generator::Writing {
     }
 
     void writeCell(int row, int rowOffset, const CellPlan& c) {
+        // The band's cells (a form's: within its block) are tallied for the totals below them.
+        const int source = row - rowOffset;
+        if (part == Part::Band || (part == Part::Form && source >= t.bandFirst && source <= t.bandLast)) {
+            xls::ColumnTally& tally = tallies[std::size_t(c.column)];
+            switch (c.kind) {
+            case CellPlan::Kind::Static:
+                tally.add(c.value);
+                break;
+            case CellPlan::Kind::Field:
+                tallyField(c);
+                break;
+            case CellPlan::Kind::Number:
+                tally.add({xls::ValueType::Number, double(number), {}});
+                break;
+            case CellPlan::Kind::Date:
+                tally.add({xls::ValueType::Number, todaySerial, {}});
+                break;
+            default: // formulas, whose results are not known here; texts that may come out empty
+                tally.unknown = true;
+                break;
+            }
+        }
         switch (c.kind) {
         case CellPlan::Kind::Static:
             if (c.value.type == xls::ValueType::Empty)
@@ -404,7 +484,33 @@ struct Generator::Writing {
                 g.warn(QStringLiteral("The formula in %1 refers past the sheet's edge after moving: #REF!.")
                            .arg(where(row, c.column)));
             }
-            out.writeFormula(row, c.column, c.xf, f, c.value);
+            // Names go by their place among the names written (the workbook's names come first).
+            if (!xls::mapNames(f, [this](int model) { return nameIndexOf(model); })) {
+                g.warn(QStringLiteral("The formula in %1 uses a name the report does not hold: kept as its value.")
+                           .arg(where(row, c.column)));
+                out.writeValue(row, c.column, c.xf, c.value);
+                return;
+            }
+            // A total below the band gets its result, computed from the values the copies received.
+            // On a columnar report a workbook's name over exactly the band counts as the band (it
+            // was widened over every copy); a form's names stay on its first block.
+            std::optional<xls::Value> result;
+            if (part == Part::Footer || (part == Part::Form && row - rowOffset > t.bandLast))
+                result = xls::computeTotal(
+                    *c.formula, t.bandFirst, t.bandLast, [this](int column) { return &tallies[std::size_t(column)]; },
+                    [this](int name) -> std::optional<std::pair<int, int>> {
+                        if (part != Part::Footer || name < 0 || name >= int(blank.names.size()))
+                            return std::nullopt;
+                        const QByteArray& n = blank.names[std::size_t(name)].formula.tokens();
+                        if (n.size() != 11 || (quint8(n[0]) & 0x1F) != 0x1B || xls::Formula(n).sheetsReferenced() !=
+                                                                                     std::vector<int>{t.sheetIndex})
+                            return std::nullopt;
+                        const auto u16 = [&](int at) { return int(quint8(n[at])) | (int(quint8(n[at + 1])) << 8); };
+                        if (u16(3) != t.bandFirst || u16(5) != t.bandLast)
+                            return std::nullopt;
+                        return std::pair(u16(7) & 0xFF, u16(9) & 0xFF);
+                    });
+            out.writeFormula(row, c.column, c.xf, f, result ? *result : c.value);
             return;
         }
         case CellPlan::Kind::Field:
@@ -481,8 +587,119 @@ struct Generator::Writing {
 
     void beginReportSheet(const QString& name) {
         out.beginSheet(name, &sheet);
+        out.setSheetHidden(sheet.hidden);
         if (sheet.printTitleRows)
             out.setPrintTitleRows(sheet.printTitleRows->first, sheet.printTitleRows->second);
+    }
+
+    // Ends a sheet: what the source sheet anchors to its rows, placed by the map, goes with it.
+    void endSheet(const xls::Sheet& source, const xls::RowMap& map, bool report) {
+        // Charts' series: on the report sheet over this sheet's rows; elsewhere over the first
+        // report sheet's (as far as known when the chart's sheet is written).
+        const int reportSheet = t.sheetIndex;
+        const int target = report ? currentSheet() : reportMaps.empty() ? writtenOf[std::size_t(reportSheet)]
+                                                                         : reportMaps.front().first;
+        // Before the report's sheets are written, the first one's rows as the record count placed them.
+        const xls::RowMap early = report || !reportMaps.empty() ? xls::RowMap() : firstReportMap();
+        const xls::RowMap& seriesMap = report ? map : reportMaps.empty() ? early : reportMaps.front().second;
+        const auto sheetOf = [this](int s) {
+            return s >= 0 && s < int(writtenOf.size()) ? writtenOf[std::size_t(s)] : -1;
+        };
+        out.addSheetRecords(xls::WorkbookWriter::SheetPart::Objects,
+                            drawings->sheet(source, map, [&](xls::Formula& f, int shift) {
+                                if (!xls::placeSeries(f, reportSheet, target, seriesMap, shift, sheetOf))
+                                    g.warn(QStringLiteral("A chart on sheet %1 refers to cells that are not in the "
+                                                          "report: #REF!.")
+                                               .arg(out.sheetName(currentSheet())));
+                            }));
+        QStringList problems;
+        const xls::AnchoredRecords a = xls::placeAnchored(source.anchored, map, &problems);
+        out.addSheetRecords(xls::WorkbookWriter::SheetPart::Filter, a.filter);
+        out.addSheetRecords(xls::WorkbookWriter::SheetPart::Formats, a.formats);
+        for (const QString& p : problems)
+            g.warn(QStringLiteral("Not carried into the report: %1 (sheet %2).").arg(p, source.name));
+        if (report)
+            reportMaps.emplace_back(currentSheet(), map);
+        out.endSheet();
+    }
+
+    // The first report sheet's rows as placed from the record count (columnar); as they are when not known.
+    xls::RowMap firstReportMap() const {
+        if (!placed.known || placed.pieces.empty() || !t.hasBand() || g.layout() != Layout::Columnar)
+            return xls::RowMap();
+        const int b0 = t.bandFirst, b1 = t.bandLast, h = t.bandHeight();
+        const xls::RowSpan& p = placed.pieces.front();
+        std::vector<xls::RowSegment> segments;
+        if (b0 > 0)
+            segments.push_back({0, b0 - 1, 0});
+        segments.push_back({b0, b1, p.first, (p.last - p.first + 1) / h, h});
+        if (placed.sheets == 1)
+            segments.push_back({b1 + 1, xls::maxRows - 1, b1 + 1 + placed.footerShift});
+        return xls::RowMap(std::move(segments));
+    }
+
+    // A columnar report sheet ends: its header, the band's copies on it, and the footer (at row
+    // footerAt, -1 when the footer is not on this sheet).
+    void endColumnarSheet(int footerAt) {
+        const int b0 = t.bandFirst, b1 = t.bandLast, h = t.bandHeight();
+        std::vector<xls::RowSegment> segments;
+        if (b0 > 0)
+            segments.push_back({0, b0 - 1, 0});
+        for (const xls::RowSpan& p : pieces)
+            if (p.sheet == currentSheet() && p.last >= p.first)
+                segments.push_back({b0, b1, p.first, (p.last - p.first + 1) / h, h});
+        if (footerAt >= 0)
+            segments.push_back({b1 + 1, xls::maxRows - 1, footerAt});
+        endSheet(sheet, xls::RowMap(std::move(segments)), true);
+    }
+
+    // The written index of a workbook's name of the blank (by its index there): the workbook's names
+    // are written first, in the blank's order; -1 for a sheet's name.
+    int nameIndexOf(int model) const {
+        if (model < 0 || model >= int(blank.names.size()) || blank.names[std::size_t(model)].scope >= 0)
+            return -1;
+        int index = 0;
+        for (int i = 0; i < model; ++i)
+            index += blank.names[std::size_t(i)].scope < 0 ? 1 : 0;
+        return index;
+    }
+
+    // The blank's defined names in the report: the workbook's names first, over the first report
+    // sheet's rows; then the sheets' names, a name of the report sheet once per report sheet, each
+    // over its own rows.
+    void writeNames() {
+        const int report = t.sheetIndex;
+        const auto sheetOf = [&](int s) { return s >= 0 && s < int(writtenOf.size()) ? writtenOf[std::size_t(s)] : -1; };
+        std::vector<const xls::DefinedName*> ordered;
+        for (const xls::DefinedName& n : blank.names)
+            if (n.scope < 0)
+                ordered.push_back(&n);
+        for (const xls::DefinedName& n : blank.names)
+            if (n.scope >= 0)
+                ordered.push_back(&n);
+        const xls::RowMap none;
+        for (const xls::DefinedName* name : ordered) {
+            const xls::DefinedName& n = *name;
+            std::vector<std::pair<int, const xls::RowMap*>> targets;
+            if (n.scope == report) {
+                for (const auto& [written, map] : reportMaps)
+                    targets.emplace_back(written, &map);
+            } else if (!reportMaps.empty()) {
+                targets.emplace_back(reportMaps.front().first, &reportMaps.front().second);
+            } else {
+                targets.emplace_back(writtenOf[std::size_t(report)], &none);
+            }
+            for (const auto& [written, map] : targets) {
+                xls::DefinedName placedName = n;
+                placedName.scope = n.scope == report ? written : sheetOf(n.scope);
+                if (n.scope >= 0 && placedName.scope < 0)
+                    continue;
+                if (!xls::placeName(placedName.formula, report, written, *map, sheetOf))
+                    g.warn(QStringLiteral("The defined name %1 refers to rows that are not in the report: #REF!.")
+                               .arg(n.name.isEmpty() ? QStringLiteral("(built-in %1)").arg(n.builtin) : n.name));
+                out.addName(placedName);
+            }
+        }
     }
 };
 
@@ -631,12 +848,20 @@ CheckResult Generator::check(Progress& progress) {
 }
 
 void Generator::fill(Progress& progress) {
-    for (const QString& d : dropped())
-        warn(QStringLiteral("Not carried into the report: %1.").arg(d));
+    const QStringList notCarried = dropped();
+    if (!notCarried.isEmpty())
+        warn(QStringLiteral("Not carried into the report: %1.").arg(notCarried.join(QStringLiteral("; "))));
     m_writer = std::make_unique<xls::WorkbookWriter>(m_reportPath);
     try {
         m_writer->useFormatsOf(m_blank);
         m_writer->setDate1904(m_blank.date1904);
+        // A macro project goes along as it is (named in the warning above): OBJPROJ only with
+        // its storage.
+        QList<xls::Record> macroRecords;
+        for (const xls::Record& r : m_blank.macroRecords)
+            if (r.id != 0x00D3 || !m_blank.storages.empty())
+                macroRecords << r;
+        m_writer->keepMacroProject(macroRecords, m_blank.storages);
         Writing w(*this, *m_writer, m_blank, m_template);
         const QDate today = m_today.isValid() ? m_today : QDate::currentDate();
         dateSerial(today, m_blank.date1904, w.todaySerial);
@@ -648,7 +873,12 @@ void Generator::fill(Progress& progress) {
         if (needsRecordCount())
             w.place(progress.total >= 0 ? progress.total.load() : countRecords(progress), layout());
 
+        w.writtenOf.assign(m_blank.sheets.size(), -1);
+        for (int s = 0; s < int(m_blank.sheets.size()); ++s) // as far as known before the report's sheets
+            w.writtenOf[std::size_t(s)] = s <= m_template.sheetIndex ? s : s + int(w.placed.sheets) - 1;
+        w.drawings = std::make_unique<xls::DrawingPlacer>(m_blank);
         for (int s = 0; s < int(m_blank.sheets.size()); ++s) {
+            w.writtenOf[std::size_t(s)] = m_writer->sheetCount();
             if (s != m_template.sheetIndex) {
                 copyOtherSheet(w, s);
                 continue;
@@ -665,6 +895,12 @@ void Generator::fill(Progress& progress) {
                 break;
             }
         }
+        w.writeNames();
+        m_writer->setDrawingGroup(w.drawings->group());
+        if (!w.drawings->problem().isEmpty())
+            warn(QStringLiteral("Not carried into the report: %1.").arg(w.drawings->problem()));
+        if (w.drawings->placedCharts())
+            m_writer->useSheetReferences();
     } catch (const xls::Error& e) {
         abandon();
         throw ReportFailure(CaptionReportError, QString::fromUtf8(e.what()));
@@ -707,6 +943,11 @@ void checkCancel(Progress& progress, qint64 n) {
 bool Generator::needsRecordCount() const {
     const Template& t = m_template;
     const bool columnar = layout() == Layout::Columnar;
+    // A chart on a sheet before the report's: its series over the band widen by the count.
+    for (int s = 0; columnar && s < t.sheetIndex; ++s)
+        for (const xls::DrawingObject& o : m_blank.sheets[std::size_t(s)].objects)
+            if (o.kind == 0x05)
+                return true;
     for (int s = 0; s < int(m_blank.sheets.size()); ++s) {
         for (const xls::Cell& cell : m_blank.sheets[std::size_t(s)].cells) {
             if (!cell.formula)
@@ -764,7 +1005,7 @@ void Generator::writeColumnar(Writing& w, Progress& progress) {
     int row = 0;
     const auto startSheet = [&](qint64 firstNumber) {
         if (sheetNo > 0)
-            m_writer->endSheet();
+            w.endColumnarSheet(-1);
         ++sheetNo;
         w.beginReportSheet(w.uniqueName(sheetNo == 1 ? base : numberedSheetName(base, sheetNo)));
         w.record = nullptr;
@@ -798,7 +1039,7 @@ void Generator::writeColumnar(Writing& w, Progress& progress) {
     w.placed.pieces = w.pieces;
     w.part = Writing::Part::Footer;
     w.copyRows(b1 + 1, t.lastRow, row);
-    m_writer->endSheet();
+    w.endColumnarSheet(row);
 }
 
 void Generator::writeFormOneSheet(Writing& w, Progress& progress) {
@@ -806,10 +1047,15 @@ void Generator::writeFormOneSheet(Writing& w, Progress& progress) {
     const QString base = w.sheet.name;
     qint64 sheetNo = 0;
     int row = 0;
+    // The whole sheet goes with each block; a range over the block's rows is widened over them all.
+    const auto endFormSheet = [&] {
+        w.endSheet(w.sheet,
+                   xls::RowMap({{0, xls::maxRows - 1, 0, row / block, block, m_template.lastRow}}), true);
+    };
     writeRecords(w, progress, [&](qint64) {
         if (sheetNo == 0 || row + block > xls::maxRows) {
             if (sheetNo > 0)
-                m_writer->endSheet();
+                endFormSheet();
             ++sheetNo;
             w.beginReportSheet(w.uniqueName(sheetNo == 1 ? base : numberedSheetName(base, sheetNo)));
             row = 0;
@@ -817,24 +1063,27 @@ void Generator::writeFormOneSheet(Writing& w, Progress& progress) {
         if (row > 0)
             m_writer->addRowBreak(row);
         w.part = Writing::Part::Form;
+        w.tallies = {};
         w.copyRows(0, m_template.lastRow, row);
         row += block;
     });
-    m_writer->endSheet();
+    endFormSheet();
 }
 
 void Generator::writeFormSheets(Writing& w, Progress& progress) {
     writeRecords(w, progress, [&](qint64 n) {
         w.beginReportSheet(w.uniqueName(QString::number(n)));
         w.part = Writing::Part::Form;
+        w.tallies = {};
         w.copyRows(0, m_template.lastRow, 0);
-        m_writer->endSheet();
+        w.endSheet(w.sheet, xls::RowMap(), true);
     });
 }
 
 void Generator::copyOtherSheet(Writing& w, int sheetIndex) {
     const xls::Sheet& s = m_blank.sheets[std::size_t(sheetIndex)];
     m_writer->beginSheet(s.name, &s);
+    m_writer->setSheetHidden(s.hidden);
     if (s.printTitleRows)
         m_writer->setPrintTitleRows(s.printTitleRows->first, s.printTitleRows->second);
     w.record = nullptr;
@@ -855,7 +1104,7 @@ void Generator::copyOtherSheet(Writing& w, int sheetIndex) {
         m_writer->addMerged(m);
     for (int b : s.rowBreaks)
         m_writer->addRowBreak(b);
-    m_writer->endSheet();
+    w.endSheet(s, xls::RowMap(), false);
 }
 
 } // namespace lw::report
