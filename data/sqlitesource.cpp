@@ -2,6 +2,7 @@
 // SQLite's own C API so that rows come straight from sqlite3_step; one statement, reading only.
 #include "data/sqlsource.h"
 #include "data/streams.h"
+#include "data/textvalues.h"
 #include "data/values.h"
 
 #include <sqlite3.h>
@@ -157,11 +158,7 @@ private:
         default: {
             const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, i));
             const int length = sqlite3_column_bytes(m_stmt, i);
-            if ((f.type == FieldType::Date || f.type == FieldType::Timestamp) &&
-                setIsoValue(out, text, length, f.type)) {
-                return;
-            }
-            setUtf8Text(out, text, length);
+            setTextValue(out, text, length, f.type);
             return;
         }
         }

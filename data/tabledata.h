@@ -45,7 +45,7 @@ struct Value {
     enum class Kind { Null, Integer, Double, Decimal, Text, Date, Time, Timestamp, Logical };
     Kind kind = Kind::Null;
     qint64 integer = 0; // Integer
-    double number = 0;  // Double
+    double number = 0;  // Double; of a Decimal, the number its text reads as
     QString text;       // Text; Decimal as its exact decimal text ("1234.50", "-0.1")
     QDate date;         // Date, and the date of a Timestamp
     QTime time;         // Time, and the time of a Timestamp
