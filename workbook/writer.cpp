@@ -15,7 +15,9 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <optional>
 
@@ -222,13 +224,21 @@ struct WorkbookWriter::Impl {
     // most half full): the hash's high bits and the text's index + 1 (0: a free slot), so the table
     // costs 8 to 16 bytes a text beside the text itself. Past the budget, new texts of at most 255
     // characters go into LABEL records instead; longer ones (a LABEL holds at most 255) still join.
+    // The hash is made once, for the budget's count of texts, so that it is never rebuilt while the
+    // table grows; its memory comes zeroed from the system and only the pages that slots fall in
+    // are ever touched. Only texts past the budget (longer than 255 characters) can make it grow.
     struct Slot {
         quint32 tag = 0;
         quint32 index = 0;
     };
+    struct FreeSlots {
+        void operator()(Slot* p) const { std::free(p); }
+    };
     std::vector<char> sstText;
     std::vector<quint32> sstStart{0};
-    std::vector<Slot> sstSlots;
+    std::unique_ptr<Slot[], FreeSlots> sstSlots;
+    std::size_t sstSlotCount = 0; // a power of two
+    void makeSlots(std::size_t count);
     quint32 sstRefs = 0;
     qsizetype sstBudgetBytes = budgetBytes.load();
     quint32 sstBudgetCount = budgetCount.load();
@@ -297,6 +307,7 @@ struct WorkbookWriter::Impl {
     }
     void placeCell(int row, int column);
     void addCellRecord(int row, quint16 id, const QByteArray& d);
+    char* cellRecord(int row, int column, quint16 xf, quint16 id, int size);
     void flushBlock();
     void checkXf(quint16 xf) const {
         if (xf >= xfs.size())
@@ -420,8 +431,18 @@ static quint32 hashTag(std::size_t h) {
     return quint32(quint64(h) >> 32) ^ quint32(h);
 }
 
+// A hash of count slots (a power of two) holding the texts already in the table.
+void WorkbookWriter::Impl::makeSlots(std::size_t count) {
+    sstSlots.reset(static_cast<Slot*>(std::calloc(count, sizeof(Slot))));
+    if (!sstSlots)
+        throw Error("out of memory for the workbook's string table");
+    sstSlotCount = count;
+    for (quint32 i = 0; i < sstCount(); ++i)
+        insertSlot(textHash(sstText.data() + sstStart[i], sstStart[i + 1] - sstStart[i]), i);
+}
+
 void WorkbookWriter::Impl::insertSlot(std::size_t hash, quint32 index) {
-    const std::size_t mask = sstSlots.size() - 1;
+    const std::size_t mask = sstSlotCount - 1;
     std::size_t i = hash & mask;
     while (sstSlots[i].index != 0)
         i = (i + 1) & mask;
@@ -435,8 +456,18 @@ std::optional<quint32> WorkbookWriter::Impl::stringIndex(const QString& s) {
     const qsizetype n = encodedText.size();
     const std::size_t hash = textHash(encodedText.constData(), n);
     const quint32 tag = hashTag(hash);
-    if (!sstSlots.empty()) {
-        const std::size_t mask = sstSlots.size() - 1;
+    if (!sstSlots) {
+        // At most half full with every text the budget lets in (each takes 2 bytes or more).
+        const std::size_t texts = std::max<std::size_t>(
+            {std::min<std::size_t>({sstBudgetCount, std::size_t(sstBudgetBytes / 2), 1u << 23}),
+             sstCount() + 1});
+        std::size_t count = 1024;
+        while (count < texts * 2)
+            count *= 2;
+        makeSlots(count);
+    }
+    {
+        const std::size_t mask = sstSlotCount - 1;
         for (std::size_t i = hash & mask; sstSlots[i].index != 0; i = (i + 1) & mask) {
             const Slot& slot = sstSlots[i];
             if (slot.tag != tag)
@@ -455,22 +486,20 @@ std::optional<quint32> WorkbookWriter::Impl::stringIndex(const QString& s) {
         return std::nullopt;
     if (size + n > 0x7FFFFFFF || sstCount() >= 0x7FFFFFFF)
         throw Error("the workbook's texts take more than 2 GB");
-    // Grow the text store by doubling, but not past the budget while the texts fit in it.
+    // The text store is reserved for the whole budget at once (pages are only used as texts fill
+    // them), so it is not copied as it grows; past the budget it grows by doubling.
     if (std::size_t(size + n) > sstText.capacity()) {
         qsizetype want = std::max<qsizetype>({qsizetype(sstText.capacity()) * 2, size + n, 1 << 16});
         if (size + n <= sstBudgetBytes)
-            want = std::min(want, sstBudgetBytes);
+            want = std::max<qsizetype>(size + n, std::min<qsizetype>(sstBudgetBytes, qsizetype(64) << 20));
         sstText.reserve(std::size_t(want));
     }
     sstText.insert(sstText.end(), encodedText.constData(), encodedText.constData() + n);
     const quint32 index = sstCount();
     sstStart.push_back(quint32(size + n));
-    if (std::size_t(sstCount()) * 2 > sstSlots.size()) {
-        sstSlots.assign(std::max<std::size_t>(1024, sstSlots.size() * 2), Slot{});
-        for (quint32 i = 0; i < index; ++i)
-            insertSlot(textHash(sstText.data() + sstStart[i], sstStart[i + 1] - sstStart[i]), i);
-    }
     insertSlot(hash, index);
+    if (std::size_t(sstCount()) * 2 > sstSlotCount)
+        makeSlots(sstSlotCount * 2);
     ++sstRefs;
     return index;
 }
@@ -510,6 +539,31 @@ void WorkbookWriter::Impl::addCellRecord(int row, quint16 id, const QByteArray& 
     br.firstColumn = std::min(br.firstColumn, column);
     br.lastColumn = std::max(br.lastColumn, column);
     appendRecord(br.cells, id, d);
+}
+
+// A cell record of size data bytes (row, column and format included) at the end of its row's
+// cells, its header and first six bytes written: where the rest of its data goes. The rows' buffers
+// keep their room from block to block, so a cell costs no allocation and no copy of its own.
+char* WorkbookWriter::Impl::cellRecord(int row, int column, quint16 xf, quint16 id, int size) {
+    if (blockStart < 0 || row >= blockStart + 32) {
+        flushBlock();
+        blockStart = row - row % 32;
+    }
+    BlockRow& br = block[std::size_t(row - blockStart)];
+    br.used = true;
+    br.firstColumn = std::min(br.firstColumn, column);
+    br.lastColumn = std::max(br.lastColumn, column);
+    const qsizetype at = br.cells.size();
+    if (at + 4 + size > br.cells.capacity())
+        br.cells.reserve(std::max<qsizetype>({br.cells.capacity() * 2, at + 4 + size, 1024}));
+    br.cells.resize(at + 4 + size);
+    char* p = br.cells.data() + at;
+    put16(p, id);
+    put16(p + 2, quint16(size));
+    put16(p + 4, quint16(row));
+    put16(p + 6, quint16(column));
+    put16(p + 8, xf);
+    return p + 10;
 }
 
 void WorkbookWriter::Impl::flushBlock() {
@@ -568,8 +622,13 @@ void WorkbookWriter::Impl::flushBlock() {
         appendRecord(out, rDbCell, d);
         output(out);
     }
-    for (BlockRow& br : block)
-        br = BlockRow{};
+    for (BlockRow& br : block) {
+        br.used = false;
+        br.format.reset();
+        br.cells.resize(0); // its room kept for the next block
+        br.firstColumn = maxColumns;
+        br.lastColumn = -1;
+    }
     blockStart = -1;
 }
 
@@ -956,9 +1015,7 @@ void WorkbookWriter::setRow(const RowFormat& row) {
 void WorkbookWriter::writeBlank(int row, int column, quint16 xf) {
     d->checkXf(xf);
     d->placeCell(row, column);
-    QByteArray r;
-    Out(r).u16(quint16(row)).u16(quint16(column)).u16(xf);
-    d->addCellRecord(row, rBlank, r);
+    d->cellRecord(row, column, xf, rBlank, 6);
 }
 
 void WorkbookWriter::writeNumber(int row, int column, quint16 xf, double value) {
@@ -969,25 +1026,19 @@ void WorkbookWriter::writeNumber(int row, int column, quint16 xf, double value) 
                         .toStdString());
     d->checkXf(xf);
     d->placeCell(row, column);
-    QByteArray r;
-    Out o(r);
-    o.u16(quint16(row)).u16(quint16(column)).u16(xf);
     // An RK value when the number is an integer of 30 bits or its low 34 bits are zero.
     if (value == std::floor(value) && value >= -536870912.0 && value <= 536870911.0 &&
         !(value == 0 && std::signbit(value))) {
-        o.u32((quint32(qint32(value)) << 2) | 0x02);
-        d->addCellRecord(row, rRk, r);
+        put32(d->cellRecord(row, column, xf, rRk, 10), (quint32(qint32(value)) << 2) | 0x02);
         return;
     }
     quint64 bits;
     std::memcpy(&bits, &value, 8);
     if ((bits & 0x3FFFFFFFFull) == 0) {
-        o.u32(quint32(bits >> 32));
-        d->addCellRecord(row, rRk, r);
+        put32(d->cellRecord(row, column, xf, rRk, 10), quint32(bits >> 32));
         return;
     }
-    o.f64(value);
-    d->addCellRecord(row, rNumber, r);
+    std::memcpy(d->cellRecord(row, column, xf, rNumber, 14), &value, 8);
 }
 
 void WorkbookWriter::writeText(int row, int column, quint16 xf, const QString& text) {
@@ -1002,13 +1053,11 @@ void WorkbookWriter::writeText(int row, int column, quint16 xf, const QString& t
     }
     d->checkXf(xf);
     d->placeCell(row, column);
-    QByteArray r;
-    Out o(r);
-    o.u16(quint16(row)).u16(quint16(column)).u16(xf);
     if (const std::optional<quint32> index = d->stringIndex(text)) {
-        o.u32(*index);
-        d->addCellRecord(row, rLabelSst, r);
+        put32(d->cellRecord(row, column, xf, rLabelSst, 10), *index);
     } else { // past the string table's budget: the text in the cell's own record
+        QByteArray r;
+        Out(r).u16(quint16(row)).u16(quint16(column)).u16(xf);
         r.append(unicodeString(text, false));
         d->addCellRecord(row, rLabel, r);
     }
@@ -1017,9 +1066,9 @@ void WorkbookWriter::writeText(int row, int column, quint16 xf, const QString& t
 void WorkbookWriter::writeBoolean(int row, int column, quint16 xf, bool value) {
     d->checkXf(xf);
     d->placeCell(row, column);
-    QByteArray r;
-    Out(r).u16(quint16(row)).u16(quint16(column)).u16(xf).u8(value ? 1 : 0).u8(0);
-    d->addCellRecord(row, rBoolErr, r);
+    char* p = d->cellRecord(row, column, xf, rBoolErr, 8);
+    p[0] = value ? 1 : 0;
+    p[1] = 0;
 }
 
 static bool validErrorCode(quint8 code) {
@@ -1033,9 +1082,9 @@ void WorkbookWriter::writeError(int row, int column, quint16 xf, quint8 code) {
             QStringLiteral("0x%1 is not an error value").arg(code, 2, 16, QLatin1Char('0')).toStdString());
     d->checkXf(xf);
     d->placeCell(row, column);
-    QByteArray r;
-    Out(r).u16(quint16(row)).u16(quint16(column)).u16(xf).u8(code).u8(1);
-    d->addCellRecord(row, rBoolErr, r);
+    char* p = d->cellRecord(row, column, xf, rBoolErr, 8);
+    p[0] = char(code);
+    p[1] = 1;
 }
 
 void WorkbookWriter::writeValue(int row, int column, quint16 xf, const Value& value) {
@@ -1216,7 +1265,8 @@ void WorkbookWriter::finish() {
         throw Error(("cannot write the temporary sheet data: " + d->data.errorString()).toStdString());
 
     // The texts' hash is not needed any more (a later text would rebuild it).
-    d->sstSlots = {};
+    d->sstSlots.reset();
+    d->sstSlotCount = 0;
     std::vector<qsizetype> boundPos;
     QByteArray globals = d->globals(boundPos);
     std::vector<QByteArray> heads(d->sheets.size()), tails(d->sheets.size());

@@ -300,11 +300,13 @@ struct Generator::Writing {
                     .arg(where(row, column)));
     }
 
-    void writeText(int row, const CellPlan& c, const QString& text, const QString& what) {
+    // what() names the cell in the warning; it is called only when there is one to give.
+    template <typename What>
+    void writeText(int row, const CellPlan& c, const QString& text, const What& what) {
         bool cut = false;
         const QString written = cutText(text, cut);
         if (cut)
-            g.warn(QStringLiteral("Text longer than 32,767 characters was cut (%1).").arg(what));
+            g.warn(QStringLiteral("Text longer than 32,767 characters was cut (%1).").arg(what()));
         out.writeText(row, c.column, c.xf, written);
     }
 
@@ -331,17 +333,15 @@ struct Generator::Writing {
             else
                 out.writeError(row, c.column, c.xf, 0x24); // #NUM!
             return;
-        case data::Value::Kind::Decimal: {
-            bool ok = false;
-            const double d = v.text.toDouble(&ok);
-            if (ok && std::isfinite(d))
-                out.writeNumber(row, c.column, c.xf, d);
+        case data::Value::Kind::Decimal:
+            // The readers give a decimal's number beside its exact text.
+            if (std::isfinite(v.number))
+                out.writeNumber(row, c.column, c.xf, v.number);
             else
                 out.writeText(row, c.column, c.xf, v.text);
             return;
-        }
         case data::Value::Kind::Text:
-            writeText(row, c, v.text, QStringLiteral("field %1").arg(g.m_fieldNames.value(c.field)));
+            writeText(row, c, v.text, [&] { return QStringLiteral("field %1").arg(g.m_fieldNames.value(c.field)); });
             return;
         case data::Value::Kind::Date:
             if (dateSerial(v.date, blank.date1904, serial))
@@ -433,7 +433,7 @@ struct Generator::Writing {
                     break;
                 }
             }
-            writeText(row, c, text, QStringLiteral("cell %1").arg(cellName(row, c.column)));
+            writeText(row, c, text, [&] { return QStringLiteral("cell %1").arg(cellName(row, c.column)); });
             return;
         }
         }
