@@ -472,6 +472,34 @@ public:
                                            m_connection, m_alias, from, to);
     }
 
+    qint64 countRecords(const QString& table, const QString& condition, int from, int to) override {
+        if (hasSecondStatement(condition)) {
+            return -1;
+        }
+        connect();
+        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+        const bool transaction = isPostgres(m_source);
+        qint64 total = -1;
+        {
+            QSqlQuery q(db);
+            q.setForwardOnly(true);
+            if (!transaction || q.exec(QStringLiteral("START TRANSACTION READ ONLY"))) {
+                // The new line ends a comment the condition may close with.
+                if (q.exec(QStringLiteral("SELECT count(*) FROM (%1\n) AS lw_counted").arg(statementFor(table, condition))) &&
+                    q.next()) {
+                    bool ok = false;
+                    total = q.value(0).toLongLong(&ok);
+                    total = ok ? total : -1;
+                }
+                q.finish();
+                if (transaction) {
+                    q.exec(QStringLiteral("ROLLBACK"));
+                }
+            }
+        }
+        return total < 0 ? -1 : countInRange(total, from, to);
+    }
+
 private:
     // The statement: SELECT * FROM <table> and the condition without its own terminator.
     QString statementFor(const QString& table, const QString& condition) const {

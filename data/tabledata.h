@@ -97,6 +97,14 @@ public:
     // virtual table when there is a condition; one statement only, reading only.
     virtual std::unique_ptr<RecordStream> query(const QString& table, const QString& condition,
                                                 int from, int to) = 0;
+
+    // How many records query() would deliver for the same arguments, counted by the database
+    // engine without sending them; -1 when the source cannot count that way (table files) or the
+    // engine refuses the count: the caller then reads the records to count them.
+    virtual qint64 countRecords(const QString& table, const QString& condition, int from, int to) {
+        (void)table, (void)condition, (void)from, (void)to;
+        return -1;
+    }
 };
 
 } // namespace lw::data

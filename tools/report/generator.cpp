@@ -587,6 +587,19 @@ std::unique_ptr<RecordSourceHolder> Generator::openQuery() {
 }
 
 qint64 Generator::countRecords(Progress& progress) {
+    // A database counts the records itself, without sending them; table files are read through.
+    qint64 counted = -1;
+    try {
+        counted = m_source->countRecords(m_def.db, m_def.sqlOnOff ? conditionClause(m_def.sql) : QString(),
+                                         m_def.from, m_def.to);
+    } catch (const data::DataError&) {
+        counted = -1; // the query below tells what is wrong
+    }
+    if (counted >= 0) {
+        progress.counted = counted;
+        progress.total = counted;
+        return counted;
+    }
     auto q = openQuery();
     data::Record r;
     qint64 n = 0;
