@@ -289,7 +289,7 @@ struct WorkbookWriter::Impl {
         if (data.write(pending) != pending.size())
             throw Error(("cannot write the temporary sheet data: " + data.errorString()).toStdString());
         dataSize += pending.size();
-        pending.clear();
+        pending.resize(0); // its room kept
     }
 
     void ownFormatRecords();
@@ -570,7 +570,10 @@ void WorkbookWriter::Impl::flushBlock() {
     if (blockStart < 0)
         return;
     SheetInfo& s = sheets.back();
-    QByteArray out;
+    // Written straight into the pending output, whose room is kept from one piece to the next.
+    if (pending.capacity() < (1 << 20) + (1 << 18))
+        pending.reserve((1 << 20) + (1 << 18));
+    const qsizetype start = pending.size();
     // ROW records, then the cells of each row, then the DBCELL that finds them.
     std::vector<int> used;
     for (int i = 0; i < 32; ++i) {
@@ -580,11 +583,7 @@ void WorkbookWriter::Impl::flushBlock() {
     if (!used.empty()) {
         for (int i : used) {
             const BlockRow& br = block[std::size_t(i)];
-            QByteArray d;
-            Out o(d);
             const bool hasCells = br.lastColumn >= 0;
-            o.u16(quint16(blockStart + i));
-            o.u16(quint16(hasCells ? br.firstColumn : 0)).u16(quint16(hasCells ? br.lastColumn + 1 : 0));
             quint16 flags = 0x0100;
             quint16 height = 255;
             quint16 xf = 0x0F;
@@ -599,28 +598,39 @@ void WorkbookWriter::Impl::flushBlock() {
                     xf = *br.format->xf & 0x0FFF;
                 }
             }
-            o.u16(height).u16(0).u16(0).u16(flags).u16(xf);
-            appendRecord(out, rRow, d);
+            char r[20];
+            put16(r, rRow);
+            put16(r + 2, 16);
+            put16(r + 4, quint16(blockStart + i));
+            put16(r + 6, quint16(hasCells ? br.firstColumn : 0));
+            put16(r + 8, quint16(hasCells ? br.lastColumn + 1 : 0));
+            put16(r + 10, height);
+            put16(r + 12, 0);
+            put16(r + 14, 0);
+            put16(r + 16, flags);
+            put16(r + 18, xf);
+            pending.append(r, sizeof r);
         }
         const qsizetype secondRow = 20; // the end of the first ROW record
         std::vector<qsizetype> firstCell;
         for (int i : used) {
             // One entry per row that holds cells, as the row block's index counts them.
             if (!block[std::size_t(i)].cells.isEmpty())
-                firstCell.push_back(out.size());
-            out.append(block[std::size_t(i)].cells);
+                firstCell.push_back(pending.size() - start);
+            pending.append(block[std::size_t(i)].cells);
         }
         QByteArray d;
         Out o(d);
-        o.u32(quint32(out.size()));
+        o.u32(quint32(pending.size() - start));
         qsizetype prev = secondRow;
         for (qsizetype p : firstCell) {
             o.u16(quint16(std::min<qsizetype>(p - prev, 0xFFFF)));
             prev = p;
         }
-        s.dbcells.push_back(quint32(sheetPos() + out.size()));
-        appendRecord(out, rDbCell, d);
-        output(out);
+        s.dbcells.push_back(quint32(sheetPos()));
+        appendRecord(pending, rDbCell, d);
+        if (pending.size() >= (1 << 20))
+            flushPending();
     }
     for (BlockRow& br : block) {
         br.used = false;
@@ -1145,30 +1155,37 @@ void WorkbookWriter::writeFormula(int row, int column, quint16 xf, const Formula
     d->checkXf(xf);
     d->placeCell(row, column);
     d->maxSheetRef = std::max(d->maxSheetRef, maxSheet);
-    QByteArray r;
-    Out o(r);
-    o.u16(quint16(row)).u16(quint16(column)).u16(xf);
+    // The result (8 bytes), the options, 4 unused bytes, the tokens' size, the tokens, their extra.
+    const QByteArray& extra = formula.extra();
+    char* p = d->cellRecord(row, column, xf, rFormula, int(22 + tokens.size() + extra.size()));
+    std::memset(p, 0, 8);
     switch (cached.type) {
     case ValueType::Number:
-        o.f64(cached.number);
+        std::memcpy(p, &cached.number, 8);
         break;
     case ValueType::Text:
-        o.u8(cached.text.isEmpty() ? 3 : 0).u8(0).u8(0).u8(0).u8(0).u8(0).u16(0xFFFF);
+        p[0] = cached.text.isEmpty() ? 3 : 0;
         break;
     case ValueType::Boolean:
-        o.u8(1).u8(0).u8(cached.number != 0 ? 1 : 0).u8(0).u8(0).u8(0).u16(0xFFFF);
+        p[0] = 1;
+        p[2] = cached.number != 0 ? 1 : 0;
         break;
     case ValueType::Error:
-        o.u8(2).u8(0).u8(quint8(cached.number)).u8(0).u8(0).u8(0).u16(0xFFFF);
+        p[0] = 2;
+        p[2] = char(quint8(cached.number));
         break;
     case ValueType::Empty:
-        o.u8(3).u8(0).u8(0).u8(0).u8(0).u8(0).u16(0xFFFF);
+        p[0] = 3;
         break;
     }
-    o.u16(0x0001).u32(0).u16(quint16(tokens.size()));
-    r.append(tokens);
-    r.append(formula.extra());
-    d->addCellRecord(row, rFormula, r);
+    if (cached.type != ValueType::Number)
+        put16(p + 6, 0xFFFF);
+    put16(p + 8, 0x0001);
+    put32(p + 10, 0);
+    put16(p + 14, quint16(tokens.size()));
+    std::memcpy(p + 16, tokens.constData(), std::size_t(tokens.size()));
+    if (!extra.isEmpty())
+        std::memcpy(p + 16 + tokens.size(), extra.constData(), std::size_t(extra.size()));
     if (cached.type == ValueType::Text && !cached.text.isEmpty()) {
         // The STRING record with the text result belongs to the same row's cells.
         QByteArray s;
