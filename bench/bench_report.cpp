@@ -285,6 +285,15 @@ int main(int argc, char** argv) {
                            timed({program, "--batch", def("cols1m", "R1M", 1, 0)},
                                  "report/generator_1000000x10 peak memory"))
         ->Iterations(1);
+    // 1,000,000 records against the C program writing them all on one sheet with libxlsxwriter.
+    const std::string referenceMillion = "report/ref_sqlite_xlsxwriter_1000000x10";
+    lwbench::addManualCase(referenceMillion, "", 0,
+                           timed({LW_BENCH_REFERENCE, database.toStdString(), "R1M",
+                                  (g_dir + QStringLiteral("/ref1m.xlsx")).toStdString()}))
+        ->Iterations(1);
+    lwbench::addManualCase("report/generator_columnar_1000000x10_vs_c", referenceMillion, 0.25,
+                           timed({program, "--batch", def("cols1m", "R1M", 1, 0)}))
+        ->Iterations(1);
     lwbench::addManualCase("report/generator_form_sheets_9999", "", 0,
                            timed({program, "--batch", def("cards", "R9999", 0, 1)},
                                  "report/generator_form_9999 peak memory"))
