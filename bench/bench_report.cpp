@@ -2,7 +2,8 @@
 // SQLite into a columnar blank against a small C program with the SQLite C API and libxlsxwriter;
 // 250,000 and 1,000,000 records (time per record, peak memory); 9,999 records as a form on sheets;
 // 65,536 records into a blank made by LibreOffice with a logo, a chart and a conditional format
-// against the same blank without them.
+// against the same blank without them; with a PostgreSQL server (scripts/test-servers), 1,000,000 rows
+// x 6 columns from PostgreSQL against psql fetching the same rows (\copy to /dev/null).
 #include "ratio.h"
 
 #include "report/definition.h"
@@ -10,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <sqlite3.h>
@@ -110,8 +112,10 @@ bool makeTable(sqlite3* db, const std::string& name, int rows) {
 
 const char* const Fields[] = {"ID", "NAME", "CITY", "DAY", "AMOUNT", "QTY", "PRICE", "CODE", "PAID", "NOTE"};
 
-// The columnar blank: a title, field names, the band of markers, a total under the amounts.
-void writeColumnarBlank(const QString& path) {
+// The columnar blank: a title, field names, the band of markers, a total under the amounts
+// (column `total`).
+void writeColumnarBlank(const QString& path, const std::vector<const char*>& fields = {std::begin(Fields), std::end(Fields)},
+                        int total = 4) {
     lw::xls::WorkbookWriter w(path);
     lw::xls::CellFormat bold;
     bold.font.bold = true;
@@ -121,11 +125,13 @@ void writeColumnarBlank(const QString& path) {
     const quint16 m = w.addFormat(money);
     w.beginSheet(QStringLiteral("Report"));
     w.writeText(0, 0, b, QStringLiteral("${REPORT}"));
-    for (int c = 0; c < 10; ++c)
-        w.writeText(2, c, b, QString::fromLatin1(Fields[c]));
-    for (int c = 0; c < 10; ++c)
-        w.writeText(3, c, c == 4 ? m : 15, QStringLiteral("${%1}").arg(QString::fromLatin1(Fields[c])));
-    // SUM(E4:E4): tArea with relative rows and columns.
+    const int n = int(fields.size());
+    for (int c = 0; c < n; ++c)
+        w.writeText(2, c, b, QString::fromLatin1(fields[std::size_t(c)]));
+    for (int c = 0; c < n; ++c)
+        w.writeText(3, c, c == total ? m : 15,
+                    QStringLiteral("${%1}").arg(QString::fromLatin1(fields[std::size_t(c)])));
+    // SUM(E4:E4) (for total 4): tArea with relative rows and columns.
     QByteArray tokens;
     tokens.append(char(0x25));
     const auto put16 = [&](quint16 v) {
@@ -134,12 +140,12 @@ void writeColumnarBlank(const QString& path) {
     };
     put16(3);
     put16(3);
-    put16(0xC004);
-    put16(0xC004);
+    put16(quint16(0xC000 | total));
+    put16(quint16(0xC000 | total));
     tokens.append(char(0x22)); // tFuncVar, 1 argument, SUM (4)
     tokens.append(char(1));
     put16(4);
-    w.writeFormula(4, 4, m, lw::xls::Formula(tokens), lw::xls::Value{});
+    w.writeFormula(4, total, m, lw::xls::Formula(tokens), lw::xls::Value{});
     w.endSheet();
     w.finish();
 }
@@ -157,11 +163,12 @@ void writeFormBlank(const QString& path) {
     w.finish();
 }
 
-QString definition(const QString& name, const QString& table, int view, int list, int to) {
+QString definition(const QString& name, const QString& table, int view, int list, int to,
+                   const QString& alias = QStringLiteral("BENCH")) {
     lw::ReportDefinition d;
     d.name = name;
     d.alias = true;
-    d.path = QStringLiteral("BENCH");
+    d.path = alias;
     d.db = table;
     d.view = view;
     d.list = list;
@@ -209,9 +216,45 @@ int main(int argc, char** argv) {
     sqlite3_close(db);
     if (!made)
         return 1;
+    QByteArray aliasConfig = "[BENCH]\nTYPE=SQLITE\nDATABASE NAME=demo.sqlite\n";
+
+    // PostgreSQL when a server is given the way the tests get one (scripts/test-servers): a table of
+    // 1,000,000 rows x 6 columns (integer, text, numeric(12,2), date, boolean, float8).
+    std::vector<std::string> psql;
+    const QByteArray pgHost = qgetenv("LEDGERWICK_TEST_PG_HOST");
+    const QString psqlProgram = QStandardPaths::findExecutable(QStringLiteral("psql"));
+    if (!pgHost.isEmpty() && !psqlProgram.isEmpty()) {
+        const QByteArray port = qgetenv("LEDGERWICK_TEST_PG_PORT");
+        psql = {psqlProgram.toStdString(), "-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", pgHost.toStdString(),
+                "-p", port.toStdString(), "-U", "postgres"};
+        auto run = [&psql](const std::string& db, const std::string& sql) {
+            std::vector<std::string> args = psql;
+            args.insert(args.end(), {"-d", db, "-o", "/dev/null", "-c", sql});
+            return runProcess(args).ok;
+        };
+        const bool ready =
+            run("postgres", "DROP DATABASE IF EXISTS lw_report_bench") &&
+            run("postgres", "CREATE DATABASE lw_report_bench ENCODING 'UTF8' TEMPLATE template0") &&
+            run("lw_report_bench",
+                "CREATE TABLE r1m AS SELECT i AS \"ID\", 'Client ' || (i % 997) AS \"NAME\", "
+                "((i % 20000) * 0.37)::numeric(12,2) AS \"AMOUNT\", date '1990-01-01' + (i % 10000) AS \"DAY\", "
+                "i % 3 <> 0 AS \"PAID\", (i % 1000) / 7.0::float8 AS \"RATE\" "
+                "FROM generate_series(1, 1000000) AS i");
+        if (ready) {
+            aliasConfig += "[BENCHPG]\nTYPE=POSTGRESQL\nSERVER NAME=" + pgHost + "\nPORT=" + port +
+                           "\nDATABASE NAME=lw_report_bench\nUSER NAME=postgres\n";
+            psql.insert(psql.end(), {"-d", "lw_report_bench", "-c",
+                                     "\\copy (select * from r1m) to '/dev/null' csv"});
+        } else {
+            psql.clear();
+        }
+    }
+    if (psql.empty())
+        std::fprintf(stderr, "No PostgreSQL server (LEDGERWICK_TEST_PG_HOST) or no psql: the PostgreSQL "
+                             "case is left out\n");
     QFile aliases(g_dir + QStringLiteral("/aliases.ini"));
     aliases.open(QIODevice::WriteOnly);
-    aliases.write("[BENCH]\nTYPE=SQLITE\nDATABASE NAME=demo.sqlite\n");
+    aliases.write(aliasConfig);
     aliases.close();
     qputenv("LEDGERWICK_ALIASES", QFile::encodeName(aliases.fileName()));
 
@@ -228,25 +271,30 @@ int main(int argc, char** argv) {
                            timed({LW_BENCH_REFERENCE, database.toStdString(), "R65536",
                                   (g_dir + QStringLiteral("/ref.xlsx")).toStdString()},
                                  "report/ref_65536x10 peak memory"))
-        ->Iterations(1)
-        ->Repetitions(7);
+        ->Iterations(1);
     lwbench::addManualCase("report/generator_columnar_65536x10", reference, 1.0,
                            timed({program, "--batch", def("cols65536", "R65536", 1, 0)},
                                  "report/generator_65536x10 peak memory"))
-        ->Iterations(1)
-        ->Repetitions(7);
+        ->Iterations(1);
     // Time per record: 1,000,000 against 250,000 records (16 sheets against 4).
     const std::string quarter = "report/generator_columnar_250000x10";
     lwbench::addManualCase(quarter, "", 0,
                            timed({program, "--batch", def("cols250k", "R250K", 1, 0)},
                                  "report/generator_250000x10 peak memory"))
-        ->Iterations(1)
-        ->Repetitions(3);
-    lwbench::addManualCase("report/generator_columnar_1000000x10", quarter, 4.4,
+        ->Iterations(1);
+    lwbench::addManualCase("report/generator_columnar_1000000x10", quarter, 4.2,
                            timed({program, "--batch", def("cols1m", "R1M", 1, 0)},
                                  "report/generator_1000000x10 peak memory"))
-        ->Iterations(1)
-        ->Repetitions(3);
+        ->Iterations(1);
+    // 1,000,000 records against the C program writing them all on one sheet with libxlsxwriter.
+    const std::string referenceMillion = "report/ref_sqlite_xlsxwriter_1000000x10";
+    lwbench::addManualCase(referenceMillion, "", 0,
+                           timed({LW_BENCH_REFERENCE, database.toStdString(), "R1M",
+                                  (g_dir + QStringLiteral("/ref1m.xlsx")).toStdString()}))
+        ->Iterations(1);
+    lwbench::addManualCase("report/generator_columnar_1000000x10_vs_c", referenceMillion, 0.25,
+                           timed({program, "--batch", def("cols1m", "R1M", 1, 0)}))
+        ->Iterations(1);
     // Blanks as a user makes them (openpyxl, saved by LibreOffice): without and with a logo, a chart
     // over the band and a conditional format; left out when LibreOffice or openpyxl is missing.
     const QString helper = QStringLiteral(LW_SOURCE_DIR "/tests/generator/lo_blank.py");
@@ -257,28 +305,37 @@ int main(int argc, char** argv) {
     if (loBlank("plain65536", "plain") && loBlank("dressed65536", "bench")) {
         const std::string plain = "report/generator_plain_blank_65536";
         lwbench::addManualCase(plain, "", 0, timed({program, "--batch", def("plain65536", "R65536", 1, 0)}))
-            ->Iterations(1)
-            ->Repetitions(7);
+            ->Iterations(1);
         lwbench::addManualCase("report/generator_logo_chart_format_65536", plain, 1.1,
                                timed({program, "--batch", def("dressed65536", "R65536", 1, 0)},
                                      "report/generator_logo_chart_format_65536 peak memory"))
-            ->Iterations(1)
-            ->Repetitions(7);
+            ->Iterations(1);
         // A picture (and a chart) on each of 9,999 sheets: the picture's data stays once in the
         // drawing group, each sheet holds its shapes.
         QFile::copy(g_dir + QStringLiteral("/dressed65536.xls"), g_dir + QStringLiteral("/dressed9999.xls"));
         lwbench::addManualCase("report/generator_form_sheets_picture_9999", "report/generator_form_sheets_9999", 0,
                                timed({program, "--batch", def("dressed9999", "R9999", 0, 1)},
                                      "report/generator_form_sheets_picture_9999 peak memory"))
-            ->Iterations(1)
-            ->Repetitions(3);
+            ->Iterations(1);
     } else {
         fprintf(stderr, "LibreOffice or python3-openpyxl missing: the blanks with drawings are not measured\n");
     }
     lwbench::addManualCase("report/generator_form_sheets_9999", "", 0,
                            timed({program, "--batch", def("cards", "R9999", 0, 1)},
                                  "report/generator_form_9999 peak memory"))
-        ->Iterations(1)
-        ->Repetitions(3);
+        ->Iterations(1);
+    // PostgreSQL: the report of 1,000,000 rows against psql fetching them (16 sheets).
+    if (!psql.empty()) {
+        writeColumnarBlank(g_dir + QStringLiteral("/pg1m.xls"), {"ID", "NAME", "AMOUNT", "DAY", "PAID", "RATE"}, 2);
+        const std::string fetch = "report/ref_psql_copy_1000000x6";
+        lwbench::addManualCase(fetch, "", 0, timed(psql))->Iterations(1);
+        lwbench::addManualCase(
+            "report/generator_postgres_1000000x6", fetch, 2.0,
+            timed({program, "--batch",
+                   definition(QStringLiteral("pg1m"), QStringLiteral("r1m"), 1, 0, 0, QStringLiteral("BENCHPG"))
+                       .toStdString()},
+                  "report/generator_postgres_1000000x6 peak memory"))
+            ->Iterations(1);
+    }
     return lwbench::run(argc, argv);
 }

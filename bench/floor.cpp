@@ -3,6 +3,7 @@
 #include "floor.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,6 +55,12 @@ QByteArray floorReadWholeFile(const QByteArray& path) {
     ::close(fd);
     data.truncate(got);
     return data;
+}
+
+qsizetype floorReadAndSearch(const QByteArray& path) {
+    const QByteArray bytes = floorReadWholeFile(path);
+    const void* hit = std::memchr(bytes.constData(), 0, std::size_t(bytes.size()));
+    return hit ? static_cast<const char*>(hit) - bytes.constData() : bytes.size();
 }
 
 bool floorAtomicWrite(const QByteArray& path, const QByteArray& bytes) {

@@ -210,7 +210,7 @@ int run(int argc, char** argv) {
         const double ratio = ref > 0 ? t / ref : 0;
         char target[32] = "-";
         if (e.target > 0)
-            std::snprintf(target, sizeof target, "%.1fx%s", e.target, ratio <= e.target ? "" : " MISS");
+            std::snprintf(target, sizeof target, "%gx%s", e.target, ratio <= e.target ? "" : " MISS");
         if (e.target > 0 && ratio > e.target)
             ++misses;
         std::printf("%-52s %11s %11s %7.2fx %10s %6.0f%%\n", name.c_str(), human(t).c_str(),

@@ -2,6 +2,7 @@
 // SQLite's own C API so that rows come straight from sqlite3_step; one statement, reading only.
 #include "data/sqlsource.h"
 #include "data/streams.h"
+#include "data/textvalues.h"
 #include "data/values.h"
 
 #include <sqlite3.h>
@@ -157,11 +158,7 @@ private:
         default: {
             const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, i));
             const int length = sqlite3_column_bytes(m_stmt, i);
-            if ((f.type == FieldType::Date || f.type == FieldType::Timestamp) &&
-                setIsoValue(out, text, length, f.type)) {
-                return;
-            }
-            setUtf8Text(out, text, length);
+            setTextValue(out, text, length, f.type);
             return;
         }
         }
@@ -211,6 +208,29 @@ public:
                             QStringLiteral("The condition would change the database"));
         }
         return std::make_unique<SqliteStream>(m_db, stmt, fieldsOf(stmt), m_alias, from, to);
+    }
+
+    qint64 countRecords(const QString& table, const QString& condition, int from, int to) override {
+        if (hasSecondStatement(condition)) {
+            return -1;
+        }
+        const qsizetype end = statementEnd(condition);
+        const QString cond = (end < 0 ? condition : condition.left(end)).trimmed();
+        // The new line ends a comment the condition may close with.
+        const QString statement = QStringLiteral("SELECT count(*) FROM (SELECT * FROM ") + quoted(table) +
+                                  (cond.isEmpty() ? QString() : QLatin1Char(' ') + cond) + QStringLiteral("\n)");
+        sqlite3_stmt* stmt = nullptr;
+        try {
+            stmt = prepare(statement, table, DataError::Kind::Query);
+        } catch (const DataError&) {
+            return -1; // the query itself tells what is wrong
+        }
+        qint64 total = -1;
+        if (sqlite3_stmt_readonly(stmt) && sqlite3_step(stmt) == SQLITE_ROW) {
+            total = sqlite3_column_int64(stmt, 0);
+        }
+        sqlite3_finalize(stmt);
+        return total < 0 ? -1 : countInRange(total, from, to);
     }
 
 private:

@@ -3,6 +3,7 @@
 #include "data/sqlsource.h"
 
 #include "data/streams.h"
+#include "data/textvalues.h"
 #include "data/values.h"
 #include "data/catalogue.h"
 
@@ -113,42 +114,6 @@ FieldType qtFieldType(const QSqlField& field, bool postgres) {
     }
 }
 
-// ISO text of an SQLite date column: "YYYY-MM-DD", optionally followed by " HH:MM[:SS[.fff]]"
-// (or "T" between). False when the text is not that.
-bool parseIsoText(const QString& text, Value& out) {
-    const QString t = text.trimmed();
-    if (t.size() < 10 || t.at(4) != QLatin1Char('-') || t.at(7) != QLatin1Char('-')) {
-        return false;
-    }
-    const QDate date = QDate::fromString(t.left(10), Qt::ISODate);
-    if (!date.isValid()) {
-        return false;
-    }
-    if (t.size() == 10) {
-        out.kind = Value::Kind::Date;
-        out.date = date;
-        return true;
-    }
-    if (t.at(10) != QLatin1Char(' ') && t.at(10) != QLatin1Char('T')) {
-        return false;
-    }
-    QString clock = t.mid(11);
-    if (clock.endsWith(QLatin1Char('Z'))) {
-        clock.chop(1);
-    }
-    QTime time = QTime::fromString(clock, Qt::ISODateWithMs);
-    if (!time.isValid()) {
-        time = QTime::fromString(clock, Qt::ISODate);
-    }
-    if (!time.isValid()) {
-        return false;
-    }
-    out.kind = Value::Kind::Timestamp;
-    out.date = date;
-    out.time = time;
-    return true;
-}
-
 void toValue(const QVariant& v, FieldType hint, int decimals, Value& out) {
     if (v.isNull() || !v.isValid()) {
         out.kind = Value::Kind::Null;
@@ -200,8 +165,7 @@ void toValue(const QVariant& v, FieldType hint, int decimals, Value& out) {
     case QMetaType::Float:
         out.number = v.toDouble();
         if (hint == FieldType::Decimal && decimals > 0) {
-            out.kind = Value::Kind::Decimal;
-            out.text = QString::number(out.number == 0 ? 0.0 : out.number, 'f', decimals);
+            setDecimal(out, out.number, decimals);
             return;
         }
         out.kind = Value::Kind::Double;
@@ -227,22 +191,8 @@ void toValue(const QVariant& v, FieldType hint, int decimals, Value& out) {
     default:
         break;
     }
-    const QString text = v.toString();
-    if ((hint == FieldType::Date || hint == FieldType::Timestamp) && parseIsoText(text, out)) {
-        return;
-    }
-    if (hint == FieldType::Decimal) {
-        bool ok = false;
-        const double d = text.toDouble(&ok);
-        if (ok) {
-            out.kind = Value::Kind::Decimal;
-            out.text = text;
-            out.number = d;
-            return;
-        }
-    }
-    out.kind = Value::Kind::Text;
-    out.text = text;
+    // Numbers, dates and logicals the driver hands over as text are parsed on their bytes.
+    setTextValue(out, v.toString(), hint);
 }
 
 class SqlStream : public RangedStream {
@@ -420,49 +370,12 @@ private:
                 out.kind = Value::Kind::Null;
                 continue;
             }
-            const char* text = PQgetvalue(r, 0, c);
-            const qsizetype length = PQgetlength(r, 0, c);
-            switch (m_fields[i].type) {
-            case FieldType::Integer: {
-                const auto [end, ec] = std::from_chars(text, text + length, out.integer);
-                if (ec == std::errc() && end == text + length) {
-                    out.kind = Value::Kind::Integer;
-                    continue;
-                }
-                break;
-            }
-            case FieldType::Double: {
-                const auto [end, ec] = std::from_chars(text, text + length, out.number);
-                if (ec == std::errc() && end == text + length) {
-                    out.kind = Value::Kind::Double;
-                    continue;
-                }
-                break;
-            }
-            case FieldType::Decimal:
-                if (setDecimalText(out, text, length)) {
-                    continue;
-                }
-                break;
-            case FieldType::Date:
-            case FieldType::Time:
-            case FieldType::Timestamp:
-                if (setIsoValue(out, text, length, m_fields[i].type)) {
-                    continue;
-                }
-                break;
-            case FieldType::Logical:
-                out.kind = Value::Kind::Logical;
-                out.logical = text[0] == 't';
-                continue;
-            case FieldType::Binary:
+            if (m_fields[i].type == FieldType::Binary) {
                 out.kind = Value::Kind::Null;
                 continue;
-            case FieldType::Text:
-                break;
             }
-            // Text, and what its type's parser does not take ("infinity", "NaN", BC dates).
-            setUtf8Text(out, text, length);
+            // Text, and what its type's parser does not take ("infinity", BC dates), stays text.
+            setTextValue(out, PQgetvalue(r, 0, c), PQgetlength(r, 0, c), m_fields[i].type);
         }
     }
 
@@ -557,6 +470,34 @@ public:
         }
         return std::make_unique<SqlStream>(std::move(query), std::move(resultFields), transaction,
                                            m_connection, m_alias, from, to);
+    }
+
+    qint64 countRecords(const QString& table, const QString& condition, int from, int to) override {
+        if (hasSecondStatement(condition)) {
+            return -1;
+        }
+        connect();
+        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+        const bool transaction = isPostgres(m_source);
+        qint64 total = -1;
+        {
+            QSqlQuery q(db);
+            q.setForwardOnly(true);
+            if (!transaction || q.exec(QStringLiteral("START TRANSACTION READ ONLY"))) {
+                // The new line ends a comment the condition may close with.
+                if (q.exec(QStringLiteral("SELECT count(*) FROM (%1\n) AS lw_counted").arg(statementFor(table, condition))) &&
+                    q.next()) {
+                    bool ok = false;
+                    total = q.value(0).toLongLong(&ok);
+                    total = ok ? total : -1;
+                }
+                q.finish();
+                if (transaction) {
+                    q.exec(QStringLiteral("ROLLBACK"));
+                }
+            }
+        }
+        return total < 0 ? -1 : countInRange(total, from, to);
     }
 
 private:

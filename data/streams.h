@@ -47,6 +47,9 @@ private:
 std::unique_ptr<RecordStream> queryTableFile(std::unique_ptr<TableReader> reader, const QString& table,
                                              const QString& condition, int from, int to);
 
+// Of total records, how many the range from..to (as RangedStream cuts it) keeps.
+qint64 countInRange(qint64 total, int from, int to);
+
 // Whether the text holds a second statement after the first (a ";" outside quotes and comments
 // followed by anything but blanks and comments). Quotes: '...', "...", `...`, [...] and
 // PostgreSQL's $tag$...$tag$; comments: -- and /* */.

@@ -19,6 +19,15 @@ RangedStream::RangedStream(int from, int to) : m_from(std::max(from, 1)), m_to(t
     m_done = to != 0 && to < m_from;
 }
 
+qint64 countInRange(qint64 total, int from, int to) {
+    const qint64 first = std::max(from, 1);
+    if (to != 0 && to < first) {
+        return 0;
+    }
+    const qint64 n = std::max<qint64>(0, total - first + 1);
+    return to > 0 ? std::min<qint64>(n, to - first + 1) : n;
+}
+
 bool RangedStream::next(Record& record) {
     if (m_done) {
         return false;

@@ -45,7 +45,7 @@ struct Value {
     enum class Kind { Null, Integer, Double, Decimal, Text, Date, Time, Timestamp, Logical };
     Kind kind = Kind::Null;
     qint64 integer = 0; // Integer
-    double number = 0;  // Double
+    double number = 0;  // Double; of a Decimal, the number its text reads as
     QString text;       // Text; Decimal as its exact decimal text ("1234.50", "-0.1")
     QDate date;         // Date, and the date of a Timestamp
     QTime time;         // Time, and the time of a Timestamp
@@ -97,6 +97,14 @@ public:
     // virtual table when there is a condition; one statement only, reading only.
     virtual std::unique_ptr<RecordStream> query(const QString& table, const QString& condition,
                                                 int from, int to) = 0;
+
+    // How many records query() would deliver for the same arguments, counted by the database
+    // engine without sending them; -1 when the source cannot count that way (table files) or the
+    // engine refuses the count: the caller then reads the records to count them.
+    virtual qint64 countRecords(const QString& table, const QString& condition, int from, int to) {
+        (void)table, (void)condition, (void)from, (void)to;
+        return -1;
+    }
 };
 
 } // namespace lw::data

@@ -1,8 +1,13 @@
 // Typed values from engine text: decimals, ISO dates and times.
 #include "data/values.h"
 
+#include "data/textvalues.h"
+
 #include <charconv>
 #include <cmath>
+#include <cstring>
+
+#include <QStringDecoder>
 
 namespace lw::data {
 
@@ -15,54 +20,6 @@ void assignLatin1(QString& text, const char* bytes, qsizetype length) {
     for (qsizetype i = 0; i < length; ++i) {
         d[i] = static_cast<unsigned char>(bytes[i]);
     }
-}
-
-bool digits(const char* s, int n, int& out) {
-    int v = 0;
-    for (int i = 0; i < n; ++i) {
-        if (s[i] < '0' || s[i] > '9') {
-            return false;
-        }
-        v = v * 10 + (s[i] - '0');
-    }
-    out = v;
-    return true;
-}
-
-bool parseDate(const char* s, qsizetype n, QDate& out) {
-    int y = 0, m = 0, d = 0;
-    if (n < 10 || s[4] != '-' || s[7] != '-' || !digits(s, 4, y) || !digits(s + 5, 2, m) ||
-        !digits(s + 8, 2, d)) {
-        return false;
-    }
-    out = QDate(y, m, d);
-    return out.isValid();
-}
-
-// "HH:MM[:SS[.fff...]]" and what follows it (a zone) is left.
-bool parseTime(const char* s, qsizetype n, QTime& out) {
-    int h = 0, mi = 0, sec = 0, ms = 0;
-    if (n < 5 || s[2] != ':' || !digits(s, 2, h) || !digits(s + 3, 2, mi)) {
-        return false;
-    }
-    qsizetype i = 5;
-    if (i + 3 <= n && s[i] == ':' && digits(s + i + 1, 2, sec)) {
-        i += 3;
-        if (i < n && s[i] == '.') {
-            ++i;
-            int scale = 100;
-            while (i < n && s[i] >= '0' && s[i] <= '9') {
-                ms += (s[i] - '0') * scale;
-                scale /= 10;
-                ++i;
-            }
-        }
-    }
-    if (i < n && s[i] != '+' && s[i] != '-' && s[i] != 'Z' && s[i] != ' ') {
-        return false;
-    }
-    out = QTime(h, mi, sec, ms);
-    return out.isValid();
 }
 
 } // namespace
@@ -102,6 +59,8 @@ void setDecimal(Value& out, double d, int decimals) {
     if (d < 0 && !zero) {
         buf[--at] = '-';
     }
+    // The number is the text's, as if read back from the report: 2.675 with two digits is 2.68.
+    std::from_chars(buf + at, buf + sizeof buf, out.number);
     assignLatin1(out.text, buf + at, qsizetype(sizeof buf) - at);
 }
 
@@ -109,7 +68,8 @@ bool setDecimalText(Value& out, const char* text, qsizetype length) {
     double d = 0;
     const char* begin = text + (length > 0 && text[0] == '+' ? 1 : 0);
     const auto [end, ec] = std::from_chars(begin, text + length, d, std::chars_format::fixed);
-    if (ec != std::errc() || end != text + length) {
+    // "NaN" and "Infinity" are no decimal numbers: they stay text.
+    if (ec != std::errc() || end != text + length || !std::isfinite(d)) {
         return false;
     }
     out.kind = Value::Kind::Decimal;
@@ -126,7 +86,18 @@ void setUtf8Text(Value& out, const char* text, qsizetype length) {
     for (qsizetype i = 0; i < length; ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c >= 0x80) {
-            t = QString::fromUtf8(text, length);
+            // The rest decoded once, into the same storage: UTF-8 never takes fewer bytes than
+            // UTF-16 takes code units (an invalid byte becomes one replacement character).
+            char16_t* o = d + i;
+            qsizetype at = i;
+            // A byte order mark is a character of the text; the decoder would drop one at its start.
+            while (at + 3 <= length && std::memcmp(text + at, "\xEF\xBB\xBF", 3) == 0) {
+                *o++ = 0xFEFF;
+                at += 3;
+            }
+            QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+            QChar* end = decoder.appendToBuffer(reinterpret_cast<QChar*>(o), QByteArrayView(text + at, length - at));
+            t.truncate(end - reinterpret_cast<QChar*>(d));
             return;
         }
         d[i] = c;
@@ -135,29 +106,26 @@ void setUtf8Text(Value& out, const char* text, qsizetype length) {
 
 bool setIsoValue(Value& out, const char* text, qsizetype length, FieldType want) {
     if (want == FieldType::Time) {
-        if (!parseTime(text, length, out.time)) {
+        if (!parseTimeText(text, length, out.time)) {
             return false;
         }
         out.kind = Value::Kind::Time;
         return true;
     }
-    if (!parseDate(text, length, out.date)) {
-        // A time alone in a Timestamp column is a Time, as a date alone is a Date.
-        if (want == FieldType::Timestamp && parseTime(text, length, out.time)) {
-            out.kind = Value::Kind::Time;
-            return true;
-        }
-        return false;
-    }
-    if (length == 10) {
+    if (length == 10 && parseDateText(text, length, out.date)) {
         out.kind = Value::Kind::Date;
         return true;
     }
-    if ((text[10] != ' ' && text[10] != 'T') || !parseTime(text + 11, length - 11, out.time)) {
-        return false;
+    if (parseTimestampText(text, length, out.date, out.time)) {
+        out.kind = Value::Kind::Timestamp;
+        return true;
     }
-    out.kind = Value::Kind::Timestamp;
-    return true;
+    // A time alone in a Timestamp column is a Time, as a date alone is a Date.
+    if (want == FieldType::Timestamp && parseTimeText(text, length, out.time)) {
+        out.kind = Value::Kind::Time;
+        return true;
+    }
+    return false;
 }
 
 } // namespace lw::data

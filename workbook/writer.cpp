@@ -16,7 +16,9 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <optional>
 
@@ -223,13 +225,22 @@ struct WorkbookWriter::Impl {
     // most half full): the hash's high bits and the text's index + 1 (0: a free slot), so the table
     // costs 8 to 16 bytes a text beside the text itself. Past the budget, new texts of at most 255
     // characters go into LABEL records instead; longer ones (a LABEL holds at most 255) still join.
+    // The hash doubles when it is half full (each text's slot found again from its bytes), so a
+    // lookup stays O(1) and the hash stays small enough for the processor's caches: made once for
+    // the budget's count of texts, its slots lay scattered over 8 MB, and a report of a thousand
+    // distinct texts spent an eighth of its time waiting for them.
     struct Slot {
         quint32 tag = 0;
         quint32 index = 0;
     };
+    struct FreeSlots {
+        void operator()(Slot* p) const { std::free(p); }
+    };
     std::vector<char> sstText;
     std::vector<quint32> sstStart{0};
-    std::vector<Slot> sstSlots;
+    std::unique_ptr<Slot[], FreeSlots> sstSlots;
+    std::size_t sstSlotCount = 0; // a power of two
+    void makeSlots(std::size_t count);
     quint32 sstRefs = 0;
     qsizetype sstBudgetBytes = budgetBytes.load();
     quint32 sstBudgetCount = budgetCount.load();
@@ -288,7 +299,7 @@ struct WorkbookWriter::Impl {
         if (data.write(pending) != pending.size())
             throw Error(("cannot write the temporary sheet data: " + data.errorString()).toStdString());
         dataSize += pending.size();
-        pending.clear();
+        pending.resize(0); // its room kept
     }
 
     void ownFormatRecords();
@@ -306,6 +317,7 @@ struct WorkbookWriter::Impl {
     }
     void placeCell(int row, int column);
     void addCellRecord(int row, quint16 id, const QByteArray& d);
+    char* cellRecord(int row, int column, quint16 xf, quint16 id, int size);
     void flushBlock();
     void checkXf(quint16 xf) const {
         if (xf >= xfs.size())
@@ -437,8 +449,18 @@ static quint32 hashTag(std::size_t h) {
     return quint32(quint64(h) >> 32) ^ quint32(h);
 }
 
+// A hash of count slots (a power of two) holding the texts already in the table.
+void WorkbookWriter::Impl::makeSlots(std::size_t count) {
+    sstSlots.reset(static_cast<Slot*>(std::calloc(count, sizeof(Slot))));
+    if (!sstSlots)
+        throw Error("out of memory for the workbook's string table");
+    sstSlotCount = count;
+    for (quint32 i = 0; i < sstCount(); ++i)
+        insertSlot(textHash(sstText.data() + sstStart[i], sstStart[i + 1] - sstStart[i]), i);
+}
+
 void WorkbookWriter::Impl::insertSlot(std::size_t hash, quint32 index) {
-    const std::size_t mask = sstSlots.size() - 1;
+    const std::size_t mask = sstSlotCount - 1;
     std::size_t i = hash & mask;
     while (sstSlots[i].index != 0)
         i = (i + 1) & mask;
@@ -452,8 +474,15 @@ std::optional<quint32> WorkbookWriter::Impl::stringIndex(const QString& s) {
     const qsizetype n = encodedText.size();
     const std::size_t hash = textHash(encodedText.constData(), n);
     const quint32 tag = hashTag(hash);
-    if (!sstSlots.empty()) {
-        const std::size_t mask = sstSlots.size() - 1;
+    if (!sstSlots) {
+        const std::size_t texts = std::max<std::size_t>(512, sstCount() + 1);
+        std::size_t count = 1024;
+        while (count < texts * 2)
+            count *= 2;
+        makeSlots(count);
+    }
+    {
+        const std::size_t mask = sstSlotCount - 1;
         for (std::size_t i = hash & mask; sstSlots[i].index != 0; i = (i + 1) & mask) {
             const Slot& slot = sstSlots[i];
             if (slot.tag != tag)
@@ -472,22 +501,20 @@ std::optional<quint32> WorkbookWriter::Impl::stringIndex(const QString& s) {
         return std::nullopt;
     if (size + n > 0x7FFFFFFF || sstCount() >= 0x7FFFFFFF)
         throw Error("the workbook's texts take more than 2 GB");
-    // Grow the text store by doubling, but not past the budget while the texts fit in it.
+    // The text store is reserved for the whole budget at once (pages are only used as texts fill
+    // them), so it is not copied as it grows; past the budget it grows by doubling.
     if (std::size_t(size + n) > sstText.capacity()) {
         qsizetype want = std::max<qsizetype>({qsizetype(sstText.capacity()) * 2, size + n, 1 << 16});
         if (size + n <= sstBudgetBytes)
-            want = std::min(want, sstBudgetBytes);
+            want = std::max<qsizetype>(size + n, std::min<qsizetype>(sstBudgetBytes, qsizetype(64) << 20));
         sstText.reserve(std::size_t(want));
     }
     sstText.insert(sstText.end(), encodedText.constData(), encodedText.constData() + n);
     const quint32 index = sstCount();
     sstStart.push_back(quint32(size + n));
-    if (std::size_t(sstCount()) * 2 > sstSlots.size()) {
-        sstSlots.assign(std::max<std::size_t>(1024, sstSlots.size() * 2), Slot{});
-        for (quint32 i = 0; i < index; ++i)
-            insertSlot(textHash(sstText.data() + sstStart[i], sstStart[i + 1] - sstStart[i]), i);
-    }
     insertSlot(hash, index);
+    if (std::size_t(sstCount()) * 2 > sstSlotCount)
+        makeSlots(sstSlotCount * 2);
     ++sstRefs;
     return index;
 }
@@ -529,11 +556,39 @@ void WorkbookWriter::Impl::addCellRecord(int row, quint16 id, const QByteArray& 
     appendRecord(br.cells, id, d);
 }
 
+// A cell record of size data bytes (row, column and format included) at the end of its row's
+// cells, its header and first six bytes written: where the rest of its data goes. The rows' buffers
+// keep their room from block to block, so a cell costs no allocation and no copy of its own.
+char* WorkbookWriter::Impl::cellRecord(int row, int column, quint16 xf, quint16 id, int size) {
+    if (blockStart < 0 || row >= blockStart + 32) {
+        flushBlock();
+        blockStart = row - row % 32;
+    }
+    BlockRow& br = block[std::size_t(row - blockStart)];
+    br.used = true;
+    br.firstColumn = std::min(br.firstColumn, column);
+    br.lastColumn = std::max(br.lastColumn, column);
+    const qsizetype at = br.cells.size();
+    if (at + 4 + size > br.cells.capacity())
+        br.cells.reserve(std::max<qsizetype>({br.cells.capacity() * 2, at + 4 + size, 1024}));
+    br.cells.resize(at + 4 + size);
+    char* p = br.cells.data() + at;
+    put16(p, id);
+    put16(p + 2, quint16(size));
+    put16(p + 4, quint16(row));
+    put16(p + 6, quint16(column));
+    put16(p + 8, xf);
+    return p + 10;
+}
+
 void WorkbookWriter::Impl::flushBlock() {
     if (blockStart < 0)
         return;
     SheetInfo& s = sheets.back();
-    QByteArray out;
+    // Written straight into the pending output, whose room is kept from one piece to the next.
+    if (pending.capacity() < (1 << 20) + (1 << 18))
+        pending.reserve((1 << 20) + (1 << 18));
+    const qsizetype start = pending.size();
     // ROW records, then the cells of each row, then the DBCELL that finds them.
     std::vector<int> used;
     for (int i = 0; i < 32; ++i) {
@@ -543,11 +598,7 @@ void WorkbookWriter::Impl::flushBlock() {
     if (!used.empty()) {
         for (int i : used) {
             const BlockRow& br = block[std::size_t(i)];
-            QByteArray d;
-            Out o(d);
             const bool hasCells = br.lastColumn >= 0;
-            o.u16(quint16(blockStart + i));
-            o.u16(quint16(hasCells ? br.firstColumn : 0)).u16(quint16(hasCells ? br.lastColumn + 1 : 0));
             quint16 flags = 0x0100;
             quint16 height = 255;
             quint16 xf = 0x0F;
@@ -562,31 +613,47 @@ void WorkbookWriter::Impl::flushBlock() {
                     xf = *br.format->xf & 0x0FFF;
                 }
             }
-            o.u16(height).u16(0).u16(0).u16(flags).u16(xf);
-            appendRecord(out, rRow, d);
+            char r[20];
+            put16(r, rRow);
+            put16(r + 2, 16);
+            put16(r + 4, quint16(blockStart + i));
+            put16(r + 6, quint16(hasCells ? br.firstColumn : 0));
+            put16(r + 8, quint16(hasCells ? br.lastColumn + 1 : 0));
+            put16(r + 10, height);
+            put16(r + 12, 0);
+            put16(r + 14, 0);
+            put16(r + 16, flags);
+            put16(r + 18, xf);
+            pending.append(r, sizeof r);
         }
         const qsizetype secondRow = 20; // the end of the first ROW record
         std::vector<qsizetype> firstCell;
         for (int i : used) {
             // One entry per row that holds cells, as the row block's index counts them.
             if (!block[std::size_t(i)].cells.isEmpty())
-                firstCell.push_back(out.size());
-            out.append(block[std::size_t(i)].cells);
+                firstCell.push_back(pending.size() - start);
+            pending.append(block[std::size_t(i)].cells);
         }
         QByteArray d;
         Out o(d);
-        o.u32(quint32(out.size()));
+        o.u32(quint32(pending.size() - start));
         qsizetype prev = secondRow;
         for (qsizetype p : firstCell) {
             o.u16(quint16(std::min<qsizetype>(p - prev, 0xFFFF)));
             prev = p;
         }
-        s.dbcells.push_back(quint32(sheetPos() + out.size()));
-        appendRecord(out, rDbCell, d);
-        output(out);
+        s.dbcells.push_back(quint32(sheetPos()));
+        appendRecord(pending, rDbCell, d);
+        if (pending.size() >= (1 << 20))
+            flushPending();
     }
-    for (BlockRow& br : block)
-        br = BlockRow{};
+    for (BlockRow& br : block) {
+        br.used = false;
+        br.format.reset();
+        br.cells.resize(0); // its room kept for the next block
+        br.firstColumn = maxColumns;
+        br.lastColumn = -1;
+    }
     blockStart = -1;
 }
 
@@ -1009,9 +1076,7 @@ void WorkbookWriter::setRow(const RowFormat& row) {
 void WorkbookWriter::writeBlank(int row, int column, quint16 xf) {
     d->checkXf(xf);
     d->placeCell(row, column);
-    QByteArray r;
-    Out(r).u16(quint16(row)).u16(quint16(column)).u16(xf);
-    d->addCellRecord(row, rBlank, r);
+    d->cellRecord(row, column, xf, rBlank, 6);
 }
 
 void WorkbookWriter::writeNumber(int row, int column, quint16 xf, double value) {
@@ -1022,25 +1087,19 @@ void WorkbookWriter::writeNumber(int row, int column, quint16 xf, double value) 
                         .toStdString());
     d->checkXf(xf);
     d->placeCell(row, column);
-    QByteArray r;
-    Out o(r);
-    o.u16(quint16(row)).u16(quint16(column)).u16(xf);
     // An RK value when the number is an integer of 30 bits or its low 34 bits are zero.
     if (value == std::floor(value) && value >= -536870912.0 && value <= 536870911.0 &&
         !(value == 0 && std::signbit(value))) {
-        o.u32((quint32(qint32(value)) << 2) | 0x02);
-        d->addCellRecord(row, rRk, r);
+        put32(d->cellRecord(row, column, xf, rRk, 10), (quint32(qint32(value)) << 2) | 0x02);
         return;
     }
     quint64 bits;
     std::memcpy(&bits, &value, 8);
     if ((bits & 0x3FFFFFFFFull) == 0) {
-        o.u32(quint32(bits >> 32));
-        d->addCellRecord(row, rRk, r);
+        put32(d->cellRecord(row, column, xf, rRk, 10), quint32(bits >> 32));
         return;
     }
-    o.f64(value);
-    d->addCellRecord(row, rNumber, r);
+    std::memcpy(d->cellRecord(row, column, xf, rNumber, 14), &value, 8);
 }
 
 void WorkbookWriter::writeText(int row, int column, quint16 xf, const QString& text) {
@@ -1055,13 +1114,11 @@ void WorkbookWriter::writeText(int row, int column, quint16 xf, const QString& t
     }
     d->checkXf(xf);
     d->placeCell(row, column);
-    QByteArray r;
-    Out o(r);
-    o.u16(quint16(row)).u16(quint16(column)).u16(xf);
     if (const std::optional<quint32> index = d->stringIndex(text)) {
-        o.u32(*index);
-        d->addCellRecord(row, rLabelSst, r);
+        put32(d->cellRecord(row, column, xf, rLabelSst, 10), *index);
     } else { // past the string table's budget: the text in the cell's own record
+        QByteArray r;
+        Out(r).u16(quint16(row)).u16(quint16(column)).u16(xf);
         r.append(unicodeString(text, false));
         d->addCellRecord(row, rLabel, r);
     }
@@ -1070,9 +1127,9 @@ void WorkbookWriter::writeText(int row, int column, quint16 xf, const QString& t
 void WorkbookWriter::writeBoolean(int row, int column, quint16 xf, bool value) {
     d->checkXf(xf);
     d->placeCell(row, column);
-    QByteArray r;
-    Out(r).u16(quint16(row)).u16(quint16(column)).u16(xf).u8(value ? 1 : 0).u8(0);
-    d->addCellRecord(row, rBoolErr, r);
+    char* p = d->cellRecord(row, column, xf, rBoolErr, 8);
+    p[0] = value ? 1 : 0;
+    p[1] = 0;
 }
 
 static bool validErrorCode(quint8 code) {
@@ -1086,9 +1143,9 @@ void WorkbookWriter::writeError(int row, int column, quint16 xf, quint8 code) {
             QStringLiteral("0x%1 is not an error value").arg(code, 2, 16, QLatin1Char('0')).toStdString());
     d->checkXf(xf);
     d->placeCell(row, column);
-    QByteArray r;
-    Out(r).u16(quint16(row)).u16(quint16(column)).u16(xf).u8(code).u8(1);
-    d->addCellRecord(row, rBoolErr, r);
+    char* p = d->cellRecord(row, column, xf, rBoolErr, 8);
+    p[0] = char(code);
+    p[1] = 1;
 }
 
 void WorkbookWriter::writeValue(int row, int column, quint16 xf, const Value& value) {
@@ -1158,30 +1215,37 @@ void WorkbookWriter::writeFormula(int row, int column, quint16 xf, const Formula
     d->checkXf(xf);
     d->placeCell(row, column);
     d->maxSheetRef = std::max(d->maxSheetRef, maxSheet);
-    QByteArray r;
-    Out o(r);
-    o.u16(quint16(row)).u16(quint16(column)).u16(xf);
+    // The result (8 bytes), the options, 4 unused bytes, the tokens' size, the tokens, their extra.
+    const QByteArray& extra = formula.extra();
+    char* p = d->cellRecord(row, column, xf, rFormula, int(22 + tokens.size() + extra.size()));
+    std::memset(p, 0, 8);
     switch (cached.type) {
     case ValueType::Number:
-        o.f64(cached.number);
+        std::memcpy(p, &cached.number, 8);
         break;
     case ValueType::Text:
-        o.u8(cached.text.isEmpty() ? 3 : 0).u8(0).u8(0).u8(0).u8(0).u8(0).u16(0xFFFF);
+        p[0] = cached.text.isEmpty() ? 3 : 0;
         break;
     case ValueType::Boolean:
-        o.u8(1).u8(0).u8(cached.number != 0 ? 1 : 0).u8(0).u8(0).u8(0).u16(0xFFFF);
+        p[0] = 1;
+        p[2] = cached.number != 0 ? 1 : 0;
         break;
     case ValueType::Error:
-        o.u8(2).u8(0).u8(quint8(cached.number)).u8(0).u8(0).u8(0).u16(0xFFFF);
+        p[0] = 2;
+        p[2] = char(quint8(cached.number));
         break;
     case ValueType::Empty:
-        o.u8(3).u8(0).u8(0).u8(0).u8(0).u8(0).u16(0xFFFF);
+        p[0] = 3;
         break;
     }
-    o.u16(0x0001).u32(0).u16(quint16(tokens.size()));
-    r.append(tokens);
-    r.append(formula.extra());
-    d->addCellRecord(row, rFormula, r);
+    if (cached.type != ValueType::Number)
+        put16(p + 6, 0xFFFF);
+    put16(p + 8, 0x0001);
+    put32(p + 10, 0);
+    put16(p + 14, quint16(tokens.size()));
+    std::memcpy(p + 16, tokens.constData(), std::size_t(tokens.size()));
+    if (!extra.isEmpty())
+        std::memcpy(p + 16 + tokens.size(), extra.constData(), std::size_t(extra.size()));
     if (cached.type == ValueType::Text && !cached.text.isEmpty()) {
         // The STRING record with the text result belongs to the same row's cells.
         QByteArray s;
@@ -1320,7 +1384,8 @@ void WorkbookWriter::finish() {
         throw Error(("cannot write the temporary sheet data: " + d->data.errorString()).toStdString());
 
     // The texts' hash is not needed any more (a later text would rebuild it).
-    d->sstSlots = {};
+    d->sstSlots.reset();
+    d->sstSlotCount = 0;
     std::vector<qsizetype> boundPos;
     QByteArray globals = d->globals(boundPos);
     std::vector<QByteArray> heads(d->sheets.size()), tails(d->sheets.size());

@@ -8,7 +8,8 @@ add_library(ledgerwick_data STATIC
   data/dbf.cpp data/paradox.cpp data/bytes.h
   data/query.cpp
   data/sqlsource.cpp data/sqlsource.h data/sqlitesource.cpp
-  data/values.cpp data/values.h)
+  data/values.cpp data/values.h
+  data/textvalues.cpp data/textvalues.h)
 target_include_directories(ledgerwick_data PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(ledgerwick_data PUBLIC ledgerwick_core Qt6::Core Qt6::Sql PRIVATE SQLite::SQLite3)
 # PostgreSQL rows come from libpq itself on the connection Qt's driver opened.
@@ -23,7 +24,7 @@ endif()
 
 add_library(lw_data_fixtures STATIC tests/data/fixtures.cpp tests/data/fixtures.h)
 target_link_libraries(lw_data_fixtures PUBLIC ledgerwick_data)
-foreach(t tabledata tablefiles)
+foreach(t tabledata tablefiles textvalues)
   lw_add_test(tst_${t} tests/data/tst_${t}.cpp)
   target_link_libraries(tst_${t} PRIVATE lw_data_fixtures)
 endforeach()

@@ -20,12 +20,17 @@ if(benchmark_FOUND)
   # Start-up: the program itself against a bare main window, each started as a process of its own.
   add_executable(bench_bare_mainwindow bench/bare_mainwindow.cpp)
   target_link_libraries(bench_bare_mainwindow PRIVATE Qt6::Widgets)
+  # The like-for-like reference: the program's furniture (menus, pictured tool bar, MDI area, a
+  # modal dialog with the about box's picture) and nothing of its own.
+  add_executable(bench_like_program bench/like_program.cpp resources/about.qrc resources/mainform.qrc)
+  target_link_libraries(bench_like_program PRIVATE Qt6::Widgets)
   add_executable(bench_startup bench/bench_startup.cpp)
   target_link_libraries(bench_startup PRIVATE lw_bench_support)
   target_compile_definitions(bench_startup PRIVATE
     LW_BENCH_PROGRAM="$<TARGET_FILE:ledgerwick>"
-    LW_BENCH_BARE="$<TARGET_FILE:bench_bare_mainwindow>")
-  add_dependencies(bench_startup ledgerwick bench_bare_mainwindow)
+    LW_BENCH_BARE="$<TARGET_FILE:bench_bare_mainwindow>"
+    LW_BENCH_LIKE="$<TARGET_FILE:bench_like_program>")
+  add_dependencies(bench_startup ledgerwick bench_bare_mainwindow bench_like_program)
 else()
   message(STATUS "Google Benchmark not found: benchmarks are not built")
 endif()

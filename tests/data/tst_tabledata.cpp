@@ -220,8 +220,11 @@ private slots:
         QTest::addColumn<int>("to");
         QTest::addColumn<QStringList>("names");
         const QStringList all = {"Ada", "O'Brien", "Anna", "Ёлка", "Bob \"the\" Builder", "Alice"};
-        for (const QString& condition : {QString(), QStringLiteral("where 1 = 1")}) {
-            const QString c = condition.isEmpty() ? QStringLiteral("plain, ") : QStringLiteral("condition, ");
+        for (const QString& condition :
+             {QString(), QStringLiteral("where 1 = 1"), QStringLiteral("where 1 = 1 -- every one")}) {
+            const QString c = condition.isEmpty()           ? QStringLiteral("plain, ")
+                              : condition.contains(u'-') ? QStringLiteral("comment, ")
+                                                          : QStringLiteral("condition, ");
             QTest::newRow(qPrintable(c + "0..0 is everything")) << condition << 0 << 0 << all;
             QTest::newRow(qPrintable(c + "from below 1")) << condition << -5 << 2 << all.mid(0, 2);
             QTest::newRow(qPrintable(c + "one record")) << condition << 3 << 3 << all.mid(2, 1);
@@ -243,6 +246,9 @@ private slots:
             for (const QString& row : query(*source, QStringLiteral("PEOPLE.DBF"), condition, from, to))
                 got << row.section(QLatin1Char('|'), 0, 0);
             QCOMPARE(got, names);
+            // A database counts the same records itself; table files leave the counting to the reader.
+            const qint64 counted = source->countRecords(QStringLiteral("PEOPLE.DBF"), condition, from, to);
+            QCOMPARE(counted, qstrcmp(alias, "PEOPLE") == 0 ? qint64(-1) : qint64(names.size()));
         }
     }
 
@@ -433,6 +439,13 @@ private slots:
                               "'quoted'|d:1234.50|2024-02-29|2024-02-29T13:45:10.500|08:30:00.000|true|0.25",
                               "2|null|d:-0.10|null|null|null|false|null"}));
         QCOMPARE(query(*source, "items", "order by id", 2, 0).size(), 2);
+        // Counted by the server, in the same read-only way; what it refuses is left to the query.
+        QCOMPARE(source->countRecords("items", "where name like 'Ё%' or price < 0 order by id desc -- two", 0, 0),
+                 qint64(2));
+        QCOMPARE(source->countRecords("items", "order by id", 2, 0), qint64(2));
+        QCOMPARE(source->countRecords("items", "where nextval('counter') > 0", 0, 0), qint64(-1));
+        QCOMPARE(source->countRecords("items", "where no_such_column = 1", 0, 0), qint64(-1));
+        QCOMPARE(source->countRecords("items", "; DELETE FROM items", 0, 0), qint64(-1));
         QCOMPARE(query(*source, "archive.Old Items", QString()).size(), 2);
         // Nothing may be changed: a second statement is refused, a writing function fails.
         QVERIFY(failure([&] {

@@ -365,11 +365,13 @@ struct Generator::Writing {
                     .arg(where(row, column)));
     }
 
-    void writeText(int row, const CellPlan& c, const QString& text, const QString& what) {
+    // what() names the cell in the warning; it is called only when there is one to give.
+    template <typename What>
+    void writeText(int row, const CellPlan& c, const QString& text, const What& what) {
         bool cut = false;
         const QString written = cutText(text, cut);
         if (cut)
-            g.warn(QStringLiteral("Text longer than 32,767 characters was cut (%1).").arg(what));
+            g.warn(QStringLiteral("Text longer than 32,767 characters was cut (%1).").arg(what()));
         out.writeText(row, c.column, c.xf, written);
     }
 
@@ -396,17 +398,15 @@ struct Generator::Writing {
             else
                 out.writeError(row, c.column, c.xf, 0x24); // #NUM!
             return;
-        case data::Value::Kind::Decimal: {
-            bool ok = false;
-            const double d = v.text.toDouble(&ok);
-            if (ok && std::isfinite(d))
-                out.writeNumber(row, c.column, c.xf, d);
+        case data::Value::Kind::Decimal:
+            // The readers give a decimal's number beside its exact text.
+            if (std::isfinite(v.number))
+                out.writeNumber(row, c.column, c.xf, v.number);
             else
                 out.writeText(row, c.column, c.xf, v.text);
             return;
-        }
         case data::Value::Kind::Text:
-            writeText(row, c, v.text, QStringLiteral("field %1").arg(g.m_fieldNames.value(c.field)));
+            writeText(row, c, v.text, [&] { return QStringLiteral("field %1").arg(g.m_fieldNames.value(c.field)); });
             return;
         case data::Value::Kind::Date:
             if (dateSerial(v.date, blank.date1904, serial))
@@ -546,7 +546,7 @@ struct Generator::Writing {
                     break;
                 }
             }
-            writeText(row, c, text, QStringLiteral("cell %1").arg(cellName(row, c.column)));
+            writeText(row, c, text, [&] { return QStringLiteral("cell %1").arg(cellName(row, c.column)); });
             return;
         }
         }
@@ -811,6 +811,19 @@ std::unique_ptr<RecordSourceHolder> Generator::openQuery() {
 }
 
 qint64 Generator::countRecords(Progress& progress) {
+    // A database counts the records itself, without sending them; table files are read through.
+    qint64 counted = -1;
+    try {
+        counted = m_source->countRecords(m_def.db, m_def.sqlOnOff ? conditionClause(m_def.sql) : QString(),
+                                         m_def.from, m_def.to);
+    } catch (const data::DataError&) {
+        counted = -1; // the query below tells what is wrong
+    }
+    if (counted >= 0) {
+        progress.counted = counted;
+        progress.total = counted;
+        return counted;
+    }
     auto q = openQuery();
     data::Record r;
     qint64 n = 0;

@@ -1,0 +1,110 @@
+// The like-for-like start-up reference: a bare program with the furniture of the main program (a
+// QMainWindow with six menus, a tool bar of five pictured buttons, a QMdiArea, and a modal dialog
+// showing a 278 x 174 picture and the about box's three lines of text before the window opens),
+// in the same text sizes (13 px, 13 px bold, 24 px bold, 11 px), quitting when idle as the program does.
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QDialog>
+#include <QFont>
+#include <QIcon>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSet>
+#include <QToolBar>
+
+#include <cstdio>
+
+namespace {
+
+// The windows that have been painted (some widget of theirs received a paint).
+class PaintWatch : public QObject {
+public:
+    bool has(QWidget* window) const { return m_painted.contains(window); }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && watched->isWidgetType())
+            m_painted.insert(static_cast<QWidget*>(watched)->window());
+        return false;
+    }
+
+private:
+    QSet<QObject*> m_painted;
+};
+
+QFont sized(int pixels, bool bold) {
+    QFont f;
+    f.setPixelSize(pixels);
+    f.setBold(bold);
+    return f;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    static PaintWatch painted;
+    static QMainWindow* window = nullptr;
+    // As the program's LEDGERWICK_QUIT_WHEN_IDLE: when the loop runs out of work, a painted modal
+    // window is closed; once the main window is painted too, "idle" and the end.
+    app.installEventFilter(&painted);
+    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &app, [] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            if (painted.has(modal))
+                modal->close();
+        } else if (window && painted.has(window)) {
+            std::fputs("idle\n", stdout);
+            std::fflush(stdout);
+            QCoreApplication::exit(0);
+        }
+    });
+
+    QMainWindow main;
+    main.setFont(sized(13, false));
+    main.setCentralWidget(new QMdiArea(&main));
+    main.resize(640, 480);
+    const char* const menus[][4] = {
+        {"File", "New", "Open ...", "Save"},   {"Report", "Blank Builder", "Generate Report", nullptr},
+        {"Options", "Show prepared report", nullptr, nullptr}, {"Windows", "Cascade", "Tile", "Arrange"},
+        {"Tools", "Settings", nullptr, nullptr}, {"?", "About", nullptr, nullptr},
+    };
+    for (const auto& m : menus) {
+        QMenu* menu = main.menuBar()->addMenu(QString::fromLatin1(m[0]));
+        for (int i = 1; i < 4 && m[i]; ++i)
+            menu->addAction(QString::fromLatin1(m[i]));
+    }
+    QToolBar* tools = main.addToolBar(QStringLiteral("Tools"));
+    tools->setIconSize(QSize(16, 16));
+    tools->setFont(sized(11, false));
+    for (const char* picture : {"new", "open", "save", "blank", "generate"}) {
+        const QString name = QString::fromLatin1(picture);
+        QIcon icon(QStringLiteral(":/mainform/%1.png").arg(name));
+        icon.addFile(QStringLiteral(":/mainform/%1_disabled.png").arg(name), QSize(), QIcon::Disabled);
+        tools->addAction(icon, name);
+    }
+
+    {
+        QDialog about;
+        about.setWindowTitle(QStringLiteral("About"));
+        about.setFixedSize(437, 271);
+        about.setFont(sized(13, false));
+        auto* product = new QLabel(QStringLiteral("Ledgerwick Builder 2.5"), &about);
+        product->setFont(sized(24, true));
+        product->setGeometry(0, 0, 437, 29);
+        auto* description = new QLabel(QStringLiteral("Report Writer for MS Excel 7.0,8.0, 2000"), &about);
+        description->setGeometry(0, 221, 437, 50);
+        auto* ok = new QLabel(QStringLiteral("OK"), &about);
+        ok->setFont(sized(13, true));
+        ok->move(354, 159);
+        auto* picture = new QLabel(&about);
+        picture->setGeometry(0, 47, 284, 174);
+        picture->setPixmap(QPixmap(QStringLiteral(":/about/about.png")));
+        about.exec();
+    }
+
+    window = &main;
+    main.show();
+    return app.exec();
+}
