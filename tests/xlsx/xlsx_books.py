@@ -1,0 +1,110 @@
+#!/usr/bin/env python3
+# Workbooks for the .xlsx tests made by openpyxl (a writer we did not write), hostile packages, and
+# a dump of what openpyxl reads back from ours as JSON.
+# Usage: xlsx_books.py blank <out.xlsx> | bomb <out.xlsx> | entities <out.xlsx> | seeds <dir>
+#        | dump <in.xlsx>
+import json
+import sys
+import zipfile
+
+
+def blank(path):
+    from openpyxl import Workbook
+    from openpyxl.styles import Font
+    from openpyxl.worksheet.datavalidation import DataValidation
+    from openpyxl.formatting.rule import CellIsRule
+    from openpyxl.styles import PatternFill
+    wb = Workbook()
+    ws = wb.active
+    ws.title = "Sales"
+    ws["A1"] = "Sales of ${REPORT}"
+    ws["A1"].font = Font(bold=True, size=14)
+    ws.merge_cells("A1:C1")
+    ws["A3"], ws["B3"], ws["C3"] = "Name", "Amount", "Day"
+    ws["A4"], ws["B4"], ws["C4"] = "${NAME}", "${AMOUNT}", "${DAY}"
+    ws["D4"] = "=B4*2"
+    ws["B6"] = "=SUM(B4:B4)"
+    ws["C6"] = '="B4"&COUNT(B4:B4)'
+    ws["E1"] = "=B6"
+    ws.column_dimensions["A"].width = 30
+    ws.row_dimensions[3].height = 24
+    ws.print_title_rows = "3:3"
+    ws.print_area = "A1:D6"
+    dv = DataValidation(type="whole", operator="greaterThan", formula1="0")
+    ws.add_data_validation(dv)
+    dv.add("B4")
+    ws.conditional_formatting.add("B4", CellIsRule(operator="greaterThan", formula=["100"],
+                                                   fill=PatternFill("solid", start_color="FFFF00")))
+    other = wb.create_sheet("Notes")
+    other["A1"] = "Total"
+    other["B1"] = "=Sales!B6"
+    other["A2"] = "shared"
+    for r in range(3, 6):
+        other.cell(row=r, column=1, value=r)
+        other.cell(row=r, column=2, value="=A%d*10" % r)
+    wb.save(path)
+
+
+def bomb(path):
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr("[Content_Types].xml", "<Types/>")
+        z.writestr("xl/worksheets/sheet1.xml", b"\0" * (300 << 20))
+
+
+def entities(path):
+    import io
+    import re
+    src = io.BytesIO()
+    blank(src)
+    src.seek(0)
+    doctype = ('<!DOCTYPE workbook [<!ENTITY a "aaaaaaaaaa">'
+               + "".join('<!ENTITY %s "%s">' % (chr(98 + i), ("&%s;" % chr(97 + i)) * 10) for i in range(8))
+               + ']>')
+    with zipfile.ZipFile(src) as zin, zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as zout:
+        for item in zin.infolist():
+            data = zin.read(item.filename)
+            if item.filename == "xl/workbook.xml":
+                text = re.sub(r"^<\?xml[^>]*\?>", "", data.decode())
+                text = text.replace("<workbookPr/>", "<workbookPr codeName=\"&i;\"/>")
+                data = ('<?xml version="1.0"?>' + doctype + text).encode()
+            zout.writestr(item, data)
+
+
+def seeds(folder):
+    blank(folder + "/openpyxl.xlsx")
+
+
+def dump(path):
+    from openpyxl import load_workbook
+    wb = load_workbook(path)
+    out = {"sheets": [], "names": {}}
+    for name, dn in wb.defined_names.items() if hasattr(wb.defined_names, "items") else []:
+        out["names"][name] = dn.attr_text
+    for ws in wb.worksheets:
+        cells = {}
+        for row in ws.iter_rows():
+            for c in row:
+                if c.value is None:
+                    continue
+                v = c.value
+                if hasattr(v, "isoformat"):
+                    v = v.isoformat()
+                cells[c.coordinate] = [type(c.value).__name__, v if not isinstance(v, (bytes,)) else str(v),
+                                       c.number_format, bool(c.font and c.font.b)]
+        out["sheets"].append({
+            "title": ws.title,
+            "max_row": ws.max_row,
+            "cells": cells,
+            "merged": sorted(str(m) for m in ws.merged_cells.ranges),
+            "validation": sorted(str(dv.sqref) for dv in ws.data_validations.dataValidation),
+            "conditional": sorted(str(cf.sqref) for cf in ws.conditional_formatting),
+            "print_area": ws.print_area,
+            "print_titles": ws.print_title_rows,
+            "widthA": ws.column_dimensions["A"].width,
+        })
+    json.dump(out, sys.stdout)
+
+
+if __name__ == "__main__":
+    kind, arg = sys.argv[1], sys.argv[2]
+    {"blank": blank, "bomb": bomb, "entities": entities, "seeds": seeds, "dump": dump}[kind](arg)
