@@ -45,6 +45,47 @@ def blank(path):
     wb.save(path)
 
 
+def salesblank(path, form=False):
+    """The blank over the generator test's SALES table, as a user would arrange it."""
+    from openpyxl import Workbook
+    from openpyxl.styles import Font
+    from openpyxl.worksheet.datavalidation import DataValidation
+    wb = Workbook()
+    ws = wb.active
+    ws.title = "Sales"
+    if form:
+        ws["A1"] = "Card ${#}"
+        ws["A1"].font = Font(bold=True)
+        ws.merge_cells("A1:B1")
+        ws["A2"], ws["B2"] = "Name", "${NAME}"
+        ws["A3"], ws["B3"] = "Day", "${DAY}"
+        ws["A4"], ws["B4"] = "Amount", "${AMOUNT}"
+        ws["C4"] = "=B4*2"
+        ws.print_area = "A1:C4"
+    else:
+        ws["A1"] = "Sales of ${REPORT}"
+        ws["A1"].font = Font(bold=True, size=14)
+        ws.merge_cells("A1:C1")
+        ws["A3"], ws["B3"], ws["C3"], ws["D3"], ws["E3"] = "No", "Name", "Day", "Amount", "Paid"
+        ws["A4"], ws["B4"], ws["C4"], ws["D4"], ws["E4"] = "${#}", "${NAME}", "${DAY}", "${AMOUNT}", "${PAID}"
+        ws["F4"] = "=D4*2"
+        ws["G4"] = "${BIG}"
+        ws["D4"].number_format = "0.00"
+        ws["D6"] = "=SUM(D4:D4)"
+        ws["E6"] = '="D4"&COUNT(D4:D4)'
+        ws["H1"] = "=D6"
+        ws.print_title_rows = "3:3"
+        ws.print_area = "A1:G6"
+        dv = DataValidation(type="decimal", operator="greaterThan", formula1="0")
+        ws.add_data_validation(dv)
+        dv.add("D4")
+        ws.column_dimensions["B"].width = 25
+    other = wb.create_sheet("Notes")
+    other["A1"] = "Total"
+    other["B1"] = "=Sales!D6" if not form else "=Sales!B4"
+    wb.save(path)
+
+
 def bomb(path):
     with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
         z.writestr("[Content_Types].xml", "<Types/>")
@@ -107,4 +148,7 @@ def dump(path):
 
 if __name__ == "__main__":
     kind, arg = sys.argv[1], sys.argv[2]
+    if kind == "salesblank":
+        salesblank(arg, len(sys.argv) > 3 and sys.argv[3] == "form")
+        sys.exit(0)
     {"blank": blank, "bomb": bomb, "entities": entities, "seeds": seeds, "dump": dump}[kind](arg)

@@ -5,6 +5,7 @@
 #include "data/tabledata.h"
 #include "tools/common/markers.h"
 #include "tools/common/toolkit.h"
+#include "tools/report/xlsxreport.h"
 
 #include <QFileInfo>
 #include <QHash>
@@ -483,7 +484,13 @@ Generator::Generator(const QString& definitionPath) : m_definitionPath(definitio
 
 Generator::~Generator() = default;
 
+bool Generator::isXlsxPath(const QString& path) {
+    return path.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive);
+}
+
 QString Generator::reportPathFor(const QString& blankPath) {
+    if (isXlsxPath(blankPath))
+        return blankPath.left(blankPath.size() - 5) + QStringLiteral("_report.xlsx");
     QString base = blankPath;
     if (base.endsWith(QStringLiteral(".xls"), Qt::CaseInsensitive))
         base.chop(4);
@@ -548,7 +555,12 @@ void Generator::dataFailure(const std::exception& e) {
 
 void Generator::prepare(bool allowUnknown) {
     try {
-        m_blank = xls::readWorkbook(m_blankPath);
+        if (isXlsxPath(m_blankPath)) {
+            m_xlsx = std::make_unique<XlsxReport>(*this);
+            m_blank = m_xlsx->read(m_blankPath);
+        } else {
+            m_blank = xls::readWorkbook(m_blankPath);
+        }
     } catch (const xls::Error& e) {
         throw ReportFailure(CaptionReportError, QString::fromUtf8(e.what()));
     }
@@ -610,10 +622,10 @@ CheckResult Generator::check(Progress& progress) {
     switch (layout()) {
     case Layout::Columnar:
         c.reportSheets = columnarSheets(c.records, m_template.bandFirst, m_template.bandHeight(),
-                                        m_template.footerHeight());
+                                        m_template.footerHeight(), m_xlsx ? XlsxReport::maxRows : xls::maxRows);
         break;
     case Layout::FormOneSheet:
-        c.reportSheets = formSheets(c.records, m_template.blockHeight());
+        c.reportSheets = formSheets(c.records, m_template.blockHeight(), m_xlsx ? XlsxReport::maxRows : xls::maxRows);
         break;
     case Layout::FormSheets:
         c.reportSheets = c.records;
@@ -626,6 +638,10 @@ CheckResult Generator::check(Progress& progress) {
 void Generator::fill(Progress& progress) {
     for (const QString& d : dropped())
         warn(QStringLiteral("Not carried into the report: %1.").arg(d));
+    if (m_xlsx) {
+        m_xlsx->fill(progress);
+        return;
+    }
     m_writer = std::make_unique<xls::WorkbookWriter>(m_reportPath);
     try {
         m_writer->useFormatsOf(m_blank);
@@ -668,6 +684,10 @@ void Generator::fill(Progress& progress) {
 }
 
 void Generator::finish() {
+    if (m_xlsx) {
+        m_xlsx->finish();
+        return;
+    }
     if (!m_writer)
         return;
     try {
@@ -680,6 +700,8 @@ void Generator::finish() {
 }
 
 void Generator::abandon() {
+    if (m_xlsx)
+        m_xlsx->abandon();
     m_writer.reset();
 }
 
@@ -719,6 +741,23 @@ bool Generator::needsRecordCount() const {
         }
     }
     return false;
+}
+
+qint64 Generator::eachRecord(Progress& progress, const std::function<void(const data::Record&, qint64)>& each) {
+    const auto fail = [this](const std::exception& e) { dataFailure(e); };
+    auto q = openQuery();
+    data::Record rec;
+    if (!q->next(rec, fail))
+        throw ReportFailure(CaptionNoData, m_def.db);
+    qint64 n = 0;
+    do {
+        ++n;
+        each(rec, n);
+        checkCancel(progress, n);
+    } while (q->next(rec, fail));
+    for (const QString& warning : q->warnings())
+        warn(warning);
+    return n;
 }
 
 qint64 Generator::writeRecords(Writing& w, Progress& progress, const std::function<void(qint64)>& writeOne) {

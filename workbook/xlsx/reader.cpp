@@ -401,8 +401,10 @@ struct SheetHandler : xml::Handler {
                                 .arg(formulaType == "array" ? QStringLiteral("array") : QStringLiteral("data table"), where);
                 text.clear();
             }
-            if (!text.trimmed().isEmpty())
+            if (!text.trimmed().isEmpty()) {
                 extra.formulas.insert(Package::key(cell.row, cell.column), text);
+                cell.formula = xls::Formula(QByteArray("\x17\x00\x00", 3));
+            }
         }
         sheet.cells.push_back(std::move(cell));
     }

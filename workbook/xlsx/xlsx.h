@@ -108,7 +108,10 @@ struct DefinedName {
 };
 
 struct Package {
-    xls::Workbook book;            // cells (xf = style index), rows, columns, merged, date system
+    // Cells (xf = style index), rows, columns, merged cells, date system. A formula cell carries a
+    // stand-in xls::Formula (an empty text constant) so that the model's users see a formula and
+    // never scan its result for markers; its text is in SheetExtra::formulas.
+    xls::Workbook book;
     std::vector<SheetExtra> sheets; // parallel to book.sheets
     std::map<QString, QByteArray> parts; // every part by name, as read
     QString workbookPart;           // "xl/workbook.xml"
