@@ -24,3 +24,7 @@ target_link_libraries(tst_blanklayout PRIVATE lw_blank)
 lw_add_test(tst_blankrun tests/blank/tst_blankrun.cpp)
 target_link_libraries(tst_blankrun PRIVATE ledgerwick_workbook)
 add_dependencies(tst_blankrun ledgerwick-blank lw_demo)
+# New blanks as .xlsx: the setting, a definition's own path, openpyxl and LibreOffice on the blank.
+lw_add_test(tst_xlsx_blank tests/xlsx/tst_xlsx_blank.cpp)
+target_link_libraries(tst_xlsx_blank PRIVATE ledgerwick_workbook)
+add_dependencies(tst_xlsx_blank ledgerwick-blank lw_demo)
