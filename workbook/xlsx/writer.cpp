@@ -198,6 +198,9 @@ struct ReportWriter::Impl {
         if (c <= column || c >= maxColumns)
             throw Error(QStringLiteral("cell %1 written out of order").arg(cellName(r, c)).toStdString());
         column = c;
+        // A format the styles part does not hold would make the file unreadable: the default then.
+        if (style >= blank.cellXfCount + int(newXfs.size()))
+            style = 0;
         buf += "<c r=\"" + cellName(r, c).toLatin1() + '"';
         if (style > 0)
             buf += " s=\"" + QByteArray::number(style) + '"';
