@@ -23,7 +23,7 @@ endforeach()
 if(LW_CLANGXX)
   set(lw_fuzz_xlsx_sources
     ${CMAKE_SOURCE_DIR}/workbook/biff.cpp ${CMAKE_SOURCE_DIR}/workbook/model.cpp
-    ${CMAKE_SOURCE_DIR}/workbook/xlsx/formula.cpp ${CMAKE_SOURCE_DIR}/workbook/xlsx/xml.cpp
+    ${CMAKE_SOURCE_DIR}/workbook/formula.cpp ${CMAKE_SOURCE_DIR}/workbook/xlsx/formula.cpp ${CMAKE_SOURCE_DIR}/workbook/xlsx/xml.cpp
     ${CMAKE_SOURCE_DIR}/workbook/xlsx/package.cpp ${CMAKE_SOURCE_DIR}/workbook/xlsx/reader.cpp
     ${CMAKE_SOURCE_DIR}/tests/xlsx/fuzz_xlsx.cpp)
   add_custom_command(
