@@ -4,6 +4,7 @@
 #include "tools/report/xlsxreport.h"
 
 #include <QHash>
+#include <QRegularExpression>
 
 #include <cmath>
 
@@ -384,6 +385,91 @@ struct XlsxReport::Fill {
                                        });
     }
 
+    // The parts of the report sheet that hold rows of their own follow the rows of a columnar
+    // report on one sheet: tables (ref widened), drawings' anchors (xdr:from/xdr:to rows below the
+    // band moved), charts' series ranges (widened like the totals), comments and their VML shapes.
+    void moveParts() {
+        if (!columnar() || placed.size() != 1 || !known)
+            return;
+        const xlsx::SheetExtra& extra = pkg.sheets[std::size_t(report)];
+        const int shift = placed.front().footerShift;
+        const auto moveRow = [&](int r) { return r > b1() ? r + shift : r; };
+        const auto ranges = [&](const xlsx::RowSpan& r) {
+            std::vector<xlsx::RowSpan> v;
+            if (!r.sheet.isEmpty() && !isReportSheet(r.sheet))
+                v.push_back(r);
+            else if (auto p = placeOn(0, r.first, r.last))
+                v.push_back({r.sheet, p->first, p->last});
+            return v;
+        };
+        const auto formulas = [&](const xlsx::RowSpan& r, bool area) {
+            QString problem;
+            const Part was = part;
+            part = Part::Other;
+            auto to = follow(r, area, false, problem);
+            part = was;
+            return to.value_or(r);
+        };
+        const auto replaceNumbers = [](const QByteArray& xml, const QRegularExpression& re,
+                                       const std::function<QString(const QRegularExpressionMatch&)>& with) {
+            const QString text = QString::fromUtf8(xml);
+            QString out;
+            qsizetype last = 0;
+            for (auto it = re.globalMatch(text); it.hasNext();) {
+                const QRegularExpressionMatch m = it.next();
+                out += text.mid(last, m.capturedStart() - last) + with(m);
+                last = m.capturedEnd();
+            }
+            return (out + text.mid(last)).toUtf8();
+        };
+        static const QRegularExpression anchorRow(QStringLiteral("(<(?:xdr:)?row>)(\\d+)(</(?:xdr:)?row>)"));
+        static const QRegularExpression vmlRow(QStringLiteral("(<x:Row>)(\\d+)(</x:Row>)"));
+        static const QRegularExpression vmlAnchor(QStringLiteral("(<x:Anchor>)([^<]*)(</x:Anchor>)"));
+        static const QRegularExpression chartRange(QStringLiteral("(<c:f>)([^<]*)(</c:f>)"));
+        const auto rowsMoved = [&](const QRegularExpressionMatch& m) {
+            return m.captured(1) + QString::number(moveRow(m.captured(2).toInt())) + m.captured(3);
+        };
+        for (const xlsx::Relationship& rel : extra.rels) {
+            if (rel.external)
+                continue;
+            const QString name = xlsx::partName(extra.part, rel.target);
+            const auto it = pkg.parts.find(name);
+            if (it == pkg.parts.end())
+                continue;
+            QByteArray xml = it->second;
+            if (rel.type.endsWith(QLatin1String("/table")) || rel.type.endsWith(QLatin1String("/comments"))) {
+                xml = xlsx::relocateSheetTail(xml, ranges, formulas);
+            } else if (rel.type.endsWith(QLatin1String("/vmlDrawing"))) {
+                xml = replaceNumbers(xml, vmlRow, rowsMoved);
+                xml = replaceNumbers(xml, vmlAnchor, [&](const QRegularExpressionMatch& m) {
+                    QStringList v = m.captured(2).split(u',');
+                    if (v.size() == 8)
+                        for (int i : {2, 6})
+                            v[i] = QString::number(moveRow(v[i].trimmed().toInt()));
+                    return m.captured(1) + v.join(u',') + m.captured(3);
+                });
+            } else if (rel.type.endsWith(QLatin1String("/drawing"))) {
+                xml = replaceNumbers(xml, anchorRow, rowsMoved);
+                for (const xlsx::Relationship& c : xlsx::relationshipsOf(pkg, name)) {
+                    if (c.external || !c.type.endsWith(QLatin1String("/chart")))
+                        continue;
+                    const QString chart = xlsx::partName(name, c.target);
+                    const auto ct = pkg.parts.find(chart);
+                    if (ct == pkg.parts.end())
+                        continue;
+                    out.replacePart(chart, replaceNumbers(ct->second, chartRange, [&](const QRegularExpressionMatch& m) {
+                        QString f = m.captured(2);
+                        f.replace(QStringLiteral("&apos;"), QStringLiteral("'")).replace(QStringLiteral("&amp;"), QStringLiteral("&"));
+                        return m.captured(1) + QString::fromUtf8(xlsx::escapeXml(xlsx::relocateFormula(f, formulas))) + m.captured(3);
+                    }));
+                }
+            } else {
+                continue;
+            }
+            out.replacePart(name, xml);
+        }
+    }
+
     void beginReportSheet(const QString& name, bool first) {
         out.beginSheet(name, report, first);
     }
@@ -548,6 +634,7 @@ void XlsxReport::fill(Progress& progress) {
                 f.known = true;
                 f.part = Fill::Part::Footer;
                 f.copyRows(b1 + 1, t.lastRow, row);
+                f.moveParts();
                 const std::size_t k = f.placed.size() - 1;
                 m_out->endSheet(f.tailFor([&](const xlsx::RowSpan& r) {
                     std::vector<xlsx::RowSpan> v;
@@ -610,6 +697,27 @@ void XlsxReport::fill(Progress& progress) {
                 break;
             }
             }
+        }
+
+        // What the blank's report sheet holds besides its cells goes with its first report sheet only.
+        {
+            QStringList kinds;
+            for (const xlsx::Relationship& r : m_package.sheets[std::size_t(t.sheetIndex)].rels) {
+                const QString what = r.type.endsWith(QLatin1String("/drawing"))       ? QStringLiteral("drawings and charts")
+                                     : r.type.endsWith(QLatin1String("/table"))        ? QStringLiteral("tables")
+                                     : r.type.endsWith(QLatin1String("/comments"))     ? QStringLiteral("comments")
+                                     : r.type.endsWith(QLatin1String("/hyperlink"))    ? QStringLiteral("hyperlinks")
+                                                                                       : QString();
+                if (!what.isEmpty() && !kinds.contains(what))
+                    kinds << what;
+            }
+            const bool severalSheets = f.layout == Layout::FormSheets ? f.formSheetNames.size() > 1 : f.placed.size() > 1;
+            if (!kinds.isEmpty() && severalSheets)
+                g.warn(QStringLiteral("The %1 of sheet %2 are on the first report sheet only.")
+                           .arg(kinds.join(QStringLiteral(", ")), f.reportName));
+            if (!kinds.isEmpty() && f.layout == Layout::FormOneSheet && !f.placed.empty() && f.placed.front().copies > 1)
+                g.warn(QStringLiteral("The %1 of sheet %2 are with the first form only.")
+                           .arg(kinds.join(QStringLiteral(", ")), f.reportName));
         }
 
         // Defined names: indices of the written sheets, the report sheet's names on each of its

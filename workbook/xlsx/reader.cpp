@@ -433,6 +433,14 @@ const Relationship* relOfType(const std::vector<Relationship>& rels, const char*
 
 } // namespace
 
+QString partName(const QString& sourcePart, const QString& target) {
+    return resolve(sourcePart, target);
+}
+
+std::vector<Relationship> relationshipsOf(const Package& package, const QString& part) {
+    return readRels(package, part);
+}
+
 QString Package::formulaAt(int sheet, int row, int column) const {
     if (sheet < 0 || std::size_t(sheet) >= sheets.size())
         return {};

@@ -149,6 +149,7 @@ struct ReportWriter::Impl {
     std::vector<xls::MergedRange> merged;
     std::vector<int> breaks;
     std::vector<DefinedName> names;
+    QHash<QString, QByteArray> replacements;
 
     Impl(const QString& p, const Package& b) : path(p), blank(b) {}
 
@@ -475,6 +476,10 @@ void ReportWriter::setDefinedNames(const std::vector<DefinedName>& names) {
     d->names = names;
 }
 
+void ReportWriter::replacePart(const QString& name, const QByteArray& data) {
+    d->replacements.insert(name, data);
+}
+
 int ReportWriter::sheetCount() const {
     return int(d->sheets.size());
 }
@@ -681,7 +686,7 @@ void ReportWriter::finish() {
     // Everything else, unchanged.
     for (const auto& [name, data] : b.parts)
         if (!replaced.contains(name))
-            zip.addData(name, data);
+            zip.addData(name, d->replacements.value(name, data));
     zip.close();
 }
 

@@ -133,6 +133,11 @@ Package readPackageData(const QByteArray& data); // tests and the fuzz target
 // What a file's first bytes say it is: "xlsx", "ods", "ole2" or "" (something else).
 QString sniffContent(const QString& path);
 
+// A relationship's target as a part name, from the part that holds the relationship.
+QString partName(const QString& sourcePart, const QString& target);
+// The relationships of a part of the package (its "_rels/<name>.rels").
+std::vector<Relationship> relationshipsOf(const Package& package, const QString& part);
+
 // ---- Writing a report from a blank --------------------------------------------------------------
 
 // Writes a workbook whose sheets are made from the blank's: rows streamed to temporary files in
@@ -165,6 +170,8 @@ public:
     // rowBreaks are replaced by the ones added).
     void endSheet(const QByteArray& tail);
     void setDefinedNames(const std::vector<DefinedName>& names);
+    // A part of the blank written with other bytes (a drawing whose anchors moved ...).
+    void replacePart(const QString& name, const QByteArray& data);
 
     int sheetCount() const;
     QString sheetName(int index) const;
