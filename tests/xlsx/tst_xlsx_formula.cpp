@@ -105,12 +105,15 @@ void TestXlsxFormula::relocate_data() {
     QTest::newRow("area over the edge grows") << "SUM(C4:C5)" << "SUM(C4:C15)";
     QTest::newRow("other sheet stays") << "Other!A5+A5" << "Other!A5+A15";
     QTest::newRow("whole columns stay") << "SUM(C:C)" << "SUM(C:C)";
+    QTest::newRow("cell over the edge becomes an area") << "Band!$D$4" << "Band!$D$4:$D$14";
 }
 
 void TestXlsxFormula::relocate() {
     QFETCH(QString, formula);
     QFETCH(QString, relocated);
     const auto insert = [](const RowSpan& r, bool) -> std::optional<RowSpan> {
+        if (r.sheet == QLatin1String("Band")) // a series over the band grows with it
+            return RowSpan{r.sheet, r.first, r.last + 10};
         if (!r.sheet.isEmpty())
             return r;
         RowSpan m = r;

@@ -169,6 +169,13 @@ private slots:
         QCOMPARE(s["validation"].toArray(), QJsonArray{QStringLiteral("D4:D%1").arg(last)});
         QCOMPARE(s["print_area"].toArray().first().toString(), QStringLiteral("$A$1:$G$%1").arg(last + 2));
         QCOMPARE(s["print_titles"].toString().remove('$'), "3:3");
+        // The table widened over the copies, the note on the total and the chart below the band
+        // moved with the footer, the chart's series over every copy.
+        QCOMPARE(s["tables"].toObject()["SalesTable"].toString(), QStringLiteral("A3:G%1").arg(last));
+        QCOMPARE(s["comments"].toObject()[QStringLiteral("D%1").arg(last + 2)].toString(), "the total");
+        const QJsonObject chart = s["charts"].toArray().first().toObject();
+        QCOMPARE(chart["row"].toInt(), 7 + Records - 1);
+        QCOMPARE(chart["refs"].toArray().first().toString().remove('\''), QStringLiteral("Sales!$D$4:$D$%1").arg(last));
         const QJsonObject notes = sheets[1].toObject()["cells"].toObject();
         QCOMPARE(notes["B1"].toArray()[1].toString().remove('\''), QStringLiteral("=Sales!D%1").arg(last + 2));
 

@@ -80,6 +80,17 @@ def salesblank(path, form=False):
         ws.add_data_validation(dv)
         dv.add("D4")
         ws.column_dimensions["B"].width = 25
+        # What else a user puts in a blank: a table over the header and the band, a note on the
+        # total, a chart of the band's amounts below it.
+        from openpyxl.comments import Comment
+        from openpyxl.chart import BarChart, Reference
+        from openpyxl.worksheet.table import Table
+        ws["F3"], ws["G3"] = "Twice", "Big"
+        ws.add_table(Table(displayName="SalesTable", ref="A3:G4"))
+        ws["D6"].comment = Comment("the total", "lw")
+        chart = BarChart()
+        chart.add_data(Reference(ws, min_col=4, min_row=4, max_row=4))
+        ws.add_chart(chart, "J8")
     other = wb.create_sheet("Notes")
     other["A1"] = "Total"
     other["B1"] = "=Sales!D6" if not form else "=Sales!B4"
@@ -142,6 +153,11 @@ def dump(path):
             "print_area": ws.print_area,
             "print_titles": ws.print_title_rows,
             "widthA": ws.column_dimensions["A"].width,
+            "tables": dict(ws.tables.items()),
+            "comments": {c.coordinate: c.comment.text for row in ws.iter_rows() for c in row if c.comment},
+            "charts": [{"row": ch.anchor._from.row,
+                        "refs": [s.val.numRef.f for s in ch.series if s.val and s.val.numRef]}
+                       for ch in ws._charts],
         })
     json.dump(out, sys.stdout)
 

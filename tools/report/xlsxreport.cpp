@@ -460,7 +460,14 @@ struct XlsxReport::Fill {
                     out.replacePart(chart, replaceNumbers(ct->second, chartRange, [&](const QRegularExpressionMatch& m) {
                         QString f = m.captured(2);
                         f.replace(QStringLiteral("&apos;"), QStringLiteral("'")).replace(QStringLiteral("&amp;"), QStringLiteral("&"));
-                        return m.captured(1) + QString::fromUtf8(xlsx::escapeXml(xlsx::relocateFormula(f, formulas))) + m.captured(3);
+                        // A series over the band (a cell or an area of its rows) covers every copy.
+                        const QString moved = xlsx::relocateFormula(f, [&](const xlsx::RowSpan& r, bool) {
+                            if (!isReportSheet(r.sheet))
+                                return std::optional<xlsx::RowSpan>(r);
+                            auto p = placeOn(0, r.first, r.last);
+                            return p ? std::optional<xlsx::RowSpan>(xlsx::RowSpan{r.sheet, p->first, p->last}) : std::nullopt;
+                        });
+                        return m.captured(1) + QString::fromUtf8(xlsx::escapeXml(moved)) + m.captured(3);
                     }));
                 }
             } else {

@@ -461,6 +461,10 @@ QString relocateFormula(const QString& formula, const Relocation& where, bool* o
         r.sheet = to->sheet;
         r.row1 = to->first;
         r.row2 = area ? to->last : to->first;
+        if (!area && to->last != to->first) { // a cell that now stands for several rows: an area
+            r.kind = Reference::Kind::Area;
+            r.row2 = to->last;
+        }
         t.text = referenceText(r);
     }
     if (ok)

@@ -62,7 +62,8 @@ QString moveFormulaRows(const QString& formula, int rowOffset, bool* ok = nullpt
 // Copying the cell by rows and columns (shared formulas: each cell's own from the first one's).
 QString moveFormulaCells(const QString& formula, int rowOffset, int columnOffset, bool* ok = nullptr);
 // Each cell or area reference with rows, as {sheet, first, last} and whether it is an area, goes
-// where `where` says (nothing: #REF!, ok false). Columns and the $ flags stay.
+// where `where` says (nothing: #REF!, ok false; a cell given several rows becomes an area).
+// Columns and the $ flags stay.
 using Relocation = std::function<std::optional<RowSpan>(const RowSpan&, bool area)>;
 QString relocateFormula(const QString& formula, const Relocation& where, bool* ok = nullptr);
 // Whether an area on the formula's own sheet covers exactly rows first..last.
