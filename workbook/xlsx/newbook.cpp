@@ -138,6 +138,10 @@ void NewWorkbookWriter::writeBlank(int row, int column, quint16 xf) {
     d->cell(row, column, xf, {}, nullptr);
 }
 
+void NewWorkbookWriter::writeFormula(int row, int column, quint16 xf, const QString& formula) {
+    d->cell(row, column, xf, "<f>" + escapeXml(formula) + "</f>", nullptr);
+}
+
 void NewWorkbookWriter::setPrintTitleRows(int first, int last) {
     d->cur().titles = std::pair(first, last);
 }

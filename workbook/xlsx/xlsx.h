@@ -203,6 +203,8 @@ public:
     void setRow(const xls::RowFormat& row);
     void writeText(int row, int column, quint16 xf, const QString& text);
     void writeBlank(int row, int column, quint16 xf);
+    // A formula as text without "=" and without a result: the spreadsheet program computes it.
+    void writeFormula(int row, int column, quint16 xf, const QString& formula);
     void setPrintTitleRows(int first, int last);
     void endSheet();
     void finish();
