@@ -23,7 +23,7 @@ public:
     explicit ZipOut(const QString& path);
     ~ZipOut();
     void addData(const QString& name, QByteArray data);
-    void addFile(const QString& name, const QString& file);
+    void addFile(const QString& name, const QString& file); // deflated at the fastest level
     void close();
 
 private:

@@ -127,8 +127,9 @@ struct ReportWriter::Impl {
     QHash<quint64, int> derived;
     int nextFormatId = 164;
     // Shared strings.
-    QHash<QString, int> sstIndex;
-    QByteArray sstXml;
+    QHash<QByteArray, int> sstIndex; // by UTF-8 text: half the memory of UTF-16 keys
+    QTemporaryFile sstFile;          // the shared strings part as it grows, off the memory
+    QByteArray sstXml;               // what is not yet in sstFile
     qint64 sstBytes = 0;
     qint64 sstRefs = 0;
     xls::detail::StringTableBudget budget = xls::detail::stringTableBudget();
@@ -218,16 +219,31 @@ struct ReportWriter::Impl {
     // The shared string's index, or -1 when the table is full (the text goes inline).
     int shared(const QString& text) {
         ++sstRefs;
-        if (const auto it = sstIndex.constFind(text); it != sstIndex.constEnd())
+        const QByteArray utf8 = text.toUtf8();
+        if (const auto it = sstIndex.constFind(utf8); it != sstIndex.constEnd())
             return *it;
         const qint64 size = text.size() * 2;
         if (sstBytes + size > budget.bytes || quint32(sstIndex.size()) >= budget.count)
             return -1;
         const int index = int(sstIndex.size());
-        sstIndex.insert(text, index);
+        sstIndex.insert(utf8, index);
         sstBytes += size;
         sstXml += "<si>" + textElement(text) + "</si>";
+        if (sstXml.size() >= (1 << 20))
+            flushStrings();
         return index;
+    }
+
+    void flushStrings() {
+        if (!sstFile.isOpen()) {
+            if (!sstFile.open())
+                throw Error(QStringLiteral("no temporary file for the shared strings: %1").arg(sstFile.errorString()).toStdString());
+            sstFile.write("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+                          "<sst xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">");
+        }
+        if (sstFile.write(sstXml) != sstXml.size())
+            throw Error(QStringLiteral("%1: the shared strings cannot be written (%2)").arg(path, sstFile.errorString()).toStdString());
+        sstXml.clear();
     }
 };
 
@@ -621,11 +637,13 @@ void ReportWriter::finish() {
         sr += "</Relationships>";
         zip.addData(QStringLiteral("xl/worksheets/_rels/lwsheet%1.xml.rels").arg(i + 1), sr);
     }
-    zip.addData(QStringLiteral("xl/lwsharedStrings.xml"),
-                "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-                "<sst xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" count=\"" +
-                    QByteArray::number(d->sstRefs) + "\" uniqueCount=\"" + QByteArray::number(qsizetype(d->sstIndex.size())) +
-                    "\">" + d->sstXml + "</sst>");
+    d->flushStrings();
+    d->sstXml = "</sst>";
+    d->flushStrings();
+    if (!d->sstFile.flush())
+        throw Error("the shared strings' temporary file cannot be written");
+    d->sstIndex.clear(); // no longer needed while the package is deflated
+    zip.addFile(QStringLiteral("xl/lwsharedStrings.xml"), d->sstFile.fileName());
 
     // Styles: the blank's, with the date formats asked for.
     if (!d->newXfs.empty() && b.parts.count(d->stylesPart)) {
