@@ -124,6 +124,9 @@ def entities(path):
 
 def seeds(folder):
     blank(folder + "/openpyxl.xlsx")
+    salesblank(folder + "/columnar.xlsx")
+    salesblank(folder + "/form.xlsx", True)
+    entities(folder + "/entities.xlsx")
 
 
 def dump(path):
