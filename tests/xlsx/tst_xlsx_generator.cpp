@@ -197,8 +197,8 @@ private slots:
         QTest::addColumn<QStringList>("merged");  // on the first report sheet
         QTest::addColumn<QString>("printArea");   // of the first report sheet
         QTest::addColumn<QString>("lastAmount");  // cell of the third record's amount
-        QTest::newRow("one sheet") << 0 << QStringList{"Sales", "Notes"} << QStringList{"A1:B1", "A5:B5", "A9:B9"}
-                                   << "$A$1:$C$12" << "Sales!B12";
+        QTest::newRow("one sheet") << 0 << QStringList{"Sales", "Notes"} << QStringList{"A15:B15", "A1:B1", "A8:B8"}
+                                   << "$A$1:$C$18" << "Sales!B18";
         QTest::newRow("sheet per record") << 1 << QStringList{"1", "2", "3", "Notes"} << QStringList{"A1:B1"}
                                           << "$A$1:$C$4" << "3!B4";
     }
@@ -226,6 +226,14 @@ private slots:
             m << v.toString();
         QCOMPARE(m, merged);
         QCOMPARE(first["print_area"].toArray().first().toString(), printArea);
+        // The table: on a sheet per record each sheet has its own, under a name of its own.
+        QStringList tables;
+        for (const QJsonValue& sh : sheets)
+            for (const QString& t : sh["tables"].toObject().keys())
+                tables << t;
+        QCOMPARE(tables.size(), list == 1 ? 3 : 1);
+        QCOMPARE(QSet<QString>(tables.begin(), tables.end()).size(), tables.size());
+        QCOMPARE(first["tables"].toObject()["CardTable"].toString(), "A6:B7");
         const QString sheet = lastAmount.section('!', 0, 0), cell = lastAmount.section('!', 1);
         for (const QJsonValue& s : sheets)
             if (s["title"].toString() == sheet)

@@ -62,6 +62,9 @@ def salesblank(path, form=False):
         ws["A4"], ws["B4"] = "Amount", "${AMOUNT}"
         ws["C4"] = "=B4*2"
         ws.print_area = "A1:C4"
+        from openpyxl.worksheet.table import Table
+        ws["A6"], ws["B6"], ws["A7"], ws["B7"] = "Kind", "Note", "card", "kept"
+        ws.add_table(Table(displayName="CardTable", ref="A6:B7"))
     else:
         ws["A1"] = "Sales of ${REPORT}"
         ws["A1"].font = Font(bold=True, size=14)

@@ -719,9 +719,13 @@ void XlsxReport::fill(Progress& progress) {
                     kinds << what;
             }
             const bool severalSheets = f.layout == Layout::FormSheets ? f.formSheetNames.size() > 1 : f.placed.size() > 1;
-            if (!kinds.isEmpty() && severalSheets)
+            // Further sheets get tables and hyperlinks of their own; drawings and comments stay.
+            QStringList firstOnly = kinds;
+            firstOnly.removeAll(QStringLiteral("tables"));
+            firstOnly.removeAll(QStringLiteral("hyperlinks"));
+            if (!firstOnly.isEmpty() && severalSheets)
                 g.warn(QStringLiteral("The %1 of sheet %2 are on the first report sheet only.")
-                           .arg(kinds.join(QStringLiteral(", ")), f.reportName));
+                           .arg(firstOnly.join(QStringLiteral(", ")), f.reportName));
             if (!kinds.isEmpty() && f.layout == Layout::FormOneSheet && !f.placed.empty() && f.placed.front().copies > 1)
                 g.warn(QStringLiteral("The %1 of sheet %2 are with the first form only.")
                            .arg(kinds.join(QStringLiteral(", ")), f.reportName));

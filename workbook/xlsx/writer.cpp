@@ -443,11 +443,10 @@ void ReportWriter::endSheet(const QByteArray& blankTail) {
     QByteArray tail = blankTail;
     const Impl::Out& out = d->sheets.back();
     if (!out.withParts) {
-        for (const char* e : {"drawing", "legacyDrawing", "legacyDrawingHF", "picture", "oleObjects", "controls",
-                              "tableParts", "hyperlinks"})
+        // A further copy of a sheet: its tables, hyperlinks and page setup go with it (tables as
+        // copies of their own, see finish()); drawings and comments stay with the first.
+        for (const char* e : {"drawing", "legacyDrawing", "legacyDrawingHF", "picture", "oleObjects", "controls"})
             removeElement(tail, e);
-        static const QRegularExpression rid(QStringLiteral(" r:id=\"[^\"]*\""));
-        tail = QString::fromUtf8(tail).remove(rid).toUtf8();
     }
     removeElement(tail, "mergeCells");
     removeElement(tail, "rowBreaks");
@@ -530,6 +529,60 @@ void ReportWriter::finish() {
             keptRels.push_back(r);
     }
 
+    // Relationships of each written sheet. A further copy of a sheet shares its printer settings and
+    // hyperlinks, gets tables of its own (new parts, ids and names unique in the workbook) and
+    // none of the drawings and comments, whose elements endSheet removed.
+    const auto relXml = [](const QString& id, const QString& type, const QString& target, bool external) {
+        return "<Relationship Id=\"" + escapeXml(id) + "\" Type=\"" + escapeXml(type) + "\" Target=\"" +
+               escapeXml(target) + '"' + (external ? " TargetMode=\"External\"" : "") + "/>";
+    };
+    static const QRegularExpression tableId(QStringLiteral("(<table\\b[^>]*?\\sid=\")(\\d+)(\")"));
+    static const QRegularExpression tableName(QStringLiteral("(\\s(?:name|displayName)=\")([^\"]*)(\")"));
+    int nextTableId = 0;
+    for (const auto& [name, data] : b.parts)
+        if (name.startsWith(QLatin1String("xl/tables/")))
+            if (const auto m = tableId.match(QString::fromUtf8(data)); m.hasMatch())
+                nextTableId = std::max(nextTableId, m.captured(2).toInt());
+    std::vector<QByteArray> sheetRels(d->sheets.size());
+    std::vector<std::pair<QString, QByteArray>> extraParts;
+    QByteArray extraTypes;
+    for (std::size_t i = 0; i < d->sheets.size(); ++i) {
+        const Impl::Out& s = d->sheets[i];
+        const SheetExtra& source = b.sheets[std::size_t(s.source)];
+        if (source.rels.empty())
+            continue;
+        QByteArray sr;
+        for (const Relationship& r : source.rels) {
+            const QString target = r.external ? r.target : u'/' + resolveTarget(source.part, r.target);
+            if (s.withParts) {
+                sr += relXml(r.id, r.type, target, r.external);
+            } else if (r.type.endsWith(QLatin1String("/table")) && b.parts.count(target.mid(1))) {
+                const QString copy = QStringLiteral("xl/tables/lwtable%1.xml").arg(++nextTableId);
+                QString xml = QString::fromUtf8(b.parts.at(target.mid(1)));
+                // The table element's own id and names only (its columns keep theirs).
+                static const QRegularExpression tableStart(QStringLiteral("<(?:\\w+:)?table\\b[^>]*>"));
+                static const QRegularExpression idAttr(QStringLiteral("(\\sid=\")(\\d+)(\")"));
+                const QRegularExpressionMatch m = tableStart.match(xml);
+                if (m.hasMatch()) {
+                    QString tag = m.captured(0);
+                    tag.replace(idAttr, QStringLiteral("\\1%1\\3").arg(nextTableId));
+                    tag.replace(tableName, QStringLiteral("\\1\\2_%1\\3").arg(nextTableId));
+                    xml.replace(m.capturedStart(), m.capturedLength(), tag);
+                }
+                extraParts.emplace_back(copy, xml.toUtf8());
+                extraTypes += "<Override PartName=\"/" + copy.toUtf8() +
+                              "\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml\"/>";
+                sr += relXml(r.id, r.type, u'/' + copy, false);
+            } else if (r.external || r.type.endsWith(QLatin1String("/printerSettings"))) {
+                sr += relXml(r.id, r.type, target, r.external);
+            }
+        }
+        if (!sr.isEmpty())
+            sheetRels[i] = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+                           "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">" +
+                           sr + "</Relationships>";
+    }
+
     zipio::ZipOut zip(d->path);
 
     // Content types.
@@ -555,6 +608,7 @@ void ReportWriter::finish() {
         ct += "<Override PartName=\"/xl/worksheets/lwsheet" + QByteArray::number(qsizetype(i + 1)) +
               ".xml\" ContentType=\"" + WorksheetContent + "\"/>";
     ct += "<Override PartName=\"/xl/lwsharedStrings.xml\" ContentType=\"" + QByteArray(StringsContent) + "\"/>";
+    ct += extraTypes;
     ct += "</Types>";
     zip.addData(QStringLiteral("[Content_Types].xml"), ct);
 
@@ -608,10 +662,6 @@ void ReportWriter::finish() {
     // The workbook's relationships.
     QByteArray rels = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
                       "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
-    const auto relXml = [](const QString& id, const QString& type, const QString& target, bool external) {
-        return "<Relationship Id=\"" + escapeXml(id) + "\" Type=\"" + escapeXml(type) + "\" Target=\"" +
-               escapeXml(target) + '"' + (external ? " TargetMode=\"External\"" : "") + "/>";
-    };
     for (const Relationship& r : keptRels)
         rels += relXml(r.id, r.type, r.external ? r.target : u'/' + resolveTarget(b.workbookPart, r.target), r.external);
     for (std::size_t i = 0; i < d->sheets.size(); ++i)
@@ -627,16 +677,11 @@ void ReportWriter::finish() {
         const Impl::Out& s = d->sheets[i];
         const QString part = QStringLiteral("xl/worksheets/lwsheet%1.xml").arg(i + 1);
         zip.addFile(part, s.file->fileName());
-        const SheetExtra& source = b.sheets[std::size_t(s.source)];
-        if (!s.withParts || source.rels.empty())
-            continue;
-        QByteArray sr = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-                        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
-        for (const Relationship& r : source.rels)
-            sr += relXml(r.id, r.type, r.external ? r.target : u'/' + resolveTarget(source.part, r.target), r.external);
-        sr += "</Relationships>";
-        zip.addData(QStringLiteral("xl/worksheets/_rels/lwsheet%1.xml.rels").arg(i + 1), sr);
+        if (!sheetRels[i].isEmpty())
+            zip.addData(QStringLiteral("xl/worksheets/_rels/lwsheet%1.xml.rels").arg(i + 1), sheetRels[i]);
     }
+    for (auto& [name, data] : extraParts)
+        zip.addData(name, std::move(data));
     d->flushStrings();
     d->sstXml = "</sst>";
     d->flushStrings();
