@@ -331,6 +331,9 @@ void TestXlsxPackage::reportReadByOthers() {
     QCOMPARE(sales[QStringLiteral("merged")].toArray().first().toString(), QStringLiteral("A1:C1"));
     QCOMPARE(sales[QStringLiteral("validation")].toArray().first().toString(), QStringLiteral("B4:B70003"));
     QCOMPARE(sales[QStringLiteral("print_area")].toArray().first().toString(), QStringLiteral("$A$1:$D$70003"));
+    // The used range in the sheet's dimension, for readers that take it from there.
+    const xlsx::Package back = xlsx::readPackage(out);
+    QVERIFY(back.sheets[0].head.contains("<dimension ref=\"A1:D70003\""));
 
     // LibreOffice opens it and computes the total.
     const QString csv = soffice(out, QStringLiteral("csv"), m_dir.filePath(QStringLiteral("csv")));

@@ -150,6 +150,11 @@ struct ReportWriter::Impl {
     std::vector<xls::MergedRange> merged;
     std::vector<int> breaks;
     std::vector<DefinedName> names;
+    // The sheet's <dimension>: a placeholder written with the head, filled in when the sheet ends
+    // (readers in a hurry take the used range from it).
+    qint64 dimensionAt = -1;
+    int minRow = -1, maxRow = -1, minCol = -1, maxCol = -1;
+    static constexpr int DimensionLength = 40;
     QHash<QString, QByteArray> replacements;
 
     Impl(const QString& p, const Package& b) : path(p), blank(b) {}
@@ -200,6 +205,10 @@ struct ReportWriter::Impl {
         if (c <= column || c >= maxColumns)
             throw Error(QStringLiteral("cell %1 written out of order").arg(cellName(r, c)).toStdString());
         column = c;
+        minRow = minRow < 0 ? r : std::min(minRow, r);
+        maxRow = std::max(maxRow, r);
+        minCol = minCol < 0 ? c : std::min(minCol, c);
+        maxCol = std::max(maxCol, c);
         // A format the styles part does not hold would make the file unreadable: the default then.
         if (style >= blank.cellXfCount + int(newXfs.size()))
             style = 0;
@@ -306,7 +315,12 @@ void ReportWriter::beginSheet(const QString& name, int source, bool withParts) {
     d->merged.clear();
     d->breaks.clear();
     QByteArray head = d->blank.sheets[std::size_t(source)].head;
-    removeElement(head, "dimension"); // the rows are not the blank's
+    qsizetype at = removeElement(head, "dimension"); // the rows are not the blank's
+    if (at < 0)
+        at = insertPoint(head, {"sheetViews", "sheetFormatPr", "cols"}, "</worksheet>");
+    head.insert(at, QByteArray("<dimension ref=\"A1\"").leftJustified(Impl::DimensionLength - 2, ' ') + "/>");
+    d->dimensionAt = at;
+    d->minRow = d->maxRow = d->minCol = d->maxCol = -1;
     if (d->sheets.size() > 1)
         head.replace("tabSelected=\"1\"", "tabSelected=\"0\"");
     d->buf = head + "<sheetData>";
@@ -482,6 +496,14 @@ void ReportWriter::endSheet(const QByteArray& blankTail) {
     }
     d->buf += tail;
     d->flush(true);
+    if (d->maxRow >= 0) {
+        QFile& f = *d->sheets.back().file;
+        const QByteArray ref = cellName(d->minRow, d->minCol).toLatin1() + ':' + cellName(d->maxRow, d->maxCol).toLatin1();
+        const QByteArray dimension = QByteArray("<dimension ref=\"" + ref + '"').leftJustified(Impl::DimensionLength - 2, ' ') + "/>";
+        const qint64 end = f.pos();
+        if (!f.seek(d->dimensionAt) || f.write(dimension) != dimension.size() || !f.seek(end))
+            throw Error("a sheet's temporary file cannot be written");
+    }
     if (!d->sheets.back().file->flush())
         throw Error("a sheet's temporary file cannot be written");
     d->inSheet = false;
