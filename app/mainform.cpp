@@ -236,6 +236,8 @@ void TMainForm::buildMenus() {
     addItem(N17, Show, "Show", QStringLiteral("Show prepared report"));
     Show->setCheckable(true);
     Show->setChecked(true);
+    addItem(N17, NewXlsx, "NewXlsx", QStringLiteral("New blanks as .xlsx"));
+    NewXlsx->setCheckable(true);
 
     addMenu(N14, "N14", QStringLiteral("Windows"));
     addItem(N14, Cascade1, "Cascade1", QStringLiteral("Cascade"));
@@ -283,6 +285,7 @@ void TMainForm::buildMenus() {
     connect(N12, &QAction::triggered, this, &TMainForm::N12Click);
     connect(N16, &QAction::triggered, this, &TMainForm::N16Click);
     connect(Show, &QAction::triggered, this, &TMainForm::ShowClick);
+    connect(NewXlsx, &QAction::triggered, this, [this] { guarded([this] { storeFormatOption(NewXlsx->isChecked()); }); });
     connect(Cascade1, &QAction::triggered, this, &TMainForm::Cascade1Click);
     connect(TileHorisontal, &QAction::triggered, this, &TMainForm::TileHorisontalClick);
     connect(TileVertical, &QAction::triggered, this, &TMainForm::TileVerticalClick);

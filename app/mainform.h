@@ -56,6 +56,7 @@ public:
     TMenuItem* N16 = nullptr;
     QMenu* N17 = nullptr; // "Options"
     TMenuItem* Show = nullptr;
+    TMenuItem* NewXlsx = nullptr; // "New blanks as .xlsx" ("EXCEL" "Format")
     QMenu* N14 = nullptr; // "Windows"
     TMenuItem* Cascade1 = nullptr;
     TMenuItem* TileHorisontal = nullptr;

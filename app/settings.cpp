@@ -38,6 +38,11 @@ void storeShowOption(bool on) {
     profile.writeBool(kExcel, QStringLiteral("Show"), on);
 }
 
+void storeFormatOption(bool xlsx) {
+    Profile profile(settingsFileName());
+    profile.writeString(kExcel, QStringLiteral("Format"), xlsx ? QStringLiteral("xlsx") : QStringLiteral("xls"));
+}
+
 Settings::Settings(TMainForm& form) : m_form(form) {}
 
 void Settings::load() {
@@ -56,6 +61,9 @@ void Settings::load() {
 
     // An absent key leaves the option unchecked, although the item is designed checked.
     m_form.Show->setChecked(profile.readBool(kExcel, QStringLiteral("Show"), false));
+    m_form.NewXlsx->setChecked(profile.readString(kExcel, QStringLiteral("Format"), QStringLiteral("xls"))
+                                   .trimmed()
+                                   .compare(QStringLiteral("xlsx"), Qt::CaseInsensitive) == 0);
 
     for (int k = 1; k <= RecentCount; ++k) {
         const QString path = profile.readString(kMenu, QString::number(k), QString());

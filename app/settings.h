@@ -15,6 +15,8 @@ class TMainForm;
 // Stores the "Show prepared report" option at once ("EXCEL"/"Show", "1" or "0").
 // A refused write throws ProfileWriteError.
 void storeShowOption(bool on);
+// Stores the "New blanks as .xlsx" option at once ("EXCEL"/"Format", "xlsx" or "xls").
+void storeFormatOption(bool xlsx);
 
 // The application's remembered values and their menu items; one instance, owned by the main window.
 class Settings {

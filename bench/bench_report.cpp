@@ -8,6 +8,7 @@
 
 #include "report/definition.h"
 #include "workbook/xls.h"
+#include "workbook/xlsx/xlsx.h"
 
 #include <QDir>
 #include <QFile>
@@ -150,6 +151,26 @@ void writeColumnarBlank(const QString& path, const std::vector<const char*>& fie
     w.finish();
 }
 
+// The same columnar blank as an .xlsx workbook.
+void writeColumnarXlsxBlank(const QString& path) {
+    lw::xlsx::NewWorkbookWriter w(path);
+    lw::xls::CellFormat bold;
+    bold.font.bold = true;
+    const quint16 b = w.addFormat(bold);
+    lw::xls::CellFormat money;
+    money.numberFormat = QStringLiteral("0.00");
+    const quint16 m = w.addFormat(money);
+    w.beginSheet(QStringLiteral("Report"));
+    w.writeText(0, 0, b, QStringLiteral("${REPORT}"));
+    for (int c = 0; c < 10; ++c)
+        w.writeText(2, c, b, QString::fromLatin1(Fields[c]));
+    for (int c = 0; c < 10; ++c)
+        w.writeText(3, c, c == 4 ? m : 0, QStringLiteral("${%1}").arg(QString::fromLatin1(Fields[c])));
+    w.writeFormula(4, 4, m, QStringLiteral("SUM(E4:E4)"));
+    w.endSheet();
+    w.finish();
+}
+
 // The form blank: one row per field, its name and its marker.
 void writeFormBlank(const QString& path) {
     lw::xls::WorkbookWriter w(path);
@@ -164,8 +185,9 @@ void writeFormBlank(const QString& path) {
 }
 
 QString definition(const QString& name, const QString& table, int view, int list, int to,
-                   const QString& alias = QStringLiteral("BENCH")) {
+                   const QString& alias = QStringLiteral("BENCH"), const QString& workbook = {}) {
     lw::ReportDefinition d;
+    d.excel = workbook;
     d.name = name;
     d.alias = true;
     d.path = alias;
@@ -337,5 +359,14 @@ int main(int argc, char** argv) {
                   "report/generator_postgres_1000000x6 peak memory"))
             ->Iterations(1);
     }
+    // .xlsx: 1,000,000 records on one sheet against libxlsxwriter in constant-memory mode.
+    writeColumnarXlsxBlank(g_dir + QStringLiteral("/colsx1m.xlsx"));
+    lwbench::addManualCase("report/generator_xlsx_columnar_1000000x10", referenceMillion, 1.2,
+                           timed({program, "--batch",
+                                  definition(QStringLiteral("colsx1m"), QStringLiteral("R1M"), 1, 0, 0,
+                                             QStringLiteral("BENCH"), g_dir + QStringLiteral("/colsx1m.xlsx"))
+                                      .toStdString()},
+                                 "report/generator_xlsx_1000000x10 peak memory"))
+        ->Iterations(1);
     return lwbench::run(argc, argv);
 }

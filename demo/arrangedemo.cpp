@@ -1,11 +1,12 @@
 // lw_arrangedemo: arranges a demo blank the way a user would in a spreadsheet program: a line under
 // the title that names the day of the report, and a total under the band for the given fields.
 //
-//   lw_arrangedemo BLANK.xls [--total FIELD]...
+//   lw_arrangedemo BLANK.xls|BLANK.xlsx [--total FIELD]...
 //
 // The blank is rewritten in place (atomically) with its formats, layout and markers kept.
 #include "tools/common/markers.h"
 #include "workbook/xls.h"
+#include "workbook/xlsx/xlsx.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -59,7 +60,11 @@ int main(int argc, char* argv[])
     }
 
     try {
-        const lw::xls::Workbook blank = lw::xls::readWorkbook(path);
+        const bool isXlsx = path.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive);
+        lw::xlsx::Package package;
+        if (isXlsx)
+            package = lw::xlsx::readPackage(path);
+        const lw::xls::Workbook blank = isXlsx ? package.book : lw::xls::readWorkbook(path);
         if (blank.sheets.empty())
             return fail(path + QStringLiteral(": the blank has no sheet"));
         const lw::xls::Sheet& sheet = blank.sheets.front();
@@ -87,7 +92,7 @@ int main(int argc, char* argv[])
         std::vector<Extra> extras;
         // The line under the title, in the workbook's default cell format.
         if (!sheet.cellAt(1, 0) && bandFirst > 1)
-            extras.push_back({1, 0, quint16(15), false, QStringLiteral("Prepared on ${DATE}")});
+            extras.push_back({1, 0, quint16(isXlsx ? 0 : 15), false, QStringLiteral("Prepared on ${DATE}")});
         // Totals one row under the band, in the band cell's format; "Total" in the first column.
         const int totalRow = bandLast + 2;
         bool labelled = false;
@@ -102,12 +107,55 @@ int main(int argc, char* argv[])
             extras.push_back({totalRow, marker->column, marker->xf, true, {}});
             if (!labelled && marker->column > 0) {
                 const lw::xls::Cell* caption = sheet.cellAt(bandFirst - 1, 0);
-                extras.push_back({totalRow, 0, caption ? caption->xf : quint16(15), false, QStringLiteral("Total")});
+                extras.push_back({totalRow, 0, caption ? caption->xf : quint16(isXlsx ? 0 : 15), false, QStringLiteral("Total")});
                 labelled = true;
             }
         }
         std::sort(extras.begin(), extras.end(),
                   [](const Extra& a, const Extra& b) { return std::pair(a.row, a.column) < std::pair(b.row, b.column); });
+
+        if (isXlsx) {
+            // The same cells through the .xlsx writer: the blank's parts kept, its formulas as text.
+            lw::xlsx::ReportWriter out(path, package);
+            for (std::size_t s = 0; s < blank.sheets.size(); ++s) {
+                const lw::xls::Sheet& sh = blank.sheets[s];
+                std::vector<std::pair<lw::xls::Cell, QString>> cells;
+                for (const lw::xls::Cell& c : sh.cells)
+                    cells.emplace_back(c, package.formulaAt(int(s), c.row, c.column));
+                if (s == 0)
+                    for (const Extra& e : extras) {
+                        lw::xls::Cell c;
+                        c.row = e.row;
+                        c.column = e.column;
+                        c.xf = e.xf;
+                        c.value = {lw::xls::ValueType::Text, 0, e.text};
+                        const QString col = lw::xlsx::cellName(0, e.column).chopped(1);
+                        cells.emplace_back(c, e.formula ? QStringLiteral("SUM(%1%2:%1%3)").arg(col).arg(bandFirst + 1).arg(bandLast + 1)
+                                                        : QString());
+                    }
+                std::stable_sort(cells.begin(), cells.end(), [](const auto& a, const auto& b) {
+                    return std::pair(a.first.row, a.first.column) < std::pair(b.first.row, b.first.column);
+                });
+                out.beginSheet(sh.name, int(s), true);
+                std::size_t ri = 0;
+                for (const auto& [c, formula] : cells) {
+                    while (ri < sh.rows.size() && sh.rows[ri].row <= c.row)
+                        out.setRow(sh.rows[ri++]);
+                    if (!formula.isEmpty())
+                        out.writeFormula(c.row, c.column, c.xf, formula, {});
+                    else
+                        out.writeValue(c.row, c.column, c.xf, c.value);
+                }
+                for (; ri < sh.rows.size(); ++ri)
+                    out.setRow(sh.rows[ri]);
+                for (const lw::xls::MergedRange& m : sh.merged)
+                    out.addMerged(m);
+                out.endSheet(package.sheets[s].tail);
+            }
+            out.setDefinedNames(package.names);
+            out.finish();
+            return 0;
+        }
 
         lw::xls::WorkbookWriter out(path);
         out.useFormatsOf(blank);

@@ -29,3 +29,7 @@ if(TARGET lw_pxfixture)
   add_dependencies(tst_blankrun lw_pxfixture)
   target_compile_definitions(tst_blankrun PRIVATE LW_PXFIXTURE="$<TARGET_FILE:lw_pxfixture>")
 endif()
+# New blanks as .xlsx: the setting, a definition's own path, openpyxl and LibreOffice on the blank.
+lw_add_test(tst_xlsx_blank tests/xlsx/tst_xlsx_blank.cpp)
+target_link_libraries(tst_xlsx_blank PRIVATE ledgerwick_workbook)
+add_dependencies(tst_xlsx_blank ledgerwick-blank lw_demo)

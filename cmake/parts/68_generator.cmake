@@ -2,6 +2,7 @@
 add_library(lw_reportgen OBJECT
   tools/report/template.cpp tools/report/template.h
   tools/report/generator.cpp tools/report/generator.h
+  tools/report/xlsxreport.cpp tools/report/xlsxreport.h
   tools/report/instancelock.cpp tools/report/instancelock.h)
 target_link_libraries(lw_reportgen PUBLIC ledgerwick_core)
 
@@ -34,4 +35,12 @@ if(TARGET ledgerwick_workbook AND TARGET ledgerwick_data AND TARGET lw_toolkit)
   set_tests_properties(tst_keep PROPERTIES TIMEOUT 900)
 else()
   message(STATUS "ledgerwick-report waits for the workbook, table data and toolkit targets")
+endif()
+
+# The generator on .xlsx blanks, read back by openpyxl and LibreOffice.
+if(TARGET ledgerwick-report)
+  lw_add_test(tst_xlsx_generator tests/xlsx/tst_xlsx_generator.cpp)
+  target_link_libraries(tst_xlsx_generator PRIVATE ledgerwick_workbook Qt6::Sql)
+  add_dependencies(tst_xlsx_generator ledgerwick-report)
+  set_tests_properties(tst_xlsx_generator PROPERTIES TIMEOUT 900)
 endif()

@@ -46,21 +46,21 @@ class DemoReports(unittest.TestCase):
         env["LEDGERWICK_ALIASES"] = os.path.join(DEMO, "aliases.ini")
         env["QT_QPA_PLATFORM"] = "offscreen"
         env.pop("LEDGERWICK_WINDOW", None)
-        for name in ("sales", "orders", "clients"):
+        for name, ext in (("sales", ".xls"), ("orders", ".xls"), ("clients", ".xls"), ("regions", ".xlsx")):
             # The definition and its blank copied; the workbook path then derives from the copy's place.
             src = os.path.join(DEMO, "reports", name)
-            shutil.copy(src + ".xls", cls.work)
+            shutil.copy(src + ext, cls.work)
             pr = configparser.RawConfigParser(strict=False, interpolation=None)
             pr.optionxform = str
             pr.read(src + ".pr", encoding="utf-8")
-            pr["REPORT"]["Excel"] = os.path.join(cls.work, name + ".xls")
+            pr["REPORT"]["Excel"] = os.path.join(cls.work, name + ext)
             with open(os.path.join(cls.work, name + ".pr"), "w", encoding="utf-8") as f:
                 pr.write(f, space_around_delimiters=False)
             run = subprocess.run([os.path.join(BUILD, "VORTAL1"), "--batch", os.path.join(cls.work, name + ".pr")],
                                  env=env, capture_output=True, text=True, timeout=120)
             if run.returncode != 0:
                 raise AssertionError("VORTAL1 --batch %s: status %d\n%s" % (name, run.returncode, run.stderr))
-            cls.reports[name] = os.path.join(cls.work, name + "_report.xls")
+            cls.reports[name] = os.path.join(cls.work, name + "_report" + ext)
 
         # One LibreOffice start for every conversion: each report to CSV per sheet and to PDF.
         profile = "file://" + os.path.join(cls.work, "lo-profile")
@@ -116,6 +116,33 @@ class DemoReports(unittest.TestCase):
         total = [r for r in rows[h + 1 + len(records):] if r and r[0] == "Total"]
         self.assertEqual(len(total), 1, rows)
         self.assertAlmostEqual(number(total[0][3]), sum(r[3] for r in records), places=6)
+
+    def test_columnar_xlsx_with_total(self):
+        """The .xlsx demo: the same records in region order, LibreOffice's total, openpyxl's types."""
+        db = sqlite3.connect("file:%s?mode=ro" % os.path.join(DEMO, "demo.sqlite"), uri=True)
+        records = db.execute("SELECT id, region, month, amount FROM sales ORDER BY region, month").fetchall()
+        rows = next(iter(self.sheets("regions").values()))
+        self.assertEqual(rows[0][0], "Sales by region")
+        h = self.band(rows, "id")
+        for k, rec in enumerate(records):
+            got = rows[h + 1 + k]
+            self.assertEqual(number(got[0]), rec[0])
+            self.assertEqual(number(got[1]), rec[1])
+            self.assertEqual(got[2], rec[2])
+            self.assertAlmostEqual(number(got[3]), rec[3], places=6)
+        total = [r for r in rows[h + 1 + len(records):] if r and r[0] == "Total"]
+        self.assertEqual(len(total), 1, rows)
+        self.assertAlmostEqual(number(total[0][3]), sum(r[3] for r in records), places=6)
+        try:
+            import openpyxl
+        except ImportError:
+            self.skipTest("python3-openpyxl is not installed")
+        ws = openpyxl.load_workbook(self.reports["regions"]).worksheets[0]
+        first = h + 2  # 1-based row of the first record
+        self.assertIsInstance(ws.cell(first, 4).value, (int, float))  # a number cell, not text
+        self.assertAlmostEqual(ws.cell(first, 4).value, records[0][3], places=6)
+        self.assertEqual(ws.cell(first + len(records) + 1, 4).value, "=SUM(D%d:D%d)" % (first, first + len(records) - 1))
+        self.assertEqual(ws.print_title_rows.replace("$", ""), "%d:%d" % (h + 1, h + 1))
 
     def test_columnar_dbase_with_condition(self):
         table = dbfread.DBF(os.path.join(DEMO, "tables", "ORDERS.DBF"))

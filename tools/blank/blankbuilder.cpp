@@ -9,6 +9,7 @@
 #include "tools/common/toolkit.h"
 #include "ui/messages.h"
 #include "workbook/xls.h"
+#include "workbook/xlsx/xlsx.h"
 
 #include <QApplication>
 #include <QDir>
@@ -117,6 +118,14 @@ bool BlankBuilder::readDefinitionAndFields() {
         notice(MsgError, QString());
         return false;
     }
+    // "New blanks as .xlsx": a definition without a workbook path of its own gets an .xlsx blank,
+    // unless the user's .xls blank is already there.
+    if (m_definition.excel.trimmed().isEmpty() && newBlanksAsXlsx() &&
+        m_workbook.endsWith(QStringLiteral(".xls"), Qt::CaseInsensitive)) {
+        const QFileInfo xls(m_workbook);
+        if (!xls.exists() && !xls.isSymLink())
+            m_workbook += QLatin1Char('x');
+    }
 
     const int caption = sourceCaption(m_definition.alias);
     try {
@@ -162,7 +171,10 @@ bool BlankBuilder::scan(int* problemCaption, QString* problemText) {
     const ReadingCells reading(m_workbook);
     xls::Workbook workbook;
     try {
-        workbook = xls::readWorkbook(m_workbook);
+        if (m_workbook.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive))
+            workbook = xlsx::readPackage(m_workbook).book;
+        else
+            workbook = xls::readWorkbook(m_workbook);
     } catch (const xls::Error& e) {
         *problemCaption = MsgScanAgain;
         *problemText = QString::fromUtf8(e.what());

@@ -3,6 +3,7 @@
 
 #include "tools/common/markers.h"
 #include "workbook/xls.h"
+#include "workbook/xlsx/xlsx.h"
 
 #include <algorithm>
 
@@ -27,7 +28,8 @@ quint16 widthUnits(int characters) {
     return quint16(std::clamp(characters, MinCharacters, MaxCharacters) * 256 + 180);
 }
 
-void writeTitle(xls::WorkbookWriter& writer, quint16 format, const QString& reportName) {
+template <class Writer>
+void writeTitle(Writer& writer, quint16 format, const QString& reportName) {
     if (reportName.isEmpty())
         return;
     xls::RowFormat row;
@@ -134,8 +136,12 @@ int columnCharacters(const data::Field& field) {
     return std::clamp(std::max(values, int(field.name.size()) + 3) + 1, MinCharacters, MaxCharacters);
 }
 
-QStringList writeBlank(const QString& path, const QString& reportName, bool columnar,
-                       const std::vector<data::Field>& fields) {
+namespace {
+
+// The layout through either format's writer (the same calls).
+template <class Writer>
+QStringList writeBlankWith(Writer& writer, const QString& reportName, bool columnar,
+                           const std::vector<data::Field>& fields) {
     QStringList warnings;
     QStringList noMarker;
     for (const data::Field& field : fields)
@@ -145,7 +151,6 @@ QStringList writeBlank(const QString& path, const QString& reportName, bool colu
         warnings.append(QStringLiteral("These fields cannot have a marker (a name holding \"}\"): %1")
                             .arg(joined(noMarker, 5)));
 
-    xls::WorkbookWriter writer(path);
     xls::CellFormat titleFormat;
     titleFormat.font.bold = true;
     titleFormat.font.height = TitleHeight;
@@ -209,6 +214,18 @@ QStringList writeBlank(const QString& path, const QString& reportName, bool colu
     writer.endSheet();
     writer.finish();
     return warnings;
+}
+
+} // namespace
+
+QStringList writeBlank(const QString& path, const QString& reportName, bool columnar,
+                       const std::vector<data::Field>& fields) {
+    if (path.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive)) {
+        xlsx::NewWorkbookWriter writer(path);
+        return writeBlankWith(writer, reportName, columnar, fields);
+    }
+    xls::WorkbookWriter writer(path);
+    return writeBlankWith(writer, reportName, columnar, fields);
 }
 
 } // namespace lw::blank

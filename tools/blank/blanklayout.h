@@ -31,7 +31,7 @@ QString numberFormatFor(const data::Field& field);
 // The width of a field's column in characters: room for its values and its marker.
 int columnCharacters(const data::Field& field);
 
-// Writes a new blank at path: columnar (row 1 the report name, row 3 the field names, row 4 the
+// Writes a new blank at path (an .xlsx workbook when the path ends in ".xlsx", else Excel 97-2003): columnar (row 1 the report name, row 3 the field names, row 4 the
 // markers, row 3 repeated when printed) or form (the report name, then one row per field: its name
 // in column A, its marker in column B). Written atomically. Throws xls::Error when it cannot be
 // written. Returns what the user should know: fields that got no marker, columns that did not fit.

@@ -152,6 +152,13 @@ bool showPreparedReport() {
     return Profile(settingsFileName()).readInteger(QStringLiteral("EXCEL"), QStringLiteral("Show"), 0) == 1;
 }
 
+bool newBlanksAsXlsx() {
+    return Profile(settingsFileName())
+               .readString(QStringLiteral("EXCEL"), QStringLiteral("Format"), QStringLiteral("xls"))
+               .trimmed()
+               .compare(QStringLiteral("xlsx"), Qt::CaseInsensitive) == 0;
+}
+
 bool workbookIsOpen(const QString& workbookPath) {
     const QString prefix = directoryPart(workbookPath); // with its "/"
     const QString name = fileNamePart(workbookPath);

@@ -33,6 +33,7 @@ QString definitionArgument(QString argument);
 // The "EXCEL" keys of the main program's settings file (settingsFileName()).
 QString spreadsheetProgram();  // "EXCEL" "Program"; empty: the desktop's handler (xdg-open)
 bool showPreparedReport();     // "EXCEL" "Show" = 1
+bool newBlanksAsXlsx();        // "EXCEL" "Format" = "xlsx" (the default "xls")
 
 // Whether a spreadsheet program holds the workbook: LibreOffice's ".~lock.<name>#" beside it
 // (or an Excel "~$<name>" owner file).

@@ -8,6 +8,7 @@
 #include "workbook/xls/anchors.h"
 #include "workbook/xls/drawing.h"
 #include "workbook/xls/totals.h"
+#include "tools/report/xlsxreport.h"
 
 #include <QFileInfo>
 #include <QHash>
@@ -707,7 +708,13 @@ Generator::Generator(const QString& definitionPath) : m_definitionPath(definitio
 
 Generator::~Generator() = default;
 
+bool Generator::isXlsxPath(const QString& path) {
+    return path.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive);
+}
+
 QString Generator::reportPathFor(const QString& blankPath) {
+    if (isXlsxPath(blankPath))
+        return blankPath.left(blankPath.size() - 5) + QStringLiteral("_report.xlsx");
     QString base = blankPath;
     if (base.endsWith(QStringLiteral(".xls"), Qt::CaseInsensitive))
         base.chop(4);
@@ -772,7 +779,12 @@ void Generator::dataFailure(const std::exception& e) {
 
 void Generator::prepare(bool allowUnknown) {
     try {
-        m_blank = xls::readWorkbook(m_blankPath);
+        if (isXlsxPath(m_blankPath)) {
+            m_xlsx = std::make_unique<XlsxReport>(*this);
+            m_blank = m_xlsx->read(m_blankPath);
+        } else {
+            m_blank = xls::readWorkbook(m_blankPath);
+        }
     } catch (const xls::Error& e) {
         throw ReportFailure(CaptionReportError, QString::fromUtf8(e.what()));
     }
@@ -847,10 +859,10 @@ CheckResult Generator::check(Progress& progress) {
     switch (layout()) {
     case Layout::Columnar:
         c.reportSheets = columnarSheets(c.records, m_template.bandFirst, m_template.bandHeight(),
-                                        m_template.footerHeight());
+                                        m_template.footerHeight(), m_xlsx ? XlsxReport::maxRows : xls::maxRows);
         break;
     case Layout::FormOneSheet:
-        c.reportSheets = formSheets(c.records, m_template.blockHeight());
+        c.reportSheets = formSheets(c.records, m_template.blockHeight(), m_xlsx ? XlsxReport::maxRows : xls::maxRows);
         break;
     case Layout::FormSheets:
         c.reportSheets = c.records;
@@ -864,6 +876,10 @@ void Generator::fill(Progress& progress) {
     const QStringList notCarried = dropped();
     if (!notCarried.isEmpty())
         warn(QStringLiteral("Not carried into the report: %1.").arg(notCarried.join(QStringLiteral("; "))));
+    if (m_xlsx) {
+        m_xlsx->fill(progress);
+        return;
+    }
     m_writer = std::make_unique<xls::WorkbookWriter>(m_reportPath);
     try {
         m_writer->useFormatsOf(m_blank);
@@ -924,6 +940,10 @@ void Generator::fill(Progress& progress) {
 }
 
 void Generator::finish() {
+    if (m_xlsx) {
+        m_xlsx->finish();
+        return;
+    }
     if (!m_writer)
         return;
     try {
@@ -936,6 +956,8 @@ void Generator::finish() {
 }
 
 void Generator::abandon() {
+    if (m_xlsx)
+        m_xlsx->abandon();
     m_writer.reset();
 }
 
@@ -986,6 +1008,23 @@ QString noDataText(const ReportDefinition& d) {
     if (d.to > 0 && d.from > d.to)
         return QStringLiteral("From %1 is after To %2").arg(d.from).arg(d.to);
     return d.db;
+}
+
+qint64 Generator::eachRecord(Progress& progress, const std::function<void(const data::Record&, qint64)>& each) {
+    const auto fail = [this](const std::exception& e) { dataFailure(e); };
+    auto q = openQuery();
+    data::Record rec;
+    if (!q->next(rec, fail))
+        throw ReportFailure(CaptionNoData, noDataText(m_def));
+    qint64 n = 0;
+    do {
+        ++n;
+        each(rec, n);
+        checkCancel(progress, n);
+    } while (q->next(rec, fail));
+    for (const QString& warning : q->warnings())
+        warn(warning);
+    return n;
 }
 
 qint64 Generator::writeRecords(Writing& w, Progress& progress, const std::function<void(qint64)>& writeOne) {

@@ -2,6 +2,7 @@
 // fill the report sheets record by record into a streaming workbook writer, and finish the file.
 #pragma once
 
+#include "data/tabledata.h"
 #include "report/definition.h"
 #include "tools/report/template.h"
 #include "workbook/xls.h"
@@ -24,6 +25,7 @@ struct Field;
 namespace lw::report {
 
 class RecordSourceHolder;
+class XlsxReport;
 
 // A failure the user is told about: the catalogue's caption (by number) and the text.
 class ReportFailure : public std::runtime_error {
@@ -112,10 +114,17 @@ public:
     // The day written for ${DATE}; today unless set (tests).
     void setToday(const QDate& day) { m_today = day; }
 
-    // "<blank without .xls>_report.xls".
+    // "<blank without .xls>_report.xls" ("_report.xlsx" for an .xlsx blank).
     static QString reportPathFor(const QString& blankPath);
+    // Whether a workbook path names an .xlsx workbook (its extension decides the format).
+    static bool isXlsxPath(const QString& path);
+
+    // Runs the query and calls each with every record and its number; no record is " No data ".
+    // The query's warnings are told afterwards. Returns the number of records.
+    qint64 eachRecord(Progress& progress, const std::function<void(const data::Record&, qint64)>& each);
 
 private:
+    friend class XlsxReport;
     struct Writing;
     void warn(const QString& text);
     [[noreturn]] void dataFailure(const std::exception& e);
@@ -141,6 +150,7 @@ private:
     QStringList m_fieldNames;
     std::unique_ptr<data::DataSource> m_source;
     std::unique_ptr<xls::WorkbookWriter> m_writer;
+    std::unique_ptr<XlsxReport> m_xlsx; // an .xlsx blank: its package and the report written from it
     QStringList m_warnings;
     QSet<QString> m_warned;
     QDate m_today;

@@ -165,18 +165,18 @@ Template analyseBlank(const xls::Workbook& blank, const QStringList& fieldNames)
     return t;
 }
 
-qint64 columnarSheets(qint64 records, int header, int band, int footer) {
+qint64 columnarSheets(qint64 records, int header, int band, int footer, int maxRows) {
     if (records <= 0)
         return 0;
-    const qint64 perSheet = std::max<qint64>(1, (xls::maxRows - header) / std::max(1, band));
+    const qint64 perSheet = std::max<qint64>(1, (maxRows - header) / std::max(1, band));
     const qint64 sheets = (records + perSheet - 1) / perSheet;
     const qint64 onLast = records - (sheets - 1) * perSheet;
     const qint64 used = header + onLast * band;
-    return used + footer > xls::maxRows ? sheets + 1 : sheets;
+    return used + footer > maxRows ? sheets + 1 : sheets;
 }
 
-qint64 formSheets(qint64 records, int block) {
-    return columnarSheets(records, 0, block, 0);
+qint64 formSheets(qint64 records, int block, int maxRows) {
+    return columnarSheets(records, 0, block, 0, maxRows);
 }
 
 QString numberedSheetName(const QString& base, qint64 k) {

@@ -89,8 +89,9 @@ Template analyseBlank(const xls::Workbook& blank, const QStringList& fieldNames)
 // Columnar: the header rows repeat on every sheet, copies of the band follow, the footer after
 // the last copy (on a sheet of its own, after a header, when it does not fit). One-sheet form:
 // one block per record.
-qint64 columnarSheets(qint64 records, int header, int band, int footer);
-qint64 formSheets(qint64 records, int block);
+// maxRows: the format's rows a sheet (.xls unless told).
+qint64 columnarSheets(qint64 records, int header, int band, int footer, int maxRows = xls::maxRows);
+qint64 formSheets(qint64 records, int block, int maxRows = xls::maxRows);
 
 // A sheet name with " (k)" appended, the name cut so that the whole fits the format's limit.
 QString numberedSheetName(const QString& base, qint64 k);

@@ -1,0 +1,126 @@
+// The blank builder and .xlsx: which format a new blank gets ("EXCEL" "Format", a definition's own
+// ".xlsx" path, a user's .xls kept), the blank as openpyxl reads it, and LibreOffice's save of it
+// scanned again.
+#include "report/definition.h"
+#include "support/testsupport.h"
+#include "workbook/xlsx/xlsx.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace lw;
+
+class TstXlsxBlank : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_tmp;
+
+    QString path(const QString& name) const { return m_tmp.filePath(name); }
+    static QString binaryDir() { return qEnvironmentVariable("LEDGERWICK_TEST_BINARY_DIR"); }
+    static QString sourceDir() { return qEnvironmentVariable("LEDGERWICK_SOURCE_DIR"); }
+
+    int runBlank(const QString& def) {
+        QProcess p;
+        p.start(binaryDir() + "/ledgerwick-blank", {"--no-edit", def});
+        if (!p.waitForFinished(120000))
+            return -1;
+        return p.exitCode();
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_tmp.isValid());
+        QVERIFY(test::writeFile(path("aliases.ini"),
+                                "[DEMO]\nTYPE=STANDARD\nPATH=" + (binaryDir() + "/demo/tables").toUtf8() + "\n"));
+        qputenv("LEDGERWICK_ALIASES", path("aliases.ini").toUtf8());
+    }
+
+    void format_data() {
+        QTest::addColumn<QString>("setting");  // "EXCEL" "Format"; empty: no key
+        QTest::addColumn<QString>("excel");    // the definition's "Excel" key, relative to the folder
+        QTest::addColumn<bool>("userXls");     // a user's .xls blank is already there
+        QTest::addColumn<int>("view");
+        QTest::addColumn<QString>("workbook"); // the blank written or kept, and stored
+        QTest::newRow("no setting") << "" << "" << false << 1 << "def.xls";
+        QTest::newRow("xls") << "xls" << "" << false << 1 << "def.xls";
+        QTest::newRow("xlsx, columnar") << "xlsx" << "" << false << 1 << "def.xlsx";
+        QTest::newRow("xlsx, form") << "xlsx" << "" << false << 0 << "def.xlsx";
+        QTest::newRow("XLSX in capitals") << "XLSX" << "" << false << 1 << "def.xlsx";
+        QTest::newRow("xlsx, the user's .xls kept") << "xlsx" << "" << true << 1 << "def.xls";
+        QTest::newRow("own .xlsx path whatever the setting") << "xls" << "mine.xlsx" << false << 1 << "mine.xlsx";
+    }
+
+    void format() {
+        QFETCH(QString, setting);
+        QFETCH(QString, excel);
+        QFETCH(bool, userXls);
+        QFETCH(int, view);
+        QFETCH(QString, workbook);
+        const QString dir = path(QString::fromUtf8(QTest::currentDataTag()).replace(QRegularExpression("[^A-Za-z0-9]+"), "_"));
+        QVERIFY(QDir().mkpath(dir));
+        QVERIFY(test::writeFile(test::settingsFilePath(),
+                                setting.isEmpty() ? QByteArray("[EXCEL]\n") : "[EXCEL]\nFormat=" + setting.toUtf8() + "\n"));
+        ReportDefinition d;
+        d.name = "Orders";
+        d.path = "DEMO";
+        d.db = "ORDERS.DBF";
+        d.view = view;
+        d.excel = excel.isEmpty() ? QString() : dir + "/" + excel;
+        writeDefinition(dir + "/def.pr", d);
+        if (userXls) {
+            xls::WorkbookWriter w(dir + "/def.xls");
+            w.beginSheet("Mine");
+            w.writeText(0, 0, 15, "${ORDERNO}");
+            w.endSheet();
+            w.finish();
+        }
+        QCOMPARE(runBlank(dir + "/def.pr"), 0);
+        const QString expected = dir + "/" + workbook;
+        QCOMPARE(readDefinition(dir + "/def.pr").excel, expected);
+        const bool isXlsx = workbook.endsWith(".xlsx");
+        QCOMPARE(xlsx::sniffContent(expected), isXlsx ? QString("xlsx") : QString("ole2"));
+        if (isXlsx)
+            QVERIFY(!QFileInfo::exists(dir + "/def.xls"));
+        if (!isXlsx)
+            return;
+        // What openpyxl reads: the layout of the .xls blanks.
+        QProcess p;
+        p.start("/usr/bin/python3", {sourceDir() + "/tests/xlsx/xlsx_books.py", "dump", expected});
+        p.waitForFinished(60000);
+        if (p.exitCode() != 0)
+            QSKIP("python3-openpyxl is not installed");
+        const QJsonObject s = QJsonDocument::fromJson(p.readAllStandardOutput()).object()["sheets"].toArray()[0].toObject();
+        const QJsonObject cells = s["cells"].toObject();
+        QCOMPARE(s["title"].toString(), "Orders");
+        QVERIFY(cells["A1"].toArray()[3].toBool()); // the bold title
+        if (view == 1) {
+            QCOMPARE(cells["A3"].toArray()[1].toString(), "ORDERNO");
+            QCOMPARE(cells["A4"].toArray()[1].toString(), "${ORDERNO}");
+            QCOMPARE(cells["C4"].toArray()[2].toString(), "yyyy-mm-dd");
+            QCOMPARE(s["print_titles"].toString().remove('$'), "3:3");
+        } else {
+            QCOMPARE(cells["A3"].toArray()[1].toString(), "ORDERNO");
+            QCOMPARE(cells["B3"].toArray()[1].toString(), "${ORDERNO}");
+        }
+        // Saved again by LibreOffice, as a user's would be: scanned again without a complaint.
+        const QString soffice = QStandardPaths::findExecutable("soffice");
+        if (soffice.isEmpty())
+            QSKIP("LibreOffice (soffice) is not installed");
+        QProcess lo;
+        lo.start(soffice, {"-env:UserInstallation=file://" + dir + "/profile", "--headless", "--norestore",
+                           "--convert-to", "xlsx", "--outdir", dir + "/lo", expected});
+        lo.waitForFinished(180000);
+        QFile::remove(expected);
+        QVERIFY(QFile::copy(dir + "/lo/" + workbook, expected));
+        QCOMPARE(runBlank(dir + "/def.pr"), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstXlsxBlank)
+#include "tst_xlsx_blank.moc"

@@ -1,0 +1,176 @@
+#!/usr/bin/env python3
+# Workbooks for the .xlsx tests made by openpyxl (a writer we did not write), hostile packages, and
+# a dump of what openpyxl reads back from ours as JSON.
+# Usage: xlsx_books.py blank <out.xlsx> | bomb <out.xlsx> | entities <out.xlsx> | seeds <dir>
+#        | dump <in.xlsx>
+import json
+import sys
+import zipfile
+
+
+def blank(path):
+    from openpyxl import Workbook
+    from openpyxl.styles import Font
+    from openpyxl.worksheet.datavalidation import DataValidation
+    from openpyxl.formatting.rule import CellIsRule
+    from openpyxl.styles import PatternFill
+    wb = Workbook()
+    ws = wb.active
+    ws.title = "Sales"
+    ws["A1"] = "Sales of ${REPORT}"
+    ws["A1"].font = Font(bold=True, size=14)
+    ws.merge_cells("A1:C1")
+    ws["A3"], ws["B3"], ws["C3"] = "Name", "Amount", "Day"
+    ws["A4"], ws["B4"], ws["C4"] = "${NAME}", "${AMOUNT}", "${DAY}"
+    ws["D4"] = "=B4*2"
+    ws["B6"] = "=SUM(B4:B4)"
+    ws["C6"] = '="B4"&COUNT(B4:B4)'
+    ws["E1"] = "=B6"
+    ws.column_dimensions["A"].width = 30
+    ws.row_dimensions[3].height = 24
+    ws.print_title_rows = "3:3"
+    ws.print_area = "A1:D6"
+    dv = DataValidation(type="whole", operator="greaterThan", formula1="0")
+    ws.add_data_validation(dv)
+    dv.add("B4")
+    ws.conditional_formatting.add("B4", CellIsRule(operator="greaterThan", formula=["100"],
+                                                   fill=PatternFill("solid", start_color="FFFF00")))
+    other = wb.create_sheet("Notes")
+    other["A1"] = "Total"
+    other["B1"] = "=Sales!B6"
+    other["A2"] = "shared"
+    for r in range(3, 6):
+        other.cell(row=r, column=1, value=r)
+        other.cell(row=r, column=2, value="=A%d*10" % r)
+    wb.save(path)
+
+
+def salesblank(path, form=False):
+    """The blank over the generator test's SALES table, as a user would arrange it."""
+    from openpyxl import Workbook
+    from openpyxl.styles import Font
+    from openpyxl.worksheet.datavalidation import DataValidation
+    wb = Workbook()
+    ws = wb.active
+    ws.title = "Sales"
+    if form:
+        ws["A1"] = "Card ${#}"
+        ws["A1"].font = Font(bold=True)
+        ws.merge_cells("A1:B1")
+        ws["A2"], ws["B2"] = "Name", "${NAME}"
+        ws["A3"], ws["B3"] = "Day", "${DAY}"
+        ws["A4"], ws["B4"] = "Amount", "${AMOUNT}"
+        ws["C4"] = "=B4*2"
+        ws.print_area = "A1:C4"
+        from openpyxl.worksheet.table import Table
+        ws["A6"], ws["B6"], ws["A7"], ws["B7"] = "Kind", "Note", "card", "kept"
+        ws.add_table(Table(displayName="CardTable", ref="A6:B7"))
+    else:
+        ws["A1"] = "Sales of ${REPORT}"
+        ws["A1"].font = Font(bold=True, size=14)
+        ws.merge_cells("A1:C1")
+        ws["A3"], ws["B3"], ws["C3"], ws["D3"], ws["E3"] = "No", "Name", "Day", "Amount", "Paid"
+        ws["A4"], ws["B4"], ws["C4"], ws["D4"], ws["E4"] = "${#}", "${NAME}", "${DAY}", "${AMOUNT}", "${PAID}"
+        ws["F4"] = "=D4*2"
+        ws["G4"] = "${BIG}"
+        ws["D4"].number_format = "0.00"
+        ws["D6"] = "=SUM(D4:D4)"
+        ws["E6"] = '="D4"&COUNT(D4:D4)'
+        ws["H1"] = "=D6"
+        ws.print_title_rows = "3:3"
+        ws.print_area = "A1:G6"
+        dv = DataValidation(type="decimal", operator="greaterThan", formula1="0")
+        ws.add_data_validation(dv)
+        dv.add("D4")
+        ws.column_dimensions["B"].width = 25
+        # What else a user puts in a blank: a table over the header and the band, a note on the
+        # total, a chart of the band's amounts below it.
+        from openpyxl.comments import Comment
+        from openpyxl.chart import BarChart, Reference
+        from openpyxl.worksheet.table import Table
+        ws["F3"], ws["G3"] = "Twice", "Big"
+        ws.add_table(Table(displayName="SalesTable", ref="A3:G4"))
+        ws["D6"].comment = Comment("the total", "lw")
+        chart = BarChart()
+        chart.add_data(Reference(ws, min_col=4, min_row=4, max_row=4))
+        ws.add_chart(chart, "J8")
+    other = wb.create_sheet("Notes")
+    other["A1"] = "Total"
+    other["B1"] = "=Sales!D6" if not form else "=Sales!B4"
+    wb.save(path)
+
+
+def bomb(path):
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr("[Content_Types].xml", "<Types/>")
+        z.writestr("xl/worksheets/sheet1.xml", b"\0" * (300 << 20))
+
+
+def entities(path):
+    import io
+    import re
+    src = io.BytesIO()
+    blank(src)
+    src.seek(0)
+    doctype = ('<!DOCTYPE workbook [<!ENTITY a "aaaaaaaaaa">'
+               + "".join('<!ENTITY %s "%s">' % (chr(98 + i), ("&%s;" % chr(97 + i)) * 10) for i in range(8))
+               + ']>')
+    with zipfile.ZipFile(src) as zin, zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as zout:
+        for item in zin.infolist():
+            data = zin.read(item.filename)
+            if item.filename == "xl/workbook.xml":
+                text = re.sub(r"^<\?xml[^>]*\?>", "", data.decode())
+                text = text.replace("<workbookPr/>", "<workbookPr codeName=\"&i;\"/>")
+                data = ('<?xml version="1.0"?>' + doctype + text).encode()
+            zout.writestr(item, data)
+
+
+def seeds(folder):
+    blank(folder + "/openpyxl.xlsx")
+    salesblank(folder + "/columnar.xlsx")
+    salesblank(folder + "/form.xlsx", True)
+    entities(folder + "/entities.xlsx")
+
+
+def dump(path):
+    from openpyxl import load_workbook
+    wb = load_workbook(path)
+    out = {"sheets": [], "names": {}}
+    for name, dn in wb.defined_names.items() if hasattr(wb.defined_names, "items") else []:
+        out["names"][name] = dn.attr_text
+    for ws in wb.worksheets:
+        cells = {}
+        for row in ws.iter_rows():
+            for c in row:
+                if c.value is None:
+                    continue
+                v = c.value
+                if hasattr(v, "isoformat"):
+                    v = v.isoformat()
+                cells[c.coordinate] = [type(c.value).__name__, v if not isinstance(v, (bytes,)) else str(v),
+                                       c.number_format, bool(c.font and c.font.b)]
+        out["sheets"].append({
+            "title": ws.title,
+            "max_row": ws.max_row,
+            "cells": cells,
+            "merged": sorted(str(m) for m in ws.merged_cells.ranges),
+            "validation": sorted(str(dv.sqref) for dv in ws.data_validations.dataValidation),
+            "conditional": sorted(str(cf.sqref) for cf in ws.conditional_formatting),
+            "print_area": ws.print_area,
+            "print_titles": ws.print_title_rows,
+            "widthA": ws.column_dimensions["A"].width,
+            "tables": dict(ws.tables.items()),
+            "comments": {c.coordinate: c.comment.text for row in ws.iter_rows() for c in row if c.comment},
+            "charts": [{"row": ch.anchor._from.row,
+                        "refs": [s.val.numRef.f for s in ch.series if s.val and s.val.numRef]}
+                       for ch in ws._charts],
+        })
+    json.dump(out, sys.stdout)
+
+
+if __name__ == "__main__":
+    kind, arg = sys.argv[1], sys.argv[2]
+    if kind == "salesblank":
+        salesblank(arg, len(sys.argv) > 3 and sys.argv[3] == "form")
+        sys.exit(0)
+    {"blank": blank, "bomb": bomb, "entities": entities, "seeds": seeds, "dump": dump}[kind](arg)

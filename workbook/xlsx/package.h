@@ -1,0 +1,35 @@
+// The zip layer of .xlsx packages (libzip): every part read within limits, and a package written
+// from parts in memory and files on disk.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <list>
+#include <map>
+
+typedef struct zip zip_t;
+
+namespace lw::xlsx::zipio {
+
+// Every entry of a zip held in memory, by name. Throws Error when it is no zip, is damaged, or
+// breaks the read limits (a zip bomb).
+std::map<QString, QByteArray> unzipAll(const QByteArray& data);
+
+// A zip written at a path when closed: libzip writes a temporary file beside it and renames it, so
+// the old file stays whole until then; destroyed unclosed, nothing is written.
+class ZipOut {
+public:
+    explicit ZipOut(const QString& path);
+    ~ZipOut();
+    void addData(const QString& name, QByteArray data);
+    void addFile(const QString& name, const QString& file); // deflated at the fastest level
+    void close();
+
+private:
+    zip_t* m_zip = nullptr;
+    QString m_path;
+    std::list<QByteArray> m_keep; // libzip reads the buffers when it closes
+};
+
+} // namespace lw::xlsx::zipio

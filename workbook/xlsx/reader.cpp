@@ -1,0 +1,552 @@
+// Reading an .xlsx package into the workbook model: the relationships, the workbook part (sheets,
+// date system, defined names), styles (number formats of the cell formats), shared strings and
+// each sheet (cells, rows, columns, merged cells, formulas as text with shared ones expanded).
+#include "workbook/xlsx/xlsx.h"
+
+#include "workbook/xlsx/package.h"
+#include "workbook/xlsx/xml.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstring>
+
+namespace lw::xlsx {
+
+namespace {
+
+bool is(const char* a, const char* b) {
+    return std::strcmp(a, b) == 0;
+}
+
+int toInt(const char* v, int fallback = 0) {
+    if (!v)
+        return fallback;
+    bool ok = false;
+    const int n = QByteArray(v).trimmed().toInt(&ok);
+    return ok ? n : fallback;
+}
+
+bool toBool(const char* v) {
+    return v && (is(v, "1") || is(v, "true"));
+}
+
+QString folderOf(const QString& part) {
+    const qsizetype slash = part.lastIndexOf(u'/');
+    return slash < 0 ? QString() : part.left(slash + 1);
+}
+
+// A relationship's target as a part name ("xl/worksheets/sheet1.xml"), from the folder of its source.
+QString resolve(const QString& sourcePart, const QString& target) {
+    QString path = target.startsWith(u'/') ? target.mid(1) : folderOf(sourcePart) + target;
+    QStringList out;
+    for (const QString& piece : path.split(u'/')) {
+        if (piece == QStringLiteral("..")) {
+            if (!out.isEmpty())
+                out.removeLast();
+        } else if (!piece.isEmpty() && piece != QStringLiteral(".")) {
+            out << piece;
+        }
+    }
+    return out.join(u'/');
+}
+
+QString relsPartOf(const QString& part) {
+    return folderOf(part) + QStringLiteral("_rels/") + part.mid(folderOf(part).size()) + QStringLiteral(".rels");
+}
+
+struct RelsHandler : xml::Handler {
+    std::vector<Relationship> rels;
+    void start(const char* name, const char** atts) override {
+        if (!is(name, "Relationship"))
+            return;
+        Relationship r;
+        r.id = xml::attributeText(atts, "Id");
+        r.type = xml::attributeText(atts, "Type");
+        r.target = xml::attributeText(atts, "Target");
+        const char* mode = xml::attribute(atts, "TargetMode");
+        r.external = mode && is(mode, "External");
+        rels.push_back(r);
+    }
+    void end(const char*) override {}
+};
+
+std::vector<Relationship> readRels(const Package& p, const QString& part) {
+    const auto it = p.parts.find(relsPartOf(part));
+    if (it == p.parts.end())
+        return {};
+    RelsHandler h;
+    xml::parse(it->second, h, it->first);
+    return h.rels;
+}
+
+struct WorkbookHandler : xml::Handler {
+    struct SheetRef {
+        QString name, rid;
+        bool hidden = false;
+    };
+    std::vector<SheetRef> sheets;
+    std::vector<DefinedName> names;
+    bool date1904 = false;
+    bool inName = false;
+    void start(const char* name, const char** atts) override {
+        if (is(name, "sheet")) {
+            const char* state = xml::attribute(atts, "state");
+            sheets.push_back({xml::attributeText(atts, "name"), xml::attributeText(atts, "id"),
+                              state && !is(state, "visible")});
+        } else if (is(name, "workbookPr")) {
+            date1904 = toBool(xml::attribute(atts, "date1904"));
+        } else if (is(name, "definedName")) {
+            DefinedName d;
+            for (int i = 0; atts[i]; i += 2) {
+                if (is(atts[i], "name"))
+                    d.name = QString::fromUtf8(atts[i + 1]);
+                else if (is(atts[i], "localSheetId"))
+                    d.localSheet = toInt(atts[i + 1], -1);
+                else
+                    d.attributes += QStringLiteral(" %1=\"%2\"")
+                                        .arg(QString::fromUtf8(atts[i]),
+                                             QString::fromUtf8(escapeXml(QString::fromUtf8(atts[i + 1]))));
+            }
+            names.push_back(d);
+            inName = true;
+        }
+    }
+    void end(const char* name) override {
+        if (is(name, "definedName"))
+            inName = false;
+    }
+    void text(const char* data, int length) override {
+        if (inName)
+            names.back().text += QString::fromUtf8(data, length);
+    }
+};
+
+struct StylesHandler : xml::Handler {
+    std::vector<std::pair<quint16, QString>> codes;
+    std::vector<quint16> xfFormats;
+    bool inCellXfs = false;
+    void start(const char* name, const char** atts) override {
+        if (is(name, "numFmt")) {
+            codes.emplace_back(quint16(toInt(xml::attribute(atts, "numFmtId"))), xml::attributeText(atts, "formatCode"));
+        } else if (is(name, "cellXfs")) {
+            inCellXfs = true;
+        } else if (inCellXfs && is(name, "xf")) {
+            xfFormats.push_back(quint16(toInt(xml::attribute(atts, "numFmtId"))));
+        }
+    }
+    void end(const char* name) override {
+        if (is(name, "cellXfs"))
+            inCellXfs = false;
+    }
+};
+
+struct StringsHandler : xml::Handler {
+    std::vector<QString> strings;
+    QByteArray current;
+    int depthPhonetic = 0;
+    bool inText = false;
+    qint64 bytes = 0;
+    void start(const char* name, const char**) override {
+        if (is(name, "si"))
+            current.clear();
+        else if (is(name, "rPh"))
+            ++depthPhonetic;
+        else if (is(name, "t") && depthPhonetic == 0)
+            inText = true;
+    }
+    void end(const char* name) override {
+        if (is(name, "si"))
+            strings.push_back(QString::fromUtf8(current));
+        else if (is(name, "rPh"))
+            --depthPhonetic;
+        else if (is(name, "t"))
+            inText = false;
+    }
+    void text(const char* data, int length) override {
+        if (inText)
+            current.append(data, length);
+    }
+};
+
+// "_x000D_" in a text stands for the character it codes (OOXML's escape of characters XML cannot hold).
+QString unescapeX(const QString& text) {
+    if (!text.contains(QStringLiteral("_x")))
+        return text;
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'_' && i + 6 < text.size() && text[i + 1] == u'x' && text[i + 6] == u'_') {
+            bool ok = false;
+            const uint code = text.mid(i + 2, 4).toUInt(&ok, 16);
+            if (ok) {
+                out += QChar(char16_t(code));
+                i += 6;
+                continue;
+            }
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+quint8 errorCode(const QString& text) {
+    static const std::pair<const char*, quint8> codes[] = {
+        {"#NULL!", 0x00}, {"#DIV/0!", 0x07}, {"#VALUE!", 0x0F}, {"#REF!", 0x17},
+        {"#NAME?", 0x1D}, {"#NUM!", 0x24},   {"#N/A", 0x2A}};
+    for (const auto& [t, c] : codes)
+        if (text == QLatin1String(t))
+            return c;
+    return 0x2A;
+}
+
+struct SheetHandler : xml::Handler {
+    const std::vector<QString>& strings;
+    xls::Sheet& sheet;
+    SheetExtra& extra;
+    QStringList& warnings;
+    qint64 headEnd = -1, tailStart = -1, dataTagEnd = -1;
+    bool inData = false;
+    int row = -1;         // the current row (0-based)
+    int nextColumn = 0;   // where a cell without "r" goes
+    // The current cell.
+    bool inCell = false;
+    xls::Cell cell;
+    QByteArray type;
+    QByteArray value, formula, inlineText;
+    QByteArray formulaType, formulaRef;
+    int sharedIndex = -1;
+    enum class In { None, V, F, IsT } in = In::None;
+    int phonetic = 0;
+    struct Shared {
+        int row, column;
+        QString text;
+    };
+    QHash<int, Shared> shared;
+
+    SheetHandler(const std::vector<QString>& s, xls::Sheet& sh, SheetExtra& e, QStringList& w)
+        : strings(s), sheet(sh), extra(e), warnings(w) {}
+
+    void start(const char* name, const char** atts) override {
+        if (is(name, "sheetData")) {
+            headEnd = position();
+            dataTagEnd = position() + eventLength();
+            inData = true;
+            return;
+        }
+        if (!inData) {
+            if (is(name, "col")) {
+                xls::ColumnFormat c;
+                c.first = std::clamp(toInt(xml::attribute(atts, "min"), 1) - 1, 0, maxColumns - 1);
+                c.last = std::clamp(toInt(xml::attribute(atts, "max"), 1) - 1, c.first, maxColumns - 1);
+                const double width = QByteArray(xml::attribute(atts, "width") ? xml::attribute(atts, "width") : "8.43").toDouble();
+                c.width = quint16(std::clamp(width * 256.0, 0.0, 65535.0));
+                c.xf = quint16(toInt(xml::attribute(atts, "style")));
+                c.hidden = toBool(xml::attribute(atts, "hidden"));
+                sheet.columns.push_back(c);
+            } else if (is(name, "mergeCell")) {
+                const QString ref = xml::attributeText(atts, "ref");
+                const qsizetype colon = ref.indexOf(u':');
+                int r1, c1, r2, c2;
+                if (colon > 0 && parseCellName(ref.left(colon), r1, c1) && parseCellName(ref.mid(colon + 1), r2, c2))
+                    sheet.merged.push_back({std::min(r1, r2), std::max(r1, r2), std::min(c1, c2), std::max(c1, c2)});
+            } else if (is(name, "brk") && inRowBreaks) {
+                const int id = toInt(xml::attribute(atts, "id"));
+                if (id > 0 && id < maxRows)
+                    sheet.rowBreaks.push_back(id);
+            } else if (is(name, "rowBreaks")) {
+                inRowBreaks = true;
+            }
+            return;
+        }
+        if (is(name, "row")) {
+            const int r = toInt(xml::attribute(atts, "r"), row + 2) - 1;
+            if (r < 0 || r >= maxRows || r <= row)
+                throw Error(QStringLiteral("The sheet %1 has rows out of order (row %2).").arg(sheet.name).arg(r + 1).toStdString());
+            row = r;
+            nextColumn = 0;
+            xls::RowFormat f;
+            f.row = r;
+            const char* ht = xml::attribute(atts, "ht");
+            f.customHeight = toBool(xml::attribute(atts, "customHeight"));
+            f.height = ht ? quint16(std::clamp(QByteArray(ht).toDouble() * 20.0, 0.0, 8190.0)) : 255;
+            f.hidden = toBool(xml::attribute(atts, "hidden"));
+            if (toBool(xml::attribute(atts, "customFormat")))
+                f.xf = quint16(toInt(xml::attribute(atts, "s")));
+            if (ht || f.hidden || f.xf)
+                sheet.rows.push_back(f);
+        } else if (is(name, "c")) {
+            if (row < 0)
+                throw Error(QStringLiteral("The sheet %1 has a cell outside a row.").arg(sheet.name).toStdString());
+            cell = xls::Cell{};
+            cell.row = row;
+            int r = row, c = nextColumn;
+            const char* ref = xml::attribute(atts, "r");
+            if (ref && (!parseCellName(QString::fromUtf8(ref), r, c) || r != row))
+                throw Error(QStringLiteral("The sheet %1 has a cell %2 outside its row %3.")
+                                .arg(sheet.name, QString::fromUtf8(ref))
+                                .arg(row + 1)
+                                .toStdString());
+            if (c < nextColumn || c >= maxColumns)
+                throw Error(QStringLiteral("The sheet %1 has cells out of order in row %2.").arg(sheet.name).arg(row + 1).toStdString());
+            cell.column = c;
+            nextColumn = c + 1;
+            cell.xf = quint16(std::clamp(toInt(xml::attribute(atts, "s")), 0, 65535));
+            const char* t = xml::attribute(atts, "t");
+            type = t ? QByteArray(t) : QByteArray("n");
+            value.clear();
+            formula.clear();
+            inlineText.clear();
+            formulaType.clear();
+            formulaRef.clear();
+            sharedIndex = -1;
+            hasFormula = false;
+            inCell = true;
+        } else if (inCell && is(name, "v")) {
+            in = In::V;
+        } else if (inCell && is(name, "f")) {
+            in = In::F;
+            hasFormula = true;
+            const char* ft = xml::attribute(atts, "t");
+            formulaType = ft ? QByteArray(ft) : QByteArray();
+            const char* fr = xml::attribute(atts, "ref");
+            formulaRef = fr ? QByteArray(fr) : QByteArray();
+            sharedIndex = toInt(xml::attribute(atts, "si"), -1);
+        } else if (inCell && is(name, "rPh")) {
+            ++phonetic;
+        } else if (inCell && is(name, "t") && phonetic == 0) {
+            in = In::IsT;
+        }
+    }
+
+    void end(const char* name) override {
+        if (is(name, "sheetData")) {
+            tailStart = eventLength() == 0 ? dataTagEnd : position() + eventLength();
+            inData = false;
+            return;
+        }
+        if (is(name, "rowBreaks")) {
+            inRowBreaks = false;
+            return;
+        }
+        if (!inCell)
+            return;
+        if (is(name, "v") || is(name, "f") || is(name, "t")) {
+            in = In::None;
+        } else if (is(name, "rPh")) {
+            --phonetic;
+        } else if (is(name, "c")) {
+            finishCell();
+            inCell = false;
+        }
+    }
+
+    void text(const char* data, int length) override {
+        switch (in) {
+        case In::V:
+            value.append(data, length);
+            break;
+        case In::F:
+            formula.append(data, length);
+            break;
+        case In::IsT:
+            inlineText.append(data, length);
+            break;
+        case In::None:
+            break;
+        }
+    }
+
+    void finishCell() {
+        xls::Value& v = cell.value;
+        if (type == "s") {
+            bool ok = false;
+            const qint64 i = value.trimmed().toLongLong(&ok);
+            if (!ok || i < 0 || i >= qint64(strings.size()))
+                throw Error(QStringLiteral("The cell %1!%2 refers to a shared string that does not exist.")
+                                .arg(sheet.name, cellName(cell.row, cell.column))
+                                .toStdString());
+            v = {xls::ValueType::Text, 0, unescapeX(strings[std::size_t(i)])};
+        } else if (type == "inlineStr") {
+            v = {xls::ValueType::Text, 0, unescapeX(QString::fromUtf8(inlineText))};
+        } else if (type == "str") {
+            v = {xls::ValueType::Text, 0, unescapeX(QString::fromUtf8(value))};
+        } else if (type == "b") {
+            v = {xls::ValueType::Boolean, value.trimmed() == "1" || value.trimmed() == "true" ? 1.0 : 0.0, {}};
+        } else if (type == "e") {
+            v = {xls::ValueType::Error, double(errorCode(QString::fromUtf8(value.trimmed()))), {}};
+        } else if (type == "d") {
+            v = {xls::ValueType::Text, 0, QString::fromUtf8(value.trimmed())};
+        } else if (!value.trimmed().isEmpty()) {
+            bool ok = false;
+            const double d = value.trimmed().toDouble(&ok);
+            if (ok)
+                v = {xls::ValueType::Number, d, {}};
+        }
+        if (hasFormula) {
+            QString text = QString::fromUtf8(formula);
+            const QString where = QStringLiteral("%1!%2").arg(sheet.name, cellName(cell.row, cell.column));
+            if (formulaType == "shared" && sharedIndex >= 0) {
+                if (!text.trimmed().isEmpty()) {
+                    shared.insert(sharedIndex, {cell.row, cell.column, text});
+                } else if (const auto it = shared.constFind(sharedIndex); it != shared.constEnd()) {
+                    text = moveFormulaCells(it->text, cell.row - it->row, cell.column - it->column);
+                } else {
+                    text.clear();
+                    warnings << QStringLiteral("The shared formula in %1 has no first cell: kept as its value.").arg(where);
+                }
+            } else if (formulaType == "array" || formulaType == "dataTable") {
+                warnings << QStringLiteral("The %1 formula in %2 is kept as its value.")
+                                .arg(formulaType == "array" ? QStringLiteral("array") : QStringLiteral("data table"), where);
+                text.clear();
+            }
+            if (!text.trimmed().isEmpty()) {
+                extra.formulas.insert(Package::key(cell.row, cell.column), text);
+                cell.formula = xls::Formula(QByteArray("\x17\x00\x00", 3));
+            }
+        }
+        sheet.cells.push_back(std::move(cell));
+    }
+
+    bool hasFormula = false;
+    bool inRowBreaks = false;
+};
+
+template <class H>
+void parsePart(const Package& p, const QString& part, H& handler, bool required) {
+    const auto it = p.parts.find(part);
+    if (it == p.parts.end()) {
+        if (required)
+            throw Error(QStringLiteral("the package has no part %1").arg(part).toStdString());
+        return;
+    }
+    xml::parse(it->second, handler, part);
+}
+
+const Relationship* relOfType(const std::vector<Relationship>& rels, const char* typeEnd) {
+    for (const Relationship& r : rels)
+        if (r.type.endsWith(QLatin1String(typeEnd)))
+            return &r;
+    return nullptr;
+}
+
+} // namespace
+
+QString partName(const QString& sourcePart, const QString& target) {
+    return resolve(sourcePart, target);
+}
+
+std::vector<Relationship> relationshipsOf(const Package& package, const QString& part) {
+    return readRels(package, part);
+}
+
+QString Package::formulaAt(int sheet, int row, int column) const {
+    if (sheet < 0 || std::size_t(sheet) >= sheets.size())
+        return {};
+    return sheets[std::size_t(sheet)].formulas.value(key(row, column));
+}
+
+Package readPackageData(const QByteArray& data) {
+    if (data.startsWith(QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8)))
+        throw Error("it is an OLE2 compound file, not an .xlsx package: an encrypted workbook (save it "
+                    "without a password) or an Excel 97-2003 workbook under an .xlsx name");
+    if (!data.startsWith("PK"))
+        throw Error("it is not an .xlsx workbook (no zip package)");
+    Package p;
+    p.parts = zipio::unzipAll(data);
+    if (const auto m = p.parts.find(QStringLiteral("mimetype"));
+        m != p.parts.end() && m->second.startsWith("application/vnd.oasis.opendocument"))
+        throw Error("it is an OpenDocument file, not an .xlsx workbook: save it as an Excel 2007-365 workbook");
+    if (p.parts.count(QStringLiteral("xl/encryption")) || p.parts.count(QStringLiteral("EncryptionInfo")))
+        throw Error("the workbook is encrypted: save it without a password");
+
+    const std::vector<Relationship> rootRels = readRels(p, QStringLiteral(""));
+    const Relationship* office = relOfType(rootRels, "/officeDocument");
+    p.workbookPart = office ? resolve(QString(), office->target) : QStringLiteral("xl/workbook.xml");
+    if (!p.parts.count(p.workbookPart))
+        throw Error("it is not an .xlsx workbook (the package has no workbook part)");
+    p.workbookRels = readRels(p, p.workbookPart);
+
+    WorkbookHandler wb;
+    parsePart(p, p.workbookPart, wb, true);
+    p.book.date1904 = wb.date1904;
+    p.book.codepage = 1200;
+    p.names = wb.names;
+
+    if (const Relationship* r = relOfType(p.workbookRels, "/styles")) {
+        StylesHandler st;
+        parsePart(p, resolve(p.workbookPart, r->target), st, false);
+        p.book.formatCodes = st.codes;
+        p.book.xfFormatIndex = st.xfFormats;
+        p.cellXfCount = int(st.xfFormats.size());
+    }
+    StringsHandler strings;
+    if (const Relationship* r = relOfType(p.workbookRels, "/sharedStrings"))
+        parsePart(p, resolve(p.workbookPart, r->target), strings, false);
+
+    for (const auto& ref : wb.sheets) {
+        const Relationship* rel = nullptr;
+        for (const Relationship& r : p.workbookRels)
+            if (r.id == ref.rid)
+                rel = &r;
+        if (!rel)
+            throw Error(QStringLiteral("the sheet %1 has no part").arg(ref.name).toStdString());
+        if (!rel->type.endsWith(QLatin1String("/worksheet"))) {
+            p.book.dropped << QStringLiteral("the chart sheet or dialog sheet %1").arg(ref.name);
+            continue;
+        }
+        xls::Sheet sheet;
+        sheet.name = ref.name;
+        SheetExtra extra;
+        extra.part = resolve(p.workbookPart, rel->target);
+        extra.hidden = ref.hidden;
+        SheetHandler h(strings.strings, sheet, extra, p.warnings);
+        const auto part = p.parts.find(extra.part);
+        if (part == p.parts.end())
+            throw Error(QStringLiteral("the package has no part %1").arg(extra.part).toStdString());
+        xml::parse(part->second, h, extra.part);
+        if (h.headEnd < 0) {
+            // A sheet without rows: the rows go before whatever follows the sheet's layout.
+            throw Error(QStringLiteral("the sheet %1 has no sheetData").arg(ref.name).toStdString());
+        }
+        extra.head = part->second.left(h.headEnd);
+        extra.tail = part->second.mid(h.tailStart);
+        extra.rels = readRels(p, extra.part);
+        std::sort(sheet.merged.begin(), sheet.merged.end(), [](const auto& a, const auto& b) {
+            return std::tie(a.firstRow, a.firstColumn) < std::tie(b.firstRow, b.firstColumn);
+        });
+        // Print titles from the defined name of this sheet.
+        for (const DefinedName& d : p.names) {
+            if (d.name != QLatin1String("_xlnm.Print_Titles") || d.localSheet != int(p.book.sheets.size()))
+                continue;
+            for (const FormulaToken& t : tokenizeFormula(d.text))
+                if (t.kind == FormulaToken::Kind::Reference && t.ref.kind == Reference::Kind::Rows)
+                    sheet.printTitleRows = std::pair(t.ref.row1, t.ref.row2);
+        }
+        p.book.sheets.push_back(std::move(sheet));
+        p.sheets.push_back(std::move(extra));
+    }
+    if (p.book.sheets.empty())
+        throw Error("the workbook has no worksheet");
+    if (p.parts.count(QStringLiteral("xl/vbaProject.bin")))
+        p.book.dropped << QStringLiteral("macros");
+    return p;
+}
+
+Package readPackage(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        throw Error(QStringLiteral("%1 cannot be read: %2").arg(path, f.errorString()).toStdString());
+    const qint64 size = f.size();
+    if (size > readLimits().totalBytes)
+        throw Error(QStringLiteral("%1 is larger than a workbook can be").arg(path).toStdString());
+    const QByteArray data = f.readAll();
+    try {
+        return readPackageData(data);
+    } catch (const Error& e) {
+        throw Error(QStringLiteral("%1: %2").arg(path, QString::fromUtf8(e.what())).toStdString());
+    }
+}
+
+} // namespace lw::xlsx
