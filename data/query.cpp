@@ -301,6 +301,54 @@ sqlite3_module tableModule() {
 
 const sqlite3_module module = tableModule();
 
+} // namespace
+
+// ---- stopping a statement
+
+DataError statementTooLong() {
+    return DataError(DataError::Kind::Query,
+                     QStringLiteral("The condition is longer than %1 bytes; a shorter one is needed")
+                         .arg(maxStatementBytes));
+}
+
+DataError queryStopped(const QueryControl& control, const QString& table) {
+    if (control.cancelled()) {
+        return DataError(DataError::Kind::Query, QStringLiteral("The query on table \"%1\" was cancelled").arg(table));
+    }
+    return DataError(DataError::Kind::Query,
+                     QStringLiteral("The query on table \"%1\" was stopped after %2 seconds, the time limit "
+                                    "(setting \"QueryTimeout\" of section [EXCEL] in l_wick.ini; 0: no limit)")
+                         .arg(table)
+                         .arg(control.timeoutSeconds));
+}
+
+void SqliteWatch::attach(sqlite3* db, const QueryControl& control) {
+    m_control = control;
+    // About every 10,000 virtual machine instructions: well under a millisecond.
+    sqlite3_progress_handler(db, 10000, &SqliteWatch::onProgress, this);
+}
+
+int SqliteWatch::step(sqlite3_stmt* statement) {
+    m_stopped = false;
+    m_stepStart = std::chrono::steady_clock::now();
+    const int rc = sqlite3_step(statement);
+    m_used += std::chrono::steady_clock::now() - m_stepStart;
+    return rc;
+}
+
+int SqliteWatch::onProgress(void* data) {
+    auto* self = static_cast<SqliteWatch*>(data);
+    bool stop = self->m_control.cancelled();
+    if (!stop && self->m_control.timeoutSeconds > 0) {
+        const auto used = self->m_used + (std::chrono::steady_clock::now() - self->m_stepStart);
+        stop = used > std::chrono::seconds(self->m_control.timeoutSeconds);
+    }
+    self->m_stopped = self->m_stopped || stop;
+    return stop ? 1 : 0;
+}
+
+namespace {
+
 // ---- the guard
 
 struct Guard {
@@ -361,10 +409,11 @@ int authorize(void* data, int action, const char* a, const char* b, const char*,
 class TableQueryStream : public RangedStream {
 public:
     TableQueryStream(std::unique_ptr<TableReader> reader, const QString& table, const QString& condition,
-                     int from, int to)
+                     int from, int to, const QueryControl& control)
         : RangedStream(from, to), m_reader(std::move(reader)), m_table(table) {
         m_shared.reader = m_reader.get();
         open();
+        m_watch.attach(m_db, control);
         prepare(condition);
         addWarnings(m_reader->warnings());
     }
@@ -376,7 +425,7 @@ protected:
         if (m_stmt == nullptr) {
             return false;
         }
-        const int rc = sqlite3_step(m_stmt);
+        const int rc = m_watch.step(m_stmt);
         if (m_shared.warnings.size() != m_knownWarnings) {
             m_knownWarnings = m_shared.warnings.size();
             addWarnings(m_shared.warnings);
@@ -390,6 +439,9 @@ protected:
                 m_shared.failure.isEmpty() ? QString::fromUtf8(sqlite3_errmsg(m_db)) : m_shared.failure;
             const bool damaged = !m_shared.failure.isEmpty();
             finish();
+            if (m_watch.stopped() && !damaged) {
+                throw queryStopped(m_watch.control(), m_table);
+            }
             if (damaged) {
                 throw DataError(DataError::Kind::Table, reason);
             }
@@ -605,6 +657,7 @@ private:
     sqlite3* m_db = nullptr;
     sqlite3_stmt* m_stmt = nullptr;
     Guard m_guard;
+    SqliteWatch m_watch;
     Shared m_shared;
     qsizetype m_knownWarnings = 0;
     bool m_rowMode = false;
@@ -613,8 +666,12 @@ private:
 } // namespace
 
 std::unique_ptr<RecordStream> queryTableFile(std::unique_ptr<TableReader> reader, const QString& table,
-                                             const QString& condition, int from, int to) {
-    return std::make_unique<TableQueryStream>(std::move(reader), table, condition, from, to);
+                                             const QString& condition, int from, int to,
+                                             const QueryControl& control) {
+    if (condition.toUtf8().size() > maxStatementBytes) {
+        throw statementTooLong();
+    }
+    return std::make_unique<TableQueryStream>(std::move(reader), table, condition, from, to, control);
 }
 
 } // namespace lw::data

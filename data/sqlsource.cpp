@@ -8,9 +8,19 @@
 
 #ifdef LW_HAVE_LIBPQ
 #include <libpq-fe.h>
+#include <poll.h>
+#endif
+#ifdef LW_HAVE_ODBC
+#include <sql.h>
+#include <sqlext.h>
 #endif
 
+#include <atomic>
 #include <charconv>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include <QHash>
 #include <QRegularExpression>
@@ -20,6 +30,7 @@
 #include <QSqlField>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QSqlResult>
 #include <QVariant>
 
 namespace lw::data {
@@ -245,12 +256,68 @@ void toValue(const QVariant& v, FieldType hint, int decimals, Value& out) {
     out.text = text;
 }
 
+// Cancels an ODBC statement from a thread of its own when the query's control says stop: the
+// driver is blocked in the statement's call, and SQLCancel is the one call made for another thread.
+class OdbcCancelWatch {
+public:
+    OdbcCancelWatch(void* statement, const QueryControl& control) {
+#ifdef LW_HAVE_ODBC
+        if (statement == nullptr || control.cancel == nullptr) {
+            return;
+        }
+        m_thread = std::thread([this, statement, control] {
+            std::unique_lock lock(m_mutex);
+            while (!m_done) {
+                if (control.cancelled()) {
+                    SQLCancel(static_cast<SQLHSTMT>(statement));
+                    return;
+                }
+                m_wake.wait_for(lock, std::chrono::milliseconds(50));
+            }
+        });
+#else
+        Q_UNUSED(statement);
+        Q_UNUSED(control);
+#endif
+    }
+    ~OdbcCancelWatch() { stop(); }
+    OdbcCancelWatch(const OdbcCancelWatch&) = delete;
+    OdbcCancelWatch& operator=(const OdbcCancelWatch&) = delete;
+    void stop() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_wake.notify_all();
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_done = false;
+    std::thread m_thread;
+};
+
+// The ODBC statement handle behind a prepared query (Qt's driver hands it out as "SQLHANDLE").
+void* odbcStatement(const QSqlQuery& query) {
+    const QVariant handle = query.result() ? query.result()->handle() : QVariant();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "SQLHANDLE") != 0) {
+        return nullptr;
+    }
+    return *static_cast<void* const*>(handle.constData());
+}
+
 class SqlStream : public RangedStream {
 public:
     SqlStream(QSqlQuery query, std::vector<Field> fields, bool transaction, const QString& connection,
-              const QString& alias, int from, int to)
+              const QString& alias, int from, int to, std::unique_ptr<OdbcCancelWatch> watch,
+              const QueryControl& control, const QString& table)
         : RangedStream(from, to), m_query(std::move(query)), m_transaction(transaction),
-          m_connection(connection), m_alias(alias) {
+          m_connection(connection), m_alias(alias), m_watch(std::move(watch)), m_control(control),
+          m_table(table) {
         m_fields = std::move(fields);
         m_columns = int(m_fields.size());
     }
@@ -265,6 +332,9 @@ protected:
             const QSqlError error = m_query.lastError();
             finish();
             if (error.isValid() && error.type() != QSqlError::NoError) {
+                if (m_control.cancelled()) {
+                    throw queryStopped(m_control, m_table);
+                }
                 throw DataError(DataError::Kind::Query,
                                 QStringLiteral("Reading the records of alias \"%1\" failed: %2")
                                     .arg(m_alias, errorText(error)));
@@ -286,6 +356,9 @@ protected:
             return;
         }
         m_finished = true;
+        if (m_watch) {
+            m_watch->stop();
+        }
         m_query.finish();
         m_query = QSqlQuery();
         if (m_transaction) {
@@ -301,15 +374,52 @@ private:
     int m_columns = 0;
     QString m_connection;
     QString m_alias;
+    std::unique_ptr<OdbcCancelWatch> m_watch;
+    QueryControl m_control;
+    QString m_table;
 };
 
 #ifdef LW_HAVE_LIBPQ
+// The next result of the statement running on conn, waiting on the connection's socket in short
+// steps: when the query's control says stop, the server is asked to cancel the statement (once),
+// and its answer (an error) comes as the result.
+PGresult* pgResult(PGconn* conn, const QueryControl& control) {
+    bool cancelSent = false;
+    while (PQisBusy(conn)) {
+        if (!cancelSent && control.cancelled()) {
+            cancelSent = true;
+            if (PGcancel* cancel = PQgetCancel(conn)) {
+                char error[256];
+                PQcancel(cancel, error, sizeof error);
+                PQfreeCancel(cancel);
+            }
+        }
+        pollfd p{PQsocket(conn), POLLIN, 0};
+        if (p.fd < 0) {
+            break;
+        }
+        ::poll(&p, 1, 100);
+        if (!PQconsumeInput(conn)) {
+            break;
+        }
+    }
+    return PQgetResult(conn);
+}
+
+// Whether a failed result is the server cancelling the statement (by our request or its time limit).
+bool pgCancelled(const PGresult* r) {
+    const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+    return state != nullptr && qstrcmp(state, "57014") == 0;
+}
+
 // PostgreSQL's rows straight from libpq on the connection Qt opened: single-row mode in a
 // read-only transaction, values converted from their text by the column's type.
 class PgStream : public RangedStream {
 public:
-    PgStream(PGconn* conn, PGresult* first, const QString& alias, int from, int to)
-        : RangedStream(from, to), m_conn(conn), m_pending(first), m_alias(alias) {
+    PgStream(PGconn* conn, PGresult* first, const QString& alias, const QString& table, int from, int to,
+             const QueryControl& control)
+        : RangedStream(from, to), m_conn(conn), m_pending(first), m_alias(alias), m_table(table),
+          m_control(control) {
         const int n = PQnfields(first);
         for (int i = 0; i < n; ++i) {
             Field f;
@@ -365,7 +475,7 @@ protected:
         if (m_conn == nullptr) {
             return false;
         }
-        PGresult* r = m_pending ? m_pending : PQgetResult(m_conn);
+        PGresult* r = m_pending ? m_pending : pgResult(m_conn, m_control);
         m_pending = nullptr;
         const ExecStatusType status = r ? PQresultStatus(r) : PGRES_TUPLES_OK;
         if (status == PGRES_SINGLE_TUPLE) {
@@ -382,8 +492,12 @@ protected:
         }
         const QString reason =
             QString::fromUtf8(r ? PQresultErrorMessage(r) : PQerrorMessage(m_conn)).trimmed();
+        const bool stopped = pgCancelled(r);
         PQclear(r);
         finish();
+        if (stopped) {
+            throw queryStopped(m_control, m_table);
+        }
         throw DataError(
             DataError::Kind::Query,
             QStringLiteral("Reading the records of alias \"%1\" failed: %2").arg(m_alias, reason));
@@ -469,6 +583,8 @@ private:
     PGconn* m_conn = nullptr;
     PGresult* m_pending = nullptr;
     QString m_alias;
+    QString m_table;
+    QueryControl m_control;
 };
 
 PGconn* pgConnection(const QSqlDatabase& db) {
@@ -509,6 +625,9 @@ public:
 
     std::unique_ptr<RecordStream> query(const QString& table, const QString& condition, int from,
                                         int to) override {
+        if (condition.toUtf8().size() > maxStatementBytes) {
+            throw statementTooLong();
+        }
         if (hasSecondStatement(condition)) {
             throw secondStatementRefused();
         }
@@ -535,7 +654,31 @@ public:
         QSqlQuery query(db);
         query.setForwardOnly(true);
         query.setNumericalPrecisionPolicy(QSql::HighPrecision);
-        if (!query.exec(statement)) {
+        // ODBC: prepared first, so that the statement's handle is there for its time limit and
+        // for SQLCancel while it runs.
+        std::unique_ptr<OdbcCancelWatch> watch;
+        bool ran = false;
+        if (m_source.driver == QLatin1String("QODBC") && query.prepare(statement)) {
+            void* handle = odbcStatement(query);
+#ifdef LW_HAVE_ODBC
+            if (handle != nullptr && m_control.timeoutSeconds > 0) {
+                SQLSetStmtAttr(static_cast<SQLHSTMT>(handle), SQL_ATTR_QUERY_TIMEOUT,
+                               reinterpret_cast<SQLPOINTER>(SQLULEN(m_control.timeoutSeconds)), 0);
+            }
+#endif
+            watch = std::make_unique<OdbcCancelWatch>(handle, m_control);
+            ran = query.exec();
+        } else {
+            ran = query.exec(statement);
+        }
+        if (!ran) {
+            if (watch) {
+                watch->stop();
+            }
+            if (m_control.cancelled()) {
+                query = QSqlQuery();
+                throw queryStopped(m_control, table);
+            }
             const QString reason = errorText(query.lastError());
             query = QSqlQuery();
             if (transaction) {
@@ -556,7 +699,7 @@ public:
             }
         }
         return std::make_unique<SqlStream>(std::move(query), std::move(resultFields), transaction,
-                                           m_connection, m_alias, from, to);
+                                           m_connection, m_alias, from, to, std::move(watch), m_control, table);
     }
 
 private:
@@ -590,6 +733,25 @@ private:
                      "The query on table \"%1\" of alias \"%2\" cannot start a read-only transaction: %3"),
                  startError);
         }
+        // The statement's time limit, and a server that looks every second whether we are still
+        // there (from version 14), so that a backend whose client was killed stops its statement.
+        QByteArray limits;
+        if (m_control.timeoutSeconds > 0) {
+            limits += "SET LOCAL statement_timeout = " + QByteArray::number(qint64(m_control.timeoutSeconds) * 1000) + ';';
+        }
+        if (PQserverVersion(conn) >= 140000) {
+            limits += "SET LOCAL client_connection_check_interval = 1000;";
+        }
+        if (!limits.isEmpty()) {
+            PGresult* set = PQexec(conn, limits.constData());
+            const bool ok = PQresultStatus(set) == PGRES_COMMAND_OK;
+            const QString setError = QString::fromUtf8(PQresultErrorMessage(set));
+            PQclear(set);
+            if (!ok) {
+                fail(QStringLiteral("The query on table \"%1\" of alias \"%2\" cannot set its time limit: %3"),
+                     setError);
+            }
+        }
         // The extended protocol takes exactly one statement.
         const QByteArray sql = statementFor(table, condition).toUtf8();
         if (!PQsendQueryParams(conn, sql.constData(), 0, nullptr, nullptr, nullptr, nullptr, 0) ||
@@ -597,15 +759,23 @@ private:
             fail(QStringLiteral("The query on table \"%1\" of alias \"%2\" failed: %3"),
                  QString::fromUtf8(PQerrorMessage(conn)));
         }
-        PGresult* first = PQgetResult(conn);
+        PGresult* first = pgResult(conn, m_control);
         const ExecStatusType status = first ? PQresultStatus(first) : PGRES_FATAL_ERROR;
         if (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK) {
             const QString reason =
                 QString::fromUtf8(first ? PQresultErrorMessage(first) : PQerrorMessage(conn));
+            const bool stopped = pgCancelled(first);
             PQclear(first);
+            if (stopped) {
+                while (PGresult* r = PQgetResult(conn)) {
+                    PQclear(r);
+                }
+                PQclear(PQexec(conn, "ROLLBACK"));
+                throw queryStopped(m_control, table);
+            }
             fail(QStringLiteral("The query on table \"%1\" of alias \"%2\" failed: %3"), reason);
         }
-        return std::make_unique<PgStream>(conn, first, m_alias, from, to);
+        return std::make_unique<PgStream>(conn, first, m_alias, table, from, to, m_control);
     }
 #endif
 

@@ -4,7 +4,42 @@
 
 #include "data/tablefile.h"
 
+#include <chrono>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
 namespace lw::data {
+
+// The longest statement a source runs, in UTF-8 bytes (a larger condition is refused before it
+// reaches the engine).
+inline constexpr qsizetype maxStatementBytes = 1000 * 1000;
+// The refusal of a condition past that length.
+DataError statementTooLong();
+
+// The failure of a query stopped by its control: cancelled, or past its time limit.
+DataError queryStopped(const QueryControl& control, const QString& table);
+
+// Stops an SQLite statement that runs on after its query was cancelled or used up its time: a
+// progress handler looks at the control every few thousand instructions, so that even a statement
+// that never yields a row (a recursive query without end, a cross join of millions) ends at once.
+// The time counted is the time spent inside step(), not the time the caller takes per row.
+class SqliteWatch {
+public:
+    void attach(sqlite3* db, const QueryControl& control);
+    // Runs one sqlite3_step under the watch.
+    int step(sqlite3_stmt* statement);
+    // Whether the last stop came from the watch.
+    bool stopped() const { return m_stopped; }
+    const QueryControl& control() const { return m_control; }
+
+private:
+    static int onProgress(void* self);
+    QueryControl m_control;
+    std::chrono::steady_clock::duration m_used{};
+    std::chrono::steady_clock::time_point m_stepStart{};
+    bool m_stopped = false;
+};
 
 // A stream that cuts what fetch() delivers to the records from..to (counted from 1).
 class RangedStream : public RecordStream {
@@ -45,7 +80,8 @@ private:
 // SQLite database through a virtual table over the reader. Throws DataError (Query) when the
 // condition is refused or bad.
 std::unique_ptr<RecordStream> queryTableFile(std::unique_ptr<TableReader> reader, const QString& table,
-                                             const QString& condition, int from, int to);
+                                             const QString& condition, int from, int to,
+                                             const QueryControl& control = {});
 
 // Whether the text holds a second statement after the first (a ";" outside quotes and comments
 // followed by anything but blanks and comments). Quotes: '...', "...", `...`, [...] and

@@ -199,7 +199,7 @@ public:
         if (condition.trimmed().isEmpty()) {
             return std::make_unique<TableStream>(std::move(reader), from, to);
         }
-        return queryTableFile(std::move(reader), table, condition, from, to);
+        return queryTableFile(std::move(reader), table, condition, from, to, m_control);
     }
 
 private:

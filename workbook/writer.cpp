@@ -206,6 +206,7 @@ void initGsf() {
 struct WorkbookWriter::Impl {
     QString path;
     bool finished = false;
+    std::function<bool()> cancelled;
 
     // Formats: the global formatting records in their order.
     QList<Record> formats;
@@ -1265,6 +1266,10 @@ void WorkbookWriter::finish() {
             ok = false;
         qint64 left = d->sheets[i].dataLength;
         while (ok && left > 0) {
+            if (d->cancelled && d->cancelled()) {
+                ok = false;
+                break;
+            }
             chunk = d->data.read(std::min<qint64>(left, 1 << 20));
             if (chunk.isEmpty()) {
                 ok = false;
@@ -1309,6 +1314,10 @@ void WorkbookWriter::finish() {
     temp.setAutoRemove(false);
     d->finished = true;
     d->data.close();
+}
+
+void WorkbookWriter::setCancelCheck(std::function<bool()> cancelled) {
+    d->cancelled = std::move(cancelled);
 }
 
 namespace detail {

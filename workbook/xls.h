@@ -275,6 +275,8 @@ public:
     // Writes the compound file and renames it into place. Throws Error on any failure (the old file
     // stays as it was).
     void finish();
+    // Asked between pieces of finish()'s copying: true stops it with Error, the old file untouched.
+    void setCancelCheck(std::function<bool()> cancelled);
 
 private:
     struct Impl;

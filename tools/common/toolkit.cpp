@@ -152,6 +152,13 @@ bool showPreparedReport() {
     return Profile(settingsFileName()).readInteger(QStringLiteral("EXCEL"), QStringLiteral("Show"), 0) == 1;
 }
 
+int queryTimeoutSeconds() {
+    constexpr int standard = 600;
+    const int seconds =
+        Profile(settingsFileName()).readInteger(QStringLiteral("EXCEL"), QStringLiteral("QueryTimeout"), standard);
+    return seconds < 0 ? standard : seconds;
+}
+
 bool workbookIsOpen(const QString& workbookPath) {
     const QString prefix = directoryPart(workbookPath); // with its "/"
     const QString name = fileNamePart(workbookPath);

@@ -33,6 +33,7 @@ QString definitionArgument(QString argument);
 // The "EXCEL" keys of the main program's settings file (settingsFileName()).
 QString spreadsheetProgram();  // "EXCEL" "Program"; empty: the desktop's handler (xdg-open)
 bool showPreparedReport();     // "EXCEL" "Show" = 1
+int queryTimeoutSeconds();     // "EXCEL" "QueryTimeout": seconds a query may run, 600 unless set, 0 no limit
 
 // Whether a spreadsheet program holds the workbook: LibreOffice's ".~lock.<name>#" beside it
 // (or an Excel "~$<name>" owner file).

@@ -536,7 +536,14 @@ void Generator::locate() {
                             QStringLiteral("The report would replace its blank %1.").arg(m_blankPath));
 }
 
+bool Generator::cancelRequested() const {
+    return (m_cancel != nullptr && m_cancel->load()) || TerminationWatch::requested();
+}
+
 void Generator::dataFailure(const std::exception& e) {
+    // A query stopped because the work was cancelled is no failure to tell.
+    if (cancelRequested())
+        throw Cancelled();
     if (const auto* d = dynamic_cast<const data::DataError*>(&e)) {
         if (d->kind() == data::DataError::Kind::Query)
             throw ReportFailure(CaptionReportError, d->text());
@@ -555,6 +562,7 @@ void Generator::prepare(bool allowUnknown) {
     std::vector<data::Field> fields;
     try {
         m_source = data::DataSource::open(data::SourceRef{m_def.alias, m_def.path});
+        m_source->setControl(data::QueryControl{m_cancel, queryTimeoutSeconds()});
         fields = m_source->fields(m_def.db);
     } catch (const data::DataError& e) {
         dataFailure(e);
@@ -671,9 +679,12 @@ void Generator::finish() {
     if (!m_writer)
         return;
     try {
+        m_writer->setCancelCheck([this] { return cancelRequested(); });
         m_writer->finish();
     } catch (const xls::Error& e) {
         abandon();
+        if (cancelRequested())
+            throw Cancelled();
         throw ReportFailure(CaptionReportError, QString::fromUtf8(e.what()));
     }
     m_writer.reset();

@@ -108,6 +108,11 @@ public:
     // The day written for ${DATE}; today unless set (tests).
     void setToday(const QDate& day) { m_today = day; }
 
+    // The flag that stops the work (Cancel, a request to end): watched by the running query as well
+    // as between records and while the file is written.
+    void setCancelFlag(const std::atomic<bool>* cancel) { m_cancel = cancel; }
+    bool cancelRequested() const;
+
     // "<blank without .xls>_report.xls".
     static QString reportPathFor(const QString& blankPath);
 
@@ -140,6 +145,7 @@ private:
     QStringList m_warnings;
     QSet<QString> m_warned;
     QDate m_today;
+    const std::atomic<bool>* m_cancel = nullptr;
 };
 
 } // namespace lw::report

@@ -15,6 +15,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -114,8 +115,7 @@ private:
 };
 
 // Reading, querying and writing on a worker thread, while this thread keeps the progress window
-// answering (with windows) and hears a request to end (SIGTERM, SIGINT, SIGHUP), which cancels the
-// work as the Cancel button does; exceptions of the work are thrown again here.
+// answering (with windows); exceptions of the work are thrown again here.
 void fillOnWorker(Generator& g, Progress& progress, bool withWindow) {
     std::exception_ptr failure;
     QThread* worker = QThread::create([&] {
@@ -140,9 +140,6 @@ void fillOnWorker(Generator& g, Progress& progress, bool withWindow) {
         QObject::connect(&showLater, &QTimer::timeout, [&] { window->show(); });
         showLater.start(400);
     }
-    TerminationWatch termination;
-    QObject::connect(&termination, &TerminationWatch::terminationRequested, [&] { progress.cancel = true; });
-
     QEventLoop loop;
     QObject::connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
     worker->start();
@@ -158,12 +155,28 @@ void fillOnWorker(Generator& g, Progress& progress, bool withWindow) {
 
 int generate(const QString& definitionPath) {
     Generator g(definitionPath);
+    Progress progress;
+    g.setCancelFlag(&progress.cancel);
+    // A request to end (SIGTERM, SIGINT, SIGHUP) cancels the work as the Cancel button does: the
+    // running query is stopped, the report is not put in place. Should the work not have ended
+    // a moment later (an engine that does not answer), the program ends anyway: nothing it leaves
+    // is visible (the files being written have no name) and the old report stays as it was.
+    TerminationWatch termination;
+    QTimer endAnyway;
+    endAnyway.setSingleShot(true);
+    QObject::connect(&endAnyway, &QTimer::timeout, [] { std::_Exit(ExitFailure); });
+    QObject::connect(&termination, &TerminationWatch::terminationRequested, [&] {
+        progress.cancel = true;
+        if (!endAnyway.isActive())
+            endAnyway.start(1500);
+    });
     try {
         g.locate();
         if (!reportClosed(g.reportPath()))
             return ExitFailure;
-        Progress progress;
         fillOnWorker(g, progress, !batchMode());
+        if (g.cancelRequested())
+            throw Cancelled();
         showWarnings(g.warnings());
         if (!reportClosed(g.reportPath())) {
             g.abandon();

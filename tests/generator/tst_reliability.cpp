@@ -1,0 +1,310 @@
+// The report generator under stress, as a program: queries stopped by a signal or their time limit,
+// kills during the write, private blanks, relative paths, tables changed while read, reports past
+// the format's limits, huge blanks, conditions on PostgreSQL aliases by role, and what it says.
+#include "../data/fixtures.h"
+#include "report/definition.h"
+#include "support/testsupport.h"
+#include "workbook/xls.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace lw;
+
+namespace {
+
+QString binaryDir() { return qEnvironmentVariable("LEDGERWICK_TEST_BINARY_DIR"); }
+bool havePostgres() { return !qEnvironmentVariableIsEmpty("LEDGERWICK_TEST_PG_HOST"); }
+
+struct Run {
+    int exit = -1;
+    QString err;
+    QString out;
+    qint64 ms = 0; // from the signal (or the start) to the end
+};
+
+// A condition that never ends, per kind of source.
+const QString EndlessSqlite = QStringLiteral(
+    "where ID in (with recursive c(i) as (select 1 union all select i + 1 from c) select i from c where i < 0)");
+const QString EndlessDbase = QStringLiteral(
+    "where (select count(*) from ORDERS a, ORDERS b, ORDERS c, ORDERS d, ORDERS e, ORDERS f, ORDERS g, ORDERS h, "
+    "ORDERS i, ORDERS j, ORDERS k, ORDERS l, ORDERS m) < 0");
+const QString EndlessPostgres = QStringLiteral("where pg_sleep(1e9) is null");
+
+} // namespace
+
+class TstReliability : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_tmp;
+    QString m_program;
+
+    QString path(const QString& name) const { return m_tmp.filePath(name); }
+
+    QProcessEnvironment environment(const QStringList& env = {}) const {
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.insert("LEDGERWICK_ALIASES", path("aliases.ini"));
+        e.insert("XDG_CONFIG_HOME", path("config"));
+        for (const QString& kv : env)
+            e.insert(kv.section('=', 0, 0), kv.section('=', 1));
+        return e;
+    }
+
+    Run run(const QStringList& args, const QStringList& env = {}, const QString& workingDir = {}) {
+        QProcess p;
+        p.setProcessEnvironment(environment(env));
+        if (!workingDir.isEmpty())
+            p.setWorkingDirectory(workingDir);
+        QElapsedTimer t;
+        t.start();
+        p.start(m_program, args);
+        Run r;
+        if (!p.waitForFinished(180000)) {
+            p.kill();
+            p.waitForFinished();
+            return r;
+        }
+        r.ms = t.elapsed();
+        r.exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        return r;
+    }
+
+    // Starts the generator, sends it a signal after a while, and times how long it takes to end.
+    Run runAndSignal(const QStringList& args, int signal, int afterMs, const QStringList& env = {}) {
+        QProcess p;
+        p.setProcessEnvironment(environment(env));
+        p.start(m_program, args);
+        Run r;
+        if (!p.waitForStarted())
+            return r;
+        const qint64 pid = p.processId();
+        if (p.waitForFinished(afterMs)) { // ended before the signal: the test's fault
+            r.err = QString::fromUtf8(p.readAllStandardError());
+            return r;
+        }
+        QElapsedTimer t;
+        t.start();
+        if (pid > 0) // never a whole process group
+            ::kill(pid_t(pid), signal);
+        if (!p.waitForFinished(30000)) {
+            p.kill();
+            p.waitForFinished();
+            return r;
+        }
+        r.ms = t.elapsed();
+        r.exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+
+    // A columnar blank with one band row of markers, written by our writer.
+    bool makeBlank(const QString& file, const QStringList& markers) {
+        try {
+            xls::WorkbookWriter w(file);
+            w.beginSheet("Report");
+            w.writeText(0, 0, 15, "Title");
+            for (int c = 0; c < markers.size(); ++c)
+                w.writeText(1, c, 15, "${" + markers[c] + "}");
+            w.finish();
+            return true;
+        } catch (const xls::Error& e) {
+            qWarning() << e.what();
+            return false;
+        }
+    }
+
+    QString definition(const QString& name, const QString& source, const QString& table, const QString& condition = {},
+                       bool alias = true, const QString& excel = {}, int view = 1, int list = 0) {
+        ReportDefinition d;
+        d.name = name;
+        d.view = view;
+        d.list = list;
+        d.alias = alias;
+        d.path = source;
+        d.db = table;
+        d.sqlOnOff = !condition.isEmpty();
+        d.sql = condition;
+        d.excel = excel;
+        writeDefinition(path(name + ".pr"), d);
+        return path(name + ".pr");
+    }
+
+    QString reportOf(const QString& name) const { return path(name + "_report.xls"); }
+
+    bool setSettings(const QByteArray& excelSection) {
+        return QDir().mkpath(path("config/Ledgerwick")) &&
+               test::writeFile(path("config/Ledgerwick/l_wick.ini"), "[EXCEL]\n" + excelSection);
+    }
+
+    // A connection to the test server as user, to the report database (or another).
+    QSqlDatabase pg(const QString& connection, const QString& user, const QString& database = "lw_reliability") {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", connection);
+        db.setHostName(qEnvironmentVariable("LEDGERWICK_TEST_PG_HOST"));
+        db.setPort(qEnvironmentVariableIntValue("LEDGERWICK_TEST_PG_PORT"));
+        db.setUserName(user);
+        db.setDatabaseName(database);
+        return db;
+    }
+
+    // Backends of the report database running a statement that holds text.
+    int activeBackends(const QString& text) {
+        int n = -1;
+        {
+            QSqlDatabase db = pg("watch", "postgres");
+            if (db.open()) {
+                QSqlQuery q(db);
+                if (q.exec(QStringLiteral("select count(*) from pg_stat_activity where datname = 'lw_reliability' "
+                                          "and state = 'active' and query like '%%1%' and pid <> pg_backend_pid()")
+                               .arg(text)) &&
+                    q.next())
+                    n = q.value(0).toInt();
+            }
+        }
+        QSqlDatabase::removeDatabase("watch");
+        return n;
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_tmp.isValid());
+        m_program = binaryDir() + "/VORTAL1";
+        QVERIFY2(QFileInfo(m_program).isExecutable(), qPrintable(m_program));
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "setup");
+            db.setDatabaseName(path("shop.sqlite"));
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec("CREATE TABLE SALES (ID INTEGER, NAME TEXT)"));
+            QVERIFY(q.exec("INSERT INTO SALES WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c "
+                           "WHERE i < 300) SELECT i, 'Client ' || i FROM c"));
+        }
+        QSqlDatabase::removeDatabase("setup");
+        QVERIFY(QDir().mkpath(path("tables")));
+        QVERIFY(QFile::copy(binaryDir() + "/demo/tables/ORDERS.DBF", path("tables/ORDERS.DBF")));
+        QByteArray aliases = "[SHOP]\nTYPE=SQLITE\nDATABASE NAME=shop.sqlite\n\n[TABLES]\nTYPE=STANDARD\nPATH=" +
+                             QFile::encodeName(path("tables")) + "\n";
+        if (havePostgres()) {
+            const QByteArray server = "TYPE=POSTGRESQL\nSERVER NAME=" + qgetenv("LEDGERWICK_TEST_PG_HOST") +
+                                      "\nPORT=" + qgetenv("LEDGERWICK_TEST_PG_PORT") + "\nDATABASE NAME=lw_reliability\n";
+            aliases += "\n[PG]\n" + server + "USER NAME=postgres\n";
+            aliases += "\n[PG READER]\n" + server + "USER NAME=lw_reader\n";
+            aliases += "\n[PG SERVER FILES]\n" + server + "USER NAME=lw_files\n";
+            aliases += "\n[PG TRUSTED]\n" + server + "USER NAME=postgres\nConditions=trusted\n";
+            {
+                QSqlDatabase db = pg("pg", "postgres", "postgres");
+                QVERIFY2(db.open(), qPrintable(db.lastError().text()));
+                QSqlQuery(db).exec("DROP DATABASE IF EXISTS lw_reliability");
+                QVERIFY(QSqlQuery(db).exec("CREATE DATABASE lw_reliability ENCODING 'UTF8' TEMPLATE template0"));
+                for (const char* role : {"lw_reader", "lw_files"}) {
+                    QSqlQuery(db).exec(QStringLiteral("DROP ROLE IF EXISTS %1").arg(role));
+                    QVERIFY(QSqlQuery(db).exec(QStringLiteral("CREATE ROLE %1 LOGIN").arg(role)));
+                }
+                QVERIFY(QSqlQuery(db).exec("GRANT pg_read_server_files TO lw_files"));
+            }
+            QSqlDatabase::removeDatabase("pg");
+            {
+                QSqlDatabase db = pg("pg", "postgres");
+                QVERIFY(db.open());
+                QSqlQuery q(db);
+                QVERIFY(q.exec("CREATE TABLE sales (id integer, name text)"));
+                QVERIFY(q.exec("INSERT INTO sales SELECT i, 'Client ' || i FROM generate_series(1, 300) i"));
+                QVERIFY(q.exec("GRANT SELECT ON sales TO lw_reader, lw_files"));
+            }
+            QSqlDatabase::removeDatabase("pg");
+        }
+        QVERIFY(test::writeFile(path("aliases.ini"), aliases));
+        QVERIFY(setSettings(""));
+    }
+
+    // A query that never ends is stopped by SIGTERM or SIGINT within 2 s, whatever the source; the
+    // old report stays and nothing is left beside it. After kill -9 the PostgreSQL backend ends too.
+    void endlessQueryStopped_data() {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<QString>("condition");
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SQLite alias, SIGTERM") << "SHOP" << "SALES" << EndlessSqlite << SIGTERM;
+        QTest::newRow("SQLite alias, SIGINT") << "SHOP" << "SALES" << EndlessSqlite << SIGINT;
+        QTest::newRow("dBASE table, SIGTERM") << "TABLES" << "ORDERS" << EndlessDbase << SIGTERM;
+        QTest::newRow("PostgreSQL, SIGTERM") << "PG" << "sales" << EndlessPostgres << SIGTERM;
+        QTest::newRow("PostgreSQL, SIGINT") << "PG" << "sales" << EndlessPostgres << SIGINT;
+        QTest::newRow("PostgreSQL, SIGKILL") << "PG" << "sales" << EndlessPostgres << SIGKILL;
+    }
+    void endlessQueryStopped() {
+        QFETCH(QString, source);
+        QFETCH(QString, table);
+        QFETCH(QString, condition);
+        QFETCH(int, signal);
+        if (source == "PG" && !havePostgres())
+            QSKIP("no PostgreSQL test server: LEDGERWICK_TEST_PG_* are not set (scripts/test starts one)");
+        static int n = 0;
+        const QString name = QStringLiteral("endless%1").arg(n++);
+        QVERIFY(makeBlank(path(name + ".xls"), {table == "ORDERS" ? "ORDERNO" : "NAME"}));
+        QVERIFY(test::writeFile(reportOf(name), "the old report"));
+        const QString def = definition(name, source, table, condition);
+        const QStringList before = QDir(path("")).entryList(QDir::Files | QDir::Hidden);
+        const Run r = runAndSignal({"--batch", def}, signal, 1500);
+        QVERIFY2(r.ms > 0, qPrintable(r.err));
+        if (signal != SIGKILL) {
+            QVERIFY2(r.ms < 2000, qPrintable(QString::number(r.ms)));
+            QCOMPARE(r.exit, 1);
+        }
+        QCOMPARE(test::readFile(reportOf(name)), QByteArray("the old report"));
+        QCOMPARE(QDir(path("")).entryList(QDir::Files | QDir::Hidden), before);
+        if (source == "PG") // the server's statement ends with its client
+            QVERIFY(QTest::qWaitFor([&] { return activeBackends("pg_sleep") == 0; }, 5000));
+    }
+
+    // The time limit "QueryTimeout" ends an endless query with a message naming the limit; a
+    // condition longer than 1,000,000 bytes is refused before any engine sees it.
+    void queryTimeLimit_data() {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<QString>("condition");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("SQLite alias") << "SHOP" << "SALES" << EndlessSqlite << "stopped after 1 seconds";
+        QTest::newRow("dBASE table") << "TABLES" << "ORDERS" << EndlessDbase << "stopped after 1 seconds";
+        QTest::newRow("PostgreSQL") << "PG" << "sales" << EndlessPostgres << "stopped after 1 seconds";
+        const QString longCondition = "where name <> '" + QString(1100000, 'x') + "'";
+        QTest::newRow("long, PostgreSQL") << "PG" << "sales" << longCondition << "longer than 1000000 bytes";
+        QTest::newRow("long, SQLite alias") << "SHOP" << "SALES" << longCondition << "longer than 1000000 bytes";
+        QTest::newRow("long, dBASE table") << "TABLES" << "ORDERS" << longCondition << "longer than 1000000 bytes";
+    }
+    void queryTimeLimit() {
+        QFETCH(QString, source);
+        QFETCH(QString, table);
+        QFETCH(QString, condition);
+        QFETCH(QString, expected);
+        if (source == "PG" && !havePostgres())
+            QSKIP("no PostgreSQL test server: LEDGERWICK_TEST_PG_* are not set (scripts/test starts one)");
+        static int n = 0;
+        const QString name = QStringLiteral("limit%1").arg(n++);
+        QVERIFY(makeBlank(path(name + ".xls"), {table == "ORDERS" ? "ORDERNO" : "NAME"}));
+        QVERIFY(setSettings("QueryTimeout=1\n"));
+        const Run r = run({"--batch", definition(name, source, table, condition)});
+        QVERIFY(setSettings(""));
+        QCOMPARE(r.exit, 1);
+        QVERIFY2(r.err.contains("Report error: ") && r.err.contains(expected), qPrintable(r.err));
+        QVERIFY2(r.ms < 8000, qPrintable(QString::number(r.ms)));
+        QVERIFY(!QFile::exists(reportOf(name)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstReliability)
+#include "tst_reliability.moc"
