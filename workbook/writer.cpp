@@ -19,6 +19,14 @@
 #include <mutex>
 #include <optional>
 
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -200,6 +208,127 @@ void initGsf() {
     static std::once_flag once;
     std::call_once(once, [] { gsf_init(); });
 }
+
+// Our temporary names beside a file: ".<name>.<process id>.tmp", or ".<name>.<process id>.<n>.tmp".
+QByteArray temporaryName(const QByteArray& folder, const QByteArray& name, int n) {
+    QByteArray t = folder + "/." + name + '.' + QByteArray::number(qint64(::getpid()));
+    if (n > 0)
+        t += '.' + QByteArray::number(n, 16);
+    return t + ".tmp";
+}
+
+// The process that made a temporary file of ours for name, or 0 when entry is no such file.
+pid_t temporaryOwner(const char* entry, const QByteArray& name) {
+    const QByteArray e(entry);
+    const QByteArray prefix = '.' + name + '.';
+    if (!e.startsWith(prefix) || !e.endsWith(".tmp"))
+        return 0;
+    const QList<QByteArray> parts = e.mid(prefix.size(), e.size() - prefix.size() - 4).split('.');
+    if (parts.isEmpty() || parts.size() > 2)
+        return 0;
+    bool ok = false;
+    const qint64 pid = parts[0].toLongLong(&ok);
+    if (!ok || pid <= 0 || pid > INT_MAX || (parts.size() == 2 && (parts[1].toULongLong(&ok, 16), !ok)))
+        return 0;
+    return pid_t(pid);
+}
+
+// Earlier versions left ".<name>.XXXXXX" (six letters or digits) and libgsf's ".gsf-save-XXXXXX"
+// when they were killed while writing; neither names its writer, so only old ones are taken.
+bool oldLeftover(const char* entry, const QByteArray& name, int folder) {
+    const QByteArray e(entry);
+    const QByteArray ours = '.' + name + '.';
+    const bool looksOurs = (e.startsWith(ours) && e.size() == ours.size() + 6) ||
+                           (e.startsWith(".gsf-save-") && e.size() == 16);
+    if (!looksOurs)
+        return false;
+    for (qsizetype i = e.size() - 6; i < e.size(); ++i)
+        if (!std::isalnum(static_cast<unsigned char>(e[i])))
+            return false;
+    struct stat st;
+    return ::fstatat(folder, entry, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+           st.st_uid == ::geteuid() && st.st_mtime < ::time(nullptr) - 24 * 3600;
+}
+
+// Removes what writers of this file that are gone (killed while writing) left in its folder.
+void removeStaleTemporaries(const QString& folder, const QString& fileName) {
+    const QByteArray dir = QFile::encodeName(folder);
+    const QByteArray name = QFile::encodeName(fileName);
+    DIR* d = ::opendir(dir.constData());
+    if (!d)
+        return;
+    const pid_t self = ::getpid();
+    while (const dirent* e = ::readdir(d)) {
+        const pid_t pid = temporaryOwner(e->d_name, name);
+        const bool dead = pid > 0 && pid != self && ::kill(pid, 0) != 0 && errno == ESRCH;
+        if (dead || oldLeftover(e->d_name, name, ::dirfd(d)))
+            (void)::unlinkat(::dirfd(d), e->d_name, 0);
+    }
+    ::closedir(d);
+}
+
+// The file a workbook is written into before it is put in place. Where the file system allows, it
+// has no name at all until it is complete (O_TMPFILE): a kill leaves nothing behind. Elsewhere it
+// is a temporary file named after this process, which the next writer removes once we are gone.
+struct NewFile {
+    int fd = -1;
+    int error = 0;
+    QByteArray folder;
+    QByteArray name;
+    QByteArray named; // the temporary name, when the file has one
+
+    NewFile(const QString& folderPath, const QString& fileName)
+        : folder(QFile::encodeName(folderPath)), name(QFile::encodeName(fileName)) {
+#ifdef O_TMPFILE
+        fd = ::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            return;
+#endif
+        for (int n = 0; n < 100 && fd < 0; ++n) {
+            named = temporaryName(folder, name, n);
+            fd = ::open(named.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (fd < 0 && errno != EEXIST)
+                break;
+        }
+        if (fd < 0) {
+            error = errno;
+            named.clear();
+        }
+    }
+    ~NewFile() {
+        if (!named.isEmpty())
+            (void)::unlink(named.constData());
+        if (fd >= 0)
+            ::close(fd);
+    }
+    NewFile(const NewFile&) = delete;
+    NewFile& operator=(const NewFile&) = delete;
+
+    // Gives the complete file the name target, replacing what had it (atomically).
+    void putInPlace(const QByteArray& target) {
+        if (named.isEmpty()) {
+            // A file without a name gets one through /proc (a link by its descriptor needs privileges).
+            const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+            for (int n = 0; n < 100 && named.isEmpty(); ++n) {
+                const QByteArray t = temporaryName(folder, name, n);
+                if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, t.constData(), AT_SYMLINK_FOLLOW) == 0)
+                    named = t;
+                else if (errno != EEXIST)
+                    break;
+            }
+            if (named.isEmpty())
+                fail(target);
+        }
+        if (::rename(named.constData(), target.constData()) != 0)
+            fail(target);
+        named.clear();
+    }
+    [[noreturn]] void fail(const QByteArray& target) const {
+        throw Error((QFile::decodeName(target) + QStringLiteral(": cannot be replaced: ") +
+                     QString::fromLocal8Bit(strerror(errno)))
+                        .toStdString());
+    }
+};
 
 } // namespace
 
@@ -812,8 +941,11 @@ WorkbookWriter::WorkbookWriter(const QString& path) : d(std::make_unique<Impl>()
     d->ownFormatRecords();
     d->data.setFileTemplate(QDir::tempPath() + QStringLiteral("/ledgerwick-sheets-XXXXXX"));
     if (!d->data.open())
-        throw Error(
-            ("cannot make a temporary file for the sheet data: " + d->data.errorString()).toStdString());
+        throw Error(QStringLiteral("cannot make a temporary file for the sheet data in %1: %2")
+                        .arg(QDir::tempPath(), d->data.errorString())
+                        .toStdString());
+    // Open and without a name from now on: whatever ends this process, nothing is left behind.
+    (void)::unlink(QFile::encodeName(d->data.fileName()).constData());
 }
 
 WorkbookWriter::~WorkbookWriter() = default;
@@ -1232,34 +1364,36 @@ void WorkbookWriter::finish() {
         throw Error("the workbook is larger than 2 GB");
 
     const QFileInfo target(d->path);
-    QTemporaryFile temp(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
-                        QStringLiteral(".XXXXXX"));
-    temp.setAutoRemove(true);
-    if (!temp.open())
-        throw Error(
-            (d->path + QStringLiteral(": cannot write in its folder: ") + temp.errorString()).toStdString());
-    temp.close();
-    const QByteArray tempName = QFile::encodeName(temp.fileName());
+    const QString folder = target.absolutePath();
+    removeStaleTemporaries(folder, target.fileName());
+    NewFile file(folder, target.fileName());
+    if (file.fd < 0)
+        throw Error((d->path + QStringLiteral(": cannot write in its folder %1: ").arg(folder) +
+                     QString::fromLocal8Bit(strerror(file.error)))
+                        .toStdString());
+    FILE* stream = ::fdopen(::dup(file.fd), "w+b");
+    if (!stream)
+        throw Error((d->path + QStringLiteral(": cannot be written: ") + QString::fromLocal8Bit(strerror(errno)))
+                        .toStdString());
 
+    // libgsf writes into our file (it would otherwise make a temporary file of its own beside it).
     initGsf();
-    GError* err = nullptr;
-    GsfOutput* sink = gsf_output_stdio_new(tempName.constData(), &err);
+    GsfOutput* sink = gsf_output_stdio_new_FILE(QFile::encodeName(d->path).constData(), stream, FALSE);
     if (!sink) {
-        const QString why = err ? QString::fromUtf8(err->message) : QString();
-        if (err)
-            g_error_free(err);
-        throw Error((d->path + QStringLiteral(": cannot be written: ") + why).toStdString());
+        std::fclose(stream);
+        throw Error((d->path + QStringLiteral(": cannot be written")).toStdString());
     }
     GsfOutfile* ole = gsf_outfile_msole_new(sink);
     g_object_unref(sink);
-    GsfOutput* stream = gsf_outfile_new_child(ole, "Workbook", FALSE);
-    bool ok = stream != nullptr;
+    GsfOutput* child = gsf_outfile_new_child(ole, "Workbook", FALSE);
+    bool ok = child != nullptr;
     auto put = [&](const char* p, qint64 n) {
         if (ok && n > 0)
-            ok = gsf_output_write(stream, size_t(n), reinterpret_cast<const guint8*>(p));
+            ok = gsf_output_write(child, size_t(n), reinterpret_cast<const guint8*>(p));
     };
     put(globals.constData(), globals.size());
     QByteArray chunk;
+    bool cancelled = false;
     for (std::size_t i = 0; i < d->sheets.size() && ok; ++i) {
         put(heads[i].constData(), heads[i].size());
         if (!d->data.seek(d->sheets[i].dataStart))
@@ -1268,6 +1402,7 @@ void WorkbookWriter::finish() {
         while (ok && left > 0) {
             if (d->cancelled && d->cancelled()) {
                 ok = false;
+                cancelled = true;
                 break;
             }
             chunk = d->data.read(std::min<qint64>(left, 1 << 20));
@@ -1280,15 +1415,18 @@ void WorkbookWriter::finish() {
         }
         put(tails[i].constData(), tails[i].size());
     }
-    if (stream) {
-        ok = gsf_output_close(stream) && ok;
-        g_object_unref(stream);
+    if (child) {
+        ok = gsf_output_close(child) && ok;
+        g_object_unref(child);
     }
-    ok = gsf_output_close(GSF_OUTPUT(ole)) && ok;
+    ok = gsf_output_close(GSF_OUTPUT(ole)) && ok; // closes the FILE as well
     g_object_unref(ole);
-    if (!ok)
-        throw Error(
-            (d->path + QStringLiteral(": the workbook could not be written (disk full?)")).toStdString());
+    if (cancelled)
+        throw Error((d->path + QStringLiteral(": writing was cancelled")).toStdString());
+    if (!ok || ::fsync(file.fd) != 0)
+        throw Error((d->path + QStringLiteral(": the workbook could not be written in %1: %2")
+                                   .arg(folder, QString::fromLocal8Bit(strerror(errno ? errno : EIO))))
+                        .toStdString());
 
     // The new file gets the old one's permissions, or the usual ones for a new file.
     struct stat st;
@@ -1301,17 +1439,8 @@ void WorkbookWriter::finish() {
         ::umask(mask);
         mode = 0666 & ~mask;
     }
-    const int fd = ::open(tempName.constData(), O_RDONLY);
-    if (fd >= 0) {
-        ::fchmod(fd, mode);
-        ::fsync(fd);
-        ::close(fd);
-    }
-    if (::rename(tempName.constData(), finalName.constData()) != 0)
-        throw Error(
-            (d->path + QStringLiteral(": cannot be replaced: ") + QString::fromLocal8Bit(strerror(errno)))
-                .toStdString());
-    temp.setAutoRemove(false);
+    ::fchmod(file.fd, mode);
+    file.putInPlace(finalName);
     d->finished = true;
     d->data.close();
 }

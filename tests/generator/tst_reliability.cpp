@@ -6,6 +6,7 @@
 #include "support/testsupport.h"
 #include "workbook/xls.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -138,6 +139,8 @@ class TstReliability : public QObject {
         d.alias = alias;
         d.path = source;
         d.db = table;
+        d.from = 1;
+        d.to = 0;
         d.sqlOnOff = !condition.isEmpty();
         d.sql = condition;
         d.excel = excel;
@@ -303,6 +306,78 @@ private slots:
         QVERIFY2(r.err.contains("Report error: ") && r.err.contains(expected), qPrintable(r.err));
         QVERIFY2(r.ms < 8000, qPrintable(QString::number(r.ms)));
         QVERIFY(!QFile::exists(reportOf(name)));
+    }
+
+    // kill -9 at any moment, the final write included, leaves nothing in the report's folder or in
+    // the temporary folder: the old report or a complete new one. What dead writers left before
+    // (named after their process, or an earlier version's names a day old) goes with the next run.
+    void killedAnyMoment_data() {
+        QTest::addColumn<int>("afterMs");
+        // A whole run takes about half a second: kills fall on every phase, the final write included.
+        for (int ms = 50; ms <= 700; ms += 50)
+            QTest::newRow(qPrintable(QStringLiteral("after %1 ms").arg(ms))) << ms;
+    }
+    void killedAnyMoment() {
+        QFETCH(int, afterMs);
+        const QString name = "killed";
+        if (!QFile::exists(path(name + ".xls"))) {
+            QVERIFY(makeBlank(path(name + ".xls"), {"ID", "NAME", "ID", "NAME", "ID", "NAME", "ID", "NAME"}));
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "big");
+            db.setDatabaseName(path("shop.sqlite"));
+            QVERIFY(db.open());
+            QVERIFY(QSqlQuery(db).exec("CREATE TABLE BIG AS WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
+                                       "FROM c WHERE i < 250000) SELECT i AS ID, 'Client number ' || i AS NAME FROM c"));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("big");
+        const QString def = definition(name, "SHOP", "BIG");
+        QFile::remove(reportOf(name));
+        QVERIFY(test::writeFile(reportOf(name), "the old report"));
+        const QStringList before = QDir(path("")).entryList(QDir::Files | QDir::Hidden);
+        const QString scratch = path("scratch");
+        QVERIFY(QDir().mkpath(scratch));
+        const Run r = runAndSignal({"--batch", def}, SIGKILL, afterMs, {"TMPDIR=" + scratch});
+        if (r.ms == 0) // ended before the kill: done, the new report in place
+            QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
+        QCOMPARE(QDir(path("")).entryList(QDir::Files | QDir::Hidden), before);
+        const QByteArray report = test::readFile(reportOf(name));
+        QVERIFY2(report == "the old report" || xls::readWorkbook(reportOf(name)).sheets.size() == 4,
+                 qPrintable(r.err + QString::number(report.size())));
+        QVERIFY(QDir(scratch).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    }
+    void staleTemporariesRemoved() {
+        const QString name = "stale";
+        QVERIFY(makeBlank(path(name + ".xls"), {"NAME"}));
+        const QString def = definition(name, "SHOP", "SALES");
+        QStringList before = QDir(path("")).entryList(QDir::Files | QDir::Hidden);
+        before << name + "_report.xls";
+        // The process ids of a process that has ended and of this one (alive).
+        const pid_t child = ::fork();
+        if (child == 0)
+            ::_exit(0);
+        QVERIFY(child > 0);
+        ::waitpid(child, nullptr, 0);
+        const QString base = path("." + name + "_report.xls.");
+        const QStringList stale = {base + QString::number(child) + ".tmp", base + QString::number(child) + ".1f.tmp",
+                                   base + "Ab12Cd", path(".gsf-save-Zz9Yx8")};
+        const QStringList kept = {base + QString::number(::getpid()) + ".tmp", base + "Ab12Cd.bak",
+                                  base + "fresh1"};
+        for (const QString& f : stale + kept)
+            QVERIFY(test::writeFile(f, "left behind"));
+        const QDateTime old = QDateTime::currentDateTime().addDays(-2);
+        for (const QString& f : {base + "Ab12Cd", path(".gsf-save-Zz9Yx8"), base + "Ab12Cd.bak"}) {
+            QFile file(f);
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(old, QFileDevice::FileModificationTime));
+        }
+        QCOMPARE(run({"--batch", def}).exit, 0);
+        for (const QString& f : stale)
+            QVERIFY2(!QFile::exists(f), qPrintable(f));
+        for (const QString& f : kept)
+            QVERIFY2(QFile::remove(f), qPrintable(f));
+        QStringList after = QDir(path("")).entryList(QDir::Files | QDir::Hidden);
+        before.sort();
+        after.sort();
+        QCOMPARE(after, before);
     }
 };
 
