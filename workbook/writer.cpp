@@ -336,6 +336,7 @@ struct WorkbookWriter::Impl {
     QString path;
     bool finished = false;
     std::function<bool()> cancelled;
+    QString permissionsTemplate;
 
     // Formats: the global formatting records in their order.
     QList<Record> formats;
@@ -1438,11 +1439,24 @@ void WorkbookWriter::finish() {
         const mode_t mask = ::umask(0);
         ::umask(mask);
         mode = 0666 & ~mask;
+        struct stat source;
+        if (!d->permissionsTemplate.isEmpty()) {
+            // A private blank gives a private report: never more bits than the blank has.
+            if (::stat(QFile::encodeName(d->permissionsTemplate).constData(), &source) != 0)
+                throw Error((d->permissionsTemplate + QStringLiteral(": cannot be read: ") +
+                             QString::fromLocal8Bit(strerror(errno)))
+                                .toStdString());
+            mode &= source.st_mode & 0666;
+        }
     }
     ::fchmod(file.fd, mode);
     file.putInPlace(finalName);
     d->finished = true;
     d->data.close();
+}
+
+void WorkbookWriter::limitPermissionsTo(const QString& templatePath) {
+    d->permissionsTemplate = templatePath;
 }
 
 void WorkbookWriter::setCancelCheck(std::function<bool()> cancelled) {

@@ -275,6 +275,9 @@ public:
     // Writes the compound file and renames it into place. Throws Error on any failure (the old file
     // stays as it was).
     void finish();
+    // A new file (none at path yet) gets no permission bits that the file at templatePath lacks,
+    // the umask applying on top; a file that replaces another keeps the other's mode.
+    void limitPermissionsTo(const QString& templatePath);
     // Asked between pieces of finish()'s copying: true stops it with Error, the old file untouched.
     void setCancelCheck(std::function<bool()> cancelled);
 

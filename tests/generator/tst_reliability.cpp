@@ -379,6 +379,45 @@ private slots:
         after.sort();
         QCOMPARE(after, before);
     }
+
+    // A new report has no permission bits that its blank lacks (the umask on top); a report that
+    // exists keeps its mode.
+    void reportPermissions_data() {
+        QTest::addColumn<int>("blankMode");
+        QTest::addColumn<int>("reportMode"); // the existing report's; 0: none
+        QTest::addColumn<int>("mask");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("private blank") << 0600 << 0 << 022 << 0600;
+        QTest::newRow("group-readable blank") << 0640 << 0 << 022 << 0640;
+        QTest::newRow("public blank, umask 077") << 0644 << 0 << 077 << 0600;
+        QTest::newRow("public blank") << 0644 << 0 << 022 << 0644;
+        QTest::newRow("executable blank") << 0755 << 0 << 002 << 0644;
+        QTest::newRow("read-only blank") << 0400 << 0 << 022 << 0400;
+        QTest::newRow("private blank, public report") << 0600 << 0644 << 022 << 0644;
+        QTest::newRow("public blank, private report") << 0644 << 0600 << 022 << 0600;
+    }
+    void reportPermissions() {
+        QFETCH(int, blankMode);
+        QFETCH(int, reportMode);
+        QFETCH(int, mask);
+        QFETCH(int, expected);
+        static int n = 0;
+        const QString name = QStringLiteral("mode%1").arg(n++);
+        QVERIFY(makeBlank(path(name + ".xls"), {"NAME"}));
+        QCOMPARE(::chmod(QFile::encodeName(path(name + ".xls")).constData(), mode_t(blankMode)), 0);
+        if (reportMode) {
+            QVERIFY(test::writeFile(reportOf(name), "the old report"));
+            QCOMPARE(::chmod(QFile::encodeName(reportOf(name)).constData(), mode_t(reportMode)), 0);
+        }
+        const QString def = definition(name, "SHOP", "SALES");
+        const mode_t old = ::umask(mode_t(mask)); // the child inherits it
+        const Run r = run({"--batch", def});
+        ::umask(old);
+        QVERIFY2(r.exit == 0, qPrintable(r.err));
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(reportOf(name)).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 07777), expected);
+    }
 };
 
 QTEST_GUILESS_MAIN(TstReliability)

@@ -635,6 +635,7 @@ void Generator::fill(Progress& progress) {
     for (const QString& d : dropped())
         warn(QStringLiteral("Not carried into the report: %1.").arg(d));
     m_writer = std::make_unique<xls::WorkbookWriter>(m_reportPath);
+    m_writer->limitPermissionsTo(m_blankPath);
     try {
         m_writer->useFormatsOf(m_blank);
         m_writer->setDate1904(m_blank.date1904);
