@@ -418,6 +418,51 @@ private slots:
         QCOMPARE(::stat(QFile::encodeName(reportOf(name)).constData(), &st), 0);
         QCOMPARE(int(st.st_mode & 07777), expected);
     }
+
+    // A relative "Excel" path is taken from the definition's folder, wherever the generator is
+    // started; the spreadsheet program gets the report's absolute path, so that a name starting
+    // with "-" is never taken for an option.
+    void relativeWorkbookPath_data() {
+        QTest::addColumn<QString>("excel");  // as the definition holds it
+        QTest::addColumn<QString>("report"); // where the report is, under the test's folder
+        QTest::newRow("in a subfolder") << "sub/rel.xls" << "defs/sub/rel_report.xls";
+        QTest::newRow("dot first") << "./dot.xls" << "defs/dot_report.xls";
+        QTest::newRow("parent folder") << "../up.xls" << "up_report.xls";
+        QTest::newRow("starts with a dash") << "-dash.xls" << "defs/-dash_report.xls";
+        QTest::newRow("derived from the definition") << "" << "defs/derived_report.xls";
+    }
+    void relativeWorkbookPath() {
+        QFETCH(QString, excel);
+        QFETCH(QString, report);
+        QVERIFY(QDir().mkpath(path("defs/sub")) && QDir().mkpath(path("elsewhere")));
+        const QString name = excel.isEmpty() ? "derived" : QFileInfo(excel).completeBaseName();
+        const QString blank = excel.isEmpty() ? path("defs/derived.xls") : QDir::cleanPath(path("defs/" + excel));
+        QVERIFY(makeBlank(blank, {"NAME"}));
+        ReportDefinition d;
+        d.name = name;
+        d.view = 1;
+        d.alias = true;
+        d.path = "SHOP";
+        d.db = "SALES";
+        d.from = 1;
+        d.to = 2;
+        d.excel = excel;
+        writeDefinition(path("defs/" + name + ".pr"), d);
+        const QString opened = path("opened.txt");
+        QFile::remove(opened);
+        QVERIFY(test::writeFile(path("spreadsheet.sh"), "#!/bin/sh\nprintf '%s' \"$1\" > \"$0.tmp\" && mv \"$0.tmp\" " +
+                                                            QFile::encodeName(opened) + "\n"));
+        QVERIFY(QFile::setPermissions(path("spreadsheet.sh"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(setSettings("Show=1\nProgram=" + QFile::encodeName(path("spreadsheet.sh")) + "\n"));
+        // Started from another folder with the definition's relative path, as a launcher may.
+        const Run r = run({"../defs/" + name + ".pr"}, {"QT_QPA_PLATFORM=offscreen", "LEDGERWICK_TEST_ANSWERS=ok,ok"},
+                          path("elsewhere"));
+        QVERIFY(setSettings(""));
+        QVERIFY2(r.exit == 0, qPrintable(r.err));
+        QVERIFY(QFile::exists(path(report)));
+        QVERIFY(QTest::qWaitFor([&] { return test::readFile(opened) == QFile::encodeName(path(report)); }, 10000));
+        QVERIFY(QDir(path("elsewhere")).isEmpty());
+    }
 };
 
 QTEST_GUILESS_MAIN(TstReliability)

@@ -39,12 +39,13 @@ int queryTimeoutSeconds();     // "EXCEL" "QueryTimeout": seconds a query may ru
 // (or an Excel "~$<name>" owner file).
 bool workbookIsOpen(const QString& workbookPath);
 
-// Starts the spreadsheet program on a workbook, detached, the path as one argument. Returns the
+// Starts the spreadsheet program on a workbook, detached, the absolute path as one argument. Returns the
 // process id, or 0 when it could not be started.
 qint64 openInSpreadsheet(const QString& workbookPath);
 
 // The workbook of a definition, one rule for both tools: "REPORT" "Excel" when it is not empty,
-// else the definition's path with its last three characters replaced by ".xls".
+// else the definition's path with its last three characters replaced by ".xls". Always absolute:
+// a relative "Excel" path is taken from the definition's folder.
 QString workbookPathOf(const QString& definitionPath, const ReportDefinition& definition);
 
 // What a notice names when a data source cannot be used: the catalogue's caption number
