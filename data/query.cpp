@@ -409,8 +409,8 @@ int authorize(void* data, int action, const char* a, const char* b, const char*,
 class TableQueryStream : public RangedStream {
 public:
     TableQueryStream(std::unique_ptr<TableReader> reader, const QString& table, const QString& condition,
-                     int from, int to, const QueryControl& control)
-        : RangedStream(from, to), m_reader(std::move(reader)), m_table(table) {
+                     int from, int to, const QueryControl& control, std::unique_ptr<TableFileWatch> watch)
+        : RangedStream(from, to), m_reader(std::move(reader)), m_table(table), m_fileWatch(std::move(watch)) {
         m_shared.reader = m_reader.get();
         open();
         m_watch.attach(m_db, control);
@@ -421,6 +421,12 @@ public:
     ~TableQueryStream() override { finish(); }
 
 protected:
+    void verifyComplete() override {
+        if (m_fileWatch) {
+            m_fileWatch->check();
+        }
+    }
+
     bool fetch(Record* record) override {
         if (m_stmt == nullptr) {
             return false;
@@ -654,6 +660,7 @@ private:
 
     std::unique_ptr<TableReader> m_reader;
     QString m_table;
+    std::unique_ptr<TableFileWatch> m_fileWatch;
     sqlite3* m_db = nullptr;
     sqlite3_stmt* m_stmt = nullptr;
     Guard m_guard;
@@ -667,11 +674,12 @@ private:
 
 std::unique_ptr<RecordStream> queryTableFile(std::unique_ptr<TableReader> reader, const QString& table,
                                              const QString& condition, int from, int to,
-                                             const QueryControl& control) {
+                                             const QueryControl& control, std::unique_ptr<TableFileWatch> watch) {
     if (condition.toUtf8().size() > maxStatementBytes) {
         throw statementTooLong();
     }
-    return std::make_unique<TableQueryStream>(std::move(reader), table, condition, from, to, control);
+    return std::make_unique<TableQueryStream>(std::move(reader), table, condition, from, to, control,
+                                              std::move(watch));
 }
 
 } // namespace lw::data

@@ -53,6 +53,9 @@ protected:
     virtual bool fetch(Record* record) = 0;
     // Called once when the range is over or the result has ended: resources may go.
     virtual void finish() {}
+    // Called once when every record of the range was delivered, before finish(): throws DataError
+    // when what was read cannot be trusted (the table changed meanwhile).
+    virtual void verifyComplete() {}
     // New warnings of the source, added to the stream's own.
     void addWarnings(const QStringList& warnings);
 
@@ -66,14 +69,17 @@ private:
 // The records of a table file, unfiltered, straight from its reader.
 class TableStream : public RangedStream {
 public:
-    TableStream(std::unique_ptr<TableReader> reader, int from, int to);
+    TableStream(std::unique_ptr<TableReader> reader, int from, int to,
+                std::unique_ptr<TableFileWatch> watch = nullptr);
 
 protected:
     bool fetch(Record* record) override;
     void finish() override;
+    void verifyComplete() override;
 
 private:
     std::unique_ptr<TableReader> m_reader;
+    std::unique_ptr<TableFileWatch> m_watch;
 };
 
 // The records of `SELECT * FROM "<table>" <condition>` over a table file, run in an in-memory
@@ -81,7 +87,8 @@ private:
 // condition is refused or bad.
 std::unique_ptr<RecordStream> queryTableFile(std::unique_ptr<TableReader> reader, const QString& table,
                                              const QString& condition, int from, int to,
-                                             const QueryControl& control = {});
+                                             const QueryControl& control = {},
+                                             std::unique_ptr<TableFileWatch> watch = nullptr);
 
 // Whether the text holds a second statement after the first (a ";" outside quotes and comments
 // followed by anything but blanks and comments). Quotes: '...', "...", `...`, [...] and

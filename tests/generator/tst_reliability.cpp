@@ -463,6 +463,66 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return test::readFile(opened) == QFile::encodeName(path(report)); }, 10000));
         QVERIFY(QDir(path("elsewhere")).isEmpty());
     }
+
+    // A dBASE table rewritten in place (same size) while the generator reads it: " Report error",
+    // the table changed, the old report kept; the same table left alone makes its report.
+    void tableChangedWhileRead_data() {
+        QTest::addColumn<QString>("condition");
+        QTest::addColumn<bool>("rewritten");
+        QTest::newRow("whole table, rewritten") << "" << true;
+        QTest::newRow("condition, rewritten") << "where ID > 0" << true;
+        QTest::newRow("sorted, rewritten") << "order by NAME desc" << true;
+        QTest::newRow("whole table, left alone") << "" << false;
+        QTest::newRow("condition, left alone") << "where ID > 0" << false;
+    }
+    void tableChangedWhileRead() {
+        QFETCH(QString, condition);
+        QFETCH(bool, rewritten);
+        const QList<lwtest::DbfField> fields{{"ID", 'N', 8}, {"NAME", 'C', 20}};
+        constexpr int records = 60000;
+        const auto table = [&](char version) {
+            QList<QByteArray> rows;
+            for (int i = 1; i <= records; ++i)
+                rows << lwtest::dbfRecord(fields, {QByteArray::number(i), "Name " + QByteArray(1, version) +
+                                                                             QByteArray::number(i)});
+            return lwtest::dbfTable(0x03, 0x57, fields, rows);
+        };
+        const QByteArray first = table('a'), second = table('b');
+        QCOMPARE(first.size(), second.size());
+        const QString file = path("changing/PEOPLE.DBF");
+        QVERIFY(QDir().mkpath(path("changing")));
+        QVERIFY(test::writeFile(file, first));
+        static int n = 0;
+        const QString name = QStringLiteral("changing%1").arg(n++);
+        // 60,000 records: the run takes long enough for the table to change under it.
+        QVERIFY(makeBlank(path(name + ".xls"), {"ID", "NAME"}));
+        QVERIFY(test::writeFile(reportOf(name), "the old report"));
+        const QString def = definition(name, path("changing"), "PEOPLE.DBF", condition, false);
+        QProcess p;
+        p.setProcessEnvironment(environment());
+        p.start(m_program, {"--batch", def});
+        QVERIFY(p.waitForStarted());
+        // In place, as a program that edits records does: the same file, the same size.
+        int rewrites = 0;
+        while (!p.waitForFinished(5)) {
+            if (!rewritten)
+                continue;
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.write(++rewrites % 2 ? second : first) == first.size());
+        }
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        if (!rewritten) {
+            QVERIFY2(p.exitCode() == 0, qPrintable(err));
+            QCOMPARE(xls::readWorkbook(reportOf(name)).sheets.at(0).cells.size(), std::size_t(1 + 2 * records));
+            return;
+        }
+        QVERIFY(rewrites > 0);
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY2(err.contains("Report error: The table file \"" + file + "\" changed while it was read: run the report again"),
+                 qPrintable(err));
+        QCOMPARE(test::readFile(reportOf(name)), QByteArray("the old report"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TstReliability)
