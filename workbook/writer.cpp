@@ -337,6 +337,10 @@ struct WorkbookWriter::Impl {
     bool finished = false;
     std::function<bool()> cancelled;
     QString permissionsTemplate;
+    // What streamSize() counts without walking everything again.
+    qsizetype formatsCounted = -1;
+    qint64 formatBytes = 0;
+    qint64 endedSheetBytes = 0;
 
     // Formats: the global formatting records in their order.
     QList<Record> formats;
@@ -385,6 +389,13 @@ struct WorkbookWriter::Impl {
     };
     std::vector<SheetInfo> sheets;
     bool inSheet = false;
+    // A sheet's records besides its cells, about: BOF, INDEX, layout, merged cells, window, EOF.
+    static qint64 sheetOwnBytes(const SheetInfo& s) {
+        qint64 bytes = 512 + 4 * qint64(s.dbcells.size()) + 8 * qint64(s.merged.size());
+        for (const Record& r : s.layout)
+            bytes += 4 + r.data.size();
+        return bytes;
+    }
     int lastRow = -1, lastColumn = -1;
     int maxSheetRef = -1;
 
@@ -1024,8 +1035,8 @@ void WorkbookWriter::beginSheet(const QString& name, const Sheet* layoutSource) 
             throw Error(
                 QStringLiteral("the workbook already holds a sheet named \"%1\"").arg(s.name).toStdString());
     }
-    if (d->sheets.size() >= 0xFFFF)
-        throw Error("too many sheets");
+    if (d->sheets.size() >= std::size_t(maxSheets))
+        throw Error("a workbook holds at most 65,535 sheets");
     d->sheets.emplace_back();
     Impl::SheetInfo& s = d->sheets.back();
     s.name = name;
@@ -1298,6 +1309,7 @@ void WorkbookWriter::endSheet() {
     d->inSheet = false;
     Impl::SheetInfo& s = d->sheets.back();
     s.dataLength = d->dataSize + d->pending.size() - s.dataStart;
+    d->endedSheetBytes += Impl::sheetOwnBytes(s);
 }
 
 void WorkbookWriter::writeSheet(const Sheet& sheet) {
@@ -1321,6 +1333,20 @@ void WorkbookWriter::writeSheet(const Sheet& sheet) {
     if (sheet.printTitleRows)
         setPrintTitleRows(sheet.printTitleRows->first, sheet.printTitleRows->second);
     endSheet();
+}
+
+qint64 WorkbookWriter::streamSize() const {
+    if (d->formatsCounted != d->formats.size()) {
+        d->formatBytes = 0;
+        for (const Record& r : d->formats)
+            d->formatBytes += 4 + r.data.size();
+        d->formatsCounted = d->formats.size();
+    }
+    qint64 size = d->dataSize + d->pending.size() + qint64(d->sstText.size()) + 3 * qint64(d->sstCount()) +
+                  d->formatBytes + d->endedSheetBytes;
+    if (d->inSheet)
+        size += d->sheetOwnBytes(d->sheets.back());
+    return size;
 }
 
 int WorkbookWriter::sheetCount() const {

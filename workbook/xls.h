@@ -21,6 +21,8 @@ inline constexpr int maxColumns = 256;
 inline constexpr int maxCellText = 32767;
 inline constexpr int maxSheetName = 31;
 inline constexpr int maxRowBreaks = 1026; // page breaks a sheet can hold
+inline constexpr int maxSheets = 65535;
+inline constexpr qint64 maxStream = 0x7FFFFFFF; // bytes of the workbook stream
 
 // Any failure to read or write a workbook. The text names the problem in words a user understands
 // ("... is an Excel 5.0/95 workbook: save it as Excel 97-2003 workbook", "... is encrypted",
@@ -270,6 +272,9 @@ public:
     void writeSheet(const Sheet& sheet);
 
     int sheetCount() const;         // sheets begun so far
+    // What the workbook stream takes so far, about (sheet data, the string table, the formats and
+    // each sheet's own records): a report that grows can be stopped before the format's 2 GB.
+    qint64 streamSize() const;
     QString sheetName(int index) const;
 
     // Writes the compound file and renames it into place. Throws Error on any failure (the old file

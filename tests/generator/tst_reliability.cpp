@@ -196,6 +196,8 @@ private slots:
             QVERIFY(q.exec("CREATE TABLE SALES (ID INTEGER, NAME TEXT)"));
             QVERIFY(q.exec("INSERT INTO SALES WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c "
                            "WHERE i < 300) SELECT i, 'Client ' || i FROM c"));
+            QVERIFY(q.exec("CREATE TABLE BIG AS WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
+                           "FROM c WHERE i < 250000) SELECT i AS ID, 'Client number ' || i AS NAME FROM c"));
         }
         QSqlDatabase::removeDatabase("setup");
         QVERIFY(QDir().mkpath(path("tables")));
@@ -320,16 +322,8 @@ private slots:
     void killedAnyMoment() {
         QFETCH(int, afterMs);
         const QString name = "killed";
-        if (!QFile::exists(path(name + ".xls"))) {
+        if (!QFile::exists(path(name + ".xls")))
             QVERIFY(makeBlank(path(name + ".xls"), {"ID", "NAME", "ID", "NAME", "ID", "NAME", "ID", "NAME"}));
-            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "big");
-            db.setDatabaseName(path("shop.sqlite"));
-            QVERIFY(db.open());
-            QVERIFY(QSqlQuery(db).exec("CREATE TABLE BIG AS WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
-                                       "FROM c WHERE i < 250000) SELECT i AS ID, 'Client number ' || i AS NAME FROM c"));
-            db.close();
-        }
-        QSqlDatabase::removeDatabase("big");
         const QString def = definition(name, "SHOP", "BIG");
         QFile::remove(reportOf(name));
         QVERIFY(test::writeFile(reportOf(name), "the old report"));
@@ -522,6 +516,77 @@ private slots:
         QVERIFY2(err.contains("Report error: The table file \"" + file + "\" changed while it was read: run the report again"),
                  qPrintable(err));
         QCOMPARE(test::readFile(reportOf(name)), QByteArray("the old report"));
+    }
+
+    // Past a limit of the format the generator stops as soon as the report crosses it, saying how
+    // many records fit, and writes nothing; --check says so before anything is written. The 2 GB
+    // of the workbook stream are stood in for by a small limit (LEDGERWICK_TEST_STREAM_LIMIT).
+    void formatLimits_data() {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<int>("to");
+        QTest::addColumn<int>("list");       // 1: a sheet per record
+        QTest::addColumn<int>("bandRows");   // rows of 256 marker cells in the band (columnar)
+        QTest::addColumn<bool>("checkOnly");
+        QTest::addColumn<QString>("limit");  // the stand-in for 2 GB; empty: the real one
+        QTest::addColumn<QString>("fit");    // the records that fit, as the message says
+        QTest::newRow("65,535 sheets, --check") << "BIG" << 70000 << 1 << 0 << true << "" << "65535";
+        QTest::newRow("65,535 sheets") << "BIG" << 70000 << 1 << 0 << false << "" << "65535";
+        QTest::newRow("2 GB, --check") << "BIG" << 5000 << 0 << 200 << true << "" << "4158";
+        QTest::newRow("2 GB stand-in, columnar") << "BIG" << 0 << 0 << 0 << false << "3000000" << "";
+        QTest::newRow("2 GB stand-in, sheets") << "BIG" << 20000 << 1 << 0 << false << "3000000" << "";
+    }
+    void formatLimits() {
+        QFETCH(QString, table);
+        QFETCH(int, to);
+        QFETCH(int, list);
+        QFETCH(int, bandRows);
+        QFETCH(bool, checkOnly);
+        QFETCH(QString, limit);
+        QFETCH(QString, fit);
+        static int n = 0;
+        const QString name = QStringLiteral("large%1").arg(n++);
+        if (bandRows == 0) {
+            QVERIFY(makeBlank(path(name + ".xls"), {"ID", "NAME"}));
+        } else {
+            xls::WorkbookWriter w(path(name + ".xls"));
+            w.beginSheet("Wide");
+            for (int r = 0; r < bandRows; ++r)
+                for (int c = 0; c < 256; ++c)
+                    w.writeText(r, c, 15, c % 2 ? "${NAME}" : "${ID}");
+            w.finish();
+        }
+        ReportDefinition d;
+        d.name = name;
+        d.view = list ? 0 : 1;
+        d.list = list;
+        d.alias = true;
+        d.path = "SHOP";
+        d.db = table;
+        d.from = 1;
+        d.to = to;
+        writeDefinition(path(name + ".pr"), d);
+        QVERIFY(test::writeFile(reportOf(name), "the old report"));
+        const QStringList env = limit.isEmpty() ? QStringList() : QStringList{"LEDGERWICK_TEST_STREAM_LIMIT=" + limit};
+        const QStringList before = QDir(path("")).entryList(QDir::Files | QDir::Hidden);
+        const Run r = run({checkOnly ? "--check" : "--batch", path(name + ".pr")}, env);
+        QCOMPARE(r.exit, 1);
+        QVERIFY2(r.err.contains("Report error: The report is too large for an .xls workbook: it would pass its " +
+                                QString(limit.isEmpty() && list ? "65,535 sheets" : "2 GB")),
+                 qPrintable(r.err));
+        QCOMPARE(test::readFile(reportOf(name)), QByteArray("the old report"));
+        QCOMPARE(QDir(path("")).entryList(QDir::Files | QDir::Hidden), before);
+        const qsizetype at = r.err.indexOf("Only the first ") + 15;
+        const qint64 fits = r.err.mid(at, r.err.indexOf(' ', at) - at).toLongLong();
+        if (!fit.isEmpty())
+            QCOMPARE(QString::number(fits), fit);
+        if (checkOnly || limit.isEmpty())
+            return;
+        // As many records as it said fit do fit.
+        QVERIFY(fits > 0);
+        d.to = int(fits);
+        writeDefinition(path(name + ".pr"), d);
+        const Run again = run({"--batch", path(name + ".pr")}, env);
+        QVERIFY2(again.exit == 0, qPrintable(again.err));
     }
 };
 

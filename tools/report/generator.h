@@ -57,6 +57,7 @@ struct CheckResult {
     qint64 records = 0;
     qint64 reportSheets = 0; // sheets filled from the records
     qint64 otherSheets = 0;  // the blank's other sheets, copied
+    QString tooLarge;        // why the report cannot be made whole (past a limit of the format), or empty
 };
 
 // Catalogue numbers of the captions the generator uses.
@@ -121,6 +122,14 @@ private:
     void warn(const QString& text);
     [[noreturn]] void dataFailure(const std::exception& e);
     std::unique_ptr<RecordSourceHolder> openQuery();
+    // How many records the report sheets can take before the workbook would pass the format's
+    // 65,535 sheets (the blank's other sheets counted).
+    qint64 recordsThatFit() const;
+    // The failure of a report that passes a limit of the format, saying how many records fit.
+    ReportFailure tooLarge(const QString& limit, qint64 fit) const;
+    // At least how many bytes one record adds to the workbook stream (its cells' records).
+    qint64 bytesPerRecord() const;
+
     // Whether formulas written before the footer need to know where the rows end up (references
     // to the footer or to other sheets, totals over the band above it): the records are counted first.
     bool needsRecordCount() const;

@@ -249,6 +249,10 @@ int check(const QString& definitionPath) {
             notice(CaptionNoData, g.definition().db);
             return ExitFailure;
         }
+        if (!c.tooLarge.isEmpty()) {
+            notice(CaptionReportError, c.tooLarge);
+            return ExitFailure;
+        }
         return t.unknown.isEmpty() ? ExitSuccess : ExitFailure;
     } catch (const ReportFailure& f) {
         out.flush();
