@@ -11,6 +11,7 @@
 #include <gsf/gsf.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <map>
 #include <mutex>
@@ -20,6 +21,8 @@ namespace lw::xls {
 using namespace biff;
 
 namespace {
+
+std::atomic<qint64> maxModelBytes{defaultMaxModelBytes};
 
 // One record of the stream: its identifier, where it starts and its data.
 struct Rec {
@@ -218,6 +221,18 @@ private:
     };
     std::vector<Xti> m_xti;
     std::vector<QByteArray> m_names;
+    // What the model takes so far, about, against the limit.
+    qint64 m_modelBytes = 0;
+
+public:
+    void charge(qint64 bytes) {
+        m_modelBytes += bytes;
+        if (m_modelBytes > maxModelBytes.load())
+            throw Error(QStringLiteral("holds more cells than can be read in %1 MB of memory (a sheet filled "
+                                       "with cells far beyond what it shows?): remove the cells it does not need")
+                            .arg(maxModelBytes.load() >> 20)
+                            .toStdString());
+    }
 };
 
 Workbook WorkbookReader::read() {
@@ -317,6 +332,7 @@ void WorkbookReader::readGlobals() {
                                     .arg(unique)
                                     .toStdString());
                 m_sst.push_back(rd.string());
+                charge(qint64(sizeof(QString)) + 2 * m_sst.back().size());
             }
             break;
         }
@@ -483,19 +499,35 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
                             .arg(sheet.name)
                             .toStdString());
     };
-    auto addCell = [&](int row, int col, quint16 xf, Value v) {
-        checkCell(col);
+    auto addCell = [&](int row, int col, quint16 xf, Value v, int repeat = 0) {
+        checkCell(col + repeat);
         // More cell records than a sheet has cells: a damaged or hostile file, not a sheet.
         if (sheet.cells.size() >= std::size_t(maxRows) * maxColumns)
             throw Error(QStringLiteral("the sheet \"%1\" holds more cells than a sheet can")
                             .arg(sheet.name)
                             .toStdString());
+        // A text of the shared string table is shared, not copied.
+        charge(qint64(sizeof(Cell)) + (v.text.isDetached() ? 2 * v.text.size() : 0));
         Cell c;
         c.row = row;
         c.column = col;
         c.xf = xf;
+        c.repeat = quint8(repeat);
         c.value = std::move(v);
         sheet.cells.push_back(std::move(c));
+    };
+    // An empty formatted cell: it joins the run just before it when it goes on that run.
+    auto addBlank = [&](int row, int col, quint16 xf) {
+        if (!sheet.cells.empty()) {
+            Cell& last = sheet.cells.back();
+            if (last.row == row && last.xf == xf && last.lastColumn() + 1 == col && last.repeat < 255 &&
+                last.value.type == ValueType::Empty && !last.formula) {
+                checkCell(col);
+                ++last.repeat;
+                return;
+            }
+        }
+        addCell(row, col, xf, Value{});
     };
     for (;;) {
         if (!m_stream.next(r))
@@ -551,7 +583,7 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
         }
         case rBlank:
             needSize(r, 6, "BLANK");
-            addCell(biff::u16(r.data), biff::u16(r.data + 2), biff::u16(r.data + 4), Value{});
+            addBlank(biff::u16(r.data), biff::u16(r.data + 2), biff::u16(r.data + 4));
             break;
         case rMulBlank: {
             needSize(r, 6, "MULBLANK");
@@ -559,7 +591,7 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
             const int first = biff::u16(r.data + 2);
             const qsizetype n = (r.size - 6) / 2;
             for (qsizetype i = 0; i < n; ++i)
-                addCell(row, first + int(i), biff::u16(r.data + 4 + 2 * i), Value{});
+                addBlank(row, first + int(i), biff::u16(r.data + 4 + 2 * i));
             break;
         }
         case rBoolErr: {
@@ -771,6 +803,29 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
     };
     if (!std::is_sorted(sheet.cells.begin(), sheet.cells.end(), before))
         std::stable_sort(sheet.cells.begin(), sheet.cells.end(), before);
+    // A run that another cell record lands in (files do not hold that, but a damaged one may)
+    // becomes single cells again, so that the last record of each cell wins as below.
+    bool overlaps = false;
+    for (std::size_t i = 0; i + 1 < sheet.cells.size() && !overlaps; ++i) {
+        const Cell& a = sheet.cells[i];
+        const Cell& b = sheet.cells[i + 1];
+        overlaps = a.repeat > 0 && b.row == a.row && b.column <= a.lastColumn();
+    }
+    if (overlaps) {
+        std::vector<Cell> single;
+        for (Cell& c : sheet.cells) {
+            for (int k = c.repeat; k > 0; --k) {
+                charge(qint64(sizeof(Cell)));
+                Cell one = c;
+                one.repeat = 0;
+                one.column = c.lastColumn() - k + 1;
+                single.push_back(one);
+            }
+            c.repeat = 0;
+        }
+        sheet.cells.insert(sheet.cells.end(), single.begin(), single.end());
+        std::stable_sort(sheet.cells.begin(), sheet.cells.end(), before);
+    }
     const auto same = [](const Cell& a, const Cell& b) { return a.row == b.row && a.column == b.column; };
     if (std::adjacent_find(sheet.cells.begin(), sheet.cells.end(), same) != sheet.cells.end()) {
         std::vector<Cell> unique;
@@ -877,6 +932,10 @@ QByteArray workbookStream(const QString& path) {
 
 } // namespace
 
+void setMaxModelBytes(qint64 bytes) {
+    maxModelBytes = bytes > 0 ? bytes : defaultMaxModelBytes;
+}
+
 Workbook readWorkbookStream(const QByteArray& stream) {
     WorkbookReader reader(stream);
     return reader.read();
@@ -890,7 +949,7 @@ Workbook readWorkbook(const QString& path) {
     } catch (const Error& e) {
         throw Error((name + QStringLiteral(": ") + QString::fromUtf8(e.what())).toStdString());
     } catch (const std::bad_alloc&) {
-        throw Error((name + QStringLiteral(": not enough memory to read the workbook")).toStdString());
+        throw Error((name + QStringLiteral(": there is not enough memory to read it")).toStdString());
     }
 }
 

@@ -438,7 +438,7 @@ struct WorkbookWriter::Impl {
         return sheets.back();
     }
     void placeCell(int row, int column);
-    void addCellRecord(int row, quint16 id, const QByteArray& d);
+    void addCellRecord(int row, quint16 id, const QByteArray& d, int last = -1);
     void flushBlock();
     void checkXf(quint16 xf) const {
         if (xf >= xfs.size())
@@ -641,7 +641,7 @@ void WorkbookWriter::Impl::placeCell(int row, int column) {
     s.lastColumn = std::max(s.lastColumn, column);
 }
 
-void WorkbookWriter::Impl::addCellRecord(int row, quint16 id, const QByteArray& d) {
+void WorkbookWriter::Impl::addCellRecord(int row, quint16 id, const QByteArray& d, int last) {
     if (blockStart < 0 || row >= blockStart + 32) {
         flushBlock();
         blockStart = row - row % 32;
@@ -650,7 +650,7 @@ void WorkbookWriter::Impl::addCellRecord(int row, quint16 id, const QByteArray& 
     br.used = true;
     const int column = biff::u16(d.constData() + 2);
     br.firstColumn = std::min(br.firstColumn, column);
-    br.lastColumn = std::max(br.lastColumn, column);
+    br.lastColumn = std::max(br.lastColumn, std::max(column, last));
     appendRecord(br.cells, id, d);
 }
 
@@ -1106,6 +1106,26 @@ void WorkbookWriter::writeBlank(int row, int column, quint16 xf) {
     d->addCellRecord(row, rBlank, r);
 }
 
+void WorkbookWriter::writeBlanks(int row, int first, int last, quint16 xf) {
+    if (last <= first) {
+        writeBlank(row, first, xf);
+        return;
+    }
+    if (last >= maxColumns)
+        throw Error(QStringLiteral("column %1 lies outside a sheet's 256 columns").arg(last + 1).toStdString());
+    d->checkXf(xf);
+    d->placeCell(row, first);
+    d->lastColumn = last;
+    d->sheets.back().lastColumn = std::max(d->sheets.back().lastColumn, last);
+    QByteArray r;
+    Out o(r);
+    o.u16(quint16(row)).u16(quint16(first));
+    for (int c = first; c <= last; ++c)
+        o.u16(xf);
+    o.u16(quint16(last));
+    d->addCellRecord(row, rMulBlank, r, last);
+}
+
 void WorkbookWriter::writeNumber(int row, int column, quint16 xf, double value) {
     if (!std::isfinite(value))
         throw Error(QStringLiteral("the number in row %1, column %2 is not finite")
@@ -1321,6 +1341,8 @@ void WorkbookWriter::writeSheet(const Sheet& sheet) {
             setRow(sheet.rows[r++]);
         if (c.formula)
             writeFormula(c.row, c.column, c.xf, *c.formula, c.value);
+        else if (c.repeat > 0 && c.value.type == ValueType::Empty)
+            writeBlanks(c.row, c.column, c.lastColumn(), c.xf);
         else
             writeValue(c.row, c.column, c.xf, c.value);
     }

@@ -118,8 +118,14 @@ struct Cell {
     int row = 0;
     int column = 0;
     quint16 xf = 15;                // index of the cell's format (XF record)
+    // An empty cell that stands for itself and the next `repeat` cells of its row, all of the same
+    // format and empty (a run of formatted empty cells, as MULBLANK records hold them): a sheet
+    // filled with formatted empty cells costs one cell a run, not one a cell.
+    quint8 repeat = 0;
     Value value;                    // a formula's cached result for formula cells
     std::optional<Formula> formula; // set for FORMULA cells
+
+    int lastColumn() const { return column + repeat; }
 };
 
 struct MergedRange {
@@ -161,7 +167,7 @@ struct Sheet {
     // "comments", "conditional formats", "data validation", "hyperlinks" ... (each once).
     QStringList dropped;
 
-    const Cell* cellAt(int row, int column) const; // nullptr when no cell is there
+    const Cell* cellAt(int row, int column) const; // nullptr when no cell is there (a run's cell for its columns)
     int lastRow() const;                           // last row holding a cell, -1 for none
 };
 
@@ -191,8 +197,12 @@ struct Workbook {
 // Reads a whole workbook. Throws Error for anything that is not a readable BIFF8 workbook:
 // no such file, not a compound file, an .xlsx or HTML file under the name, a "Book" stream
 // (Excel 5.0/95), no "Workbook" stream, FILEPASS (encrypted), damaged or truncated records.
-// Never crashes or allocates without bound on hostile input.
+// Never crashes or allocates without bound on hostile input: a model that would take more than
+// maxModelBytes (1 GB unless set) is refused with an Error that says so.
 Workbook readWorkbook(const QString& path);
+inline constexpr qint64 defaultMaxModelBytes = qint64(1) << 30;
+// The memory the model of a read workbook may take, about; applies to later reads.
+void setMaxModelBytes(qint64 bytes);
 // Reads the records of a "Workbook" stream already taken out of its compound file (the same
 // checks as readWorkbook; for tests and the fuzz target).
 Workbook readWorkbookStream(const QByteArray& workbookStream);
@@ -255,6 +265,8 @@ public:
     // Row height and format of a row; call before the row's first cell (or for an empty row, in order).
     void setRow(const RowFormat& row);
     void writeBlank(int row, int column, quint16 xf);
+    // Empty cells of one format in columns first..last of a row (one MULBLANK record).
+    void writeBlanks(int row, int first, int last, quint16 xf);
     void writeNumber(int row, int column, quint16 xf, double value);
     // Text: Error past 32,767 characters; an empty text is written as a blank cell.
     void writeText(int row, int column, quint16 xf, const QString& text);

@@ -19,6 +19,7 @@
 #include <QThread>
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -587,6 +588,111 @@ private slots:
         writeDefinition(path(name + ".pr"), d);
         const Run again = run({"--batch", path(name + ".pr")}, env);
         QVERIFY2(again.exit == 0, qPrintable(again.err));
+    }
+
+    // The blank's runs of formatted empty cells (MULBLANK) are held as runs: a sheet filled with
+    // them is read, checked and copied in memory bounded by four times the blank's size and a
+    // constant; a blank whose cells could not be held within the limit (stood in for by a small
+    // one) is a clear " Report error" naming it, never a bad_alloc.
+    void blankFullOfEmptyCells_data() {
+        QTest::addColumn<bool>("alternating"); // two formats taking turns: no runs
+        QTest::addColumn<bool>("checkOnly");
+        QTest::addColumn<QString>("limit");    // LEDGERWICK_TEST_MODEL_LIMIT; empty: the real 1 GB
+        QTest::newRow("runs, --check") << false << true << "";
+        QTest::newRow("runs, report") << false << false << "";
+        QTest::newRow("no runs, past the limit") << true << false << "50000000";
+        QTest::newRow("no runs, past the limit, --check") << true << true << "50000000";
+    }
+    void blankFullOfEmptyCells() {
+        QFETCH(bool, alternating);
+        QFETCH(bool, checkOnly);
+        QFETCH(QString, limit);
+        const QString name = alternating ? "alternating" : "emptycells";
+        if (!QFile::exists(path(name + ".xls"))) {
+            xls::WorkbookWriter w(path(name + ".xls"));
+            xls::CellFormat boxed;
+            boxed.border = true;
+            const quint16 box = w.addFormat(boxed);
+            w.beginSheet("Filled");
+            w.writeText(0, 0, box, "${NAME}");
+            const int rows = alternating ? 20000 : xls::maxRows;
+            for (int r = 1; r < rows; ++r) {
+                if (!alternating) {
+                    w.writeBlanks(r, 0, 255, box);
+                    continue;
+                }
+                for (int c = 0; c < 256; ++c)
+                    w.writeBlank(r, c, c % 2 ? box : quint16(15));
+            }
+            w.finish();
+        }
+        const qint64 size = QFileInfo(path(name + ".xls")).size();
+        const QString def = definition(name, "SHOP", "SALES");
+        ReportDefinition d = readDefinition(def);
+        d.to = 3;
+        writeDefinition(def, d);
+        // The program run by hand, so that its own peak memory is measured (wait4).
+        QProcessEnvironment e = environment(limit.isEmpty() ? QStringList() : QStringList{"LEDGERWICK_TEST_MODEL_LIMIT=" + limit});
+        std::vector<QByteArray> envBytes, argBytes{QFile::encodeName(m_program), checkOnly ? "--check" : "--batch",
+                                                    QFile::encodeName(def)};
+        for (const QString& kv : e.toStringList())
+            envBytes.push_back(kv.toLocal8Bit());
+        std::vector<char*> envp, argv;
+        for (QByteArray& b : envBytes)
+            envp.push_back(b.data());
+        envp.push_back(nullptr);
+        for (QByteArray& b : argBytes)
+            argv.push_back(b.data());
+        argv.push_back(nullptr);
+        int pipeErr[2];
+        QCOMPARE(::pipe(pipeErr), 0);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::dup2(pipeErr[1], 2);
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 1);
+            ::execve(argv[0], argv.data(), envp.data());
+            ::_exit(127);
+        }
+        QVERIFY(pid > 0);
+        ::close(pipeErr[1]);
+        QByteArray err;
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(pipeErr[0], buffer, sizeof buffer)) > 0;)
+            err.append(buffer, n);
+        ::close(pipeErr[0]);
+        int status = 0;
+        struct rusage usage {};
+        QCOMPARE(::wait4(pid, &status, 0, &usage), pid);
+        QVERIFY(WIFEXITED(status));
+        const qint64 peak = qint64(usage.ru_maxrss) * 1024;
+        const qint64 bound = 4 * size + (80 << 20);
+        QVERIFY2(peak <= bound, qPrintable(QStringLiteral("%1 bytes at the peak for a blank of %2").arg(peak).arg(size)));
+        if (alternating) {
+            QCOMPARE(WEXITSTATUS(status), 1);
+            QVERIFY2(err.contains("Report error: " + QFile::encodeName(path(name + ".xls")) +
+                                  ": holds more cells than can be read in 47 MB of memory"),
+                     err.constData());
+            QVERIFY(!err.contains("bad_alloc"));
+            return;
+        }
+        QVERIFY2(WEXITSTATUS(status) == 0, err.constData());
+        if (checkOnly)
+            return;
+        // Every formatted empty cell of the blank is in the report, in its format.
+        const xls::Workbook report = xls::readWorkbook(reportOf(name));
+        const xls::Sheet& last = report.sheets.back();
+        for (int c : {0, 17, 255}) {
+            const xls::Cell* cell = last.cellAt(last.lastRow(), c);
+            QVERIFY(cell);
+            QCOMPARE(cell->value.type, xls::ValueType::Empty);
+            QVERIFY(cell->xf != 15);
+        }
+        qsizetype cells = 0;
+        for (const xls::Sheet& sheet : report.sheets)
+            for (const xls::Cell& c : sheet.cells)
+                cells += 1 + c.repeat;
+        QCOMPARE(cells, qsizetype(3 + (xls::maxRows - 1) * 256));
     }
 };
 

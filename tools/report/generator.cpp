@@ -375,7 +375,7 @@ struct Generator::Writing {
         switch (c.kind) {
         case CellPlan::Kind::Static:
             if (c.value.type == xls::ValueType::Empty)
-                out.writeBlank(row, c.column, c.xf);
+                out.writeBlanks(row, c.column, c.column + c.repeat, c.xf);
             else
                 out.writeValue(row, c.column, c.xf, c.value);
             return;

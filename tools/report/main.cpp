@@ -153,6 +153,13 @@ void fillOnWorker(Generator& g, Progress& progress, bool withWindow) {
         std::rethrow_exception(failure);
 }
 
+// What the user is told when memory ran out: never the bare name of the exception.
+QString outOfMemory(const Generator& g) {
+    return QStringLiteral("There is not enough memory for the report of the blank %1 (a blank with fewer "
+                          "cells, or fewer records, needs less).")
+        .arg(g.blankPath().isEmpty() ? g.definitionPath() : g.blankPath());
+}
+
 int generate(const QString& definitionPath) {
     Generator g(definitionPath);
     Progress progress;
@@ -193,6 +200,10 @@ int generate(const QString& definitionPath) {
     } catch (const Cancelled&) {
         g.abandon();
         g.closeData();
+    } catch (const std::bad_alloc&) {
+        g.abandon();
+        g.closeData();
+        notice(CaptionReportError, outOfMemory(g));
     } catch (const std::exception& e) {
         g.abandon();
         g.closeData();
@@ -258,6 +269,10 @@ int check(const QString& definitionPath) {
         out.flush();
         g.closeData();
         notice(f.caption(), f.text());
+    } catch (const std::bad_alloc&) {
+        out.flush();
+        g.closeData();
+        notice(CaptionReportError, outOfMemory(g));
     } catch (const std::exception& e) {
         out.flush();
         g.closeData();
@@ -290,6 +305,10 @@ int main(int argc, char* argv[]) {
         QTextStream(stdout) << Usage;
         return ExitSuccess;
     }
+
+    // Tests stand in for the memory limit of a blank's model with a small one.
+    if (qEnvironmentVariableIsSet("LEDGERWICK_TEST_MODEL_LIMIT"))
+        xls::setMaxModelBytes(qEnvironmentVariable("LEDGERWICK_TEST_MODEL_LIMIT").toLongLong());
 
     const bool windows = !batch && !checkOnly;
     std::unique_ptr<QCoreApplication> app(windows ? new QApplication(argc, argv) : new QCoreApplication(argc, argv));
