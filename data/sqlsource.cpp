@@ -600,7 +600,8 @@ PGconn* pgConnection(const QSqlDatabase& db) {
 
 class SqlDataSource : public DataSource {
 public:
-    SqlDataSource(const QString& alias, const SqlSource& source) : m_alias(alias), m_source(source) {
+    SqlDataSource(const QString& alias, const SqlSource& source, bool trustedConditions)
+        : m_alias(alias), m_source(source), m_trustedConditions(trustedConditions) {
         m_connection = QStringLiteral("lw_data:") + alias;
         if (m_source.driver == QLatin1String("QODBC")) {
             // Reading only: the driver is told so.
@@ -633,6 +634,9 @@ public:
         }
         std::vector<Field> tableFields = fields(table);
         QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+        if (isPostgres(m_source) && !condition.trimmed().isEmpty()) {
+            refuseUntrustedRole(db);
+        }
 #ifdef LW_HAVE_LIBPQ
         if (PGconn* conn = isPostgres(m_source) ? pgConnection(db) : nullptr) {
             return queryPostgres(conn, table, condition, from, to);
@@ -703,6 +707,44 @@ public:
     }
 
 private:
+    // A read-only transaction keeps a condition from changing the database, not from what a
+    // superuser or a role with the server's file and program rights may do in a SELECT (read and
+    // write files, run programs on the server). Such a login runs no condition unless the
+    // administrator says its conditions are trusted.
+    void refuseUntrustedRole(QSqlDatabase& db) {
+        if (m_trustedConditions) {
+            return;
+        }
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        const bool asked = q.exec(QStringLiteral(
+                               "SELECT r.rolsuper, coalesce((SELECT string_agg(b.rolname, ', ' ORDER BY b.rolname) "
+                               "FROM pg_roles b WHERE b.rolname IN ('pg_read_server_files', 'pg_write_server_files', "
+                               "'pg_execute_server_program') AND pg_has_role(current_user, b.oid, 'MEMBER')), ''), "
+                               "current_user FROM pg_roles r WHERE r.rolname = current_user")) &&
+                           q.next();
+        if (!asked) {
+            throw DataError(DataError::Kind::Query,
+                            QStringLiteral("The rights of the login of alias \"%1\" cannot be read (%2): "
+                                           "the condition is not run")
+                                .arg(m_alias, errorText(q.lastError())));
+        }
+        const bool superuser = q.value(0).toBool();
+        const QString roles = q.value(1).toString();
+        const QString user = q.value(2).toString();
+        if (!superuser && roles.isEmpty()) {
+            return;
+        }
+        const QString why = superuser ? QStringLiteral("a superuser") : QStringLiteral("a member of %1").arg(roles);
+        throw DataError(DataError::Kind::Query,
+                        QStringLiteral("The condition is not run: alias \"%1\" logs in as \"%2\", %3, who may "
+                                       "read, write or run files on the database server from a query. Let the "
+                                       "alias log in with a role that may only read its tables; or, where "
+                                       "everyone who writes conditions is trusted, the administrator adds "
+                                       "\"Conditions=trusted\" to the alias in the alias file.")
+                            .arg(m_alias, user, why));
+    }
+
     // The statement: SELECT * FROM <table> and the condition without its own terminator.
     QString statementFor(const QString& table, const QString& condition) const {
         const qsizetype end = statementEnd(condition);
@@ -826,6 +868,7 @@ private:
     QString m_alias;
     SqlSource m_source;
     QString m_connection;
+    bool m_trustedConditions = false;
 };
 
 } // namespace
@@ -840,11 +883,11 @@ QString quoteTableName(const QString& driver, const QString& table) {
     return quoteIdentifier(table);
 }
 
-std::unique_ptr<DataSource> openSqlSource(const QString& alias, const SqlSource& source) {
+std::unique_ptr<DataSource> openSqlSource(const QString& alias, const SqlSource& source, bool trustedConditions) {
     if (source.driver == QLatin1String("QSQLITE")) {
         return openSqliteSource(alias, source.databaseName);
     }
-    return std::make_unique<SqlDataSource>(alias, source);
+    return std::make_unique<SqlDataSource>(alias, source, trustedConditions);
 }
 
 } // namespace lw::data

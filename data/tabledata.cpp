@@ -286,7 +286,7 @@ std::unique_ptr<DataSource> DataSource::open(const SourceRef& source) {
             if (target.directory) {
                 return openDirectory(target.path, target.name);
             }
-            return openSqlSource(target.name, target.sql);
+            return openSqlSource(target.name, target.sql, target.trustedConditions);
         }
         // Another engine (a test's): only directory aliases, through their parameters.
         const QStringList parameters = engine().aliasParameters(path);

@@ -248,16 +248,16 @@ private slots:
         QTest::newRow("SQLite alias, SIGTERM") << "SHOP" << "SALES" << EndlessSqlite << SIGTERM;
         QTest::newRow("SQLite alias, SIGINT") << "SHOP" << "SALES" << EndlessSqlite << SIGINT;
         QTest::newRow("dBASE table, SIGTERM") << "TABLES" << "ORDERS" << EndlessDbase << SIGTERM;
-        QTest::newRow("PostgreSQL, SIGTERM") << "PG" << "sales" << EndlessPostgres << SIGTERM;
-        QTest::newRow("PostgreSQL, SIGINT") << "PG" << "sales" << EndlessPostgres << SIGINT;
-        QTest::newRow("PostgreSQL, SIGKILL") << "PG" << "sales" << EndlessPostgres << SIGKILL;
+        QTest::newRow("PostgreSQL, SIGTERM") << "PG READER" << "sales" << EndlessPostgres << SIGTERM;
+        QTest::newRow("PostgreSQL, SIGINT") << "PG READER" << "sales" << EndlessPostgres << SIGINT;
+        QTest::newRow("PostgreSQL, SIGKILL") << "PG READER" << "sales" << EndlessPostgres << SIGKILL;
     }
     void endlessQueryStopped() {
         QFETCH(QString, source);
         QFETCH(QString, table);
         QFETCH(QString, condition);
         QFETCH(int, signal);
-        if (source == "PG" && !havePostgres())
+        if (source.startsWith("PG") && !havePostgres())
             QSKIP("no PostgreSQL test server: LEDGERWICK_TEST_PG_* are not set (scripts/test starts one)");
         static int n = 0;
         const QString name = QStringLiteral("endless%1").arg(n++);
@@ -273,7 +273,7 @@ private slots:
         }
         QCOMPARE(test::readFile(reportOf(name)), QByteArray("the old report"));
         QCOMPARE(QDir(path("")).entryList(QDir::Files | QDir::Hidden), before);
-        if (source == "PG") // the server's statement ends with its client
+        if (source.startsWith("PG")) // the server's statement ends with its client
             QVERIFY(QTest::qWaitFor([&] { return activeBackends("pg_sleep") == 0; }, 5000));
     }
 
@@ -286,9 +286,9 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("SQLite alias") << "SHOP" << "SALES" << EndlessSqlite << "stopped after 1 seconds";
         QTest::newRow("dBASE table") << "TABLES" << "ORDERS" << EndlessDbase << "stopped after 1 seconds";
-        QTest::newRow("PostgreSQL") << "PG" << "sales" << EndlessPostgres << "stopped after 1 seconds";
+        QTest::newRow("PostgreSQL") << "PG READER" << "sales" << EndlessPostgres << "stopped after 1 seconds";
         const QString longCondition = "where name <> '" + QString(1100000, 'x') + "'";
-        QTest::newRow("long, PostgreSQL") << "PG" << "sales" << longCondition << "longer than 1000000 bytes";
+        QTest::newRow("long, PostgreSQL") << "PG READER" << "sales" << longCondition << "longer than 1000000 bytes";
         QTest::newRow("long, SQLite alias") << "SHOP" << "SALES" << longCondition << "longer than 1000000 bytes";
         QTest::newRow("long, dBASE table") << "TABLES" << "ORDERS" << longCondition << "longer than 1000000 bytes";
     }
@@ -297,7 +297,7 @@ private slots:
         QFETCH(QString, table);
         QFETCH(QString, condition);
         QFETCH(QString, expected);
-        if (source == "PG" && !havePostgres())
+        if (source.startsWith("PG") && !havePostgres())
             QSKIP("no PostgreSQL test server: LEDGERWICK_TEST_PG_* are not set (scripts/test starts one)");
         static int n = 0;
         const QString name = QStringLiteral("limit%1").arg(n++);
@@ -693,6 +693,46 @@ private slots:
             for (const xls::Cell& c : sheet.cells)
                 cells += 1 + c.repeat;
         QCOMPARE(cells, qsizetype(3 + (xls::maxRows - 1) * 256));
+    }
+
+    // A condition runs on a PostgreSQL alias only when its login has no rights beyond reading the
+    // database, or when the administrator marked the alias's conditions as trusted.
+    void conditionsByRole_data() {
+        QTest::addColumn<QString>("alias");
+        QTest::addColumn<QString>("condition");
+        QTest::addColumn<QString>("refusal"); // on standard error; empty: the report is made
+        QTest::newRow("ordinary role") << "PG READER" << "where id < 3" << "";
+        QTest::newRow("superuser") << "PG" << "where id < 3" << "logs in as \"postgres\", a superuser";
+        QTest::newRow("superuser, lo_export") << "PG" << "where lo_export(0, '/tmp/x') is null"
+                                                << "logs in as \"postgres\", a superuser";
+        QTest::newRow("server files role") << "PG SERVER FILES" << "where pg_read_file('/etc/hostname') is null"
+                                           << "logs in as \"lw_files\", a member of pg_read_server_files";
+        QTest::newRow("superuser, no condition") << "PG" << "" << "";
+        QTest::newRow("superuser, trusted") << "PG TRUSTED" << "where id < 3" << "";
+        QTest::newRow("ordinary role, server file refused by the server")
+            << "PG READER" << "where pg_read_file('/etc/hostname') is null" << "permission denied";
+    }
+    void conditionsByRole() {
+        QFETCH(QString, alias);
+        QFETCH(QString, condition);
+        QFETCH(QString, refusal);
+        if (!havePostgres())
+            QSKIP("no PostgreSQL test server: LEDGERWICK_TEST_PG_* are not set (scripts/test starts one)");
+        static int n = 0;
+        const QString name = QStringLiteral("role%1").arg(n++);
+        QVERIFY(makeBlank(path(name + ".xls"), {"name"}));
+        const Run r = run({"--batch", definition(name, alias, "sales", condition)});
+        if (refusal.isEmpty()) {
+            QVERIFY2(r.exit == 0, qPrintable(r.err));
+            const int records = int(xls::readWorkbook(reportOf(name)).sheets.at(0).cells.size()) - 1;
+            QCOMPARE(records, condition.isEmpty() ? 300 : 2);
+            return;
+        }
+        QCOMPARE(r.exit, 1);
+        QVERIFY2(r.err.contains("Report error: ") && r.err.contains(refusal), qPrintable(r.err));
+        if (refusal.contains("logs in as"))
+            QVERIFY2(r.err.contains("\"Conditions=trusted\""), qPrintable(r.err));
+        QVERIFY(!QFile::exists(reportOf(name)));
     }
 };
 
