@@ -5,6 +5,7 @@
 
 #include <sqlite3.h>
 
+#include <QRegularExpression>
 #include <QSet>
 
 #include <cstring>
@@ -354,7 +355,19 @@ namespace {
 struct Guard {
     QByteArray table; // the virtual table's name, UTF-8
     QString refusal;  // why the last statement was refused
+    QString statement; // the statement being prepared
 };
+
+// A table-valued pragma function (pragma_table_info(...)) named in the statement, or empty.
+QString pragmaFunction(const QString& statement) {
+    static const QRegularExpression pragma(QStringLiteral("\\b(pragma_\\w+)\\s*\\("),
+                                           QRegularExpression::CaseInsensitiveOption);
+    return pragma.match(statement).captured(1);
+}
+
+QString refusedFunction(const QString& name) {
+    return QStringLiteral("the function %1 is not allowed (only plain functions of values may be used)").arg(name);
+}
 
 QString actionName(int action) {
     switch (action) {
@@ -389,15 +402,30 @@ int authorize(void* data, int action, const char* a, const char* b, const char*,
         if (a != nullptr && sqlite3_stricmp(a, guard->table.constData()) == 0) {
             return SQLITE_OK;
         }
-        guard->refusal =
-            QStringLiteral("only the table itself may be read, not \"%1\"").arg(QString::fromUtf8(a));
+        guard->refusal = a != nullptr && sqlite3_strnicmp(a, "pragma_", 7) == 0
+                             ? refusedFunction(QString::fromUtf8(a))
+                             : QStringLiteral("only the table itself may be read, not \"%1\"").arg(QString::fromUtf8(a));
         return SQLITE_DENY;
     case SQLITE_FUNCTION:
         if (b != nullptr && sqlite3_stricmp(b, "load_extension") == 0) {
-            guard->refusal = QStringLiteral("load_extension is not allowed");
+            guard->refusal = refusedFunction(QStringLiteral("load_extension"));
             return SQLITE_DENY;
         }
         return SQLITE_OK;
+    case SQLITE_INSERT:
+    case SQLITE_UPDATE:
+    case SQLITE_DELETE:
+        // A pragma function first has SQLite look at its schema table as if to change it.
+        if (a != nullptr && (sqlite3_stricmp(a, "sqlite_master") == 0 || sqlite3_stricmp(a, "sqlite_schema") == 0 ||
+                             sqlite3_stricmp(a, "sqlite_temp_master") == 0)) {
+            const QString function = pragmaFunction(guard->statement);
+            guard->refusal = function.isEmpty()
+                                 ? QStringLiteral("reading or changing the database's own schema is not allowed")
+                                 : refusedFunction(function);
+            return SQLITE_DENY;
+        }
+        guard->refusal = QStringLiteral("%1 is not allowed").arg(actionName(action));
+        return SQLITE_DENY;
     default:
         guard->refusal = QStringLiteral("%1 is not allowed").arg(actionName(action));
         return SQLITE_DENY;
@@ -545,6 +573,7 @@ private:
         const QByteArray sql = "SELECT * FROM " + quoted(m_table) + ' ' + condition.toUtf8();
         const char* tail = nullptr;
         m_guard.refusal.clear();
+        m_guard.statement = QString::fromUtf8(sql);
         const int rc = sqlite3_prepare_v3(m_db, sql.constData(), int(sql.size()), 0, &m_stmt, &tail);
         if (rc != SQLITE_OK || m_stmt == nullptr) {
             if (!m_guard.refusal.isEmpty()) {

@@ -1,6 +1,7 @@
 // Reading a BIFF8 workbook: the compound file through libgsf, then our own walk over the
 // "Workbook" stream's records into the workbook model.
 #include "workbook/biff.h"
+#include "workbook/gsflog.h"
 #include "workbook/xls.h"
 
 #include <QFile>
@@ -844,9 +845,19 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
 
 // The compound file ------------------------------------------------------------------------------
 
+thread_local QString gsfLog;
+
+void keepGsfLog(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer) {
+    // Debug and info lines are dropped; warnings and criticals are kept for the error that follows.
+    if ((level & (G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING)) == 0)
+        return;
+    if (gsfLog.size() < 4096)
+        gsfLog += (gsfLog.isEmpty() ? QString() : QStringLiteral("; ")) + QString::fromUtf8(domain ? domain : "") +
+                  QStringLiteral(": ") + QString::fromUtf8(message ? message : "");
+}
+
 void initGsf() {
-    static std::once_flag once;
-    std::call_once(once, [] { gsf_init(); });
+    detail::startGsf();
 }
 
 QByteArray workbookStream(const QString& path) {
@@ -876,6 +887,7 @@ QByteArray workbookStream(const QString& path) {
         throw Error("is not an Excel workbook (not a compound document file)");
     }
     initGsf();
+    detail::takeGsfLog();
     GError* err = nullptr;
     const QByteArray native = QFile::encodeName(path);
     GsfInput* input = gsf_input_stdio_new(native.constData(), &err);
@@ -888,9 +900,11 @@ QByteArray workbookStream(const QString& path) {
     GsfInfile* infile = gsf_infile_msole_new(input, &err);
     g_object_unref(input);
     if (!infile) {
+        QString why = err ? QString::fromUtf8(err->message) : detail::takeGsfLog();
         if (err)
             g_error_free(err);
-        throw Error("is a damaged compound document file");
+        throw Error(("is a damaged compound file" + (why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why)))
+                        .toStdString());
     }
     GsfInput* stream = nullptr;
     bool book = false;
@@ -905,15 +919,21 @@ QByteArray workbookStream(const QString& path) {
             book = true;
     }
     g_object_unref(infile);
+    const QString complaint = detail::takeGsfLog();
     if (!stream) {
         if (book)
             throw Error("is an Excel 5.0/95 workbook: save it as Excel 97-2003 workbook");
+        // A compound file whose directory cannot be walked lists nothing, or not all it holds.
+        if (n == 0 || !complaint.isEmpty())
+            throw Error(("is a damaged compound file: its directory of streams cannot be read" +
+                         (complaint.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(complaint)))
+                            .toStdString());
         throw Error("holds no Excel workbook (no \"Workbook\" stream); save it as Excel 97-2003 workbook");
     }
     const gsf_off_t size = gsf_input_size(stream);
     if (size < 0 || size > fileSize) {
         g_object_unref(stream);
-        throw Error("is a damaged compound document file (its workbook stream is larger than the file)");
+        throw Error("is a damaged compound file (its workbook stream is larger than the file)");
     }
     QByteArray bytes;
     bytes.resize(qsizetype(size));
@@ -922,7 +942,7 @@ QByteArray workbookStream(const QString& path) {
         const qsizetype chunk = std::min<qsizetype>(bytes.size() - done, 1 << 20);
         if (!gsf_input_read(stream, chunk, reinterpret_cast<guint8*>(bytes.data() + done))) {
             g_object_unref(stream);
-            throw Error("is a damaged compound document file (its workbook stream cannot be read)");
+            throw Error("is a damaged compound file (its workbook stream cannot be read)");
         }
         done += chunk;
     }
@@ -935,6 +955,27 @@ QByteArray workbookStream(const QString& path) {
 void setMaxModelBytes(qint64 bytes) {
     maxModelBytes = bytes > 0 ? bytes : defaultMaxModelBytes;
 }
+
+namespace detail {
+
+void startGsf() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const auto levels = GLogLevelFlags(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION);
+        for (const char* domain : {"libgsf", "libgsf:msole", "GLib", "GLib-GObject", "GLib-GIO"})
+            g_log_set_handler(domain, levels, keepGsfLog, nullptr);
+        g_log_set_default_handler(keepGsfLog, nullptr);
+        gsf_init();
+    });
+}
+
+QString takeGsfLog() {
+    QString log;
+    log.swap(gsfLog);
+    return log;
+}
+
+} // namespace detail
 
 Workbook readWorkbookStream(const QByteArray& stream) {
     WorkbookReader reader(stream);

@@ -1,6 +1,7 @@
 // The streaming workbook writer: cells go row by row into a temporary file in row blocks, the
 // string table and the formats stay in memory, and finish() puts the compound file together.
 #include "workbook/biff.h"
+#include "workbook/gsflog.h"
 #include "workbook/writer_budget.h"
 #include "workbook/xls.h"
 
@@ -205,8 +206,7 @@ void appendBof(QByteArray& out, quint16 substream) {
 }
 
 void initGsf() {
-    static std::once_flag once;
-    std::call_once(once, [] { gsf_init(); });
+    detail::startGsf();
 }
 
 // Our temporary names beside a file: ".<name>.<process id>.tmp", or ".<name>.<process id>.<n>.tmp".
@@ -415,11 +415,25 @@ struct WorkbookWriter::Impl {
         if (pending.size() >= (1 << 20))
             flushPending();
     }
+    // Sheet data goes straight to the file's descriptor, so that a failure tells its cause (a full
+    // disk, a size limit) rather than "Unknown error".
     void flushPending() {
         if (pending.isEmpty())
             return;
-        if (data.write(pending) != pending.size())
-            throw Error(("cannot write the temporary sheet data: " + data.errorString()).toStdString());
+        const int fd = data.handle();
+        qsizetype done = 0;
+        while (done < pending.size()) {
+            const ssize_t n = ::pwrite(fd, pending.constData() + done, std::size_t(pending.size() - done),
+                                       off_t(dataSize + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                throw Error(QStringLiteral("cannot write the sheet data to the temporary folder %1: %2")
+                                .arg(QDir::toNativeSeparators(QDir::tempPath()),
+                                     QString::fromLocal8Bit(strerror(n < 0 ? errno : ENOSPC)))
+                                .toStdString());
+            done += n;
+        }
         dataSize += pending.size();
         pending.clear();
     }
@@ -1394,8 +1408,6 @@ void WorkbookWriter::finish() {
                         .arg(d->sheets.size())
                         .toStdString());
     d->flushPending();
-    if (!d->data.flush())
-        throw Error(("cannot write the temporary sheet data: " + d->data.errorString()).toStdString());
 
     // The texts' hash is not needed any more (a later text would rebuild it).
     d->sstSlots = {};

@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QtEndian>
 #include <QFile>
 #include <QProcess>
 #include <QSqlDatabase>
@@ -732,6 +733,72 @@ private slots:
         QVERIFY2(r.err.contains("Report error: ") && r.err.contains(refusal), qPrintable(r.err));
         if (refusal.contains("logs in as"))
             QVERIFY2(r.err.contains("\"Conditions=trusted\""), qPrintable(r.err));
+        QVERIFY(!QFile::exists(reportOf(name)));
+    }
+
+    // What the user is told names the cause and the folder or file: a temporary folder that takes
+    // no more data, a blank whose compound file is damaged (and nothing of libgsf's own on standard
+    // error), a function the guard of table-file conditions refuses.
+    void messagesNameTheCause_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("condition");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("temporary folder full") << "full" << ""
+                                               << QStringList{"the temporary folder " + path("scratch"), "File too large"};
+        QTest::newRow("directory of the compound file damaged")
+            << "directory" << "" << QStringList{"damaged compound file"};
+        QTest::newRow("allocation table of the compound file damaged")
+            << "fat" << "" << QStringList{"damaged compound file"};
+        QTest::newRow("pragma function on a table file")
+            << "table" << "where ORDERNO in (select cid from pragma_table_info('ORDERS'))"
+            << QStringList{"is refused: ", "pragma_table_info", "function"};
+        QTest::newRow("pragma function of a value on a table file")
+            << "table" << "where ORDERNO = pragma_nothing()" << QStringList{"no such function: pragma_nothing"};
+    }
+    void messagesNameTheCause() {
+        QFETCH(QString, kind);
+        QFETCH(QString, condition);
+        QFETCH(QStringList, expected);
+        static int n = 0;
+        const QString name = QStringLiteral("told%1").arg(n++);
+        QVERIFY(makeBlank(path(name + ".xls"), {kind == "table" ? "ORDERNO" : "ID"}));
+        if (kind == "directory" || kind == "fat") {
+            QByteArray bytes = test::readFile(path(name + ".xls"));
+            QVERIFY(bytes.size() > 1024);
+            const auto u32 = [&](int at) { return qFromLittleEndian<quint32>(bytes.constData() + at); };
+            // The header names the first directory sector (0x30) and the first sector of the
+            // allocation table (0x4C); sector k starts at 512 * (k + 1).
+            const qint64 sector = 512 * (qint64(u32(kind == "directory" ? 0x30 : 0x4C)) + 1);
+            QVERIFY(sector + 512 <= bytes.size());
+            for (int i = kind == "directory" ? 128 : 0; i < 512; ++i)
+                bytes[sector + i] = char(kind == "directory" ? 0 : 0xFE);
+            QVERIFY(test::writeFile(path(name + ".xls"), bytes));
+        }
+        const QString def = kind == "table" ? definition(name, "TABLES", "ORDERS", condition)
+                                            : definition(name, "SHOP", "BIG");
+        Run r;
+        if (kind == "full") {
+            // A temporary folder that takes no more than a megabyte: the file size limit, whose
+            // signal the child ignores so that its writes fail as on a full disk.
+            QVERIFY(QDir().mkpath(path("scratch")));
+            struct rlimit old {};
+            ::getrlimit(RLIMIT_FSIZE, &old);
+            struct rlimit small = old;
+            small.rlim_cur = 1 << 20;
+            QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+            std::signal(SIGXFSZ, SIG_IGN);
+            r = run({"--batch", def}, {"TMPDIR=" + path("scratch")});
+            ::setrlimit(RLIMIT_FSIZE, &old);
+            std::signal(SIGXFSZ, SIG_DFL);
+        } else {
+            r = run({"--batch", def});
+        }
+        QCOMPARE(r.exit, 1);
+        for (const QString& e : expected)
+            QVERIFY2(r.err.contains(e), qPrintable(r.err));
+        QVERIFY2(r.err.startsWith("Report error: "), qPrintable(r.err));
+        QVERIFY2(!r.err.contains("CRITICAL") && !r.err.contains("Unknown error") && r.err.count('\n') == 1,
+                 qPrintable(r.err));
         QVERIFY(!QFile::exists(reportOf(name)));
     }
 };
