@@ -256,19 +256,23 @@ void toValue(const QVariant& v, FieldType hint, int decimals, Value& out) {
     out.text = text;
 }
 
-// Cancels an ODBC statement from a thread of its own when the query's control says stop: the
-// driver is blocked in the statement's call, and SQLCancel is the one call made for another thread.
+// Cancels an ODBC statement from a thread of its own when the query's control says stop, or when
+// its execution passes the time limit (not every driver keeps SQL_ATTR_QUERY_TIMEOUT): the driver
+// is blocked in the statement's call, and SQLCancel is the one call made for another thread.
 class OdbcCancelWatch {
 public:
     OdbcCancelWatch(void* statement, const QueryControl& control) {
 #ifdef LW_HAVE_ODBC
-        if (statement == nullptr || control.cancel == nullptr) {
+        if (statement == nullptr) {
             return;
         }
-        m_thread = std::thread([this, statement, control] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(control.timeoutSeconds);
+        m_thread = std::thread([this, statement, control, deadline] {
             std::unique_lock lock(m_mutex);
             while (!m_done) {
-                if (control.cancelled()) {
+                const bool late = m_timing && control.timeoutSeconds > 0 && std::chrono::steady_clock::now() > deadline;
+                if (control.cancelled() || late) {
+                    m_timedOut = late && !control.cancelled();
                     SQLCancel(static_cast<SQLHSTMT>(statement));
                     return;
                 }
@@ -283,6 +287,16 @@ public:
     ~OdbcCancelWatch() { stop(); }
     OdbcCancelWatch(const OdbcCancelWatch&) = delete;
     OdbcCancelWatch& operator=(const OdbcCancelWatch&) = delete;
+    // The statement has run: its rows are fetched without a time limit, as with the other engines'
+    // results once they flow.
+    void executed() {
+        std::lock_guard lock(m_mutex);
+        m_timing = false;
+    }
+    bool timedOut() {
+        std::lock_guard lock(m_mutex);
+        return m_timedOut;
+    }
     void stop() {
         {
             std::lock_guard lock(m_mutex);
@@ -298,13 +312,16 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_done = false;
+    bool m_timing = true;
+    bool m_timedOut = false;
     std::thread m_thread;
 };
 
-// The ODBC statement handle behind a prepared query (Qt's driver hands it out as "SQLHANDLE").
+// The ODBC statement handle behind a prepared query (Qt's driver hands out its SQLHANDLE, a void*).
 void* odbcStatement(const QSqlQuery& query) {
     const QVariant handle = query.result() ? query.result()->handle() : QVariant();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "SQLHANDLE") != 0) {
+    if (!handle.isValid() ||
+        (qstrcmp(handle.typeName(), "SQLHANDLE") != 0 && qstrcmp(handle.typeName(), "void*") != 0)) {
         return nullptr;
     }
     return *static_cast<void* const*>(handle.constData());
@@ -672,6 +689,7 @@ public:
 #endif
             watch = std::make_unique<OdbcCancelWatch>(handle, m_control);
             ran = query.exec();
+            watch->executed();
         } else {
             ran = query.exec(statement);
         }
@@ -679,7 +697,7 @@ public:
             if (watch) {
                 watch->stop();
             }
-            if (m_control.cancelled()) {
+            if (m_control.cancelled() || (watch && watch->timedOut())) {
                 query = QSqlQuery();
                 throw queryStopped(m_control, table);
             }

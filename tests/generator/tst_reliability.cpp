@@ -62,6 +62,8 @@ class TstReliability : public QObject {
         QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
         e.insert("LEDGERWICK_ALIASES", path("aliases.ini"));
         e.insert("XDG_CONFIG_HOME", path("config"));
+        e.insert("ODBCSYSINI", path(""));
+        e.insert("ODBCINI", path("odbc.ini"));
         for (const QString& kv : env)
             e.insert(kv.section('=', 0, 0), kv.section('=', 1));
         return e;
@@ -206,6 +208,16 @@ private slots:
         QVERIFY(QFile::copy(binaryDir() + "/demo/tables/ORDERS.DBF", path("tables/ORDERS.DBF")));
         QByteArray aliases = "[SHOP]\nTYPE=SQLITE\nDATABASE NAME=shop.sqlite\n\n[TABLES]\nTYPE=STANDARD\nPATH=" +
                              QFile::encodeName(path("tables")) + "\n";
+        // ODBC through unixODBC and the SQLite ODBC driver, when it is installed.
+        for (const char* d : {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc", "/usr/lib/odbc"}) {
+            if (const QString lib = QLatin1String(d) + "/libsqlite3odbc.so"; QFileInfo::exists(lib)) {
+                QVERIFY(test::writeFile(path("odbcinst.ini"), "[LW SQLite3]\nDriver=" + QFile::encodeName(lib) + "\n"));
+                QVERIFY(test::writeFile(path("odbc.ini"), "[lw_shop]\nDriver=LW SQLite3\nDatabase=" +
+                                                              QFile::encodeName(path("shop.sqlite")) + "\n"));
+                aliases += "\n[SHOP ODBC]\nTYPE=ODBC\nODBC DSN=lw_shop\n";
+                break;
+            }
+        }
         if (havePostgres()) {
             const QByteArray server = "TYPE=POSTGRESQL\nSERVER NAME=" + qgetenv("LEDGERWICK_TEST_PG_HOST") +
                                       "\nPORT=" + qgetenv("LEDGERWICK_TEST_PG_PORT") + "\nDATABASE NAME=lw_reliability\n";
@@ -249,6 +261,7 @@ private slots:
         QTest::newRow("SQLite alias, SIGTERM") << "SHOP" << "SALES" << EndlessSqlite << SIGTERM;
         QTest::newRow("SQLite alias, SIGINT") << "SHOP" << "SALES" << EndlessSqlite << SIGINT;
         QTest::newRow("dBASE table, SIGTERM") << "TABLES" << "ORDERS" << EndlessDbase << SIGTERM;
+        QTest::newRow("ODBC, SIGTERM") << "SHOP ODBC" << "SALES" << EndlessSqlite << SIGTERM;
         QTest::newRow("PostgreSQL, SIGTERM") << "PG READER" << "sales" << EndlessPostgres << SIGTERM;
         QTest::newRow("PostgreSQL, SIGINT") << "PG READER" << "sales" << EndlessPostgres << SIGINT;
         QTest::newRow("PostgreSQL, SIGKILL") << "PG READER" << "sales" << EndlessPostgres << SIGKILL;
@@ -260,6 +273,8 @@ private slots:
         QFETCH(int, signal);
         if (source.startsWith("PG") && !havePostgres())
             QSKIP("no PostgreSQL test server: LEDGERWICK_TEST_PG_* are not set (scripts/test starts one)");
+        if (source.contains("ODBC") && !QFile::exists(path("odbc.ini")))
+            QSKIP("the SQLite ODBC driver (package libsqliteodbc) is not installed");
         static int n = 0;
         const QString name = QStringLiteral("endless%1").arg(n++);
         QVERIFY(makeBlank(path(name + ".xls"), {table == "ORDERS" ? "ORDERNO" : "NAME"}));
@@ -288,6 +303,7 @@ private slots:
         QTest::newRow("SQLite alias") << "SHOP" << "SALES" << EndlessSqlite << "stopped after 1 seconds";
         QTest::newRow("dBASE table") << "TABLES" << "ORDERS" << EndlessDbase << "stopped after 1 seconds";
         QTest::newRow("PostgreSQL") << "PG READER" << "sales" << EndlessPostgres << "stopped after 1 seconds";
+        QTest::newRow("ODBC") << "SHOP ODBC" << "SALES" << EndlessSqlite << "stopped after 1 seconds";
         const QString longCondition = "where name <> '" + QString(1100000, 'x') + "'";
         QTest::newRow("long, PostgreSQL") << "PG READER" << "sales" << longCondition << "longer than 1000000 bytes";
         QTest::newRow("long, SQLite alias") << "SHOP" << "SALES" << longCondition << "longer than 1000000 bytes";
@@ -300,6 +316,8 @@ private slots:
         QFETCH(QString, expected);
         if (source.startsWith("PG") && !havePostgres())
             QSKIP("no PostgreSQL test server: LEDGERWICK_TEST_PG_* are not set (scripts/test starts one)");
+        if (source.contains("ODBC") && !QFile::exists(path("odbc.ini")))
+            QSKIP("the SQLite ODBC driver (package libsqliteodbc) is not installed");
         static int n = 0;
         const QString name = QStringLiteral("limit%1").arg(n++);
         QVERIFY(makeBlank(path(name + ".xls"), {table == "ORDERS" ? "ORDERNO" : "NAME"}));
