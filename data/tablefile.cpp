@@ -104,6 +104,9 @@ TableFileWatch::TableFileWatch(const QString& tablePath) {
         Watched w;
         w.path = path;
         w.fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (w.fd < 0 && path != tablePath) {
+            continue; // a memo file the reader cannot open either: it says so itself
+        }
         if (w.fd < 0) {
             failTable(path, QString::fromLocal8Bit(std::strerror(errno)));
         }
