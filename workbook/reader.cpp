@@ -802,31 +802,38 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
     const auto before = [](const Cell& a, const Cell& b) {
         return std::pair(a.row, a.column) < std::pair(b.row, b.column);
     };
-    if (!std::is_sorted(sheet.cells.begin(), sheet.cells.end(), before))
-        std::stable_sort(sheet.cells.begin(), sheet.cells.end(), before);
     // A run that another cell record lands in (files do not hold that, but a damaged one may)
-    // becomes single cells again, so that the last record of each cell wins as below.
+    // becomes single cells again, in the run's place among the records, so that the last record
+    // of each cell wins as below.
     bool overlaps = false;
-    for (std::size_t i = 0; i + 1 < sheet.cells.size() && !overlaps; ++i) {
-        const Cell& a = sheet.cells[i];
-        const Cell& b = sheet.cells[i + 1];
-        overlaps = a.repeat > 0 && b.row == a.row && b.column <= a.lastColumn();
+    if (std::any_of(sheet.cells.begin(), sheet.cells.end(), [](const Cell& c) { return c.repeat > 0; })) {
+        std::vector<std::size_t> order(sheet.cells.size());
+        for (std::size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return before(sheet.cells[a], sheet.cells[b]); });
+        for (std::size_t i = 0; i + 1 < order.size() && !overlaps; ++i) {
+            const Cell& a = sheet.cells[order[i]];
+            const Cell& b = sheet.cells[order[i + 1]];
+            overlaps = a.repeat > 0 && b.row == a.row && b.column <= a.lastColumn();
+        }
     }
     if (overlaps) {
         std::vector<Cell> single;
         for (Cell& c : sheet.cells) {
-            for (int k = c.repeat; k > 0; --k) {
-                charge(qint64(sizeof(Cell)));
-                Cell one = c;
-                one.repeat = 0;
-                one.column = c.lastColumn() - k + 1;
-                single.push_back(one);
-            }
+            const int repeat = c.repeat;
             c.repeat = 0;
+            single.push_back(c);
+            for (int k = 1; k <= repeat; ++k) {
+                charge(qint64(sizeof(Cell)));
+                single.push_back(c);
+                single.back().column = c.column + k;
+            }
         }
-        sheet.cells.insert(sheet.cells.end(), single.begin(), single.end());
-        std::stable_sort(sheet.cells.begin(), sheet.cells.end(), before);
+        sheet.cells = std::move(single);
     }
+    if (!std::is_sorted(sheet.cells.begin(), sheet.cells.end(), before))
+        std::stable_sort(sheet.cells.begin(), sheet.cells.end(), before);
     const auto same = [](const Cell& a, const Cell& b) { return a.row == b.row && a.column == b.column; };
     if (std::adjacent_find(sheet.cells.begin(), sheet.cells.end(), same) != sheet.cells.end()) {
         std::vector<Cell> unique;
