@@ -184,6 +184,8 @@ AliasFileEngine::Target AliasFileEngine::target(const QString& aliasName) const 
         fail(QStringLiteral("The alias \"%1\" has the unknown type \"%2\"").arg(alias.name, alias.type));
     }
     target.sql = source;
+    target.trustedConditions =
+        value(alias, QStringLiteral("Conditions")).trimmed().compare(QLatin1String("trusted"), Qt::CaseInsensitive) == 0;
     return target;
 }
 

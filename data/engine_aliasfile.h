@@ -26,6 +26,9 @@ public:
         bool directory = false;
         QString path;        // the directory of a directory alias
         SqlSource sql;       // the database of any other alias
+        // "Conditions=trusted": the administrator lets conditions run on this alias even when it
+        // logs in with rights beyond reading (a PostgreSQL superuser, a role that reads server files).
+        bool trustedConditions = false;
     };
     Target target(const QString& alias) const;
 

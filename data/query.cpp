@@ -5,6 +5,7 @@
 
 #include <sqlite3.h>
 
+#include <QRegularExpression>
 #include <QSet>
 
 #include <cstring>
@@ -301,12 +302,72 @@ sqlite3_module tableModule() {
 
 const sqlite3_module module = tableModule();
 
+} // namespace
+
+// ---- stopping a statement
+
+DataError statementTooLong() {
+    return DataError(DataError::Kind::Query,
+                     QStringLiteral("The condition is longer than %1 bytes; a shorter one is needed")
+                         .arg(maxStatementBytes));
+}
+
+DataError queryStopped(const QueryControl& control, const QString& table) {
+    if (control.cancelled()) {
+        return DataError(DataError::Kind::Query, QStringLiteral("The query on table \"%1\" was cancelled").arg(table));
+    }
+    return DataError(DataError::Kind::Query,
+                     QStringLiteral("The query on table \"%1\" was stopped after %2 seconds, the time limit "
+                                    "(setting \"QueryTimeout\" of section [EXCEL] in l_wick.ini; 0: no limit)")
+                         .arg(table)
+                         .arg(control.timeoutSeconds));
+}
+
+void SqliteWatch::attach(sqlite3* db, const QueryControl& control) {
+    m_control = control;
+    // About every 10,000 virtual machine instructions: well under a millisecond.
+    sqlite3_progress_handler(db, 10000, &SqliteWatch::onProgress, this);
+}
+
+int SqliteWatch::step(sqlite3_stmt* statement) {
+    m_stopped = false;
+    m_stepStart = std::chrono::steady_clock::now();
+    const int rc = sqlite3_step(statement);
+    m_used += std::chrono::steady_clock::now() - m_stepStart;
+    return rc;
+}
+
+int SqliteWatch::onProgress(void* data) {
+    auto* self = static_cast<SqliteWatch*>(data);
+    bool stop = self->m_control.cancelled();
+    if (!stop && self->m_control.timeoutSeconds > 0) {
+        const auto used = self->m_used + (std::chrono::steady_clock::now() - self->m_stepStart);
+        stop = used > std::chrono::seconds(self->m_control.timeoutSeconds);
+    }
+    self->m_stopped = self->m_stopped || stop;
+    return stop ? 1 : 0;
+}
+
+namespace {
+
 // ---- the guard
 
 struct Guard {
     QByteArray table; // the virtual table's name, UTF-8
     QString refusal;  // why the last statement was refused
+    QString statement; // the statement being prepared
 };
+
+// A table-valued pragma function (pragma_table_info(...)) named in the statement, or empty.
+QString pragmaFunction(const QString& statement) {
+    static const QRegularExpression pragma(QStringLiteral("\\b(pragma_\\w+)\\s*\\("),
+                                           QRegularExpression::CaseInsensitiveOption);
+    return pragma.match(statement).captured(1);
+}
+
+QString refusedFunction(const QString& name) {
+    return QStringLiteral("the function %1 is not allowed (only plain functions of values may be used)").arg(name);
+}
 
 QString actionName(int action) {
     switch (action) {
@@ -341,15 +402,30 @@ int authorize(void* data, int action, const char* a, const char* b, const char*,
         if (a != nullptr && sqlite3_stricmp(a, guard->table.constData()) == 0) {
             return SQLITE_OK;
         }
-        guard->refusal =
-            QStringLiteral("only the table itself may be read, not \"%1\"").arg(QString::fromUtf8(a));
+        guard->refusal = a != nullptr && sqlite3_strnicmp(a, "pragma_", 7) == 0
+                             ? refusedFunction(QString::fromUtf8(a))
+                             : QStringLiteral("only the table itself may be read, not \"%1\"").arg(QString::fromUtf8(a));
         return SQLITE_DENY;
     case SQLITE_FUNCTION:
         if (b != nullptr && sqlite3_stricmp(b, "load_extension") == 0) {
-            guard->refusal = QStringLiteral("load_extension is not allowed");
+            guard->refusal = refusedFunction(QStringLiteral("load_extension"));
             return SQLITE_DENY;
         }
         return SQLITE_OK;
+    case SQLITE_INSERT:
+    case SQLITE_UPDATE:
+    case SQLITE_DELETE:
+        // A pragma function first has SQLite look at its schema table as if to change it.
+        if (a != nullptr && (sqlite3_stricmp(a, "sqlite_master") == 0 || sqlite3_stricmp(a, "sqlite_schema") == 0 ||
+                             sqlite3_stricmp(a, "sqlite_temp_master") == 0)) {
+            const QString function = pragmaFunction(guard->statement);
+            guard->refusal = function.isEmpty()
+                                 ? QStringLiteral("reading or changing the database's own schema is not allowed")
+                                 : refusedFunction(function);
+            return SQLITE_DENY;
+        }
+        guard->refusal = QStringLiteral("%1 is not allowed").arg(actionName(action));
+        return SQLITE_DENY;
     default:
         guard->refusal = QStringLiteral("%1 is not allowed").arg(actionName(action));
         return SQLITE_DENY;
@@ -361,10 +437,11 @@ int authorize(void* data, int action, const char* a, const char* b, const char*,
 class TableQueryStream : public RangedStream {
 public:
     TableQueryStream(std::unique_ptr<TableReader> reader, const QString& table, const QString& condition,
-                     int from, int to)
-        : RangedStream(from, to), m_reader(std::move(reader)), m_table(table) {
+                     int from, int to, const QueryControl& control, std::unique_ptr<TableFileWatch> watch)
+        : RangedStream(from, to), m_reader(std::move(reader)), m_table(table), m_fileWatch(std::move(watch)) {
         m_shared.reader = m_reader.get();
         open();
+        m_watch.attach(m_db, control);
         prepare(condition);
         addWarnings(m_reader->warnings());
     }
@@ -372,11 +449,17 @@ public:
     ~TableQueryStream() override { finish(); }
 
 protected:
+    void verifyComplete() override {
+        if (m_fileWatch) {
+            m_fileWatch->check();
+        }
+    }
+
     bool fetch(Record* record) override {
         if (m_stmt == nullptr) {
             return false;
         }
-        const int rc = sqlite3_step(m_stmt);
+        const int rc = m_watch.step(m_stmt);
         if (m_shared.warnings.size() != m_knownWarnings) {
             m_knownWarnings = m_shared.warnings.size();
             addWarnings(m_shared.warnings);
@@ -390,6 +473,9 @@ protected:
                 m_shared.failure.isEmpty() ? QString::fromUtf8(sqlite3_errmsg(m_db)) : m_shared.failure;
             const bool damaged = !m_shared.failure.isEmpty();
             finish();
+            if (m_watch.stopped() && !damaged) {
+                throw queryStopped(m_watch.control(), m_table);
+            }
             if (damaged) {
                 throw DataError(DataError::Kind::Table, reason);
             }
@@ -487,6 +573,7 @@ private:
         const QByteArray sql = "SELECT * FROM " + quoted(m_table) + ' ' + condition.toUtf8();
         const char* tail = nullptr;
         m_guard.refusal.clear();
+        m_guard.statement = QString::fromUtf8(sql);
         const int rc = sqlite3_prepare_v3(m_db, sql.constData(), int(sql.size()), 0, &m_stmt, &tail);
         if (rc != SQLITE_OK || m_stmt == nullptr) {
             if (!m_guard.refusal.isEmpty()) {
@@ -602,9 +689,11 @@ private:
 
     std::unique_ptr<TableReader> m_reader;
     QString m_table;
+    std::unique_ptr<TableFileWatch> m_fileWatch;
     sqlite3* m_db = nullptr;
     sqlite3_stmt* m_stmt = nullptr;
     Guard m_guard;
+    SqliteWatch m_watch;
     Shared m_shared;
     qsizetype m_knownWarnings = 0;
     bool m_rowMode = false;
@@ -613,8 +702,13 @@ private:
 } // namespace
 
 std::unique_ptr<RecordStream> queryTableFile(std::unique_ptr<TableReader> reader, const QString& table,
-                                             const QString& condition, int from, int to) {
-    return std::make_unique<TableQueryStream>(std::move(reader), table, condition, from, to);
+                                             const QString& condition, int from, int to,
+                                             const QueryControl& control, std::unique_ptr<TableFileWatch> watch) {
+    if (condition.toUtf8().size() > maxStatementBytes) {
+        throw statementTooLong();
+    }
+    return std::make_unique<TableQueryStream>(std::move(reader), table, condition, from, to, control,
+                                              std::move(watch));
 }
 
 } // namespace lw::data

@@ -71,6 +71,7 @@ public:
         sqlite3_db_config(m_db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
         sqlite3_db_config(m_db, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
         sqlite3_limit(m_db, SQLITE_LIMIT_ATTACHED, 0);
+        sqlite3_limit(m_db, SQLITE_LIMIT_SQL_LENGTH, int(maxStatementBytes) + 4096);
         sqlite3_busy_timeout(m_db, 10000);
     }
     ~Database() { sqlite3_close_v2(m_db); }
@@ -85,9 +86,10 @@ private:
 class SqliteStream : public RangedStream {
 public:
     SqliteStream(std::shared_ptr<Database> db, sqlite3_stmt* stmt, std::vector<Field> fields,
-                 const QString& alias, int from, int to)
-        : RangedStream(from, to), m_db(std::move(db)), m_stmt(stmt), m_alias(alias) {
+                 const QString& alias, const QString& table, int from, int to, const QueryControl& control)
+        : RangedStream(from, to), m_db(std::move(db)), m_stmt(stmt), m_alias(alias), m_table(table) {
         m_fields = std::move(fields);
+        m_watch.attach(m_db->handle(), control);
     }
     ~SqliteStream() override { finish(); }
 
@@ -96,7 +98,7 @@ protected:
         if (m_stmt == nullptr) {
             return false;
         }
-        const int rc = sqlite3_step(m_stmt);
+        const int rc = m_watch.step(m_stmt);
         if (rc == SQLITE_DONE) {
             finish();
             return false;
@@ -104,6 +106,9 @@ protected:
         if (rc != SQLITE_ROW) {
             const QString reason = QString::fromUtf8(sqlite3_errmsg(m_db->handle()));
             finish();
+            if (m_watch.stopped()) {
+                throw queryStopped(m_watch.control(), m_table);
+            }
             throw DataError(
                 DataError::Kind::Query,
                 QStringLiteral("Reading the records of alias \"%1\" failed: %2").arg(m_alias, reason));
@@ -121,6 +126,7 @@ protected:
         if (m_stmt != nullptr) {
             sqlite3_finalize(m_stmt);
             m_stmt = nullptr;
+            sqlite3_progress_handler(m_db->handle(), 0, nullptr, nullptr);
         }
     }
 
@@ -167,6 +173,8 @@ private:
     std::shared_ptr<Database> m_db;
     sqlite3_stmt* m_stmt = nullptr;
     QString m_alias;
+    QString m_table;
+    SqliteWatch m_watch;
 };
 
 QString quoted(const QString& name) {
@@ -190,6 +198,9 @@ public:
 
     std::unique_ptr<RecordStream> query(const QString& table, const QString& condition, int from,
                                         int to) override {
+        if (condition.toUtf8().size() > maxStatementBytes) {
+            throw statementTooLong();
+        }
         if (hasSecondStatement(condition)) {
             throw secondStatementRefused();
         }
@@ -207,7 +218,7 @@ public:
             throw DataError(DataError::Kind::Query,
                             QStringLiteral("The condition would change the database"));
         }
-        return std::make_unique<SqliteStream>(m_db, stmt, fieldsOf(stmt), m_alias, from, to);
+        return std::make_unique<SqliteStream>(m_db, stmt, fieldsOf(stmt), m_alias, table, from, to, m_control);
     }
 
     qint64 countRecords(const QString& table, const QString& condition, int from, int to) override {

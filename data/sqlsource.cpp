@@ -9,9 +9,19 @@
 
 #ifdef LW_HAVE_LIBPQ
 #include <libpq-fe.h>
+#include <poll.h>
+#endif
+#ifdef LW_HAVE_ODBC
+#include <sql.h>
+#include <sqlext.h>
 #endif
 
+#include <atomic>
 #include <charconv>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include <QHash>
 #include <QRegularExpression>
@@ -21,6 +31,7 @@
 #include <QSqlField>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QSqlResult>
 #include <QVariant>
 
 namespace lw::data {
@@ -195,12 +206,85 @@ void toValue(const QVariant& v, FieldType hint, int decimals, Value& out) {
     setTextValue(out, v.toString(), hint);
 }
 
+// Cancels an ODBC statement from a thread of its own when the query's control says stop, or when
+// its execution passes the time limit (not every driver keeps SQL_ATTR_QUERY_TIMEOUT): the driver
+// is blocked in the statement's call, and SQLCancel is the one call made for another thread.
+class OdbcCancelWatch {
+public:
+    OdbcCancelWatch(void* statement, const QueryControl& control) {
+#ifdef LW_HAVE_ODBC
+        if (statement == nullptr) {
+            return;
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(control.timeoutSeconds);
+        m_thread = std::thread([this, statement, control, deadline] {
+            std::unique_lock lock(m_mutex);
+            while (!m_done) {
+                const bool late = m_timing && control.timeoutSeconds > 0 && std::chrono::steady_clock::now() > deadline;
+                if (control.cancelled() || late) {
+                    m_timedOut = late && !control.cancelled();
+                    SQLCancel(static_cast<SQLHSTMT>(statement));
+                    return;
+                }
+                m_wake.wait_for(lock, std::chrono::milliseconds(50));
+            }
+        });
+#else
+        Q_UNUSED(statement);
+        Q_UNUSED(control);
+#endif
+    }
+    ~OdbcCancelWatch() { stop(); }
+    OdbcCancelWatch(const OdbcCancelWatch&) = delete;
+    OdbcCancelWatch& operator=(const OdbcCancelWatch&) = delete;
+    // The statement has run: its rows are fetched without a time limit, as with the other engines'
+    // results once they flow.
+    void executed() {
+        std::lock_guard lock(m_mutex);
+        m_timing = false;
+    }
+    bool timedOut() {
+        std::lock_guard lock(m_mutex);
+        return m_timedOut;
+    }
+    void stop() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_wake.notify_all();
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_done = false;
+    bool m_timing = true;
+    bool m_timedOut = false;
+    std::thread m_thread;
+};
+
+// The ODBC statement handle behind a prepared query (Qt's driver hands out its SQLHANDLE, a void*).
+void* odbcStatement(const QSqlQuery& query) {
+    const QVariant handle = query.result() ? query.result()->handle() : QVariant();
+    if (!handle.isValid() ||
+        (qstrcmp(handle.typeName(), "SQLHANDLE") != 0 && qstrcmp(handle.typeName(), "void*") != 0)) {
+        return nullptr;
+    }
+    return *static_cast<void* const*>(handle.constData());
+}
+
 class SqlStream : public RangedStream {
 public:
     SqlStream(QSqlQuery query, std::vector<Field> fields, bool transaction, const QString& connection,
-              const QString& alias, int from, int to)
+              const QString& alias, int from, int to, std::unique_ptr<OdbcCancelWatch> watch,
+              const QueryControl& control, const QString& table)
         : RangedStream(from, to), m_query(std::move(query)), m_transaction(transaction),
-          m_connection(connection), m_alias(alias) {
+          m_connection(connection), m_alias(alias), m_watch(std::move(watch)), m_control(control),
+          m_table(table) {
         m_fields = std::move(fields);
         m_columns = int(m_fields.size());
     }
@@ -215,6 +299,9 @@ protected:
             const QSqlError error = m_query.lastError();
             finish();
             if (error.isValid() && error.type() != QSqlError::NoError) {
+                if (m_control.cancelled()) {
+                    throw queryStopped(m_control, m_table);
+                }
                 throw DataError(DataError::Kind::Query,
                                 QStringLiteral("Reading the records of alias \"%1\" failed: %2")
                                     .arg(m_alias, errorText(error)));
@@ -236,6 +323,9 @@ protected:
             return;
         }
         m_finished = true;
+        if (m_watch) {
+            m_watch->stop();
+        }
         m_query.finish();
         m_query = QSqlQuery();
         if (m_transaction) {
@@ -251,15 +341,52 @@ private:
     int m_columns = 0;
     QString m_connection;
     QString m_alias;
+    std::unique_ptr<OdbcCancelWatch> m_watch;
+    QueryControl m_control;
+    QString m_table;
 };
 
 #ifdef LW_HAVE_LIBPQ
+// The next result of the statement running on conn, waiting on the connection's socket in short
+// steps: when the query's control says stop, the server is asked to cancel the statement (once),
+// and its answer (an error) comes as the result.
+PGresult* pgResult(PGconn* conn, const QueryControl& control) {
+    bool cancelSent = false;
+    while (PQisBusy(conn)) {
+        if (!cancelSent && control.cancelled()) {
+            cancelSent = true;
+            if (PGcancel* cancel = PQgetCancel(conn)) {
+                char error[256];
+                PQcancel(cancel, error, sizeof error);
+                PQfreeCancel(cancel);
+            }
+        }
+        pollfd p{PQsocket(conn), POLLIN, 0};
+        if (p.fd < 0) {
+            break;
+        }
+        ::poll(&p, 1, 100);
+        if (!PQconsumeInput(conn)) {
+            break;
+        }
+    }
+    return PQgetResult(conn);
+}
+
+// Whether a failed result is the server cancelling the statement (by our request or its time limit).
+bool pgCancelled(const PGresult* r) {
+    const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+    return state != nullptr && qstrcmp(state, "57014") == 0;
+}
+
 // PostgreSQL's rows straight from libpq on the connection Qt opened: single-row mode in a
 // read-only transaction, values converted from their text by the column's type.
 class PgStream : public RangedStream {
 public:
-    PgStream(PGconn* conn, PGresult* first, const QString& alias, int from, int to)
-        : RangedStream(from, to), m_conn(conn), m_pending(first), m_alias(alias) {
+    PgStream(PGconn* conn, PGresult* first, const QString& alias, const QString& table, int from, int to,
+             const QueryControl& control)
+        : RangedStream(from, to), m_conn(conn), m_pending(first), m_alias(alias), m_table(table),
+          m_control(control) {
         const int n = PQnfields(first);
         for (int i = 0; i < n; ++i) {
             Field f;
@@ -315,7 +442,7 @@ protected:
         if (m_conn == nullptr) {
             return false;
         }
-        PGresult* r = m_pending ? m_pending : PQgetResult(m_conn);
+        PGresult* r = m_pending ? m_pending : pgResult(m_conn, m_control);
         m_pending = nullptr;
         const ExecStatusType status = r ? PQresultStatus(r) : PGRES_TUPLES_OK;
         if (status == PGRES_SINGLE_TUPLE) {
@@ -332,8 +459,12 @@ protected:
         }
         const QString reason =
             QString::fromUtf8(r ? PQresultErrorMessage(r) : PQerrorMessage(m_conn)).trimmed();
+        const bool stopped = pgCancelled(r);
         PQclear(r);
         finish();
+        if (stopped) {
+            throw queryStopped(m_control, m_table);
+        }
         throw DataError(
             DataError::Kind::Query,
             QStringLiteral("Reading the records of alias \"%1\" failed: %2").arg(m_alias, reason));
@@ -382,6 +513,8 @@ private:
     PGconn* m_conn = nullptr;
     PGresult* m_pending = nullptr;
     QString m_alias;
+    QString m_table;
+    QueryControl m_control;
 };
 
 PGconn* pgConnection(const QSqlDatabase& db) {
@@ -397,7 +530,8 @@ PGconn* pgConnection(const QSqlDatabase& db) {
 
 class SqlDataSource : public DataSource {
 public:
-    SqlDataSource(const QString& alias, const SqlSource& source) : m_alias(alias), m_source(source) {
+    SqlDataSource(const QString& alias, const SqlSource& source, bool trustedConditions)
+        : m_alias(alias), m_source(source), m_trustedConditions(trustedConditions) {
         m_connection = QStringLiteral("lw_data:") + alias;
         if (m_source.driver == QLatin1String("QODBC")) {
             // Reading only: the driver is told so.
@@ -422,11 +556,17 @@ public:
 
     std::unique_ptr<RecordStream> query(const QString& table, const QString& condition, int from,
                                         int to) override {
+        if (condition.toUtf8().size() > maxStatementBytes) {
+            throw statementTooLong();
+        }
         if (hasSecondStatement(condition)) {
             throw secondStatementRefused();
         }
         std::vector<Field> tableFields = fields(table);
         QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+        if (isPostgres(m_source) && !condition.trimmed().isEmpty()) {
+            refuseUntrustedRole(db);
+        }
 #ifdef LW_HAVE_LIBPQ
         if (PGconn* conn = isPostgres(m_source) ? pgConnection(db) : nullptr) {
             return queryPostgres(conn, table, condition, from, to);
@@ -448,7 +588,32 @@ public:
         QSqlQuery query(db);
         query.setForwardOnly(true);
         query.setNumericalPrecisionPolicy(QSql::HighPrecision);
-        if (!query.exec(statement)) {
+        // ODBC: prepared first, so that the statement's handle is there for its time limit and
+        // for SQLCancel while it runs.
+        std::unique_ptr<OdbcCancelWatch> watch;
+        bool ran = false;
+        if (m_source.driver == QLatin1String("QODBC") && query.prepare(statement)) {
+            void* handle = odbcStatement(query);
+#ifdef LW_HAVE_ODBC
+            if (handle != nullptr && m_control.timeoutSeconds > 0) {
+                SQLSetStmtAttr(static_cast<SQLHSTMT>(handle), SQL_ATTR_QUERY_TIMEOUT,
+                               reinterpret_cast<SQLPOINTER>(SQLULEN(m_control.timeoutSeconds)), 0);
+            }
+#endif
+            watch = std::make_unique<OdbcCancelWatch>(handle, m_control);
+            ran = query.exec();
+            watch->executed();
+        } else {
+            ran = query.exec(statement);
+        }
+        if (!ran) {
+            if (watch) {
+                watch->stop();
+            }
+            if (m_control.cancelled() || (watch && watch->timedOut())) {
+                query = QSqlQuery();
+                throw queryStopped(m_control, table);
+            }
             const QString reason = errorText(query.lastError());
             query = QSqlQuery();
             if (transaction) {
@@ -469,7 +634,7 @@ public:
             }
         }
         return std::make_unique<SqlStream>(std::move(query), std::move(resultFields), transaction,
-                                           m_connection, m_alias, from, to);
+                                           m_connection, m_alias, from, to, std::move(watch), m_control, table);
     }
 
     qint64 countRecords(const QString& table, const QString& condition, int from, int to) override {
@@ -501,6 +666,44 @@ public:
     }
 
 private:
+    // A read-only transaction keeps a condition from changing the database, not from what a
+    // superuser or a role with the server's file and program rights may do in a SELECT (read and
+    // write files, run programs on the server). Such a login runs no condition unless the
+    // administrator says its conditions are trusted.
+    void refuseUntrustedRole(QSqlDatabase& db) {
+        if (m_trustedConditions) {
+            return;
+        }
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        const bool asked = q.exec(QStringLiteral(
+                               "SELECT r.rolsuper, coalesce((SELECT string_agg(b.rolname, ', ' ORDER BY b.rolname) "
+                               "FROM pg_roles b WHERE b.rolname IN ('pg_read_server_files', 'pg_write_server_files', "
+                               "'pg_execute_server_program') AND pg_has_role(current_user, b.oid, 'MEMBER')), ''), "
+                               "current_user FROM pg_roles r WHERE r.rolname = current_user")) &&
+                           q.next();
+        if (!asked) {
+            throw DataError(DataError::Kind::Query,
+                            QStringLiteral("The rights of the login of alias \"%1\" cannot be read (%2): "
+                                           "the condition is not run")
+                                .arg(m_alias, errorText(q.lastError())));
+        }
+        const bool superuser = q.value(0).toBool();
+        const QString roles = q.value(1).toString();
+        const QString user = q.value(2).toString();
+        if (!superuser && roles.isEmpty()) {
+            return;
+        }
+        const QString why = superuser ? QStringLiteral("a superuser") : QStringLiteral("a member of %1").arg(roles);
+        throw DataError(DataError::Kind::Query,
+                        QStringLiteral("The condition is not run: alias \"%1\" logs in as \"%2\", %3, who may "
+                                       "read, write or run files on the database server from a query. Let the "
+                                       "alias log in with a role that may only read its tables; or, where "
+                                       "everyone who writes conditions is trusted, the administrator adds "
+                                       "\"Conditions=trusted\" to the alias in the alias file.")
+                            .arg(m_alias, user, why));
+    }
+
     // The statement: SELECT * FROM <table> and the condition without its own terminator.
     QString statementFor(const QString& table, const QString& condition) const {
         const qsizetype end = statementEnd(condition);
@@ -531,6 +734,25 @@ private:
                      "The query on table \"%1\" of alias \"%2\" cannot start a read-only transaction: %3"),
                  startError);
         }
+        // The statement's time limit, and a server that looks every second whether we are still
+        // there (from version 14), so that a backend whose client was killed stops its statement.
+        QByteArray limits;
+        if (m_control.timeoutSeconds > 0) {
+            limits += "SET LOCAL statement_timeout = " + QByteArray::number(qint64(m_control.timeoutSeconds) * 1000) + ';';
+        }
+        if (PQserverVersion(conn) >= 140000) {
+            limits += "SET LOCAL client_connection_check_interval = 1000;";
+        }
+        if (!limits.isEmpty()) {
+            PGresult* set = PQexec(conn, limits.constData());
+            const bool ok = PQresultStatus(set) == PGRES_COMMAND_OK;
+            const QString setError = QString::fromUtf8(PQresultErrorMessage(set));
+            PQclear(set);
+            if (!ok) {
+                fail(QStringLiteral("The query on table \"%1\" of alias \"%2\" cannot set its time limit: %3"),
+                     setError);
+            }
+        }
         // The extended protocol takes exactly one statement.
         const QByteArray sql = statementFor(table, condition).toUtf8();
         if (!PQsendQueryParams(conn, sql.constData(), 0, nullptr, nullptr, nullptr, nullptr, 0) ||
@@ -538,15 +760,23 @@ private:
             fail(QStringLiteral("The query on table \"%1\" of alias \"%2\" failed: %3"),
                  QString::fromUtf8(PQerrorMessage(conn)));
         }
-        PGresult* first = PQgetResult(conn);
+        PGresult* first = pgResult(conn, m_control);
         const ExecStatusType status = first ? PQresultStatus(first) : PGRES_FATAL_ERROR;
         if (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK) {
             const QString reason =
                 QString::fromUtf8(first ? PQresultErrorMessage(first) : PQerrorMessage(conn));
+            const bool stopped = pgCancelled(first);
             PQclear(first);
+            if (stopped) {
+                while (PGresult* r = PQgetResult(conn)) {
+                    PQclear(r);
+                }
+                PQclear(PQexec(conn, "ROLLBACK"));
+                throw queryStopped(m_control, table);
+            }
             fail(QStringLiteral("The query on table \"%1\" of alias \"%2\" failed: %3"), reason);
         }
-        return std::make_unique<PgStream>(conn, first, m_alias, from, to);
+        return std::make_unique<PgStream>(conn, first, m_alias, table, from, to, m_control);
     }
 #endif
 
@@ -597,6 +827,7 @@ private:
     QString m_alias;
     SqlSource m_source;
     QString m_connection;
+    bool m_trustedConditions = false;
 };
 
 } // namespace
@@ -611,11 +842,11 @@ QString quoteTableName(const QString& driver, const QString& table) {
     return quoteIdentifier(table);
 }
 
-std::unique_ptr<DataSource> openSqlSource(const QString& alias, const SqlSource& source) {
+std::unique_ptr<DataSource> openSqlSource(const QString& alias, const SqlSource& source, bool trustedConditions) {
     if (source.driver == QLatin1String("QSQLITE")) {
         return openSqliteSource(alias, source.databaseName);
     }
-    return std::make_unique<SqlDataSource>(alias, source);
+    return std::make_unique<SqlDataSource>(alias, source, trustedConditions);
 }
 
 } // namespace lw::data

@@ -32,29 +32,30 @@ bool RangedStream::next(Record& record) {
     if (m_done) {
         return false;
     }
-    if (m_to > 0 && m_position >= m_to) {
+    const auto complete = [this] {
         m_done = true;
+        verifyComplete();
         finish();
+    };
+    if (m_to > 0 && m_position >= m_to) {
+        complete();
         return false;
     }
     while (m_position < m_from - 1) {
         if (!fetch(nullptr)) {
-            m_done = true;
-            finish();
+            complete();
             return false;
         }
         ++m_position;
     }
     if (!fetch(&record)) {
-        m_done = true;
-        finish();
+        complete();
         return false;
     }
     ++m_position;
     if (m_to > 0 && m_position >= m_to) {
-        // Nothing more is needed: the source may go now.
-        m_done = true;
-        finish();
+        // Nothing more is needed: the source may go now (once the record is known to be sound).
+        complete();
     }
     return true;
 }
@@ -67,8 +68,9 @@ void RangedStream::addWarnings(const QStringList& warnings) {
     }
 }
 
-TableStream::TableStream(std::unique_ptr<TableReader> reader, int from, int to)
-    : RangedStream(from, to), m_reader(std::move(reader)) {
+TableStream::TableStream(std::unique_ptr<TableReader> reader, int from, int to,
+                         std::unique_ptr<TableFileWatch> watch)
+    : RangedStream(from, to), m_reader(std::move(reader)), m_watch(std::move(watch)) {
     m_fields = m_reader->fields();
     addWarnings(m_reader->warnings());
 }
@@ -83,6 +85,12 @@ bool TableStream::fetch(Record* record) {
         addWarnings(m_reader->warnings());
     }
     return more;
+}
+
+void TableStream::verifyComplete() {
+    if (m_watch) {
+        m_watch->check();
+    }
 }
 
 void TableStream::finish() {
@@ -204,17 +212,22 @@ public:
 
     std::unique_ptr<RecordStream> query(const QString& table, const QString& condition, int from,
                                         int to) override {
-        std::unique_ptr<TableReader> reader = openTable(table);
+        // Watched from before it is opened: any change up to the last record is seen.
+        const QString path = tablePath(table);
+        auto watch = std::make_unique<TableFileWatch>(path);
+        std::unique_ptr<TableReader> reader = openTableFile(path);
         if (condition.trimmed().isEmpty()) {
-            return std::make_unique<TableStream>(std::move(reader), from, to);
+            return std::make_unique<TableStream>(std::move(reader), from, to, std::move(watch));
         }
-        return queryTableFile(std::move(reader), table, condition, from, to);
+        return queryTableFile(std::move(reader), table, condition, from, to, m_control, std::move(watch));
     }
 
 private:
+    std::unique_ptr<TableReader> openTable(const QString& table) { return openTableFile(tablePath(table)); }
+
     // The table's file: its exact name first, else the same name in another case, else with the
     // extension .dbf or .db added.
-    std::unique_ptr<TableReader> openTable(const QString& table) {
+    QString tablePath(const QString& table) {
         const QString name = table.trimmed();
         if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".") ||
             name == QLatin1String("..")) {
@@ -244,7 +257,7 @@ private:
                             QStringLiteral("The table \"%1\" does not exist in the directory \"%2\"")
                                 .arg(table, m_directory));
         }
-        return openTableFile(path);
+        return path;
     }
 
     QString m_directory;
@@ -282,7 +295,7 @@ std::unique_ptr<DataSource> DataSource::open(const SourceRef& source) {
             if (target.directory) {
                 return openDirectory(target.path, target.name);
             }
-            return openSqlSource(target.name, target.sql);
+            return openSqlSource(target.name, target.sql, target.trustedConditions);
         }
         // Another engine (a test's): only directory aliases, through their parameters.
         const QStringList parameters = engine().aliasParameters(path);

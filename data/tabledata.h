@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QTime>
 
+#include <atomic>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -80,10 +81,24 @@ struct SourceRef {
                   // to its directory as the main program does)
 };
 
+// How a running query is stopped: a flag that another thread or a signal handler sets (the user
+// cancelled, the program is asked to end), watched while the engine works, and a limit on the
+// time the engine spends on the statement. A stopped query throws DataError (Query).
+struct QueryControl {
+    const std::atomic<bool>* cancel = nullptr;
+    int timeoutSeconds = 600; // 0: no limit
+
+    bool cancelled() const { return cancel != nullptr && cancel->load(std::memory_order_relaxed); }
+};
+
 // An opened data source.
 class DataSource {
 public:
     virtual ~DataSource() = default;
+
+    // Applies to the queries started afterwards.
+    void setControl(const QueryControl& control) { m_control = control; }
+    const QueryControl& control() const { return m_control; }
 
     // Opens the alias or directory with the catalogue's configuration. Throws DataError (Source).
     static std::unique_ptr<DataSource> open(const SourceRef& source);
@@ -105,6 +120,9 @@ public:
         (void)table, (void)condition, (void)from, (void)to;
         return -1;
     }
+
+protected:
+    QueryControl m_control;
 };
 
 } // namespace lw::data

@@ -2,9 +2,12 @@
 // reader by the file's name.
 #include "data/tablefile.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,6 +65,86 @@ bool InputFile::readAt(qint64 offset, void* buffer, qint64 length) const {
         length -= n;
     }
     return true;
+}
+
+// ---- watching a table while it is read
+
+struct TableFileWatch::Watched {
+    QString path;
+    int fd = -1;
+    struct stat at {};
+};
+
+namespace {
+
+bool sameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// The memo files that belong to a table: the same name with .dbt, .fpt or .mb, in any case.
+QStringList memoFiles(const QString& tablePath) {
+    const QFileInfo table(tablePath);
+    const QString base = table.completeBaseName();
+    QStringList found;
+    for (const QString& name : table.dir().entryList(QDir::Files | QDir::Hidden)) {
+        const QFileInfo f(name);
+        const QString ext = f.suffix().toLower();
+        if (f.completeBaseName() == base && (ext == QLatin1String("dbt") || ext == QLatin1String("fpt") ||
+                                             ext == QLatin1String("mb"))) {
+            found << table.dir().filePath(name);
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+TableFileWatch::TableFileWatch(const QString& tablePath) {
+    for (const QString& path : QStringList{tablePath} + memoFiles(tablePath)) {
+        Watched w;
+        w.path = path;
+        w.fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (w.fd < 0 && path != tablePath) {
+            continue; // a memo file the reader cannot open either: it says so itself
+        }
+        if (w.fd < 0) {
+            failTable(path, QString::fromLocal8Bit(std::strerror(errno)));
+        }
+        m_files.push_back(w);
+        // A program that locks the file to write it holds an exclusive lock: its work is not
+        // waited for (it may take long), the user is told to try again.
+        if (::flock(w.fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+            failTable(path, QStringLiteral("another program holds it locked while it changes it; "
+                                           "run the report again when that program is done"));
+        }
+        if (::fstat(w.fd, &m_files.back().at) != 0) {
+            failTable(path, QString::fromLocal8Bit(std::strerror(errno)));
+        }
+    }
+}
+
+TableFileWatch::~TableFileWatch() {
+    for (const Watched& w : m_files) {
+        if (w.fd >= 0) {
+            ::close(w.fd); // and the lock with it
+        }
+    }
+}
+
+void TableFileWatch::check() const {
+    for (const Watched& w : m_files) {
+        struct stat now {};
+        struct stat named {};
+        const bool same = ::fstat(w.fd, &now) == 0 && now.st_size == w.at.st_size &&
+                          sameTime(now.st_mtim, w.at.st_mtim) && sameTime(now.st_ctim, w.at.st_ctim) &&
+                          ::stat(QFile::encodeName(w.path).constData(), &named) == 0 &&
+                          named.st_dev == w.at.st_dev && named.st_ino == w.at.st_ino;
+        if (!same) {
+            throw DataError(DataError::Kind::Query,
+                            QStringLiteral("The table file \"%1\" changed while it was read: run the report again")
+                                .arg(w.path));
+        }
+    }
 }
 
 // ---- table files

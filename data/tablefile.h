@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace lw::data {
 
@@ -31,6 +32,27 @@ private:
     QString m_path;
     int m_fd = -1;
     qint64 m_size = 0;
+};
+
+// The files of a table (the table and its memo file) watched while its records are read: each is
+// held under a shared lock (flock), so that a program that locks it before writing waits for us,
+// and at the end of the read check() compares each file's size, modification time and inode with
+// what they were when the watch began.
+class TableFileWatch {
+public:
+    // Throws DataError (Table) when a file cannot be opened, or another program holds a lock on
+    // it to write it.
+    explicit TableFileWatch(const QString& tablePath);
+    ~TableFileWatch();
+    TableFileWatch(const TableFileWatch&) = delete;
+    TableFileWatch& operator=(const TableFileWatch&) = delete;
+
+    // Throws DataError (Query: the report must not be made) when a file changed since the watch began.
+    void check() const;
+
+private:
+    struct Watched;
+    std::vector<Watched> m_files;
 };
 
 class TableReader {

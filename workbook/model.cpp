@@ -8,12 +8,16 @@
 namespace lw::xls {
 
 const Cell* Sheet::cellAt(int row, int column) const {
-    const auto it = std::lower_bound(
+    // The last cell that starts at or before the column: that cell, or a run that covers it.
+    const auto it = std::upper_bound(
         cells.begin(), cells.end(), std::pair(row, column),
-        [](const Cell& c, const std::pair<int, int>& key) { return std::pair(c.row, c.column) < key; });
-    if (it == cells.end() || it->row != row || it->column != column)
+        [](const std::pair<int, int>& key, const Cell& c) { return key < std::pair(c.row, c.column); });
+    if (it == cells.begin())
         return nullptr;
-    return &*it;
+    const Cell& c = *std::prev(it);
+    if (c.row != row || column < c.column || column > c.lastColumn())
+        return nullptr;
+    return &c;
 }
 
 int Sheet::lastRow() const {

@@ -1,6 +1,7 @@
 // Reading a BIFF8 workbook: the compound file through libgsf, then our own walk over the
 // "Workbook" stream's records into the workbook model.
 #include "workbook/biff.h"
+#include "workbook/gsflog.h"
 #include "workbook/xls.h"
 #include "workbook/xls/drawing.h"
 #include "workbook/xls/storage.h"
@@ -13,6 +14,7 @@
 #include <gsf/gsf.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <map>
 #include <mutex>
@@ -22,6 +24,8 @@ namespace lw::xls {
 using namespace biff;
 
 namespace {
+
+std::atomic<qint64> maxModelBytes{defaultMaxModelBytes};
 
 // One record of the stream: its identifier, where it starts and its data.
 struct Rec {
@@ -234,6 +238,18 @@ private:
     std::vector<QByteArray> m_names;
     std::vector<int> m_nameIndex; // per NAME record: its index in Workbook::names, -1 for none
     bool m_inName = false;        // reading a name's own formula: names in it are not followed
+    // What the model takes so far, about, against the limit.
+    qint64 m_modelBytes = 0;
+
+public:
+    void charge(qint64 bytes) {
+        m_modelBytes += bytes;
+        if (m_modelBytes > maxModelBytes.load())
+            throw Error(QStringLiteral("holds more cells than can be read in %1 MB of memory (a sheet filled "
+                                       "with cells far beyond what it shows?): remove the cells it does not need")
+                            .arg(maxModelBytes.load() >> 20)
+                            .toStdString());
+    }
 };
 
 Workbook WorkbookReader::read() {
@@ -353,6 +369,7 @@ void WorkbookReader::readGlobals() {
                                     .arg(unique)
                                     .toStdString());
                 m_sst.push_back(rd.string());
+                charge(qint64(sizeof(QString)) + 2 * m_sst.back().size());
             }
             break;
         }
@@ -573,19 +590,35 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
                             .arg(sheet.name)
                             .toStdString());
     };
-    auto addCell = [&](int row, int col, quint16 xf, Value v) {
-        checkCell(col);
+    auto addCell = [&](int row, int col, quint16 xf, Value v, int repeat = 0) {
+        checkCell(col + repeat);
         // More cell records than a sheet has cells: a damaged or hostile file, not a sheet.
         if (sheet.cells.size() >= std::size_t(maxRows) * maxColumns)
             throw Error(QStringLiteral("the sheet \"%1\" holds more cells than a sheet can")
                             .arg(sheet.name)
                             .toStdString());
+        // A text of the shared string table is shared, not copied.
+        charge(qint64(sizeof(Cell)) + (v.text.isDetached() ? 2 * v.text.size() : 0));
         Cell c;
         c.row = row;
         c.column = col;
         c.xf = xf;
+        c.repeat = quint8(repeat);
         c.value = std::move(v);
         sheet.cells.push_back(std::move(c));
+    };
+    // An empty formatted cell: it joins the run just before it when it goes on that run.
+    auto addBlank = [&](int row, int col, quint16 xf) {
+        if (!sheet.cells.empty()) {
+            Cell& last = sheet.cells.back();
+            if (last.row == row && last.xf == xf && last.lastColumn() + 1 == col && last.repeat < 255 &&
+                last.value.type == ValueType::Empty && !last.formula) {
+                checkCell(col);
+                ++last.repeat;
+                return;
+            }
+        }
+        addCell(row, col, xf, Value{});
     };
     for (;;) {
         if (!m_stream.next(r))
@@ -678,7 +711,7 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
         }
         case rBlank:
             needSize(r, 6, "BLANK");
-            addCell(biff::u16(r.data), biff::u16(r.data + 2), biff::u16(r.data + 4), Value{});
+            addBlank(biff::u16(r.data), biff::u16(r.data + 2), biff::u16(r.data + 4));
             break;
         case rMulBlank: {
             needSize(r, 6, "MULBLANK");
@@ -686,7 +719,7 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
             const int first = biff::u16(r.data + 2);
             const qsizetype n = (r.size - 6) / 2;
             for (qsizetype i = 0; i < n; ++i)
-                addCell(row, first + int(i), biff::u16(r.data + 4 + 2 * i), Value{});
+                addBlank(row, first + int(i), biff::u16(r.data + 4 + 2 * i));
             break;
         }
         case rBoolErr: {
@@ -904,6 +937,36 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
     const auto before = [](const Cell& a, const Cell& b) {
         return std::pair(a.row, a.column) < std::pair(b.row, b.column);
     };
+    // A run that another cell record lands in (files do not hold that, but a damaged one may)
+    // becomes single cells again, in the run's place among the records, so that the last record
+    // of each cell wins as below.
+    bool overlaps = false;
+    if (std::any_of(sheet.cells.begin(), sheet.cells.end(), [](const Cell& c) { return c.repeat > 0; })) {
+        std::vector<std::size_t> order(sheet.cells.size());
+        for (std::size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return before(sheet.cells[a], sheet.cells[b]); });
+        for (std::size_t i = 0; i + 1 < order.size() && !overlaps; ++i) {
+            const Cell& a = sheet.cells[order[i]];
+            const Cell& b = sheet.cells[order[i + 1]];
+            overlaps = a.repeat > 0 && b.row == a.row && b.column <= a.lastColumn();
+        }
+    }
+    if (overlaps) {
+        std::vector<Cell> single;
+        for (Cell& c : sheet.cells) {
+            const int repeat = c.repeat;
+            c.repeat = 0;
+            single.push_back(c);
+            for (int k = 1; k <= repeat; ++k) {
+                charge(qint64(sizeof(Cell)));
+                single.push_back(c);
+                single.back().column = c.column + k;
+            }
+        }
+        sheet.cells = std::move(single);
+    }
     if (!std::is_sorted(sheet.cells.begin(), sheet.cells.end(), before))
         std::stable_sort(sheet.cells.begin(), sheet.cells.end(), before);
     const auto same = [](const Cell& a, const Cell& b) { return a.row == b.row && a.column == b.column; };
@@ -924,9 +987,19 @@ void WorkbookReader::readSheet(qsizetype start, Sheet& sheet) {
 
 // The compound file ------------------------------------------------------------------------------
 
+thread_local QString gsfLog;
+
+void keepGsfLog(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer) {
+    // Debug and info lines are dropped; warnings and criticals are kept for the error that follows.
+    if ((level & (G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING)) == 0)
+        return;
+    if (gsfLog.size() < 4096)
+        gsfLog += (gsfLog.isEmpty() ? QString() : QStringLiteral("; ")) + QString::fromUtf8(domain ? domain : "") +
+                  QStringLiteral(": ") + QString::fromUtf8(message ? message : "");
+}
+
 void initGsf() {
-    static std::once_flag once;
-    std::call_once(once, [] { gsf_init(); });
+    detail::startGsf();
 }
 
 QByteArray workbookStream(const QString& path) {
@@ -956,6 +1029,7 @@ QByteArray workbookStream(const QString& path) {
         throw Error("is not an Excel workbook (not a compound document file)");
     }
     initGsf();
+    detail::takeGsfLog();
     GError* err = nullptr;
     const QByteArray native = QFile::encodeName(path);
     GsfInput* input = gsf_input_stdio_new(native.constData(), &err);
@@ -968,9 +1042,11 @@ QByteArray workbookStream(const QString& path) {
     GsfInfile* infile = gsf_infile_msole_new(input, &err);
     g_object_unref(input);
     if (!infile) {
+        QString why = err ? QString::fromUtf8(err->message) : detail::takeGsfLog();
         if (err)
             g_error_free(err);
-        throw Error("is a damaged compound document file");
+        throw Error(("is a damaged compound file" + (why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why)))
+                        .toStdString());
     }
     GsfInput* stream = nullptr;
     bool book = false;
@@ -985,15 +1061,21 @@ QByteArray workbookStream(const QString& path) {
             book = true;
     }
     g_object_unref(infile);
+    const QString complaint = detail::takeGsfLog();
     if (!stream) {
         if (book)
             throw Error("is an Excel 5.0/95 workbook: save it as Excel 97-2003 workbook");
+        // A compound file whose directory cannot be walked lists nothing, or not all it holds.
+        if (n == 0 || !complaint.isEmpty())
+            throw Error(("is a damaged compound file: its directory of streams cannot be read" +
+                         (complaint.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(complaint)))
+                            .toStdString());
         throw Error("holds no Excel workbook (no \"Workbook\" stream); save it as Excel 97-2003 workbook");
     }
     const gsf_off_t size = gsf_input_size(stream);
     if (size < 0 || size > fileSize) {
         g_object_unref(stream);
-        throw Error("is a damaged compound document file (its workbook stream is larger than the file)");
+        throw Error("is a damaged compound file (its workbook stream is larger than the file)");
     }
     QByteArray bytes;
     bytes.resize(qsizetype(size));
@@ -1002,7 +1084,7 @@ QByteArray workbookStream(const QString& path) {
         const qsizetype chunk = std::min<qsizetype>(bytes.size() - done, 1 << 20);
         if (!gsf_input_read(stream, chunk, reinterpret_cast<guint8*>(bytes.data() + done))) {
             g_object_unref(stream);
-            throw Error("is a damaged compound document file (its workbook stream cannot be read)");
+            throw Error("is a damaged compound file (its workbook stream cannot be read)");
         }
         done += chunk;
     }
@@ -1011,6 +1093,31 @@ QByteArray workbookStream(const QString& path) {
 }
 
 } // namespace
+
+void setMaxModelBytes(qint64 bytes) {
+    maxModelBytes = bytes > 0 ? bytes : defaultMaxModelBytes;
+}
+
+namespace detail {
+
+void startGsf() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const auto levels = GLogLevelFlags(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION);
+        for (const char* domain : {"libgsf", "libgsf:msole", "GLib", "GLib-GObject", "GLib-GIO"})
+            g_log_set_handler(domain, levels, keepGsfLog, nullptr);
+        g_log_set_default_handler(keepGsfLog, nullptr);
+        gsf_init();
+    });
+}
+
+QString takeGsfLog() {
+    QString log;
+    log.swap(gsfLog);
+    return log;
+}
+
+} // namespace detail
 
 Workbook readWorkbookStream(const QByteArray& stream) {
     WorkbookReader reader(stream);
@@ -1032,7 +1139,7 @@ Workbook readWorkbook(const QString& path) {
     } catch (const Error& e) {
         throw Error((name + QStringLiteral(": ") + QString::fromUtf8(e.what())).toStdString());
     } catch (const std::bad_alloc&) {
-        throw Error((name + QStringLiteral(": not enough memory to read the workbook")).toStdString());
+        throw Error((name + QStringLiteral(": there is not enough memory to read it")).toStdString());
     }
 }
 

@@ -1,6 +1,7 @@
 // The streaming workbook writer: cells go row by row into a temporary file in row blocks, the
 // string table and the formats stay in memory, and finish() puts the compound file together.
 #include "workbook/biff.h"
+#include "workbook/gsflog.h"
 #include "workbook/writer_budget.h"
 #include "workbook/xls.h"
 #include "workbook/xls/storage.h"
@@ -22,6 +23,14 @@
 #include <mutex>
 #include <optional>
 
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -200,15 +209,141 @@ void appendBof(QByteArray& out, quint16 substream) {
 }
 
 void initGsf() {
-    static std::once_flag once;
-    std::call_once(once, [] { gsf_init(); });
+    detail::startGsf();
 }
+
+// Our temporary names beside a file: ".<name>.<process id>.tmp", or ".<name>.<process id>.<n>.tmp".
+QByteArray temporaryName(const QByteArray& folder, const QByteArray& name, int n) {
+    QByteArray t = folder + "/." + name + '.' + QByteArray::number(qint64(::getpid()));
+    if (n > 0)
+        t += '.' + QByteArray::number(n, 16);
+    return t + ".tmp";
+}
+
+// The process that made a temporary file of ours for name, or 0 when entry is no such file.
+pid_t temporaryOwner(const char* entry, const QByteArray& name) {
+    const QByteArray e(entry);
+    const QByteArray prefix = '.' + name + '.';
+    if (!e.startsWith(prefix) || !e.endsWith(".tmp"))
+        return 0;
+    const QList<QByteArray> parts = e.mid(prefix.size(), e.size() - prefix.size() - 4).split('.');
+    if (parts.isEmpty() || parts.size() > 2)
+        return 0;
+    bool ok = false;
+    const qint64 pid = parts[0].toLongLong(&ok);
+    if (!ok || pid <= 0 || pid > INT_MAX || (parts.size() == 2 && (parts[1].toULongLong(&ok, 16), !ok)))
+        return 0;
+    return pid_t(pid);
+}
+
+// Earlier versions left ".<name>.XXXXXX" (six letters or digits) and libgsf's ".gsf-save-XXXXXX"
+// when they were killed while writing; neither names its writer, so only old ones are taken.
+bool oldLeftover(const char* entry, const QByteArray& name, int folder) {
+    const QByteArray e(entry);
+    const QByteArray ours = '.' + name + '.';
+    const bool looksOurs = (e.startsWith(ours) && e.size() == ours.size() + 6) ||
+                           (e.startsWith(".gsf-save-") && e.size() == 16);
+    if (!looksOurs)
+        return false;
+    for (qsizetype i = e.size() - 6; i < e.size(); ++i)
+        if (!std::isalnum(static_cast<unsigned char>(e[i])))
+            return false;
+    struct stat st;
+    return ::fstatat(folder, entry, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+           st.st_uid == ::geteuid() && st.st_mtime < ::time(nullptr) - 24 * 3600;
+}
+
+// Removes what writers of this file that are gone (killed while writing) left in its folder.
+void removeStaleTemporaries(const QString& folder, const QString& fileName) {
+    const QByteArray dir = QFile::encodeName(folder);
+    const QByteArray name = QFile::encodeName(fileName);
+    DIR* d = ::opendir(dir.constData());
+    if (!d)
+        return;
+    const pid_t self = ::getpid();
+    while (const dirent* e = ::readdir(d)) {
+        const pid_t pid = temporaryOwner(e->d_name, name);
+        const bool dead = pid > 0 && pid != self && ::kill(pid, 0) != 0 && errno == ESRCH;
+        if (dead || oldLeftover(e->d_name, name, ::dirfd(d)))
+            (void)::unlinkat(::dirfd(d), e->d_name, 0);
+    }
+    ::closedir(d);
+}
+
+// The file a workbook is written into before it is put in place. Where the file system allows, it
+// has no name at all until it is complete (O_TMPFILE): a kill leaves nothing behind. Elsewhere it
+// is a temporary file named after this process, which the next writer removes once we are gone.
+struct NewFile {
+    int fd = -1;
+    int error = 0;
+    QByteArray folder;
+    QByteArray name;
+    QByteArray named; // the temporary name, when the file has one
+
+    NewFile(const QString& folderPath, const QString& fileName)
+        : folder(QFile::encodeName(folderPath)), name(QFile::encodeName(fileName)) {
+#ifdef O_TMPFILE
+        fd = ::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            return;
+#endif
+        for (int n = 0; n < 100 && fd < 0; ++n) {
+            named = temporaryName(folder, name, n);
+            fd = ::open(named.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (fd < 0 && errno != EEXIST)
+                break;
+        }
+        if (fd < 0) {
+            error = errno;
+            named.clear();
+        }
+    }
+    ~NewFile() {
+        if (!named.isEmpty())
+            (void)::unlink(named.constData());
+        if (fd >= 0)
+            ::close(fd);
+    }
+    NewFile(const NewFile&) = delete;
+    NewFile& operator=(const NewFile&) = delete;
+
+    // Gives the complete file the name target, replacing what had it (atomically).
+    void putInPlace(const QByteArray& target) {
+        if (named.isEmpty()) {
+            // A file without a name gets one through /proc (a link by its descriptor needs privileges).
+            const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+            for (int n = 0; n < 100 && named.isEmpty(); ++n) {
+                const QByteArray t = temporaryName(folder, name, n);
+                if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, t.constData(), AT_SYMLINK_FOLLOW) == 0)
+                    named = t;
+                else if (errno != EEXIST)
+                    break;
+            }
+            if (named.isEmpty())
+                fail(target);
+        }
+        if (::rename(named.constData(), target.constData()) != 0)
+            fail(target);
+        named.clear();
+    }
+    [[noreturn]] void fail(const QByteArray& target) const {
+        throw Error((QFile::decodeName(target) + QStringLiteral(": cannot be replaced: ") +
+                     QString::fromLocal8Bit(strerror(errno)))
+                        .toStdString());
+    }
+};
 
 } // namespace
 
 struct WorkbookWriter::Impl {
     QString path;
     bool finished = false;
+    std::function<bool()> cancelled;
+    QString permissionsTemplate;
+    // What streamSize() counts without walking everything again.
+    qsizetype formatsCounted = -1;
+    qint64 formatBytes = 0;
+    qint64 endedSheetBytes = 0;
 
     // Formats: the global formatting records in their order.
     QList<Record> formats;
@@ -268,6 +403,13 @@ struct WorkbookWriter::Impl {
     };
     std::vector<SheetInfo> sheets;
     bool inSheet = false;
+    // A sheet's records besides its cells, about: BOF, INDEX, layout, merged cells, window, EOF.
+    static qint64 sheetOwnBytes(const SheetInfo& s) {
+        qint64 bytes = 512 + 4 * qint64(s.dbcells.size()) + 8 * qint64(s.merged.size());
+        for (const Record& r : s.layout)
+            bytes += 4 + r.data.size();
+        return bytes;
+    }
     int lastRow = -1, lastColumn = -1;
     int maxSheetRef = -1;
     std::vector<DefinedName> names;
@@ -293,11 +435,25 @@ struct WorkbookWriter::Impl {
         if (pending.size() >= (1 << 20))
             flushPending();
     }
+    // Sheet data goes straight to the file's descriptor, so that a failure tells its cause (a full
+    // disk, a size limit) rather than "Unknown error".
     void flushPending() {
         if (pending.isEmpty())
             return;
-        if (data.write(pending) != pending.size())
-            throw Error(("cannot write the temporary sheet data: " + data.errorString()).toStdString());
+        const int fd = data.handle();
+        qsizetype done = 0;
+        while (done < pending.size()) {
+            const ssize_t n = ::pwrite(fd, pending.constData() + done, std::size_t(pending.size() - done),
+                                       off_t(dataSize + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                throw Error(QStringLiteral("cannot write the sheet data to the temporary folder %1: %2")
+                                .arg(QDir::toNativeSeparators(QDir::tempPath()),
+                                     QString::fromLocal8Bit(strerror(n < 0 ? errno : ENOSPC)))
+                                .toStdString());
+            done += n;
+        }
         dataSize += pending.size();
         pending.resize(0); // its room kept
     }
@@ -316,7 +472,7 @@ struct WorkbookWriter::Impl {
         return sheets.back();
     }
     void placeCell(int row, int column);
-    void addCellRecord(int row, quint16 id, const QByteArray& d);
+    void addCellRecord(int row, quint16 id, const QByteArray& d, int last = -1);
     char* cellRecord(int row, int column, quint16 xf, quint16 id, int size);
     void flushBlock();
     void checkXf(quint16 xf) const {
@@ -543,7 +699,7 @@ void WorkbookWriter::Impl::placeCell(int row, int column) {
     s.lastColumn = std::max(s.lastColumn, column);
 }
 
-void WorkbookWriter::Impl::addCellRecord(int row, quint16 id, const QByteArray& d) {
+void WorkbookWriter::Impl::addCellRecord(int row, quint16 id, const QByteArray& d, int last) {
     if (blockStart < 0 || row >= blockStart + 32) {
         flushBlock();
         blockStart = row - row % 32;
@@ -552,7 +708,7 @@ void WorkbookWriter::Impl::addCellRecord(int row, quint16 id, const QByteArray& 
     br.used = true;
     const int column = biff::u16(d.constData() + 2);
     br.firstColumn = std::min(br.firstColumn, column);
-    br.lastColumn = std::max(br.lastColumn, column);
+    br.lastColumn = std::max(br.lastColumn, std::max(column, last));
     appendRecord(br.cells, id, d);
 }
 
@@ -931,8 +1087,11 @@ WorkbookWriter::WorkbookWriter(const QString& path) : d(std::make_unique<Impl>()
     d->ownFormatRecords();
     d->data.setFileTemplate(QDir::tempPath() + QStringLiteral("/ledgerwick-sheets-XXXXXX"));
     if (!d->data.open())
-        throw Error(
-            ("cannot make a temporary file for the sheet data: " + d->data.errorString()).toStdString());
+        throw Error(QStringLiteral("cannot make a temporary file for the sheet data in %1: %2")
+                        .arg(QDir::tempPath(), d->data.errorString())
+                        .toStdString());
+    // Open and without a name from now on: whatever ends this process, nothing is left behind.
+    (void)::unlink(QFile::encodeName(d->data.fileName()).constData());
 }
 
 WorkbookWriter::~WorkbookWriter() = default;
@@ -1010,8 +1169,8 @@ void WorkbookWriter::beginSheet(const QString& name, const Sheet* layoutSource) 
             throw Error(
                 QStringLiteral("the workbook already holds a sheet named \"%1\"").arg(s.name).toStdString());
     }
-    if (d->sheets.size() >= 0xFFFF)
-        throw Error("too many sheets");
+    if (d->sheets.size() >= std::size_t(maxSheets))
+        throw Error("a workbook holds at most 65,535 sheets");
     d->sheets.emplace_back();
     Impl::SheetInfo& s = d->sheets.back();
     s.name = name;
@@ -1077,6 +1236,26 @@ void WorkbookWriter::writeBlank(int row, int column, quint16 xf) {
     d->checkXf(xf);
     d->placeCell(row, column);
     d->cellRecord(row, column, xf, rBlank, 6);
+}
+
+void WorkbookWriter::writeBlanks(int row, int first, int last, quint16 xf) {
+    if (last <= first) {
+        writeBlank(row, first, xf);
+        return;
+    }
+    if (last >= maxColumns)
+        throw Error(QStringLiteral("column %1 lies outside a sheet's 256 columns").arg(last + 1).toStdString());
+    d->checkXf(xf);
+    d->placeCell(row, first);
+    d->lastColumn = last;
+    d->sheets.back().lastColumn = std::max(d->sheets.back().lastColumn, last);
+    QByteArray r;
+    Out o(r);
+    o.u16(quint16(row)).u16(quint16(first));
+    for (int c = first; c <= last; ++c)
+        o.u16(xf);
+    o.u16(quint16(last));
+    d->addCellRecord(row, rMulBlank, r, last);
 }
 
 void WorkbookWriter::writeNumber(int row, int column, quint16 xf, double value) {
@@ -1326,6 +1505,7 @@ void WorkbookWriter::endSheet() {
     d->inSheet = false;
     Impl::SheetInfo& s = d->sheets.back();
     s.dataLength = d->dataSize + d->pending.size() - s.dataStart;
+    d->endedSheetBytes += Impl::sheetOwnBytes(s);
 }
 
 void WorkbookWriter::writeSheet(const Sheet& sheet) {
@@ -1338,6 +1518,8 @@ void WorkbookWriter::writeSheet(const Sheet& sheet) {
             setRow(sheet.rows[r++]);
         if (c.formula)
             writeFormula(c.row, c.column, c.xf, *c.formula, c.value);
+        else if (c.repeat > 0 && c.value.type == ValueType::Empty)
+            writeBlanks(c.row, c.column, c.lastColumn(), c.xf);
         else
             writeValue(c.row, c.column, c.xf, c.value);
     }
@@ -1350,6 +1532,20 @@ void WorkbookWriter::writeSheet(const Sheet& sheet) {
     if (sheet.printTitleRows)
         setPrintTitleRows(sheet.printTitleRows->first, sheet.printTitleRows->second);
     endSheet();
+}
+
+qint64 WorkbookWriter::streamSize() const {
+    if (d->formatsCounted != d->formats.size()) {
+        d->formatBytes = 0;
+        for (const Record& r : d->formats)
+            d->formatBytes += 4 + r.data.size();
+        d->formatsCounted = d->formats.size();
+    }
+    qint64 size = d->dataSize + d->pending.size() + qint64(d->sstText.size()) + 3 * qint64(d->sstCount()) +
+                  d->formatBytes + d->endedSheetBytes;
+    if (d->inSheet)
+        size += d->sheetOwnBytes(d->sheets.back());
+    return size;
 }
 
 int WorkbookWriter::sheetCount() const {
@@ -1380,8 +1576,6 @@ void WorkbookWriter::finish() {
                         .arg(d->sheets.size())
                         .toStdString());
     d->flushPending();
-    if (!d->data.flush())
-        throw Error(("cannot write the temporary sheet data: " + d->data.errorString()).toStdString());
 
     // The texts' hash is not needed any more (a later text would rebuild it).
     d->sstSlots.reset();
@@ -1400,40 +1594,47 @@ void WorkbookWriter::finish() {
         throw Error("the workbook is larger than 2 GB");
 
     const QFileInfo target(d->path);
-    QTemporaryFile temp(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
-                        QStringLiteral(".XXXXXX"));
-    temp.setAutoRemove(true);
-    if (!temp.open())
-        throw Error(
-            (d->path + QStringLiteral(": cannot write in its folder: ") + temp.errorString()).toStdString());
-    temp.close();
-    const QByteArray tempName = QFile::encodeName(temp.fileName());
+    const QString folder = target.absolutePath();
+    removeStaleTemporaries(folder, target.fileName());
+    NewFile file(folder, target.fileName());
+    if (file.fd < 0)
+        throw Error((d->path + QStringLiteral(": cannot write in its folder %1: ").arg(folder) +
+                     QString::fromLocal8Bit(strerror(file.error)))
+                        .toStdString());
+    FILE* stream = ::fdopen(::dup(file.fd), "w+b");
+    if (!stream)
+        throw Error((d->path + QStringLiteral(": cannot be written: ") + QString::fromLocal8Bit(strerror(errno)))
+                        .toStdString());
 
+    // libgsf writes into our file (it would otherwise make a temporary file of its own beside it).
     initGsf();
-    GError* err = nullptr;
-    GsfOutput* sink = gsf_output_stdio_new(tempName.constData(), &err);
+    GsfOutput* sink = gsf_output_stdio_new_FILE(QFile::encodeName(d->path).constData(), stream, FALSE);
     if (!sink) {
-        const QString why = err ? QString::fromUtf8(err->message) : QString();
-        if (err)
-            g_error_free(err);
-        throw Error((d->path + QStringLiteral(": cannot be written: ") + why).toStdString());
+        std::fclose(stream);
+        throw Error((d->path + QStringLiteral(": cannot be written")).toStdString());
     }
     GsfOutfile* ole = gsf_outfile_msole_new(sink);
     g_object_unref(sink);
-    GsfOutput* stream = gsf_outfile_new_child(ole, "Workbook", FALSE);
-    bool ok = stream != nullptr;
+    GsfOutput* child = gsf_outfile_new_child(ole, "Workbook", FALSE);
+    bool ok = child != nullptr;
     auto put = [&](const char* p, qint64 n) {
         if (ok && n > 0)
-            ok = gsf_output_write(stream, size_t(n), reinterpret_cast<const guint8*>(p));
+            ok = gsf_output_write(child, size_t(n), reinterpret_cast<const guint8*>(p));
     };
     put(globals.constData(), globals.size());
     QByteArray chunk;
+    bool cancelled = false;
     for (std::size_t i = 0; i < d->sheets.size() && ok; ++i) {
         put(heads[i].constData(), heads[i].size());
         if (!d->data.seek(d->sheets[i].dataStart))
             ok = false;
         qint64 left = d->sheets[i].dataLength;
         while (ok && left > 0) {
+            if (d->cancelled && d->cancelled()) {
+                ok = false;
+                cancelled = true;
+                break;
+            }
             chunk = d->data.read(std::min<qint64>(left, 1 << 20));
             if (chunk.isEmpty()) {
                 ok = false;
@@ -1444,17 +1645,20 @@ void WorkbookWriter::finish() {
         }
         put(tails[i].constData(), tails[i].size());
     }
-    if (stream) {
-        ok = gsf_output_close(stream) && ok;
-        g_object_unref(stream);
+    if (child) {
+        ok = gsf_output_close(child) && ok;
+        g_object_unref(child);
     }
     for (const StorageEntry& e : d->storages)
         ok = ok && writeStorage(ole, e);
-    ok = gsf_output_close(GSF_OUTPUT(ole)) && ok;
+    ok = gsf_output_close(GSF_OUTPUT(ole)) && ok; // closes the FILE as well
     g_object_unref(ole);
-    if (!ok)
-        throw Error(
-            (d->path + QStringLiteral(": the workbook could not be written (disk full?)")).toStdString());
+    if (cancelled)
+        throw Error((d->path + QStringLiteral(": writing was cancelled")).toStdString());
+    if (!ok || ::fsync(file.fd) != 0)
+        throw Error((d->path + QStringLiteral(": the workbook could not be written in %1: %2")
+                                   .arg(folder, QString::fromLocal8Bit(strerror(errno ? errno : EIO))))
+                        .toStdString());
 
     // The new file gets the old one's permissions, or the usual ones for a new file.
     struct stat st;
@@ -1466,20 +1670,28 @@ void WorkbookWriter::finish() {
         const mode_t mask = ::umask(0);
         ::umask(mask);
         mode = 0666 & ~mask;
+        struct stat source;
+        if (!d->permissionsTemplate.isEmpty()) {
+            // A private blank gives a private report: never more bits than the blank has.
+            if (::stat(QFile::encodeName(d->permissionsTemplate).constData(), &source) != 0)
+                throw Error((d->permissionsTemplate + QStringLiteral(": cannot be read: ") +
+                             QString::fromLocal8Bit(strerror(errno)))
+                                .toStdString());
+            mode &= source.st_mode & 0666;
+        }
     }
-    const int fd = ::open(tempName.constData(), O_RDONLY);
-    if (fd >= 0) {
-        ::fchmod(fd, mode);
-        ::fsync(fd);
-        ::close(fd);
-    }
-    if (::rename(tempName.constData(), finalName.constData()) != 0)
-        throw Error(
-            (d->path + QStringLiteral(": cannot be replaced: ") + QString::fromLocal8Bit(strerror(errno)))
-                .toStdString());
-    temp.setAutoRemove(false);
+    ::fchmod(file.fd, mode);
+    file.putInPlace(finalName);
     d->finished = true;
     d->data.close();
+}
+
+void WorkbookWriter::limitPermissionsTo(const QString& templatePath) {
+    d->permissionsTemplate = templatePath;
+}
+
+void WorkbookWriter::setCancelCheck(std::function<bool()> cancelled) {
+    d->cancelled = std::move(cancelled);
 }
 
 namespace detail {

@@ -21,6 +21,8 @@ inline constexpr int maxColumns = 256;
 inline constexpr int maxCellText = 32767;
 inline constexpr int maxSheetName = 31;
 inline constexpr int maxRowBreaks = 1026; // page breaks a sheet can hold
+inline constexpr int maxSheets = 65535;
+inline constexpr qint64 maxStream = 0x7FFFFFFF; // bytes of the workbook stream
 
 // Any failure to read or write a workbook. The text names the problem in words a user understands
 // ("... is an Excel 5.0/95 workbook: save it as Excel 97-2003 workbook", "... is encrypted",
@@ -117,8 +119,14 @@ struct Cell {
     int row = 0;
     int column = 0;
     quint16 xf = 15;                // index of the cell's format (XF record)
+    // An empty cell that stands for itself and the next `repeat` cells of its row, all of the same
+    // format and empty (a run of formatted empty cells, as MULBLANK records hold them): a sheet
+    // filled with formatted empty cells costs one cell a run, not one a cell.
+    quint8 repeat = 0;
     Value value;                    // a formula's cached result for formula cells
     std::optional<Formula> formula; // set for FORMULA cells
+
+    int lastColumn() const { return column + repeat; }
 };
 
 struct MergedRange {
@@ -198,7 +206,7 @@ struct Sheet {
     // "comments", "conditional formats", "data validation", "hyperlinks" ... (each once).
     QStringList dropped;
 
-    const Cell* cellAt(int row, int column) const; // nullptr when no cell is there
+    const Cell* cellAt(int row, int column) const; // nullptr when no cell is there (a run's cell for its columns)
     int lastRow() const;                           // last row holding a cell, -1 for none
 };
 
@@ -242,8 +250,12 @@ struct Workbook {
 // Reads a whole workbook. Throws Error for anything that is not a readable BIFF8 workbook:
 // no such file, not a compound file, an .xlsx or HTML file under the name, a "Book" stream
 // (Excel 5.0/95), no "Workbook" stream, FILEPASS (encrypted), damaged or truncated records.
-// Never crashes or allocates without bound on hostile input.
+// Never crashes or allocates without bound on hostile input: a model that would take more than
+// maxModelBytes (1 GB unless set) is refused with an Error that says so.
 Workbook readWorkbook(const QString& path);
+inline constexpr qint64 defaultMaxModelBytes = qint64(1) << 30;
+// The memory the model of a read workbook may take, about; applies to later reads.
+void setMaxModelBytes(qint64 bytes);
 // Reads the records of a "Workbook" stream already taken out of its compound file (the same
 // checks as readWorkbook; for tests and the fuzz target).
 Workbook readWorkbookStream(const QByteArray& workbookStream);
@@ -306,6 +318,8 @@ public:
     // Row height and format of a row; call before the row's first cell (or for an empty row, in order).
     void setRow(const RowFormat& row);
     void writeBlank(int row, int column, quint16 xf);
+    // Empty cells of one format in columns first..last of a row (one MULBLANK record).
+    void writeBlanks(int row, int first, int last, quint16 xf);
     void writeNumber(int row, int column, quint16 xf, double value);
     // Text: Error past 32,767 characters; an empty text is written as a blank cell.
     void writeText(int row, int column, quint16 xf, const QString& text);
@@ -339,11 +353,19 @@ public:
     void writeSheet(const Sheet& sheet);
 
     int sheetCount() const;         // sheets begun so far
+    // What the workbook stream takes so far, about (sheet data, the string table, the formats and
+    // each sheet's own records): a report that grows can be stopped before the format's 2 GB.
+    qint64 streamSize() const;
     QString sheetName(int index) const;
 
     // Writes the compound file and renames it into place. Throws Error on any failure (the old file
     // stays as it was).
     void finish();
+    // A new file (none at path yet) gets no permission bits that the file at templatePath lacks,
+    // the umask applying on top; a file that replaces another keeps the other's mode.
+    void limitPermissionsTo(const QString& templatePath);
+    // Asked between pieces of finish()'s copying: true stops it with Error, the old file untouched.
+    void setCancelCheck(std::function<bool()> cancelled);
 
 private:
     struct Impl;

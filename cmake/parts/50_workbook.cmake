@@ -9,7 +9,7 @@ add_library(ledgerwick_workbook STATIC
   workbook/model.cpp
   workbook/formula.cpp
   workbook/reader.cpp
-  workbook/writer.cpp workbook/writer_budget.h
+  workbook/writer.cpp workbook/writer_budget.h workbook/gsflog.h
   workbook/xls/anchors.cpp workbook/xls/anchors.h
   workbook/xls/totals.cpp workbook/xls/totals.h
   workbook/xls/drawing.cpp workbook/xls/drawing.h
@@ -80,6 +80,26 @@ if(LW_CLANGXX)
             $<TARGET_FILE:lw_xls_seeds> ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/fuzz_xls_drawing_work 30 drawings)
   set_tests_properties(fuzz_xls_drawing PROPERTIES TIMEOUT 240
     ENVIRONMENT "HOME=${CMAKE_BINARY_DIR}/fuzz_xls_drawing_work")
+  # The whole file: libgsf's reading of the compound file as well as our records.
+  set(lw_fuzz_file_sources ${lw_fuzz_sources} ${CMAKE_SOURCE_DIR}/tests/workbook/fuzz_xls_file.cpp)
+  list(REMOVE_ITEM lw_fuzz_file_sources ${CMAKE_SOURCE_DIR}/tests/workbook/fuzz_xls.cpp)
+  add_custom_command(
+    OUTPUT ${CMAKE_BINARY_DIR}/fuzz_xls_file
+    COMMAND ${LW_CLANGXX} -std=c++20 -g -O1 -fPIC -fsanitize=fuzzer,address -DQT_NO_KEYWORDS -DQT_CORE_LIB
+            "-I$<JOIN:$<TARGET_PROPERTY:Qt6::Core,INTERFACE_INCLUDE_DIRECTORIES>,;-I>" -I${CMAKE_SOURCE_DIR}
+            ${GSF_CFLAGS} ${lw_fuzz_file_sources} -o ${CMAKE_BINARY_DIR}/fuzz_xls_file
+            $<TARGET_LINKER_FILE:Qt6::Core> ${GSF_LDFLAGS}
+    DEPENDS ${lw_fuzz_file_sources} ${CMAKE_SOURCE_DIR}/workbook/xls.h ${CMAKE_SOURCE_DIR}/workbook/biff.h
+            ${CMAKE_SOURCE_DIR}/workbook/gsflog.h
+    COMMENT "Building the whole-file fuzz target of the workbook reader with clang"
+    COMMAND_EXPAND_LISTS VERBATIM)
+  add_custom_target(lw_fuzz_xls_file ALL DEPENDS ${CMAKE_BINARY_DIR}/fuzz_xls_file)
+  add_test(NAME fuzz_xls_file
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/workbook/fuzz_run.sh ${CMAKE_BINARY_DIR}/fuzz_xls_file
+            $<TARGET_FILE:lw_xls_seeds> ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/fuzz_xls_file_work 30 --files)
+  # Leaks are looked for with whole stacks, so that libgsf's own (lsan_libgsf.supp) can be told apart.
+  set_tests_properties(fuzz_xls_file PROPERTIES TIMEOUT 180 LABELS fuzz
+    ENVIRONMENT "HOME=${CMAKE_BINARY_DIR}/fuzz_xls_file_work;ASAN_OPTIONS=fast_unwind_on_malloc=0;LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/workbook/lsan_libgsf.supp")
 else()
   message(STATUS "clang++ not found: the workbook reader's fuzz target is not built")
 endif()

@@ -33,6 +33,11 @@ if(TARGET ledgerwick_workbook AND TARGET ledgerwick_data AND TARGET lw_toolkit)
   target_link_libraries(tst_keep PRIVATE ledgerwick_workbook) # a blank with a macro project
   add_dependencies(tst_keep ledgerwick-report)
   set_tests_properties(tst_keep PROPERTIES TIMEOUT 900)
+  # The program stopped, killed, limited and fed hostile blanks, tables and conditions.
+  lw_add_test(tst_reliability tests/generator/tst_reliability.cpp)
+  target_link_libraries(tst_reliability PRIVATE ledgerwick_workbook lw_data_fixtures)
+  add_dependencies(tst_reliability ledgerwick-report lw_demo)
+  set_tests_properties(tst_reliability PROPERTIES TIMEOUT 600)
 else()
   message(STATUS "ledgerwick-report waits for the workbook, table data and toolkit targets")
 endif()

@@ -478,6 +478,51 @@ private slots:
         QVERIFY(b.sheets[0].dropped.contains(QStringLiteral("array formulas (kept as their values)")));
         QCOMPARE(quint8(cellAt(b, 0, 8, 0)->formula->tokens()[1]), quint8(1));
     }
+
+    // Formatted empty cells in a row are held as runs (one model cell a run of one format); a run
+    // answers cellAt for each of its columns, and a cell record inside a run wins over it.
+    void blankRuns_data() {
+        QTest::addColumn<QByteArray>("records");
+        QTest::addColumn<int>("modelCells");
+        QTest::addColumn<QList<QList<int>>>("probes"); // row, column, format (-1: no cell), 1: text
+        const auto mulBlank = [](int row, int first, const QList<int>& xfs) {
+            QByteArray d = le16(row) + le16(first);
+            for (int xf : xfs)
+                d += le16(xf);
+            return rec(0x00BE, d + le16(first + int(xfs.size()) - 1));
+        };
+        const auto blank = [](int row, int col, int xf) { return rec(0x0201, cellHead(row, col, xf)); };
+        QTest::newRow("one format") << mulBlank(0, 2, QList<int>(200, 16)) << 1
+                                    << QList<QList<int>>{{0, 2, 16, 0}, {0, 201, 16, 0}, {0, 202, -1, 0}, {0, 1, -1, 0}};
+        QTest::newRow("formats taking turns") << mulBlank(1, 0, {16, 17, 16, 17}) << 4
+                                              << QList<QList<int>>{{1, 1, 17, 0}, {1, 2, 16, 0}, {1, 4, -1, 0}};
+        QTest::newRow("BLANK records joining")
+            << blank(0, 0, 16) + blank(0, 1, 16) + blank(0, 2, 17) + blank(1, 3, 17) << 3
+            << QList<QList<int>>{{0, 1, 16, 0}, {0, 2, 17, 0}, {1, 3, 17, 0}, {1, 2, -1, 0}};
+        QTest::newRow("two rows") << mulBlank(0, 0, QList<int>(256, 16)) + mulBlank(1, 0, QList<int>(256, 16)) << 2
+                                  << QList<QList<int>>{{0, 255, 16, 0}, {1, 0, 16, 0}};
+        QTest::newRow("a text inside a run")
+            << mulBlank(0, 0, QList<int>(6, 16)) + rec(0x0204, cellHead(0, 3) + le16(1) + char(0) + "x") << 6
+            << QList<QList<int>>{{0, 2, 16, 0}, {0, 3, 15, 1}, {0, 4, 16, 0}, {0, 5, 16, 0}};
+        QTest::newRow("a run over an earlier text")
+            << rec(0x0204, cellHead(0, 3) + le16(1) + char(0) + "x") + mulBlank(0, 0, QList<int>(6, 16)) << 6
+            << QList<QList<int>>{{0, 3, 16, 0}, {0, 5, 16, 0}};
+    }
+    void blankRuns() {
+        QFETCH(QByteArray, records);
+        QFETCH(int, modelCells);
+        QFETCH(QList<QList<int>>, probes);
+        const Workbook b = readWorkbookStream(workbookStream({}, {records}));
+        QCOMPARE(int(b.sheets[0].cells.size()), modelCells);
+        for (const QList<int>& p : probes) {
+            const Cell* c = cellAt(b, 0, p[0], p[1]);
+            QVERIFY2((c != nullptr) == (p[2] >= 0), qPrintable(QStringLiteral("%1,%2").arg(p[0]).arg(p[1])));
+            if (!c)
+                continue;
+            QCOMPARE(int(c->xf), p[2]);
+            QCOMPARE(c->value.type, p[3] ? ValueType::Text : ValueType::Empty);
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestXlsRead)

@@ -67,12 +67,21 @@ void ours(const QString& path, int variant) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // --files: the seeds are the workbook files themselves (for the target that reads whole files).
+    const bool files = argc > 1 && QByteArray(argv[1]) == "--files";
+    if (files) {
+        --argc;
+        ++argv;
+    }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: lw_xls_seeds corpus-dir [file.xls...]\n");
+        std::fprintf(stderr, "usage: lw_xls_seeds [--files] corpus-dir [file.xls...]\n");
         return 2;
     }
     gsf_init();
     const QString dir = QString::fromLocal8Bit(argv[1]);
+    const auto extract = [files](const QString& xls, const QString& out) {
+        return files ? QFile::copy(xls, out) : ::extract(xls, out);
+    };
     QDir().mkpath(dir);
     QTemporaryDir tmp;
     int n = 0;

@@ -159,6 +159,13 @@ bool newBlanksAsXlsx() {
                .compare(QStringLiteral("xlsx"), Qt::CaseInsensitive) == 0;
 }
 
+int queryTimeoutSeconds() {
+    constexpr int standard = 600;
+    const int seconds =
+        Profile(settingsFileName()).readInteger(QStringLiteral("EXCEL"), QStringLiteral("QueryTimeout"), standard);
+    return seconds < 0 ? standard : seconds;
+}
+
 bool workbookIsOpen(const QString& workbookPath) {
     const QString prefix = directoryPart(workbookPath); // with its "/"
     const QString name = fileNamePart(workbookPath);
@@ -181,7 +188,9 @@ qint64 openInSpreadsheet(const QString& workbookPath) {
             return 0;
         program = arguments.takeFirst();
     }
-    arguments.append(workbookPath); // the workbook is one argument: never through a shell
+    // The workbook is one argument, never through a shell, and absolute: a name that starts with
+    // "-" must not reach the program as an option.
+    arguments.append(QFileInfo(workbookPath).absoluteFilePath());
     QProcess process;
     process.setProgram(program);
     process.setArguments(arguments);
@@ -193,9 +202,11 @@ qint64 openInSpreadsheet(const QString& workbookPath) {
 }
 
 QString workbookPathOf(const QString& definitionPath, const ReportDefinition& definition) {
-    if (!definition.excel.isEmpty())
-        return definition.excel;
-    return workbookPathFor(definitionPath);
+    const QString folder = QFileInfo(definitionPath).absolutePath();
+    if (definition.excel.isEmpty())
+        return workbookPathFor(QFileInfo(definitionPath).absoluteFilePath());
+    // A relative path belongs to the definition, wherever the tool was started from.
+    return QDir::cleanPath(QDir(folder).absoluteFilePath(definition.excel));
 }
 
 int sourceCaption(bool alias) {

@@ -34,17 +34,19 @@ QString definitionArgument(QString argument);
 QString spreadsheetProgram();  // "EXCEL" "Program"; empty: the desktop's handler (xdg-open)
 bool showPreparedReport();     // "EXCEL" "Show" = 1
 bool newBlanksAsXlsx();        // "EXCEL" "Format" = "xlsx" (the default "xls")
+int queryTimeoutSeconds();     // "EXCEL" "QueryTimeout": seconds a query may run, 600 unless set, 0 no limit
 
 // Whether a spreadsheet program holds the workbook: LibreOffice's ".~lock.<name>#" beside it
 // (or an Excel "~$<name>" owner file).
 bool workbookIsOpen(const QString& workbookPath);
 
-// Starts the spreadsheet program on a workbook, detached, the path as one argument. Returns the
+// Starts the spreadsheet program on a workbook, detached, the absolute path as one argument. Returns the
 // process id, or 0 when it could not be started.
 qint64 openInSpreadsheet(const QString& workbookPath);
 
 // The workbook of a definition, one rule for both tools: "REPORT" "Excel" when it is not empty,
-// else the definition's path with its last three characters replaced by ".xls".
+// else the definition's path with its last three characters replaced by ".xls". Always absolute:
+// a relative "Excel" path is taken from the definition's folder.
 QString workbookPathOf(const QString& definitionPath, const ReportDefinition& definition);
 
 // What a notice names when a data source cannot be used: the catalogue's caption number

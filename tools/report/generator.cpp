@@ -12,6 +12,7 @@
 
 #include <QFileInfo>
 #include <QHash>
+#include <QLocale>
 #include <QRegularExpression>
 
 #include <array>
@@ -462,7 +463,7 @@ struct Generator::Writing {
         switch (c.kind) {
         case CellPlan::Kind::Static:
             if (c.value.type == xls::ValueType::Empty)
-                out.writeBlank(row, c.column, c.xf);
+                out.writeBlanks(row, c.column, c.column + c.repeat, c.xf);
             else
                 out.writeValue(row, c.column, c.xf, c.value);
             return;
@@ -767,7 +768,14 @@ void Generator::locate() {
                             QStringLiteral("The report would replace its blank %1.").arg(m_blankPath));
 }
 
+bool Generator::cancelRequested() const {
+    return (m_cancel != nullptr && m_cancel->load()) || TerminationWatch::requested();
+}
+
 void Generator::dataFailure(const std::exception& e) {
+    // A query stopped because the work was cancelled is no failure to tell.
+    if (cancelRequested())
+        throw Cancelled();
     if (const auto* d = dynamic_cast<const data::DataError*>(&e)) {
         if (d->kind() == data::DataError::Kind::Query)
             throw ReportFailure(CaptionReportError, d->text());
@@ -791,6 +799,7 @@ void Generator::prepare(bool allowUnknown) {
     std::vector<data::Field> fields;
     try {
         m_source = data::DataSource::open(data::SourceRef{m_def.alias, m_def.path});
+        m_source->setControl(data::QueryControl{m_cancel, queryTimeoutSeconds()});
         fields = m_source->fields(m_def.db);
     } catch (const data::DataError& e) {
         dataFailure(e);
@@ -853,9 +862,63 @@ qint64 Generator::countRecords(Progress& progress) {
     return n;
 }
 
+qint64 Generator::recordsThatFit() const {
+    const qint64 sheets = xls::maxSheets - (qint64(m_blank.sheets.size()) - 1);
+    if (sheets <= 0)
+        return 0;
+    const Template& t = m_template;
+    const auto need = [&](qint64 records) {
+        switch (layout()) {
+        case Layout::Columnar:
+            return columnarSheets(records, t.bandFirst, t.bandHeight(), t.footerHeight());
+        case Layout::FormOneSheet:
+            return formSheets(records, t.blockHeight());
+        case Layout::FormSheets:
+            break;
+        }
+        return records;
+    };
+    // The most records whose sheets fit, by halving between what surely fits and what cannot.
+    qint64 low = 0, high = sheets * qint64(xls::maxRows) + 1;
+    while (high - low > 1) {
+        const qint64 mid = low + (high - low) / 2;
+        (need(mid) <= sheets ? low : high) = mid;
+    }
+    return low;
+}
+
+ReportFailure Generator::tooLarge(const QString& limit, qint64 fit) const {
+    return ReportFailure(CaptionReportError,
+                         QStringLiteral("The report is too large for an .xls workbook: it would pass %1. "
+                                        "Only the first %2 records fit; take fewer (the range From..To or "
+                                        "a condition).")
+                             .arg(limit, QLocale::c().toString(fit)));
+}
+
+qint64 Generator::bytesPerRecord() const {
+    const Template& t = m_template;
+    int first = 0, last = t.lastRow;
+    if (layout() == Layout::Columnar) {
+        first = t.bandFirst;
+        last = t.bandLast;
+    }
+    qint64 bytes = layout() == Layout::FormSheets ? 600 : 0; // a sheet's own records
+    for (int r = std::max(0, first); r <= last && r < int(t.rows.size()); ++r) {
+        bytes += 20 + 2; // the ROW record, and its share of the block's DBCELL
+        bytes += 10 * qint64(t.rows[std::size_t(r)].cells.size()); // the smallest cell record
+    }
+    return std::max<qint64>(bytes, 1);
+}
+
 CheckResult Generator::check(Progress& progress) {
     CheckResult c;
     c.records = countRecords(progress);
+    const qint64 fit = recordsThatFit();
+    if (c.records > fit)
+        c.tooLarge = tooLarge(QStringLiteral("its 65,535 sheets"), fit).text();
+    else if (c.records * bytesPerRecord() > xls::maxStream)
+        c.tooLarge = tooLarge(QStringLiteral("its 2 GB"), xls::maxStream / bytesPerRecord()).text() +
+                     QStringLiteral(" (at most that many: the records' texts take more)");
     switch (layout()) {
     case Layout::Columnar:
         c.reportSheets = columnarSheets(c.records, m_template.bandFirst, m_template.bandHeight(),
@@ -881,6 +944,7 @@ void Generator::fill(Progress& progress) {
         return;
     }
     m_writer = std::make_unique<xls::WorkbookWriter>(m_reportPath);
+    m_writer->limitPermissionsTo(m_blankPath);
     try {
         m_writer->useFormatsOf(m_blank);
         m_writer->setDate1904(m_blank.date1904);
@@ -899,6 +963,12 @@ void Generator::fill(Progress& progress) {
             if (s != m_template.sheetIndex)
                 w.usedNames.insert(m_blank.sheets[std::size_t(s)].name.toLower());
         w.placed.firstSheet = m_template.sheetIndex;
+        // A sheet per record: the records are counted first (a pass that writes nothing), so that
+        // a report past the format's sheets is refused before its sheets are written.
+        if (layout() == Layout::FormSheets && progress.total < 0)
+            countRecords(progress);
+        if (progress.total > recordsThatFit())
+            throw tooLarge(QStringLiteral("its 65,535 sheets"), recordsThatFit());
         if (needsRecordCount())
             w.place(progress.total >= 0 ? progress.total.load() : countRecords(progress), layout());
 
@@ -947,9 +1017,12 @@ void Generator::finish() {
     if (!m_writer)
         return;
     try {
+        m_writer->setCancelCheck([this] { return cancelRequested(); });
         m_writer->finish();
     } catch (const xls::Error& e) {
         abandon();
+        if (cancelRequested())
+            throw Cancelled();
         throw ReportFailure(CaptionReportError, QString::fromUtf8(e.what()));
     }
     m_writer.reset();
@@ -1033,12 +1106,23 @@ qint64 Generator::writeRecords(Writing& w, Progress& progress, const std::functi
     data::Record rec;
     if (!q->next(rec, fail))
         throw ReportFailure(CaptionNoData, noDataText(m_def));
+    // The format's limits are watched as the report grows: past them the work stops at once.
+    const qint64 fit = recordsThatFit();
+    const qint64 streamLimit = qEnvironmentVariableIsSet("LEDGERWICK_TEST_STREAM_LIMIT")
+                                   ? qEnvironmentVariable("LEDGERWICK_TEST_STREAM_LIMIT").toLongLong()
+                                   : xls::maxStream;
     qint64 n = 0;
     do {
         ++n;
+        if (n > fit)
+            throw tooLarge(QStringLiteral("its 65,535 sheets"), fit);
         w.record = &rec;
         w.number = n;
         writeOne(n);
+        if ((n & 63) == 0 || layout() == Layout::FormSheets) {
+            if (m_writer->streamSize() > streamLimit)
+                throw tooLarge(QStringLiteral("its 2 GB"), n - 1);
+        }
         checkCancel(progress, n);
     } while (q->next(rec, fail));
     w.record = nullptr;

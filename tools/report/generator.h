@@ -59,6 +59,7 @@ struct CheckResult {
     qint64 records = 0;
     qint64 reportSheets = 0; // sheets filled from the records
     qint64 otherSheets = 0;  // the blank's other sheets, copied
+    QString tooLarge;        // why the report cannot be made whole (past a limit of the format), or empty
 };
 
 // Catalogue numbers of the captions the generator uses.
@@ -114,6 +115,11 @@ public:
     // The day written for ${DATE}; today unless set (tests).
     void setToday(const QDate& day) { m_today = day; }
 
+    // The flag that stops the work (Cancel, a request to end): watched by the running query as well
+    // as between records and while the file is written.
+    void setCancelFlag(const std::atomic<bool>* cancel) { m_cancel = cancel; }
+    bool cancelRequested() const;
+
     // "<blank without .xls>_report.xls" ("_report.xlsx" for an .xlsx blank).
     static QString reportPathFor(const QString& blankPath);
     // Whether a workbook path names an .xlsx workbook (its extension decides the format).
@@ -129,6 +135,14 @@ private:
     void warn(const QString& text);
     [[noreturn]] void dataFailure(const std::exception& e);
     std::unique_ptr<RecordSourceHolder> openQuery();
+    // How many records the report sheets can take before the workbook would pass the format's
+    // 65,535 sheets (the blank's other sheets counted).
+    qint64 recordsThatFit() const;
+    // The failure of a report that passes a limit of the format, saying how many records fit.
+    ReportFailure tooLarge(const QString& limit, qint64 fit) const;
+    // At least how many bytes one record adds to the workbook stream (its cells' records).
+    qint64 bytesPerRecord() const;
+
     // Whether formulas written before the footer need to know where the rows end up (references
     // to the footer or to other sheets, totals over the band above it): the records are counted first.
     bool needsRecordCount() const;
@@ -154,6 +168,7 @@ private:
     QStringList m_warnings;
     QSet<QString> m_warned;
     QDate m_today;
+    const std::atomic<bool>* m_cancel = nullptr;
 };
 
 } // namespace lw::report

@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -179,8 +180,7 @@ private:
 };
 
 // Reading, querying and writing on a worker thread, while this thread keeps the progress window
-// answering (with windows) and hears a request to end (SIGTERM, SIGINT, SIGHUP), which cancels the
-// work as the Cancel button does; exceptions of the work are thrown again here.
+// answering (with windows); exceptions of the work are thrown again here.
 void fillOnWorker(Generator& g, Progress& progress, bool withWindow) {
     std::exception_ptr failure;
     QThread* worker = QThread::create([&] {
@@ -205,9 +205,6 @@ void fillOnWorker(Generator& g, Progress& progress, bool withWindow) {
         QObject::connect(&showLater, &QTimer::timeout, [&] { window->show(); });
         showLater.start(400);
     }
-    TerminationWatch termination;
-    QObject::connect(&termination, &TerminationWatch::terminationRequested, [&] { progress.cancel = true; });
-
     QEventLoop loop;
     QObject::connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
     worker->start();
@@ -221,14 +218,37 @@ void fillOnWorker(Generator& g, Progress& progress, bool withWindow) {
         std::rethrow_exception(failure);
 }
 
+// What the user is told when memory ran out: never the bare name of the exception.
+QString outOfMemory(const Generator& g) {
+    return QStringLiteral("There is not enough memory for the report of the blank %1 (a blank with fewer "
+                          "cells, or fewer records, needs less).")
+        .arg(g.blankPath().isEmpty() ? g.definitionPath() : g.blankPath());
+}
+
 int generate(const QString& definitionPath) {
     Generator g(definitionPath);
+    Progress progress;
+    g.setCancelFlag(&progress.cancel);
+    // A request to end (SIGTERM, SIGINT, SIGHUP) cancels the work as the Cancel button does: the
+    // running query is stopped, the report is not put in place. Should the work not have ended
+    // a moment later (an engine that does not answer), the program ends anyway: nothing it leaves
+    // is visible (the files being written have no name) and the old report stays as it was.
+    TerminationWatch termination;
+    QTimer endAnyway;
+    endAnyway.setSingleShot(true);
+    QObject::connect(&endAnyway, &QTimer::timeout, [] { std::_Exit(ExitFailure); });
+    QObject::connect(&termination, &TerminationWatch::terminationRequested, [&] {
+        progress.cancel = true;
+        if (!endAnyway.isActive())
+            endAnyway.start(1500);
+    });
     try {
         g.locate();
         if (!reportClosed(g.reportPath()))
             return ExitFailure;
-        Progress progress;
         fillOnWorker(g, progress, !batchMode());
+        if (g.cancelRequested())
+            throw Cancelled();
         showWarnings(g.warnings());
         if (!reportClosed(g.reportPath())) {
             g.abandon();
@@ -251,6 +271,10 @@ int generate(const QString& definitionPath) {
     } catch (const Cancelled&) {
         g.abandon();
         g.closeData();
+    } catch (const std::bad_alloc&) {
+        g.abandon();
+        g.closeData();
+        notice(CaptionReportError, outOfMemory(g));
     } catch (const std::exception& e) {
         g.abandon();
         g.closeData();
@@ -307,11 +331,19 @@ int check(const QString& definitionPath) {
             notice(CaptionNoData, noDataText(g.definition()));
             return ExitFailure;
         }
+        if (!c.tooLarge.isEmpty()) {
+            notice(CaptionReportError, c.tooLarge);
+            return ExitFailure;
+        }
         return t.unknown.isEmpty() ? ExitSuccess : ExitFailure;
     } catch (const ReportFailure& f) {
         out.flush();
         g.closeData();
         notice(f.caption(), f.text());
+    } catch (const std::bad_alloc&) {
+        out.flush();
+        g.closeData();
+        notice(CaptionReportError, outOfMemory(g));
     } catch (const std::exception& e) {
         out.flush();
         g.closeData();
@@ -344,6 +376,10 @@ int main(int argc, char* argv[]) {
         QTextStream(stdout) << Usage;
         return ExitSuccess;
     }
+
+    // Tests stand in for the memory limit of a blank's model with a small one.
+    if (qEnvironmentVariableIsSet("LEDGERWICK_TEST_MODEL_LIMIT"))
+        xls::setMaxModelBytes(qEnvironmentVariable("LEDGERWICK_TEST_MODEL_LIMIT").toLongLong());
 
     const bool windows = !batch && !checkOnly;
     std::unique_ptr<QCoreApplication> app(windows ? new QApplication(argc, argv) : new QCoreApplication(argc, argv));

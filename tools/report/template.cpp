@@ -58,6 +58,7 @@ std::vector<TextPart> resolveText(const QString& text, const QStringList& fieldN
 CellPlan planCell(const xls::Cell& cell, const QStringList& fieldNames) {
     CellPlan plan;
     plan.column = cell.column;
+    plan.repeat = cell.repeat;
     plan.xf = cell.xf;
     plan.value = cell.value;
     if (cell.formula) {

@@ -32,6 +32,7 @@ struct CellPlan {
     };
     Kind kind = Kind::Static;
     int column = 0;
+    int repeat = 0;   // Static empty: the run of empty cells of the same format goes on this many columns
     quint16 xf = 15;
     xls::Value value; // Static; a formula's cached result
     std::optional<xls::Formula> formula;
