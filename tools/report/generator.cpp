@@ -945,22 +945,12 @@ qint64 Generator::eachRecord(Progress& progress, const std::function<void(const 
 }
 
 qint64 Generator::writeRecords(Writing& w, Progress& progress, const std::function<void(qint64)>& writeOne) {
-    const auto fail = [this](const std::exception& e) { dataFailure(e); };
-    auto q = openQuery();
-    data::Record rec;
-    if (!q->next(rec, fail))
-        throw ReportFailure(CaptionNoData, noDataText(m_def));
-    qint64 n = 0;
-    do {
-        ++n;
+    const qint64 n = eachRecord(progress, [&](const data::Record& rec, qint64 number) {
         w.record = &rec;
-        w.number = n;
-        writeOne(n);
-        checkCancel(progress, n);
-    } while (q->next(rec, fail));
+        w.number = number;
+        writeOne(number);
+    });
     w.record = nullptr;
-    for (const QString& warning : q->warnings())
-        warn(warning);
     w.checkCounted(n);
     return n;
 }
