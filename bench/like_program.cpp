@@ -2,7 +2,8 @@
 // QMainWindow with six menus, a tool bar of five pictured buttons, a QMdiArea, and a modal dialog
 // showing a 278 x 174 picture and the about box's three lines of text before the window opens),
 // in the same text sizes (13 px, 13 px bold, 24 px bold, 11 px), quitting when idle as the program does.
-#include <QAbstractEventDispatcher>
+#include "app/quitwhenidle.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QFont>
@@ -12,27 +13,9 @@
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
-#include <QSet>
 #include <QToolBar>
 
-#include <cstdio>
-
 namespace {
-
-// The windows that have been painted (some widget of theirs received a paint).
-class PaintWatch : public QObject {
-public:
-    bool has(QWidget* window) const { return m_painted.contains(window); }
-
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Paint && watched->isWidgetType())
-            m_painted.insert(static_cast<QWidget*>(watched)->window());
-        return false;
-    }
-
-private:
-    QSet<QObject*> m_painted;
-};
 
 QFont sized(int pixels, bool bold) {
     QFont f;
@@ -45,21 +28,10 @@ QFont sized(int pixels, bool bold) {
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    static PaintWatch painted;
     static QMainWindow* window = nullptr;
     // As the program's LEDGERWICK_QUIT_WHEN_IDLE: when the loop runs out of work, a painted modal
     // window is closed; once the main window is painted too, "idle" and the end.
-    app.installEventFilter(&painted);
-    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &app, [] {
-        if (QWidget* modal = QApplication::activeModalWidget()) {
-            if (painted.has(modal))
-                modal->close();
-        } else if (window && painted.has(window)) {
-            std::fputs("idle\n", stdout);
-            std::fflush(stdout);
-            QCoreApplication::exit(0);
-        }
-    });
+    lw::quitWhenIdle(app, [] { return static_cast<QWidget*>(window); });
 
     QMainWindow main;
     main.setFont(sized(13, false));

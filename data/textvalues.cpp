@@ -117,22 +117,11 @@ bool typed(Value& out, const char* text, qsizetype length, FieldType type) {
     case FieldType::Decimal:
         return setDecimalText(out, text, length);
     case FieldType::Date:
-    case FieldType::Timestamp:
-        if (length == 10 && parseDateText(text, length, out.date)) {
-            out.kind = Value::Kind::Date;
-            return true;
-        }
-        if (parseTimestampText(text, length, out.date, out.time)) {
-            out.kind = Value::Kind::Timestamp;
-            return true;
-        }
-        return false;
     case FieldType::Time:
-        if (parseTimeText(text, length, out.time)) {
-            out.kind = Value::Kind::Time;
-            return true;
-        }
-        return false;
+        return setIsoValue(out, text, length, type);
+    case FieldType::Timestamp:
+        // A date alone is a Date, a date with its time a Timestamp; a time alone is not taken here.
+        return setIsoValue(out, text, length, FieldType::Date);
     case FieldType::Logical:
         if (parseLogicalText(text, length, out.logical)) {
             out.kind = Value::Kind::Logical;

@@ -1,6 +1,7 @@
 # The report generator ledgerwick-report, started by the main program as "VORTAL1", and its tests.
 add_library(lw_reportgen OBJECT
   tools/report/template.cpp tools/report/template.h
+  tools/report/cellvalues.cpp tools/report/cellvalues.h
   tools/report/generator.cpp tools/report/generator.h
   tools/report/xlsxreport.cpp tools/report/xlsxreport.h
   tools/report/instancelock.cpp tools/report/instancelock.h)

@@ -4,8 +4,8 @@
 #include "data/tabledata.h"
 #include "data/textvalues.h"
 #include "fixtures.h"
-#include "report/catalogue.h"
-#include "report/engine_aliasfile.h"
+#include "data/catalogue.h"
+#include "data/engine_aliasfile.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>

@@ -8,6 +8,7 @@
 #include "workbook/xls/anchors.h"
 #include "workbook/xls/drawing.h"
 #include "workbook/xls/totals.h"
+#include "tools/report/cellvalues.h"
 #include "tools/report/xlsxreport.h"
 
 #include <QFileInfo>
@@ -26,67 +27,10 @@ ReportFailure::ReportFailure(int caption, const QString& text)
 
 namespace {
 
-constexpr double maxExactInteger = 9007199254740992.0; // 2^53
-
 const QString DateFormat = QStringLiteral("yyyy-mm-dd");
 const QString TimeFormat = QStringLiteral("hh:mm:ss");
 const QString StampFormat = QStringLiteral("yyyy-mm-dd hh:mm:ss");
 const QString LogicalFormat = QStringLiteral("\"TRUE\";\"TRUE\";\"FALSE\"");
-
-// Serial day number of a date in the workbook's date system; false when the system cannot show it.
-bool dateSerial(const QDate& date, bool date1904, double& serial) {
-    if (!date.isValid())
-        return false;
-    if (date1904) {
-        const qint64 d = QDate(1904, 1, 1).daysTo(date);
-        serial = double(d);
-        return d >= 0;
-    }
-    if (date < QDate(1900, 1, 1))
-        return false;
-    // Day 60 is the format's 29 February 1900, which never was: dates before March count from 31 Dec 1899.
-    serial = date < QDate(1900, 3, 1) ? double(QDate(1899, 12, 31).daysTo(date))
-                                      : double(QDate(1899, 12, 30).daysTo(date));
-    return true;
-}
-
-double timeFraction(const QTime& time) {
-    return time.isValid() ? time.msecsSinceStartOfDay() / 86400000.0 : 0.0;
-}
-
-QString valueText(const data::Value& v) {
-    switch (v.kind) {
-    case data::Value::Kind::Null:
-        return {};
-    case data::Value::Kind::Integer:
-        return QString::number(v.integer);
-    case data::Value::Kind::Double:
-        return QString::number(v.number, 'g', 15);
-    case data::Value::Kind::Decimal:
-    case data::Value::Kind::Text:
-        return v.text;
-    case data::Value::Kind::Date:
-        return v.date.toString(Qt::ISODate);
-    case data::Value::Kind::Time:
-        return v.time.toString(QStringLiteral("HH:mm:ss"));
-    case data::Value::Kind::Timestamp:
-        return v.date.toString(Qt::ISODate) + u' ' + v.time.toString(QStringLiteral("HH:mm:ss"));
-    case data::Value::Kind::Logical:
-        return v.logical ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
-    }
-    return {};
-}
-
-// A text cut to the format's limit, never through a surrogate pair.
-QString cutText(const QString& text, bool& cut) {
-    cut = text.size() > xls::maxCellText;
-    if (!cut)
-        return text;
-    qsizetype n = xls::maxCellText;
-    if (text.at(n - 1).isHighSurrogate())
-        --n;
-    return text.left(n);
-}
 
 // The condition as the query takes it: a bare expression ("AMOUNT > 100", as users type it after
 // "Select * from T") gets its WHERE; a condition that starts with a clause keyword stays as written.
@@ -212,13 +156,7 @@ struct Generator::Writing {
 
     int currentSheet() const { return out.sheetCount() - 1; }
 
-    QString uniqueName(const QString& wanted) {
-        QString name = wanted;
-        for (qint64 k = 2; usedNames.contains(name.toLower()); ++k)
-            name = numberedSheetName(wanted, k);
-        usedNames.insert(name.toLower());
-        return name;
-    }
+    QString uniqueName(const QString& wanted) { return uniqueSheetName(usedNames, wanted); }
 
     // The cell's format, or a copy with a date, time (kinds 0 to 2) or logical (3) format when the
     // cell shows plain numbers: spreadsheet programs show a logical in a "General" cell as 1 or 0.
@@ -525,29 +463,8 @@ struct Generator::Writing {
             out.writeNumber(row, c.column, xfFor(c.xf, 0), todaySerial);
             return;
         case CellPlan::Kind::Text: {
-            QString text;
-            for (const TextPart& p : c.parts) {
-                switch (p.kind) {
-                case TextPart::Kind::Literal:
-                    text += p.literal;
-                    break;
-                case TextPart::Kind::Field:
-                    if (record && p.field >= 0 && std::size_t(p.field) < record->size())
-                        text += valueText((*record)[std::size_t(p.field)]);
-                    else
-                        text += QStringLiteral("${") + fieldMarkerName(p.field, g.m_fieldNames) + u'}';
-                    break;
-                case TextPart::Kind::Number:
-                    text += QString::number(number);
-                    break;
-                case TextPart::Kind::Report:
-                    text += g.m_def.name;
-                    break;
-                case TextPart::Kind::Date:
-                    text += todayText;
-                    break;
-                }
-            }
+            const QString text = markerText(c.parts, record, number, g.m_def.name, todayText,
+                                            [this](int field) { return fieldMarkerName(field, g.m_fieldNames); });
             writeText(row, c, text, [&] { return QStringLiteral("cell %1").arg(cellName(row, c.column)); });
             return;
         }
@@ -1101,33 +1018,23 @@ qint64 Generator::eachRecord(Progress& progress, const std::function<void(const 
 }
 
 qint64 Generator::writeRecords(Writing& w, Progress& progress, const std::function<void(qint64)>& writeOne) {
-    const auto fail = [this](const std::exception& e) { dataFailure(e); };
-    auto q = openQuery();
-    data::Record rec;
-    if (!q->next(rec, fail))
-        throw ReportFailure(CaptionNoData, noDataText(m_def));
     // The format's limits are watched as the report grows: past them the work stops at once.
     const qint64 fit = recordsThatFit();
     const qint64 streamLimit = qEnvironmentVariableIsSet("LEDGERWICK_TEST_STREAM_LIMIT")
                                    ? qEnvironmentVariable("LEDGERWICK_TEST_STREAM_LIMIT").toLongLong()
                                    : xls::maxStream;
-    qint64 n = 0;
-    do {
-        ++n;
-        if (n > fit)
+    const qint64 n = eachRecord(progress, [&](const data::Record& rec, qint64 number) {
+        if (number > fit)
             throw tooLarge(QStringLiteral("its 65,535 sheets"), fit);
         w.record = &rec;
-        w.number = n;
-        writeOne(n);
-        if ((n & 63) == 0 || layout() == Layout::FormSheets) {
+        w.number = number;
+        writeOne(number);
+        if ((number & 63) == 0 || layout() == Layout::FormSheets) {
             if (m_writer->streamSize() > streamLimit)
-                throw tooLarge(QStringLiteral("its 2 GB"), n - 1);
+                throw tooLarge(QStringLiteral("its 2 GB"), number - 1);
         }
-        checkCancel(progress, n);
-    } while (q->next(rec, fail));
+    });
     w.record = nullptr;
-    for (const QString& warning : q->warnings())
-        warn(warning);
     w.checkCounted(n);
     return n;
 }

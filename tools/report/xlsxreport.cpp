@@ -3,60 +3,14 @@
 // validation, hyperlinks, autofilter), defined names and the print area moved with the rows.
 #include "tools/report/xlsxreport.h"
 
+#include "tools/report/cellvalues.h"
+
 #include <QHash>
 #include <QRegularExpression>
 
 #include <cmath>
 
 namespace lw::report {
-
-namespace {
-
-constexpr double maxExactInteger = 9007199254740992.0; // 2^53
-
-bool dateSerial(const QDate& date, bool date1904, double& serial) {
-    if (!date.isValid())
-        return false;
-    if (date1904) {
-        const qint64 d = QDate(1904, 1, 1).daysTo(date);
-        serial = double(d);
-        return d >= 0;
-    }
-    if (date < QDate(1900, 1, 1))
-        return false;
-    serial = date < QDate(1900, 3, 1) ? double(QDate(1899, 12, 31).daysTo(date))
-                                      : double(QDate(1899, 12, 30).daysTo(date));
-    return true;
-}
-
-double timeFraction(const QTime& time) {
-    return time.isValid() ? time.msecsSinceStartOfDay() / 86400000.0 : 0.0;
-}
-
-QString valueText(const data::Value& v) {
-    switch (v.kind) {
-    case data::Value::Kind::Null:
-        return {};
-    case data::Value::Kind::Integer:
-        return QString::number(v.integer);
-    case data::Value::Kind::Double:
-        return QString::number(v.number, 'g', 15);
-    case data::Value::Kind::Decimal:
-    case data::Value::Kind::Text:
-        return v.text;
-    case data::Value::Kind::Date:
-        return v.date.toString(Qt::ISODate);
-    case data::Value::Kind::Time:
-        return v.time.toString(QStringLiteral("HH:mm:ss"));
-    case data::Value::Kind::Timestamp:
-        return v.date.toString(Qt::ISODate) + u' ' + v.time.toString(QStringLiteral("HH:mm:ss"));
-    case data::Value::Kind::Logical:
-        return v.logical ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
-    }
-    return {};
-}
-
-} // namespace
 
 // The state of one report being written.
 struct XlsxReport::Fill {
@@ -101,13 +55,7 @@ struct XlsxReport::Fill {
     int b1() const { return t.bandLast; }
     int h() const { return t.bandHeight(); }
 
-    QString uniqueName(const QString& wanted) {
-        QString name = wanted;
-        for (qint64 k = 2; usedNames.contains(name.toLower()); ++k)
-            name = numberedSheetName(wanted, k);
-        usedNames.insert(name.toLower());
-        return name;
-    }
+    QString uniqueName(const QString& wanted) { return uniqueSheetName(usedNames, wanted); }
 
     QString where(int row, int column) const {
         return out.sheetName(out.sheetCount() - 1) + u'!' + cellName(row, column);
@@ -232,15 +180,11 @@ struct XlsxReport::Fill {
     }
 
     void writeText(int row, int column, int style, const QString& text, const QString& what) {
-        if (text.size() > xls::maxCellText) {
+        bool cut = false;
+        const QString written = cutText(text, cut);
+        if (cut)
             g.warn(QStringLiteral("Text longer than 32,767 characters was cut (%1).").arg(what));
-            qsizetype n = xls::maxCellText;
-            if (text.at(n - 1).isHighSurrogate())
-                --n;
-            out.writeText(row, column, style, text.left(n));
-            return;
-        }
-        out.writeText(row, column, style, text);
+        out.writeText(row, column, style, written);
     }
 
     void writeField(int row, const CellPlan& c) {
@@ -328,29 +272,8 @@ struct XlsxReport::Fill {
             out.writeNumber(dst, c.column, styleFor(c.xf, 0), todaySerial);
             return;
         case CellPlan::Kind::Text: {
-            QString text;
-            for (const TextPart& p : c.parts) {
-                switch (p.kind) {
-                case TextPart::Kind::Literal:
-                    text += p.literal;
-                    break;
-                case TextPart::Kind::Field:
-                    if (record && p.field >= 0 && std::size_t(p.field) < record->size())
-                        text += valueText((*record)[std::size_t(p.field)]);
-                    else
-                        text += QStringLiteral("${") + g.m_fieldNames.value(p.field) + u'}';
-                    break;
-                case TextPart::Kind::Number:
-                    text += QString::number(number);
-                    break;
-                case TextPart::Kind::Report:
-                    text += g.m_def.name;
-                    break;
-                case TextPart::Kind::Date:
-                    text += todayText;
-                    break;
-                }
-            }
+            const QString text = markerText(c.parts, record, number, g.m_def.name, todayText,
+                                            [this](int field) { return g.m_fieldNames.value(field); });
             writeText(dst, c.column, c.xf, text, QStringLiteral("cell %1").arg(cellName(dst, c.column)));
             return;
         }

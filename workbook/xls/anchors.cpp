@@ -373,6 +373,21 @@ private:
 
 } // namespace
 
+namespace {
+
+// A reference off the source sheet: without a sheet it stands as it is; to another sheet it goes to
+// where that sheet was written, or nowhere when that sheet was not.
+std::optional<RowSpan> placedElsewhere(const RowSpan& r, const std::function<int(int)>& sheetOf) {
+    if (r.sheet < 0)
+        return r;
+    const int s = sheetOf(r.sheet);
+    if (s < 0)
+        return std::nullopt;
+    return RowSpan{s, r.first, r.last};
+}
+
+} // namespace
+
 AnchoredRecords placeAnchored(const QList<Record>& anchored, const RowMap& map, QStringList* problems) {
     return Placer(anchored, map, problems).run();
 }
@@ -380,14 +395,8 @@ AnchoredRecords placeAnchored(const QList<Record>& anchored, const RowMap& map, 
 bool placeName(Formula& formula, int source, int target, const RowMap& map,
                const std::function<int(int)>& sheetOf) {
     return formula.relocate([&](const RowSpan& r, bool area) -> std::optional<RowSpan> {
-        if (r.sheet < 0)
-            return r;
-        if (r.sheet != source) {
-            const int s = sheetOf(r.sheet);
-            if (s < 0)
-                return std::nullopt;
-            return RowSpan{s, r.first, r.last};
-        }
+        if (r.sheet < 0 || r.sheet != source)
+            return placedElsewhere(r, sheetOf);
         if (area) {
             const std::vector<RowPiece> pieces = map.range(r.first, r.last);
             if (pieces.empty())
@@ -416,14 +425,8 @@ bool placeSeries(Formula& formula, int source, int target, const RowMap& map, in
         formula = Formula(area, formula.extra());
     }
     return formula.relocate([&](const RowSpan& r, bool) -> std::optional<RowSpan> {
-        if (r.sheet < 0)
-            return r;
-        if (r.sheet != source) {
-            const int s = sheetOf(r.sheet);
-            if (s < 0)
-                return std::nullopt;
-            return RowSpan{s, r.first, r.last};
-        }
+        if (r.sheet < 0 || r.sheet != source)
+            return placedElsewhere(r, sheetOf);
         const std::vector<RowPiece> pieces = map.range(r.first, r.last);
         if (pieces.empty())
             return std::nullopt;
