@@ -52,9 +52,10 @@ WaitWindow::WaitWindow(const QString& workbookPath, const QString& reportName, q
     Label1->setWordWrap(true);
     Label1->setText(QStringLiteral("The blank %1 is open in the spreadsheet program.\n\n"
                                    "Arrange it: move the marker cells, add titles, fonts, borders and "
-                                   "totals. Save it as an Excel 97-2003 workbook (.xls) under the same "
+                                   "totals. Save it as an %2 workbook (.%3) under the same "
                                    "name and close it, then press OK.\n\nNO gives up.")
-                        .arg(QDir::toNativeSeparators(workbookPath)));
+                        .arg(QDir::toNativeSeparators(workbookPath), workbookFormatName(workbookPath),
+                             QFileInfo(workbookPath).suffix().toLower()));
     Label1->setMinimumWidth(360);
 
     OKBtn = new TMsgButton(style()->standardIcon(QStyle::SP_DialogApplyButton), QStringLiteral("OK"), this);
