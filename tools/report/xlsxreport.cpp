@@ -3,6 +3,7 @@
 // validation, hyperlinks, autofilter), defined names and the print area moved with the rows.
 #include "tools/report/xlsxreport.h"
 
+#include "tools/common/markers.h"
 #include "tools/report/cellvalues.h"
 
 #include <QHash>
@@ -273,7 +274,7 @@ struct XlsxReport::Fill {
             return;
         case CellPlan::Kind::Text: {
             const QString text = markerText(c.parts, record, number, g.m_def.name, todayText,
-                                            [this](int field) { return g.m_fieldNames.value(field); });
+                                            [this](int field) { return fieldMarkerName(field, g.m_fieldNames); });
             writeText(dst, c.column, c.xf, text, QStringLiteral("cell %1").arg(cellName(dst, c.column)));
             return;
         }
