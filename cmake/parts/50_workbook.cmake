@@ -10,6 +10,7 @@ add_library(ledgerwick_workbook STATIC
   workbook/formula.cpp
   workbook/reader.cpp
   workbook/writer.cpp workbook/writer_budget.h workbook/gsflog.h
+  workbook/reportfile.cpp workbook/reportfile.h
   workbook/xls/anchors.cpp workbook/xls/anchors.h
   workbook/xls/totals.cpp workbook/xls/totals.h
   workbook/xls/drawing.cpp workbook/xls/drawing.h

@@ -5,6 +5,7 @@
 #include "report/definition.h"
 #include "support/testsupport.h"
 #include "workbook/xls.h"
+#include "workbook/xlsx/xlsx.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -118,15 +119,23 @@ class TstReliability : public QObject {
         return r;
     }
 
-    // A columnar blank with one band row of markers, written by our writer.
+    // A columnar blank with one band row of markers, written by our writer (.xls or .xlsx by its name).
     bool makeBlank(const QString& file, const QStringList& markers) {
-        try {
-            xls::WorkbookWriter w(file);
+        const auto fill = [&markers](auto& w, int xf) {
             w.beginSheet("Report");
-            w.writeText(0, 0, 15, "Title");
+            w.writeText(0, 0, xf, "Title");
             for (int c = 0; c < markers.size(); ++c)
-                w.writeText(1, c, 15, "${" + markers[c] + "}");
+                w.writeText(1, c, xf, "${" + markers[c] + "}");
             w.finish();
+        };
+        try {
+            if (file.endsWith(".xlsx")) {
+                xlsx::NewWorkbookWriter w(file);
+                fill(w, 0);
+            } else {
+                xls::WorkbookWriter w(file);
+                fill(w, 15);
+            }
             return true;
         } catch (const xls::Error& e) {
             qWarning() << e.what();
@@ -152,7 +161,7 @@ class TstReliability : public QObject {
         return path(name + ".pr");
     }
 
-    QString reportOf(const QString& name) const { return path(name + "_report.xls"); }
+    QString reportOf(const QString& name, const QString& ext = "xls") const { return path(name + "_report." + ext); }
 
     bool setSettings(const QByteArray& excelSection) {
         return QDir().mkpath(path("config/Ledgerwick")) &&
@@ -334,19 +343,25 @@ private slots:
     // the temporary folder: the old report or a complete new one. What dead writers left before
     // (named after their process, or an earlier version's names a day old) goes with the next run.
     void killedAnyMoment_data() {
+        QTest::addColumn<QString>("ext");
         QTest::addColumn<int>("afterMs");
-        // A whole run takes about half a second: kills fall on every phase, the final write included.
+        // A whole run takes about half a second (.xls) or XLSXMS (.xlsx): kills fall on every phase,
+        // the final write included.
         for (int ms = 50; ms <= 700; ms += 50)
-            QTest::newRow(qPrintable(QStringLiteral("after %1 ms").arg(ms))) << ms;
+            QTest::newRow(qPrintable(QStringLiteral("after %1 ms").arg(ms))) << "xls" << ms;
+        for (int ms = 100; ms <= 1500; ms += 100)
+            QTest::newRow(qPrintable(QStringLiteral(".xlsx, after %1 ms").arg(ms))) << "xlsx" << ms;
     }
     void killedAnyMoment() {
+        QFETCH(QString, ext);
         QFETCH(int, afterMs);
         const QString name = "killed";
-        if (!QFile::exists(path(name + ".xls")))
-            QVERIFY(makeBlank(path(name + ".xls"), {"ID", "NAME", "ID", "NAME", "ID", "NAME", "ID", "NAME"}));
-        const QString def = definition(name, "SHOP", "BIG");
-        QFile::remove(reportOf(name));
-        QVERIFY(test::writeFile(reportOf(name), "the old report"));
+        const QString blank = path(name + "." + ext);
+        if (!QFile::exists(blank))
+            QVERIFY(makeBlank(blank, {"ID", "NAME", "ID", "NAME", "ID", "NAME", "ID", "NAME"}));
+        const QString def = definition(name, "SHOP", "BIG", {}, true, ext == "xls" ? QString() : blank);
+        QFile::remove(reportOf(name, ext));
+        QVERIFY(test::writeFile(reportOf(name, ext), "the old report"));
         const QStringList before = QDir(path("")).entryList(QDir::Files | QDir::Hidden);
         const QString scratch = path("scratch");
         QVERIFY(QDir().mkpath(scratch));
@@ -354,24 +369,36 @@ private slots:
         if (r.ms == 0) // ended before the kill: done, the new report in place
             QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
         QCOMPARE(QDir(path("")).entryList(QDir::Files | QDir::Hidden), before);
-        const QByteArray report = test::readFile(reportOf(name));
-        QVERIFY2(report == "the old report" || xls::readWorkbook(reportOf(name)).sheets.size() == 4,
+        const QByteArray report = test::readFile(reportOf(name, ext));
+        const auto sheets = [&] {
+            return ext == "xls" ? xls::readWorkbook(reportOf(name)).sheets.size()
+                                : xlsx::readPackage(reportOf(name, ext)).book.sheets.size();
+        };
+        QVERIFY2(report == "the old report" || sheets() == (ext == "xls" ? 4 : 1),
                  qPrintable(r.err + QString::number(report.size())));
-        QVERIFY(QDir(scratch).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+        const QStringList left = QDir(scratch).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        QVERIFY2(left.isEmpty(), qPrintable(left.join(", ")));
+    }
+    void staleTemporariesRemoved_data() {
+        QTest::addColumn<QString>("ext");
+        QTest::newRow(".xls") << "xls";
+        QTest::newRow(".xlsx") << "xlsx";
     }
     void staleTemporariesRemoved() {
-        const QString name = "stale";
-        QVERIFY(makeBlank(path(name + ".xls"), {"NAME"}));
-        const QString def = definition(name, "SHOP", "SALES");
+        QFETCH(QString, ext);
+        const QString name = "stale" + ext;
+        const QString blank = path(name + "." + ext);
+        QVERIFY(makeBlank(blank, {"NAME"}));
+        const QString def = definition(name, "SHOP", "SALES", {}, true, ext == "xls" ? QString() : blank);
         QStringList before = QDir(path("")).entryList(QDir::Files | QDir::Hidden);
-        before << name + "_report.xls";
+        before << name + "_report." + ext;
         // The process ids of a process that has ended and of this one (alive).
         const pid_t child = ::fork();
         if (child == 0)
             ::_exit(0);
         QVERIFY(child > 0);
         ::waitpid(child, nullptr, 0);
-        const QString base = path("." + name + "_report.xls.");
+        const QString base = path("." + name + "_report." + ext + ".");
         const QStringList stale = {base + QString::number(child) + ".tmp", base + QString::number(child) + ".1f.tmp",
                                    base + "Ab12Cd", path(".gsf-save-Zz9Yx8")};
         const QStringList kept = {base + QString::number(::getpid()) + ".tmp", base + "Ab12Cd.bak",
@@ -397,39 +424,47 @@ private slots:
     // A new report has no permission bits that its blank lacks (the umask on top); a report that
     // exists keeps its mode.
     void reportPermissions_data() {
+        QTest::addColumn<QString>("ext");
         QTest::addColumn<int>("blankMode");
         QTest::addColumn<int>("reportMode"); // the existing report's; 0: none
         QTest::addColumn<int>("mask");
         QTest::addColumn<int>("expected");
-        QTest::newRow("private blank") << 0600 << 0 << 022 << 0600;
-        QTest::newRow("group-readable blank") << 0640 << 0 << 022 << 0640;
-        QTest::newRow("public blank, umask 077") << 0644 << 0 << 077 << 0600;
-        QTest::newRow("public blank") << 0644 << 0 << 022 << 0644;
-        QTest::newRow("executable blank") << 0755 << 0 << 002 << 0644;
-        QTest::newRow("read-only blank") << 0400 << 0 << 022 << 0400;
-        QTest::newRow("private blank, public report") << 0600 << 0644 << 022 << 0644;
-        QTest::newRow("public blank, private report") << 0644 << 0600 << 022 << 0600;
+        for (const QString ext : {"xls", "xlsx"}) {
+            const auto row = [&ext](const char* name) -> QTestData& {
+                return QTest::newRow(qPrintable(ext == "xls" ? QString(name) : "." + ext + ", " + name)) << ext;
+            };
+            row("private blank") << 0600 << 0 << 022 << 0600;
+            row("group-readable blank") << 0640 << 0 << 022 << 0640;
+            row("public blank, umask 077") << 0644 << 0 << 077 << 0600;
+            row("public blank") << 0644 << 0 << 022 << 0644;
+            row("executable blank") << 0755 << 0 << 002 << 0644;
+            row("read-only blank") << 0400 << 0 << 022 << 0400;
+            row("private blank, public report") << 0600 << 0644 << 022 << 0644;
+            row("public blank, private report") << 0644 << 0600 << 022 << 0600;
+        }
     }
     void reportPermissions() {
+        QFETCH(QString, ext);
         QFETCH(int, blankMode);
         QFETCH(int, reportMode);
         QFETCH(int, mask);
         QFETCH(int, expected);
         static int n = 0;
         const QString name = QStringLiteral("mode%1").arg(n++);
-        QVERIFY(makeBlank(path(name + ".xls"), {"NAME"}));
-        QCOMPARE(::chmod(QFile::encodeName(path(name + ".xls")).constData(), mode_t(blankMode)), 0);
+        const QString blank = path(name + "." + ext);
+        QVERIFY(makeBlank(blank, {"NAME"}));
+        QCOMPARE(::chmod(QFile::encodeName(blank).constData(), mode_t(blankMode)), 0);
         if (reportMode) {
-            QVERIFY(test::writeFile(reportOf(name), "the old report"));
-            QCOMPARE(::chmod(QFile::encodeName(reportOf(name)).constData(), mode_t(reportMode)), 0);
+            QVERIFY(test::writeFile(reportOf(name, ext), "the old report"));
+            QCOMPARE(::chmod(QFile::encodeName(reportOf(name, ext)).constData(), mode_t(reportMode)), 0);
         }
-        const QString def = definition(name, "SHOP", "SALES");
+        const QString def = definition(name, "SHOP", "SALES", {}, true, ext == "xls" ? QString() : blank);
         const mode_t old = ::umask(mode_t(mask)); // the child inherits it
         const Run r = run({"--batch", def});
         ::umask(old);
         QVERIFY2(r.exit == 0, qPrintable(r.err));
         struct stat st {};
-        QCOMPARE(::stat(QFile::encodeName(reportOf(name)).constData(), &st), 0);
+        QCOMPARE(::stat(QFile::encodeName(reportOf(name, ext)).constData(), &st), 0);
         QCOMPARE(int(st.st_mode & 07777), expected);
     }
 

@@ -420,6 +420,7 @@ const xls::Workbook& XlsxReport::read(const QString& path) {
 void XlsxReport::fill(Progress& progress) {
     const Template& t = g.m_template;
     m_out = std::make_unique<xlsx::ReportWriter>(g.m_reportPath, m_package);
+    m_out->limitPermissionsTo(g.m_blankPath);
     try {
         Fill f(g, *m_out, m_package, t);
         const QDate today = g.m_today.isValid() ? g.m_today : QDate::currentDate();

@@ -8,7 +8,12 @@
 
 #include <zip.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <mutex>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace lw::xlsx {
 
@@ -138,6 +143,119 @@ ZipOut::ZipOut(const QString& path) : m_path(path) {
     }
 }
 
+namespace {
+
+// A zip source over a file descriptor: the archive libzip writes (it starts empty, a new archive,
+// and a write truncates the file and writes from its start), or an entry's data read from it.
+// The descriptor stays its owner's.
+struct FdSink {
+    int fd;
+    zip_uint64_t offset = 0; // where reads and writes are
+    zip_uint64_t size = 0;
+    zip_error_t error;
+};
+
+zip_int64_t fdSink(void* state, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
+    auto* s = static_cast<FdSink*>(state);
+    const auto failed = [s](int zipError) {
+        zip_error_set(&s->error, zipError, errno);
+        return zip_int64_t(-1);
+    };
+    switch (cmd) {
+    case ZIP_SOURCE_SUPPORTS:
+        return ZIP_SOURCE_SUPPORTS_WRITABLE;
+    case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&s->error, data, len);
+    case ZIP_SOURCE_STAT: {
+        auto* st = static_cast<zip_stat_t*>(data);
+        zip_stat_init(st);
+        st->size = s->size;
+        st->valid |= ZIP_STAT_SIZE;
+        return sizeof(*st);
+    }
+    case ZIP_SOURCE_OPEN:
+    case ZIP_SOURCE_BEGIN_WRITE:
+        s->offset = 0;
+        if (cmd == ZIP_SOURCE_BEGIN_WRITE) {
+            if (::ftruncate(s->fd, 0) != 0)
+                return failed(ZIP_ER_WRITE);
+            s->size = 0;
+        }
+        return 0;
+    case ZIP_SOURCE_READ: {
+        const ssize_t n = ::pread(s->fd, data, len, off_t(s->offset));
+        if (n < 0)
+            return failed(ZIP_ER_READ);
+        s->offset += zip_uint64_t(n);
+        return n;
+    }
+    case ZIP_SOURCE_WRITE: {
+        zip_uint64_t done = 0;
+        while (done < len) {
+            const ssize_t n = ::pwrite(s->fd, static_cast<const char*>(data) + done, len - done, off_t(s->offset));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return failed(ZIP_ER_WRITE);
+            done += zip_uint64_t(n);
+            s->offset += zip_uint64_t(n);
+        }
+        s->size = std::max(s->size, s->offset);
+        return zip_int64_t(len);
+    }
+    case ZIP_SOURCE_SEEK:
+    case ZIP_SOURCE_SEEK_WRITE: {
+        const zip_int64_t to = zip_source_seek_compute_offset(s->offset, s->size, data, len, &s->error);
+        if (to < 0)
+            return -1;
+        s->offset = zip_uint64_t(to);
+        return 0;
+    }
+    case ZIP_SOURCE_TELL:
+    case ZIP_SOURCE_TELL_WRITE:
+        return zip_int64_t(s->offset);
+    case ZIP_SOURCE_COMMIT_WRITE:
+        return ::fsync(s->fd) == 0 ? 0 : failed(ZIP_ER_WRITE);
+    case ZIP_SOURCE_ROLLBACK_WRITE:
+    case ZIP_SOURCE_REMOVE:
+        (void)::ftruncate(s->fd, 0);
+        s->size = 0;
+        return 0;
+    case ZIP_SOURCE_CLOSE:
+        return 0;
+    case ZIP_SOURCE_FREE:
+        zip_error_fini(&s->error);
+        delete s;
+        return 0;
+    default:
+        zip_error_set(&s->error, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
+    }
+}
+
+} // namespace
+
+ZipOut::ZipOut(const QString& path, int fd) : m_path(path) {
+    zip_error_t error;
+    zip_error_init(&error);
+    auto* state = new FdSink{fd, 0, 0, {}};
+    zip_error_init(&state->error);
+    zip_source_t* source = zip_source_function_create(fdSink, state, &error);
+    if (!source) {
+        zip_error_fini(&state->error);
+        delete state;
+    }
+    m_zip = source ? zip_open_from_source(source, ZIP_CREATE | ZIP_TRUNCATE, &error) : nullptr;
+    if (!m_zip) {
+        if (source)
+            zip_source_free(source);
+        const QString why = QString::fromUtf8(zip_error_strerror(&error));
+        zip_error_fini(&error);
+        throw Error(QStringLiteral("%1 cannot be written: %2").arg(path, why).toStdString());
+    }
+    zip_error_fini(&error);
+}
+
 ZipOut::~ZipOut() {
     if (m_zip)
         zip_discard(m_zip);
@@ -156,8 +274,26 @@ void ZipOut::addData(const QString& name, QByteArray data) {
     }
 }
 
+void ZipOut::addFile(const QString& name, int fd) {
+    struct stat st;
+    zip_source_t* s = nullptr;
+    if (::fstat(fd, &st) == 0) {
+        auto* state = new FdSink{fd, 0, zip_uint64_t(st.st_size), {}};
+        zip_error_init(&state->error);
+        s = zip_source_function(m_zip, fdSink, state);
+        if (!s) {
+            zip_error_fini(&state->error);
+            delete state;
+        }
+    }
+    add(name, s);
+}
+
 void ZipOut::addFile(const QString& name, const QString& file) {
-    zip_source_t* s = zip_source_file(m_zip, QFile::encodeName(file).constData(), 0, -1);
+    add(name, zip_source_file(m_zip, QFile::encodeName(file).constData(), 0, -1));
+}
+
+void ZipOut::add(const QString& name, zip_source_t* s) {
     const zip_int64_t index =
         s ? zip_file_add(m_zip, name.toUtf8().constData(), s, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE) : -1;
     if (index < 0) {

@@ -9,6 +9,7 @@
 #include <map>
 
 typedef struct zip zip_t;
+typedef struct zip_source zip_source_t;
 
 namespace lw::xlsx::zipio {
 
@@ -17,16 +18,23 @@ namespace lw::xlsx::zipio {
 std::map<QString, QByteArray> unzipAll(const QByteArray& data);
 
 // A zip written at a path when closed: libzip writes a temporary file beside it and renames it, so
-// the old file stays whole until then; destroyed unclosed, nothing is written.
+// the old file stays whole until then; destroyed unclosed, nothing is written. Or a zip written
+// into a file descriptor of the caller's, who puts the file in place.
 class ZipOut {
 public:
     explicit ZipOut(const QString& path);
+    // Writes the zip into the open descriptor fd (from its start, truncated) instead; path only
+    // names it in errors. The descriptor stays the caller's.
+    ZipOut(const QString& path, int fd);
     ~ZipOut();
     void addData(const QString& name, QByteArray data);
     void addFile(const QString& name, const QString& file); // deflated at the fastest level
+    void addFile(const QString& name, int fd);              // the same, read from the descriptor
     void close();
 
 private:
+    void add(const QString& name, zip_source_t* source);
+
     zip_t* m_zip = nullptr;
     QString m_path;
     std::list<QByteArray> m_keep; // libzip reads the buffers when it closes

@@ -3,16 +3,23 @@
 // relationships, content types and styles rewritten, every other part copied unchanged.
 #include "workbook/xlsx/xlsx.h"
 
+#include "workbook/reportfile.h"
 #include "workbook/writer_budget.h"
 #include "workbook/xlsx/package.h"
 #include "workbook/xlsx/xml.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryFile>
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace lw::xlsx {
 
@@ -117,8 +124,19 @@ QString resolveTarget(const QString& sourcePart, const QString& target) {
 
 } // namespace
 
+// Opens a temporary file and takes its name away at once: whatever ends this process (kill -9
+// included), nothing is left in the temporary folder.
+static bool openUnnamed(QTemporaryFile& file) {
+    if (!file.open())
+        return false;
+    (void)::unlink(QFile::encodeName(file.fileName()).constData());
+    file.setAutoRemove(false);
+    return true;
+}
+
 struct ReportWriter::Impl {
     QString path;
+    QString permissionsTemplate; // a new report gets no permission bits this file lacks
     const Package& blank;
     QString stylesPart;
     // Cell formats added: the base format and the number format id.
@@ -245,7 +263,7 @@ struct ReportWriter::Impl {
 
     void flushStrings() {
         if (!sstFile.isOpen()) {
-            if (!sstFile.open())
+            if (!openUnnamed(sstFile))
                 throw Error(QStringLiteral("no temporary file for the shared strings: %1").arg(sstFile.errorString()).toStdString());
             sstFile.write("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
                           "<sst xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">");
@@ -305,7 +323,7 @@ void ReportWriter::beginSheet(const QString& name, int source, bool withParts) {
     out.source = source;
     out.withParts = withParts;
     out.file = std::make_unique<QTemporaryFile>();
-    if (!out.file->open())
+    if (!openUnnamed(*out.file))
         throw Error(QStringLiteral("no temporary file for a sheet: %1").arg(out.file->errorString()).toStdString());
     d->sheets.push_back(std::move(out));
     d->inSheet = true;
@@ -605,7 +623,17 @@ void ReportWriter::finish() {
                            sr + "</Relationships>";
     }
 
-    zipio::ZipOut zip(d->path);
+    // The package is written into a file without a name, linked in place only when complete: a
+    // kill leaves the old report whole and nothing else behind (see reportfile.h).
+    const QFileInfo target(d->path);
+    const QString folder = target.absolutePath();
+    xls::reportfile::removeStaleTemporaries(folder, target.fileName());
+    xls::reportfile::NewFile file(folder, target.fileName());
+    if (file.fd < 0)
+        throw Error((d->path + QStringLiteral(": cannot write in its folder %1: ").arg(folder) +
+                     QString::fromLocal8Bit(strerror(file.error)))
+                        .toStdString());
+    zipio::ZipOut zip(d->path, file.fd);
 
     // Content types.
     ContentTypes types;
@@ -698,7 +726,7 @@ void ReportWriter::finish() {
     for (std::size_t i = 0; i < d->sheets.size(); ++i) {
         const Impl::Out& s = d->sheets[i];
         const QString part = QStringLiteral("xl/worksheets/lwsheet%1.xml").arg(i + 1);
-        zip.addFile(part, s.file->fileName());
+        zip.addFile(part, int(s.file->handle()));
         if (!sheetRels[i].isEmpty())
             zip.addData(QStringLiteral("xl/worksheets/_rels/lwsheet%1.xml.rels").arg(i + 1), sheetRels[i]);
     }
@@ -710,7 +738,7 @@ void ReportWriter::finish() {
     if (!d->sstFile.flush())
         throw Error("the shared strings' temporary file cannot be written");
     d->sstIndex.clear(); // no longer needed while the package is deflated
-    zip.addFile(QStringLiteral("xl/lwsharedStrings.xml"), d->sstFile.fileName());
+    zip.addFile(QStringLiteral("xl/lwsharedStrings.xml"), int(d->sstFile.handle()));
 
     // Styles: the blank's, with the date formats asked for.
     if (!d->newXfs.empty() && b.parts.count(d->stylesPart)) {
@@ -772,7 +800,13 @@ void ReportWriter::finish() {
     for (const auto& [name, data] : b.parts)
         if (!replaced.contains(name))
             zip.addData(name, d->replacements.value(name, data));
-    zip.close();
+    zip.close(); // flushed to disk as well
+    ::fchmod(file.fd, xls::reportfile::modeFor(d->path, d->permissionsTemplate));
+    file.putInPlace(QFile::encodeName(d->path));
+}
+
+void ReportWriter::limitPermissionsTo(const QString& blankPath) {
+    d->permissionsTemplate = blankPath;
 }
 
 QByteArray relocateSheetTail(const QByteArray& tail, const RangeCopies& ranges, const Relocation& formulas) {

@@ -143,7 +143,7 @@ std::vector<Relationship> relationshipsOf(const Package& package, const QString&
 
 // Writes a workbook whose sheets are made from the blank's: rows streamed to temporary files in
 // constant memory, the blank's other parts copied unchanged (styles only grow by the date formats
-// asked for), the package zipped by finish() atomically. Cells in row order within a sheet.
+// asked for), the package zipped by finish() into an unnamed file and put in place only when complete. Cells in row order within a sheet.
 class ReportWriter {
 public:
     ReportWriter(const QString& path, const Package& blank);
@@ -176,6 +176,9 @@ public:
 
     int sheetCount() const;
     QString sheetName(int index) const;
+    // A new report gets no permission bits that the file at blankPath lacks (an existing one keeps
+    // its own).
+    void limitPermissionsTo(const QString& blankPath);
     void finish();
 
 private:
