@@ -345,11 +345,11 @@ private slots:
     void killedAnyMoment_data() {
         QTest::addColumn<QString>("ext");
         QTest::addColumn<int>("afterMs");
-        // A whole run takes about half a second (.xls) or XLSXMS (.xlsx): kills fall on every phase,
+        // A whole run takes about half a second (.xls) or three (.xlsx): kills fall on every phase,
         // the final write included.
         for (int ms = 50; ms <= 700; ms += 50)
             QTest::newRow(qPrintable(QStringLiteral("after %1 ms").arg(ms))) << "xls" << ms;
-        for (int ms = 100; ms <= 1500; ms += 100)
+        for (int ms = 250; ms <= 4000; ms += 250)
             QTest::newRow(qPrintable(QStringLiteral(".xlsx, after %1 ms").arg(ms))) << "xlsx" << ms;
     }
     void killedAnyMoment() {
