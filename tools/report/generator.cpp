@@ -321,47 +321,18 @@ struct Generator::Writing {
             return;
         }
         const data::Value& v = (*record)[std::size_t(c.field)];
-        double serial = 0;
+        if (writeCommonValue(out, row, c.column, c.xf, v, blank.date1904,
+                             [this](quint16 xf, int kind) { return xfFor(xf, kind); }))
+            return;
         switch (v.kind) {
-        case data::Value::Kind::Null:
-            out.writeBlank(row, c.column, c.xf);
-            return;
-        case data::Value::Kind::Integer:
-            if (std::fabs(double(v.integer)) <= maxExactInteger)
-                out.writeNumber(row, c.column, c.xf, double(v.integer));
-            else // beyond 2^53 a number would be rounded
-                out.writeText(row, c.column, c.xf, QString::number(v.integer));
-            return;
         case data::Value::Kind::Double:
             if (std::isfinite(v.number))
                 out.writeNumber(row, c.column, c.xf, v.number);
             else
                 out.writeError(row, c.column, c.xf, 0x24); // #NUM!
             return;
-        case data::Value::Kind::Decimal:
-            // The readers give a decimal's number beside its exact text.
-            if (std::isfinite(v.number))
-                out.writeNumber(row, c.column, c.xf, v.number);
-            else
-                out.writeText(row, c.column, c.xf, v.text);
-            return;
         case data::Value::Kind::Text:
             writeText(row, c, v.text, [&] { return QStringLiteral("field %1").arg(g.m_fieldNames.value(c.field)); });
-            return;
-        case data::Value::Kind::Date:
-            if (dateSerial(v.date, blank.date1904, serial))
-                out.writeNumber(row, c.column, xfFor(c.xf, 0), serial);
-            else
-                out.writeText(row, c.column, c.xf, valueText(v));
-            return;
-        case data::Value::Kind::Time:
-            out.writeNumber(row, c.column, xfFor(c.xf, 1), timeFraction(v.time));
-            return;
-        case data::Value::Kind::Timestamp:
-            if (dateSerial(v.date, blank.date1904, serial))
-                out.writeNumber(row, c.column, xfFor(c.xf, 2), serial + timeFraction(v.time));
-            else
-                out.writeText(row, c.column, c.xf, valueText(v));
             return;
         case data::Value::Kind::Logical: {
             // The constant formula =TRUE or =FALSE with its logical result: LibreOffice shows a
@@ -372,6 +343,8 @@ struct Generator::Writing {
                              xls::Value{xls::ValueType::Boolean, v.logical ? 1.0 : 0.0, {}});
             return;
         }
+        default: // written above
+            return;
         }
     }
 

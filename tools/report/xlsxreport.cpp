@@ -180,11 +180,13 @@ struct XlsxReport::Fill {
         return result;
     }
 
-    void writeText(int row, int column, int style, const QString& text, const QString& what) {
+    // what names the cell for the warning; it is made only when a text is cut.
+    template <class What>
+    void writeText(int row, int column, int style, const QString& text, What what) {
         bool cut = false;
         const QString written = cutText(text, cut);
         if (cut)
-            g.warn(QStringLiteral("Text longer than 32,767 characters was cut (%1).").arg(what));
+            g.warn(QStringLiteral("Text longer than 32,767 characters was cut (%1).").arg(what()));
         out.writeText(row, column, style, written);
     }
 
@@ -194,49 +196,20 @@ struct XlsxReport::Fill {
             return;
         }
         const data::Value& v = (*record)[std::size_t(c.field)];
-        double serial = 0;
+        if (writeCommonValue(out, row, c.column, c.xf, v, blank.date1904,
+                             [this](int style, int kind) { return styleFor(style, kind); }))
+            return;
         switch (v.kind) {
-        case data::Value::Kind::Null:
-            out.writeBlank(row, c.column, c.xf);
-            return;
-        case data::Value::Kind::Integer:
-            if (std::fabs(double(v.integer)) <= maxExactInteger)
-                out.writeNumber(row, c.column, c.xf, double(v.integer));
-            else // beyond 2^53 a number would be rounded
-                out.writeText(row, c.column, c.xf, QString::number(v.integer));
-            return;
-        case data::Value::Kind::Double:
+        case data::Value::Kind::Double: // not finite: #NUM!, as the writer does
             out.writeNumber(row, c.column, c.xf, v.number);
             return;
-        case data::Value::Kind::Decimal: {
-            bool ok = false;
-            const double d = v.text.toDouble(&ok);
-            if (ok && std::isfinite(d))
-                out.writeNumber(row, c.column, c.xf, d);
-            else
-                out.writeText(row, c.column, c.xf, v.text);
-            return;
-        }
         case data::Value::Kind::Text:
-            writeText(row, c.column, c.xf, v.text, QStringLiteral("field %1").arg(g.m_fieldNames.value(c.field)));
-            return;
-        case data::Value::Kind::Date:
-            if (dateSerial(v.date, blank.date1904, serial))
-                out.writeNumber(row, c.column, styleFor(c.xf, 0), serial);
-            else
-                out.writeText(row, c.column, c.xf, valueText(v));
-            return;
-        case data::Value::Kind::Time:
-            out.writeNumber(row, c.column, styleFor(c.xf, 1), timeFraction(v.time));
-            return;
-        case data::Value::Kind::Timestamp:
-            if (dateSerial(v.date, blank.date1904, serial))
-                out.writeNumber(row, c.column, styleFor(c.xf, 2), serial + timeFraction(v.time));
-            else
-                out.writeText(row, c.column, c.xf, valueText(v));
+            writeText(row, c.column, c.xf, v.text, [&] { return QStringLiteral("field %1").arg(g.m_fieldNames.value(c.field)); });
             return;
         case data::Value::Kind::Logical:
             out.writeBoolean(row, c.column, c.xf, v.logical);
+            return;
+        default: // written above
             return;
         }
     }
@@ -275,7 +248,7 @@ struct XlsxReport::Fill {
         case CellPlan::Kind::Text: {
             const QString text = markerText(c.parts, record, number, g.m_def.name, todayText,
                                             [this](int field) { return fieldMarkerName(field, g.m_fieldNames); });
-            writeText(dst, c.column, c.xf, text, QStringLiteral("cell %1").arg(cellName(dst, c.column)));
+            writeText(dst, c.column, c.xf, text, [&] { return QStringLiteral("cell %1").arg(cellName(dst, c.column)); });
             return;
         }
         }
