@@ -10,6 +10,7 @@ target_sources(ledgerwick_workbook PRIVATE
   workbook/xlsx/package.cpp
   workbook/xlsx/reader.cpp
   workbook/xlsx/writer.cpp
+  workbook/xlsx/placer.cpp workbook/xlsx/placer.h
   workbook/xlsx/newbook.cpp)
 target_link_libraries(ledgerwick_workbook PRIVATE PkgConfig::LIBZIP PkgConfig::EXPAT)
 

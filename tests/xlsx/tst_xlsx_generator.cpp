@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QStandardPaths>
@@ -48,22 +49,78 @@ QString soffice(const QString& file, const QString& format, const QString& outDi
 
 double amountOf(int i) { return i * 10.25; }
 
+QString columnName(int column) {
+    QString name;
+    for (int c = column + 1; c > 0; c = (c - 1) / 26)
+        name.prepend(QChar(u'A' + (c - 1) % 26));
+    return name;
+}
+
+// Cells (column, 0-based row) as a short text: rows that follow each other in a column run
+// together ("I4:I20 D18").
+QString runs(std::vector<std::pair<int, int>> cells) {
+    std::sort(cells.begin(), cells.end());
+    QStringList out;
+    for (std::size_t i = 0; i < cells.size();) {
+        std::size_t j = i;
+        while (j + 1 < cells.size() && cells[j + 1].first == cells[i].first && cells[j + 1].second == cells[j].second + 1)
+            ++j;
+        const QString first = columnName(cells[i].first) + QString::number(cells[i].second + 1);
+        out << (j == i ? first : first + u':' + columnName(cells[j].first) + QString::number(cells[j].second + 1));
+        i = j + 1;
+    }
+    return out.join(u' ');
+}
+
+// One kind of object of a sheet as openpyxl read it (xlsx_books.py dump), as a short text.
+QString objectsOf(const QJsonObject& sheet, const QString& kind) {
+    std::vector<std::pair<int, int>> cells;
+    if (kind == "images") {
+        for (const QJsonValue& v : sheet["images"].toArray())
+            cells.emplace_back(v[1].toInt(), v[0].toInt());
+        return runs(cells);
+    }
+    if (kind == "comments") {
+        for (const QString& cell : sheet["comments"].toObject().keys()) {
+            const qsizetype digit = cell.indexOf(QRegularExpression("\\d"));
+            int column = 0;
+            for (QChar c : cell.left(digit))
+                column = column * 26 + (c.unicode() - u'A' + 1);
+            cells.emplace_back(column - 1, cell.mid(digit).toInt() - 1);
+        }
+        return runs(cells);
+    }
+    QStringList out;
+    if (kind == "charts") {
+        for (const QJsonValue& c : sheet["charts"].toArray())
+            out << columnName(c["col"].toInt()) + QString::number(c["row"].toInt() + 1) + u' ' +
+                       c["refs"].toArray().first().toString().remove(u'\'');
+    } else {
+        for (const QJsonValue& ref : sheet["tables"].toObject())
+            out << ref.toString();
+    }
+    out.sort();
+    return out.join(QStringLiteral(", "));
+}
+
 } // namespace
 
 class TstXlsxGenerator : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_tmp;
+    QHash<QString, QJsonArray> m_drawn; // the report sheets of each layout's report with drawings
     bool m_openpyxl = false;
     bool m_soffice = false;
 
     QString path(const QString& name) const { return m_tmp.filePath(name); }
 
     // A blank made by openpyxl and, when LibreOffice is there, saved again by it.
-    QString blank(const QString& name, bool form) {
+    QString blank(const QString& name, bool form) { return blank(name, QString(form ? "form" : "columnar")); }
+    QString blank(const QString& name, const QString& mode) {
         const QString made = path("made/" + name + ".xlsx");
         QDir().mkpath(path("made"));
-        if (books({"salesblank", made, form ? "form" : "columnar"}).isEmpty())
+        if (books({"salesblank", made, mode}).isEmpty())
             return {};
         if (!m_soffice) {
             QFile::copy(made, path(name + ".xlsx"));
@@ -90,10 +147,13 @@ class TstXlsxGenerator : public QObject {
         return path(name + ".pr");
     }
 
-    int run(const QString& def, QString* err = nullptr) {
+    // rows: the rows a report sheet takes before the report goes on in another (empty: all).
+    int run(const QString& def, QString* err = nullptr, const QString& rows = {}) {
         QProcess p;
         QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
         e.insert("LEDGERWICK_ALIASES", path("aliases.ini"));
+        if (!rows.isEmpty())
+            e.insert("LEDGERWICK_TEST_XLSX_ROWS", rows);
         p.setProcessEnvironment(e);
         p.start(binaryDir() + "/VORTAL1", {"--batch", def});
         if (!p.waitForFinished(300000))
@@ -231,7 +291,7 @@ private slots:
         for (const QJsonValue& sh : sheets)
             for (const QString& t : sh["tables"].toObject().keys())
                 tables << t;
-        QCOMPARE(tables.size(), list == 1 ? 3 : 1);
+        QCOMPARE(tables.size(), 3); // each block or sheet has its own
         QCOMPARE(QSet<QString>(tables.begin(), tables.end()).size(), tables.size());
         QCOMPARE(first["tables"].toObject()["CardTable"].toString(), "A6:B7");
         const QString sheet = lastAmount.section('!', 0, 0), cell = lastAmount.section('!', 1);
@@ -240,6 +300,71 @@ private slots:
                 QCOMPARE(s["cells"].toObject()[cell].toArray()[1].toDouble(), amountOf(3));
         QCOMPARE(first["cells"].toObject()["A1"].toArray()[1].toString(), "Card 1");
         QCOMPARE(first["cells"].toObject()["C4"].toArray()[1].toString(), "=B4*2");
+    }
+
+    // Pictures, charts, notes and tables on every sheet and block, each over its own cells: a
+    // columnar report of 30 records on sheets of 20 rows (17 copies, then 13 and the footer, whose
+    // chart and note move 12 rows), three forms on one sheet (blocks of 7 rows) and on a sheet
+    // each. The blank: a picture and a note in the band (the form's block), a chart above it over
+    // its amount, a table over the header and the band (the form's own), a note and a chart below.
+    void drawn_data() {
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<QString>("object");
+        QTest::addColumn<QStringList>("expected"); // per report sheet
+        // The last of each list: the other sheet, whose chart over the band's amount follows the
+        // report sheet's rows as a formula does (over the first sheet's copies).
+        QTest::newRow("split: pictures") << "split" << "images" << QStringList{"I4:I20", "I4:I16", ""};
+        QTest::newRow("split: charts") << "split" << "charts"
+                                       << QStringList{"J1 Sales!$D$4:$D$20",
+                                                      "J1 Sales (2)!$D$4:$D$16, J20 Sales (2)!$D$4:$D$16",
+                                                      "A3 Sales!$D$4:$D$20"};
+        QTest::newRow("split: comments") << "split" << "comments" << QStringList{"B4:B20", "B4:B16 D18", ""};
+        QTest::newRow("split: tables") << "split" << "tables" << QStringList{"A3:G20", "A3:G16", ""};
+        QTest::newRow("one sheet: pictures") << "one sheet" << "images" << QStringList{"D1 D8 D15", ""};
+        QTest::newRow("one sheet: charts") << "one sheet" << "charts"
+                                           << QStringList{"D16 Sales!$B$18, D2 Sales!$B$4, D9 Sales!$B$11",
+                                                          "A3 Sales!$B$4"};
+        QTest::newRow("one sheet: comments") << "one sheet" << "comments" << QStringList{"B4 B11 B18", ""};
+        QTest::newRow("one sheet: tables") << "one sheet" << "tables" << QStringList{"A13:B14, A20:B21, A6:B7", ""};
+        QTest::newRow("sheet per record: pictures") << "sheets" << "images" << QStringList{"D1", "D1", "D1", ""};
+        QTest::newRow("sheet per record: charts")
+            << "sheets" << "charts" << QStringList{"D2 1!$B$4", "D2 2!$B$4", "D2 3!$B$4", "A3 1!$B$4"};
+        QTest::newRow("sheet per record: comments") << "sheets" << "comments" << QStringList{"B4", "B4", "B4", ""};
+        QTest::newRow("sheet per record: tables") << "sheets" << "tables" << QStringList{"A6:B7", "A6:B7", "A6:B7", ""};
+    }
+
+    void drawn() {
+        QFETCH(QString, layout);
+        QFETCH(QString, object);
+        QFETCH(QStringList, expected);
+        if (!m_openpyxl)
+            QSKIP("python3-openpyxl is not installed");
+        if (!m_drawn.contains(layout)) {
+            const bool form = layout != "split";
+            const QString name = "drawn_" + QString(layout).replace(' ', '_');
+            const QString b = blank(name, QString(form ? "form-drawn" : "columnar-drawn"));
+            QVERIFY(!b.isEmpty());
+            QString err;
+            QCOMPARE(run(definition(name, b, form ? 0 : 1, layout == "sheets" ? 1 : 0, form ? 3 : 30), &err,
+                         form ? QString() : QStringLiteral("20")),
+                     0);
+            QVERIFY2(!err.contains("first report sheet only") && !err.contains("first form only"), qPrintable(err));
+            const QString report = path(name + "_report.xlsx");
+            QJsonArray sheets = sheetsOf(report);
+            QVERIFY(!sheets.isEmpty());
+            QCOMPARE(sheets.last()["title"].toString(), "Notes");
+            m_drawn.insert(layout, sheets);
+            if (m_soffice) // LibreOffice opens it and prints every sheet
+                QVERIFY(!soffice(report, "pdf", path("pdf_" + name)).isEmpty());
+        }
+        QStringList got;
+        QStringList tableNames;
+        for (const QJsonValue& sheet : m_drawn.value(layout)) {
+            got << objectsOf(sheet.toObject(), object);
+            tableNames << sheet["tables"].toObject().keys();
+        }
+        QCOMPARE(got, expected);
+        QCOMPARE(QSet<QString>(tableNames.begin(), tableNames.end()).size(), tableNames.size());
     }
 
     // Content that is not what the extension says: a clear " Report error", no report.

@@ -2,7 +2,7 @@
 # Workbooks for the .xlsx tests made by openpyxl (a writer we did not write), hostile packages, and
 # a dump of what openpyxl reads back from ours as JSON.
 # Usage: xlsx_books.py blank <out.xlsx> | bomb <out.xlsx> | entities <out.xlsx> | seeds <dir>
-#        | dump <in.xlsx>
+#        | dump <in.xlsx> | salesblank <out.xlsx> [columnar|form|columnar-drawn|form-drawn]
 import json
 import sys
 import zipfile
@@ -45,8 +45,30 @@ def blank(path):
     wb.save(path)
 
 
-def salesblank(path, form=False):
-    """The blank over the generator test's SALES table, as a user would arrange it."""
+def png(colour):
+    import io
+    from PIL import Image as PilImage
+    out = io.BytesIO()
+    PilImage.new("RGB", (40, 20), colour).save(out, "PNG")
+    out.seek(0)
+    return out
+
+
+def drawn(ws, picture, chart_at, over, note):
+    """What a user draws on a blank: a picture, a chart over the band's amounts, a note."""
+    from openpyxl.chart import LineChart, Reference
+    from openpyxl.comments import Comment
+    from openpyxl.drawing.image import Image
+    ws.add_image(Image(png("red")), picture)
+    chart = LineChart()
+    chart.add_data(Reference(ws, min_col=over[0], min_row=over[1], max_row=over[1]))
+    ws.add_chart(chart, chart_at)
+    ws[note].comment = Comment("a note", "lw")
+
+
+def salesblank(path, form=False, draw=False):
+    """The blank over the generator test's SALES table, as a user would arrange it; draw: with a
+    picture and a note in the band (the form's block) and a chart over it above."""
     from openpyxl import Workbook
     from openpyxl.styles import Font
     from openpyxl.worksheet.datavalidation import DataValidation
@@ -65,6 +87,8 @@ def salesblank(path, form=False):
         from openpyxl.worksheet.table import Table
         ws["A6"], ws["B6"], ws["A7"], ws["B7"] = "Kind", "Note", "card", "kept"
         ws.add_table(Table(displayName="CardTable", ref="A6:B7"))
+        if draw:
+            drawn(ws, "D1", "D2", (2, 4), "B4")
     else:
         ws["A1"] = "Sales of ${REPORT}"
         ws["A1"].font = Font(bold=True, size=14)
@@ -94,9 +118,17 @@ def salesblank(path, form=False):
         chart = BarChart()
         chart.add_data(Reference(ws, min_col=4, min_row=4, max_row=4))
         ws.add_chart(chart, "J8")
+        if draw:
+            drawn(ws, "I4", "J1", (4, 4), "B4")
     other = wb.create_sheet("Notes")
     other["A1"] = "Total"
     other["B1"] = "=Sales!D6" if not form else "=Sales!B4"
+    if draw:
+        # A chart on another sheet over the band's amount.
+        from openpyxl.chart import BarChart, Reference
+        chart = BarChart()
+        chart.add_data(Reference(ws, min_col=2 if form else 4, min_row=4, max_row=4))
+        other.add_chart(chart, "A3")
     wb.save(path)
 
 
@@ -161,9 +193,10 @@ def dump(path):
             "widthA": ws.column_dimensions["A"].width,
             "tables": dict(ws.tables.items()),
             "comments": {c.coordinate: c.comment.text for row in ws.iter_rows() for c in row if c.comment},
-            "charts": [{"row": ch.anchor._from.row,
+            "charts": [{"row": ch.anchor._from.row, "col": ch.anchor._from.col,
                         "refs": [s.val.numRef.f for s in ch.series if s.val and s.val.numRef]}
                        for ch in ws._charts],
+            "images": [[im.anchor._from.row, im.anchor._from.col] for im in ws._images],
         })
     json.dump(out, sys.stdout)
 
@@ -171,6 +204,7 @@ def dump(path):
 if __name__ == "__main__":
     kind, arg = sys.argv[1], sys.argv[2]
     if kind == "salesblank":
-        salesblank(arg, len(sys.argv) > 3 and sys.argv[3] == "form")
+        mode = sys.argv[3] if len(sys.argv) > 3 else "columnar"
+        salesblank(arg, mode.startswith("form"), mode.endswith("drawn"))
         sys.exit(0)
     {"blank": blank, "bomb": bomb, "entities": entities, "seeds": seeds, "dump": dump}[kind](arg)

@@ -812,10 +812,10 @@ CheckResult Generator::check(Progress& progress) {
     switch (layout()) {
     case Layout::Columnar:
         c.reportSheets = columnarSheets(c.records, m_template.bandFirst, m_template.bandHeight(),
-                                        m_template.footerHeight(), m_xlsx ? XlsxReport::maxRows : xls::maxRows);
+                                        m_template.footerHeight(), m_xlsx ? XlsxReport::rowLimit() : xls::maxRows);
         break;
     case Layout::FormOneSheet:
-        c.reportSheets = formSheets(c.records, m_template.blockHeight(), m_xlsx ? XlsxReport::maxRows : xls::maxRows);
+        c.reportSheets = formSheets(c.records, m_template.blockHeight(), m_xlsx ? XlsxReport::rowLimit() : xls::maxRows);
         break;
     case Layout::FormSheets:
         c.reportSheets = c.records;

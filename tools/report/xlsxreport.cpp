@@ -5,6 +5,7 @@
 
 #include "tools/common/markers.h"
 #include "tools/report/cellvalues.h"
+#include "workbook/xlsx/placer.h"
 
 #include <QHash>
 #include <QRegularExpression>
@@ -46,6 +47,9 @@ struct XlsxReport::Fill {
     bool known = false;     // placed holds the whole report (counted first or written)
     int firstWritten = 0;   // written index of the first report sheet
     std::vector<QString> formSheetNames;
+    // Places the report sheet's drawings, comments and tables; none when it has none.
+    std::unique_ptr<xlsx::PartPlacer> placer;
+    int vmlBlocks = 0; // the next free block of VML shape numbers
 
     Fill(Generator& gen, xlsx::ReportWriter& w, const xlsx::Package& p, const Template& tp)
         : g(gen), out(w), pkg(p), blank(p.book), t(tp), report(tp.sheetIndex),
@@ -282,96 +286,29 @@ struct XlsxReport::Fill {
                                        });
     }
 
-    // The parts of the report sheet that hold rows of their own follow the rows of a columnar
-    // report on one sheet: tables (ref widened), drawings' anchors (xdr:from/xdr:to rows below the
-    // band moved), charts' series ranges (widened like the totals), comments and their VML shapes.
-    void moveParts() {
-        if (!columnar() || placed.size() != 1 || !known)
+    // The drawings, comments and tables of the report sheet placed on the sheet being written,
+    // whose rows of the blank `map` gives.
+    void placeParts(const xls::RowMap& map, bool first) {
+        if (!placer || !placer->active() || out.sheetCount() == 0)
             return;
-        const xlsx::SheetExtra& extra = pkg.sheets[std::size_t(report)];
-        const int shift = placed.front().footerShift;
-        const auto moveRow = [&](int r) { return r > b1() ? r + shift : r; };
-        const auto ranges = [&](const xlsx::RowSpan& r) {
-            std::vector<xlsx::RowSpan> v;
-            if (!r.sheet.isEmpty() && !isReportSheet(r.sheet))
-                v.push_back(r);
-            else if (auto p = placeOn(0, r.first, r.last))
-                v.push_back({r.sheet, p->first, p->last});
-            return v;
-        };
-        const auto formulas = [&](const xlsx::RowSpan& r, bool area) {
-            QString problem;
-            const Part was = part;
-            part = Part::Other;
-            auto to = follow(r, area, false, problem);
-            part = was;
-            return to.value_or(r);
-        };
-        const auto replaceNumbers = [](const QByteArray& xml, const QRegularExpression& re,
-                                       const std::function<QString(const QRegularExpressionMatch&)>& with) {
-            const QString text = QString::fromUtf8(xml);
-            QString out;
-            qsizetype last = 0;
-            for (auto it = re.globalMatch(text); it.hasNext();) {
-                const QRegularExpressionMatch m = it.next();
-                out += text.mid(last, m.capturedStart() - last) + with(m);
-                last = m.capturedEnd();
-            }
-            return (out + text.mid(last)).toUtf8();
-        };
-        static const QRegularExpression anchorRow(QStringLiteral("(<(?:xdr:)?row>)(\\d+)(</(?:xdr:)?row>)"));
-        static const QRegularExpression vmlRow(QStringLiteral("(<x:Row>)(\\d+)(</x:Row>)"));
-        static const QRegularExpression vmlAnchor(QStringLiteral("(<x:Anchor>)([^<]*)(</x:Anchor>)"));
-        static const QRegularExpression chartRange(QStringLiteral("(<c:f>)([^<]*)(</c:f>)"));
-        const auto rowsMoved = [&](const QRegularExpressionMatch& m) {
-            return m.captured(1) + QString::number(moveRow(m.captured(2).toInt())) + m.captured(3);
-        };
-        for (const xlsx::Relationship& rel : extra.rels) {
-            if (rel.external)
-                continue;
-            const QString name = xlsx::partName(extra.part, rel.target);
-            const auto it = pkg.parts.find(name);
-            if (it == pkg.parts.end())
-                continue;
-            QByteArray xml = it->second;
-            if (rel.type.endsWith(QLatin1String("/table")) || rel.type.endsWith(QLatin1String("/comments"))) {
-                xml = xlsx::relocateSheetTail(xml, ranges, formulas);
-            } else if (rel.type.endsWith(QLatin1String("/vmlDrawing"))) {
-                xml = replaceNumbers(xml, vmlRow, rowsMoved);
-                xml = replaceNumbers(xml, vmlAnchor, [&](const QRegularExpressionMatch& m) {
-                    QStringList v = m.captured(2).split(u',');
-                    if (v.size() == 8)
-                        for (int i : {2, 6})
-                            v[i] = QString::number(moveRow(v[i].trimmed().toInt()));
-                    return m.captured(1) + v.join(u',') + m.captured(3);
-                });
-            } else if (rel.type.endsWith(QLatin1String("/drawing"))) {
-                xml = replaceNumbers(xml, anchorRow, rowsMoved);
-                for (const xlsx::Relationship& c : xlsx::relationshipsOf(pkg, name)) {
-                    if (c.external || !c.type.endsWith(QLatin1String("/chart")))
-                        continue;
-                    const QString chart = xlsx::partName(name, c.target);
-                    const auto ct = pkg.parts.find(chart);
-                    if (ct == pkg.parts.end())
-                        continue;
-                    out.replacePart(chart, replaceNumbers(ct->second, chartRange, [&](const QRegularExpressionMatch& m) {
-                        QString f = m.captured(2);
-                        f.replace(QStringLiteral("&apos;"), QStringLiteral("'")).replace(QStringLiteral("&amp;"), QStringLiteral("&"));
-                        // A series over the band (a cell or an area of its rows) covers every copy.
-                        const QString moved = xlsx::relocateFormula(f, [&](const xlsx::RowSpan& r, bool) {
-                            if (!isReportSheet(r.sheet))
-                                return std::optional<xlsx::RowSpan>(r);
-                            auto p = placeOn(0, r.first, r.last);
-                            return p ? std::optional<xlsx::RowSpan>(xlsx::RowSpan{r.sheet, p->first, p->last}) : std::nullopt;
-                        });
-                        return m.captured(1) + QString::fromUtf8(xlsx::escapeXml(moved)) + m.captured(3);
-                    }));
-                }
-            } else {
-                continue;
-            }
-            out.replacePart(name, xml);
-        }
+        placer->place(map, out.sheetName(out.sheetCount() - 1), first);
+        for (const QString& p : placer->problems())
+            g.warn(p);
+    }
+
+    // Where the report sheet's rows are on columnar report sheet p: the header, the band's copies
+    // on it, the footer and everything below it when it is there.
+    xls::RowMap columnarMap(const Placed& p) const {
+        if (!t.hasBand())
+            return xls::RowMap();
+        std::vector<xls::RowSegment> segments;
+        if (b0() > 0)
+            segments.push_back({0, b0() - 1, 0});
+        if (p.copies > 0)
+            segments.push_back({b0(), b1(), b0(), p.copies, h()});
+        if (p.footer)
+            segments.push_back({b1() + 1, xlsx::maxRows - 1, b1() + 1 + p.footerShift});
+        return xls::RowMap(std::move(segments), xlsx::maxRows);
     }
 
     void beginReportSheet(const QString& name, bool first) {
@@ -380,6 +317,16 @@ struct XlsxReport::Fill {
 };
 
 XlsxReport::XlsxReport(Generator& generator) : g(generator) {}
+
+int XlsxReport::rowLimit() {
+    // Tests split reports without writing a million rows.
+    static const int limit = [] {
+        bool ok = false;
+        const int rows = qEnvironmentVariableIntValue("LEDGERWICK_TEST_XLSX_ROWS", &ok);
+        return ok && rows > 0 ? std::min(rows, maxRows) : maxRows;
+    }();
+    return limit;
+}
 
 XlsxReport::~XlsxReport() = default;
 
@@ -404,6 +351,7 @@ void XlsxReport::fill(Progress& progress) {
             if (s != t.sheetIndex)
                 f.usedNames.insert(m_package.book.sheets[std::size_t(s)].name.toLower());
         f.firstWritten = t.sheetIndex;
+        f.placer = std::make_unique<xlsx::PartPlacer>(m_package, t.sheetIndex, *m_out, &f.vmlBlocks);
 
         // Formulas written before the footer that refer to it or to the band's copies, and other
         // sheets referring to the report sheet, need the record count first.
@@ -430,7 +378,7 @@ void XlsxReport::fill(Progress& progress) {
         const int b0 = t.bandFirst, b1 = t.bandLast, h = std::max(1, t.bandHeight());
         if (counted >= 0) {
             // Place the copies as the loop below will.
-            const qint64 perSheet = std::max<qint64>(1, (maxRows - b0) / h);
+            const qint64 perSheet = std::max<qint64>(1, (rowLimit() - b0) / h);
             qint64 left = counted;
             int k = 0;
             do {
@@ -440,7 +388,7 @@ void XlsxReport::fill(Progress& progress) {
                 ++k;
             } while (left > 0);
             const int after = b0 + f.placed.back().copies * h;
-            if (after + t.footerHeight() > maxRows) {
+            if (after + t.footerHeight() > rowLimit()) {
                 f.placed.push_back({numberedSheetName(f.reportName, k + 1), 0, true, b0 - (b1 + 1)});
             } else {
                 f.placed.back().footer = true;
@@ -467,6 +415,16 @@ void XlsxReport::fill(Progress& progress) {
                 m_out->addMerged(m);
             for (int b : other.rowBreaks)
                 m_out->addRowBreak(b);
+            // Its drawings stay; charts on it over the report sheet's rows follow them as formulas do.
+            xlsx::PartPlacer parts(m_package, s, *m_out, &f.vmlBlocks);
+            if (parts.active()) {
+                parts.place(xls::RowMap(), other.name, true, [&](const xlsx::RowSpan& r, bool area) {
+                    QString problem;
+                    return f.follow(r, area, false, problem);
+                });
+                for (const QString& p : parts.problems())
+                    g.warn(p);
+            }
             m_out->endSheet(xlsx::relocateSheetTail(
                 m_package.sheets[std::size_t(s)].tail,
                 [](const xlsx::RowSpan& r) { return std::vector<xlsx::RowSpan>{r}; },
@@ -492,6 +450,7 @@ void XlsxReport::fill(Progress& progress) {
                         // The sheet's ranges: its own copies only.
                         f.placed.swap(written);
                         const std::size_t k = f.placed.size() - 1;
+                        f.placeParts(f.columnarMap(f.placed[k]), k == 0);
                         m_out->endSheet(f.tailFor([&](const xlsx::RowSpan& r) {
                             std::vector<xlsx::RowSpan> v;
                             if (r.sheet.isEmpty())
@@ -516,7 +475,7 @@ void XlsxReport::fill(Progress& progress) {
                 records = g.eachRecord(progress, [&](const data::Record& rec, qint64 n) {
                     f.record = &rec;
                     f.number = n;
-                    if (sheetNo == 0 || row + h > maxRows)
+                    if (sheetNo == 0 || row + h > rowLimit())
                         start(n);
                     f.part = Fill::Part::Band;
                     f.copyRows(b0, b1, row);
@@ -525,7 +484,7 @@ void XlsxReport::fill(Progress& progress) {
                 });
                 f.record = nullptr;
                 f.number = records;
-                if (row + t.footerHeight() > maxRows)
+                if (row + t.footerHeight() > rowLimit())
                     start(records);
                 written.back().footer = true;
                 written.back().footerShift = row - (b1 + 1);
@@ -539,7 +498,7 @@ void XlsxReport::fill(Progress& progress) {
                 f.known = true;
                 f.part = Fill::Part::Footer;
                 f.copyRows(b1 + 1, t.lastRow, row);
-                f.moveParts();
+                f.placeParts(f.columnarMap(f.placed.back()), f.placed.size() == 1);
                 const std::size_t k = f.placed.size() - 1;
                 m_out->endSheet(f.tailFor([&](const xlsx::RowSpan& r) {
                     std::vector<xlsx::RowSpan> v;
@@ -557,6 +516,9 @@ void XlsxReport::fill(Progress& progress) {
                 int blocks = 0;
                 const auto end = [&]() {
                     const int count = blocks;
+                    // Every block has its own copies of what is drawn on the form, and its own tables.
+                    f.placeParts(xls::RowMap({{0, xlsx::maxRows - 1, 0, count, block, t.lastRow}}, xlsx::maxRows),
+                                 sheetNo == 1);
                     m_out->endSheet(f.tailFor([&](const xlsx::RowSpan& r) {
                         std::vector<xlsx::RowSpan> v;
                         for (int b = 0; b < count; ++b)
@@ -567,7 +529,7 @@ void XlsxReport::fill(Progress& progress) {
                 records = g.eachRecord(progress, [&](const data::Record& rec, qint64 n) {
                     f.record = &rec;
                     f.number = n;
-                    if (sheetNo == 0 || row + block > maxRows) {
+                    if (sheetNo == 0 || row + block > rowLimit()) {
                         if (sheetNo > 0)
                             end();
                         ++sheetNo;
@@ -597,6 +559,7 @@ void XlsxReport::fill(Progress& progress) {
                     f.beginReportSheet(name, n == 1);
                     f.part = Fill::Part::Form;
                     f.copyRows(0, t.lastRow, 0);
+                    f.placeParts(xls::RowMap(), n == 1);
                     m_out->endSheet(f.tailFor([](const xlsx::RowSpan& r) { return std::vector<xlsx::RowSpan>{r}; }));
                 });
                 break;
@@ -604,29 +567,15 @@ void XlsxReport::fill(Progress& progress) {
             }
         }
 
-        // What the blank's report sheet holds besides its cells goes with its first report sheet only.
-        {
-            QStringList kinds;
-            for (const xlsx::Relationship& r : m_package.sheets[std::size_t(t.sheetIndex)].rels) {
-                const QString what = r.type.endsWith(QLatin1String("/drawing"))       ? QStringLiteral("drawings and charts")
-                                     : r.type.endsWith(QLatin1String("/table"))        ? QStringLiteral("tables")
-                                     : r.type.endsWith(QLatin1String("/comments"))     ? QStringLiteral("comments")
-                                     : r.type.endsWith(QLatin1String("/hyperlink"))    ? QStringLiteral("hyperlinks")
-                                                                                       : QString();
-                if (!what.isEmpty() && !kinds.contains(what))
-                    kinds << what;
-            }
+        // What the blank's report sheet holds that is not copied goes with its first report sheet only.
+        if (const QStringList firstOnly = f.placer->firstOnly(); !firstOnly.isEmpty()) {
             const bool severalSheets = f.layout == Layout::FormSheets ? f.formSheetNames.size() > 1 : f.placed.size() > 1;
-            // Further sheets get tables and hyperlinks of their own; drawings and comments stay.
-            QStringList firstOnly = kinds;
-            firstOnly.removeAll(QStringLiteral("tables"));
-            firstOnly.removeAll(QStringLiteral("hyperlinks"));
-            if (!firstOnly.isEmpty() && severalSheets)
+            if (severalSheets)
                 g.warn(QStringLiteral("The %1 of sheet %2 are on the first report sheet only.")
                            .arg(firstOnly.join(QStringLiteral(", ")), f.reportName));
-            if (!kinds.isEmpty() && f.layout == Layout::FormOneSheet && !f.placed.empty() && f.placed.front().copies > 1)
+            if (f.layout == Layout::FormOneSheet && !f.placed.empty() && f.placed.front().copies > 1)
                 g.warn(QStringLiteral("The %1 of sheet %2 are with the first form only.")
-                           .arg(kinds.join(QStringLiteral(", ")), f.reportName));
+                           .arg(firstOnly.join(QStringLiteral(", ")), f.reportName));
         }
 
         // Defined names: indices of the written sheets, the report sheet's names on each of its

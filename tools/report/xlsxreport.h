@@ -13,6 +13,9 @@ namespace lw::report {
 class XlsxReport {
 public:
     static constexpr int maxRows = xlsx::maxRows;
+    // The rows a report sheet takes before the report goes on in a further sheet: maxRows, or
+    // fewer for tests (LEDGERWICK_TEST_XLSX_ROWS).
+    static int rowLimit();
 
     explicit XlsxReport(Generator& generator);
     ~XlsxReport();

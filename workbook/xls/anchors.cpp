@@ -28,7 +28,8 @@ int builtinNameCode(const QString& name) {
     return -1;
 }
 
-RowMap::RowMap(std::vector<RowSegment> segments) : m_identity(false), m_segments(std::move(segments)) {
+RowMap::RowMap(std::vector<RowSegment> segments, int rowLimit)
+    : m_identity(false), m_limit(rowLimit), m_segments(std::move(segments)) {
     for (RowSegment& s : m_segments)
         if (s.whole < 0)
             s.whole = s.last;
@@ -37,7 +38,7 @@ RowMap::RowMap(std::vector<RowSegment> segments) : m_identity(false), m_segments
 }
 
 std::vector<RowPiece> RowMap::range(int first, int last) const {
-    if (m_identity || (first <= 0 && last >= maxRows - 1))
+    if (m_identity || (first <= 0 && last >= m_limit - 1))
         return {{first, last, 0}};
     // The segments the ends fall in; an end in a gap moves inwards to the nearest segment.
     const RowSegment* a = nullptr;
@@ -59,8 +60,8 @@ std::vector<RowPiece> RowMap::range(int first, int last) const {
         return {};
     std::vector<RowPiece> out;
     const auto add = [&](qint64 f, qint64 l, int shift) {
-        if (f < maxRows)
-            out.push_back({int(f), int(std::min<qint64>(l, maxRows - 1)), shift});
+        if (f < m_limit)
+            out.push_back({int(f), int(std::min<qint64>(l, m_limit - 1)), shift});
     };
     const int shiftA = a->at - a->first;
     if (a == b && a->copies > 1 && !(first <= a->first && last >= a->whole)) {
@@ -84,7 +85,7 @@ std::vector<int> RowMap::shifts(int row) const {
             continue;
         for (int k = 0; k < s.copies; ++k) {
             const qint64 d = qint64(s.at - s.first) + qint64(k) * s.stride;
-            if (row + d < maxRows)
+            if (row + d < m_limit)
                 out.push_back(int(d));
         }
         break;

@@ -32,7 +32,8 @@ struct RowPiece {
 class RowMap {
 public:
     RowMap() = default; // every row where it was
-    explicit RowMap(std::vector<RowSegment> segments);
+    // rowLimit: the rows a written sheet has (.xls 65,536; .xlsx sheets have more).
+    explicit RowMap(std::vector<RowSegment> segments, int rowLimit = maxRows);
     bool isIdentity() const { return m_identity; }
     // Where rows first..last go: one piece, widened when the range covers a repeated segment whole
     // or reaches across segments; one piece per copy when it lies inside a repeated segment; none
@@ -43,6 +44,7 @@ public:
 
 private:
     bool m_identity = true;
+    int m_limit = maxRows;
     std::vector<RowSegment> m_segments;
 };
 

@@ -153,6 +153,9 @@ struct FdSink {
     zip_uint64_t offset = 0; // where reads and writes are
     zip_uint64_t size = 0;
     zip_error_t error;
+    // An entry read from a stretch of the file: its start; reads stop at its size.
+    zip_uint64_t base = 0;
+    bool slice = false;
 };
 
 zip_int64_t fdSink(void* state, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
@@ -183,7 +186,9 @@ zip_int64_t fdSink(void* state, void* data, zip_uint64_t len, zip_source_cmd_t c
         }
         return 0;
     case ZIP_SOURCE_READ: {
-        const ssize_t n = ::pread(s->fd, data, len, off_t(s->offset));
+        if (s->slice)
+            len = s->offset >= s->size ? 0 : std::min(len, s->size - s->offset);
+        const ssize_t n = len == 0 ? 0 : ::pread(s->fd, data, len, off_t(s->base + s->offset));
         if (n < 0)
             return failed(ZIP_ER_READ);
         s->offset += zip_uint64_t(n);
@@ -279,6 +284,20 @@ void ZipOut::addFile(const QString& name, int fd) {
     zip_source_t* s = nullptr;
     if (::fstat(fd, &st) == 0) {
         auto* state = new FdSink{fd, 0, zip_uint64_t(st.st_size), {}};
+        zip_error_init(&state->error);
+        s = zip_source_function(m_zip, fdSink, state);
+        if (!s) {
+            zip_error_fini(&state->error);
+            delete state;
+        }
+    }
+    add(name, s);
+}
+
+void ZipOut::addFile(const QString& name, int fd, qint64 offset, qint64 length) {
+    zip_source_t* s = nullptr;
+    if (offset >= 0 && length >= 0) {
+        auto* state = new FdSink{fd, 0, zip_uint64_t(length), {}, zip_uint64_t(offset), true};
         zip_error_init(&state->error);
         s = zip_source_function(m_zip, fdSink, state);
         if (!s) {

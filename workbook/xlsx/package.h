@@ -30,6 +30,9 @@ public:
     void addData(const QString& name, QByteArray data);
     void addFile(const QString& name, const QString& file); // deflated at the fastest level
     void addFile(const QString& name, int fd);              // the same, read from the descriptor
+    // The same, from `length` bytes of the descriptor's file at `offset` (one of many parts kept in
+    // one temporary file).
+    void addFile(const QString& name, int fd, qint64 offset, qint64 length);
     void close();
 
 private:

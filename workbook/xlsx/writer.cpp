@@ -17,6 +17,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -156,8 +157,14 @@ struct ReportWriter::Impl {
         QString name;
         int source = 0;
         bool withParts = false;
-        std::unique_ptr<QTemporaryFile> file;
+        bool ownRels = false; // its relationships were given (setSheetParts) and are stored already
+        qint64 offset = 0;    // its XML in sheetsFile
+        qint64 length = 0;
     };
+    // Every sheet's XML one after the other in one temporary file: a report of thousands of sheets
+    // keeps one file open, not one per sheet.
+    QTemporaryFile sheetsFile;
+    qint64 sheetsSize = 0;
     std::vector<Out> sheets;
     QSet<QString> lowerNames;
     bool inSheet = false;
@@ -174,16 +181,72 @@ struct ReportWriter::Impl {
     int minRow = -1, maxRow = -1, minCol = -1, maxCol = -1;
     static constexpr int DimensionLength = 40;
     QHash<QString, QByteArray> replacements;
+    // Parts of the report's own, one after the other in a temporary file.
+    struct Added {
+        QString name;
+        qint64 offset = 0;
+        qint64 length = 0;
+    };
+    QTemporaryFile partsFile;
+    std::vector<Added> added;
+    QSet<QString> addedNames;
+    QSet<QString> dropped;
+    QHash<QString, int> nameCounters; // the last number tried per name
+    QByteArray addedTypes;            // their content type overrides
+    bool partOpen = false;
+    QByteArray partBuf;
+    qint64 partsSize = 0;
+    std::optional<SheetParts> sheetParts;
 
     Impl(const QString& p, const Package& b) : path(p), blank(b) {}
+
+    bool nameTaken(const QString& name) const {
+        if (addedNames.contains(name) || name.startsWith(QLatin1String("xl/worksheets/lwsheet")) ||
+            name == QLatin1String("xl/lwsharedStrings.xml") || name == QLatin1String("[Content_Types].xml"))
+            return true;
+        return blank.parts.count(name) > 0 && !dropped.contains(name);
+    }
+
+    void flushPart(bool force = false) {
+        if (!force && partBuf.size() < (1 << 20))
+            return;
+        if (!partsFile.isOpen() && !openUnnamed(partsFile))
+            throw Error(QStringLiteral("no temporary file for the report's parts: %1").arg(partsFile.errorString()).toStdString());
+        if (partsFile.write(partBuf) != partBuf.size())
+            throw Error(QStringLiteral("%1: the temporary file of its parts cannot be written (%2)")
+                            .arg(path, partsFile.errorString())
+                            .toStdString());
+        partsSize += partBuf.size();
+        partBuf.clear();
+    }
+
+    void beginPart(const QString& name, const QString& contentType) {
+        if (partOpen)
+            throw Error("a part begun before the last one ended");
+        flushPart(true);
+        addedNames.insert(name);
+        added.push_back({name, partsSize, 0});
+        if (!contentType.isEmpty())
+            addedTypes += "<Override PartName=\"/" + escapeXml(name) + "\" ContentType=\"" + escapeXml(contentType) + "\"/>";
+        partOpen = true;
+    }
+
+    void endPart() {
+        if (!partOpen)
+            throw Error("a part ended that was not begun");
+        flushPart(true);
+        added.back().length = partsSize - added.back().offset;
+        partOpen = false;
+    }
 
     void flush(bool force = false) {
         if (!force && buf.size() < (1 << 20))
             return;
-        if (sheets.back().file->write(buf) != buf.size())
+        if (sheetsFile.write(buf) != buf.size())
             throw Error(QStringLiteral("%1: the temporary file for a sheet cannot be written (%2)")
-                            .arg(path, sheets.back().file->errorString())
+                            .arg(path, sheetsFile.errorString())
                             .toStdString());
+        sheetsSize += buf.size();
         buf.clear();
     }
 
@@ -322,9 +385,9 @@ void ReportWriter::beginSheet(const QString& name, int source, bool withParts) {
     out.name = name;
     out.source = source;
     out.withParts = withParts;
-    out.file = std::make_unique<QTemporaryFile>();
-    if (!openUnnamed(*out.file))
-        throw Error(QStringLiteral("no temporary file for a sheet: %1").arg(out.file->errorString()).toStdString());
+    if (!d->sheetsFile.isOpen() && !openUnnamed(d->sheetsFile))
+        throw Error(QStringLiteral("no temporary file for a sheet: %1").arg(d->sheetsFile.errorString()).toStdString());
+    out.offset = d->sheetsSize;
     d->sheets.push_back(std::move(out));
     d->inSheet = true;
     d->row = -1;
@@ -332,6 +395,7 @@ void ReportWriter::beginSheet(const QString& name, int source, bool withParts) {
     d->rowOpen = false;
     d->merged.clear();
     d->breaks.clear();
+    d->sheetParts.reset();
     QByteArray head = d->blank.sheets[std::size_t(source)].head;
     qsizetype at = removeElement(head, "dimension"); // the rows are not the blank's
     if (at < 0)
@@ -473,12 +537,52 @@ void ReportWriter::endSheet(const QByteArray& blankTail) {
     d->closeRow();
     d->buf += "</sheetData>";
     QByteArray tail = blankTail;
-    const Impl::Out& out = d->sheets.back();
+    Impl::Out& out = d->sheets.back();
     if (!out.withParts) {
         // A further copy of a sheet: its tables, hyperlinks and page setup go with it (tables as
-        // copies of their own, see finish()); drawings and comments stay with the first.
+        // copies of their own, see finish()); drawings and comments stay with the first, unless
+        // copies of them were placed (setSheetParts).
         for (const char* e : {"drawing", "legacyDrawing", "legacyDrawingHF", "picture", "oleObjects", "controls"})
             removeElement(tail, e);
+    }
+    if (d->sheetParts) {
+        // The elements that name the placed parts, in the order the sheet's schema wants them.
+        const SheetParts& p = *d->sheetParts;
+        removeElement(tail, "drawing");
+        removeElement(tail, "legacyDrawing");
+        removeElement(tail, "tableParts");
+        const QByteArray r = QByteArray(" xmlns:r=\"") + RelNs + "\" r:id=\"";
+        if (!p.drawing.isEmpty())
+            tail.insert(insertPoint(tail, {"legacyDrawing", "legacyDrawingHF", "drawingHF", "picture", "oleObjects",
+                                           "controls", "webPublishItems", "tableParts", "extLst"},
+                                    "</worksheet>"),
+                        "<drawing" + r + escapeXml(p.drawing) + "\"/>");
+        if (!p.legacyDrawing.isEmpty())
+            tail.insert(insertPoint(tail, {"legacyDrawingHF", "drawingHF", "picture", "oleObjects", "controls",
+                                           "webPublishItems", "tableParts", "extLst"},
+                                    "</worksheet>"),
+                        "<legacyDrawing" + r + escapeXml(p.legacyDrawing) + "\"/>");
+        if (!p.tables.isEmpty()) {
+            QByteArray t = "<tableParts count=\"" + QByteArray::number(p.tables.size()) + "\">";
+            for (const QString& id : p.tables)
+                t += "<tablePart" + r + escapeXml(id) + "\"/>";
+            t += "</tableParts>";
+            tail.insert(insertPoint(tail, {"extLst"}, "</worksheet>"), t);
+        }
+        // Its relationships are stored now: nothing of them is kept until finish().
+        if (!p.rels.empty()) {
+            QByteArray x = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+                           "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+            for (const Relationship& rel : p.rels)
+                x += "<Relationship Id=\"" + escapeXml(rel.id) + "\" Type=\"" + escapeXml(rel.type) + "\" Target=\"" +
+                     escapeXml(rel.target) + '"' + (rel.external ? " TargetMode=\"External\"" : "") + "/>";
+            x += "</Relationships>";
+            d->beginPart(QStringLiteral("xl/worksheets/_rels/lwsheet%1.xml.rels").arg(d->sheets.size()), QString());
+            d->partBuf += x;
+            d->endPart();
+        }
+        out.ownRels = true;
+        d->sheetParts.reset();
     }
     removeElement(tail, "mergeCells");
     removeElement(tail, "rowBreaks");
@@ -514,15 +618,16 @@ void ReportWriter::endSheet(const QByteArray& blankTail) {
     }
     d->buf += tail;
     d->flush(true);
+    d->sheets.back().length = d->sheetsSize - d->sheets.back().offset;
     if (d->maxRow >= 0) {
-        QFile& f = *d->sheets.back().file;
+        QFile& f = d->sheetsFile;
         const QByteArray ref = cellName(d->minRow, d->minCol).toLatin1() + ':' + cellName(d->maxRow, d->maxCol).toLatin1();
         const QByteArray dimension = QByteArray("<dimension ref=\"" + ref + '"').leftJustified(Impl::DimensionLength - 2, ' ') + "/>";
         const qint64 end = f.pos();
-        if (!f.seek(d->dimensionAt) || f.write(dimension) != dimension.size() || !f.seek(end))
+        if (!f.seek(d->sheets.back().offset + d->dimensionAt) || f.write(dimension) != dimension.size() || !f.seek(end))
             throw Error("a sheet's temporary file cannot be written");
     }
-    if (!d->sheets.back().file->flush())
+    if (!d->sheetsFile.flush())
         throw Error("a sheet's temporary file cannot be written");
     d->inSheet = false;
 }
@@ -533,6 +638,45 @@ void ReportWriter::setDefinedNames(const std::vector<DefinedName>& names) {
 
 void ReportWriter::replacePart(const QString& name, const QByteArray& data) {
     d->replacements.insert(name, data);
+}
+
+QString ReportWriter::beginPart(const QString& wanted, const QString& contentType) {
+    QString name = wanted;
+    if (d->nameTaken(name)) {
+        // "xl/charts/chart1.xml" -> "xl/charts/chart1_2.xml", "_3", ...
+        const qsizetype slash = wanted.lastIndexOf(u'/');
+        qsizetype dot = wanted.lastIndexOf(u'.');
+        if (dot <= slash)
+            dot = wanted.size();
+        const QString stem = wanted.left(dot), ext = wanted.mid(dot);
+        int& n = d->nameCounters[wanted];
+        do
+            name = stem + u'_' + QString::number(++n + 1) + ext;
+        while (d->nameTaken(name));
+    }
+    d->beginPart(name, contentType);
+    return name;
+}
+
+void ReportWriter::writePart(const QByteArray& data) {
+    if (!d->partOpen)
+        throw Error("a part written that was not begun");
+    d->partBuf += data;
+    d->flushPart();
+}
+
+void ReportWriter::endPart() {
+    d->endPart();
+}
+
+void ReportWriter::dropPart(const QString& name) {
+    d->dropped.insert(name);
+}
+
+void ReportWriter::setSheetParts(SheetParts parts) {
+    if (!d->inSheet)
+        throw Error("parts given outside a sheet");
+    d->sheetParts = std::move(parts);
 }
 
 int ReportWriter::sheetCount() const {
@@ -559,6 +703,10 @@ void ReportWriter::finish() {
         const qsizetype slash = s.part.lastIndexOf(u'/');
         replaced << s.part.left(slash + 1) + QStringLiteral("_rels/") + s.part.mid(slash + 1) + QStringLiteral(".rels");
     }
+    for (const QString& name : d->dropped)
+        replaced << name;
+    if (d->partOpen)
+        throw Error("the last part was not ended");
     std::vector<Relationship> keptRels;
     for (const Relationship& r : b.workbookRels) {
         const bool drop = r.type.endsWith(QLatin1String("/worksheet")) || r.type.endsWith(QLatin1String("/calcChain")) ||
@@ -589,7 +737,7 @@ void ReportWriter::finish() {
     for (std::size_t i = 0; i < d->sheets.size(); ++i) {
         const Impl::Out& s = d->sheets[i];
         const SheetExtra& source = b.sheets[std::size_t(s.source)];
-        if (source.rels.empty())
+        if (source.rels.empty() || s.ownRels)
             continue;
         QByteArray sr;
         for (const Relationship& r : source.rels) {
@@ -659,6 +807,7 @@ void ReportWriter::finish() {
               ".xml\" ContentType=\"" + WorksheetContent + "\"/>";
     ct += "<Override PartName=\"/xl/lwsharedStrings.xml\" ContentType=\"" + QByteArray(StringsContent) + "\"/>";
     ct += extraTypes;
+    ct += d->addedTypes;
     ct += "</Types>";
     zip.addData(QStringLiteral("[Content_Types].xml"), ct);
 
@@ -726,12 +875,18 @@ void ReportWriter::finish() {
     for (std::size_t i = 0; i < d->sheets.size(); ++i) {
         const Impl::Out& s = d->sheets[i];
         const QString part = QStringLiteral("xl/worksheets/lwsheet%1.xml").arg(i + 1);
-        zip.addFile(part, int(s.file->handle()));
+        zip.addFile(part, int(d->sheetsFile.handle()), s.offset, s.length);
         if (!sheetRels[i].isEmpty())
             zip.addData(QStringLiteral("xl/worksheets/_rels/lwsheet%1.xml.rels").arg(i + 1), sheetRels[i]);
     }
     for (auto& [name, data] : extraParts)
         zip.addData(name, std::move(data));
+    if (!d->added.empty()) {
+        if (!d->partsFile.flush())
+            throw Error("the temporary file of the report's parts cannot be written");
+        for (const Impl::Added& a : d->added)
+            zip.addFile(a.name, int(d->partsFile.handle()), a.offset, a.length);
+    }
     d->flushStrings();
     d->sstXml = "</sst>";
     d->flushStrings();

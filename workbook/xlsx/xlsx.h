@@ -174,6 +174,27 @@ public:
     // A part of the blank written with other bytes (a drawing whose anchors moved ...).
     void replacePart(const QString& name, const QByteArray& data);
 
+    // Parts of the report's own (copies of drawings, charts, comments, tables), streamed into one
+    // temporary file until finish() zips them; one at a time. beginPart returns the part's name:
+    // `wanted` when no part has it (a blank's part left out by dropPart is free again), else one
+    // made from it ("xl/charts/chart1_2.xml"). An empty content type: the package's default for
+    // the name's extension.
+    QString beginPart(const QString& wanted, const QString& contentType);
+    void writePart(const QByteArray& data);
+    void endPart();
+    // A part of the blank that the report leaves out (its copies take its place).
+    void dropPart(const QString& name);
+    // The relationships of the sheet being written in place of its blank sheet's (targets of
+    // parts absolute: "/xl/drawings/drawing1.xml"), and the ids its <drawing>, <legacyDrawing> and
+    // <tableParts> name (empty: the element is left out). Taken by endSheet.
+    struct SheetParts {
+        std::vector<Relationship> rels;
+        QString drawing;
+        QString legacyDrawing;
+        QStringList tables;
+    };
+    void setSheetParts(SheetParts parts);
+
     int sheetCount() const;
     QString sheetName(int index) const;
     // A new report gets no permission bits that the file at blankPath lacks (an existing one keeps
