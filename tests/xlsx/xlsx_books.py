@@ -164,10 +164,50 @@ def seeds(folder):
     entities(folder + "/entities.xlsx")
 
 
+def note_shapes(path):
+    """Per sheet name, the cells (row, column) of the note shapes in the VML its legacyDrawing names:
+    what Excel shows comments by, and openpyxl does not read."""
+    import posixpath
+    import re
+
+    def attr(tag, name):
+        m = re.search(r'\s%s="([^"]*)"' % re.escape(name), tag)
+        return m.group(1) if m else None
+
+    def rels(z, part):
+        folder, name = posixpath.split(part)
+        try:
+            text = z.read(posixpath.join(folder, "_rels", name + ".rels")).decode()
+        except KeyError:
+            return {}
+        out = {}
+        for tag in re.findall(r"<Relationship\b[^>]*>", text):
+            target = attr(tag, "Target")
+            out[attr(tag, "Id")] = target[1:] if target.startswith("/") else posixpath.normpath(posixpath.join(folder, target))
+        return out
+
+    z = zipfile.ZipFile(path)
+    book = rels(z, "xl/workbook.xml")
+    out = {}
+    for tag in re.findall(r"<sheet\b[^>]*>", z.read("xl/workbook.xml").decode()):
+        sheet = book.get(attr(tag, "r:id"))
+        m = re.search(r'<legacyDrawing\b[^>]*\sr:id="([^"]*)"', z.read(sheet).decode())
+        cells = []
+        if m:
+            vml = z.read(rels(z, sheet)[m.group(1)]).decode("latin-1")
+            for data in re.findall(r'ObjectType="Note".*?</(?:[\w.-]+:)?ClientData>', vml, re.S):
+                row = re.search(r"<(?:[\w.-]+:)?Row>\s*(\d+)", data)
+                col = re.search(r"<(?:[\w.-]+:)?Column>\s*(\d+)", data)
+                cells.append([int(row.group(1)), int(col.group(1))])
+        out[attr(tag, "name")] = cells
+    return out
+
+
 def dump(path):
     from openpyxl import load_workbook
     wb = load_workbook(path)
     out = {"sheets": [], "names": {}}
+    notes = note_shapes(path)
     for name, dn in wb.defined_names.items() if hasattr(wb.defined_names, "items") else []:
         out["names"][name] = dn.attr_text
     for ws in wb.worksheets:
@@ -197,6 +237,7 @@ def dump(path):
                         "refs": [s.val.numRef.f for s in ch.series if s.val and s.val.numRef]}
                        for ch in ws._charts],
             "images": [[im.anchor._from.row, im.anchor._from.col] for im in ws._images],
+            "note_shapes": notes.get(ws.title, []),
         })
     json.dump(out, sys.stdout)
 

@@ -400,17 +400,22 @@ struct PartPlacer::Impl {
         VmlSource v;
         static_cast<Part&>(v) = partOf(r, sheetPart);
         const QByteArray x = bytesOf(v.part);
-        static const QRegularExpression idRe(QStringLiteral("\\s(?:id|o:spid)=\"_x0000_s(\\d+)\""));
-        static const QRegularExpression rowRe(QStringLiteral("<x:Row>\\s*(\\d+)\\s*</x:Row>"));
-        static const QRegularExpression anchorRe(
-            QStringLiteral("<x:Anchor>\\s*\\d+\\s*,\\s*\\d+\\s*,\\s*(\\d+)\\s*,\\s*\\d+\\s*,\\s*\\d+\\s*,\\s*\\d+\\s*,\\s*(\\d+)"));
+        // Writers give the VML namespaces prefixes of their choice (v:, ns0: ...).
+        static const QRegularExpression idRe(QStringLiteral("\\s(?:id|[\\w.-]+:spid)=\"_x0000_s(\\d+)\""));
+        static const QRegularExpression rowRe(QStringLiteral("<(?:[\\w.-]+:)?Row>\\s*(\\d+)\\s*</(?:[\\w.-]+:)?Row>"));
+        static const QRegularExpression anchorRe(QStringLiteral(
+            "<(?:[\\w.-]+:)?Anchor>\\s*\\d+\\s*,\\s*\\d+\\s*,\\s*(\\d+)\\s*,\\s*\\d+\\s*,\\s*\\d+\\s*,\\s*\\d+\\s*,\\s*(\\d+)"));
+        static const QRegularExpression shapeStart(QStringLiteral("<((?:[\\w.-]+:)?)shape[\\s>/]"));
+        const QString latinAll = QString::fromLatin1(x);
         qsizetype first = -1, lastEnd = -1;
-        for (qsizetype at = x.indexOf("<v:shape"); at >= 0; at = x.indexOf("<v:shape", at + 1)) {
-            const char after = at + 8 < x.size() ? x[at + 8] : '>';
-            if (after != ' ' && after != '>' && after != '\n' && after != '\r' && after != '\t')
-                continue; // <v:shapetype ...
-            const qsizetype close = x.indexOf("</v:shape>", at);
-            const qsizetype end = close < 0 ? x.size() : close + 10;
+        for (auto it = shapeStart.globalMatch(latinAll); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            const qsizetype at = m.capturedStart();
+            if (at < lastEnd)
+                continue; // inside the last shape
+            const QByteArray closing = "</" + m.captured(1).toLatin1() + "shape>";
+            const qsizetype close = x.indexOf(closing, at);
+            const qsizetype end = close < 0 ? x.size() : close + closing.size();
             if (first < 0)
                 first = at;
             else if (at > lastEnd)
@@ -419,7 +424,6 @@ struct PartPlacer::Impl {
             const QByteArray shape = x.mid(at, end - at);
             if (!shape.contains("ObjectType=\"Note\"")) {
                 v.others.push_back(shape);
-                at = end - 1;
                 continue;
             }
             const QString latin = QString::fromLatin1(shape);
@@ -432,12 +436,11 @@ struct PartPlacer::Impl {
             const auto anchor = anchorRe.match(latin);
             const int placedAt = row.hasMatch() ? row.captured(1).toInt() : anchor.hasMatch() ? anchor.captured(1).toInt() : -1;
             v.notes.push_back(cutText(x, at, end, std::move(holes), placedAt));
-            at = end - 1;
         }
         if (first < 0)
             return;
         const QByteArray head = x.left(first);
-        static const QRegularExpression idmap(QStringLiteral("<o:idmap\\b[^>]*\\sdata=\"([^\"]*)\""));
+        static const QRegularExpression idmap(QStringLiteral("<(?:[\\w.-]+:)?idmap\\b[^>]*\\sdata=\"([^\"]*)\""));
         const auto m = idmap.match(QString::fromLatin1(head));
         if (m.hasMatch()) {
             v.hasIdmap = true;
@@ -479,7 +482,7 @@ struct PartPlacer::Impl {
 
     // Blocks of VML shape numbers already used anywhere in the blank: copies take later ones.
     void readVmlBlocks() {
-        static const QRegularExpression data(QStringLiteral("<o:idmap\\b[^>]*\\sdata=\"([^\"]*)\""));
+        static const QRegularExpression data(QStringLiteral("<(?:[\\w.-]+:)?idmap\\b[^>]*\\sdata=\"([^\"]*)\""));
         static const QRegularExpression id(QStringLiteral("_x0000_s(\\d+)"));
         int used = 0;
         for (const auto& [name, bytes] : blank.parts) {
