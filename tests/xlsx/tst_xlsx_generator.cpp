@@ -330,6 +330,8 @@ private slots:
         QTest::newRow("split: note shapes") << "split" << "note shapes" << QStringList{"B4:B20", "B4:B16 D18", ""};
         QTest::newRow("split, openpyxl's blank: note shapes")
             << "split openpyxl" << "note shapes" << QStringList{"B4:B20", "B4:B16 D18", ""};
+        QTest::newRow("split, openpyxl's blank: pictures") // anchored at one cell
+            << "split openpyxl" << "images" << QStringList{"I4:I20", "I4:I16", ""};
         QTest::newRow("split, openpyxl's blank: charts")
             << "split openpyxl" << "charts"
             << QStringList{"J1 Sales!$D$4:$D$20", "J1 Sales (2)!$D$4:$D$16, J20 Sales (2)!$D$4:$D$16", "A3 Sales!$D$4:$D$20"};
