@@ -205,6 +205,7 @@ struct PartPlacer::Impl {
     std::optional<VmlSource> vml;
     std::vector<TableSource> tables;
     QSet<QString> handledRels; // the sheet's relationship ids placed here
+    QString drawingId, legacyId; // the ids the sheet's <drawing> and <legacyDrawing> name
     QStringList firstOnly;
     QStringList problems;
     int nextVmlBlock = 1;
@@ -785,6 +786,8 @@ PartPlacer::PartPlacer(const Package& blank, int source, ReportWriter& out, int*
     const QString tail = QString::fromUtf8(sheet.tail);
     const QString drawingId = drawingEl.match(tail).captured(1);
     const QString legacyId = legacyEl.match(tail).captured(1);
+    d->drawingId = drawingId;
+    d->legacyId = legacyId;
     bool hasComments = false;
     for (const Relationship& r : sheet.rels)
         hasComments = hasComments || (!r.external && ofType(r, "/comments"));
@@ -867,6 +870,13 @@ void PartPlacer::place(const xls::RowMap& map, const QString& name, bool first, 
             }
         } else if (first || r.external || ofType(r, "/printerSettings") || ofType(r, "/hyperlink")) {
             parts.rels.push_back({r.id, r.type, r.external ? r.target : u'/' + partName(sheet.part, r.target), r.external});
+            // What could not be read for copying stays with the first sheet as it was.
+            if (first && !r.external && r.id == d->drawingId)
+                parts.drawing = r.id;
+            else if (first && !r.external && r.id == d->legacyId)
+                parts.legacyDrawing = r.id;
+            else if (first && !r.external && ofType(r, "/table"))
+                parts.tables << r.id;
         }
     }
     d->map = nullptr;
