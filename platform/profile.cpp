@@ -348,32 +348,42 @@ public:
         }
         // Where headers are few, looking only at "[" is fastest (memchr); where they are many (a
         // file of small sections), the vector search for the name itself takes over.
+        // The "[" are found many at a time: one call a header would cost more than the search.
         const qsizetype start = m_pos;
         int headers = 0;
-        while (m_pos < m_size) {
-            const void* hit = std::memchr(m_d + m_pos, '[', size_t(m_size - m_pos));
-            if (!hit) {
-                m_pos = m_size;
-                return false;
-            }
-            const qsizetype at = static_cast<const char*>(hit) - m_d;
-            const qsizetype lineStart = bracketLineStart(at);
-            if (lineStart >= 0) {
-                const qsizetype name = firstNonBlank(at + 1);
-                if (wanted.mayStartAt(m_d + name, m_size - name)) {
-                    m_pos = lineStart;
-                    if (next(line) && line.kind == Kind::Section &&
-                        wanted.matches(m_d + line.name.begin, line.name.size()))
-                        return true;
+        bool byName = false;
+        constexpr qsizetype kBatch = 32;
+        qsizetype brackets[kBatch];
+        while (!byName && m_pos < m_size) {
+            qsizetype after = m_size;
+            const qsizetype found = findBytes(m_d, m_pos, m_size, '[', brackets, kBatch, &after);
+            for (qsizetype k = 0; k < found && !byName; ++k) {
+                const qsizetype at = brackets[k];
+                if (at < m_pos) // on a line already read
                     continue;
+                const qsizetype lineStart = bracketLineStart(at);
+                if (lineStart >= 0) {
+                    const qsizetype name = firstNonBlank(at + 1);
+                    if (wanted.mayStartAt(m_d + name, m_size - name)) {
+                        m_pos = lineStart;
+                        if (next(line) && line.kind == Kind::Section &&
+                            wanted.matches(m_d + line.name.begin, line.name.size()))
+                            return true;
+                        continue;
+                    }
+                }
+                m_pos = at + 1;
+                if (++headers == 4) {
+                    byName = (m_pos - start) / headers < 512;
+                    headers = 0;
                 }
             }
-            m_pos = at + 1;
-            if (++headers == 4) {
-                if ((m_pos - start) / headers < 512)
-                    break;
-                headers = 0;
-            }
+            if (!byName)
+                m_pos = qMax(m_pos, after);
+        }
+        if (!byName) {
+            m_pos = m_size;
+            return false;
         }
         const QByteArrayView name = wanted.utf8();
         while (m_pos < m_size) {
