@@ -198,11 +198,15 @@ __attribute__((target("avx512bw"))) qsizetype scanAvx512(const char* d, qsizetyp
         const __m512i least = _mm512_min_epu8(_mm512_min_epu8(z0, z1), _mm512_min_epu8(z2, z3));
         if (zeros512(least) == 0)
             continue;
-        const quint64 steps[4] = {zeros512(z0), zeros512(z1), zeros512(z2), zeros512(z3)};
-        for (int k = 0; k < 4; ++k) {
-            if (const qsizetype at = firstMatch(d, i + 64 * k, steps[k], n); at >= 0)
-                return at;
-        }
+        // Each step's hits only where the steps before it had no match (or none at all).
+        if (const qsizetype at = firstMatch(d, i, zeros512(z0), n); at >= 0)
+            return at;
+        if (const qsizetype at = firstMatch(d, i + 64, zeros512(z1), n); at >= 0)
+            return at;
+        if (const qsizetype at = firstMatch(d, i + 128, zeros512(z2), n); at >= 0)
+            return at;
+        if (const qsizetype at = firstMatch(d, i + 192, zeros512(z3), n); at >= 0)
+            return at;
     }
     return scanAvx2<FoldA, FoldB>(d, i, last, n);
 }
