@@ -371,11 +371,11 @@ public:
             }
             return false;
         }
-        // Where headers are few, looking only at "[" is fastest (memchr); where they are many (a
-        // file of small sections), the vector search for the name itself takes over.
-        // The "[" are found many at a time: one call a header would cost more than the search.
-        // One at first, then twice as many each time, so that a header near the start (or the
-        // only one of a large file) is not found by searching far beyond it.
+        // Where headers are few, looking only at "[" is fastest; where they are many (a file of
+        // small sections), the vector search for the name itself takes over. The "[" are found
+        // many at a time (one call a header would cost more than the search): one at first, then
+        // twice as many each call, so that a header near the start (or the only one of a large
+        // file) is not found by searching far beyond it.
         const qsizetype start = m_pos;
         int headers = 0;
         bool byName = false;
