@@ -196,10 +196,12 @@ public:
             const QChar* c = m_text.constData();
             for (qsizetype i = 0; i < m_text.size(); ++i)
                 m_utf8[i] = char(c[i].unicode());
+            takeHead();
             return;
         }
         const QByteArray utf8 = m_text.toUtf8();
         m_utf8.append(utf8.constData(), utf8.size());
+        takeHead();
         if (latin1) {
             const QByteArray other = m_text.toLatin1();
             m_latin1.append(other.constData(), other.size());
@@ -214,6 +216,16 @@ public:
     // Whether a name found at p (with avail bytes to the end of the file) can be this one: false
     // only when it certainly is not, so that its line need not be taken apart.
     bool mayStartAt(const char* p, qsizetype avail) const {
+        // Most names looked at differ within their first eight bytes: those are compared here,
+        // at once, without a call (names of one spelling only).
+        if (!m_hasLatin1 && avail >= 8) {
+            std::uint64_t x;
+            std::memcpy(&x, p, 8);
+            if ((lowerWord(x) & m_headMask) != m_head)
+                return false;
+            if (m_utf8.size() <= 8)
+                return true;
+        }
         return startsNoCase(p, avail, utf8()) || (m_hasLatin1 && startsNoCase(p, avail, latin1()));
     }
     // Whether the vector search can look for this name: it has one spelling in the file's bytes.
@@ -231,9 +243,22 @@ private:
     QStringView m_text; // the caller's name, which outlives this
     QByteArrayView latin1() const { return QByteArrayView(m_latin1.constData(), m_latin1.size()); }
 
+    // The first eight bytes of the name (fewer for a shorter one, the rest masked off) with
+    // letters in lower case, as mayStartAt() compares them.
+    void takeHead() {
+        char head[8] = {};
+        const qsizetype n = qMin<qsizetype>(8, m_utf8.size());
+        std::memcpy(head, m_utf8.constData(), size_t(n));
+        std::memcpy(&m_head, head, 8);
+        m_headMask = n == 8 ? ~std::uint64_t(0) : (std::uint64_t(1) << (8 * n)) - 1;
+        m_head = lowerWord(m_head) & m_headMask;
+    }
+
     QVarLengthArray<char, 64> m_utf8;
     QVarLengthArray<char, 64> m_latin1;
     bool m_hasLatin1 = false;
+    std::uint64_t m_head = 0;
+    std::uint64_t m_headMask = 0;
 };
 
 enum class Kind { Blank, Comment, Section, Key, Other };
@@ -346,34 +371,48 @@ public:
             }
             return false;
         }
-        // Where headers are few, looking only at "[" is fastest (memchr); where they are many (a
-        // file of small sections), the vector search for the name itself takes over.
+        // Where headers are few, looking only at "[" is fastest; where they are many (a file of
+        // small sections), the vector search for the name itself takes over. The "[" are found
+        // many at a time (one call a header would cost more than the search): one at first, then
+        // twice as many each call, so that a header near the start (or the only one of a large
+        // file) is not found by searching far beyond it.
         const qsizetype start = m_pos;
         int headers = 0;
-        while (m_pos < m_size) {
-            const void* hit = std::memchr(m_d + m_pos, '[', size_t(m_size - m_pos));
-            if (!hit) {
-                m_pos = m_size;
-                return false;
-            }
-            const qsizetype at = static_cast<const char*>(hit) - m_d;
-            const qsizetype lineStart = bracketLineStart(at);
-            if (lineStart >= 0) {
-                const qsizetype name = firstNonBlank(at + 1);
-                if (wanted.mayStartAt(m_d + name, m_size - name)) {
-                    m_pos = lineStart;
-                    if (next(line) && line.kind == Kind::Section &&
-                        wanted.matches(m_d + line.name.begin, line.name.size()))
-                        return true;
+        bool byName = false;
+        constexpr qsizetype kBatch = 32;
+        qsizetype brackets[kBatch];
+        qsizetype batch = 1;
+        while (!byName && m_pos < m_size) {
+            qsizetype after = m_size;
+            const qsizetype found = findBytes(m_d, m_pos, m_size, '[', brackets, batch, &after);
+            batch = qMin(2 * batch, kBatch);
+            for (qsizetype k = 0; k < found && !byName; ++k) {
+                const qsizetype at = brackets[k];
+                if (at < m_pos) // on a line already read
                     continue;
+                const qsizetype lineStart = bracketLineStart(at);
+                if (lineStart >= 0) {
+                    const qsizetype name = firstNonBlank(at + 1);
+                    if (wanted.mayStartAt(m_d + name, m_size - name)) {
+                        m_pos = lineStart;
+                        if (next(line) && line.kind == Kind::Section &&
+                            wanted.matches(m_d + line.name.begin, line.name.size()))
+                            return true;
+                        continue;
+                    }
+                }
+                m_pos = at + 1;
+                if (++headers == 4) {
+                    byName = (m_pos - start) / headers < 512;
+                    headers = 0;
                 }
             }
-            m_pos = at + 1;
-            if (++headers == 4) {
-                if ((m_pos - start) / headers < 512)
-                    break;
-                headers = 0;
-            }
+            if (!byName)
+                m_pos = qMax(m_pos, after);
+        }
+        if (!byName) {
+            m_pos = m_size;
+            return false;
         }
         const QByteArrayView name = wanted.utf8();
         while (m_pos < m_size) {

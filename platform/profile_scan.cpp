@@ -72,6 +72,26 @@ qsizetype scanPlain(const char* d, qsizetype from, qsizetype last, const Needle&
     return -1;
 }
 
+// The positions of a byte, for findBytes: take() writes those of one step (bits from base, each
+// bit one byte) and says when the output is full.
+struct ByteHits {
+    qsizetype* out;
+    qsizetype max;
+    qsizetype count = 0;
+    qsizetype* next;
+    bool take(qsizetype base, quint64 bits) {
+        while (bits) {
+            out[count++] = base + std::countr_zero(bits);
+            if (count == max) {
+                *next = out[count - 1] + 1;
+                return true;
+            }
+            bits &= bits - 1;
+        }
+        return false;
+    }
+};
+
 #ifdef LW_SCAN_X86
 
 // The first candidate of a vector step whose whole name matches: bits holds one bit a byte from i
@@ -88,26 +108,32 @@ inline __attribute__((always_inline)) qsizetype firstMatch(const char* d, qsizet
     return -1;
 }
 
-// One probe's bytes, as compared: or-ed with its fold where the probe is a letter. Fold is a
-// template parameter so that digits and signs (the usual probes) cost no or at all.
-template <bool Fold>
-__attribute__((target("avx512bw"), always_inline)) inline __m512i folded512(__m512i x, __m512i fold) {
-    return Fold ? _mm512_or_si512(x, fold) : x;
+// The 64 positions from i as one vector: a zero byte where both probes hit, else not zero. A
+// probe's bytes are or-ed with its fold and compared by exclusive or, in one three-way logic
+// operation; where a probe needs no fold (digits and signs, the usual probes) the second probe's
+// comparison and the joining of both are that one operation. Fold is a template parameter so that
+// this is chosen once. The first probe's load is aligned in the main loop (Aligned), which spares
+// the processor one load that crosses two cache lines a step.
+template <bool FoldA, bool FoldB, bool Aligned>
+__attribute__((target("avx512bw"), always_inline)) inline __m512i
+misses512(const char* pa, const char* pb, qsizetype i, __m512i aw, __m512i af, __m512i bw, __m512i bf) {
+    const __m512i la = Aligned ? _mm512_load_si512(pa + i) : _mm512_loadu_si512(pa + i);
+    const __m512i lb = _mm512_loadu_si512(pb + i);
+    // (la | af) ^ aw, and x | ((lb | bf) ^ bw) or x | (lb ^ bw).
+    const __m512i x = FoldA ? _mm512_ternarylogic_epi32(la, af, aw, 0x56) : _mm512_xor_si512(la, aw);
+    return FoldB ? _mm512_or_si512(x, _mm512_ternarylogic_epi32(lb, bf, bw, 0x56))
+                 : _mm512_ternarylogic_epi32(x, lb, bw, 0xF6);
 }
 
+// Where a vector of misses512 holds zero bytes, one bit a position.
+__attribute__((target("avx512bw"), always_inline)) inline quint64 zeros512(__m512i z) {
+    return quint64(_mm512_testn_epi8_mask(z, z));
+}
+
+// One probe's bytes, as compared: or-ed with its fold where the probe is a letter.
 template <bool Fold>
 __attribute__((target("avx2"), always_inline)) inline __m256i folded256(__m256i x, __m256i fold) {
     return Fold ? _mm256_or_si256(x, fold) : x;
-}
-
-// Where both probes hit in the 64 positions from i. The first probe's load is aligned in the
-// main loop (Aligned), which spares the processor one load that crosses two cache lines a step.
-template <bool FoldA, bool FoldB, bool Aligned>
-__attribute__((target("avx512bw"), always_inline)) inline __mmask64
-hits512(const char* pa, const char* pb, qsizetype i, __m512i aw, __m512i af, __m512i bw, __m512i bf) {
-    const __m512i x = folded512<FoldA>(Aligned ? _mm512_load_si512(pa + i) : _mm512_loadu_si512(pa + i), af);
-    const __m512i y = folded512<FoldB>(_mm512_loadu_si512(pb + i), bf);
-    return _mm512_mask_cmpeq_epi8_mask(_mm512_cmpeq_epi8_mask(x, aw), y, bw);
 }
 
 // Where both probes hit in the 32 positions from i, one bit a position.
@@ -157,25 +183,30 @@ __attribute__((target("avx512bw"))) qsizetype scanAvx512(const char* d, qsizetyp
     qsizetype i = from;
     // One unaligned step, then on from where the first probe's loads are aligned (the positions
     // in between are looked at twice, which changes nothing: the first match is still the first).
-    if (const qsizetype at =
-            firstMatch(d, i, quint64(hits512<FoldA, FoldB, false>(pa, pb, i, aw, af, bw, bf)), n);
+    if (const qsizetype at = firstMatch(d, i, zeros512(misses512<FoldA, FoldB, false>(pa, pb, i, aw, af, bw, bf)), n);
         at >= 0)
         return at;
     i += 64 - qsizetype(reinterpret_cast<quintptr>(pa + i) & 63);
-    // Four steps a round with one branch for all of them: hits are rare, and the loop's own
-    // bookkeeping would otherwise bound the speed more than the comparisons.
+    // Four steps a round with one branch for all of them (the smallest byte of the four tells
+    // whether any has a zero byte): hits are rare, and the loop's own bookkeeping would otherwise
+    // bound the speed more than the comparisons.
     for (; last - i >= 256; i += 256) {
-        const __mmask64 m0 = hits512<FoldA, FoldB, true>(pa, pb, i, aw, af, bw, bf);
-        const __mmask64 m1 = hits512<FoldA, FoldB, true>(pa, pb, i + 64, aw, af, bw, bf);
-        const __mmask64 m2 = hits512<FoldA, FoldB, true>(pa, pb, i + 128, aw, af, bw, bf);
-        const __mmask64 m3 = hits512<FoldA, FoldB, true>(pa, pb, i + 192, aw, af, bw, bf);
-        if (_kortestz_mask64_u8(_kor_mask64(m0, m1), _kor_mask64(m2, m3)))
+        const __m512i z0 = misses512<FoldA, FoldB, true>(pa, pb, i, aw, af, bw, bf);
+        const __m512i z1 = misses512<FoldA, FoldB, true>(pa, pb, i + 64, aw, af, bw, bf);
+        const __m512i z2 = misses512<FoldA, FoldB, true>(pa, pb, i + 128, aw, af, bw, bf);
+        const __m512i z3 = misses512<FoldA, FoldB, true>(pa, pb, i + 192, aw, af, bw, bf);
+        const __m512i least = _mm512_min_epu8(_mm512_min_epu8(z0, z1), _mm512_min_epu8(z2, z3));
+        if (zeros512(least) == 0)
             continue;
-        const quint64 steps[4] = {quint64(m0), quint64(m1), quint64(m2), quint64(m3)};
-        for (int k = 0; k < 4; ++k) {
-            if (const qsizetype at = firstMatch(d, i + 64 * k, steps[k], n); at >= 0)
-                return at;
-        }
+        // Each step's hits only where the steps before it had no match (or none at all).
+        if (const qsizetype at = firstMatch(d, i, zeros512(z0), n); at >= 0)
+            return at;
+        if (const qsizetype at = firstMatch(d, i + 64, zeros512(z1), n); at >= 0)
+            return at;
+        if (const qsizetype at = firstMatch(d, i + 128, zeros512(z2), n); at >= 0)
+            return at;
+        if (const qsizetype at = firstMatch(d, i + 192, zeros512(z3), n); at >= 0)
+            return at;
     }
     return scanAvx2<FoldA, FoldB>(d, i, last, n);
 }
@@ -204,6 +235,67 @@ qsizetype scanSse2(const char* d, qsizetype from, qsizetype last, const Needle& 
     return scanPlain(d, i, last, n);
 }
 
+// Where the 32 bytes at p are the byte in want, one bit a byte.
+__attribute__((target("avx2"), always_inline)) inline unsigned byteBits256(const char* p, __m256i want) {
+    return unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), want)));
+}
+
+// 32 bytes a step, four steps a round with one branch for all of them: the byte looked for is rare
+// next to the others. The first step is unaligned and reports only the positions before the first
+// aligned one.
+__attribute__((target("avx2"))) qsizetype bytesAvx2(const char* d, qsizetype from, qsizetype end, char c,
+                                                    ByteHits& hits) {
+    const __m256i want = _mm256_set1_epi8(c);
+    qsizetype i = from;
+    if (end - i >= 32) {
+        const qsizetype aligned = i + 32 - qsizetype(reinterpret_cast<quintptr>(d + i) & 31);
+        const unsigned keep = aligned - i == 32 ? ~0u : (1u << (aligned - i)) - 1;
+        if (hits.take(i, byteBits256(d + i, want) & keep))
+            return hits.count;
+        i = aligned;
+    }
+    for (; end - i >= 128; i += 128) {
+        const __m256i e0 = _mm256_cmpeq_epi8(_mm256_load_si256(reinterpret_cast<const __m256i*>(d + i)), want);
+        const __m256i e1 = _mm256_cmpeq_epi8(_mm256_load_si256(reinterpret_cast<const __m256i*>(d + i + 32)), want);
+        const __m256i e2 = _mm256_cmpeq_epi8(_mm256_load_si256(reinterpret_cast<const __m256i*>(d + i + 64)), want);
+        const __m256i e3 = _mm256_cmpeq_epi8(_mm256_load_si256(reinterpret_cast<const __m256i*>(d + i + 96)), want);
+        const __m256i any = _mm256_or_si256(_mm256_or_si256(e0, e1), _mm256_or_si256(e2, e3));
+        if (_mm256_testz_si256(any, any))
+            continue;
+        const quint64 low = quint64(unsigned(_mm256_movemask_epi8(e0))) | (quint64(unsigned(_mm256_movemask_epi8(e1))) << 32);
+        const quint64 high = quint64(unsigned(_mm256_movemask_epi8(e2))) | (quint64(unsigned(_mm256_movemask_epi8(e3))) << 32);
+        if (hits.take(i, low) || hits.take(i + 64, high))
+            return hits.count;
+    }
+    for (; end - i >= 32; i += 32) {
+        if (hits.take(i, byteBits256(d + i, want)))
+            return hits.count;
+    }
+    for (; i < end; ++i) {
+        if (d[i] == c && hits.take(i, 1))
+            return hits.count;
+    }
+    *hits.next = end;
+    return hits.count;
+}
+
+qsizetype bytesSse2(const char* d, qsizetype from, qsizetype end, char c, ByteHits& hits) {
+    const __m128i want = _mm_set1_epi8(c);
+    qsizetype i = from;
+    for (; end - i >= 16; i += 16) {
+        const unsigned bits = unsigned(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i)), want)));
+        if (hits.take(i, bits))
+            return hits.count;
+    }
+    for (; i < end; ++i) {
+        if (d[i] == c && hits.take(i, 1))
+            return hits.count;
+    }
+    *hits.next = end;
+    return hits.count;
+}
+
 enum class Level { Sse2, Avx2, Avx512 };
 
 Level level() {
@@ -219,6 +311,25 @@ Level level() {
 #endif
 
 } // namespace
+
+qsizetype findBytes(const char* data, qsizetype from, qsizetype end, char c, qsizetype* out, qsizetype max,
+                    qsizetype* next) {
+    *next = end;
+    if (from < 0 || from >= end || max <= 0)
+        return 0;
+    ByteHits hits{out, max, 0, next};
+#ifdef LW_SCAN_X86
+    if (level() != Level::Sse2)
+        return bytesAvx2(data, from, end, c, hits);
+    return bytesSse2(data, from, end, c, hits);
+#else
+    for (qsizetype i = from; i < end; ++i) {
+        if (data[i] == c && hits.take(i, 1))
+            return hits.count;
+    }
+    return hits.count;
+#endif
+}
 
 qsizetype findNameCandidate(const char* data, qsizetype end, qsizetype from, const char* name,
                             qsizetype size) {

@@ -11,4 +11,11 @@ namespace lw {
 // empty.
 qsizetype findNameCandidate(const char* data, qsizetype end, qsizetype from, const char* name, qsizetype size);
 
+// The positions p in [from, end) where the file's byte is c, in file order, written to out until
+// max of them are there (max > 0); returns how many were written. *next is where the next call
+// goes on: after the last position written when there are max of them, else end. Many at a time,
+// so that a file of many sections is not searched with one call a header.
+qsizetype findBytes(const char* data, qsizetype from, qsizetype end, char c, qsizetype* out, qsizetype max,
+                    qsizetype* next);
+
 } // namespace lw

@@ -1,6 +1,6 @@
-// Checks the profile store's fast lookups (lines that cannot match are passed over unread), its
-// whole-section reads and where its writes put a key against a plain line-by-line reading of the
-// same rules, on many generated files.
+// Checks the profile store's fast lookups (lines that cannot match are passed over unread, headers
+// found many at a time), its whole-section reads and where its writes put a key against a plain
+// line-by-line reading of the same rules, on many generated files.
 #include "platform/profile.h"
 #include "platform/profile_scan.h"
 #include "support/testsupport.h"
@@ -8,6 +8,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QVarLengthArray>
 
 #include <cstring>
 #include <optional>
@@ -148,6 +149,18 @@ QByteArray randomFile(QRandomGenerator& r) {
     return file;
 }
 
+// Filler sections of perSection keys each, whose values hold a "[" and a "]" where withBrackets
+// says so (a "[" that opens no line).
+QByteArray filler(int sections, int perSection, const QByteArray& eol, bool withBrackets) {
+    QByteArray out;
+    for (int s = 0; s < sections; ++s) {
+        out += "[Filler" + QByteArray::number(s) + ']' + eol;
+        for (int k = 0; k < perSection; ++k)
+            out += "Key" + QByteArray::number(k) + (withBrackets ? "=list [a, b]" : "=value") + eol;
+    }
+    return out;
+}
+
 } // namespace
 
 class TestProfileReads : public QObject {
@@ -208,6 +221,128 @@ private slots:
                          qPrintable(QString("a batch written into %1 gave %2 instead of %3")
                                         .arg(file.toPercentEncoding(), now.toPercentEncoding(),
                                              expected.toPercentEncoding())));
+            }
+        }
+    }
+
+    // Files where the wanted header comes after many others, found in batches of "[" at a time
+    // (batches of 1, 2, 4 ... 32: their boundaries fall before, on and after it), with "[" inside
+    // values, headers that only look like it, and the same section twice: the single read gives what the rules give,
+    // and what the whole-section read gives.
+    void manyHeadersBeforeTheSection_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        struct Shape {
+            const char* label;
+            QByteArray eol;
+            int perSection; // 1: every other line a header, where the search turns to the name
+            bool brackets;
+        };
+        const Shape shapes[] = {{"sections of 50 keys", "\n", 50, false},
+                                {"CRLF", "\r\n", 50, false},
+                                {"\"[\" in values", "\n", 50, true},
+                                {"one-key sections", "\n", 1, false},
+                                {"one-key sections, \"[\" in values", "\r\n", 1, true}};
+        for (const Shape& shape : shapes) {
+            const QByteArray& eol = shape.eol;
+            auto row = [&](const QString& what, const QByteArray& file, const QString& section, const QString& key) {
+                QTest::newRow(qPrintable(QString("%1, %2").arg(shape.label, what))) << file << section << key;
+            };
+            const QByteArray wanted = "[Wanted]" + eol + "Other=1" + eol + "Key=found" + eol;
+            for (int before : {0, 1, 2, 3, 6, 7, 8, 30, 31, 32, 62, 63, 64, 95, 96, 300}) {
+                const QByteArray head = filler(before, shape.perSection, eol, shape.brackets);
+                const QByteArray tail = filler(40, shape.perSection, eol, shape.brackets);
+                row(QString("after %1 headers").arg(before), head + wanted + tail, "wanted", "KEY");
+                row(QString("missing key after %1 headers").arg(before), head + wanted + tail, "Wanted", "NoSuchKey");
+                // The first section of the name counts, even without the key.
+                row(QString("key in a later duplicate, after %1 headers").arg(before),
+                    head + "[Wanted]" + eol + "Other=1" + eol + tail + wanted, "Wanted", "Key");
+                // Look-alikes before it: a longer name, an unclosed bracket, a header in a comment.
+                row(QString("look-alikes, then an indented header after %1 headers").arg(before),
+                    head + "[Wanted2]" + eol + "Key=longer" + eol + "[Wanted=unclosed" + eol + "; [Wanted]" + eol +
+                        "  [ Wanted ] ; remark" + eol + "Key = \"found\"" + eol + tail,
+                    "Wanted", "Key");
+            }
+            row("missing section", filler(300, shape.perSection, eol, shape.brackets), "Wanted", "Key");
+            row("byte-order mark, section first", "\xEF\xBB\xBF" + wanted + filler(300, shape.perSection, eol, shape.brackets),
+                "Wanted", "Key");
+            QByteArray noEnd = filler(300, shape.perSection, eol, shape.brackets) + "[Wanted]" + eol + "Key=last";
+            row("section last, no final line end", noEnd, "Wanted", "Key");
+        }
+    }
+    void manyHeadersBeforeTheSection() {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("many.ini"), missing = "<missing>";
+        QVERIFY(test::writeFile(path, file));
+        const Profile profile(path);
+        const QString expected = referenceRead(file, section, key).value_or(missing);
+        QCOMPARE(profile.readString(section, key, missing), expected);
+        QCOMPARE(profile.readSections({section}).at(0).readString(key, missing), expected);
+    }
+
+    // The positions of a byte, many at a time, against a plain search: every position once, in
+    // order, however many a call may give, from every alignment, near the start, the end and
+    // where the wide steps meet.
+    void bytePositionsComeInOrder_data() {
+        QTest::addColumn<int>("perThousand"); // how often the byte is there
+        QTest::addColumn<int>("max");         // positions a call gives at most
+        QTest::newRow("rare, one a call") << 2 << 1;
+        QTest::newRow("rare, 32 a call") << 2 << 32;
+        QTest::newRow("one in 20, 5 a call") << 50 << 5;
+        QTest::newRow("one in 20, 32 a call") << 50 << 32;
+        QTest::newRow("half, 7 a call") << 500 << 7;
+        QTest::newRow("every byte, 64 a call") << 1000 << 64;
+        QTest::newRow("none, 32 a call") << 0 << 32;
+    }
+    void bytePositionsComeInOrder() {
+        QFETCH(int, perThousand);
+        QFETCH(int, max);
+        QRandomGenerator r(perThousand * 100 + max);
+        for (int round = 0; round < 300; ++round) {
+            QByteArray d(r.bounded(r.bounded(3) ? 700 : 40), 'x');
+            for (char& c : d)
+                c = int(r.bounded(1000)) < perThousand ? '[' : char('a' + r.bounded(26));
+            const qsizetype from = d.isEmpty() ? 0 : r.bounded(qMin<qsizetype>(d.size(), 140));
+            QList<qsizetype> expected;
+            for (qsizetype i = from; i < d.size(); ++i) {
+                if (d.at(i) == '[')
+                    expected.append(i);
+            }
+            QByteArray holder(d.size() + 64, '\0');
+            for (qsizetype shift = 0; shift < 64; ++shift) {
+                std::memcpy(holder.data() + shift, d.constData(), size_t(d.size()));
+                const char* p = holder.constData() + shift;
+                QList<qsizetype> got;
+                qsizetype pos = from;
+                QVarLengthArray<qsizetype, 64> out(max);
+                for (int calls = 0; calls <= d.size() + 1; ++calls) {
+                    qsizetype next = -1;
+                    const qsizetype n = findBytes(p, pos, d.size(), '[', out.data(), max, &next);
+                    for (qsizetype k = 0; k < n; ++k)
+                        got.append(out[k]);
+                    const bool full = n == max;
+                    if (next != (full ? out[n - 1] + 1 : d.size()) || n > max)
+                        QFAIL(qPrintable(QString("%1 positions up to %2 from %3, shifted by %4: next %5")
+                                             .arg(n)
+                                             .arg(max)
+                                             .arg(pos)
+                                             .arg(shift)
+                                             .arg(next)));
+                    if (!full)
+                        break;
+                    pos = next;
+                }
+                if (got != expected)
+                    QFAIL(qPrintable(QString("%1 bytes from %2, shifted by %3: %4 positions instead of %5")
+                                         .arg(d.size())
+                                         .arg(from)
+                                         .arg(shift)
+                                         .arg(got.size())
+                                         .arg(expected.size())));
             }
         }
     }
