@@ -13,7 +13,6 @@
 #include "tools/sibling.h"
 #include "ui/flatbtn.h"
 #include "ui/fonts.h"
-#include "ui/mydialog.h"
 
 #include <QApplication>
 #include <QAbstractItemView>
@@ -1021,7 +1020,9 @@ TMainForm* startProgram() {
     QApplication::setWindowIcon(programIcon());
     setHelpFile(QStringLiteral("ledgwick.hlp"));
     auto* form = new TMainForm;
-    createFormDlg();
+    // The message dialog is made by the first message that needs it (MyFormDialog), as every later
+    // one is: each is destroyed after its one use, so a dialog made here would only serve the
+    // first message, at the price of a longer start.
     if (TAboutBox* box = createAboutBox())
         box->exec();
     return form;

@@ -225,8 +225,8 @@ private:
 extern QPointer<TMainForm> MainForm;
 
 // Start-up steps 2 to 6: the application title and help file, the main window (FormCreate runs),
-// the message dialog, then the about box shown modally. The caller then shows the window and
-// runs the message loop, and owns the returned window.
+// then the about box shown modally; the message dialog is made by the first message. The caller
+// then shows the window and runs the message loop, and owns the returned window.
 TMainForm* startProgram();
 
 // The program's own icon, which every window shows (the editor windows' title bars included). Its

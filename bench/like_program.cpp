@@ -1,10 +1,12 @@
 // The like-for-like start-up reference: a bare program with the furniture of the main program (a
-// QMainWindow with six menus, a tool bar of five pictured buttons, a QMdiArea, and a modal dialog
-// showing a 278 x 174 picture and the about box's three lines of text before the window opens),
-// in the same text sizes (13 px, 13 px bold, 24 px bold, 11 px), quitting when idle as the program does.
+// QMainWindow with six menus, a tool bar of five pictured buttons and the Exit caption, a QMdiArea
+// showing the background picture, and a modal dialog showing a 278 x 174 picture and the about
+// box's three lines of text before the window opens), in the same text sizes (13 px, 13 px bold,
+// 24 px bold, 11 px), quitting when idle as the program does.
 #include "app/quitwhenidle.h"
 
 #include <QApplication>
+#include <QBrush>
 #include <QDialog>
 #include <QFont>
 #include <QIcon>
@@ -14,6 +16,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QToolBar>
+#include <QToolButton>
 
 namespace {
 
@@ -35,7 +38,10 @@ int main(int argc, char* argv[]) {
 
     QMainWindow main;
     main.setFont(sized(13, false));
-    main.setCentralWidget(new QMdiArea(&main));
+    // The client area shows the program's background picture, repeated.
+    auto* area = new QMdiArea(&main);
+    area->setBackground(QBrush(QPixmap(QStringLiteral(":/mainform/tile.png"))));
+    main.setCentralWidget(area);
     main.resize(640, 480);
     const char* const menus[][4] = {
         {"File", "New", "Open ...", "Save"},   {"Report", "Blank Builder", "Generate Report", nullptr},
@@ -54,8 +60,16 @@ int main(int argc, char* argv[]) {
         const QString name = QString::fromLatin1(picture);
         QIcon icon(QStringLiteral(":/mainform/%1.png").arg(name));
         icon.addFile(QStringLiteral(":/mainform/%1_disabled.png").arg(name), QSize(), QIcon::Disabled);
-        tools->addAction(icon, name);
+        // The program's buttons show their raised edges at rest, as push buttons do.
+        if (auto* button = qobject_cast<QToolButton*>(tools->widgetForAction(tools->addAction(icon, name))))
+            button->setAutoRaise(false);
     }
+    // The program's Exit button at the tool bar's end: its caption in the tool bar's 11 px text.
+    auto* exit = new QToolButton(tools);
+    exit->setText(QStringLiteral("  Exit"));
+    exit->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    exit->setAutoRaise(true);
+    tools->addWidget(exit);
 
     {
         QDialog about;
