@@ -6,7 +6,7 @@
 #include "app/quitwhenidle.h"
 
 #include <QApplication>
-#include <QBrush>
+#include <QEvent>
 #include <QDialog>
 #include <QFont>
 #include <QIcon>
@@ -15,6 +15,7 @@
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -27,6 +28,34 @@ QFont sized(int pixels, bool bold) {
     return f;
 }
 
+// Paints the watched widget with rows of the tile from its top-left corner on every paint.
+class BackgroundTiles : public QObject {
+public:
+    BackgroundTiles(QWidget* target, const QPixmap& tile) : m_target(target), m_tile(tile) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != m_target || event->type() != QEvent::Paint || m_tile.isNull())
+            return false;
+        const int columns = m_target->width() / m_tile.width() + 1;
+        const int rows = m_target->height() / m_tile.height() + 1;
+        if (m_row.width() != columns * m_tile.width()) {
+            m_row = QPixmap(columns * m_tile.width(), m_tile.height());
+            QPainter row(&m_row);
+            for (int c = 0; c < columns; ++c)
+                row.drawPixmap(c * m_tile.width(), 0, m_tile);
+        }
+        QPainter painter(m_target);
+        for (int r = 0; r < rows; ++r)
+            painter.drawPixmap(0, r * m_tile.height(), m_row);
+        return true;
+    }
+
+private:
+    QWidget* m_target;
+    QPixmap m_tile;
+    QPixmap m_row;
+};
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -38,9 +67,11 @@ int main(int argc, char* argv[]) {
 
     QMainWindow main;
     main.setFont(sized(13, false));
-    // The client area shows the program's background picture, repeated.
+    // The client area shows the program's background picture, repeated, drawn as the program draws
+    // it: a row of tiles made once, then drawn row by row.
     auto* area = new QMdiArea(&main);
-    area->setBackground(QBrush(QPixmap(QStringLiteral(":/mainform/tile.png"))));
+    BackgroundTiles tiles(area->viewport(), QPixmap(QStringLiteral(":/mainform/tile.png")));
+    area->viewport()->installEventFilter(&tiles);
     main.setCentralWidget(area);
     main.resize(640, 480);
     const char* const menus[][4] = {
