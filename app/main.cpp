@@ -40,7 +40,7 @@ int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsSet("LEDGERWICK_QUIT_WHEN_IDLE"))
         lw::quitWhenIdle(app, [] { return static_cast<QWidget*>(lw::MainForm); });
 
-    // Title and help file, the main window, the message dialog, the about box shown modally.
+    // Title and help file, the main window, the about box shown modally.
     const std::unique_ptr<lw::TMainForm> form(lw::startProgram());
 
     // The first show centres the window; closing it, the program's last window, ends the loop.

@@ -13,7 +13,6 @@
 #include "tools/sibling.h"
 #include "ui/flatbtn.h"
 #include "ui/fonts.h"
-#include "ui/mydialog.h"
 
 #include <QApplication>
 #include <QAbstractItemView>
@@ -23,6 +22,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QIconEngine>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMdiArea>
@@ -107,6 +107,55 @@ public:
 private:
     TMainForm& m_form;
     QWidget* m_area;
+};
+
+// Stands for the icon read from a picture file, reading it on the first request that needs its
+// pixels or sizes; every answer is then the read icon's own.
+class FileIconOnDemand : public QIconEngine {
+public:
+    explicit FileIconOnDemand(const QString& fileName) : m_fileName(fileName) {}
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
+        icon().paint(painter, rect, Qt::AlignCenter, mode, state);
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return icon().actualSize(size, mode, state);
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return icon().pixmap(size, mode, state);
+    }
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state, qreal scale) override {
+        return icon().pixmap(size, scale, mode, state);
+    }
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override {
+        return icon().availableSizes(mode, state);
+    }
+    bool isNull() override { return icon().isNull(); }
+    // Pixmaps added later go to the read icon, after its own pictures, as they would have.
+    void addPixmap(const QPixmap& pixmap, QIcon::Mode mode, QIcon::State state) override {
+        icon().addPixmap(pixmap, mode, state);
+    }
+    void addFile(const QString& fileName, const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        icon().addFile(fileName, size, mode, state);
+    }
+    QString key() const override { return QStringLiteral("FileIconOnDemand"); }
+    QIconEngine* clone() const override {
+        auto* copy = new FileIconOnDemand(m_fileName);
+        copy->m_icon = m_icon;
+        copy->m_read = m_read;
+        return copy;
+    }
+
+private:
+    QIcon& icon() {
+        if (!std::exchange(m_read, true))
+            m_icon = QIcon(m_fileName);
+        return m_icon;
+    }
+
+    QString m_fileName;
+    QIcon m_icon;
+    bool m_read = false;
 };
 
 QIcon glyph(const QString& name) {
@@ -936,23 +985,44 @@ bool TMainForm::ClientAreaProc(QEvent* e) {
     // anchored at the client area's top-left corner, always cover it.
     QPainter painter(SavedClientProc);
     const TileCounts counts = backgroundTileCounts(centralWidget()->size(), m_tile.size());
-    for (int r = 0; r < counts.rows; ++r) {
-        for (int c = 0; c < counts.columns; ++c)
-            painter.drawPixmap(c * m_tile.width(), r * m_tile.height(), m_tile);
+    if (m_tile.hasAlphaChannel()) {
+        // A picture with transparent parts is laid over whatever the row would hold: tile by tile.
+        for (int r = 0; r < counts.rows; ++r) {
+            for (int c = 0; c < counts.columns; ++c)
+                painter.drawPixmap(c * m_tile.width(), r * m_tile.height(), m_tile);
+        }
+        return true;
     }
+    // An opaque tile is copied as it is, so a row of tiles made once draws the same pixels as its
+    // tiles one by one, with one drawing call per row instead of one per tile.
+    const int rowWidth = counts.columns * m_tile.width();
+    if (m_tileRow.width() != rowWidth || m_tileRow.height() != m_tile.height()) {
+        m_tileRow = QPixmap(rowWidth, m_tile.height());
+        QPainter row(&m_tileRow);
+        for (int c = 0; c < counts.columns; ++c)
+            row.drawPixmap(c * m_tile.width(), 0, m_tile);
+    }
+    for (int r = 0; r < counts.rows; ++r)
+        painter.drawPixmap(0, r * m_tile.height(), m_tileRow);
     return true;
 }
 
 // ---- Start-up ----
 
+QIcon programIcon() {
+    registerMainFormPictures();
+    return QIcon(new FileIconOnDemand(QStringLiteral(":/mainform/ledgerwick.png")));
+}
+
 TMainForm* startProgram() {
     setApplicationTitle(QStringLiteral("Ledgerwick"));
     // The program's own icon for every window (the editor windows' title bars included).
-    registerMainFormPictures();
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/mainform/ledgerwick.png")));
+    QApplication::setWindowIcon(programIcon());
     setHelpFile(QStringLiteral("ledgwick.hlp"));
     auto* form = new TMainForm;
-    createFormDlg();
+    // The message dialog is made by the first message that needs it (MyFormDialog), as every later
+    // one is: each is destroyed after its one use, so a dialog made here would only serve the
+    // first message, at the price of a longer start.
     if (TAboutBox* box = createAboutBox())
         box->exec();
     return form;

@@ -6,6 +6,7 @@
 #include "app/settings.h"
 #include "report/frame.h"
 
+#include <QIcon>
 #include <QMainWindow>
 #include <QPixmap>
 #include <QPointer>
@@ -194,6 +195,8 @@ private:
     QList<QObject*> m_components;
     QMdiArea* m_clientArea = nullptr;
     QPixmap m_tile;
+    // One row of background tiles as wide as the last paint needed (ClientAreaProc).
+    QPixmap m_tileRow;
     Settings m_settings;
     SiblingTools* m_tools = nullptr;
     QStringList m_aliasList;
@@ -222,8 +225,13 @@ private:
 extern QPointer<TMainForm> MainForm;
 
 // Start-up steps 2 to 6: the application title and help file, the main window (FormCreate runs),
-// the message dialog, then the about box shown modally. The caller then shows the window and
-// runs the message loop, and owns the returned window.
+// then the about box shown modally; the message dialog is made by the first message. The caller
+// then shows the window and runs the message loop, and owns the returned window.
 TMainForm* startProgram();
+
+// The program's own icon, which every window shows (the editor windows' title bars included). Its
+// picture is read the first time something draws it or asks for its sizes or pixels, not before:
+// a start-up whose window system shows no icons never decodes it.
+QIcon programIcon();
 
 } // namespace lw

@@ -46,27 +46,31 @@ void storeFormatOption(bool xlsx) {
 Settings::Settings(TMainForm& form) : m_form(form) {}
 
 void Settings::load() {
-    const Profile profile(settingsFileName());
+    // One read of the file for every value; each is looked up as a single read would find it.
+    const QList<ProfileSection> sections = Profile(settingsFileName()).readSections({kMainForm, kExcel, kMenu, kDialog});
+    const ProfileSection& mainForm = sections.at(0);
+    const ProfileSection& excel = sections.at(1);
+    const ProfileSection& menu = sections.at(2);
+    const ProfileSection& dialog = sections.at(3);
 
-    // Each value is applied before the next is read, so each default is the window's value then.
+    // Each value is applied before the next is looked up, so each default is the window's value then.
     // What save() writes is exactly what is applied here, so the size is the same from run to run.
-    m_form.resize(storedExtent(profile.readInteger(kMainForm, QStringLiteral("Width"), m_form.width()),
-                               m_form.width(), screenSize().width()),
+    m_form.resize(storedExtent(mainForm.readInteger(QStringLiteral("Width"), m_form.width()), m_form.width(),
+                               screenSize().width()),
                   m_form.height());
-    m_form.resize(m_form.width(),
-                  storedExtent(profile.readInteger(kMainForm, QStringLiteral("Height"), m_form.height()),
-                               m_form.height(), screenSize().height()));
-    m_form.move(profile.readInteger(kMainForm, QStringLiteral("Left"), m_form.x()), m_form.y());
-    m_form.move(m_form.x(), profile.readInteger(kMainForm, QStringLiteral("Top"), m_form.y()));
+    m_form.resize(m_form.width(), storedExtent(mainForm.readInteger(QStringLiteral("Height"), m_form.height()),
+                                               m_form.height(), screenSize().height()));
+    m_form.move(mainForm.readInteger(QStringLiteral("Left"), m_form.x()), m_form.y());
+    m_form.move(m_form.x(), mainForm.readInteger(QStringLiteral("Top"), m_form.y()));
 
     // An absent key leaves the option unchecked, although the item is designed checked.
-    m_form.Show->setChecked(profile.readBool(kExcel, QStringLiteral("Show"), false));
-    m_form.NewXlsx->setChecked(profile.readString(kExcel, QStringLiteral("Format"), QStringLiteral("xls"))
+    m_form.Show->setChecked(excel.readBool(QStringLiteral("Show"), false));
+    m_form.NewXlsx->setChecked(excel.readString(QStringLiteral("Format"), QStringLiteral("xls"))
                                    .trimmed()
                                    .compare(QStringLiteral("xlsx"), Qt::CaseInsensitive) == 0);
 
     for (int k = 1; k <= RecentCount; ++k) {
-        const QString path = profile.readString(kMenu, QString::number(k), QString());
+        const QString path = menu.readString(QString::number(k), QString());
         m_recentFiles[k - 1] = path;
         if (path.isEmpty())
             continue;
@@ -77,7 +81,7 @@ void Settings::load() {
         m_form.NLine->setVisible(true);
     }
 
-    const QString directory = profile.readString(kDialog, QStringLiteral("Open"), QString());
+    const QString directory = dialog.readString(QStringLiteral("Open"), QString());
     if (!directory.isEmpty())
         m_lastDialogDirectory = directory;
     m_loaded = true;

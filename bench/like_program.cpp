@@ -1,10 +1,12 @@
 // The like-for-like start-up reference: a bare program with the furniture of the main program (a
-// QMainWindow with six menus, a tool bar of five pictured buttons, a QMdiArea, and a modal dialog
-// showing a 278 x 174 picture and the about box's three lines of text before the window opens),
-// in the same text sizes (13 px, 13 px bold, 24 px bold, 11 px), quitting when idle as the program does.
+// QMainWindow with six menus, a tool bar of five pictured buttons and the Exit caption, a QMdiArea
+// showing the background picture, and a modal dialog showing a 278 x 174 picture and the about
+// box's three lines of text before the window opens), in the same text sizes (13 px, 13 px bold,
+// 24 px bold, 11 px), quitting when idle as the program does.
 #include "app/quitwhenidle.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QDialog>
 #include <QFont>
 #include <QIcon>
@@ -13,7 +15,9 @@
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QToolBar>
+#include <QToolButton>
 
 namespace {
 
@@ -23,6 +27,34 @@ QFont sized(int pixels, bool bold) {
     f.setBold(bold);
     return f;
 }
+
+// Paints the watched widget with rows of the tile from its top-left corner on every paint.
+class BackgroundTiles : public QObject {
+public:
+    BackgroundTiles(QWidget* target, const QPixmap& tile) : m_target(target), m_tile(tile) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != m_target || event->type() != QEvent::Paint || m_tile.isNull())
+            return false;
+        const int columns = m_target->width() / m_tile.width() + 1;
+        const int rows = m_target->height() / m_tile.height() + 1;
+        if (m_row.width() != columns * m_tile.width()) {
+            m_row = QPixmap(columns * m_tile.width(), m_tile.height());
+            QPainter row(&m_row);
+            for (int c = 0; c < columns; ++c)
+                row.drawPixmap(c * m_tile.width(), 0, m_tile);
+        }
+        QPainter painter(m_target);
+        for (int r = 0; r < rows; ++r)
+            painter.drawPixmap(0, r * m_tile.height(), m_row);
+        return true;
+    }
+
+private:
+    QWidget* m_target;
+    QPixmap m_tile;
+    QPixmap m_row;
+};
 
 } // namespace
 
@@ -35,7 +67,12 @@ int main(int argc, char* argv[]) {
 
     QMainWindow main;
     main.setFont(sized(13, false));
-    main.setCentralWidget(new QMdiArea(&main));
+    // The client area shows the program's background picture, repeated, drawn as the program draws
+    // it: a row of tiles made once, then drawn row by row.
+    auto* area = new QMdiArea(&main);
+    BackgroundTiles tiles(area->viewport(), QPixmap(QStringLiteral(":/mainform/tile.png")));
+    area->viewport()->installEventFilter(&tiles);
+    main.setCentralWidget(area);
     main.resize(640, 480);
     const char* const menus[][4] = {
         {"File", "New", "Open ...", "Save"},   {"Report", "Blank Builder", "Generate Report", nullptr},
@@ -54,8 +91,16 @@ int main(int argc, char* argv[]) {
         const QString name = QString::fromLatin1(picture);
         QIcon icon(QStringLiteral(":/mainform/%1.png").arg(name));
         icon.addFile(QStringLiteral(":/mainform/%1_disabled.png").arg(name), QSize(), QIcon::Disabled);
-        tools->addAction(icon, name);
+        // The program's buttons show their raised edges at rest, as push buttons do.
+        if (auto* button = qobject_cast<QToolButton*>(tools->widgetForAction(tools->addAction(icon, name))))
+            button->setAutoRaise(false);
     }
+    // The program's Exit button at the tool bar's end: its caption in the tool bar's 11 px text.
+    auto* exit = new QToolButton(tools);
+    exit->setText(QStringLiteral("  Exit"));
+    exit->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    exit->setAutoRaise(true);
+    tools->addWidget(exit);
 
     {
         QDialog about;

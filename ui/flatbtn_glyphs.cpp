@@ -72,23 +72,25 @@ char restingLetter(char letter) {
     }
 }
 
-int paletteIndex(char letter) {
-    for (int i = 0; i < int(palette.size()); ++i)
-        if (palette[std::size_t(i)].letter == letter)
-            return i;
-    return 6; // background
-}
-
 QImage imageFromMap(int height, char (*recolour)(char)) {
     const int width = 20;
-    QImage image(width, height, QImage::Format_Indexed8);
+    // Each letter's palette entry, looked up once per letter rather than once per pixel; a letter
+    // the palette does not name is background.
+    std::array<uchar, 128> indexOf;
+    indexOf.fill(6);
     QList<QRgb> table;
-    for (const PaletteEntry& entry : palette)
-        table.append(0xFF000000u | entry.colour);
+    for (int i = 0; i < int(palette.size()); ++i) {
+        indexOf[std::size_t(uchar(palette[std::size_t(i)].letter))] = uchar(i);
+        table.append(0xFF000000u | palette[std::size_t(i)].colour);
+    }
+    QImage image(width, height, QImage::Format_Indexed8);
     image.setColorTable(table);
-    for (int y = 0; y < height; ++y)
+    for (int y = 0; y < height; ++y) {
+        uchar* line = image.scanLine(y);
+        const char* row = doorMap[std::size_t(y)];
         for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, uint(paletteIndex(recolour(doorMap[std::size_t(y)][x]))));
+            line[x] = indexOf[uchar(recolour(row[x])) & 0x7F];
+    }
     return image;
 }
 

@@ -110,7 +110,8 @@ extern QPointer<TFormDlg> FormDlg;
 // The pending request.
 extern MessageRequest formDlgRequest;
 
-// Start-up: creates the dialog (owned by the application) when there is none yet.
+// Creates the dialog (owned by the application) when there is none yet; MyFormDialog calls it for
+// every message that is not asked for while another is open.
 void createFormDlg();
 
 // Shows the message dialog with the caption text in its title bar and the message text in its

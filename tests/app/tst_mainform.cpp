@@ -8,6 +8,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
@@ -71,6 +72,64 @@ private slots:
         QVERIFY(form->close());
         QCOMPARE(test::readFile(test::settingsFilePath()), stored); // the stored settings are left alone
         QCOMPARE(QColor(form->clientArea()->viewport()->grab().toImage().pixel(5, 5)), QColor(128, 128, 128));
+    }
+
+    // The client area shows the background picture repeated from its top-left corner over every
+    // pixel, whatever the window's size (a whole number of tiles or not, smaller than one tile).
+    void tiledBackground_data() {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("designed") << QSize(551, 370);
+        QTest::newRow("stored") << QSize(640, 480);
+        QTest::newRow("whole tiles") << QSize(47 * 9, 26 * 12);
+        QTest::newRow("narrow") << QSize(200, 120);
+    }
+    void tiledBackground() {
+        QFETCH(QSize, size);
+        auto form = test::makeMainForm();
+        QVERIFY(form->clientAreaHooked());
+        form->resize(size);
+        QWidget* viewport = form->clientArea()->viewport();
+        const QImage tile = form->backgroundTile().toImage().convertToFormat(QImage::Format_RGB32);
+        QVERIFY(!tile.isNull());
+        const QImage shown = viewport->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(shown.size(), viewport->size());
+        QVERIFY(!shown.isNull());
+        int wrong = 0;
+        QPoint first(-1, -1);
+        for (int y = 0; y < shown.height(); ++y) {
+            for (int x = 0; x < shown.width(); ++x) {
+                if (shown.pixel(x, y) != tile.pixel(x % tile.width(), y % tile.height()) && wrong++ == 0)
+                    first = QPoint(x, y);
+            }
+        }
+        if (wrong != 0)
+            qWarning() << "first differing pixel" << first;
+        QCOMPARE(wrong, 0);
+    }
+
+    // The program's icon answers as the icon read from its picture at once would: the same sizes,
+    // and the same pixels at every size asked for.
+    void programIconAsItsPicture_data() {
+        QTest::addColumn<int>("size");
+        for (int size : {16, 24, 32, 48, 64, 128})
+            QTest::addRow("%d", size) << size;
+    }
+    void programIconAsItsPicture() {
+        QFETCH(int, size);
+        const QIcon icon = programIcon();
+        const QIcon read(QStringLiteral(":/mainform/ledgerwick.png"));
+        QVERIFY(!read.isNull());
+        QVERIFY(!icon.isNull());
+        QCOMPARE(icon.availableSizes(), read.availableSizes());
+        QCOMPARE(icon.actualSize(QSize(size, size)), read.actualSize(QSize(size, size)));
+        for (QIcon::Mode mode : {QIcon::Normal, QIcon::Disabled, QIcon::Active, QIcon::Selected})
+            QCOMPARE(icon.pixmap(size, mode).toImage(), read.pixmap(size, mode).toImage());
+        // A copy that is given another picture stays apart from the icon it was copied from.
+        QIcon changed = icon;
+        QPixmap other(size, size);
+        other.fill(Qt::red);
+        changed.addPixmap(other);
+        QCOMPARE(icon.availableSizes(), read.availableSizes());
     }
 
     // The active window first, surplus items hidden. Choosing the second item brings that window to

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <tuple>
 
 using namespace lw;
 
@@ -153,6 +154,36 @@ private slots:
         QCOMPARE(clicked.count(), 1);
         QCOMPARE(edit->text(), QString());
         QVERIFY(!button->isHovered() && !button->isPressed()); // the pointer is elsewhere: flat
+    }
+
+    // The two glyphs as designed: 16-colour pictures of 20 x 25 (colour) and 20 x 24 (at rest),
+    // teal background; the arrow red in colour and black at rest, the doorway navy or grey, the
+    // leaf maroon or silver, its knob yellow or white, the floor grey or silver.
+    void glyphPixels_data() {
+        QTest::addColumn<bool>("resting");
+        QTest::addColumn<QPoint>("at");
+        QTest::addColumn<QRgb>("colour");
+        const QList<std::tuple<const char*, QPoint, QRgb, QRgb>> points = {
+            {"background", {0, 0}, 0x008080, 0x008080},   {"frame", {9, 2}, 0x000000, 0x000000},
+            {"arrow tip", {1, 12}, 0xFF0000, 0x000000},    {"arrow head", {5, 8}, 0xFF0000, 0x000000},
+            {"doorway", {10, 3}, 0x000080, 0x808080},      {"leaf", {16, 12}, 0x800000, 0xC0C0C0},
+            {"knob", {15, 12}, 0xFFFF00, 0xFFFFFF},        {"floor", {6, 22}, 0x808080, 0xC0C0C0},
+            {"right of the floor", {19, 22}, 0x808080, 0xC0C0C0}, {"last row", {19, 23}, 0x008080, 0x008080},
+        };
+        for (const auto& [name, at, colour, resting] : points) {
+            QTest::addRow("colour, %s", name) << false << at << QRgb(0xFF000000u | colour);
+            QTest::addRow("at rest, %s", name) << true << at << QRgb(0xFF000000u | resting);
+        }
+    }
+    void glyphPixels() {
+        QFETCH(bool, resting);
+        QFETCH(QPoint, at);
+        QFETCH(QRgb, colour);
+        const QImage glyph = resting ? programButtonNoFocusGlyph() : programButtonGlyph();
+        QCOMPARE(glyph.size(), resting ? QSize(20, 24) : QSize(20, 25));
+        QCOMPARE(glyph.format(), QImage::Format_Indexed8);
+        QCOMPARE(glyph.colorCount(), 16);
+        QCOMPARE(glyph.pixel(at), colour);
     }
 
     // In the designer the grey image follows Bitmap and ShadingType; its stored form "IBitmap" is a

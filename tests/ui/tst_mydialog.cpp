@@ -157,8 +157,8 @@ private slots:
         QVERIFY2(s.applied[4] >= needed, qPrintable(QStringLiteral("%1 < %2").arg(s.applied[4]).arg(needed)));
     }
 
-    // The start-up instance serves the first message and is destroyed after it; the next call
-    // starts again from the design.
+    // An instance made beforehand serves the first message and is destroyed after it; the next
+    // call makes its own, starting again from the design.
     void freshInstanceEveryCall() {
         createFormDlg();
         QPointer<TFormDlg> first = FormDlg;
