@@ -281,17 +281,7 @@ void ZipOut::addData(const QString& name, QByteArray data) {
 
 void ZipOut::addFile(const QString& name, int fd) {
     struct stat st;
-    zip_source_t* s = nullptr;
-    if (::fstat(fd, &st) == 0) {
-        auto* state = new FdSink{fd, 0, zip_uint64_t(st.st_size), {}};
-        zip_error_init(&state->error);
-        s = zip_source_function(m_zip, fdSink, state);
-        if (!s) {
-            zip_error_fini(&state->error);
-            delete state;
-        }
-    }
-    add(name, s);
+    addFile(name, fd, 0, ::fstat(fd, &st) == 0 ? qint64(st.st_size) : -1);
 }
 
 void ZipOut::addFile(const QString& name, int fd, qint64 offset, qint64 length) {

@@ -2,6 +2,7 @@
 // sheets: each part cut once around what changes from copy to copy (rows, ids, relationship ids),
 // its copies streamed through the writer.
 #include "workbook/xlsx/placer.h"
+#include "workbook/xlsx/xml.h"
 
 #include <QHash>
 #include <QRegularExpression>
@@ -32,16 +33,6 @@ QByteArray relsXml(const std::vector<Relationship>& rels) {
         x += "<Relationship Id=\"" + escapeXml(r.id) + "\" Type=\"" + escapeXml(r.type) + "\" Target=\"" +
              escapeXml(r.target) + '"' + (r.external ? " TargetMode=\"External\"" : "") + "/>";
     return x + "</Relationships>";
-}
-
-QString unescaped(const QString& text) {
-    QString s = text;
-    s.replace(QStringLiteral("&lt;"), QStringLiteral("<"));
-    s.replace(QStringLiteral("&gt;"), QStringLiteral(">"));
-    s.replace(QStringLiteral("&quot;"), QStringLiteral("\""));
-    s.replace(QStringLiteral("&apos;"), QStringLiteral("'"));
-    s.replace(QStringLiteral("&amp;"), QStringLiteral("&"));
-    return s;
 }
 
 // One tag of an XML text: its place and kind, its qualified name.
@@ -250,8 +241,8 @@ struct PartPlacer::Impl {
             const QString tag = it.next().captured(0);
             const auto n = name.match(tag), t = type.match(tag);
             if (n.hasMatch() && t.hasMatch())
-                contentTypes.insert(unescaped(n.captured(1)).mid(n.captured(1).startsWith(u'/') ? 1 : 0),
-                                    unescaped(t.captured(1)));
+                contentTypes.insert(xml::unescapeEntities(n.captured(1)).mid(n.captured(1).startsWith(u'/') ? 1 : 0),
+                                    xml::unescapeEntities(t.captured(1)));
         }
     }
 
@@ -541,7 +532,7 @@ struct PartPlacer::Impl {
             last = m.capturedEnd();
             bool ok = true;
             const QString formula = relocateFormula(
-                unescaped(m.captured(3)),
+                xml::unescapeEntities(m.captured(3)),
                 [&](const RowSpan& r, bool) -> std::optional<RowSpan> {
                     if (!r.sheet.isEmpty() && r.sheet.compare(sourceName, Qt::CaseInsensitive) != 0)
                         return elsewhere ? elsewhere(r, true) : r; // a series is an area, even of one cell

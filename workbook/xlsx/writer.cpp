@@ -88,16 +88,6 @@ qsizetype insertPoint(const QByteArray& xml, std::initializer_list<const char*> 
     return end < 0 ? xml.size() : end;
 }
 
-QString unescape(const QByteArray& text) {
-    QString s = QString::fromUtf8(text);
-    s.replace(QStringLiteral("&lt;"), QStringLiteral("<"));
-    s.replace(QStringLiteral("&gt;"), QStringLiteral(">"));
-    s.replace(QStringLiteral("&quot;"), QStringLiteral("\""));
-    s.replace(QStringLiteral("&apos;"), QStringLiteral("'"));
-    s.replace(QStringLiteral("&amp;"), QStringLiteral("&"));
-    return s;
-}
-
 struct ContentTypes : xml::Handler {
     std::vector<std::pair<QString, QString>> defaults, overrides;
     void start(const char* name, const char** atts) override {
@@ -1009,7 +999,7 @@ QByteArray relocateSheetTail(const QByteArray& tail, const RangeCopies& ranges, 
         const QRegularExpressionMatch m = it.next();
         done += result.mid(last, m.capturedStart() - last);
         last = m.capturedEnd();
-        const QString moved = relocateFormula(unescape(m.captured(2).toUtf8()), formulas);
+        const QString moved = relocateFormula(xml::unescapeEntities(m.captured(2)), formulas);
         done += u'<' + m.captured(1) + u'>' + QString::fromUtf8(escapeXml(moved)) + QStringLiteral("</") + m.captured(1) + u'>';
     }
     done += result.mid(last);

@@ -190,4 +190,14 @@ QByteArray escapeXml(const QString& text) {
     return out;
 }
 
+QString xml::unescapeEntities(const QString& text) {
+    QString s = text;
+    s.replace(QStringLiteral("&lt;"), QStringLiteral("<"));
+    s.replace(QStringLiteral("&gt;"), QStringLiteral(">"));
+    s.replace(QStringLiteral("&quot;"), QStringLiteral("\""));
+    s.replace(QStringLiteral("&apos;"), QStringLiteral("'"));
+    s.replace(QStringLiteral("&amp;"), QStringLiteral("&"));
+    return s;
+}
+
 } // namespace lw::xlsx

@@ -29,6 +29,10 @@ private:
 const char* attribute(const char** atts, const char* name);
 QString attributeText(const char** atts, const char* name);
 
+// The text of an attribute or element found by pattern in a part's bytes, its five predefined
+// entities replaced (parts read as text, not through the parser).
+QString unescapeEntities(const QString& text);
+
 // Parses a whole part; throws xlsx::Error naming the part when it is not well-formed XML or
 // holds a document type declaration (no entity can be declared, so none can be expanded).
 void parse(const QByteArray& data, Handler& handler, const QString& partName);
