@@ -319,9 +319,8 @@ struct SheetHandler : xml::Handler {
     bool inData = false;
     int row = -1;         // the current row (0-based)
     int nextColumn = 0;   // where a cell without "r" goes
-    // The current cell.
+    // The current cell (the sheet's last).
     bool inCell = false;
-    xls::Cell cell;
     CellType type = CellType::Number;
     std::string value, formula, inlineText; // cleared, never freed, from cell to cell
     QByteArray formulaType, formulaRef;
@@ -344,7 +343,20 @@ struct SheetHandler : xml::Handler {
     void start(const char* name, const char** atts) override {
         if (ns() != xml::Ns::Main)
             return; // extensions (x14:, mc:, ...) and other namespaces' elements
-        if (is(name, "sheetData")) {
+        // Cells and their values, most of a sheet, are told by their one letter.
+        const bool oneLetter = name[0] && !name[1];
+        if (oneLetter && inCell) {
+            if (name[0] == 'v') {
+                in = In::V;
+                return;
+            }
+            if (name[0] == 't') {
+                if (phonetic == 0)
+                    in = In::IsT;
+                return;
+            }
+        }
+        if (!oneLetter && is(name, "sheetData")) {
             headEnd = position();
             dataTagEnd = position() + eventLength();
             inData = true;
@@ -375,7 +387,7 @@ struct SheetHandler : xml::Handler {
             }
             return;
         }
-        if (is(name, "row")) {
+        if (!oneLetter && is(name, "row")) {
             const int r = toInt(xml::attribute(atts, "r"), row + 2) - 1;
             if (r < 0 || r >= maxRows || r <= row)
                 throw Error(QStringLiteral("The sheet %1 has rows out of order (row %2).").arg(sheet.name).arg(r + 1).toStdString());
@@ -391,11 +403,9 @@ struct SheetHandler : xml::Handler {
                 f.xf = quint16(toInt(xml::attribute(atts, "s")));
             if (ht || f.hidden || f.xf)
                 sheet.rows.push_back(f);
-        } else if (is(name, "c")) {
+        } else if (oneLetter && name[0] == 'c') {
             if (row < 0)
                 throw Error(QStringLiteral("The sheet %1 has a cell outside a row.").arg(sheet.name).toStdString());
-            cell = xls::Cell{};
-            cell.row = row;
             int r = row, c = nextColumn;
             const char* t = nullptr;
             const char* s = nullptr;
@@ -418,6 +428,8 @@ struct SheetHandler : xml::Handler {
                                 .toStdString());
             if (c < nextColumn || c >= maxColumns)
                 throw Error(QStringLiteral("The sheet %1 has cells out of order in row %2.").arg(sheet.name).arg(row + 1).toStdString());
+            xls::Cell& cell = sheet.cells.emplace_back(); // made where it stays
+            cell.row = row;
             cell.column = c;
             nextColumn = c + 1;
             cell.xf = quint16(std::clamp(toInt(s), 0, 65535));
@@ -443,14 +455,27 @@ struct SheetHandler : xml::Handler {
             sharedIndex = toInt(xml::attribute(atts, "si"), -1);
         } else if (inCell && is(name, "rPh")) {
             ++phonetic;
-        } else if (inCell && is(name, "t") && phonetic == 0) {
-            in = In::IsT;
         }
     }
 
     void end(const char* name) override {
         if (ns() != xml::Ns::Main)
             return;
+        if (inCell && name[0] && !name[1]) {
+            switch (name[0]) {
+            case 'v':
+            case 'f':
+            case 't':
+                in = In::None;
+                return;
+            case 'c':
+                finishCell();
+                inCell = false;
+                return;
+            default:
+                break;
+            }
+        }
         if (is(name, "sheetData")) {
             tailStart = eventLength() == 0 ? dataTagEnd : position() + eventLength();
             inData = false;
@@ -460,16 +485,8 @@ struct SheetHandler : xml::Handler {
             inRowBreaks = false;
             return;
         }
-        if (!inCell)
-            return;
-        if (is(name, "v") || is(name, "f") || is(name, "t")) {
-            in = In::None;
-        } else if (is(name, "rPh")) {
+        if (inCell && is(name, "rPh"))
             --phonetic;
-        } else if (is(name, "c")) {
-            finishCell();
-            inCell = false;
-        }
     }
 
     void text(const char* data, int length) override {
@@ -489,6 +506,7 @@ struct SheetHandler : xml::Handler {
     }
 
     void finishCell() {
+        xls::Cell& cell = sheet.cells.back();
         xls::Value& v = cell.value;
         switch (type) {
         case CellType::Shared: {
@@ -497,7 +515,8 @@ struct SheetHandler : xml::Handler {
                 throw Error(QStringLiteral("The cell %1!%2 refers to a shared string that does not exist.")
                                 .arg(sheet.name, cellName(cell.row, cell.column))
                                 .toStdString());
-            v = {xls::ValueType::Text, 0, strings[std::size_t(i)]};
+            v.type = xls::ValueType::Text;
+            v.text = strings[std::size_t(i)];
             break;
         }
         case CellType::Inline:
@@ -524,8 +543,10 @@ struct SheetHandler : xml::Handler {
             break;
         case CellType::Number: {
             double d = 0;
-            if (parseNumber(std::string_view(value), d) && std::isfinite(d))
-                v = {xls::ValueType::Number, d, {}};
+            if (parseNumber(std::string_view(value), d) && std::isfinite(d)) {
+                v.type = xls::ValueType::Number;
+                v.number = d;
+            }
             break;
         }
         }
@@ -551,9 +572,28 @@ struct SheetHandler : xml::Handler {
                 cell.formula = xls::Formula(QByteArray("\x17\x00\x00", 3));
             }
         }
-        sheet.cells.push_back(std::move(cell));
     }
 };
+
+// Room for a sheet's cells before they are read, so that the cells of a large sheet are not moved
+// again and again as they grow: its dimension's area when the sheet gives one near its start, else a
+// guess from its size, never more than its size can hold. Room never written costs no memory.
+std::size_t cellsToReserve(const QByteArray& part) {
+    const std::string_view head(part.constData(), std::size_t(std::min<qsizetype>(part.size(), 65536)));
+    qint64 cells = part.size() / 48;
+    if (const std::size_t at = head.find("<dimension "); at != std::string_view::npos) {
+        const std::size_t ref = head.find("ref=\"", at);
+        const std::size_t end = ref == std::string_view::npos ? ref : head.find('"', ref + 5);
+        if (end != std::string_view::npos) {
+            const QString text = QString::fromLatin1(head.data() + ref + 5, qsizetype(end - ref - 5));
+            const qsizetype colon = text.indexOf(u':');
+            int r1 = 0, c1 = 0, r2 = 0, c2 = 0;
+            if (colon > 0 && parseCellName(text.left(colon), r1, c1) && parseCellName(text.mid(colon + 1), r2, c2))
+                cells = qint64(std::abs(r2 - r1) + 1) * (std::abs(c2 - c1) + 1);
+        }
+    }
+    return std::size_t(std::clamp<qint64>(cells, 0, part.size() / 6));
+}
 
 template <class H>
 void parsePart(const Package& p, const QString& part, H& handler, bool required) {
@@ -658,6 +698,7 @@ Package readPackageData(const QByteArray& data) {
         const auto part = p.parts.find(extra.part);
         if (part == p.parts.end())
             throw Error(QStringLiteral("the package has no part %1").arg(extra.part).toStdString());
+        sheet.cells.reserve(cellsToReserve(part->second));
         xml::parse(part->second, h, extra.part);
         if (h.headEnd < 0) {
             // A sheet without rows: the rows go before whatever follows the sheet's layout.

@@ -31,6 +31,10 @@ const char* local(const char* name) {
 
 // The namespace of an expanded name, and where its local name starts.
 Ns classify(const char* name, const char*& localName) {
+    if (std::strncmp(name, MainNs.data(), MainNs.size()) == 0 && name[MainNs.size()] == '|') {
+        localName = name + MainNs.size() + 1; // SpreadsheetML's, nearly every element of a workbook
+        return Ns::Main;
+    }
     const char* bar = std::strrchr(name, '|');
     if (!bar) {
         localName = name;
@@ -57,6 +61,9 @@ struct State {
     std::exception_ptr failure;
     QString problem;
     std::vector<const char*> atts;
+    // Per open element: its namespace and where its local name starts in its expanded name, which
+    // its end tag gives again: an end is not classified twice.
+    std::vector<std::pair<Ns, int>> open;
 };
 
 void stop(State* s) {
@@ -79,6 +86,7 @@ struct Events {
         s->atts.push_back(nullptr);
         const char* localName = nullptr;
         s->handler->m_ns = classify(name, localName);
+        s->open.emplace_back(s->handler->m_ns, int(localName - name));
         try {
             s->handler->start(localName, s->atts.data());
         } catch (...) {
@@ -92,7 +100,13 @@ struct Events {
         if (s->failure)
             return;
         const char* localName = nullptr;
-        s->handler->m_ns = classify(name, localName);
+        if (s->open.empty()) {
+            s->handler->m_ns = classify(name, localName);
+        } else {
+            s->handler->m_ns = s->open.back().first;
+            localName = name + s->open.back().second;
+            s->open.pop_back();
+        }
         try {
             s->handler->end(localName);
         } catch (...) {
@@ -159,7 +173,7 @@ void parse(const QByteArray& data, Handler& handler, const QString& partName) {
     XML_Parser parser = XML_ParserCreateNS("UTF-8", '|');
     if (!parser)
         throw Error("out of memory for the XML parser");
-    State state{&handler, parser, nullptr, {}, {}};
+    State state{&handler, parser, nullptr, {}, {}, {}};
     Events::attach(handler, parser);
     XML_SetUserData(parser, &state);
     XML_SetElementHandler(parser, Events::onStart, Events::onEnd);
@@ -183,7 +197,8 @@ void parse(const QByteArray& data, Handler& handler, const QString& partName) {
     const std::exception_ptr failure = state.failure;
     const QString expatError = status == XML_STATUS_OK ? QString()
                                                        : QString::fromUtf8(XML_ErrorString(XML_GetErrorCode(parser)));
-    const qint64 line = XML_GetCurrentLineNumber(parser);
+    // Only for the message: expat counts lines by reading the part again up to here.
+    const qint64 line = status == XML_STATUS_OK ? 0 : qint64(XML_GetCurrentLineNumber(parser));
     Events::attach(handler, nullptr);
     XML_ParserFree(parser);
     if (failure)
