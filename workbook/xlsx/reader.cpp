@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <new>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -581,7 +582,8 @@ struct SheetHandler : xml::Handler {
 
 // Room for a sheet's cells before they are read, so that the cells of a large sheet are not moved
 // again and again as they grow: its dimension's area when the sheet gives one near its start, else a
-// guess from its size, never more than its size can hold. Room never written costs no memory.
+// guess from its size, never more than its size can hold. Room beyond what is made ready below
+// costs no memory until written.
 std::size_t cellsToReserve(const QByteArray& part) {
     const std::string_view head(part.constData(), std::size_t(std::min<qsizetype>(part.size(), 65536)));
     qint64 cells = part.size() / 48;
@@ -596,7 +598,7 @@ std::size_t cellsToReserve(const QByteArray& part) {
                 cells = qint64(std::abs(r2 - r1) + 1) * (std::abs(c2 - c1) + 1);
         }
     }
-    return std::size_t(std::clamp<qint64>(cells, 0, part.size() / 6));
+    return std::size_t(std::clamp<qint64>(cells, 0, part.size() / 16)); // "<c><v>1</v></c>": 15 bytes
 }
 
 // A large sheet's cells go into memory never touched before, which the kernel otherwise hands out one
@@ -718,8 +720,13 @@ Package readPackageData(const QByteArray& data) {
         const auto part = p.parts.find(extra.part);
         if (part == p.parts.end())
             throw Error(QStringLiteral("the package has no part %1").arg(extra.part).toStdString());
-        sheet.cells.reserve(cellsToReserve(part->second));
-        // At least 40 bytes of XML a cell with a value: no more is made ready than that allows.
+        try {
+            sheet.cells.reserve(cellsToReserve(part->second));
+        } catch (const std::bad_alloc&) {
+            // Only room made early: the cells still find theirs as they come.
+        }
+        // Made ready: at most one cell per 40 bytes of the sheet's XML (a cell with a value and its
+        // position takes about that), so that a sheet whose dimension says more costs no more.
         if (const std::size_t ready = std::min(sheet.cells.capacity(), std::size_t(part->second.size() / 40));
             ready * sizeof(xls::Cell) >= (std::size_t(16) << 20))
             populate(sheet.cells.data(), ready * sizeof(xls::Cell));
