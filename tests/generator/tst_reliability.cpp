@@ -379,6 +379,43 @@ private slots:
         const QStringList left = QDir(scratch).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
         QVERIFY2(left.isEmpty(), qPrintable(left.join(", ")));
     }
+    // kill -9 while a new .xlsx blank is written (the blank builder's) leaves nothing beside it:
+    // no blank at all, or the whole one. The kills fall on filling the sheet and on zipping it.
+    void killedBlankWrite_data() {
+        QTest::addColumn<int>("afterMs");
+        for (int ms : {0, 30, 100, 200, 300, 450, 600, 800, 1100, 1500})
+            QTest::newRow(qPrintable(QStringLiteral("after %1 ms").arg(ms))) << ms;
+    }
+    void killedBlankWrite() {
+        QFETCH(int, afterMs);
+        const QString dir = path(QStringLiteral("blank-killed-%1").arg(afterMs));
+        QVERIFY(QDir().mkpath(dir));
+        const QString blank = dir + "/new.xlsx";
+        const pid_t child = ::fork();
+        if (child == 0) {
+            try {
+                xlsx::NewWorkbookWriter w(blank);
+                w.beginSheet("Report");
+                for (int r = 0; r < 300000; ++r)
+                    w.writeText(r, 0, 0, QStringLiteral("Client number %1").arg(r));
+                w.finish();
+            } catch (...) {
+                ::_exit(2);
+            }
+            ::_exit(0);
+        }
+        QVERIFY(child > 0);
+        QThread::msleep(afterMs);
+        ::kill(child, SIGKILL); // never a process group
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        const QStringList left = QDir(dir).entryList(QDir::Files | QDir::Hidden);
+        if (!left.isEmpty()) {
+            QCOMPARE(left, QStringList{"new.xlsx"});
+            QCOMPARE(xlsx::readPackage(blank).book.sheets.at(0).cells.size(), std::size_t(300000));
+        }
+    }
+
     void staleTemporariesRemoved_data() {
         QTest::addColumn<QString>("ext");
         QTest::newRow(".xls") << "xls";

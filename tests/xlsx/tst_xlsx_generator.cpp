@@ -1,9 +1,10 @@
 // The report generator on .xlsx blanks made by openpyxl and re-saved by LibreOffice, as a user's
-// would be: every layout, read back by openpyxl and computed by LibreOffice; content that does not
-// match the extension refused.
+// would be: every layout, read back by openpyxl and xlsx2csv and computed by LibreOffice; content
+// that does not match the extension refused.
 #include "report/definition.h"
 #include "support/testsupport.h"
 #include "workbook/xls.h"
+#include "workbook/xlsx/xlsx.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -117,6 +118,8 @@ class TstXlsxGenerator : public QObject {
     QHash<QString, QJsonArray> m_drawn; // the report sheets of each layout's report with drawings
     bool m_openpyxl = false;
     bool m_soffice = false;
+    QJsonObject m_salesCells;         // the columnar report's first sheet as openpyxl reads it
+    QList<QStringList> m_salesCsv;    // and as xlsx2csv does
 
     QString path(const QString& name) const { return m_tmp.filePath(name); }
 
@@ -216,6 +219,7 @@ private slots:
         const int last = 3 + Records; // 1-based row of the last copy
         QCOMPARE(s["max_row"].toInt(), last + 2);
         const QJsonObject cells = s["cells"].toObject();
+        m_salesCells = cells;
         const auto c = [&](const QString& name) { return cells[name].toArray(); };
         QCOMPARE(c("A1")[1].toString(), "Sales of sales");
         QCOMPARE(c("A4")[1].toInt(), 1);
@@ -254,6 +258,52 @@ private slots:
             sum += amountOf(i);
         QCOMPARE(lines.value(last + 1).split(',').value(3).toDouble(), sum);
         QCOMPARE(lines.value(3).split(',').value(5).toDouble(), 2 * amountOf(1));
+    }
+
+    // A third reader: what xlsx2csv (Debian's) reads from the columnar report's cells is what
+    // openpyxl reads, value for value.
+    void thirdReader_data() {
+        QTest::addColumn<QString>("cell");
+        QTest::newRow("title text") << "A1";
+        QTest::newRow("record number") << "A4";
+        QTest::newRow("text field") << "B5";
+        QTest::newRow("date") << "C4";
+        QTest::newRow("decimal") << "D5";
+        QTest::newRow("boolean") << "E5";
+        QTest::newRow("integer past 2^53, as text") << "G6";
+        QTest::newRow("last record's amount") << QStringLiteral("D%1").arg(3 + Records);
+    }
+
+    void thirdReader() {
+        QFETCH(QString, cell);
+        const QString program = QStandardPaths::findExecutable("xlsx2csv");
+        if (program.isEmpty())
+            QSKIP("xlsx2csv is not installed");
+        if (m_salesCells.isEmpty())
+            QSKIP("the columnar report was not made (python3-openpyxl is not installed)");
+        if (m_salesCsv.isEmpty()) {
+            QProcess p;
+            p.start(program, {path("sales_report.xlsx")});
+            QVERIFY(p.waitForFinished(300000));
+            QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+            for (const QByteArray& line : p.readAllStandardOutput().split('\n'))
+                m_salesCsv << QString::fromUtf8(line).split(u',');
+        }
+        int row = 0, column = 0;
+        QVERIFY(xlsx::parseCellName(cell, row, column));
+        QString got = m_salesCsv.value(row).value(column);
+        if (got.size() >= 2 && got.startsWith(u'"') && got.endsWith(u'"'))
+            got = got.mid(1, got.size() - 2).replace(QStringLiteral("\"\""), QStringLiteral("\""));
+        const QJsonArray want = m_salesCells[cell].toArray();
+        const QString type = want[0].toString();
+        if (type == "datetime")
+            QCOMPARE(got, want[1].toString().left(10)); // the date format yyyy-mm-dd
+        else if (type == "bool")
+            QCOMPARE(got.toLower(), want[1].toBool() ? "true" : "false");
+        else if (type == "int" || type == "float")
+            QCOMPARE(got.toDouble(), want[1].toDouble());
+        else
+            QCOMPARE(got, want[1].toString());
     }
 
     void forms_data() {

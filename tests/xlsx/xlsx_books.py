@@ -3,6 +3,7 @@
 # a dump of what openpyxl reads back from ours as JSON.
 # Usage: xlsx_books.py blank <out.xlsx> | bomb <out.xlsx> | entities <out.xlsx> | seeds <dir>
 #        | dump <in.xlsx> | salesblank <out.xlsx> [columnar|form|columnar-drawn|form-drawn]
+#        | producer <out.xlsx> <forms>
 import json
 import sys
 import zipfile
@@ -157,11 +158,82 @@ def entities(path):
             zout.writestr(item, data)
 
 
+MAIN = "http://schemas.openxmlformats.org/spreadsheetml/2006/main"
+STRICT_MAIN = "http://purl.oclc.org/ooxml/spreadsheetml/main"
+RELS = "http://schemas.openxmlformats.org/officeDocument/2006/relationships"
+STRICT_RELS = "http://purl.oclc.org/ooxml/officeDocument/relationships"
+
+# What Excel writes and openpyxl does not: rows and cells without "r", shared strings of rich text
+# runs with phonetic runs, formula strings, errors and ISO dates.
+EXCEL_ROWS = ('<sheetData>'
+              '<row spans="1:4"><c t="s"><v>0</v></c><c s="0" t="s"><v>1</v></c></row>'
+              '<row r="2"><c><v>2.5</v></c><c t="str"><f>A2&amp;"x"</f><v>2.5x</v></c>'
+              '<c t="e"><v>#DIV/0!</v></c><c r="E2" t="d"><v>2024-03-01T12:00:00</v></c></row>'
+              '<row><c r="B3" t="inlineStr"><is><r><t>${AM</t></r><r><rPr><b/></rPr><t>OUNT}</t></r>'
+              '<rPh sb="0" eb="1"><t>x</t></rPh></is></c></row>'
+              '</sheetData>')
+EXCEL_STRINGS = ('<sst xmlns="%s" count="2" uniqueCount="2">'
+                 '<si><r><rPr><b/><sz val="11"/></rPr><t>${NA</t></r><r><t>ME}</t></r>'
+                 '<rPh sb="0" eb="1"><t>\u30cd\u30fc\u30e0</t></rPh><phoneticPr fontId="0" type="noConversion"/></si>'
+                 '<si><t xml:space="preserve">plain</t></si></sst>' % MAIN)
+
+
+def producer(path, forms):
+    """An openpyxl blank with its parts rewritten as other producers write them. forms, comma
+    separated: excel (EXCEL_ROWS and a shared string part), norefs (no "r" on rows and cells),
+    prefixed (x:, pr:, ct: prefixes instead of default namespaces), strict (Strict Open XML)."""
+    import io
+    import re
+    from openpyxl import Workbook
+    forms = [f for f in forms.split(",") if f]
+    wb = Workbook()
+    ws = wb.active
+    ws.title = "Sales"
+    ws["A1"], ws["B1"], ws["A2"], ws["B2"] = "${NAME}", "plain", 2.5, "=A2*2"
+    src = io.BytesIO()
+    wb.save(src)
+    src.seek(0)
+    with zipfile.ZipFile(src) as zin:
+        parts = {i.filename: zin.read(i.filename).decode() for i in zin.infolist()}
+    ml = lambda n: n.startswith("xl/") and n.endswith(".xml") and not n.startswith("xl/theme")
+    if "excel" in forms:
+        sheet = parts["xl/worksheets/sheet1.xml"]
+        parts["xl/worksheets/sheet1.xml"] = re.sub(r"<sheetData>.*</sheetData>", lambda m: EXCEL_ROWS, sheet)
+        parts["xl/sharedStrings.xml"] = EXCEL_STRINGS
+        parts["xl/_rels/workbook.xml.rels"] = parts["xl/_rels/workbook.xml.rels"].replace(
+            "</Relationships>", '<Relationship Type="%s/sharedStrings" Target="sharedStrings.xml" Id="rIdS"/>'
+            "</Relationships>" % RELS)
+        parts["[Content_Types].xml"] = parts["[Content_Types].xml"].replace(
+            "</Types>", '<Override PartName="/xl/sharedStrings.xml" ContentType="application/'
+            'vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml"/></Types>')
+    if "norefs" in forms:
+        for name in [n for n in parts if n.startswith("xl/worksheets/")]:
+            parts[name] = re.sub(r"<(c|row)\b[^>]*>", lambda m: re.sub(r'\sr="[^"]*"', "", m.group(0)), parts[name])
+    if "prefixed" in forms:
+        def prefix(text, uri, p):
+            text = re.sub(r"<(/?)([A-Za-z_][\w.]*)(?=[\s/>])", r"<\1%s:\2" % p, text)
+            return text.replace('xmlns="%s"' % uri, 'xmlns:%s="%s"' % (p, uri))
+        for name in list(parts):
+            if ml(name):
+                parts[name] = prefix(parts[name], MAIN, "x")
+            elif name.endswith(".rels"):
+                parts[name] = prefix(parts[name], "http://schemas.openxmlformats.org/package/2006/relationships", "pr")
+            elif name == "[Content_Types].xml":
+                parts[name] = prefix(parts[name], "http://schemas.openxmlformats.org/package/2006/content-types", "ct")
+    if "strict" in forms:
+        for name in list(parts):
+            parts[name] = parts[name].replace(MAIN, STRICT_MAIN).replace(RELS, STRICT_RELS)
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as zout:
+        for name, text in parts.items():
+            zout.writestr(name, text.encode())
+
+
 def seeds(folder):
     blank(folder + "/openpyxl.xlsx")
     salesblank(folder + "/columnar.xlsx")
     salesblank(folder + "/form.xlsx", True)
     entities(folder + "/entities.xlsx")
+    producer(folder + "/prefixed.xlsx", "excel,norefs,prefixed")
 
 
 def note_shapes(path):
@@ -247,5 +319,8 @@ if __name__ == "__main__":
     if kind == "salesblank":
         mode = sys.argv[3] if len(sys.argv) > 3 else "columnar"
         salesblank(arg, mode.startswith("form"), mode.endswith("drawn"))
+        sys.exit(0)
+    if kind == "producer":
+        producer(arg, sys.argv[3] if len(sys.argv) > 3 else "")
         sys.exit(0)
     {"blank": blank, "bomb": bomb, "entities": entities, "seeds": seeds, "dump": dump}[kind](arg)

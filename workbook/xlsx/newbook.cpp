@@ -1,7 +1,9 @@
 // A new .xlsx workbook of our own (the blank builder's new blanks): one package with its styles,
-// shared strings and sheets, written from memory (blanks are small) by the zip layer.
+// shared strings and sheets, written from memory (blanks are small) by the zip layer into a file that
+// gets its name only when complete.
 #include "workbook/xlsx/xlsx.h"
 
+#include "workbook/reportfile.h"
 #include "workbook/xlsx/package.h"
 
 #include <QFile>
@@ -9,6 +11,9 @@
 #include <QSet>
 
 #include <cmath>
+#include <cstring>
+
+#include <sys/stat.h>
 
 namespace lw::xlsx {
 
@@ -218,7 +223,17 @@ void NewWorkbookWriter::finish() {
                                "<Relationship Id=\"rIdStyles\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles\" Target=\"styles.xml\"/>"
                                "<Relationship Id=\"rIdStrings\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings\" Target=\"sharedStrings.xml\"/>";
     QByteArray sheetList, names;
-    zipio::ZipOut zip(d->path);
+    // Written into a file without a name and linked in place only when complete, as the reports
+    // are: a kill leaves neither a half-written blank nor a temporary file beside it.
+    const QFileInfo target(d->path);
+    const QString folder = target.absolutePath();
+    xls::reportfile::removeStaleTemporaries(folder, target.fileName());
+    xls::reportfile::NewFile file(folder, target.fileName());
+    if (file.fd < 0)
+        throw Error((d->path + QStringLiteral(": cannot write in its folder %1: ").arg(folder) +
+                     QString::fromLocal8Bit(std::strerror(file.error)))
+                        .toStdString());
+    zipio::ZipOut zip(d->path, file.fd);
     for (std::size_t i = 0; i < d->sheets.size(); ++i) {
         const Impl::Sheet& s = d->sheets[i];
         const QByteArray n = QByteArray::number(qsizetype(i + 1));
@@ -259,7 +274,9 @@ void NewWorkbookWriter::finish() {
     zip.addData(QStringLiteral("xl/sharedStrings.xml"),
                 decl + "<sst xmlns=\"" + Main + "\" count=\"" + QByteArray::number(d->sstRefs) + "\" uniqueCount=\"" +
                     QByteArray::number(qsizetype(d->sst.size())) + "\">" + d->sstXml + "</sst>");
-    zip.close();
+    zip.close(); // flushed to disk as well
+    ::fchmod(file.fd, xls::reportfile::modeFor(d->path, QString()));
+    file.putInPlace(QFile::encodeName(d->path));
 }
 
 } // namespace lw::xlsx

@@ -789,8 +789,10 @@ void ReportWriter::finish() {
         ct += "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>";
     if (!hasXml)
         ct += "<Default Extension=\"xml\" ContentType=\"application/xml\"/>";
+    // The parts written anew under their own names keep their types (the workbook's relationships
+    // too: readers such as xlsx2csv look for them among the overrides when the blank listed them).
     for (const auto& [part, type] : types.overrides)
-        if (!replaced.contains(part.mid(1)) || part.mid(1) == b.workbookPart)
+        if (!replaced.contains(part.mid(1)) || part.mid(1) == b.workbookPart || part.mid(1) == wbRels)
             ct += "<Override PartName=\"" + escapeXml(part) + "\" ContentType=\"" + escapeXml(type) + "\"/>";
     for (std::size_t i = 0; i < d->sheets.size(); ++i)
         ct += "<Override PartName=\"/xl/worksheets/lwsheet" + QByteArray::number(qsizetype(i + 1)) +
