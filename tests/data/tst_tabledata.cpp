@@ -423,6 +423,7 @@ private slots:
             QVERIFY(exec(admin, "CREATE TABLE archive.\"Old Items\" (id int)"));
             QVERIFY(exec(admin, "INSERT INTO archive.\"Old Items\" VALUES (1), (2)"));
             QVERIFY(exec(admin, "CREATE SEQUENCE counter"));
+            QVERIFY(exec(admin, "CREATE VIEW many AS SELECT i, 'row ' || i AS t FROM generate_series(1, 300000) AS i"));
         }
         QSqlDatabase::removeDatabase(QStringLiteral("pgadmin"));
         // A superuser runs conditions only where the administrator trusts them; what is tested here
@@ -460,6 +461,21 @@ private slots:
         QVERIFY2(readOnly.contains("read-only transaction"), qPrintable(readOnly));
         // The connection is usable after a failure, and after a range cut short.
         QCOMPARE(query(*source, "items", "order by id", 1, 1).size(), 1);
+        QCOMPARE(query(*source, "items", QString()).size(), 3);
+        // A large result left early: the rows still coming are dropped and the statement
+        // cancelled, and the connection serves the next query; one read to its end gives each row.
+        QCOMPARE(query(*source, "many", "order by i", 5, 7), QStringList({"5|row 5", "6|row 6", "7|row 7"}));
+        QCOMPARE(query(*source, "items", "where id = 2"), QStringList({"2|null|d:-0.10|null|null|null|false|null"}));
+        const QStringList many = query(*source, "many", "where i % 1000 = 0 order by i desc");
+        QCOMPARE(many.size(), 300);
+        QCOMPARE(many.first(), QStringLiteral("300000|row 300000"));
+        // What the server refuses before its first row fails the query as before.
+        const QString missing = failure([&] { query(*source, "items", "where no_such_column = 1"); });
+        QVERIFY2(missing.contains("The query on table \"items\" of alias \"PG\" failed") &&
+                     missing.contains("no_such_column"),
+                 qPrintable(missing));
+        const QString division = failure([&] { query(*source, "items", "where 1 / (id - 2) > 0"); });
+        QVERIFY2(division.contains("division by zero"), qPrintable(division));
         QCOMPARE(query(*source, "items", QString()).size(), 3);
         useAliases(
             "[PEOPLE]\nTYPE=STANDARD\nPATH=tables\n[PEOPLE SQL]\nTYPE=SQLITE\nDATABASE NAME=people.sqlite\n"
