@@ -466,6 +466,9 @@ private slots:
         // cancelled, and the connection serves the next query; one read to its end gives each row.
         QCOMPARE(query(*source, "many", "order by i", 5, 7), QStringList({"5|row 5", "6|row 6", "7|row 7"}));
         QCOMPARE(query(*source, "items", "where id = 2"), QStringList({"2|null|d:-0.10|null|null|null|false|null"}));
+        // A condition that ends in a comment or in its own terminator.
+        QCOMPARE(query(*source, "items", "where id <= 3 order by id -- the two small ids").size(), 2);
+        QCOMPARE(query(*source, "items", "where id > 2;").size(), 2);
         const QStringList many = query(*source, "many", "where i % 1000 = 0 order by i desc");
         QCOMPARE(many.size(), 300);
         QCOMPARE(many.first(), QStringLiteral("300000|row 300000"));
