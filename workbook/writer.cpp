@@ -215,16 +215,19 @@ void initGsf() {
 
 
 // Reads the sheet data back from their file for the compound file, into one buffer kept for
-// all of them.
+// all of them (of up to 1 MB, no larger than the data need).
 class SheetDataReader {
 public:
-    explicit SheetDataReader(int fd) : m_fd(fd), m_buffer(std::size_t(1) << 20) {}
+    explicit SheetDataReader(int fd) : m_fd(fd) {}
 
     // Up to left bytes from offset at: where they are and how many (0 or less: a failure).
     std::pair<const char*, qint64> read(qint64 at, qint64 left) {
+        const std::size_t want = std::size_t(std::min<qint64>(left, qint64(1) << 20));
+        if (m_buffer.size() < want)
+            m_buffer.resize(want);
         ssize_t n;
         do
-            n = ::pread(m_fd, m_buffer.data(), std::size_t(std::min<qint64>(left, qint64(m_buffer.size()))), off_t(at));
+            n = ::pread(m_fd, m_buffer.data(), want, off_t(at));
         while (n < 0 && errno == EINTR);
         return {m_buffer.data(), qint64(n)};
     }
