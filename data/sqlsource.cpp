@@ -20,6 +20,8 @@
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -379,20 +381,83 @@ bool pgCancelled(const PGresult* r) {
     return state != nullptr && qstrcmp(state, "57014") == 0;
 }
 
-// PostgreSQL's rows straight from libpq on the connection Qt opened: single-row mode in a
-// read-only transaction, values converted from their text by the column's type.
+// Asks the server to cancel the statement running on conn.
+void pgCancel(PGconn* conn) {
+    if (PGcancel* cancel = PQgetCancel(conn)) {
+        char error[256];
+        PQcancel(cancel, error, sizeof error);
+        PQfreeCancel(cancel);
+    }
+}
+
+// One field of a row in COPY's text format, its escapes undone in place: "\b", "\f", "\n", "\r",
+// "\t", "\v", one to three octal digits, "\x" and one or two hex digits; a backslash before any
+// other character stands for that character. Returns the new length.
+qsizetype unescapeCopyField(char* text, qsizetype length) {
+    const auto hex = [](char c) {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    };
+    char* w = text;
+    const char* r = text;
+    const char* end = text + length;
+    while (r < end) {
+        if (*r != '\\' || r + 1 == end) {
+            *w++ = *r++;
+            continue;
+        }
+        ++r;
+        const char c = *r++;
+        switch (c) {
+        case 'b': *w++ = '\b'; break;
+        case 'f': *w++ = '\f'; break;
+        case 'n': *w++ = '\n'; break;
+        case 'r': *w++ = '\r'; break;
+        case 't': *w++ = '\t'; break;
+        case 'v': *w++ = '\v'; break;
+        case 'x':
+            if (r < end && hex(*r) >= 0) {
+                int v = hex(*r++);
+                if (r < end && hex(*r) >= 0)
+                    v = v * 16 + hex(*r++);
+                *w++ = char(v);
+            } else {
+                *w++ = 'x';
+            }
+            break;
+        default:
+            if (c >= '0' && c <= '7') {
+                int v = c - '0';
+                for (int k = 0; k < 2 && r < end && *r >= '0' && *r <= '7'; ++k)
+                    v = v * 8 + (*r++ - '0');
+                *w++ = char(v);
+            } else {
+                *w++ = c;
+            }
+            break;
+        }
+    }
+    return w - text;
+}
+
+// PostgreSQL's rows straight from libpq on the connection Qt opened, in a read-only transaction,
+// values converted from their text by the column's type. The rows come as the text of
+// `COPY (<query>) TO STDOUT`, a line a row, which libpq hands over without building a result for
+// each; where that cannot be used, in single-row mode (a result a row).
 class PgStream : public RangedStream {
 public:
-    PgStream(PGconn* conn, PGresult* first, const QString& alias, const QString& table, int from, int to,
-             const QueryControl& control)
-        : RangedStream(from, to), m_conn(conn), m_pending(first), m_alias(alias), m_table(table),
+    // columns describes the result; first is the first result of single-row mode (taken over), or
+    // null when the rows come through COPY.
+    PgStream(PGconn* conn, const PGresult* columns, PGresult* first, bool copy, const QString& alias,
+             const QString& table, int from, int to, const QueryControl& control)
+        : RangedStream(from, to), m_conn(conn), m_pending(first), m_copy(copy), m_alias(alias), m_table(table),
           m_control(control) {
-        const int n = PQnfields(first);
+        m_copying = copy;
+        const int n = PQnfields(columns);
         for (int i = 0; i < n; ++i) {
             Field f;
-            f.name = QString::fromUtf8(PQfname(first, i));
-            const int mod = PQfmod(first, i);
-            switch (PQftype(first, i)) {
+            f.name = QString::fromUtf8(PQfname(columns, i));
+            const int mod = PQfmod(columns, i);
+            switch (PQftype(columns, i)) {
             case 16:
                 f.type = FieldType::Logical;
                 break;
@@ -442,6 +507,9 @@ protected:
         if (m_conn == nullptr) {
             return false;
         }
+        if (m_copy) {
+            return fetchCopied(record);
+        }
         PGresult* r = m_pending ? m_pending : pgResult(m_conn, m_control);
         m_pending = nullptr;
         const ExecStatusType status = r ? PQresultStatus(r) : PGRES_TUPLES_OK;
@@ -477,21 +545,131 @@ protected:
         PQclear(m_pending);
         m_pending = nullptr;
         // Rows still coming are not wanted: the server is asked to stop sending them.
-        if (PQisBusy(m_conn) || PQtransactionStatus(m_conn) == PQTRANS_ACTIVE) {
-            if (PGcancel* cancel = PQgetCancel(m_conn)) {
-                char error[256];
-                PQcancel(cancel, error, sizeof error);
-                PQfreeCancel(cancel);
+        if (m_copying || PQisBusy(m_conn) || PQtransactionStatus(m_conn) == PQTRANS_ACTIVE) {
+            pgCancel(m_conn);
+        }
+        // What COPY sends until the server has stopped is read and dropped (its end, or the error
+        // the cancel makes); only then does the connection give its results again.
+        if (m_copying) {
+            char* line = nullptr;
+            while (PQgetCopyData(m_conn, &line, 0) > 0) {
+                PQfreemem(line);
+                line = nullptr;
             }
+            m_copying = false;
         }
         while (PGresult* r = PQgetResult(m_conn)) {
+            // A connection still in COPY (its data unreadable) would give that result for ever.
+            const bool copyState = PQresultStatus(r) == PGRES_COPY_OUT;
             PQclear(r);
+            if (copyState) {
+                break;
+            }
         }
         PQclear(PQexec(m_conn, "ROLLBACK"));
         m_conn = nullptr;
     }
 
 private:
+    // The next row of COPY's output: waits on the connection's socket in short steps, asking the
+    // server to cancel the statement (once) when the query's control says stop.
+    bool fetchCopied(Record* record) {
+        char* line = nullptr;
+        int n = 0;
+        bool cancelSent = false;
+        while ((n = PQgetCopyData(m_conn, &line, 1)) == 0) {
+            if (!cancelSent && m_control.cancelled()) {
+                cancelSent = true;
+                pgCancel(m_conn);
+            }
+            pollfd p{PQsocket(m_conn), POLLIN, 0};
+            if (p.fd < 0) {
+                n = -2;
+                break;
+            }
+            ::poll(&p, 1, 100);
+            if (!PQconsumeInput(m_conn)) {
+                n = -2;
+                break;
+            }
+        }
+        if (n > 0) {
+            const std::unique_ptr<char, void (*)(void*)> owned(line, PQfreemem);
+            if (record != nullptr) {
+                convertLine(line, n, *record);
+            }
+            ++m_rows;
+            return true;
+        }
+        // The end of the rows: the statement's own result says whether all of them came.
+        m_copying = false;
+        PGresult* r = PQgetResult(m_conn);
+        const ExecStatusType status = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
+        if (status == PGRES_COMMAND_OK) {
+            PQclear(r);
+            finish();
+            return false;
+        }
+        const QString reason =
+            QString::fromUtf8(r ? PQresultErrorMessage(r) : PQerrorMessage(m_conn)).trimmed();
+        const bool stopped = pgCancelled(r);
+        PQclear(r);
+        finish();
+        if (stopped) {
+            throw queryStopped(m_control, m_table);
+        }
+        // Before its first row the statement itself failed, as a query that is refused does.
+        if (m_rows == 0) {
+            throw DataError(DataError::Kind::Query,
+                            QStringLiteral("The query on table \"%1\" of alias \"%2\" failed: %3")
+                                .arg(m_table, m_alias, reason));
+        }
+        throw DataError(
+            DataError::Kind::Query,
+            QStringLiteral("Reading the records of alias \"%1\" failed: %2").arg(m_alias, reason));
+    }
+
+    // A row of COPY's text format: fields separated by tabs, "\N" for null, escapes in texts.
+    void convertLine(char* line, int length, Record& record) {
+        qsizetype n = length;
+        if (n > 0 && line[n - 1] == '\n') {
+            --n;
+        }
+        record.resize(m_fields.size());
+        char* field = line;
+        char* const end = line + n;
+        const std::size_t count = m_fields.size();
+        for (std::size_t i = 0; i < count; ++i) {
+            char* tab = static_cast<char*>(std::memchr(field, '\t', std::size_t(end - field)));
+            if ((tab != nullptr) != (i + 1 < count)) {
+                malformedRow();
+            }
+            char* fieldEnd = tab ? tab : end;
+            Value& out = record[i];
+            qsizetype size = fieldEnd - field;
+            if ((size == 2 && field[0] == '\\' && field[1] == 'N') || m_fields[i].type == FieldType::Binary) {
+                out.kind = Value::Kind::Null;
+            } else {
+                if (std::memchr(field, '\\', std::size_t(size)) != nullptr) {
+                    size = unescapeCopyField(field, size);
+                }
+                setTextValue(out, field, size, m_fields[i].type);
+            }
+            field = fieldEnd + 1;
+        }
+        if (count == 0 && n != 0) {
+            malformedRow();
+        }
+    }
+
+    [[noreturn]] void malformedRow() {
+        finish();
+        throw DataError(DataError::Kind::Query,
+                        QStringLiteral("Reading the records of alias \"%1\" failed: the server sent a row "
+                                       "whose fields do not match its columns")
+                            .arg(m_alias));
+    }
+
     void convert(PGresult* r, Record& record) {
         record.resize(m_fields.size());
         for (std::size_t i = 0; i < m_fields.size(); ++i) {
@@ -512,6 +690,9 @@ private:
 
     PGconn* m_conn = nullptr;
     PGresult* m_pending = nullptr;
+    bool m_copy = false;    // the rows come through COPY
+    bool m_copying = false; // COPY's rows are still coming
+    qint64 m_rows = 0;
     QString m_alias;
     QString m_table;
     QueryControl m_control;
@@ -716,8 +897,10 @@ private:
     }
 
 #ifdef LW_HAVE_LIBPQ
+    // copy: the rows may come through COPY (the statement falls back to single-row mode when the
+    // server does not take COPY of a query).
     std::unique_ptr<RecordStream> queryPostgres(PGconn* conn, const QString& table, const QString& condition,
-                                                int from, int to) {
+                                                int from, int to, bool copy = true) {
         auto fail = [&](const QString& what, const QString& reason) {
             while (PGresult* r = PQgetResult(conn)) {
                 PQclear(r);
@@ -755,6 +938,10 @@ private:
         }
         // The extended protocol takes exactly one statement.
         const QByteArray sql = statementFor(table, condition).toUtf8();
+        // COPY's text escapes only bytes below 0x80, which UTF-8 never uses inside a character.
+        if (copy && qstrcmp(pg_encoding_to_char(PQclientEncoding(conn)), "UTF8") == 0) {
+            return queryPostgresCopied(conn, sql, table, condition, from, to, fail);
+        }
         if (!PQsendQueryParams(conn, sql.constData(), 0, nullptr, nullptr, nullptr, nullptr, 0) ||
             !PQsetSingleRowMode(conn)) {
             fail(QStringLiteral("The query on table \"%1\" of alias \"%2\" failed: %3"),
@@ -776,7 +963,78 @@ private:
             }
             fail(QStringLiteral("The query on table \"%1\" of alias \"%2\" failed: %3"), reason);
         }
-        return std::make_unique<PgStream>(conn, first, m_alias, table, from, to, m_control);
+        return std::make_unique<PgStream>(conn, first, first, false, m_alias, table, from, to, m_control);
+    }
+
+    // The rows of the statement sql through `COPY (sql) TO STDOUT`, in the transaction begun. The
+    // statement is prepared first: that checks it is one query as it stands (so that wrapping it
+    // in COPY runs that query and nothing else) and gives its columns' types, which COPY's rows do
+    // not carry. One statement, as before: its time limit and its cancelling work the same.
+    template <typename Fail>
+    std::unique_ptr<RecordStream> queryPostgresCopied(PGconn* conn, const QByteArray& sql, const QString& table,
+                                                      const QString& condition, int from, int to, Fail& fail) {
+        const QString failed = QStringLiteral("The query on table \"%1\" of alias \"%2\" failed: %3");
+        const auto stop = [&] {
+            while (PGresult* r = PQgetResult(conn)) {
+                PQclear(r);
+            }
+            PQclear(PQexec(conn, "ROLLBACK"));
+            throw queryStopped(m_control, table);
+        };
+        // The result of a command sent, of the status expected; else the query fails as refused.
+        const auto step = [&](bool sent, ExecStatusType expected) {
+            if (!sent) {
+                fail(failed, QString::fromUtf8(PQerrorMessage(conn)));
+            }
+            PGresult* r = pgResult(conn, m_control);
+            if (r != nullptr && PQresultStatus(r) == expected) {
+                while (PGresult* rest = PQgetResult(conn)) {
+                    PQclear(rest);
+                }
+                return r;
+            }
+            const QString reason = QString::fromUtf8(r ? PQresultErrorMessage(r) : PQerrorMessage(conn));
+            const bool stopped = pgCancelled(r);
+            PQclear(r);
+            if (stopped) {
+                stop();
+            }
+            fail(failed, reason);
+            return static_cast<PGresult*>(nullptr);
+        };
+        PQclear(step(PQsendPrepare(conn, "", sql.constData(), 0, nullptr), PGRES_COMMAND_OK));
+        const std::unique_ptr<PGresult, void (*)(PGresult*)> columns(
+            step(PQsendDescribePrepared(conn, ""), PGRES_COMMAND_OK), PQclear);
+        // The new line ends a comment the condition may close with.
+        const QByteArray copy = "COPY (" + sql + "\n) TO STDOUT";
+        if (!PQsendQueryParams(conn, copy.constData(), 0, nullptr, nullptr, nullptr, nullptr, 0)) {
+            fail(failed, QString::fromUtf8(PQerrorMessage(conn)));
+        }
+        PGresult* started = pgResult(conn, m_control);
+        if (started != nullptr && PQresultStatus(started) == PGRES_COPY_OUT) {
+            PQclear(started);
+            return std::make_unique<PgStream>(conn, columns.get(), nullptr, true, m_alias, table, from, to,
+                                              m_control);
+        }
+        const QString reason = QString::fromUtf8(started ? PQresultErrorMessage(started) : PQerrorMessage(conn));
+        const char* state = started ? PQresultErrorField(started, PG_DIAG_SQLSTATE) : nullptr;
+        // A server that does not take COPY of a query (a syntax error in COPY around a query that
+        // was prepared as it stands, or a feature it lacks) is read in single-row mode.
+        const bool noCopy = state != nullptr && (qstrcmp(state, "42601") == 0 || qstrcmp(state, "0A000") == 0);
+        const bool stopped = pgCancelled(started);
+        PQclear(started);
+        if (stopped) {
+            stop();
+        }
+        if (noCopy) {
+            while (PGresult* r = PQgetResult(conn)) {
+                PQclear(r);
+            }
+            PQclear(PQexec(conn, "ROLLBACK"));
+            return queryPostgres(conn, table, condition, from, to, false);
+        }
+        fail(failed, reason);
+        return nullptr;
     }
 #endif
 

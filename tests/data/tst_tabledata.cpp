@@ -6,6 +6,7 @@
 #include "data/catalogue.h"
 #include "data/engine_aliasfile.h"
 
+#include <QElapsedTimer>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -423,6 +424,7 @@ private slots:
             QVERIFY(exec(admin, "CREATE TABLE archive.\"Old Items\" (id int)"));
             QVERIFY(exec(admin, "INSERT INTO archive.\"Old Items\" VALUES (1), (2)"));
             QVERIFY(exec(admin, "CREATE SEQUENCE counter"));
+            QVERIFY(exec(admin, "CREATE VIEW many AS SELECT i, 'row ' || i AS t FROM generate_series(1, 300000) AS i"));
         }
         QSqlDatabase::removeDatabase(QStringLiteral("pgadmin"));
         // A superuser runs conditions only where the administrator trusts them; what is tested here
@@ -460,6 +462,74 @@ private slots:
         QVERIFY2(readOnly.contains("read-only transaction"), qPrintable(readOnly));
         // The connection is usable after a failure, and after a range cut short.
         QCOMPARE(query(*source, "items", "order by id", 1, 1).size(), 1);
+        QCOMPARE(query(*source, "items", QString()).size(), 3);
+        // A large result left early: the rows still coming are dropped and the statement
+        // cancelled, and the connection serves the next query; one read to its end gives each row.
+        QCOMPARE(query(*source, "many", "order by i", 5, 7), QStringList({"5|row 5", "6|row 6", "7|row 7"}));
+        QCOMPARE(query(*source, "items", "where id = 2"), QStringList({"2|null|d:-0.10|null|null|null|false|null"}));
+        // A condition that ends in a comment or in its own terminator.
+        QCOMPARE(query(*source, "items", "where id <= 3 order by id -- the two small ids").size(), 2);
+        QCOMPARE(query(*source, "items", "where id > 2;").size(), 2);
+        const QStringList many = query(*source, "many", "where i % 1000 = 0 order by i desc");
+        QCOMPARE(many.size(), 300);
+        QCOMPARE(many.first(), QStringLiteral("300000|row 300000"));
+        // What the server refuses before its first row fails the query as before.
+        const QString missing = failure([&] { query(*source, "items", "where no_such_column = 1"); });
+        QVERIFY2(missing.contains("The query on table \"items\" of alias \"PG\" failed") &&
+                     missing.contains("no_such_column"),
+                 qPrintable(missing));
+        const QString division = failure([&] { query(*source, "items", "where 1 / (id - 2) > 0"); });
+        QVERIFY2(division.contains("division by zero"), qPrintable(division));
+        QCOMPARE(query(*source, "items", QString()).size(), 3);
+        useAliases(
+            "[PEOPLE]\nTYPE=STANDARD\nPATH=tables\n[PEOPLE SQL]\nTYPE=SQLITE\nDATABASE NAME=people.sqlite\n"
+            "[BROKEN]\nTYPE=STANDARD\nPATH=no/such/dir\n");
+    }
+
+    // A PostgreSQL query stopped by its time limit or by the user, before its first row or while
+    // its rows come: the reader says why, gives no row it did not get, and the connection serves
+    // the next query. Runs on the database postgresAlias made.
+    void postgresStopped_data() {
+        QTest::addColumn<QString>("condition");
+        QTest::addColumn<bool>("cancelFirst");
+        QTest::addColumn<int>("rowsBefore");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("time limit before the first row")
+            << "where pg_sleep(30) is null" << false << 0 << "stopped after 1 seconds";
+        QTest::newRow("time limit while rows come")
+            << "where i <= 100 or pg_sleep(30) is null" << false << 100 << "stopped after 1 seconds";
+        QTest::newRow("cancelled before the first row") << "where pg_sleep(30) is null" << true << 0 << "was cancelled";
+    }
+
+    void postgresStopped() {
+        QFETCH(QString, condition);
+        QFETCH(bool, cancelFirst);
+        QFETCH(int, rowsBefore);
+        QFETCH(QString, expected);
+        if (!m_pgSkip.isEmpty())
+            QSKIP(qPrintable(m_pgSkip));
+        useAliases("[PG]\nTYPE=POSTGRESQL\nSERVER NAME=" + qgetenv("LEDGERWICK_TEST_PG_HOST") + "\nPORT=" +
+                   qgetenv("LEDGERWICK_TEST_PG_PORT") +
+                   "\nDATABASE NAME=lw_data_test\nUSER NAME=postgres\nConditions=trusted\n");
+        auto source = DataSource::open({true, QStringLiteral("PG")});
+        std::atomic<bool> cancel{cancelFirst};
+        QueryControl control;
+        control.cancel = &cancel;
+        control.timeoutSeconds = 1;
+        source->setControl(control);
+        QElapsedTimer clock;
+        clock.start();
+        int rows = 0;
+        const QString error = failure([&] {
+            auto stream = source->query(QStringLiteral("many"), condition, 0, 0);
+            Record r;
+            while (stream->next(r))
+                QCOMPARE(r.at(0).integer, qint64(++rows));
+        });
+        QVERIFY2(error.contains(expected), qPrintable(error));
+        QCOMPARE(rows, rowsBefore);
+        QVERIFY2(clock.elapsed() < 15000, "the statement was not stopped");
+        source->setControl(QueryControl{});
         QCOMPARE(query(*source, "items", QString()).size(), 3);
         useAliases(
             "[PEOPLE]\nTYPE=STANDARD\nPATH=tables\n[PEOPLE SQL]\nTYPE=SQLITE\nDATABASE NAME=people.sqlite\n"

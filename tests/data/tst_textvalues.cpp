@@ -210,6 +210,17 @@ private slots:
         row("text byte order mark", "text", "E'\\uFEFFx'", QStringLiteral("\uFEFFx"), QStringLiteral("t:\uFEFFx"));
         row("text looks like a number", "text", "'12'", "12", "t:12");
         row("text empty", "text", "''", "", "t:");
+        // Characters the rows' text format escapes (tab, new line, return, backslash) or passes
+        // as they are (other control characters), and a text that reads like its null.
+        row("text tab new line return", "text", "E'a\\tb\\nc\\rd'", QStringLiteral("a\tb\nc\rd"),
+            QStringLiteral("t:a\tb\nc\rd"));
+        row("text backslash N", "text", "E'\\\\N'", QStringLiteral("\\N"), QStringLiteral("t:\\N"));
+        row("text backslashes at the ends", "text", "E'\\\\x\\\\'", QStringLiteral("\\x\\"),
+            QStringLiteral("t:\\x\\"));
+        row("text control characters", "text", "E'\\x01\\b\\f\\x0b\\x1f'",
+            QStringLiteral("\x01\b\f\x0b\x1f"), QStringLiteral("t:\x01\b\f\x0b\x1f"));
+        row("text escapes beside UTF-8", "text", "E'\u0401\\t\\\\\u0451'", QStringLiteral("\u0401\t\\\u0451"),
+            QStringLiteral("t:\u0401\t\\\u0451"));
         row("varchar", "varchar(20)", "'abc'", "abc", "t:abc");
         row("text null", "text", "NULL", QString(), "null");
         // Types the readers take as text.

@@ -9,16 +9,22 @@ namespace lw::report {
 bool dateSerial(const QDate& date, bool date1904, double& serial) {
     if (!date.isValid())
         return false;
+    // The day numbers of the dates the counts start from, made once (a QDate made from its parts
+    // for every value was a tenth of a large report's time).
+    static const qint64 jan1904 = QDate(1904, 1, 1).toJulianDay();
+    static const qint64 jan1900 = QDate(1900, 1, 1).toJulianDay();
+    static const qint64 mar1900 = QDate(1900, 3, 1).toJulianDay();
+    static const qint64 dec1899 = QDate(1899, 12, 31).toJulianDay();
+    const qint64 day = date.toJulianDay();
     if (date1904) {
-        const qint64 d = QDate(1904, 1, 1).daysTo(date);
+        const qint64 d = day - jan1904;
         serial = double(d);
         return d >= 0;
     }
-    if (date < QDate(1900, 1, 1))
+    if (day < jan1900)
         return false;
     // Day 60 is the format's 29 February 1900, which never was: dates before March count from 31 Dec 1899.
-    serial = date < QDate(1900, 3, 1) ? double(QDate(1899, 12, 31).daysTo(date))
-                                      : double(QDate(1899, 12, 30).daysTo(date));
+    serial = day < mar1900 ? double(day - dec1899) : double(day - (dec1899 - 1));
     return true;
 }
 

@@ -114,32 +114,39 @@ struct Generator::Writing {
         }
         const data::Value& v = (*record)[std::size_t(c.field)];
         double serial = 0;
-        xls::Value written{xls::ValueType::Text, 0, valueText(v)};
+        // Counted as written: a number where the cell got one, else the cell's text (made only
+        // then: formatting every value as text cost more than writing it).
+        xls::Value written{xls::ValueType::Text, 0, {}};
         switch (v.kind) {
         case data::Value::Kind::Null:
             return;
         case data::Value::Kind::Integer:
             if (std::fabs(double(v.integer)) <= maxExactInteger)
                 written = {xls::ValueType::Number, double(v.integer), {}};
+            else
+                written.text = valueText(v);
             break;
         case data::Value::Kind::Double:
             written = std::isfinite(v.number) ? xls::Value{xls::ValueType::Number, v.number, {}}
                                               : xls::Value{xls::ValueType::Error, 0x24, {}};
             break;
-        case data::Value::Kind::Decimal: {
-            bool ok = false;
-            const double d = v.text.toDouble(&ok);
-            if (ok && std::isfinite(d))
-                written = {xls::ValueType::Number, d, {}};
+        case data::Value::Kind::Decimal:
+            // The number the cell was written with: the readers give it beside the exact text.
+            if (std::isfinite(v.number))
+                written = {xls::ValueType::Number, v.number, {}};
+            else
+                written.text = v.text;
             break;
-        }
         case data::Value::Kind::Text:
+            written.text = v.text;
             break;
         case data::Value::Kind::Date:
         case data::Value::Kind::Timestamp:
             if (dateSerial(v.date, blank.date1904, serial))
                 written = {xls::ValueType::Number,
                            serial + (v.kind == data::Value::Kind::Timestamp ? timeFraction(v.time) : 0.0), {}};
+            else
+                written.text = valueText(v);
             break;
         case data::Value::Kind::Time:
             written = {xls::ValueType::Number, timeFraction(v.time), {}};
