@@ -130,21 +130,45 @@ public:
     Fault fault() const { return m_fault; }
 
     // The blob at pointer, of length bytes: data points at its bytes (valid until the next read).
-    // False with a reason when it cannot be read.
-    bool read(quint32 pointer, qint64 length, const char*& data, QString& reason, bool& cut) {
+    // False when it cannot be read: reason() says why.
+    bool read(quint32 pointer, qint64 length, const char*& data, bool& cut) {
         cut = false;
+        // Most memos are small ones of a shared block the window holds whole: taken at once, with
+        // the checks readChecked() makes (an entry of the table, of the memo's length, inside the block).
+        const qint64 block = qint64(pointer & 0xFFFFFF00u);
+        const unsigned index = pointer & 0xFF;
+        const qint64 at = block - m_windowAt;
+        if (index < 64 && m_windowAt > 0 && at >= 0 && at + chunk <= m_windowFilled) {
+            const unsigned char* b = m_window.data() + at;
+            const unsigned char* e = b + 12 + 5 * index;
+            const qint64 start = qint64(e[0]) * 16;
+            const qint64 paragraphs = e[1];
+            if (b[0] == 3 && paragraphs != 0 && start >= 12 + 64 * 5 && length <= paragraphs * 16 &&
+                length > (paragraphs - 1) * 16 && start + length <= chunk) {
+                data = reinterpret_cast<const char*>(b + start);
+                return true;
+            }
+        }
+        return readChecked(pointer, length, data, cut);
+    }
+
+    // Why the last read that failed failed, naming the place.
+    const QString& reason() const { return m_reason; }
+
+private:
+    bool readChecked(quint32 pointer, qint64 length, const char*& data, bool& cut) {
         const qint64 block = qint64(pointer & 0xFFFFFF00u);
         const int index = int(pointer & 0xFF);
         if (block == 0 || block >= m_file.size()) {
             m_fault = Fault::Outside;
-            reason = QStringLiteral("a memo pointer (offset %1) outside the memo file").arg(block);
+            m_reason = QStringLiteral("a memo pointer (offset %1) outside the memo file").arg(block);
             return false;
         }
         if (index == 0xFF) {
             unsigned char head[9];
             if (!m_file.readAt(block, head, 9) || head[0] != 2) {
                 m_fault = Fault::NotMemoBlock;
-                reason =
+                m_reason =
                     QStringLiteral("a memo pointer (offset %1) to a block that is not a memo's").arg(block);
                 return false;
             }
@@ -152,7 +176,7 @@ public:
             const qint64 stored = le32(head + 3);
             if (stored != length || 9 + length > chunks * chunk) {
                 m_fault = Fault::LengthMismatch;
-                reason = QStringLiteral("a memo whose length (%1) does not match its block at offset %2")
+                m_reason = QStringLiteral("a memo whose length (%1) does not match its block at offset %2")
                              .arg(length)
                              .arg(block);
                 return false;
@@ -162,7 +186,7 @@ public:
             m_big.resize(qsizetype(take));
             if (!m_file.readAt(block + 9, m_big.data(), take)) {
                 m_fault = Fault::PastEnd;
-                reason = QStringLiteral("a memo that runs past the end of the memo file (block at offset %1)")
+                m_reason = QStringLiteral("a memo that runs past the end of the memo file (block at offset %1)")
                              .arg(block);
                 return false;
             }
@@ -171,7 +195,7 @@ public:
         }
         if (index >= 64 || !loadChunk(block)) {
             m_fault = Fault::NoEntry;
-            reason = QStringLiteral("a memo pointer (offset %1, entry %2) to no memo").arg(block).arg(index);
+            m_reason = QStringLiteral("a memo pointer (offset %1, entry %2) to no memo").arg(block).arg(index);
             return false;
         }
         const unsigned char* e = m_chunk + 12 + 5 * index;
@@ -180,14 +204,14 @@ public:
         if (m_chunk[0] != 3 || paragraphs == 0 || start < 12 + 64 * 5 || length > paragraphs * 16 ||
             length <= (paragraphs - 1) * 16) {
             m_fault = Fault::NoSuchMemo;
-            reason = QStringLiteral("a memo pointer (offset %1, entry %2) to no memo of its length")
+            m_reason = QStringLiteral("a memo pointer (offset %1, entry %2) to no memo of its length")
                          .arg(block)
                          .arg(index);
             return false;
         }
         if (start + length > m_chunkFilled) {
             m_fault = Fault::PastEnd;
-            reason = QStringLiteral("a memo that runs past the end of the memo file (block at offset %1)")
+            m_reason = QStringLiteral("a memo that runs past the end of the memo file (block at offset %1)")
                          .arg(block);
             return false;
         }
@@ -195,7 +219,6 @@ public:
         return true;
     }
 
-private:
     // The 4 KB block at offset: m_chunk points at what the file holds of it. The file is read 64 KB
     // at a time, as the small memos of neighbouring records share their blocks and follow each other.
     bool loadChunk(qint64 offset) {
@@ -218,6 +241,7 @@ private:
 
     InputFile m_file;
     Fault m_fault = Fault::Outside;
+    QString m_reason;
     QByteArray m_big;                    // the last memo of a block of its own
     std::vector<unsigned char> m_window; // what was last read of the file
     qint64 m_windowAt = -1;
@@ -620,10 +644,9 @@ void ParadoxReader::memo(const Column& c, const unsigned char* d, Value& out) {
         if (!m_blobs) {
             return; // said when the table was opened
         }
-        QString reason;
         bool cut = false;
-        if (!m_blobs->read(pointer, length, bytes, reason, cut)) {
-            warnValue(c, reason, QStringLiteral("memo %1").arg(int(m_blobs->fault())));
+        if (!m_blobs->read(pointer, length, bytes, cut)) {
+            warnValue(c, m_blobs->reason(), QStringLiteral("memo %1").arg(int(m_blobs->fault())));
             return;
         }
         n = qsizetype(std::min(length, memoLimit));

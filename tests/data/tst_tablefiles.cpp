@@ -1,6 +1,7 @@
 // The dBASE and Paradox readers against readers and writers we did not write (python3-dbfread,
 // pxlib, LibreOffice): every field type, version and code page; deleted records, memo files,
 // headers that lie about their count, damaged and truncated files.
+#include "data/codepage.h"
 #include "data/tabledata.h"
 #include "fixtures.h"
 
@@ -896,6 +897,48 @@ private slots:
         stream = DataSource::open({false, dir})->query(QStringLiteral("cut.db"), QStringLiteral("order by SERIAL desc"), 0, 0);
         QCOMPARE(lwtest::rows(*stream).size(), ours.size());
 #endif
+    }
+
+    // Text of every length up to 40 bytes, plain ASCII or with one letter of the upper half at each
+    // place, decoded into a string reused from one text to the next (as a record's value is),
+    // against the system's converter of the code page; a copy taken of the string keeps its text.
+    void decodeEveryWidth_data() {
+        QTest::addColumn<int>("codePage");
+        QTest::addColumn<QByteArray>("codec");
+        QTest::addColumn<int>("high"); // the byte of the upper half; 0: ASCII only
+        QTest::newRow("1252, ASCII") << 1252 << QByteArray("windows-1252") << 0;
+        QTest::newRow("1252, e acute") << 1252 << QByteArray("windows-1252") << 0xE9;
+        QTest::newRow("1252, euro") << 1252 << QByteArray("windows-1252") << 0x80;
+        QTest::newRow("866, Cyrillic") << 866 << QByteArray("IBM866") << 0xAE;
+        QTest::newRow("437, box drawing") << 437 << QByteArray("IBM437") << 0xC9;
+    }
+    void decodeEveryWidth() {
+        QFETCH(int, codePage);
+        QFETCH(QByteArray, codec);
+        QFETCH(int, high);
+        if (!QStringDecoder(codec.constData()).isValid())
+            QSKIP("the system's converter does not know this code page");
+        const TextDecoder ours(codePage);
+        QString out;
+        for (int length = 0; length <= 40; ++length) {
+            for (int at = high ? 0 : -1; at < (high ? length : 0); ++at) {
+                QByteArray bytes;
+                for (int i = 0; i < length; ++i)
+                    bytes.append(char('A' + (i * 7 + length) % 26));
+                if (at >= 0)
+                    bytes[at] = char(high);
+                ours.decode(bytes.constData(), bytes.size(), out);
+                QString expected = QStringDecoder(codec.constData())(bytes);
+                QVERIFY2(out == expected, qPrintable(QStringLiteral("%1 bytes, upper half at %2: \"%3\" for \"%4\"")
+                                                         .arg(length).arg(at).arg(out, expected)));
+                // Again, the bytes backwards, while a copy of the string is held: the copy keeps its text.
+                const QString held = out;
+                std::reverse(bytes.begin(), bytes.end());
+                ours.decode(bytes.constData(), bytes.size(), out);
+                QCOMPARE(out, QStringDecoder(codec.constData())(bytes));
+                QCOMPARE(held, expected);
+            }
+        }
     }
 
     // Damaged Paradox tables: block chains that leave the file or go round, sizes that disagree.
