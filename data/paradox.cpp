@@ -10,7 +10,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace lw::data {
 
@@ -97,6 +101,117 @@ bool paradoxDouble(const unsigned char* d, double& out) {
 
 // Bytes of one memo, at most: a longer memo is cut with a warning.
 constexpr qint64 memoLimit = 64 * 1024 * 1024;
+
+// Reads a file ahead on a thread of its own: while the memos of one window of the memo file are
+// decoded, the next window is copied out of the system's file cache beside them. One request at a
+// time; take() hands over what was read when it is what was asked for, else the caller reads for
+// itself. The thread only reads into its own buffer, which changes hands under the lock while the
+// thread waits.
+class ReadAhead {
+public:
+    // Null when no thread can be started: the file is then read as it is asked for.
+    static std::unique_ptr<ReadAhead> start(const InputFile& file, qint64 capacity) {
+        std::unique_ptr<ReadAhead> ahead(new ReadAhead(file, capacity));
+        try {
+            ahead->m_thread = std::thread([p = ahead.get()] { p->run(); });
+        } catch (const std::system_error&) {
+            return nullptr;
+        }
+        return ahead;
+    }
+
+    ~ReadAhead() {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_one();
+        m_thread.join();
+    }
+
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    // Starts reading length bytes (at most the capacity) at offset; a request not taken is dropped.
+    void request(qint64 offset, qint64 length) {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_offset = offset;
+            m_length = length;
+            ++m_asked;
+        }
+        m_wake.notify_one();
+    }
+
+    enum class Taken { Yes, No, Late };
+    // When the last request holds the length bytes at offset and has been read: swaps it into
+    // buffer (whose storage serves the next request), with where it starts and its length. No
+    // when the bytes are not in what was asked for or could not be read; Late when they are not
+    // read yet. The caller then reads them itself at once: on a busy machine the thread may not
+    // run for a while (the request is dropped; one being read is left to end).
+    Taken take(qint64 offset, qint64 length, std::vector<unsigned char>& buffer, qint64& at, qint64& filled) {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_asked == m_taken || offset < m_offset || offset + length > m_offset + m_length) {
+            return Taken::No;
+        }
+        if (m_finished != m_asked) {
+            if (m_reading != m_asked) {
+                m_finished = m_asked; // not begun: not to be begun
+            }
+            m_taken = m_asked;
+            return Taken::Late;
+        }
+        m_taken = m_asked;
+        if (!m_ok) {
+            return Taken::No;
+        }
+        if (buffer.size() < m_buffer.size()) {
+            buffer.resize(m_buffer.size());
+        }
+        buffer.swap(m_buffer);
+        at = m_offset;
+        filled = m_length;
+        return Taken::Yes;
+    }
+
+private:
+    ReadAhead(const InputFile& file, qint64 capacity) : m_file(file), m_buffer(std::size_t(capacity)) {}
+
+    void run() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        while (true) {
+            m_wake.wait(lock, [this] { return m_stop || m_finished != m_asked; });
+            if (m_stop) {
+                return;
+            }
+            const quint64 job = m_asked;
+            m_reading = job;
+            const qint64 offset = m_offset;
+            const qint64 length = m_length;
+            unsigned char* into = m_buffer.data();
+            const bool fits = length >= 0 && std::size_t(length) <= m_buffer.size();
+            lock.unlock();
+            const bool ok = fits && m_file.readAt(offset, into, length);
+            lock.lock();
+            m_ok = ok;
+            m_finished = std::max(m_finished, job); // a later request may have been dropped meanwhile
+        }
+    }
+
+    const InputFile& m_file;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_wake; // a request, or the end
+    std::vector<unsigned char> m_buffer;
+    qint64 m_offset = -1;
+    qint64 m_length = 0;
+    quint64 m_asked = 0;    // requests made
+    quint64 m_reading = 0;  // the last request the thread began to read
+    quint64 m_finished = 0; // the last request read (or dropped)
+    quint64 m_taken = 0;    // the last request taken
+    bool m_ok = false;
+    bool m_stop = false;
+};
 
 // The .mb file beside a table: memos and other blobs in blocks of 4 KB chunks. A blob field's last
 // 10 bytes point into it: the block's offset with an index in its low byte, the blob's length and a
@@ -221,18 +336,52 @@ private:
 
     // The 4 KB block at offset: m_chunk points at what the file holds of it. The file is read 64 KB
     // at a time, as the small memos of neighbouring records share their blocks and follow each other.
+    // Once windows follow each other through the file (a table read from start to end), they are
+    // larger and each next one is read ahead, unless the reading ahead keeps coming too late (the
+    // machine is busy: it would only add work).
     bool loadChunk(qint64 offset) {
         constexpr qint64 window = 64 * 1024;
+        constexpr qint64 aheadWindow = 512 * 1024;
         const qint64 want = std::min(chunk, m_file.size() - offset);
         if (m_windowAt < 0 || offset < m_windowAt || offset + want > m_windowAt + m_windowFilled) {
-            const qint64 n = std::min(window, m_file.size() - offset);
-            m_window.resize(std::size_t(window));
-            if (n < 12 + 64 * 5 || !m_file.readAt(offset, m_window.data(), n)) {
+            const qint64 end = m_windowAt + m_windowFilled;
+            m_inOrder = m_windowAt > 0 && offset >= end && offset - end < aheadWindow ? m_inOrder + 1 : 0;
+            const bool ahead = m_inOrder >= 2;
+            qint64 at = 0;
+            qint64 n = 0;
+            if (want < 12 + 64 * 5) {
                 m_windowAt = -1;
                 return false;
             }
-            m_windowAt = offset;
+            const ReadAhead::Taken taken =
+                m_ahead ? m_ahead->take(offset, want, m_window, at, n) : ReadAhead::Taken::No;
+            m_late = taken == ReadAhead::Taken::Late ? m_late + 1 : taken == ReadAhead::Taken::Yes ? 0 : m_late;
+            if (m_late >= 2) {
+                m_aheadOff = true; // the thread, idle from now on, ends with the reader
+            }
+            if (taken != ReadAhead::Taken::Yes) {
+                at = offset;
+                n = std::min(ahead ? aheadWindow : window, m_file.size() - offset);
+                if (m_window.size() < std::size_t(n)) {
+                    m_window.resize(std::size_t(n));
+                }
+                if (!m_file.readAt(offset, m_window.data(), n)) {
+                    m_windowAt = -1;
+                    return false;
+                }
+            }
+            m_windowAt = at;
             m_windowFilled = n;
+            const qint64 next = std::min(aheadWindow, m_file.size() - (at + n));
+            if (ahead && !m_aheadOff && next >= 12 + 64 * 5) {
+                if (!m_ahead) {
+                    m_ahead = ReadAhead::start(m_file, aheadWindow);
+                    m_aheadOff = !m_ahead;
+                }
+                if (m_ahead) {
+                    m_ahead->request(at + n, next);
+                }
+            }
         }
         m_chunk = m_window.data() + (offset - m_windowAt);
         m_chunkFilled = want;
@@ -248,6 +397,10 @@ private:
     qint64 m_windowFilled = 0;
     const unsigned char* m_chunk = nullptr; // the block of the memo being read, in m_window
     qint64 m_chunkFilled = 0;
+    int m_inOrder = 0;                  // windows read one after the other, so far
+    int m_late = 0;                     // windows read ahead too late, one after the other
+    bool m_aheadOff = false;            // after a few, or when no thread could be started
+    std::unique_ptr<ReadAhead> m_ahead; // once they are; last, as it reads m_file
 };
 
 class ParadoxReader : public TableReader {
