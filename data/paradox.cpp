@@ -106,7 +106,8 @@ constexpr qint64 memoLimit = 64 * 1024 * 1024;
 // decoded, the next window is copied out of the system's file cache beside them. One request at a
 // time; take() hands over what was read when it is what was asked for, else the caller reads for
 // itself. The thread only reads into its own buffer, which changes hands under the lock while the
-// thread waits.
+// thread waits. The caller never waits for the thread: on a busy machine the thread may not run
+// for a while, even while it holds the lock, and the caller then goes on as if it had no thread.
 class ReadAhead {
 public:
     // Null when no thread can be started: the file is then read as it is asked for.
@@ -133,9 +134,13 @@ public:
     ReadAhead& operator=(const ReadAhead&) = delete;
 
     // Starts reading length bytes (at most the capacity) at offset; a request not taken is dropped.
+    // Nothing is asked while the thread holds the lock.
     void request(qint64 offset, qint64 length) {
         {
-            const std::lock_guard<std::mutex> lock(m_mutex);
+            const std::unique_lock<std::mutex> lock(m_mutex, std::try_to_lock);
+            if (!lock.owns_lock()) {
+                return;
+            }
             m_offset = offset;
             m_length = length;
             ++m_asked;
@@ -147,10 +152,13 @@ public:
     // When the last request holds the length bytes at offset and has been read: swaps it into
     // buffer (whose storage serves the next request), with where it starts and its length. No
     // when the bytes are not in what was asked for or could not be read; Late when they are not
-    // read yet. The caller then reads them itself at once: on a busy machine the thread may not
-    // run for a while (the request is dropped; one being read is left to end).
+    // read yet, or the thread holds the lock. The caller then reads them itself at once (the
+    // request is dropped; one being read is left to end).
     Taken take(qint64 offset, qint64 length, std::vector<unsigned char>& buffer, qint64& at, qint64& filled) {
-        const std::lock_guard<std::mutex> lock(m_mutex);
+        const std::unique_lock<std::mutex> lock(m_mutex, std::try_to_lock);
+        if (!lock.owns_lock()) {
+            return Taken::Late;
+        }
         if (m_asked == m_taken || offset < m_offset || offset + length > m_offset + m_length) {
             return Taken::No;
         }
@@ -337,8 +345,8 @@ private:
     // The 4 KB block at offset: m_chunk points at what the file holds of it. The file is read 64 KB
     // at a time, as the small memos of neighbouring records share their blocks and follow each other.
     // Once windows follow each other through the file (a table read from start to end), they are
-    // larger and each next one is read ahead, unless the reading ahead keeps coming too late (the
-    // machine is busy: it would only add work).
+    // larger and each next one is read ahead; after a window read ahead too late (the machine is
+    // busy: reading ahead would only add work) the next few are not.
     bool loadChunk(qint64 offset) {
         constexpr qint64 window = 64 * 1024;
         constexpr qint64 aheadWindow = 512 * 1024;
@@ -355,9 +363,8 @@ private:
             }
             const ReadAhead::Taken taken =
                 m_ahead ? m_ahead->take(offset, want, m_window, at, n) : ReadAhead::Taken::No;
-            m_late = taken == ReadAhead::Taken::Late ? m_late + 1 : taken == ReadAhead::Taken::Yes ? 0 : m_late;
-            if (m_late >= 2) {
-                m_aheadOff = true; // the thread, idle from now on, ends with the reader
+            if (taken == ReadAhead::Taken::Late) {
+                m_pause = 8; // the machine is busy: the next windows are read as they come
             }
             if (taken != ReadAhead::Taken::Yes) {
                 at = offset;
@@ -373,7 +380,9 @@ private:
             m_windowAt = at;
             m_windowFilled = n;
             const qint64 next = std::min(aheadWindow, m_file.size() - (at + n));
-            if (ahead && !m_aheadOff && next >= 12 + 64 * 5) {
+            if (m_pause > 0) {
+                --m_pause;
+            } else if (ahead && !m_aheadOff && next >= 12 + 64 * 5) {
                 if (!m_ahead) {
                     m_ahead = ReadAhead::start(m_file, aheadWindow);
                     m_aheadOff = !m_ahead;
@@ -398,8 +407,8 @@ private:
     const unsigned char* m_chunk = nullptr; // the block of the memo being read, in m_window
     qint64 m_chunkFilled = 0;
     int m_inOrder = 0;                  // windows read one after the other, so far
-    int m_late = 0;                     // windows read ahead too late, one after the other
-    bool m_aheadOff = false;            // after a few, or when no thread could be started
+    int m_pause = 0;                    // windows still to be read without reading ahead
+    bool m_aheadOff = false;            // when no thread could be started
     std::unique_ptr<ReadAhead> m_ahead; // once they are; last, as it reads m_file
 };
 
