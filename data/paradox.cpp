@@ -300,8 +300,8 @@ private:
             if (stored != length || 9 + length > chunks * chunk) {
                 m_fault = Fault::LengthMismatch;
                 m_reason = QStringLiteral("a memo whose length (%1) does not match its block at offset %2")
-                             .arg(length)
-                             .arg(block);
+                               .arg(length)
+                               .arg(block);
                 return false;
             }
             const qint64 take = std::min(length, memoLimit);
@@ -309,8 +309,9 @@ private:
             m_big.resize(qsizetype(take));
             if (!m_file.readAt(block + 9, m_big.data(), take)) {
                 m_fault = Fault::PastEnd;
-                m_reason = QStringLiteral("a memo that runs past the end of the memo file (block at offset %1)")
-                             .arg(block);
+                m_reason =
+                    QStringLiteral("a memo that runs past the end of the memo file (block at offset %1)")
+                        .arg(block);
                 return false;
             }
             data = m_big.constData();
@@ -318,7 +319,8 @@ private:
         }
         if (index >= 64 || !loadChunk(block)) {
             m_fault = Fault::NoEntry;
-            m_reason = QStringLiteral("a memo pointer (offset %1, entry %2) to no memo").arg(block).arg(index);
+            m_reason =
+                QStringLiteral("a memo pointer (offset %1, entry %2) to no memo").arg(block).arg(index);
             return false;
         }
         const unsigned char* e = m_chunk + 12 + 5 * index;
@@ -328,14 +330,14 @@ private:
             length <= (paragraphs - 1) * 16) {
             m_fault = Fault::NoSuchMemo;
             m_reason = QStringLiteral("a memo pointer (offset %1, entry %2) to no memo of its length")
-                         .arg(block)
-                         .arg(index);
+                           .arg(block)
+                           .arg(index);
             return false;
         }
         if (start + length > m_chunkFilled) {
             m_fault = Fault::PastEnd;
             m_reason = QStringLiteral("a memo that runs past the end of the memo file (block at offset %1)")
-                         .arg(block);
+                           .arg(block);
             return false;
         }
         data = reinterpret_cast<const char*>(m_chunk + start);

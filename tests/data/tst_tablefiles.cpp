@@ -1013,8 +1013,11 @@ private slots:
                     bytes[at] = char(high);
                 ours.decode(bytes.constData(), bytes.size(), out);
                 QString expected = QStringDecoder(codec.constData())(bytes);
-                QVERIFY2(out == expected, qPrintable(QStringLiteral("%1 bytes, upper half at %2: \"%3\" for \"%4\"")
-                                                         .arg(length).arg(at).arg(out, expected)));
+                QVERIFY2(out == expected,
+                         qPrintable(QStringLiteral("%1 bytes, upper half at %2: \"%3\" for \"%4\"")
+                                        .arg(length)
+                                        .arg(at)
+                                        .arg(out, expected)));
                 // Again, the bytes backwards, while a copy of the string is held: the copy keeps its text.
                 const QString held = out;
                 std::reverse(bytes.begin(), bytes.end());
