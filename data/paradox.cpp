@@ -289,7 +289,15 @@ private:
         }
         if (index == 0xFF) {
             unsigned char head[9];
-            if (!m_file.readAt(block, head, 9) || head[0] != 2) {
+            if (!m_file.readAt(block, head, 9)) {
+                // Inside the file as it was opened: it was cut since, or ends in the block's head.
+                m_fault = Fault::PastEnd;
+                m_reason =
+                    QStringLiteral("a memo that runs past the end of the memo file (block at offset %1)")
+                        .arg(block);
+                return false;
+            }
+            if (head[0] != 2) {
                 m_fault = Fault::NotMemoBlock;
                 m_reason =
                     QStringLiteral("a memo pointer (offset %1) to a block that is not a memo's").arg(block);
