@@ -221,7 +221,11 @@ void TextDecoder::decode(const char* bytes, qsizetype length, QString& out) cons
         out = decoder(QByteArrayView(bytes, length));
         return;
     }
-    out.resize(length);
+    // A string of the same length that is not shared is written over as it is (a record's value
+    // reused for the next record's text of the same width): resize() is a call for nothing.
+    if (out.size() != length || !out.isDetached()) {
+        out.resize(length);
+    }
     char16_t* d = reinterpret_cast<char16_t*>(out.data());
     const auto* s = reinterpret_cast<const unsigned char*>(bytes);
     qsizetype i = 0;
@@ -236,11 +240,28 @@ void TextDecoder::decode(const char* bytes, qsizetype length, QString& out) cons
         _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_unpacklo_epi8(v, zero));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i + 8), _mm_unpackhi_epi8(v, zero));
     }
+    if (i < length && i + 16 > length && length >= 16) {
+        // The last sixteen bytes, overlapping some already widened (to the same characters).
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + length - 16));
+        if (_mm_movemask_epi8(v) == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + length - 16), _mm_unpacklo_epi8(v, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + length - 8), _mm_unpackhi_epi8(v, zero));
+            i = length;
+        }
+    }
     if (i + 8 <= length) {
         const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i));
         if ((_mm_movemask_epi8(v) & 0xFF) == 0) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_unpacklo_epi8(v, zero));
             i += 8;
+        }
+    }
+    if (i < length && i + 8 > length && length >= 8) {
+        // The last eight bytes, overlapping as above.
+        const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + length - 8));
+        if ((_mm_movemask_epi8(v) & 0xFF) == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + length - 8), _mm_unpacklo_epi8(v, zero));
+            i = length;
         }
     }
 #endif

@@ -10,7 +10,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace lw::data {
 
@@ -98,6 +102,125 @@ bool paradoxDouble(const unsigned char* d, double& out) {
 // Bytes of one memo, at most: a longer memo is cut with a warning.
 constexpr qint64 memoLimit = 64 * 1024 * 1024;
 
+// Reads a file ahead on a thread of its own: while the memos of one window of the memo file are
+// decoded, the next window is copied out of the system's file cache beside them. One request at a
+// time; take() hands over what was read when it is what was asked for, else the caller reads for
+// itself. The thread only reads into its own buffer, which changes hands under the lock while the
+// thread waits. The caller never waits for the thread: on a busy machine the thread may not run
+// for a while, even while it holds the lock, and the caller then goes on as if it had no thread.
+class ReadAhead {
+public:
+    // Null when no thread can be started: the file is then read as it is asked for.
+    static std::unique_ptr<ReadAhead> start(const InputFile& file, qint64 capacity) {
+        std::unique_ptr<ReadAhead> ahead(new ReadAhead(file, capacity));
+        try {
+            ahead->m_thread = std::thread([p = ahead.get()] { p->run(); });
+        } catch (const std::system_error&) {
+            return nullptr;
+        }
+        return ahead;
+    }
+
+    ~ReadAhead() {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_one();
+        m_thread.join();
+    }
+
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    // Starts reading length bytes (at most the capacity) at offset; a request not taken is dropped.
+    // Nothing is asked while the thread holds the lock.
+    void request(qint64 offset, qint64 length) {
+        {
+            const std::unique_lock<std::mutex> lock(m_mutex, std::try_to_lock);
+            if (!lock.owns_lock()) {
+                return;
+            }
+            m_offset = offset;
+            m_length = length;
+            ++m_asked;
+        }
+        m_wake.notify_one();
+    }
+
+    enum class Taken { Yes, No, Late };
+    // When the last request holds the length bytes at offset and has been read: swaps it into
+    // buffer (whose storage serves the next request), with where it starts and its length. No
+    // when the bytes are not in what was asked for or could not be read; Late when they are not
+    // read yet, or the thread holds the lock. The caller then reads them itself at once (the
+    // request is dropped; one being read is left to end).
+    Taken take(qint64 offset, qint64 length, std::vector<unsigned char>& buffer, qint64& at, qint64& filled) {
+        const std::unique_lock<std::mutex> lock(m_mutex, std::try_to_lock);
+        if (!lock.owns_lock()) {
+            return Taken::Late;
+        }
+        if (m_asked == m_taken || offset < m_offset || offset + length > m_offset + m_length) {
+            return Taken::No;
+        }
+        if (m_finished != m_asked) {
+            if (m_reading != m_asked) {
+                m_finished = m_asked; // not begun: not to be begun
+            }
+            m_taken = m_asked;
+            return Taken::Late;
+        }
+        m_taken = m_asked;
+        if (!m_ok) {
+            return Taken::No;
+        }
+        if (buffer.size() < m_buffer.size()) {
+            buffer.resize(m_buffer.size());
+        }
+        buffer.swap(m_buffer);
+        at = m_offset;
+        filled = m_length;
+        return Taken::Yes;
+    }
+
+private:
+    ReadAhead(const InputFile& file, qint64 capacity) : m_file(file), m_buffer(std::size_t(capacity)) {}
+
+    void run() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        while (true) {
+            m_wake.wait(lock, [this] { return m_stop || m_finished != m_asked; });
+            if (m_stop) {
+                return;
+            }
+            const quint64 job = m_asked;
+            m_reading = job;
+            const qint64 offset = m_offset;
+            const qint64 length = m_length;
+            unsigned char* into = m_buffer.data();
+            const bool fits = length >= 0 && std::size_t(length) <= m_buffer.size();
+            lock.unlock();
+            const bool ok = fits && m_file.readAt(offset, into, length);
+            lock.lock();
+            m_ok = ok;
+            m_finished = std::max(m_finished, job); // a later request may have been dropped meanwhile
+        }
+    }
+
+    const InputFile& m_file;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_wake; // a request, or the end
+    std::vector<unsigned char> m_buffer;
+    qint64 m_offset = -1;
+    qint64 m_length = 0;
+    quint64 m_asked = 0;    // requests made
+    quint64 m_reading = 0;  // the last request the thread began to read
+    quint64 m_finished = 0; // the last request read (or dropped)
+    quint64 m_taken = 0;    // the last request taken
+    bool m_ok = false;
+    bool m_stop = false;
+};
+
 // The .mb file beside a table: memos and other blobs in blocks of 4 KB chunks. A blob field's last
 // 10 bytes point into it: the block's offset with an index in its low byte, the blob's length and a
 // modification number. Index 0xFF is a block of one blob (type 2: its chunk count, length and
@@ -130,21 +253,53 @@ public:
     Fault fault() const { return m_fault; }
 
     // The blob at pointer, of length bytes: data points at its bytes (valid until the next read).
-    // False with a reason when it cannot be read.
-    bool read(quint32 pointer, qint64 length, const char*& data, QString& reason, bool& cut) {
+    // False when it cannot be read: reason() says why.
+    bool read(quint32 pointer, qint64 length, const char*& data, bool& cut) {
         cut = false;
+        // Most memos are small ones of a shared block the window holds whole: taken at once, with
+        // the checks readChecked() makes (an entry of the table, of the memo's length, inside the block).
+        const qint64 block = qint64(pointer & 0xFFFFFF00u);
+        const unsigned index = pointer & 0xFF;
+        const qint64 at = block - m_windowAt;
+        if (index < 64 && m_windowAt > 0 && at >= 0 && at + chunk <= m_windowFilled) {
+            const unsigned char* b = m_window.data() + at;
+            const unsigned char* e = b + 12 + 5 * index;
+            const qint64 start = qint64(e[0]) * 16;
+            const qint64 paragraphs = e[1];
+            if (b[0] == 3 && paragraphs != 0 && start >= 12 + 64 * 5 && length <= paragraphs * 16 &&
+                length > (paragraphs - 1) * 16 && start + length <= chunk) {
+                data = reinterpret_cast<const char*>(b + start);
+                return true;
+            }
+        }
+        return readChecked(pointer, length, data, cut);
+    }
+
+    // Why the last read that failed failed, naming the place.
+    const QString& reason() const { return m_reason; }
+
+private:
+    bool readChecked(quint32 pointer, qint64 length, const char*& data, bool& cut) {
         const qint64 block = qint64(pointer & 0xFFFFFF00u);
         const int index = int(pointer & 0xFF);
         if (block == 0 || block >= m_file.size()) {
             m_fault = Fault::Outside;
-            reason = QStringLiteral("a memo pointer (offset %1) outside the memo file").arg(block);
+            m_reason = QStringLiteral("a memo pointer (offset %1) outside the memo file").arg(block);
             return false;
         }
         if (index == 0xFF) {
             unsigned char head[9];
-            if (!m_file.readAt(block, head, 9) || head[0] != 2) {
+            if (!m_file.readAt(block, head, 9)) {
+                // Inside the file as it was opened: it was cut since, or ends in the block's head.
+                m_fault = Fault::PastEnd;
+                m_reason =
+                    QStringLiteral("a memo that runs past the end of the memo file (block at offset %1)")
+                        .arg(block);
+                return false;
+            }
+            if (head[0] != 2) {
                 m_fault = Fault::NotMemoBlock;
-                reason =
+                m_reason =
                     QStringLiteral("a memo pointer (offset %1) to a block that is not a memo's").arg(block);
                 return false;
             }
@@ -152,9 +307,9 @@ public:
             const qint64 stored = le32(head + 3);
             if (stored != length || 9 + length > chunks * chunk) {
                 m_fault = Fault::LengthMismatch;
-                reason = QStringLiteral("a memo whose length (%1) does not match its block at offset %2")
-                             .arg(length)
-                             .arg(block);
+                m_reason = QStringLiteral("a memo whose length (%1) does not match its block at offset %2")
+                               .arg(length)
+                               .arg(block);
                 return false;
             }
             const qint64 take = std::min(length, memoLimit);
@@ -162,8 +317,9 @@ public:
             m_big.resize(qsizetype(take));
             if (!m_file.readAt(block + 9, m_big.data(), take)) {
                 m_fault = Fault::PastEnd;
-                reason = QStringLiteral("a memo that runs past the end of the memo file (block at offset %1)")
-                             .arg(block);
+                m_reason =
+                    QStringLiteral("a memo that runs past the end of the memo file (block at offset %1)")
+                        .arg(block);
                 return false;
             }
             data = m_big.constData();
@@ -171,7 +327,8 @@ public:
         }
         if (index >= 64 || !loadChunk(block)) {
             m_fault = Fault::NoEntry;
-            reason = QStringLiteral("a memo pointer (offset %1, entry %2) to no memo").arg(block).arg(index);
+            m_reason =
+                QStringLiteral("a memo pointer (offset %1, entry %2) to no memo").arg(block).arg(index);
             return false;
         }
         const unsigned char* e = m_chunk + 12 + 5 * index;
@@ -180,36 +337,70 @@ public:
         if (m_chunk[0] != 3 || paragraphs == 0 || start < 12 + 64 * 5 || length > paragraphs * 16 ||
             length <= (paragraphs - 1) * 16) {
             m_fault = Fault::NoSuchMemo;
-            reason = QStringLiteral("a memo pointer (offset %1, entry %2) to no memo of its length")
-                         .arg(block)
-                         .arg(index);
+            m_reason = QStringLiteral("a memo pointer (offset %1, entry %2) to no memo of its length")
+                           .arg(block)
+                           .arg(index);
             return false;
         }
         if (start + length > m_chunkFilled) {
             m_fault = Fault::PastEnd;
-            reason = QStringLiteral("a memo that runs past the end of the memo file (block at offset %1)")
-                         .arg(block);
+            m_reason = QStringLiteral("a memo that runs past the end of the memo file (block at offset %1)")
+                           .arg(block);
             return false;
         }
         data = reinterpret_cast<const char*>(m_chunk + start);
         return true;
     }
 
-private:
     // The 4 KB block at offset: m_chunk points at what the file holds of it. The file is read 64 KB
     // at a time, as the small memos of neighbouring records share their blocks and follow each other.
+    // Once windows follow each other through the file (a table read from start to end), they are
+    // larger and each next one is read ahead; after a window read ahead too late (the machine is
+    // busy: reading ahead would only add work) the next few are not.
     bool loadChunk(qint64 offset) {
         constexpr qint64 window = 64 * 1024;
+        constexpr qint64 aheadWindow = 512 * 1024;
         const qint64 want = std::min(chunk, m_file.size() - offset);
         if (m_windowAt < 0 || offset < m_windowAt || offset + want > m_windowAt + m_windowFilled) {
-            const qint64 n = std::min(window, m_file.size() - offset);
-            m_window.resize(std::size_t(window));
-            if (n < 12 + 64 * 5 || !m_file.readAt(offset, m_window.data(), n)) {
+            const qint64 end = m_windowAt + m_windowFilled;
+            m_inOrder = m_windowAt > 0 && offset >= end && offset - end < aheadWindow ? m_inOrder + 1 : 0;
+            const bool ahead = m_inOrder >= 2;
+            qint64 at = 0;
+            qint64 n = 0;
+            if (want < 12 + 64 * 5) {
                 m_windowAt = -1;
                 return false;
             }
-            m_windowAt = offset;
+            const ReadAhead::Taken taken =
+                m_ahead ? m_ahead->take(offset, want, m_window, at, n) : ReadAhead::Taken::No;
+            if (taken == ReadAhead::Taken::Late) {
+                m_pause = 8; // the machine is busy: the next windows are read as they come
+            }
+            if (taken != ReadAhead::Taken::Yes) {
+                at = offset;
+                n = std::min(ahead ? aheadWindow : window, m_file.size() - offset);
+                if (m_window.size() < std::size_t(n)) {
+                    m_window.resize(std::size_t(n));
+                }
+                if (!m_file.readAt(offset, m_window.data(), n)) {
+                    m_windowAt = -1;
+                    return false;
+                }
+            }
+            m_windowAt = at;
             m_windowFilled = n;
+            const qint64 next = std::min(aheadWindow, m_file.size() - (at + n));
+            if (m_pause > 0) {
+                --m_pause;
+            } else if (ahead && !m_aheadOff && next >= 12 + 64 * 5) {
+                if (!m_ahead) {
+                    m_ahead = ReadAhead::start(m_file, aheadWindow);
+                    m_aheadOff = !m_ahead;
+                }
+                if (m_ahead) {
+                    m_ahead->request(at + n, next);
+                }
+            }
         }
         m_chunk = m_window.data() + (offset - m_windowAt);
         m_chunkFilled = want;
@@ -218,12 +409,17 @@ private:
 
     InputFile m_file;
     Fault m_fault = Fault::Outside;
+    QString m_reason;
     QByteArray m_big;                    // the last memo of a block of its own
     std::vector<unsigned char> m_window; // what was last read of the file
     qint64 m_windowAt = -1;
     qint64 m_windowFilled = 0;
     const unsigned char* m_chunk = nullptr; // the block of the memo being read, in m_window
     qint64 m_chunkFilled = 0;
+    int m_inOrder = 0;                  // windows read one after the other, so far
+    int m_pause = 0;                    // windows still to be read without reading ahead
+    bool m_aheadOff = false;            // when no thread could be started
+    std::unique_ptr<ReadAhead> m_ahead; // once they are; last, as it reads m_file
 };
 
 class ParadoxReader : public TableReader {
@@ -620,10 +816,9 @@ void ParadoxReader::memo(const Column& c, const unsigned char* d, Value& out) {
         if (!m_blobs) {
             return; // said when the table was opened
         }
-        QString reason;
         bool cut = false;
-        if (!m_blobs->read(pointer, length, bytes, reason, cut)) {
-            warnValue(c, reason, QStringLiteral("memo %1").arg(int(m_blobs->fault())));
+        if (!m_blobs->read(pointer, length, bytes, cut)) {
+            warnValue(c, m_blobs->reason(), QStringLiteral("memo %1").arg(int(m_blobs->fault())));
             return;
         }
         n = qsizetype(std::min(length, memoLimit));

@@ -1,6 +1,7 @@
 // The dBASE and Paradox readers against readers and writers we did not write (python3-dbfread,
 // pxlib, LibreOffice): every field type, version and code page; deleted records, memo files,
 // headers that lie about their count, damaged and truncated files.
+#include "data/codepage.h"
 #include "data/tabledata.h"
 #include "fixtures.h"
 
@@ -14,6 +15,17 @@ using namespace lw::data;
 using lwtest::DbfField;
 
 namespace {
+
+// The threads of this process, as the system counts them; -1 when it does not say.
+int threadCount() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("Threads:"))
+            return line.mid(8).trimmed().toInt();
+    return -1;
+}
 
 const char* dbfreadScript = R"(
 import sys, datetime, decimal
@@ -844,6 +856,79 @@ private slots:
 #endif
     }
 
+    // A table whose memo file is read from start to end (megabytes of it): its windows are read
+    // ahead on a thread of the reader's, the memos are pxlib's all the same, and the thread is gone
+    // when the read is over. Cut while it is read ahead, the memo file loses the memos from there
+    // on, said, and the read ends in the error of a table changed while read, without a hang.
+    void paradoxMemoFileReadAhead_data() {
+        QTest::addColumn<int>("cutAt"); // the record after which the memo file is cut; -1: never
+        QTest::addColumn<int>("keep");  // the memo file's bytes kept then
+        QTest::newRow("whole") << -1 << 0;
+        QTest::newRow("cut to its header at the start") << 200 << 4096;
+        QTest::newRow("cut in the middle") << 1500 << 3 * 1024 * 1024;
+        QTest::newRow("cut to nothing near the end") << 2800 << 0;
+    }
+    void paradoxMemoFileReadAhead() {
+#ifndef LW_PXFIXTURE
+        QSKIP("pxlib (package pxlib-dev) was not found when building");
+#else
+        QFETCH(int, cutAt);
+        QFETCH(int, keep);
+        const QString dir = subdir(QStringLiteral("pxahead_") + QTest::currentDataTag());
+        const QStringList sound = makeMemoTable(dir, 70, 1252, 2, 3000);
+        QCOMPARE(sound.size(), 3001);
+        const QString mb = dir + "/memo.mb";
+        QVERIFY(QFileInfo(mb).size() > 4 * 1024 * 1024);
+        const int before = threadCount();
+        int most = before;
+        auto stream = DataSource::open({false, dir})->query(QStringLiteral("memo.db"), QString(), 0, 0);
+        QStringList ours = {sound.value(0)};
+        QString error;
+        try {
+            Record r;
+            while (stream->next(r)) {
+                QStringList cells;
+                for (const Value& v : r)
+                    cells << lwtest::show(v);
+                ours << cells.join(QLatin1Char('|'));
+                most = std::max(most, threadCount());
+                if (ours.size() - 1 == cutAt)
+                    QVERIFY(QFile::resize(mb, keep));
+            }
+        } catch (const DataError& e) {
+            error = e.text();
+        }
+        QCOMPARE(ours.size(), sound.size());
+        const QStringList warnings = stream->warnings();
+        stream.reset(); // a read that failed keeps its reader until then
+        if (before >= 0) {
+            QCOMPARE(most, before + 1);
+            QCOMPARE(threadCount(), before);
+        }
+        if (cutAt < 0) {
+            QVERIFY2(error.isEmpty(), qPrintable(error));
+            QCOMPARE(ours, sound);
+            QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n')));
+            return;
+        }
+        QVERIFY2(error.contains(QStringLiteral("memo.mb\" changed while it was read")), qPrintable(error));
+        int lost = 0;
+        for (int i = 1; i < sound.size(); ++i) {
+            const qsizetype cut = sound[i].lastIndexOf('|');
+            QCOMPARE(ours[i].left(ours[i].lastIndexOf('|')), sound[i].left(cut)); // all but the memo
+            if (ours[i] != sound[i]) {
+                QVERIFY2(i > cutAt, qPrintable(QString::number(i)));
+                QCOMPARE(ours[i].mid(ours[i].lastIndexOf('|') + 1), QStringLiteral("null"));
+                ++lost;
+            }
+        }
+        QVERIFY(lost > 0);
+        QVERIFY2(warnings.join('\n').contains(QStringLiteral("runs past the end of the memo file")),
+                 qPrintable(warnings.join('\n')));
+        QVERIFY2(!warnings.join('\n').contains(QStringLiteral("not a memo's")), qPrintable(warnings.join('\n')));
+#endif
+    }
+
     // A file that ends inside its last block: the records wholly there are read, with a warning
     // naming the cause, and they are pxlib's records of the whole file.
     void paradoxCutLastBlock_data() {
@@ -896,6 +981,51 @@ private slots:
         stream = DataSource::open({false, dir})->query(QStringLiteral("cut.db"), QStringLiteral("order by SERIAL desc"), 0, 0);
         QCOMPARE(lwtest::rows(*stream).size(), ours.size());
 #endif
+    }
+
+    // Text of every length up to 40 bytes, plain ASCII or with one letter of the upper half at each
+    // place, decoded into a string reused from one text to the next (as a record's value is),
+    // against the system's converter of the code page; a copy taken of the string keeps its text.
+    void decodeEveryWidth_data() {
+        QTest::addColumn<int>("codePage");
+        QTest::addColumn<QByteArray>("codec");
+        QTest::addColumn<int>("high"); // the byte of the upper half; 0: ASCII only
+        QTest::newRow("1252, ASCII") << 1252 << QByteArray("windows-1252") << 0;
+        QTest::newRow("1252, e acute") << 1252 << QByteArray("windows-1252") << 0xE9;
+        QTest::newRow("1252, euro") << 1252 << QByteArray("windows-1252") << 0x80;
+        QTest::newRow("866, Cyrillic") << 866 << QByteArray("IBM866") << 0xAE;
+        QTest::newRow("437, box drawing") << 437 << QByteArray("IBM437") << 0xC9;
+    }
+    void decodeEveryWidth() {
+        QFETCH(int, codePage);
+        QFETCH(QByteArray, codec);
+        QFETCH(int, high);
+        if (!QStringDecoder(codec.constData()).isValid())
+            QSKIP("the system's converter does not know this code page");
+        const TextDecoder ours(codePage);
+        QString out;
+        for (int length = 0; length <= 40; ++length) {
+            for (int at = high ? 0 : -1; at < (high ? length : 0); ++at) {
+                QByteArray bytes;
+                for (int i = 0; i < length; ++i)
+                    bytes.append(char('A' + (i * 7 + length) % 26));
+                if (at >= 0)
+                    bytes[at] = char(high);
+                ours.decode(bytes.constData(), bytes.size(), out);
+                QString expected = QStringDecoder(codec.constData())(bytes);
+                QVERIFY2(out == expected,
+                         qPrintable(QStringLiteral("%1 bytes, upper half at %2: \"%3\" for \"%4\"")
+                                        .arg(length)
+                                        .arg(at)
+                                        .arg(out, expected)));
+                // Again, the bytes backwards, while a copy of the string is held: the copy keeps its text.
+                const QString held = out;
+                std::reverse(bytes.begin(), bytes.end());
+                ours.decode(bytes.constData(), bytes.size(), out);
+                QCOMPARE(out, QStringDecoder(codec.constData())(bytes));
+                QCOMPARE(held, expected);
+            }
+        }
     }
 
     // Damaged Paradox tables: block chains that leave the file or go round, sizes that disagree.
