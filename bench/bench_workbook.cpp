@@ -294,10 +294,17 @@ bool filteredOut(int argc, char** argv, std::initializer_list<std::string> names
     return false;
 }
 
+// This process's own peak resident memory (KiB): the high-water mark of its memory since it was
+// started. getrusage's ru_maxrss will not do: Linux carries the parent's peak over into a child
+// through fork and exec, so a child started by a benchmark that had grown would report that.
 long peakKiB() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_maxrss;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine())
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').front().toLong();
+    return -1;
 }
 
 // The peak resident memory (MB) of a fresh process of this program writing `rows` rows.
