@@ -225,15 +225,8 @@ void NewWorkbookWriter::finish() {
     QByteArray sheetList, names;
     // Written into a file without a name and linked in place only when complete, as the reports
     // are: a kill leaves neither a half-written blank nor a temporary file beside it.
-    const QFileInfo target(d->path);
-    const QString folder = target.absolutePath();
-    xls::reportfile::removeStaleTemporaries(folder, target.fileName());
-    xls::reportfile::NewFile file(folder, target.fileName());
-    if (file.fd < 0)
-        throw Error((d->path + QStringLiteral(": cannot write in its folder %1: ").arg(folder) +
-                     QString::fromLocal8Bit(std::strerror(file.error)))
-                        .toStdString());
-    zipio::ZipOut zip(d->path, file.fd);
+    const auto file = zipio::newPackageFile(d->path);
+    zipio::ZipOut zip(d->path, file->fd);
     for (std::size_t i = 0; i < d->sheets.size(); ++i) {
         const Impl::Sheet& s = d->sheets[i];
         const QByteArray n = QByteArray::number(qsizetype(i + 1));
@@ -275,8 +268,8 @@ void NewWorkbookWriter::finish() {
                 decl + "<sst xmlns=\"" + Main + "\" count=\"" + QByteArray::number(d->sstRefs) + "\" uniqueCount=\"" +
                     QByteArray::number(qsizetype(d->sst.size())) + "\">" + d->sstXml + "</sst>");
     zip.close(); // flushed to disk as well
-    ::fchmod(file.fd, xls::reportfile::modeFor(d->path, QString()));
-    file.putInPlace(QFile::encodeName(d->path));
+    ::fchmod(file->fd, xls::reportfile::modeFor(d->path, QString()));
+    file->putInPlace(QFile::encodeName(d->path));
 }
 
 } // namespace lw::xlsx

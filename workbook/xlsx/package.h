@@ -7,11 +7,21 @@
 
 #include <list>
 #include <map>
+#include <memory>
 
 typedef struct zip zip_t;
 typedef struct zip_source zip_source_t;
 
+namespace lw::xls::reportfile {
+struct NewFile;
+}
+
 namespace lw::xlsx::zipio {
+
+// A file without a name in the folder of path, for a package linked in place at path only when
+// complete (see workbook/reportfile.h); temporaries of killed writers beside it are removed first.
+// Throws Error naming the folder when it cannot be written in.
+std::unique_ptr<xls::reportfile::NewFile> newPackageFile(const QString& path);
 
 // Every entry of a zip held in memory, by name. Throws Error when it is no zip, is damaged, or
 // breaks the read limits (a zip bomb).

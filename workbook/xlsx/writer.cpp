@@ -763,15 +763,8 @@ void ReportWriter::finish() {
 
     // The package is written into a file without a name, linked in place only when complete: a
     // kill leaves the old report whole and nothing else behind (see reportfile.h).
-    const QFileInfo target(d->path);
-    const QString folder = target.absolutePath();
-    xls::reportfile::removeStaleTemporaries(folder, target.fileName());
-    xls::reportfile::NewFile file(folder, target.fileName());
-    if (file.fd < 0)
-        throw Error((d->path + QStringLiteral(": cannot write in its folder %1: ").arg(folder) +
-                     QString::fromLocal8Bit(strerror(file.error)))
-                        .toStdString());
-    zipio::ZipOut zip(d->path, file.fd);
+    const auto file = zipio::newPackageFile(d->path);
+    zipio::ZipOut zip(d->path, file->fd);
 
     // Content types.
     ContentTypes types;
@@ -948,8 +941,8 @@ void ReportWriter::finish() {
         if (!replaced.contains(name))
             zip.addData(name, d->replacements.value(name, data));
     zip.close(); // flushed to disk as well
-    ::fchmod(file.fd, xls::reportfile::modeFor(d->path, d->permissionsTemplate));
-    file.putInPlace(QFile::encodeName(d->path));
+    ::fchmod(file->fd, xls::reportfile::modeFor(d->path, d->permissionsTemplate));
+    file->putInPlace(QFile::encodeName(d->path));
 }
 
 void ReportWriter::limitPermissionsTo(const QString& blankPath) {
