@@ -2,12 +2,9 @@
 // the report's package, and telling what a file's first bytes say it is.
 #include "workbook/xlsx/package.h"
 
-#include "workbook/reportfile.h"
-
 #include "workbook/xlsx/xlsx.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <zip.h>
 
@@ -55,18 +52,6 @@ QString sniffContent(const QString& path) {
 }
 
 namespace zipio {
-
-std::unique_ptr<xls::reportfile::NewFile> newPackageFile(const QString& path) {
-    const QFileInfo target(path);
-    const QString folder = target.absolutePath();
-    xls::reportfile::removeStaleTemporaries(folder, target.fileName());
-    auto file = std::make_unique<xls::reportfile::NewFile>(folder, target.fileName());
-    if (file->fd < 0)
-        throw Error((path + QStringLiteral(": cannot write in its folder %1: ").arg(folder) +
-                     QString::fromLocal8Bit(std::strerror(file->error)))
-                        .toStdString());
-    return file;
-}
 
 std::map<QString, QByteArray> unzipAll(const QByteArray& data) {
     const ReadLimits limits = readLimits();

@@ -115,6 +115,20 @@ QString resolveTarget(const QString& sourcePart, const QString& target) {
 
 } // namespace
 
+// Made here, beside the report writer, so that the package layer alone (the fuzz target) needs no
+// report files.
+std::unique_ptr<xls::reportfile::NewFile> zipio::newPackageFile(const QString& path) {
+    const QFileInfo target(path);
+    const QString folder = target.absolutePath();
+    xls::reportfile::removeStaleTemporaries(folder, target.fileName());
+    auto file = std::make_unique<xls::reportfile::NewFile>(folder, target.fileName());
+    if (file->fd < 0)
+        throw Error((path + QStringLiteral(": cannot write in its folder %1: ").arg(folder) +
+                     QString::fromLocal8Bit(std::strerror(file->error)))
+                        .toStdString());
+    return file;
+}
+
 // Opens a temporary file and takes its name away at once: whatever ends this process (kill -9
 // included), nothing is left in the temporary folder.
 static bool openUnnamed(QTemporaryFile& file) {
